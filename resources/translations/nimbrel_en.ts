@@ -1,0 +1,191 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>Nimbrel</name>
+    <message>
+        <source>弹出剪切板</source>
+        <translation>Show Clipboard</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>退出 Nimbrel</source>
+        <translation>Quit Nimbrel</translation>
+    </message>
+    <message>
+        <source>关于 Nimbrel</source>
+        <translation>About Nimbrel</translation>
+    </message>
+    <message>
+        <source>联系作者</source>
+        <translation>Contact the Developer</translation>
+    </message>
+    <message>
+        <source>Nimbrel 设置</source>
+        <translation>Nimbrel Settings</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>图片</source>
+        <translation>Image</translation>
+    </message>
+    <message>
+        <source>链接</source>
+        <translation>Link</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>Color</translation>
+    </message>
+    <message>
+        <source>未找到匹配项</source>
+        <translation>No matches found</translation>
+    </message>
+    <message>
+        <source>暂无剪切板历史</source>
+        <translation>No clipboard history yet</translation>
+    </message>
+    <message>
+        <source>（空）</source>
+        <translation>(Empty)</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>System Default</translation>
+    </message>
+    <message>
+        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>Lives in the menu bar · Opens with a global shortcut · Pick to paste</translation>
+    </message>
+    <message>
+        <source>重启以更新</source>
+        <translation>Restart to Update</translation>
+    </message>
+    <message>
+        <source>辅助功能未授权</source>
+        <translation>Accessibility Not Granted</translation>
+    </message>
+    <message>
+        <source>授予后选中条目会自动粘贴到当前 App</source>
+        <translation>Once granted, the item you pick is pasted into the current app automatically</translation>
+    </message>
+    <message>
+        <source>打开系统设置</source>
+        <translation>Open System Settings</translation>
+    </message>
+    <message>
+        <source>开机自启动</source>
+        <translation>Launch at Login</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>切换后立即生效。</source>
+        <translation>Changes take effect immediately.</translation>
+    </message>
+    <message>
+        <source>弹出快捷键</source>
+        <translation>Panel Shortcut</translation>
+    </message>
+    <message>
+        <source>按下后立即弹出剪切板面板，建议避免和系统快捷键冲突。</source>
+        <translation>Pressing it opens the clipboard panel at once. Avoid combinations the system already uses.</translation>
+    </message>
+    <message>
+        <source>弹出形态</source>
+        <translation>Panel Position</translation>
+    </message>
+    <message>
+        <source>底部</source>
+        <translation>Bottom</translation>
+    </message>
+    <message>
+        <source>左侧竖排</source>
+        <translation>Left Side</translation>
+    </message>
+    <message>
+        <source>右侧竖排</source>
+        <translation>Right Side</translation>
+    </message>
+    <message>
+        <source>最大占用空间</source>
+        <translation>Maximum Storage</translation>
+    </message>
+    <message>
+        <source>%lld MB</source>
+        <translation>%lld MB</translation>
+    </message>
+    <message>
+        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
+        <translation>When the limit is reached, the oldest items are removed first. All data stays on this computer.</translation>
+    </message>
+    <message>
+        <source>支持 Nimbrel</source>
+        <translation>Support Nimbrel</translation>
+    </message>
+    <message>
+        <source>如果 Nimbrel 帮到了你，可以请我喝杯咖啡。</source>
+        <translation>If Nimbrel helps you, you can buy me a coffee.</translation>
+    </message>
+    <message>
+        <source>Nimbrel</source>
+        <translation>Nimbrel</translation>
+    </message>
+    <message>
+        <source>版本 %@</source>
+        <translation>Version %@</translation>
+    </message>
+    <message>
+        <source>record_shortcut</source>
+        <translation>Record Shortcut</translation>
+    </message>
+    <message>
+        <source>press_shortcut</source>
+        <translation>Press Shortcut</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_menu_item</source>
+        <translation>This shortcut can’t be used because the menu item “%@” already uses it.</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_disallowed</source>
+        <translation>This shortcut isn’t allowed by the system.</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_system</source>
+        <translation>This shortcut is already used by the system.</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcuts_can_be_changed</source>
+        <translation>Most system shortcuts can be changed in your desktop’s keyboard settings.</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>force_use_shortcut</source>
+        <translation>Use Anyway</translation>
+    </message>
+    <message>
+        <source>space_key</source>
+        <translation>space</translation>
+    </message>
+</context>
+</TS>

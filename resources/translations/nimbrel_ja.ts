@@ -1,0 +1,191 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja" sourcelanguage="zh_CN">
+<context>
+    <name>Nimbrel</name>
+    <message>
+        <source>弹出剪切板</source>
+        <translation>クリップボードを表示</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>設定</translation>
+    </message>
+    <message>
+        <source>退出 Nimbrel</source>
+        <translation>Nimbrel を終了</translation>
+    </message>
+    <message>
+        <source>关于 Nimbrel</source>
+        <translation>Nimbrel について</translation>
+    </message>
+    <message>
+        <source>联系作者</source>
+        <translation>開発者に連絡</translation>
+    </message>
+    <message>
+        <source>Nimbrel 设置</source>
+        <translation>Nimbrel 設定</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>検索</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>すべて</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>テキスト</translation>
+    </message>
+    <message>
+        <source>图片</source>
+        <translation>画像</translation>
+    </message>
+    <message>
+        <source>链接</source>
+        <translation>リンク</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>カラー</translation>
+    </message>
+    <message>
+        <source>未找到匹配项</source>
+        <translation>一致する項目はありません</translation>
+    </message>
+    <message>
+        <source>暂无剪切板历史</source>
+        <translation>クリップボードの履歴はまだありません</translation>
+    </message>
+    <message>
+        <source>（空）</source>
+        <translation>（空白）</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>システムに従う</translation>
+    </message>
+    <message>
+        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>メニューバーに常駐 · グローバルショートカットで呼び出し · 選ぶだけでペースト</translation>
+    </message>
+    <message>
+        <source>重启以更新</source>
+        <translation>再起動してアップデート</translation>
+    </message>
+    <message>
+        <source>辅助功能未授权</source>
+        <translation>アクセシビリティが許可されていません</translation>
+    </message>
+    <message>
+        <source>授予后选中条目会自动粘贴到当前 App</source>
+        <translation>許可すると、選んだ項目が現在のアプリに自動でペーストされます</translation>
+    </message>
+    <message>
+        <source>打开系统设置</source>
+        <translation>システム設定を開く</translation>
+    </message>
+    <message>
+        <source>开机自启动</source>
+        <translation>ログイン時に起動</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>言語</translation>
+    </message>
+    <message>
+        <source>切换后立即生效。</source>
+        <translation>切り替えるとすぐに反映されます。</translation>
+    </message>
+    <message>
+        <source>弹出快捷键</source>
+        <translation>呼び出しショートカット</translation>
+    </message>
+    <message>
+        <source>按下后立即弹出剪切板面板，建议避免和系统快捷键冲突。</source>
+        <translation>押すとすぐにクリップボードパネルが開きます。システムのショートカットと重ならないようにしてください。</translation>
+    </message>
+    <message>
+        <source>弹出形态</source>
+        <translation>パネルの位置</translation>
+    </message>
+    <message>
+        <source>底部</source>
+        <translation>画面下部</translation>
+    </message>
+    <message>
+        <source>左侧竖排</source>
+        <translation>左側に縦表示</translation>
+    </message>
+    <message>
+        <source>右侧竖排</source>
+        <translation>右側に縦表示</translation>
+    </message>
+    <message>
+        <source>最大占用空间</source>
+        <translation>最大使用容量</translation>
+    </message>
+    <message>
+        <source>%lld MB</source>
+        <translation>%lld MB</translation>
+    </message>
+    <message>
+        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
+        <translation>容量を超えると古い順に自動で削除されます。すべてのデータはこのコンピュータ内に保存されます。</translation>
+    </message>
+    <message>
+        <source>支持 Nimbrel</source>
+        <translation>Nimbrel を応援する</translation>
+    </message>
+    <message>
+        <source>如果 Nimbrel 帮到了你，可以请我喝杯咖啡。</source>
+        <translation>Nimbrel がお役に立てたなら、コーヒーを一杯ごちそうしてください。</translation>
+    </message>
+    <message>
+        <source>Nimbrel</source>
+        <translation>Nimbrel</translation>
+    </message>
+    <message>
+        <source>版本 %@</source>
+        <translation>バージョン %@</translation>
+    </message>
+    <message>
+        <source>record_shortcut</source>
+        <translation>ショートカットを記録</translation>
+    </message>
+    <message>
+        <source>press_shortcut</source>
+        <translation>ショートカットを入力</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_menu_item</source>
+        <translation>このショートカットはメニュー項目「%@」で使われているため使用できません。</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_disallowed</source>
+        <translation>このショートカットはシステムで許可されていません。</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_system</source>
+        <translation>このショートカットはすでにシステムで使われています。</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcuts_can_be_changed</source>
+        <translation>ほとんどのシステムショートカットはデスクトップのキーボード設定で変更できます。</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>force_use_shortcut</source>
+        <translation>このまま使用</translation>
+    </message>
+    <message>
+        <source>space_key</source>
+        <translation>スペース</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,191 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ko" sourcelanguage="zh_CN">
+<context>
+    <name>Nimbrel</name>
+    <message>
+        <source>弹出剪切板</source>
+        <translation>클립보드 열기</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>설정</translation>
+    </message>
+    <message>
+        <source>退出 Nimbrel</source>
+        <translation>Nimbrel 종료</translation>
+    </message>
+    <message>
+        <source>关于 Nimbrel</source>
+        <translation>Nimbrel 정보</translation>
+    </message>
+    <message>
+        <source>联系作者</source>
+        <translation>개발자에게 문의</translation>
+    </message>
+    <message>
+        <source>Nimbrel 设置</source>
+        <translation>Nimbrel 설정</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>검색</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>전체</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>텍스트</translation>
+    </message>
+    <message>
+        <source>图片</source>
+        <translation>이미지</translation>
+    </message>
+    <message>
+        <source>链接</source>
+        <translation>링크</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>색상</translation>
+    </message>
+    <message>
+        <source>未找到匹配项</source>
+        <translation>일치하는 항목이 없습니다</translation>
+    </message>
+    <message>
+        <source>暂无剪切板历史</source>
+        <translation>아직 클립보드 기록이 없습니다</translation>
+    </message>
+    <message>
+        <source>（空）</source>
+        <translation>(비어 있음)</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>시스템 설정 따르기</translation>
+    </message>
+    <message>
+        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>메뉴 막대에 상주 · 전역 단축키로 호출 · 선택하면 바로 붙여넣기</translation>
+    </message>
+    <message>
+        <source>重启以更新</source>
+        <translation>재시작하여 업데이트</translation>
+    </message>
+    <message>
+        <source>辅助功能未授权</source>
+        <translation>손쉬운 사용 권한 없음</translation>
+    </message>
+    <message>
+        <source>授予后选中条目会自动粘贴到当前 App</source>
+        <translation>권한을 허용하면 선택한 항목이 현재 앱에 자동으로 붙여넣어집니다</translation>
+    </message>
+    <message>
+        <source>打开系统设置</source>
+        <translation>시스템 설정 열기</translation>
+    </message>
+    <message>
+        <source>开机自启动</source>
+        <translation>로그인 시 자동 실행</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>언어</translation>
+    </message>
+    <message>
+        <source>切换后立即生效。</source>
+        <translation>변경 사항은 즉시 적용됩니다.</translation>
+    </message>
+    <message>
+        <source>弹出快捷键</source>
+        <translation>패널 단축키</translation>
+    </message>
+    <message>
+        <source>按下后立即弹出剪切板面板，建议避免和系统快捷键冲突。</source>
+        <translation>누르면 바로 클립보드 패널이 열립니다. 시스템 단축키와 겹치지 않게 설정하세요.</translation>
+    </message>
+    <message>
+        <source>弹出形态</source>
+        <translation>패널 위치</translation>
+    </message>
+    <message>
+        <source>底部</source>
+        <translation>하단</translation>
+    </message>
+    <message>
+        <source>左侧竖排</source>
+        <translation>왼쪽 세로</translation>
+    </message>
+    <message>
+        <source>右侧竖排</source>
+        <translation>오른쪽 세로</translation>
+    </message>
+    <message>
+        <source>最大占用空间</source>
+        <translation>최대 저장 공간</translation>
+    </message>
+    <message>
+        <source>%lld MB</source>
+        <translation>%lld MB</translation>
+    </message>
+    <message>
+        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
+        <translation>용량을 초과하면 오래된 항목부터 자동으로 정리됩니다. 모든 데이터는 이 컴퓨터에만 저장됩니다.</translation>
+    </message>
+    <message>
+        <source>支持 Nimbrel</source>
+        <translation>Nimbrel 후원하기</translation>
+    </message>
+    <message>
+        <source>如果 Nimbrel 帮到了你，可以请我喝杯咖啡。</source>
+        <translation>Nimbrel이 도움이 되었다면 커피 한 잔 사 주세요.</translation>
+    </message>
+    <message>
+        <source>Nimbrel</source>
+        <translation>Nimbrel</translation>
+    </message>
+    <message>
+        <source>版本 %@</source>
+        <translation>버전 %@</translation>
+    </message>
+    <message>
+        <source>record_shortcut</source>
+        <translation>단축키 기록</translation>
+    </message>
+    <message>
+        <source>press_shortcut</source>
+        <translation>단축키를 누르세요</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_menu_item</source>
+        <translation>이 단축키는 “%@” 메뉴 항목에서 이미 사용 중이므로 사용할 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_disallowed</source>
+        <translation>시스템에서 이 단축키를 허용하지 않습니다.</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_system</source>
+        <translation>이 단축키는 이미 시스템에서 사용 중입니다.</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcuts_can_be_changed</source>
+        <translation>대부분의 시스템 단축키는 데스크톱의 키보드 설정에서 변경할 수 있습니다.</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>확인</translation>
+    </message>
+    <message>
+        <source>force_use_shortcut</source>
+        <translation>그래도 사용</translation>
+    </message>
+    <message>
+        <source>space_key</source>
+        <translation>스페이스</translation>
+    </message>
+</context>
+</TS>

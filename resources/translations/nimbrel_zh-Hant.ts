@@ -1,0 +1,191 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_Hant" sourcelanguage="zh_CN">
+<context>
+    <name>Nimbrel</name>
+    <message>
+        <source>弹出剪切板</source>
+        <translation>彈出剪貼簿</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>設定</translation>
+    </message>
+    <message>
+        <source>退出 Nimbrel</source>
+        <translation>結束 Nimbrel</translation>
+    </message>
+    <message>
+        <source>关于 Nimbrel</source>
+        <translation>關於 Nimbrel</translation>
+    </message>
+    <message>
+        <source>联系作者</source>
+        <translation>聯絡作者</translation>
+    </message>
+    <message>
+        <source>Nimbrel 设置</source>
+        <translation>Nimbrel 設定</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>搜尋</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>全部</translation>
+    </message>
+    <message>
+        <source>文本</source>
+        <translation>文字</translation>
+    </message>
+    <message>
+        <source>图片</source>
+        <translation>圖片</translation>
+    </message>
+    <message>
+        <source>链接</source>
+        <translation>連結</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>顏色</translation>
+    </message>
+    <message>
+        <source>未找到匹配项</source>
+        <translation>找不到相符的項目</translation>
+    </message>
+    <message>
+        <source>暂无剪切板历史</source>
+        <translation>尚無剪貼簿記錄</translation>
+    </message>
+    <message>
+        <source>（空）</source>
+        <translation>（空白）</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>跟隨系統</translation>
+    </message>
+    <message>
+        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>常駐選單列 · 全域快捷鍵喚出 · 選取即貼上</translation>
+    </message>
+    <message>
+        <source>重启以更新</source>
+        <translation>重新啟動以更新</translation>
+    </message>
+    <message>
+        <source>辅助功能未授权</source>
+        <translation>輔助使用未授權</translation>
+    </message>
+    <message>
+        <source>授予后选中条目会自动粘贴到当前 App</source>
+        <translation>授權後，選取的項目會自動貼到目前的 App</translation>
+    </message>
+    <message>
+        <source>打开系统设置</source>
+        <translation>打開系統設定</translation>
+    </message>
+    <message>
+        <source>开机自启动</source>
+        <translation>登入時自動啟動</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>語言</translation>
+    </message>
+    <message>
+        <source>切换后立即生效。</source>
+        <translation>切換後立即生效。</translation>
+    </message>
+    <message>
+        <source>弹出快捷键</source>
+        <translation>彈出快捷鍵</translation>
+    </message>
+    <message>
+        <source>按下后立即弹出剪切板面板，建议避免和系统快捷键冲突。</source>
+        <translation>按下後立即彈出剪貼簿面板，建議避免與系統快捷鍵衝突。</translation>
+    </message>
+    <message>
+        <source>弹出形态</source>
+        <translation>彈出樣式</translation>
+    </message>
+    <message>
+        <source>底部</source>
+        <translation>底部</translation>
+    </message>
+    <message>
+        <source>左侧竖排</source>
+        <translation>左側直排</translation>
+    </message>
+    <message>
+        <source>右侧竖排</source>
+        <translation>右側直排</translation>
+    </message>
+    <message>
+        <source>最大占用空间</source>
+        <translation>最大佔用空間</translation>
+    </message>
+    <message>
+        <source>%lld MB</source>
+        <translation>%lld MB</translation>
+    </message>
+    <message>
+        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
+        <translation>超過容量時會依時間由舊到新自動清理。所有資料都只保存在本機。</translation>
+    </message>
+    <message>
+        <source>支持 Nimbrel</source>
+        <translation>支持 Nimbrel</translation>
+    </message>
+    <message>
+        <source>如果 Nimbrel 帮到了你，可以请我喝杯咖啡。</source>
+        <translation>如果 Nimbrel 幫到了你，可以請我喝杯咖啡。</translation>
+    </message>
+    <message>
+        <source>Nimbrel</source>
+        <translation>Nimbrel</translation>
+    </message>
+    <message>
+        <source>版本 %@</source>
+        <translation>版本 %@</translation>
+    </message>
+    <message>
+        <source>record_shortcut</source>
+        <translation>錄製快捷鍵</translation>
+    </message>
+    <message>
+        <source>press_shortcut</source>
+        <translation>按下快捷鍵</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_menu_item</source>
+        <translation>此快捷鍵已被選單項目「%@」使用，無法使用。</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_disallowed</source>
+        <translation>系統不允許使用此快捷鍵。</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcut_used_by_system</source>
+        <translation>此快捷鍵已被系統使用。</translation>
+    </message>
+    <message>
+        <source>keyboard_shortcuts_can_be_changed</source>
+        <translation>大多數系統快捷鍵都可以在桌面環境的鍵盤設定中更改。</translation>
+    </message>
+    <message>
+        <source>ok</source>
+        <translation>好</translation>
+    </message>
+    <message>
+        <source>force_use_shortcut</source>
+        <translation>仍要使用</translation>
+    </message>
+    <message>
+        <source>space_key</source>
+        <translation>空白鍵</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,88 @@
+// Process entry: the apply-update mode, or the tray application.
+
+#include "platform/linux/JsonFileDefaults.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/SystemTrayItem.h"
+#include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/XdgAutostart.h"
+#include "settings/SettingsStore.h"
+#include "settings/Translations.h"
+#include "shell/AppDelegate.h"
+#include "shell/SingleInstance.h"
+#include "shell/TerminationSignals.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool hasArgument(int argc, char** argv, const char* wanted)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], wanted) == 0)
+            return true;
+    return false;
+}
+
+int runApplyUpdate()
+{
+    std::fputs("Nimbrel: this build cannot apply updates.\n", stdout);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace nimbrel;
+
+    if (hasArgument(argc, argv, "--apply-update"))
+        return runApplyUpdate();
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Nimbrel"));
+    QApplication::setApplicationVersion(QStringLiteral(NIMBREL_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("org.nimbrel.Nimbrel"));
+    // Nimbrel lives in the tray: closing its last window never ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    native::StdoutConsole console;
+    native::StandardLocations locations;
+
+    SingleInstance instance(locations.runtimeDirectory(), locations.dataDirectory());
+    if (!instance.tryLock()) {
+        console.line(QStringLiteral("Nimbrel is already running."));
+        return 0;
+    }
+
+    native::JsonFileDefaults defaults(locations.defaultsFile(), console);
+    native::XdgAutostart loginItems(locations.configDirectory() + QStringLiteral("/autostart"),
+                                    QCoreApplication::applicationFilePath());
+    Translations translations(Translations::defaultDirectory());
+    SettingsStore settings(defaults, loginItems, console, translations);
+
+    // The stored language decides the interface language before any window appears.
+    const QStringList preferred =
+        defaults.stringList(SettingsStore::appleLanguagesKey).value_or(QLocale::system().uiLanguages());
+    const QString language = translations.selectMainLanguage(preferred);
+    translations.installMain();
+    if (defaults.stringList(SettingsStore::appleLanguagesKey))
+        QLocale::setDefault(QLocale(QString(language).replace(QLatin1Char('-'), QLatin1Char('_'))));
+
+    native::X11ActivationPolicy activation;
+    native::SystemTrayItem tray;
+    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems}, settings);
+    QObject::connect(&delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); },
+                     Qt::QueuedConnection);
+
+    TerminationSignals signals_;
+    QObject::connect(&signals_, &TerminationSignals::received, &delegate, &AppDelegate::terminateForSystem);
+
+    delegate.willFinishLaunching();
+    QTimer::singleShot(0, &delegate, &AppDelegate::didFinishLaunching);
+    return app.exec();
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+// Test doubles of the platform services. They record what they were asked and answer what the test set.
+
+#include "platform/ActivationPolicy.h"
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/Defaults.h"
+#include "platform/FileLocations.h"
+#include "platform/LoginItemService.h"
+#include "platform/SystemLog.h"
+#include "platform/TrayItem.h"
+
+#include <QIcon>
+#include <QMap>
+#include <QStringList>
+#include <QTimeZone>
+
+#include <optional>
+
+class QMenu;
+
+namespace nimbrel::fake {
+
+class MemoryDefaults final : public Defaults {
+public:
+    QVariant object(const QString& key) const override { return values.value(key); }
+    void setObject(const QString& key, const QVariant& value) override
+    {
+        values.insert(key, value);
+        ++writes;
+    }
+    void removeObject(const QString& key) override
+    {
+        values.remove(key);
+        ++writes;
+    }
+    bool synchronize() override
+    {
+        ++synchronizations;
+        return true;
+    }
+
+    QMap<QString, QVariant> values;
+    int writes = 0;
+    int synchronizations = 0;
+};
+
+class LoginItems final : public LoginItemService {
+public:
+    LoginItemStatus status() const override
+    {
+        ++statusReads;
+        return currentStatus;
+    }
+    Result<void> registerItem() override
+    {
+        ++registrations;
+        if (registerError)
+            return Error{*registerError};
+        currentStatus = statusAfterRegister;
+        return {};
+    }
+    Result<void> unregisterItem() override
+    {
+        ++unregistrations;
+        if (unregisterError)
+            return Error{*unregisterError};
+        currentStatus = LoginItemStatus::notRegistered;
+        return {};
+    }
+
+    LoginItemStatus currentStatus = LoginItemStatus::notRegistered;
+    LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
+    std::optional<QString> registerError;
+    std::optional<QString> unregisterError;
+    mutable int statusReads = 0;
+    int registrations = 0;
+    int unregistrations = 0;
+};
+
+class RecordingConsole final : public Console {
+public:
+    void line(const QString& text) override { lines.append(text); }
+    QStringList lines;
+};
+
+class RecordingSystemLog final : public SystemLog {
+public:
+    void write(const QString& line) override { lines.append(line); }
+    QStringList lines;
+};
+
+class ManualClock final : public Clock {
+public:
+    explicit ManualClock(QDateTime start = QDateTime::fromSecsSinceEpoch(1'767'225'600, QTimeZone::UTC))
+        : current(std::move(start))
+    {
+    }
+    QDateTime now() const override { return current; }
+    void advance(qint64 milliseconds) { current = current.addMSecs(milliseconds); }
+    QDateTime current;
+};
+
+// Locations below one folder, usually a QTemporaryDir of the test.
+class Locations final : public FileLocations {
+public:
+    explicit Locations(QString root) : m_root(std::move(root)) {}
+    QString applicationSupportDirectory() const override { return m_root + QStringLiteral("/data"); }
+    QString configDirectory() const override { return m_root + QStringLiteral("/config"); }
+    QString runtimeDirectory() const override { return m_root + QStringLiteral("/run"); }
+
+private:
+    QString m_root;
+};
+
+class Activation final : public ActivationPolicy {
+public:
+    void setPolicy(Policy p) override
+    {
+        current = p;
+        history.append(p);
+    }
+    Policy policy() const override { return current; }
+    Policy current = Policy::regular;
+    QList<Policy> history;
+};
+
+class Tray final : public TrayItem {
+public:
+    void setIcon(const QIcon& i) override { icon = i; }
+    void setToolTip(const QString& text) override { toolTip = text; }
+    void setMenu(QMenu* m) override { menu = m; }
+    void show() override { shown = true; }
+    bool isAvailable() const override { return available; }
+
+    QIcon icon;
+    QString toolTip;
+    QMenu* menu = nullptr;
+    bool shown = false;
+    bool available = true;
+};
+
+}  // namespace nimbrel::fake

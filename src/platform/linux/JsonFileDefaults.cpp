@@ -1,0 +1,164 @@
+#include "platform/linux/JsonFileDefaults.h"
+
+#include "platform/Console.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace nimbrel::native {
+
+namespace {
+
+QVariant toVariant(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Bool:
+        return value.toBool();
+    case QJsonValue::Double: {
+        const double d = value.toDouble();
+        // JSON has one number type; a whole number is read back as the integer it was stored as.
+        if (std::trunc(d) == d && std::abs(d) < 9.007199254740992e15)
+            return QVariant::fromValue(static_cast<qint64>(d));
+        return d;
+    }
+    case QJsonValue::Array: {
+        const QJsonArray array = value.toArray();
+        QStringList strings;
+        for (const QJsonValue& element : array) {
+            if (!element.isString())
+                return array.toVariantList();
+            strings.append(element.toString());
+        }
+        return strings;
+    }
+    case QJsonValue::Object:
+        return value.toObject().toVariantMap();
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        break;
+    }
+    return {};
+}
+
+QJsonValue toJson(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QStringList:
+        return QJsonArray::fromStringList(value.toStringList());
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return QJsonValue(value.toLongLong());
+    default:
+        return QJsonValue::fromVariant(value);
+    }
+}
+
+}  // namespace
+
+JsonFileDefaults::JsonFileDefaults(QString path, Console& console) : m_path(std::move(path)), m_console(console)
+{
+    m_writeTimer.setSingleShot(true);
+    m_writeTimer.setInterval(0);
+    connect(&m_writeTimer, &QTimer::timeout, this, &JsonFileDefaults::synchronize);
+    load();
+}
+
+JsonFileDefaults::~JsonFileDefaults()
+{
+    if (m_dirty)
+        synchronize();
+}
+
+void JsonFileDefaults::load()
+{
+    QFile file(m_path);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Unreadable is not corrupt: leave the file alone, and do not overwrite it with defaults later.
+        m_console.line(QStringLiteral("[Nimbrel] Defaults file %1 cannot be read (%2); using the defaults.")
+                           .arg(m_path, file.errorString()));
+        m_keepFile = true;
+        return;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    file.close();
+    if (error.error == QJsonParseError::NoError && document.isObject()) {
+        m_values = document.object();
+        return;
+    }
+    const QString reason = error.error != QJsonParseError::NoError ? error.errorString()
+                                                                    : QStringLiteral("not a JSON object");
+    const QString aside = m_path + QStringLiteral(".bad");
+    QFile::remove(aside);
+    if (QFile::rename(m_path, aside))
+        m_console.line(QStringLiteral("[Nimbrel] Defaults file %1 could not be parsed (%2); kept as %3, using the defaults.")
+                           .arg(m_path, reason, aside));
+    else
+        m_console.line(QStringLiteral("[Nimbrel] Defaults file %1 could not be parsed (%2) nor moved aside; using the defaults.")
+                           .arg(m_path, reason));
+}
+
+QVariant JsonFileDefaults::object(const QString& key) const
+{
+    const auto it = m_values.constFind(key);
+    return it == m_values.constEnd() ? QVariant() : toVariant(*it);
+}
+
+void JsonFileDefaults::setObject(const QString& key, const QVariant& value)
+{
+    m_values.insert(key, toJson(value));
+    scheduleWrite();
+}
+
+void JsonFileDefaults::removeObject(const QString& key)
+{
+    m_values.remove(key);
+    scheduleWrite();
+}
+
+void JsonFileDefaults::scheduleWrite()
+{
+    m_dirty = true;
+    m_writeTimer.start();
+}
+
+bool JsonFileDefaults::synchronize()
+{
+    m_writeTimer.stop();
+    if (!m_dirty)
+        return true;
+    if (m_keepFile)
+        return false;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QSaveFile file(m_path);
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written) {
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented));
+        written = file.commit();
+    }
+    if (!written) {
+        if (!m_reportedWriteFailure)
+            m_console.line(QStringLiteral("[Nimbrel] Defaults could not be saved to %1: %2").arg(m_path, file.errorString()));
+        m_reportedWriteFailure = true;
+        return false;
+    }
+    m_dirty = false;
+    m_reportedWriteFailure = false;
+    return true;
+}
+
+}  // namespace nimbrel::native

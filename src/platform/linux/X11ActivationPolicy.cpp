@@ -1,0 +1,102 @@
+#include "platform/linux/X11ActivationPolicy.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace nimbrel::native {
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    const auto cookie = xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    if (!reply)
+        return XCB_ATOM_NONE;
+    const xcb_atom_t result = reply->atom;
+    free(reply);
+    return result;
+}
+
+xcb_connection_t* connection()
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+}  // namespace
+
+X11ActivationPolicy::X11ActivationPolicy() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb"))
+{
+    if (m_x11)
+        qGuiApp->installEventFilter(this);
+}
+
+X11ActivationPolicy::~X11ActivationPolicy()
+{
+    if (m_x11 && qGuiApp)
+        qGuiApp->removeEventFilter(this);
+}
+
+void X11ActivationPolicy::setPolicy(Policy policy)
+{
+    m_policy = policy;
+    if (!m_x11)
+        return;
+    for (QWindow* window : QGuiApplication::topLevelWindows())
+        apply(window);
+}
+
+bool X11ActivationPolicy::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show) {
+        if (auto* window = qobject_cast<QWindow*>(watched); window && !window->parent()) {
+            // The window manager takes state changes only once it manages the window: after the map.
+            QTimer::singleShot(0, this, [this, w = QPointer<QWindow>(window)] {
+                if (w)
+                    apply(w);
+            });
+        }
+    }
+    return false;
+}
+
+void X11ActivationPolicy::apply(QWindow* window) const
+{
+    xcb_connection_t* c = connection();
+    if (!c || !window->handle() || !window->isVisible())
+        return;
+    // The tray icon's and the clip panel's windows carry their own window types; only ordinary
+    // windows and dialogs change with the policy.
+    if (window->type() != Qt::Window && window->type() != Qt::Dialog)
+        return;
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+    const xcb_atom_t skipTaskbar = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t skipPager = atom(c, "_NET_WM_STATE_SKIP_PAGER");
+    if (!state || !skipTaskbar || !skipPager)
+        return;
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = static_cast<xcb_window_t>(window->winId());
+    message.type = state;
+    message.data.data32[0] = m_policy == Policy::accessory ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
+    message.data.data32[1] = skipTaskbar;
+    message.data.data32[2] = skipPager;
+    message.data.data32[3] = 1;  // a normal application
+    xcb_send_event(c, 0, screen->root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(c);
+}
+
+}  // namespace nimbrel::native

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "settings/AppLanguage.h"
+#include "settings/PanelMode.h"
+
+#include <QLocale>
+#include <QObject>
+
+namespace nimbrel {
+
+class Console;
+class Defaults;
+class LoginItemService;
+class Translations;
+
+// The four user settings, loaded from the defaults at construction and written back on every
+// assignment; observers are told only of real changes. Keeps launch-at-login in agreement with the
+// login-item service. One instance per process, made by the composition root. Main thread only.
+class SettingsStore final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(nimbrel::PanelMode panelMode READ panelMode WRITE setPanelMode NOTIFY panelModeChanged)
+    Q_PROPERTY(qint64 maxStorageMB READ maxStorageMB WRITE setMaxStorageMB NOTIFY maxStorageMBChanged)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
+    Q_PROPERTY(nimbrel::AppLanguage language READ language WRITE setLanguage NOTIFY languageChanged)
+public:
+    static inline const QString panelModeKey = QStringLiteral("Nimbrel.panelMode");
+    static inline const QString maxStorageMBKey = QStringLiteral("Nimbrel.maxStorageMB");
+    static inline const QString launchAtLoginKey = QStringLiteral("Nimbrel.launchAtLogin");
+    static inline const QString languageKey = QStringLiteral("Nimbrel.language");
+    static inline const QString appleLanguagesKey = QStringLiteral("AppleLanguages");
+
+    SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console, const Translations& translations,
+                  QObject* parent = nullptr);
+
+    PanelMode panelMode() const { return m_panelMode; }
+    void setPanelMode(PanelMode mode);
+    qint64 maxStorageMB() const { return m_maxStorageMB; }
+    void setMaxStorageMB(qint64 megabytes);
+    bool launchAtLogin() const { return m_launchAtLogin; }
+    void setLaunchAtLogin(bool enabled);
+    AppLanguage language() const { return m_language; }
+    void setLanguage(AppLanguage language);
+    bool isSyncingLaunchAtLogin() const { return m_isSyncingLaunchAtLogin; }
+
+    // Makes launchAtLogin agree with the state read from the login-item service, asking it nothing.
+    void adoptLoginItemStatus(bool actual);
+
+    // The locale the interface renders in: the system's for `system`, else the chosen language's.
+    QLocale locale() const;
+    // The translation of an interface key in the chosen language (the main language for `system`, or
+    // when the chosen language has no table); the key itself when the table has no entry.
+    QString localized(const QString& key) const;
+    // Writes (or, for `system`, removes) the per-application language override "AppleLanguages".
+    void applyLanguageOverride();
+
+    // Clamps into 100…1000 and rounds down to a multiple of 100.
+    static qint64 clampBudget(qint64 megabytes);
+
+Q_SIGNALS:
+    void panelModeChanged();
+    void maxStorageMBChanged();
+    void launchAtLoginChanged();
+    void languageChanged();
+
+private:
+    void syncLaunchAtLogin(bool value);
+
+    Defaults& m_defaults;
+    LoginItemService& m_loginItems;
+    Console& m_console;
+    const Translations& m_translations;
+    bool m_isSyncingLaunchAtLogin = false;
+    PanelMode m_panelMode = PanelMode::bottom;
+    qint64 m_maxStorageMB = 200;
+    bool m_launchAtLogin = false;
+    AppLanguage m_language = AppLanguage::system;
+};
+
+// Asks the login-item service to match `wanted`; true when its state now matches. A refused
+// registration writes "[Nimbrel] LaunchAtLogin error: " and the error's text.
+bool applyLoginItem(LoginItemService& service, Console& console, bool wanted);
+
+}  // namespace nimbrel

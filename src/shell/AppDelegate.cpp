@@ -1,0 +1,106 @@
+#include "shell/AppDelegate.h"
+
+#include "platform/ActivationPolicy.h"
+#include "platform/Console.h"
+#include "platform/LoginItemService.h"
+#include "platform/TrayItem.h"
+#include "settings/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QSessionManager>
+
+namespace nimbrel {
+
+AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, const StoreOpeners& openers,
+                         QObject* parent)
+    : QObject(parent),
+      m_services(services),
+      m_modelContainer(makeModelContainer(services.locations, services.console, openers)),
+      m_settingsStore(settingsStore),
+      m_trayMenu(services.tray, settingsStore)
+{
+    connect(&m_trayMenu, &TrayMenu::quitRequested, this, &AppDelegate::quit);
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(this);
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        // The end of the desktop session is announced here before Qt asks the application to quit;
+        // that quit must not be refused, or logout would wait on Nimbrel.
+        connect(gui, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { m_sessionEnding = true; });
+    }
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeEventFilter(this);
+}
+
+void AppDelegate::willFinishLaunching()
+{
+    m_services.activation.setPolicy(Policy::accessory);
+    m_services.tray.show();
+}
+
+void AppDelegate::didFinishLaunching()
+{
+    // 1. The stored preference is applied to the system again, then the setting shows what it really did.
+    applyLoginItem(m_services.loginItems, m_services.console, m_settingsStore.launchAtLogin());
+    m_settingsStore.adoptLoginItemStatus(m_services.loginItems.status() == LoginItemStatus::enabled);
+
+    if (!m_modelContainer)
+        m_services.console.line(QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
+}
+
+bool AppDelegate::shouldTerminate()
+{
+    if (m_allowsTermination)
+        return true;
+    m_services.activation.setPolicy(Policy::accessory);
+    return false;
+}
+
+void AppDelegate::quit()
+{
+    m_allowsTermination = true;
+    requestTermination();
+}
+
+bool AppDelegate::requestTermination()
+{
+    if (m_terminating)
+        return true;
+    if (!shouldTerminate())
+        return false;
+    willTerminate();
+    return true;
+}
+
+void AppDelegate::terminateForSystem()
+{
+    if (!m_terminating)
+        willTerminate();
+}
+
+void AppDelegate::willTerminate()
+{
+    m_terminating = true;
+    Q_EMIT terminationApproved();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    // Qt's own quit requests (a quit shortcut, the session) pass through the termination rule; the
+    // approved path ends the loop itself, so the event never reaches Qt either way.
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
+        if (m_sessionEnding)
+            terminateForSystem();
+        else
+            requestTermination();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace nimbrel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "history/HistoryStore.h"
+#include "shell/ModelContainer.h"
+#include "shell/TrayMenu.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace nimbrel {
+
+class ActivationPolicy;
+class Console;
+class FileLocations;
+class LoginItemService;
+class SettingsStore;
+class TrayItem;
+
+// The platform services the shell is built on; main passes the Linux ones, tests the fakes.
+struct ShellServices {
+    Console& console;
+    const FileLocations& locations;
+    ActivationPolicy& activation;
+    TrayItem& tray;
+    LoginItemService& loginItems;
+};
+
+// The composition root: owns the history store and the long-lived objects, runs the launch sequence
+// and decides whether a termination request is honoured.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    AppDelegate(ShellServices services, SettingsStore& settingsStore, const StoreOpeners& openers = {},
+                QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Before the event loop: tray only, and the tray item shows.
+    void willFinishLaunching();
+    // The launch sequence, once the event loop runs.
+    void didFinishLaunching();
+
+    // Whether a termination request may proceed now; a refusal hides Nimbrel's windows and returns to
+    // the tray-only policy.
+    bool shouldTerminate();
+    // The tray menu's quit entry: the one user request that is always honoured.
+    void quit();
+    // A quit request from anywhere else in the user interface; honoured only by the termination rule.
+    bool requestTermination();
+    // The system ends the process (signal, end of the session): not refusable, ends cleanly.
+    void terminateForSystem();
+
+    HistoryStore* modelContainer() const { return m_modelContainer.get(); }
+    bool allowsTermination() const { return m_allowsTermination; }
+    TrayMenu& trayMenu() { return m_trayMenu; }
+
+Q_SIGNALS:
+    // Everything is wound down; the event loop should end with status 0.
+    void terminationApproved();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void willTerminate();
+
+    ShellServices m_services;
+    std::unique_ptr<HistoryStore> m_modelContainer;
+    SettingsStore& m_settingsStore;
+    TrayMenu m_trayMenu;
+    bool m_allowsTermination = false;
+    bool m_terminating = false;
+    bool m_sessionEnding = false;
+};
+
+}  // namespace nimbrel

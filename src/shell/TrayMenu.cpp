@@ -1,0 +1,33 @@
+#include "shell/TrayMenu.h"
+
+#include "platform/TrayItem.h"
+#include "settings/SettingsStore.h"
+#include "shell/AppIcon.h"
+
+namespace nimbrel {
+
+namespace {
+const QString quitKey = QStringLiteral("退出 Nimbrel");
+}
+
+TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* parent)
+    : QObject(parent), m_tray(tray), m_settings(settings)
+{
+    m_quit = m_menu.addAction(QIcon::fromTheme(QStringLiteral("system-shutdown")), quitKey);
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_quit->setShortcutVisibleInContextMenu(true);
+    connect(m_quit, &QAction::triggered, this, &TrayMenu::quitRequested);
+    connect(&m_settings, &SettingsStore::languageChanged, this, &TrayMenu::retranslate);
+    retranslate();
+
+    m_tray.setIcon(appIcon());
+    m_tray.setMenu(&m_menu);
+}
+
+void TrayMenu::retranslate()
+{
+    m_quit->setText(m_settings.localized(quitKey));
+    m_tray.setToolTip(QStringLiteral("Nimbrel"));
+}
+
+}  // namespace nimbrel
