@@ -18,54 +18,78 @@ enum class SortOrder { none, ascending, descending };
 // What a fetch returns: all records, in createdAt order (ties unbroken), at most `limit` of them.
 struct FetchDescriptor {
     SortOrder sortByCreatedAt = SortOrder::none;
+    // Absent: no limit. Negative limits are refused.
     std::optional<int> limit;
-    // Only id and byteSize are loaded (the budget's scans).
+    // Only id and byteSize are loaded (the budget's scans); the other fields keep their defaults.
     bool byteSizeOnly = false;
-    // Also load contentImage (thumbnailData is always loaded for full fetches).
+    // Also load contentImage. thumbnailData is never loaded by a fetch: HistoryStore::thumbnail reads it.
     bool includeImages = false;
 };
 
 // The persistent container of ClipItem records on SQLite: a file store (WAL journal, owner-only
 // permissions) or an in-memory store. Inserts and deletes take effect in later fetches at once and are
-// written by save(); `changed` is emitted after every save that wrote something. Main thread only.
+// written by save(); `changed` is emitted after every save that wrote something. Unsaved changes are
+// discarded when the store is destroyed. Main thread only.
 class HistoryStore final : public QObject {
     Q_OBJECT
 public:
+    static inline const QString schemaVersion = QStringLiteral("1.0.0");
+
     ~HistoryStore() override;
 
-    // Opens (creating if needed) the store file. Never deletes or overwrites a file it cannot read.
+    // Opens (creating if needed) the store file; its folder must exist. A file that is not a store of
+    // this schema version is refused with an error and left exactly as it was.
     static Result<std::unique_ptr<HistoryStore>> openFile(const QString& path);
     static Result<std::unique_ptr<HistoryStore>> openInMemory();
-    // Opens an existing store file read-only (for the command line while Nimbrel runs).
+    // Opens an existing store file read-only (for the command line while Nimbrel runs); creates nothing.
     static Result<std::unique_ptr<HistoryStore>> openReadOnly(const QString& path);
 
+    // Refuses a record without an id or a valid createdAt, and a second record with the same id.
     Result<void> insert(const ClipItem& item);
+    // Removing an id that is not in the store does nothing.
     Result<void> remove(const QUuid& id);
-    // Writes pending inserts and deletes.
+    // Writes pending inserts and deletes. If the write fails and SQLite has kept the changes, they stay
+    // pending for the next save; if SQLite has rolled them back, the error says so.
     Result<void> save();
-    bool hasChanges() const;
+    bool hasChanges() const { return m_hasWrites; }
+    // Records come back with createdAt in UTC, at millisecond precision.
     Result<QList<ClipItem>> fetch(const FetchDescriptor& descriptor) const;
-    // Fills contentImage of the given record from the store.
+    // Fills contentImage of the given record from the store (absent if the store has none for it).
     Result<void> loadImages(ClipItem& item) const;
+    // The thumbnail of the record with this id; absent for an unknown record or one without a thumbnail.
+    Result<std::optional<QByteArray>> thumbnail(const QUuid& id) const;
     // The sum of byteSize over all records (pending changes included), kept by the store itself so it
     // costs no scan.
     Result<qint64> totalByteSize() const;
-    qint64 count() const;
+    // The number of records (pending changes included), also kept without a scan.
+    Result<qint64> count() const;
 
+    // The file of a file store; empty for an in-memory store.
     QString path() const { return m_path; }
+    bool isReadOnly() const { return m_readOnly; }
     sqlite3* handle() const { return m_db; }
 
 Q_SIGNALS:
     void changed();
 
 private:
-    HistoryStore(sqlite3* db, QString path, bool readOnly);
+    struct Statements;
+
+    HistoryStore(sqlite3* db, std::unique_ptr<Statements> statements, QString path, bool readOnly);
+    static Result<std::unique_ptr<HistoryStore>> finishOpening(sqlite3* db, QString path, bool readOnly);
     Result<void> beginIfNeeded();
+    Result<void> checkWritable() const;
+    // Makes our idea of the transaction agree with SQLite's after a failed statement; returns the error,
+    // saying so when SQLite has rolled back the unsaved changes.
+    Error afterFailure(Error error);
+    Result<void> insertImageRow(const ClipItem& item);
 
     sqlite3* m_db = nullptr;
+    std::unique_ptr<Statements> m_statements;
     QString m_path;
     bool m_readOnly = false;
     bool m_inTransaction = false;
+    bool m_hasWrites = false;
 };
 
 }  // namespace nimbrel

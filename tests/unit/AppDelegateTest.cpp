@@ -1,1 +1,167 @@
+#include "platform/fake/FakePlatform.h"
+#include "settings/SettingsStore.h"
+#include "settings/Translations.h"
+#include "shell/AppDelegate.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+
 #include <gtest/gtest.h>
+
+using namespace nimbrel;
+
+namespace {
+
+struct Shell {
+    explicit Shell(const StoreOpeners& openers = {}, fake::LoginItems* items = nullptr)
+        : locations(test::freshDirectory()),
+          loginItems(items ? *items : ownLoginItems),
+          translations(Translations::defaultDirectory()),
+          settings(defaults, loginItems, console, translations),
+          delegate(ShellServices{console, locations, activation, tray, loginItems}, settings, openers)
+    {
+    }
+
+    fake::RecordingConsole console;
+    fake::Locations locations;
+    fake::Activation activation;
+    fake::Tray tray;
+    fake::LoginItems ownLoginItems;
+    fake::LoginItems& loginItems;
+    fake::MemoryDefaults defaults;
+    Translations translations;
+    SettingsStore settings;
+    AppDelegate delegate;
+};
+
+Result<std::unique_ptr<HistoryStore>> failing(const QString& why) { return Error{why}; }
+
+}  // namespace
+
+TEST(AppDelegate, StoreFallsBackToMemoryThenToNone)
+{
+    struct Case {
+        const char* name;
+        bool fileFails;
+        bool memoryFails;
+        QStringList lines;
+        bool hasStore;
+    };
+    const Case cases[] = {
+        {"file store", false, false, {}, true},
+        {"memory fallback",
+         true,
+         false,
+         {QStringLiteral("[Nimbrel] ModelContainer init failed, using in-memory store: disk on fire")},
+         true},
+        {"no store",
+         true,
+         true,
+         {QStringLiteral("[Nimbrel] ModelContainer init failed, using in-memory store: disk on fire"),
+          QStringLiteral("[Nimbrel] In-memory ModelContainer init failed: no memory"),
+          QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable.")},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StoreOpeners openers;
+        if (c.fileFails)
+            openers.openFile = [](const QString&) { return failing(QStringLiteral("disk on fire")); };
+        if (c.memoryFails)
+            openers.openInMemory = [] { return failing(QStringLiteral("no memory")); };
+        Shell shell(openers);
+        shell.delegate.willFinishLaunching();
+        shell.delegate.didFinishLaunching();
+        EXPECT_EQ(shell.console.lines, c.lines);
+        EXPECT_EQ(shell.delegate.modelContainer() != nullptr, c.hasStore);
+    }
+}
+
+TEST(AppDelegate, FileStoreLivesInTheDataFolder)
+{
+    Shell shell;
+    ASSERT_NE(shell.delegate.modelContainer(), nullptr);
+    EXPECT_EQ(shell.delegate.modelContainer()->path(), shell.locations.storeFile());
+    EXPECT_TRUE(QFile::exists(shell.locations.storeFile()));
+}
+
+TEST(AppDelegate, LaunchIsTrayOnlyAndShowsTheTrayItem)
+{
+    Shell shell;
+    shell.delegate.willFinishLaunching();
+    EXPECT_EQ(shell.activation.history, QList<Policy>{Policy::accessory});
+    EXPECT_TRUE(shell.tray.shown);
+    ASSERT_NE(shell.tray.menu, nullptr);
+    EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("退出 Nimbrel"));
+}
+
+TEST(AppDelegate, LaunchReappliesTheLoginItemAndAdoptsItsRealState)
+{
+    struct Case {
+        const char* name;
+        bool stored;
+        LoginItemStatus status;
+        int registrations;
+        int unregistrations;
+        bool adopted;
+    };
+    const Case cases[] = {
+        {"on and already enabled", true, LoginItemStatus::enabled, 0, 0, true},
+        {"on but not registered", true, LoginItemStatus::notRegistered, 1, 0, true},
+        {"off but enabled", false, LoginItemStatus::enabled, 0, 1, false},
+        {"on but awaiting approval", true, LoginItemStatus::requiresApproval, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::LoginItems items;
+        items.currentStatus = c.status;
+        // The settings read the stored flag at construction, so it is stored before the shell is built.
+        struct Prepared : Shell {
+            Prepared(fake::LoginItems* i, bool stored) : Shell({}, i) { settings.adoptLoginItemStatus(stored); }
+        } shell(&items, c.stored);
+        shell.delegate.didFinishLaunching();
+        EXPECT_EQ(items.registrations, c.registrations);
+        EXPECT_EQ(items.unregistrations, c.unregistrations);
+        EXPECT_EQ(shell.settings.launchAtLogin(), c.adopted);
+        EXPECT_EQ(shell.defaults.values.value(SettingsStore::launchAtLoginKey), QVariant(c.adopted));
+    }
+}
+
+TEST(AppDelegate, OnlyTheQuitEntryOrTheSystemEndsTheProcess)
+{
+    Shell shell;
+    QSignalSpy approved(&shell.delegate, &AppDelegate::terminationApproved);
+
+    EXPECT_FALSE(shell.delegate.requestTermination());
+    EXPECT_EQ(shell.activation.policy(), Policy::accessory) << "a refusal returns to tray only";
+    shell.activation.setPolicy(Policy::regular);
+    QEvent quitEvent(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quitEvent);
+    EXPECT_EQ(shell.activation.policy(), Policy::accessory) << "Qt's own quit request is refused too";
+    EXPECT_EQ(approved.count(), 0);
+
+    shell.tray.menu->actions().last()->trigger();
+    EXPECT_TRUE(shell.delegate.allowsTermination());
+    EXPECT_EQ(approved.count(), 1);
+    shell.delegate.terminateForSystem();
+    EXPECT_EQ(approved.count(), 1) << "the process winds down once";
+}
+
+TEST(AppDelegate, SystemTerminationIsNeverRefused)
+{
+    Shell shell;
+    QSignalSpy approved(&shell.delegate, &AppDelegate::terminationApproved);
+    shell.delegate.terminateForSystem();
+    EXPECT_EQ(approved.count(), 1);
+    EXPECT_FALSE(shell.delegate.allowsTermination());
+}
+
+TEST(AppDelegate, TrayMenuFollowsTheLanguage)
+{
+    Shell shell;
+    shell.settings.setLanguage(AppLanguage::en);
+    EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("Quit Nimbrel"));
+    shell.settings.setLanguage(AppLanguage::zhHans);
+    EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("退出 Nimbrel"));
+}

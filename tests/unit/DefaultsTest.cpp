@@ -1,1 +1,113 @@
+#include "platform/fake/FakePlatform.h"
+#include "platform/linux/JsonFileDefaults.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
+
+using namespace nimbrel;
+
+namespace {
+
+QString writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(bytes);
+    return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+}  // namespace
+
+TEST(JsonFileDefaults, ValuesKeepTheirTypesAcrossARestart)
+{
+    const QString path = test::freshDirectory() + QStringLiteral("/Nimbrel/defaults.json");
+    fake::RecordingConsole console;
+    {
+        native::JsonFileDefaults defaults(path, console);
+        defaults.setString(QStringLiteral("s"), QStringLiteral("300"));
+        defaults.setInteger(QStringLiteral("i"), 300);
+        defaults.setBool(QStringLiteral("b"), false);
+        defaults.setStringList(QStringLiteral("l"), {QStringLiteral("zh-Hant")});
+        defaults.setString(QStringLiteral("json"), QStringLiteral("{\"carbonKeyCode\":9}"));
+        ASSERT_TRUE(defaults.synchronize());
+    }
+    native::JsonFileDefaults reloaded(path, console);
+    EXPECT_EQ(reloaded.string(QStringLiteral("s")), QStringLiteral("300"));
+    EXPECT_FALSE(reloaded.integer(QStringLiteral("s")).has_value());
+    EXPECT_EQ(reloaded.integer(QStringLiteral("i")), 300);
+    EXPECT_FALSE(reloaded.string(QStringLiteral("i")).has_value());
+    EXPECT_EQ(reloaded.object(QStringLiteral("b")).typeId(), QMetaType::Bool);
+    EXPECT_FALSE(reloaded.boolean(QStringLiteral("b")));
+    EXPECT_EQ(reloaded.stringList(QStringLiteral("l")), QStringList{QStringLiteral("zh-Hant")});
+    EXPECT_EQ(reloaded.string(QStringLiteral("json")), QStringLiteral("{\"carbonKeyCode\":9}"));
+    EXPECT_FALSE(reloaded.object(QStringLiteral("missing")).isValid());
+    EXPECT_TRUE(console.lines.isEmpty());
+    EXPECT_EQ(QFile::permissions(path) & 0x0077, 0) << "only the owner may read the defaults";
+}
+
+TEST(JsonFileDefaults, WritesSoonWithoutSynchronize)
+{
+    const QString path = test::freshDirectory() + QStringLiteral("/defaults.json");
+    fake::RecordingConsole console;
+    native::JsonFileDefaults defaults(path, console);
+    defaults.setBool(QStringLiteral("a"), true);
+    defaults.removeObject(QStringLiteral("b"));
+    EXPECT_FALSE(QFile::exists(path)) << "the write waits for the event loop";
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(QFile::exists(path));
+    EXPECT_EQ(QJsonDocument::fromJson(readFile(path)).object().value(QStringLiteral("a")).toBool(), true);
+}
+
+TEST(JsonFileDefaults, UnparsableFileIsKeptAsideAndDefaultsApply)
+{
+    struct Case {
+        const char* name;
+        QByteArray content;
+    };
+    const Case cases[] = {
+        {"truncated", QByteArrayLiteral("{\"Nimbrel.maxStorageMB\": 3")},
+        {"not an object", QByteArrayLiteral("[1, 2, 3]")},
+        {"binary", QByteArray("\x00\xff\xfe garbage", 12)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = writeFile(test::freshDirectory() + QStringLiteral("/defaults.json"), c.content);
+        fake::RecordingConsole console;
+        native::JsonFileDefaults defaults(path, console);
+        EXPECT_FALSE(defaults.object(QStringLiteral("Nimbrel.maxStorageMB")).isValid());
+        EXPECT_EQ(readFile(path + QStringLiteral(".bad")), c.content);
+        EXPECT_FALSE(QFile::exists(path));
+        ASSERT_EQ(console.lines.size(), 1);
+        EXPECT_TRUE(console.lines.first().contains(QStringLiteral("defaults.json.bad")));
+
+        defaults.setBool(QStringLiteral("x"), true);
+        ASSERT_TRUE(defaults.synchronize());
+        EXPECT_EQ(readFile(path + QStringLiteral(".bad")), c.content) << "the kept copy survives the next write";
+    }
+}
+
+TEST(JsonFileDefaults, FailedWriteIsReportedOnceAndNotCalledSuccess)
+{
+    // A file where the folder should be: the write cannot succeed, whoever runs the test.
+    const QString root = test::freshDirectory();
+    writeFile(root + QStringLiteral("/blocker"), "file");
+    fake::RecordingConsole console;
+    native::JsonFileDefaults defaults(root + QStringLiteral("/blocker/defaults.json"), console);
+    defaults.setBool(QStringLiteral("a"), true);
+    EXPECT_FALSE(defaults.synchronize());
+    defaults.setBool(QStringLiteral("b"), true);
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(console.lines.size(), 1);
+}

@@ -93,7 +93,7 @@ public:
 
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(QDateTime start = QDateTime::fromSecsSinceEpoch(1'767'225'600, QTimeZone::UTC))
+    explicit ManualClock(QDateTime start = QDateTime::fromSecsSinceEpoch(1'767'225'600, QTimeZone::utc()))
         : current(std::move(start))
     {
     }

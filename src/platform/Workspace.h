@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+#include <optional>
+
+namespace nimbrel {
+
+// The application that has the keyboard focus: its desktop id ("org.gnome.TextEditor", else its
+// window class) and its name in the user's language. Either may be absent.
+struct RunningApplication {
+    std::optional<QString> bundleIdentifier;
+    std::optional<QString> localizedName;
+};
+
+// The desktop's applications: which one is in front, and their icons.
+class Workspace {
+public:
+    Workspace() = default;
+    virtual ~Workspace() = default;
+    Workspace(const Workspace&) = delete;
+    Workspace& operator=(const Workspace&) = delete;
+
+    // The application in front; absent when there is no window manager or no active window. A window
+    // of Nimbrel's own process reports Nimbrel's own identifier.
+    virtual std::optional<RunningApplication> frontmostApplication() const = 0;
+    // Nimbrel's own identifier, "org.nimbrel.Nimbrel".
+    virtual QString ownBundleIdentifier() const = 0;
+    // The icon of the installed application with that identifier; absent when none is installed.
+    virtual std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const = 0;
+};
+
+}  // namespace nimbrel

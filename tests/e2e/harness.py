@@ -1,0 +1,168 @@
+"""Runs the real nimbrel on the private test desktop with a temporary HOME and watches it from outside."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+
+def _display_environment():
+    state = os.environ.get("NIMBREL_DISPLAY_STATE")
+    values = {}
+    if state and os.path.exists(state):
+        with open(state, encoding="utf-8") as f:
+            for line in f:
+                key, _, value = line.strip().partition("=")
+                values[key] = value.strip('"')
+    return values.get("DISPLAY")
+
+
+DISPLAY = _display_environment()
+BINARY = os.environ.get("NIMBREL_BIN", "nimbrel")
+
+
+class Home:
+    """A temporary home folder with the XDG variables pointing into it."""
+
+    def __init__(self):
+        self.path = tempfile.mkdtemp(prefix="nimbrel-e2e-")
+        os.makedirs(self.runtime, mode=0o700)
+
+    @property
+    def runtime(self):
+        return os.path.join(self.path, "run")
+
+    @property
+    def data_dir(self):
+        return os.path.join(self.path, ".local", "share", "Nimbrel")
+
+    @property
+    def store(self):
+        return os.path.join(self.data_dir, "Nimbrel.store")
+
+    @property
+    def defaults_file(self):
+        return os.path.join(self.path, ".config", "Nimbrel", "defaults.json")
+
+    @property
+    def autostart_file(self):
+        return os.path.join(self.path, ".config", "autostart", "org.nimbrel.Nimbrel.desktop")
+
+    def env(self, **extra):
+        env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "DBUS_", "WAYLAND"))}
+        env.update(
+            HOME=self.path,
+            XDG_RUNTIME_DIR=self.runtime,
+            DISPLAY=DISPLAY or "",
+            QT_QPA_PLATFORM="xcb",
+            LANG="en_US.UTF-8",
+            LANGUAGE="",
+        )
+        env.update(extra)
+        return env
+
+    def read_defaults(self):
+        with open(self.defaults_file, encoding="utf-8") as f:
+            return json.load(f)
+
+    def write_defaults(self, values):
+        os.makedirs(os.path.dirname(self.defaults_file), exist_ok=True)
+        with open(self.defaults_file, "w", encoding="utf-8") as f:
+            json.dump(values, f)
+
+    def remove(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Nimbrel:
+    """One running nimbrel process; its standard output is collected line by line."""
+
+    def __init__(self, home, *args, **env):
+        self.home = home
+        self.lines = []
+        self._cond = threading.Condition()
+        self.process = subprocess.Popen(
+            [BINARY, *args],
+            env=home.env(**env),
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            stdin=subprocess.DEVNULL,
+            text=True,
+        )
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self._cond:
+                self.lines.append(line.rstrip("\n"))
+                self._cond.notify_all()
+
+    def wait_for_line(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while not any(text in line for line in self.lines):
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    raise AssertionError(f"no line containing {text!r} within {timeout}s; got {self.lines!r}")
+                self._cond.wait(remaining)
+
+    def wait_until(self, predicate, timeout=10, what="condition"):
+        deadline = time.monotonic() + timeout
+        while not predicate():
+            if time.monotonic() > deadline:
+                raise AssertionError(f"timed out waiting for {what}; output {self.lines!r}")
+            time.sleep(0.05)
+
+    def wait_ready(self, timeout=15):
+        """Ready once the launch sequence has run: the defaults file exists."""
+        self.wait_until(lambda: os.path.exists(self.home.defaults_file), timeout, "the defaults file")
+        time.sleep(0.3)
+
+    def terminate(self, sig=signal.SIGTERM, timeout=5):
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+        return self.process.wait(timeout)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
+        self._reader.join(2)
+
+
+def run_once(home, *args, timeout=20, **env):
+    """Runs nimbrel to completion and returns (status, stdout)."""
+    done = subprocess.run([BINARY, *args], env=home.env(**env), capture_output=True, text=True, timeout=timeout,
+                          stdin=subprocess.DEVNULL)
+    return done.returncode, done.stdout
+
+
+def x11(*command, env=None, check=True):
+    full = dict(os.environ, DISPLAY=DISPLAY or "")
+    if env:
+        full.update(env)
+    return subprocess.run(list(command), env=full, capture_output=True, text=True, check=check, timeout=20)
+
+
+class E2ETestCase(unittest.TestCase):
+    def setUp(self):
+        if not DISPLAY:
+            self.fail("the test desktop is not running (NIMBREL_DISPLAY_STATE)")
+        self.home = Home()
+        self.processes = []
+
+    def tearDown(self):
+        for p in self.processes:
+            p.stop()
+        self.home.remove()
+
+    def start(self, *args, home=None, **env):
+        p = Nimbrel(home or self.home, *args, **env)
+        self.processes.append(p)
+        return p

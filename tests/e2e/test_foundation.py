@@ -1,0 +1,124 @@
+"""The program starts, keeps its store and settings, stays single, and ends only by the rules."""
+
+import os
+import signal
+import stat
+import time
+import unittest
+
+from harness import E2ETestCase, run_once, x11
+
+
+class StartAndStop(E2ETestCase):
+    def test_first_start_creates_private_store_and_defaults(self):
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        self.assertTrue(os.path.exists(self.home.store))
+        for suffix in ("", "-wal", "-shm"):
+            path = self.home.store + suffix
+            if os.path.exists(path):
+                self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600, path)
+        defaults = self.home.read_defaults()
+        self.assertIs(defaults["Nimbrel.launchAtLogin"], False)
+        self.assertNotIn("AppleLanguages", defaults)
+        self.assertEqual(nimbrel.lines, [])
+
+    def test_sigterm_ends_cleanly_within_a_second(self):
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig):
+                nimbrel = self.start()
+                nimbrel.wait_ready()
+                started = time.monotonic()
+                self.assertEqual(nimbrel.terminate(sig), 0)
+                self.assertLess(time.monotonic() - started, 1.0)
+
+    def test_unwritable_data_folder_falls_back_to_memory(self):
+        # A file where the data folder should be cannot be replaced by a folder, not even by root.
+        os.makedirs(os.path.join(self.home.path, ".local"))
+        with open(os.path.join(self.home.path, ".local", "share"), "w") as f:
+            f.write("not a folder")
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        memory_lines = [l for l in nimbrel.lines if "ModelContainer init failed, using in-memory store: " in l]
+        self.assertEqual(len(memory_lines), 1, nimbrel.lines)
+        self.assertTrue(memory_lines[0].startswith("[Nimbrel] ModelContainer init failed, using in-memory store: "))
+        self.assertFalse(any("Clipboard watcher disabled" in l for l in nimbrel.lines))
+        self.assertIsNone(nimbrel.process.poll())
+        self.assertEqual(nimbrel.terminate(), 0)
+
+    def test_unreadable_store_is_left_untouched(self):
+        os.makedirs(self.home.data_dir)
+        garbage = b"this is not a history store\n" * 100
+        with open(self.home.store, "wb") as f:
+            f.write(garbage)
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        nimbrel.wait_for_line("[Nimbrel] ModelContainer init failed, using in-memory store: ")
+        self.assertEqual(nimbrel.terminate(), 0)
+        with open(self.home.store, "rb") as f:
+            self.assertEqual(f.read(), garbage)
+
+    def test_apply_update_mode_starts_nothing(self):
+        status, out = run_once(self.home, "--apply-update", "--pid", "1")
+        self.assertEqual(status, 1)
+        self.assertEqual(len(out.splitlines()), 1)
+        self.assertFalse(os.path.exists(self.home.data_dir))
+        self.assertFalse(os.path.exists(self.home.defaults_file))
+
+    def test_second_start_leaves_the_first_alone(self):
+        first = self.start()
+        first.wait_ready()
+        status, out = run_once(self.home)
+        self.assertEqual(status, 0)
+        self.assertIn("Nimbrel is already running", out)
+        self.assertIsNone(first.process.poll())
+        self.assertEqual(first.terminate(), 0)
+
+
+class Settings(E2ETestCase):
+    def test_settings_survive_a_restart_with_their_types(self):
+        self.home.write_defaults({
+            "Nimbrel.maxStorageMB": "300",
+            "Nimbrel.panelMode": "sideways",
+            "Nimbrel.language": "ja",
+            "Nimbrel.launchAtLogin": True,
+        })
+        for _ in range(2):
+            nimbrel = self.start()
+            nimbrel.wait_ready()
+            self.assertEqual(nimbrel.terminate(), 0)
+            defaults = self.home.read_defaults()
+            # Loading never rewrites a stored value; the string stays a string.
+            self.assertEqual(defaults["Nimbrel.maxStorageMB"], "300")
+            self.assertEqual(defaults["Nimbrel.panelMode"], "sideways")
+            self.assertEqual(defaults["AppleLanguages"], ["ja"])
+            self.assertIs(defaults["Nimbrel.launchAtLogin"], True)
+            self.assertTrue(os.path.exists(self.home.autostart_file))
+
+    def test_switching_login_off_removes_the_autostart_entry(self):
+        self.home.write_defaults({"Nimbrel.launchAtLogin": False})
+        os.makedirs(os.path.dirname(self.home.autostart_file))
+        with open(self.home.autostart_file, "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nExec=nimbrel\n")
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        self.assertEqual(nimbrel.terminate(), 0)
+        self.assertFalse(os.path.exists(self.home.autostart_file))
+        self.assertIs(self.home.read_defaults()["Nimbrel.launchAtLogin"], False)
+
+    def test_unparsable_defaults_are_kept_aside(self):
+        os.makedirs(os.path.dirname(self.home.defaults_file))
+        with open(self.home.defaults_file, "w") as f:
+            f.write("{ this is not json")
+        nimbrel = self.start()
+        nimbrel.wait_until(lambda: os.path.exists(self.home.defaults_file + ".bad"), what="defaults.json.bad")
+        nimbrel.wait_ready()
+        with open(self.home.defaults_file + ".bad") as f:
+            self.assertEqual(f.read(), "{ this is not json")
+        self.assertEqual(len([l for l in nimbrel.lines if "defaults.json.bad" in l]), 1, nimbrel.lines)
+        self.assertIs(self.home.read_defaults()["Nimbrel.launchAtLogin"], False)
+        self.assertEqual(nimbrel.terminate(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
