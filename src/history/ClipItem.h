@@ -19,6 +19,8 @@ struct ClipItem {
     // PNG bytes of an image record. Kept apart from the record table, so fetches leave it empty unless
     // they ask for images (FetchDescriptor::includeImages) or HistoryStore::loadImages fills it.
     std::optional<QByteArray> contentImage;
+    // The encoded thumbnail of an image record. Stored with the image; fetches never load it, and
+    // HistoryStore::thumbnail reads it on demand.
     std::optional<QByteArray> thumbnailData;
     std::optional<QString> sourceBundleID;
     std::optional<QString> sourceName;

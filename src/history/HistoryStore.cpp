@@ -1,0 +1,559 @@
+#include "history/HistoryStore.h"
+
+#include "history/SearchFolding.h"
+#include "history/SqliteStatement.h"
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace nimbrel {
+
+namespace {
+
+// Marks the database file as ours ("NMBR"), so a foreign SQLite file is recognised even before its
+// tables are read.
+constexpr int applicationId = 0x4E4D4252;
+constexpr int busyTimeoutMilliseconds = 2000;
+constexpr mode_t ownerOnly = S_IRUSR | S_IWUSR;
+
+// Records, an index for the time-ordered scans, the image bytes apart so that scanning records never
+// reads them (the thumbnail first, so reading it does not walk the image's pages), and one row of
+// bookkeeping whose totals the triggers keep exact.
+constexpr const char* schemaStatements[] = {
+    "PRAGMA application_id = 1313686098",
+    "CREATE TABLE meta ("
+    " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
+    " schemaVersion TEXT NOT NULL,"
+    " totalByteSize INTEGER NOT NULL DEFAULT 0,"
+    " recordCount INTEGER NOT NULL DEFAULT 0)",
+    "CREATE TABLE clip ("
+    " pk INTEGER PRIMARY KEY,"
+    " id BLOB NOT NULL UNIQUE,"
+    " kindRaw TEXT NOT NULL,"
+    " contentText TEXT,"
+    " sourceBundleID TEXT,"
+    " sourceName TEXT,"
+    " createdAt INTEGER NOT NULL,"
+    " byteSize INTEGER NOT NULL,"
+    " searchText TEXT NOT NULL)",
+    "CREATE INDEX clip_createdAt ON clip (createdAt)",
+    "CREATE TABLE clip_image ("
+    " clipPk INTEGER PRIMARY KEY REFERENCES clip (pk) ON DELETE CASCADE,"
+    " thumbnailData BLOB,"
+    " contentImage BLOB)",
+    "CREATE TRIGGER clip_inserted AFTER INSERT ON clip BEGIN"
+    " UPDATE meta SET totalByteSize = totalByteSize + NEW.byteSize, recordCount = recordCount + 1; END",
+    "CREATE TRIGGER clip_deleted AFTER DELETE ON clip BEGIN"
+    " UPDATE meta SET totalByteSize = totalByteSize - OLD.byteSize, recordCount = recordCount - 1; END",
+    "CREATE TRIGGER clip_resized AFTER UPDATE OF byteSize ON clip BEGIN"
+    " UPDATE meta SET totalByteSize = totalByteSize - OLD.byteSize + NEW.byteSize; END",
+};
+static_assert(applicationId == 1313686098);
+
+struct ConnectionCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
+
+Result<Connection> openConnection(const QString& name, int flags)
+{
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(name).constData(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    Connection db(raw);
+    if (rc != SQLITE_OK)
+        return sqliteError(db.get(), QStringLiteral("Could not open the history store %1").arg(name));
+    sqlite3_busy_timeout(db.get(), busyTimeoutMilliseconds);
+    return db;
+}
+
+Result<void> execute(sqlite3* db, const char* sql, const QString& what)
+{
+    Result<std::unique_ptr<SqliteStatement>> statement = SqliteStatement::prepare(db, sql);
+    if (!statement)
+        return statement.error();
+    return (*statement)->run(what);
+}
+
+// The value of a pragma that answers with one row.
+Result<QString> pragmaValue(sqlite3* db, const char* sql, const QString& what)
+{
+    Result<std::unique_ptr<SqliteStatement>> statement = SqliteStatement::prepare(db, sql);
+    if (!statement)
+        return statement.error();
+    SqliteStatement::Cursor cursor(**statement);
+    Result<bool> row = cursor.next(what);
+    if (!row)
+        return row.error();
+    return *row ? cursor.text(0).value_or(QString()) : QString();
+}
+
+enum class SchemaState { empty, current };
+
+// Whether the database may be used as a store of this schema version: it is one, or it holds nothing at
+// all yet. Only reads.
+Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
+{
+    const auto refuse = [&path](const QString& why) {
+        return Error{QStringLiteral("The file %1 is not a Nimbrel history store: %2").arg(path, why)};
+    };
+    const auto unreadable = [&](const Result<QString>& failed) {
+        if (sqlite3_errcode(db) == SQLITE_NOTADB)
+            return refuse(QStringLiteral("it is not a SQLite database"));
+        return refuse(QStringLiteral("it cannot be read (%1)").arg(failed.error().description));
+    };
+
+    const Result<QString> application = pragmaValue(db, "PRAGMA application_id", QStringLiteral("reading its header"));
+    if (!application)
+        return unreadable(application);
+    const Result<QString> objects =
+        pragmaValue(db, "SELECT count(*) FROM sqlite_schema", QStringLiteral("reading its schema"));
+    if (!objects)
+        return unreadable(objects);
+
+    const int owner = application->toInt();
+    if (objects->toLongLong() == 0 && (owner == 0 || owner == applicationId))
+        return SchemaState::empty;
+    if (owner != applicationId)
+        return refuse(QStringLiteral("it is a SQLite database of another application"));
+
+    const Result<QString> version =
+        pragmaValue(db, "SELECT schemaVersion FROM meta WHERE singleton = 1", QStringLiteral("reading its version"));
+    if (!version || version->isEmpty())
+        return refuse(QStringLiteral("it has no schema version"));
+    if (*version != HistoryStore::schemaVersion) {
+        return refuse(QStringLiteral("it has schema version %1, and this Nimbrel reads only version %2")
+                          .arg(*version, HistoryStore::schemaVersion));
+    }
+    return SchemaState::current;
+}
+
+// Creates the schema in an empty database, or checks the one it has, in one write transaction so that
+// two processes opening a new file at once cannot both create it.
+Result<void> prepareSchema(sqlite3* db, const QString& path)
+{
+    if (Result<void> begun = execute(db, "BEGIN IMMEDIATE", QStringLiteral("Could not lock the history store")); !begun)
+        return begun;
+    const auto abandon = [db](Error error) {
+        (void)execute(db, "ROLLBACK", QString());
+        return error;
+    };
+    const Result<SchemaState> state = inspectSchema(db, path);
+    if (!state)
+        return abandon(state.error());
+    if (*state == SchemaState::empty) {
+        for (const char* sql : schemaStatements) {
+            if (Result<void> made = execute(db, sql, QStringLiteral("Could not create the history store")); !made)
+                return abandon(made.error());
+        }
+        Result<std::unique_ptr<SqliteStatement>> meta =
+            SqliteStatement::prepare(db, "INSERT INTO meta (singleton, schemaVersion) VALUES (1, ?)");
+        if (!meta)
+            return abandon(meta.error());
+        (*meta)->bindText(1, HistoryStore::schemaVersion);
+        if (Result<void> made = (*meta)->run(QStringLiteral("Could not create the history store")); !made)
+            return abandon(made.error());
+    }
+    if (Result<void> done = execute(db, "COMMIT", QStringLiteral("Could not create the history store")); !done)
+        return abandon(done.error());
+    return {};
+}
+
+QString systemError(const QString& what, const QString& path)
+{
+    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// Makes a new store file owner-only before SQLite ever sees it; reports whether the file already existed.
+Result<bool> createOwnerOnlyFile(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly);
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return true;
+        return Error{systemError(QStringLiteral("Could not create the history store"), path)};
+    }
+    // The mode given to open(2) is filtered by the umask; this one is not.
+    const int changed = ::fchmod(fd, ownerOnly);
+    ::close(fd);
+    if (changed != 0)
+        return Error{systemError(QStringLiteral("Could not restrict the permissions of"), path)};
+    return false;
+}
+
+// SQLite gives new -wal and -shm files the database file's mode, but files left from earlier keep theirs.
+Result<void> restrictToOwner(const QString& path)
+{
+    for (const QString& file : QStringList{path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")}) {
+        const QByteArray name = QFile::encodeName(file);
+        struct stat info {};
+        if (::stat(name.constData(), &info) != 0) {
+            if (file == path)
+                return Error{systemError(QStringLiteral("Could not read"), file)};
+            continue;
+        }
+        if ((info.st_mode & 07777) != ownerOnly && ::chmod(name.constData(), ownerOnly) != 0)
+            return Error{systemError(QStringLiteral("Could not restrict the permissions of"), file)};
+    }
+    return {};
+}
+
+constexpr int fetchShapes = 3;  // id and byteSize only; full records; full records with images
+
+int fetchIndex(SortOrder order, int shape) { return static_cast<int>(order) * fetchShapes + shape; }
+
+QByteArray fetchSql(SortOrder order, int shape)
+{
+    QByteArray sql = shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c")
+                                : QByteArray("SELECT c.id, c.byteSize, c.kindRaw, c.contentText, c.sourceBundleID,"
+                                             " c.sourceName, c.createdAt");
+    if (shape == 1)
+        sql += " FROM clip AS c";
+    if (shape == 2)
+        sql += ", i.contentImage FROM clip AS c LEFT JOIN clip_image AS i ON i.clipPk = c.pk";
+    if (order == SortOrder::ascending)
+        sql += " ORDER BY c.createdAt ASC";
+    if (order == SortOrder::descending)
+        sql += " ORDER BY c.createdAt DESC";
+    return sql + " LIMIT ?";
+}
+
+}  // namespace
+
+struct HistoryStore::Statements {
+    std::unique_ptr<SqliteStatement> begin;
+    std::unique_ptr<SqliteStatement> commit;
+    std::unique_ptr<SqliteStatement> savepoint;
+    std::unique_ptr<SqliteStatement> release;
+    std::unique_ptr<SqliteStatement> rollbackToSavepoint;
+    std::unique_ptr<SqliteStatement> insertClip;
+    std::unique_ptr<SqliteStatement> insertImage;
+    std::unique_ptr<SqliteStatement> removeClip;
+    std::unique_ptr<SqliteStatement> totals;
+    std::unique_ptr<SqliteStatement> thumbnail;
+    std::unique_ptr<SqliteStatement> image;
+    std::array<std::unique_ptr<SqliteStatement>, 3 * fetchShapes> fetch;
+
+    static Result<std::unique_ptr<Statements>> prepare(sqlite3* db)
+    {
+        auto statements = std::make_unique<Statements>();
+        std::optional<Error> failure;
+        const auto make = [&](std::unique_ptr<SqliteStatement>& slot, const char* sql) {
+            if (failure)
+                return;
+            Result<std::unique_ptr<SqliteStatement>> prepared = SqliteStatement::prepare(db, sql);
+            if (prepared)
+                slot = std::move(prepared).value();
+            else
+                failure = prepared.error();
+        };
+        make(statements->begin, "BEGIN IMMEDIATE");
+        make(statements->commit, "COMMIT");
+        make(statements->savepoint, "SAVEPOINT insert_record");
+        make(statements->release, "RELEASE insert_record");
+        make(statements->rollbackToSavepoint, "ROLLBACK TO insert_record");
+        make(statements->insertClip,
+             "INSERT INTO clip (id, kindRaw, contentText, sourceBundleID, sourceName, createdAt, byteSize, searchText)"
+             " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        make(statements->insertImage, "INSERT INTO clip_image (clipPk, thumbnailData, contentImage) VALUES (?, ?, ?)");
+        make(statements->removeClip, "DELETE FROM clip WHERE id = ?");
+        make(statements->totals, "SELECT totalByteSize, recordCount FROM meta WHERE singleton = 1");
+        make(statements->thumbnail,
+             "SELECT i.thumbnailData FROM clip AS c JOIN clip_image AS i ON i.clipPk = c.pk WHERE c.id = ?");
+        make(statements->image,
+             "SELECT i.contentImage FROM clip AS c JOIN clip_image AS i ON i.clipPk = c.pk WHERE c.id = ?");
+        for (const SortOrder order : {SortOrder::none, SortOrder::ascending, SortOrder::descending}) {
+            for (int shape = 0; shape < fetchShapes; ++shape)
+                make(statements->fetch[fetchIndex(order, shape)], fetchSql(order, shape).constData());
+        }
+        if (failure)
+            return *failure;
+        return statements;
+    }
+};
+
+HistoryStore::HistoryStore(sqlite3* db, std::unique_ptr<Statements> statements, QString path, bool readOnly)
+    : m_db(db), m_statements(std::move(statements)), m_path(std::move(path)), m_readOnly(readOnly)
+{
+}
+
+HistoryStore::~HistoryStore()
+{
+    // Statements first: a connection closes only when none is left. Unsaved changes are rolled back.
+    m_statements.reset();
+    sqlite3_close_v2(m_db);
+}
+
+Result<std::unique_ptr<HistoryStore>> HistoryStore::finishOpening(sqlite3* db, QString path, bool readOnly)
+{
+    Connection connection(db);
+    Result<std::unique_ptr<Statements>> statements = Statements::prepare(db);
+    if (!statements)
+        return statements.error();
+    return std::unique_ptr<HistoryStore>(
+        new HistoryStore(connection.release(), std::move(statements).value(), std::move(path), readOnly));
+}
+
+Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path)
+{
+    if (path.isEmpty())
+        return Error{QStringLiteral("No file was given for the history store")};
+    const Result<bool> existed = createOwnerOnlyFile(path);
+    if (!existed)
+        return existed.error();
+    if (*existed) {
+        // Judge an existing file through a read-only connection first: opening a foreign database for
+        // writing could already change it (journal mode, recovery of its journal, a checkpoint at close).
+        Result<Connection> probe = openConnection(path, SQLITE_OPEN_READONLY);
+        if (!probe)
+            return probe.error();
+        if (const Result<SchemaState> state = inspectSchema(probe->get(), path); !state)
+            return state.error();
+        probe.value().reset();
+        if (Result<void> restricted = restrictToOwner(path); !restricted)
+            return restricted.error();
+    }
+
+    Result<Connection> db = openConnection(path, SQLITE_OPEN_READWRITE);
+    if (!db)
+        return db.error();
+    sqlite3* raw = db->get();
+    // Without WAL (a file system without shared memory) the store still works; readers then wait for
+    // writers instead of reading beside them.
+    if (Result<QString> mode = pragmaValue(raw, "PRAGMA journal_mode = WAL", QStringLiteral("Could not set the journal"));
+        !mode)
+        return mode.error();
+    for (const char* pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON"}) {
+        if (Result<void> set = execute(raw, pragma, QStringLiteral("Could not configure the history store")); !set)
+            return set.error();
+    }
+    if (Result<void> schema = prepareSchema(raw, path); !schema)
+        return schema.error();
+    return finishOpening(db.value().release(), path, false);
+}
+
+Result<std::unique_ptr<HistoryStore>> HistoryStore::openInMemory()
+{
+    Result<Connection> db = openConnection(QStringLiteral(":memory:"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!db)
+        return db.error();
+    if (Result<void> set = execute(db->get(), "PRAGMA foreign_keys = ON", QStringLiteral("Could not configure")); !set)
+        return set.error();
+    if (Result<void> schema = prepareSchema(db->get(), QStringLiteral(":memory:")); !schema)
+        return schema.error();
+    return finishOpening(db.value().release(), QString(), false);
+}
+
+Result<std::unique_ptr<HistoryStore>> HistoryStore::openReadOnly(const QString& path)
+{
+    struct stat info {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return Error{QStringLiteral("There is no history store at %1").arg(path)};
+    Result<Connection> db = openConnection(path, SQLITE_OPEN_READONLY);
+    if (!db)
+        return db.error();
+    const Result<SchemaState> state = inspectSchema(db->get(), path);
+    if (!state)
+        return state.error();
+    if (*state == SchemaState::empty)
+        return Error{QStringLiteral("The file %1 is not a Nimbrel history store: it is empty").arg(path)};
+    return finishOpening(db.value().release(), path, true);
+}
+
+Result<void> HistoryStore::checkWritable() const
+{
+    if (m_readOnly)
+        return Error{QStringLiteral("The history store %1 is open read-only").arg(m_path)};
+    return {};
+}
+
+Error HistoryStore::afterFailure(Error error) const
+{
+    if (m_inTransaction && sqlite3_get_autocommit(m_db)) {
+        m_inTransaction = false;
+        m_hasWrites = false;
+        error.description += QStringLiteral(" (SQLite rolled back the unsaved changes)");
+    }
+    return error;
+}
+
+Result<void> HistoryStore::beginIfNeeded()
+{
+    if (m_inTransaction)
+        return {};
+    if (Result<void> begun = m_statements->begin->run(QStringLiteral("Could not lock the history store")); !begun)
+        return begun;
+    m_inTransaction = true;
+    return {};
+}
+
+Result<void> HistoryStore::insertImageRow(const ClipItem& item)
+{
+    SqliteStatement& insert = *m_statements->insertImage;
+    insert.bindInt64(1, sqlite3_last_insert_rowid(m_db));
+    insert.bindBlob(2, item.thumbnailData);
+    insert.bindBlob(3, item.contentImage);
+    return insert.run(QStringLiteral("Could not insert the image of the record"));
+}
+
+Result<void> HistoryStore::insert(const ClipItem& item)
+{
+    if (Result<void> writable = checkWritable(); !writable)
+        return writable;
+    if (item.id.isNull())
+        return Error{QStringLiteral("Could not insert the record: it has no id")};
+    if (!item.createdAt.isValid())
+        return Error{QStringLiteral("Could not insert the record: it has no valid creation time")};
+    if (Result<void> begun = beginIfNeeded(); !begun)
+        return begun;
+
+    Statements& statements = *m_statements;
+    // A record with image bytes takes two rows; a savepoint keeps the pair whole.
+    const bool hasImageRow = item.contentImage.has_value() || item.thumbnailData.has_value();
+    if (hasImageRow) {
+        if (Result<void> saved = statements.savepoint->run(QStringLiteral("Could not insert the record")); !saved)
+            return afterFailure(saved.error());
+    }
+    SqliteStatement& insert = *statements.insertClip;
+    insert.bindBlob(1, item.id.toRfc4122());
+    insert.bindText(2, item.kindRaw);
+    insert.bindText(3, item.contentText);
+    insert.bindText(4, item.sourceBundleID);
+    insert.bindText(5, item.sourceName);
+    insert.bindInt64(6, item.createdAt.toMSecsSinceEpoch());
+    insert.bindInt64(7, item.byteSize);
+    insert.bindText(8, foldForSearch(item.contentText.value_or(QString()) + QLatin1Char('\n')
+                                     + item.sourceName.value_or(QString())));
+    Result<void> inserted = insert.run(QStringLiteral("Could not insert the record"));
+    if (inserted && hasImageRow)
+        inserted = insertImageRow(item);
+    if (hasImageRow) {
+        if (inserted) {
+            inserted = statements.release->run(QStringLiteral("Could not insert the record"));
+        } else {
+            (void)statements.rollbackToSavepoint->run(QString());
+            (void)statements.release->run(QString());
+        }
+    }
+    if (!inserted)
+        return afterFailure(inserted.error());
+    m_hasWrites = true;
+    return {};
+}
+
+Result<void> HistoryStore::remove(const QUuid& id)
+{
+    if (Result<void> writable = checkWritable(); !writable)
+        return writable;
+    if (Result<void> begun = beginIfNeeded(); !begun)
+        return begun;
+    SqliteStatement& remove = *m_statements->removeClip;
+    remove.bindBlob(1, id.toRfc4122());
+    if (Result<void> removed = remove.run(QStringLiteral("Could not delete the record")); !removed)
+        return afterFailure(removed.error());
+    if (sqlite3_changes(m_db) > 0)
+        m_hasWrites = true;
+    return {};
+}
+
+Result<void> HistoryStore::save()
+{
+    if (!m_inTransaction)
+        return {};
+    if (Result<void> committed = m_statements->commit->run(QStringLiteral("Could not save the history")); !committed)
+        return afterFailure(committed.error());
+    m_inTransaction = false;
+    if (std::exchange(m_hasWrites, false))
+        Q_EMIT changed();
+    return {};
+}
+
+Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) const
+{
+    if (descriptor.limit && *descriptor.limit < 0)
+        return Error{QStringLiteral("Could not read the history: the limit %1 is negative").arg(*descriptor.limit)};
+    const int shape = descriptor.byteSizeOnly ? 0 : (descriptor.includeImages ? 2 : 1);
+    SqliteStatement& statement = *m_statements->fetch[fetchIndex(descriptor.sortByCreatedAt, shape)];
+    statement.bindInt64(1, descriptor.limit.value_or(-1));
+
+    const QString what = QStringLiteral("Could not read the history");
+    QList<ClipItem> items;
+    if (descriptor.limit)
+        items.reserve(std::min(*descriptor.limit, 4096));
+    SqliteStatement::Cursor cursor(statement);
+    while (true) {
+        Result<bool> row = cursor.next(what);
+        if (!row)
+            return afterFailure(row.error());
+        if (!*row)
+            break;
+        ClipItem& item = items.emplace_back();
+        item.id = QUuid::fromRfc4122(QByteArrayView(cursor.blob(0).value_or(QByteArray())));
+        item.byteSize = cursor.int64(1);
+        if (shape == 0)
+            continue;
+        item.kindRaw = cursor.text(2).value_or(QString());
+        item.contentText = cursor.text(3);
+        item.sourceBundleID = cursor.text(4);
+        item.sourceName = cursor.text(5);
+        item.createdAt = QDateTime::fromMSecsSinceEpoch(cursor.int64(6), Qt::UTC);
+        if (shape == 2)
+            item.contentImage = cursor.blob(7);
+    }
+    return items;
+}
+
+Result<void> HistoryStore::loadImages(ClipItem& item) const
+{
+    SqliteStatement& statement = *m_statements->image;
+    statement.bindBlob(1, item.id.toRfc4122());
+    SqliteStatement::Cursor cursor(statement);
+    Result<bool> row = cursor.next(QStringLiteral("Could not read the image of the record"));
+    if (!row)
+        return afterFailure(row.error());
+    item.contentImage = *row ? cursor.blob(0) : std::nullopt;
+    return {};
+}
+
+Result<std::optional<QByteArray>> HistoryStore::thumbnail(const QUuid& id) const
+{
+    SqliteStatement& statement = *m_statements->thumbnail;
+    statement.bindBlob(1, id.toRfc4122());
+    SqliteStatement::Cursor cursor(statement);
+    Result<bool> row = cursor.next(QStringLiteral("Could not read the thumbnail of the record"));
+    if (!row)
+        return afterFailure(row.error());
+    return *row ? cursor.blob(0) : std::nullopt;
+}
+
+Result<qint64> HistoryStore::totalByteSize() const
+{
+    SqliteStatement::Cursor cursor(*m_statements->totals);
+    Result<bool> row = cursor.next(QStringLiteral("Could not read the size of the history"));
+    if (!row)
+        return afterFailure(row.error());
+    return *row ? cursor.int64(0) : 0;
+}
+
+Result<qint64> HistoryStore::count() const
+{
+    SqliteStatement::Cursor cursor(*m_statements->totals);
+    Result<bool> row = cursor.next(QStringLiteral("Could not count the history"));
+    if (!row)
+        return afterFailure(row.error());
+    return *row ? cursor.int64(1) : 0;
+}
+
+}  // namespace nimbrel

@@ -81,15 +81,16 @@ private:
     Result<void> checkWritable() const;
     // Makes our idea of the transaction agree with SQLite's after a failed statement; returns the error,
     // saying so when SQLite has rolled back the unsaved changes.
-    Error afterFailure(Error error);
+    Error afterFailure(Error error) const;
     Result<void> insertImageRow(const ClipItem& item);
 
     sqlite3* m_db = nullptr;
     std::unique_ptr<Statements> m_statements;
     QString m_path;
     bool m_readOnly = false;
-    bool m_inTransaction = false;
-    bool m_hasWrites = false;
+    // Mutable because a failed read can also end SQLite's transaction (an I/O error rolls it back).
+    mutable bool m_inTransaction = false;
+    mutable bool m_hasWrites = false;
 };
 
 }  // namespace nimbrel

@@ -5,18 +5,18 @@ namespace nimbrel {
 QString rawValue(AppLanguage language)
 {
     switch (language) {
-    case AppLanguage::system:
-        return QStringLiteral("system");
-    case AppLanguage::zhHans:
-        return QStringLiteral("zh-Hans");
-    case AppLanguage::zhHant:
-        return QStringLiteral("zh-Hant");
-    case AppLanguage::en:
-        return QStringLiteral("en");
-    case AppLanguage::ja:
-        return QStringLiteral("ja");
-    case AppLanguage::ko:
-        return QStringLiteral("ko");
+        case AppLanguage::system:
+            return QStringLiteral("system");
+        case AppLanguage::zhHans:
+            return QStringLiteral("zh-Hans");
+        case AppLanguage::zhHant:
+            return QStringLiteral("zh-Hant");
+        case AppLanguage::en:
+            return QStringLiteral("en");
+        case AppLanguage::ja:
+            return QStringLiteral("ja");
+        case AppLanguage::ko:
+            return QStringLiteral("ko");
     }
     return QStringLiteral("system");
 }
@@ -34,18 +34,18 @@ QString pickerName(AppLanguage language)
 {
     // Each pinned language is named in itself, so a user lost in a foreign interface still finds theirs.
     switch (language) {
-    case AppLanguage::system:
-        return QStringLiteral("跟随系统");
-    case AppLanguage::zhHans:
-        return QStringLiteral("简体中文");
-    case AppLanguage::zhHant:
-        return QStringLiteral("繁體中文");
-    case AppLanguage::en:
-        return QStringLiteral("English");
-    case AppLanguage::ja:
-        return QStringLiteral("日本語");
-    case AppLanguage::ko:
-        return QStringLiteral("한국어");
+        case AppLanguage::system:
+            return QStringLiteral("跟随系统");
+        case AppLanguage::zhHans:
+            return QStringLiteral("简体中文");
+        case AppLanguage::zhHant:
+            return QStringLiteral("繁體中文");
+        case AppLanguage::en:
+            return QStringLiteral("English");
+        case AppLanguage::ja:
+            return QStringLiteral("日本語");
+        case AppLanguage::ko:
+            return QStringLiteral("한국어");
     }
     return {};
 }

@@ -5,12 +5,12 @@ namespace nimbrel {
 QString rawValue(PanelMode mode)
 {
     switch (mode) {
-    case PanelMode::bottom:
-        return QStringLiteral("bottom");
-    case PanelMode::left:
-        return QStringLiteral("left");
-    case PanelMode::right:
-        return QStringLiteral("right");
+        case PanelMode::bottom:
+            return QStringLiteral("bottom");
+        case PanelMode::left:
+            return QStringLiteral("left");
+        case PanelMode::right:
+            return QStringLiteral("right");
     }
     return QStringLiteral("bottom");
 }

@@ -119,19 +119,19 @@ QLocale SettingsStore::locale() const
 QString SettingsStore::localized(const QString& key) const
 {
     switch (m_language) {
-    case AppLanguage::system:
-        break;
-    case AppLanguage::zhHans:
-        // The keys are the Simplified Chinese texts themselves; a table, if one is ever shipped, may
-        // only add texts whose key is not Chinese.
-        return m_translations.translate(rawValue(m_language), key).value_or(key);
-    case AppLanguage::zhHant:
-    case AppLanguage::en:
-    case AppLanguage::ja:
-    case AppLanguage::ko:
-        if (const auto text = m_translations.translate(rawValue(m_language), key))
-            return *text;
-        break;
+        case AppLanguage::system:
+            break;
+        case AppLanguage::zhHans:
+            // The keys are the Simplified Chinese texts themselves; a table, if one is ever shipped, may
+            // only add texts whose key is not Chinese.
+            return m_translations.translate(rawValue(m_language), key).value_or(key);
+        case AppLanguage::zhHant:
+        case AppLanguage::en:
+        case AppLanguage::ja:
+        case AppLanguage::ko:
+            if (const auto text = m_translations.translate(rawValue(m_language), key))
+                return *text;
+            break;
     }
     return m_translations.translateMain(key);
 }
@@ -154,18 +154,18 @@ bool applyLoginItem(LoginItemService& service, Console& console, bool wanted)
 {
     std::optional<Result<void>> outcome;
     switch (service.status()) {
-    case LoginItemStatus::notRegistered:
-    case LoginItemStatus::notFound:
-        if (wanted)
-            outcome = service.registerItem();
-        break;
-    case LoginItemStatus::enabled:
-        if (!wanted)
-            outcome = service.unregisterItem();
-        break;
-    case LoginItemStatus::requiresApproval:
-        // Only the user can settle this one, in the system's own settings.
-        break;
+        case LoginItemStatus::notRegistered:
+        case LoginItemStatus::notFound:
+            if (wanted)
+                outcome = service.registerItem();
+            break;
+        case LoginItemStatus::enabled:
+            if (!wanted)
+                outcome = service.unregisterItem();
+            break;
+        case LoginItemStatus::requiresApproval:
+            // Only the user can settle this one, in the system's own settings.
+            break;
     }
     if (outcome && !outcome->ok()) {
         console.line(QStringLiteral("[Nimbrel] LaunchAtLogin error: ") + outcome->error().description);

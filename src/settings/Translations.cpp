@@ -25,7 +25,9 @@ bool isPlainCode(const QString& code)
 const QStringList Translations::tableLanguages{QStringLiteral("zh-Hant"), QStringLiteral("en"), QStringLiteral("ja"),
                                                QStringLiteral("ko")};
 
-Translations::Translations(QString directory) : m_directory(std::move(directory)) {}
+Translations::Translations(QString directory) : m_directory(std::move(directory))
+{
+}
 
 Translations::~Translations() = default;
 

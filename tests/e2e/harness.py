@@ -166,3 +166,16 @@ class E2ETestCase(unittest.TestCase):
         p = Nimbrel(home or self.home, *args, **env)
         self.processes.append(p)
         return p
+
+
+def nimbrel_windows():
+    """Nimbrel's mapped windows as (id, width, height, x, y), from the X server's window tree."""
+    import re
+
+    tree = x11("xwininfo", "-root", "-tree").stdout
+    pattern = re.compile(r'(0x[0-9a-f]+) "[^"]*": \("nimbrel" "Nimbrel"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)')
+    return [(m[1], int(m[2]), int(m[3]), int(m[4]), int(m[5])) for m in pattern.finditer(tree)]
+
+
+def click(x, y, button=1):
+    x11("xdotool", "mousemove", str(x), str(y), "click", str(button))

@@ -6,7 +6,7 @@ import stat
 import time
 import unittest
 
-from harness import E2ETestCase, run_once, x11
+from harness import E2ETestCase, click, nimbrel_windows, run_once, x11
 
 
 class StartAndStop(E2ETestCase):
@@ -73,6 +73,28 @@ class StartAndStop(E2ETestCase):
         self.assertIn("Nimbrel is already running", out)
         self.assertIsNone(first.process.poll())
         self.assertEqual(first.terminate(), 0)
+
+
+class Tray(E2ETestCase):
+    def tray_icon(self, nimbrel):
+        found = []
+        nimbrel.wait_until(lambda: found.extend(w for w in nimbrel_windows() if w[1] <= 64 and w[2] <= 64) or found,
+                           what="the tray icon")
+        return found[0]
+
+    def test_tray_icon_shows_and_its_quit_entry_ends_nimbrel(self):
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        _, width, height, x, y = self.tray_icon(nimbrel)
+        before = {w[0] for w in nimbrel_windows()}
+        click(x + width // 2, y + height // 2)
+        menus = []
+        nimbrel.wait_until(lambda: menus.extend(w for w in nimbrel_windows() if w[0] not in before) or menus,
+                           what="the tray menu")
+        _, mw, mh, mx, my = menus[0]
+        # The menu's only entry for now is the quit entry.
+        click(mx + mw // 2, my + mh // 2)
+        self.assertEqual(nimbrel.process.wait(5), 0)
 
 
 class Settings(E2ETestCase):

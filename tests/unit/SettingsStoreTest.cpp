@@ -79,7 +79,8 @@ TEST_F(SettingsStoreTest, StoredBudgetLoadsClampedAndOnlyAnIntegerCounts)
         {QVariant(QStringList{QStringLiteral("300")}), 200},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.stored.toString().toStdString() + " of type " + c.stored.typeName());
+        SCOPED_TRACE(QString(c.stored.toString() + QStringLiteral(" of type ") + QString::fromUtf8(c.stored.typeName()))
+                         .toStdString());
         defaults.values.clear();
         if (c.stored.isValid())
             defaults.values.insert(SettingsStore::maxStorageMBKey, c.stored);
@@ -259,27 +260,62 @@ TEST_F(SettingsStoreTest, LaunchAtLoginFollowsWhatTheServiceReallyDid)
         QStringList lines = {};
     };
     const std::vector<Case> cases{
-        {.name = "on, registers", .initialStatus = LoginItemStatus::notRegistered, .storedBefore = false,
-         .assigned = true, .expected = true, .registrations = 1},
-        {.name = "on, service not found registers", .initialStatus = LoginItemStatus::notFound,
-         .storedBefore = false, .assigned = true, .expected = true, .registrations = 1},
-        {.name = "on, needs approval", .initialStatus = LoginItemStatus::requiresApproval, .storedBefore = false,
-         .assigned = true, .expected = false},
-        {.name = "on, register fails", .initialStatus = LoginItemStatus::notRegistered, .storedBefore = false,
-         .assigned = true, .registerError = QStringLiteral("permission denied"), .expected = false,
-         .registrations = 1, .lines = {QStringLiteral("[Nimbrel] LaunchAtLogin error: permission denied")}},
-        {.name = "on, registered but not enabled", .initialStatus = LoginItemStatus::notRegistered,
-         .storedBefore = false, .assigned = true, .statusAfterRegister = LoginItemStatus::requiresApproval,
-         .expected = false, .registrations = 1},
-        {.name = "on, already enabled", .initialStatus = LoginItemStatus::enabled, .storedBefore = false,
-         .assigned = true, .expected = true},
-        {.name = "off, unregisters", .initialStatus = LoginItemStatus::enabled, .storedBefore = true,
-         .assigned = false, .expected = false, .unregistrations = 1},
-        {.name = "off, unregister fails", .initialStatus = LoginItemStatus::enabled, .storedBefore = true,
-         .assigned = false, .unregisterError = QStringLiteral("read-only folder"), .expected = true,
-         .unregistrations = 1, .lines = {QStringLiteral("[Nimbrel] LaunchAtLogin error: read-only folder")}},
-        {.name = "off, needs approval", .initialStatus = LoginItemStatus::requiresApproval, .storedBefore = true,
-         .assigned = false, .expected = false},
+        {.name = "on, registers",
+         .initialStatus = LoginItemStatus::notRegistered,
+         .storedBefore = false,
+         .assigned = true,
+         .expected = true,
+         .registrations = 1},
+        {.name = "on, service not found registers",
+         .initialStatus = LoginItemStatus::notFound,
+         .storedBefore = false,
+         .assigned = true,
+         .expected = true,
+         .registrations = 1},
+        {.name = "on, needs approval",
+         .initialStatus = LoginItemStatus::requiresApproval,
+         .storedBefore = false,
+         .assigned = true,
+         .expected = false},
+        {.name = "on, register fails",
+         .initialStatus = LoginItemStatus::notRegistered,
+         .storedBefore = false,
+         .assigned = true,
+         .registerError = QStringLiteral("permission denied"),
+         .expected = false,
+         .registrations = 1,
+         .lines = {QStringLiteral("[Nimbrel] LaunchAtLogin error: permission denied")}},
+        {.name = "on, registered but not enabled",
+         .initialStatus = LoginItemStatus::notRegistered,
+         .storedBefore = false,
+         .assigned = true,
+         .statusAfterRegister = LoginItemStatus::requiresApproval,
+         .expected = false,
+         .registrations = 1},
+        {.name = "on, already enabled",
+         .initialStatus = LoginItemStatus::enabled,
+         .storedBefore = false,
+         .assigned = true,
+         .expected = true},
+        {.name = "off, unregisters",
+         .initialStatus = LoginItemStatus::enabled,
+         .storedBefore = true,
+         .assigned = false,
+         .expected = false,
+         .unregistrations = 1},
+        {.name = "off, unregister fails",
+         .initialStatus = LoginItemStatus::enabled,
+         .storedBefore = true,
+         .assigned = false,
+         .unregisterError = QStringLiteral("read-only folder"),
+         .expected = true,
+         .unregistrations = 1,
+         .lines = {QStringLiteral("[Nimbrel] LaunchAtLogin error: read-only folder")}},
+        {.name = "off, needs approval",
+         .initialStatus = LoginItemStatus::requiresApproval,
+         .storedBefore = true,
+         .assigned = false,
+         .expected = false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -386,7 +422,8 @@ TEST_F(SettingsStoreTest, LanguageOverrideIsCorrectedAtConstruction)
         {QStringLiteral("system"), QStringList{QStringLiteral("en")}, std::nullopt},
         {QStringLiteral("fr"), QStringList{QStringLiteral("fr")}, std::nullopt},
         {QStringLiteral("zh-Hant"), QVariant(), QStringList{QStringLiteral("zh-Hant")}},
-        {QStringLiteral("ko"), QStringList{QStringLiteral("en"), QStringLiteral("ko")}, QStringList{QStringLiteral("ko")}},
+        {QStringLiteral("ko"), QStringList{QStringLiteral("en"), QStringLiteral("ko")},
+         QStringList{QStringLiteral("ko")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.storedLanguage.toString().toStdString());

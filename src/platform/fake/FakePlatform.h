@@ -10,6 +10,7 @@
 #include "platform/LoginItemService.h"
 #include "platform/SystemLog.h"
 #include "platform/TrayItem.h"
+#include "platform/Workspace.h"
 
 #include <QIcon>
 #include <QMap>
@@ -139,6 +140,25 @@ public:
     QMenu* menu = nullptr;
     bool shown = false;
     bool available = true;
+};
+
+class FakeWorkspace final : public Workspace {
+public:
+    std::optional<RunningApplication> frontmostApplication() const override { return frontmost; }
+    QString ownBundleIdentifier() const override { return QStringLiteral("org.nimbrel.Nimbrel"); }
+    std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override
+    {
+        ++iconLookups;
+        const auto found = installedApplications.constFind(bundleIdentifier);
+        if (found == installedApplications.cend())
+            return std::nullopt;
+        return *found;
+    }
+
+    std::optional<RunningApplication> frontmost;
+    // Installed applications by desktop id, with their icons.
+    QMap<QString, QIcon> installedApplications;
+    mutable int iconLookups = 0;
 };
 
 }  // namespace nimbrel::fake

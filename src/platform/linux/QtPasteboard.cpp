@@ -1,0 +1,88 @@
+#include "platform/linux/QtPasteboard.h"
+
+#include <QClipboard>
+#include <QMimeData>
+
+namespace nimbrel::native {
+
+namespace {
+const QString uriList = QStringLiteral("text/uri-list");
+const QString gnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files");
+
+// Both list formats: one address per line, "#" lines are comments; the file manager's format starts
+// with a "copy" or "cut" line.
+QList<QUrl> parseUriList(const QByteArray& bytes, bool skipFirstLine)
+{
+    QList<QUrl> urls;
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (qsizetype i = skipFirstLine ? 1 : 0; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        urls.append(QUrl::fromEncoded(line));
+    }
+    return urls;
+}
+}  // namespace
+
+QtPasteboard::QtPasteboard(QClipboard* clipboard) : m_clipboard(clipboard)
+{
+    connect(m_clipboard, &QClipboard::dataChanged, this, [this] { ++m_changeCount; });
+}
+
+const QMimeData* QtPasteboard::contents() const { return m_clipboard->mimeData(QClipboard::Clipboard); }
+
+QStringList QtPasteboard::types() const
+{
+    const QMimeData* mime = contents();
+    return mime ? mime->formats() : QStringList();
+}
+
+std::optional<QByteArray> QtPasteboard::data(const QString& mimeType) const
+{
+    const QMimeData* mime = contents();
+    if (!mime || !mime->hasFormat(mimeType))
+        return std::nullopt;
+    return mime->data(mimeType);
+}
+
+std::optional<QString> QtPasteboard::string() const
+{
+    const QMimeData* mime = contents();
+    if (!mime || !mime->hasText())
+        return std::nullopt;
+    return mime->text();
+}
+
+std::optional<QList<QUrl>> QtPasteboard::urls() const
+{
+    const QMimeData* mime = contents();
+    if (!mime)
+        return std::nullopt;
+    if (mime->hasFormat(uriList))
+        return parseUriList(mime->data(uriList), false);
+    if (mime->hasFormat(gnomeCopiedFiles))
+        return parseUriList(mime->data(gnomeCopiedFiles), true);
+    return std::nullopt;
+}
+
+std::optional<QImage> QtPasteboard::image() const
+{
+    const QMimeData* mime = contents();
+    if (!mime || !mime->hasImage())
+        return std::nullopt;
+    QImage image = qvariant_cast<QImage>(mime->imageData());
+    if (image.isNull())
+        return std::nullopt;
+    return image;
+}
+
+void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations)
+{
+    auto* mime = new QMimeData;
+    for (const auto& [type, bytes] : representations)
+        mime->setData(type, bytes);
+    m_clipboard->setMimeData(mime, QClipboard::Clipboard);
+}
+
+}  // namespace nimbrel::native

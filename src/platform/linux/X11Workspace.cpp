@@ -1,0 +1,125 @@
+#include "platform/linux/X11Workspace.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLocale>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace nimbrel::native {
+
+namespace {
+
+const QString ownId = QStringLiteral("org.nimbrel.Nimbrel");
+
+xcb_connection_t* connection()
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name)
+{
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    if (!reply)
+        return XCB_ATOM_NONE;
+    const xcb_atom_t result = reply->atom;
+    std::free(reply);
+    return result;
+}
+
+QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t length)
+{
+    if (name == XCB_ATOM_NONE)
+        return {};
+    xcb_get_property_reply_t* reply =
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, length), nullptr);
+    if (!reply)
+        return {};
+    QByteArray bytes(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+    std::free(reply);
+    return bytes;
+}
+
+std::optional<uint32_t> cardinal(const QByteArray& bytes)
+{
+    if (bytes.size() < 4)
+        return std::nullopt;
+    uint32_t value = 0;
+    std::memcpy(&value, bytes.constData(), 4);
+    return value;
+}
+
+QString executableOf(uint32_t pid)
+{
+    const QString target = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    return QFileInfo(target).fileName();
+}
+
+}  // namespace
+
+X11Workspace::X11Workspace() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb")) {}
+
+X11Workspace::~X11Workspace() = default;
+
+QString X11Workspace::ownBundleIdentifier() const { return ownId; }
+
+const DesktopEntries& X11Workspace::entries(bool afterMiss) const
+{
+    if (!m_entries || (afterMiss && m_scanned.hasExpired(60'000))) {
+        m_entries = std::make_unique<DesktopEntries>(DesktopEntries::standardFolders());
+        m_scanned.start();
+    }
+    return *m_entries;
+}
+
+std::optional<RunningApplication> X11Workspace::frontmostApplication() const
+{
+    xcb_connection_t* c = m_x11 ? connection() : nullptr;
+    if (!c)
+        return std::nullopt;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const auto active = cardinal(property(c, root, atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
+    if (!active || *active == XCB_WINDOW_NONE)
+        return std::nullopt;
+
+    const auto pid = cardinal(property(c, *active, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
+    if (pid && *pid == static_cast<uint32_t>(::getpid()))
+        return RunningApplication{ownId, QStringLiteral("Nimbrel")};
+
+    // WM_CLASS holds the instance and the class, each ending in a NUL.
+    const QList<QByteArray> wmClass = property(c, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256).split('\0');
+    const QString instance = wmClass.size() > 0 ? QString::fromLocal8Bit(wmClass[0]) : QString();
+    const QString windowClass = wmClass.size() > 1 ? QString::fromLocal8Bit(wmClass[1]) : QString();
+    const QString executable = pid ? executableOf(*pid) : QString();
+
+    auto entry = entries(false).forWindow(windowClass, instance, executable);
+    if (!entry)
+        entry = entries(true).forWindow(windowClass, instance, executable);
+    if (entry)
+        return RunningApplication{entry->id, entry->localizedName(QLocale().uiLanguages())};
+    RunningApplication application;
+    if (!windowClass.isEmpty())
+        application.bundleIdentifier = windowClass;
+    return application;
+}
+
+std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifier) const
+{
+    auto entry = entries(false).byId(bundleIdentifier);
+    if (!entry)
+        entry = entries(true).byId(bundleIdentifier);
+    if (!entry || entry->icon.isEmpty())
+        return std::nullopt;
+    QIcon icon = QFileInfo(entry->icon).isAbsolute() ? QIcon(entry->icon) : QIcon::fromTheme(entry->icon);
+    if (icon.isNull())
+        return std::nullopt;
+    return icon;
+}
+
+}  // namespace nimbrel::native

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Workspace.h"
+#include "platform/linux/DesktopEntries.h"
+
+#include <QElapsedTimer>
+
+#include <memory>
+
+namespace nimbrel::native {
+
+// The application in front from the window manager's _NET_ACTIVE_WINDOW (its _NET_WM_PID and WM_CLASS),
+// matched to an installed desktop entry. Not X11: nothing is in front.
+class X11Workspace final : public Workspace {
+public:
+    X11Workspace();
+    ~X11Workspace() override;
+
+    std::optional<RunningApplication> frontmostApplication() const override;
+    QString ownBundleIdentifier() const override;
+    std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override;
+
+private:
+    // The installed applications, read at first use and again after a miss once a minute has passed,
+    // so an application installed while Nimbrel runs is found.
+    const DesktopEntries& entries(bool afterMiss) const;
+
+    bool m_x11 = false;
+    mutable std::unique_ptr<DesktopEntries> m_entries;
+    mutable QElapsedTimer m_scanned;
+};
+
+}  // namespace nimbrel::native

@@ -1,0 +1,153 @@
+#include "shell/HistoryCommand.h"
+
+#include "history/HistoryStore.h"
+#include "platform/Clock.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QTextStream>
+
+namespace nimbrel {
+
+namespace {
+
+constexpr int defaultLimit = 20;
+constexpr int plainTextWidth = 80;
+
+struct Options {
+    bool json = false;
+    int limit = defaultLimit;
+};
+
+std::optional<Options> parse(const QStringList& arguments, QTextStream& err)
+{
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--history"))
+            continue;
+        if (argument == QLatin1String("--json")) {
+            options.json = true;
+        } else if (argument == QLatin1String("--limit") && i + 1 < arguments.size()) {
+            bool ok = false;
+            options.limit = arguments[++i].toInt(&ok);
+            if (!ok || options.limit <= 0) {
+                err << "nimbrel: --limit takes a whole number greater than 0, not \"" << arguments[i] << "\"\n";
+                return std::nullopt;
+            }
+        } else {
+            err << "nimbrel: unknown argument \"" << argument << "\"; usage: nimbrel --history [--json] [--limit N]\n";
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+QString ageText(const QDateTime& createdAt, const QDateTime& now)
+{
+    const qint64 seconds = std::max<qint64>(0, createdAt.secsTo(now));
+    if (seconds < 60)
+        return QStringLiteral("%1 s ago").arg(seconds);
+    if (seconds < 3600)
+        return QStringLiteral("%1 min ago").arg(seconds / 60);
+    if (seconds < 86400)
+        return QStringLiteral("%1 h ago").arg(seconds / 3600);
+    return QStringLiteral("%1 d ago").arg(seconds / 86400);
+}
+
+QSize imageSize(const QByteArray& png)
+{
+    QBuffer buffer;
+    buffer.setData(png);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer).size();
+}
+
+QString oneLine(const ClipItem& item, const QSize& size)
+{
+    if (item.kind() == ClipKind::image)
+        return QStringLiteral("[image %1×%2]").arg(size.width()).arg(size.height());
+    QString text = item.displayText().value_or(QString());
+    text.replace(QLatin1String("\r\n"), QStringLiteral(" ⏎ "));
+    for (const QChar breakChar : {QChar(u'\n'), QChar(u'\r'), QChar(u'\u2028'), QChar(u'\u2029'), QChar(u'\u0085')})
+        text.replace(breakChar, QStringLiteral(" ⏎ "));
+    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    if (text.size() > plainTextWidth)
+        text = text.left(plainTextWidth - 1) + QChar(u'…');
+    return text;
+}
+
+QJsonValue optionalString(const std::optional<QString>& value)
+{
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+}  // namespace
+
+int runHistoryCommand(const QStringList& arguments, const QString& storePath, const Clock& clock, QTextStream& out,
+                      QTextStream& err)
+{
+    const auto options = parse(arguments, err);
+    if (!options)
+        return 2;
+    if (!QFileInfo::exists(storePath)) {
+        err << "nimbrel: there is no history store at " << storePath << "\n";
+        return 1;
+    }
+    auto store = HistoryStore::openReadOnly(storePath);
+    if (!store) {
+        err << "nimbrel: the history store at " << storePath << " cannot be read: " << store.error().description
+            << "\n";
+        return 1;
+    }
+    FetchDescriptor newest;
+    newest.sortByCreatedAt = SortOrder::descending;
+    newest.limit = options->limit;
+    auto items = (*store)->fetch(newest);
+    if (!items) {
+        err << "nimbrel: the history store at " << storePath << " cannot be read: " << items.error().description
+            << "\n";
+        return 1;
+    }
+
+    QJsonArray array;
+    const QDateTime now = clock.now();
+    for (ClipItem& item : items.value()) {
+        QSize size;
+        if (item.kind() == ClipKind::image && (*store)->loadImages(item) && item.contentImage)
+            size = imageSize(*item.contentImage);
+        if (!options->json) {
+            const QString source = item.sourceName.value_or(item.sourceBundleID.value_or(QStringLiteral("-")));
+            out << item.kindRaw << '\t' << ageText(item.createdAt, now) << '\t'
+                << QLocale::c().formattedDataSize(item.byteSize, 1, QLocale::DataSizeSIFormat) << '\t' << source
+                << '\t' << oneLine(item, size) << '\n';
+            continue;
+        }
+        QJsonObject object{
+            {QStringLiteral("id"), item.id.toString(QUuid::WithoutBraces)},
+            {QStringLiteral("kind"), rawValue(item.kind())},
+            {QStringLiteral("createdAt"), item.createdAt.toUTC().toString(Qt::ISODateWithMs)},
+            {QStringLiteral("byteSize"), item.byteSize},
+            {QStringLiteral("sourceBundleID"), optionalString(item.sourceBundleID)},
+            {QStringLiteral("sourceName"), optionalString(item.sourceName)},
+        };
+        if (item.kind() == ClipKind::image) {
+            object.insert(QStringLiteral("imageWidth"), size.width());
+            object.insert(QStringLiteral("imageHeight"), size.height());
+        } else if (item.contentText) {
+            object.insert(QStringLiteral("text"), *item.contentText);
+        }
+        array.append(object);
+    }
+    if (options->json)
+        out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    out.flush();
+    return 0;
+}
+
+}  // namespace nimbrel
