@@ -2,16 +2,21 @@
 
 #include "platform/linux/JsonFileDefaults.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/QtPasteboard.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostart.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
+#include "shell/HistoryCommand.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QTextStream>
 #include <QLocale>
 #include <QTimer>
 
@@ -42,6 +47,16 @@ int main(int argc, char** argv)
 
     if (hasArgument(argc, argv, "--apply-update"))
         return runApplyUpdate();
+
+    if (hasArgument(argc, argv, "--history")) {
+        // Reads the store only; needs no display and no running Nimbrel.
+        QCoreApplication app(argc, argv);
+        native::StandardLocations locations;
+        native::SystemClock clock;
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return runHistoryCommand(app.arguments().mid(1), locations.storeFile(), clock, out, err);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nimbrel"));
@@ -75,7 +90,11 @@ int main(int argc, char** argv)
 
     native::X11ActivationPolicy activation;
     native::SystemTrayItem tray;
-    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems}, settings);
+    native::QtPasteboard pasteboard(QGuiApplication::clipboard());
+    native::X11Workspace workspace;
+    native::SystemClock clock;
+    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock},
+                         settings);
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); },
                      Qt::QueuedConnection);
 

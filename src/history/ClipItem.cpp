@@ -8,14 +8,14 @@ namespace nimbrel {
 QString rawValue(ClipKind kind)
 {
     switch (kind) {
-    case ClipKind::text:
-        return QStringLiteral("text");
-    case ClipKind::image:
-        return QStringLiteral("image");
-    case ClipKind::link:
-        return QStringLiteral("link");
-    case ClipKind::color:
-        return QStringLiteral("color");
+        case ClipKind::text:
+            return QStringLiteral("text");
+        case ClipKind::image:
+            return QStringLiteral("image");
+        case ClipKind::link:
+            return QStringLiteral("link");
+        case ClipKind::color:
+            return QStringLiteral("color");
     }
     return QStringLiteral("text");
 }
@@ -29,7 +29,10 @@ std::optional<ClipKind> clipKindFromRaw(const QString& raw)
     return std::nullopt;
 }
 
-ClipKind ClipItem::kind() const { return clipKindFromRaw(kindRaw).value_or(ClipKind::text); }
+ClipKind ClipItem::kind() const
+{
+    return clipKindFromRaw(kindRaw).value_or(ClipKind::text);
+}
 
 std::optional<QString> ClipItem::displayText() const
 {
@@ -59,12 +62,15 @@ namespace {
 
 // QChar::isSpace is the Unicode White_Space property: the space separators, U+2028, U+2029, tab and
 // U+000A–U+000D, U+0085. None of them lies outside the BMP, so code units are enough.
-bool isWhitespaceOrNewline(QChar c) { return c.isSpace(); }
+bool isWhitespaceOrNewline(QChar c)
+{
+    return c.isSpace();
+}
 
 bool isHexDigit(char32_t c)
 {
-    return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'f') || (c >= U'A' && c <= U'F')
-        || (c >= 0xFF10 && c <= 0xFF19) || (c >= 0xFF21 && c <= 0xFF26) || (c >= 0xFF41 && c <= 0xFF46);
+    return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'f') || (c >= U'A' && c <= U'F') ||
+           (c >= 0xFF10 && c <= 0xFF19) || (c >= 0xFF21 && c <= 0xFF26) || (c >= 0xFF41 && c <= 0xFF46);
 }
 
 // A user-perceived character is a hex digit only when it is one code point: a digit with a combining
@@ -93,14 +99,17 @@ QString trimmedWhitespaceAndNewlines(const QString& text)
 
 bool isHexColor(const QString& text)
 {
+    // "#" and every digit are one code unit each, so a longer text cannot be a colour; this spares the
+    // boundary analysis of large captured texts.
+    if (text.size() > 9 || !text.startsWith(QLatin1Char('#')))
+        return false;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
     qsizetype next = finder.toNextBoundary();
     // The first character must be "#" alone: "#" carrying a combining mark or forming a keycap is not it.
-    if (next != 1 || text.at(0) != QLatin1Char('#'))
+    if (next != 1)
         return false;
     int digits = 0;
-    start = next;
+    qsizetype start = next;
     while ((next = finder.toNextBoundary()) != -1) {
         if (++digits > 8 || !isHexDigitCluster(QStringView(text).mid(start, next - start)))
             return false;

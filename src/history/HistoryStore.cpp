@@ -212,13 +212,17 @@ Result<void> restrictToOwner(const QString& path)
 
 constexpr int fetchShapes = 3;  // id and byteSize only; full records; full records with images
 
-int fetchIndex(SortOrder order, int shape) { return static_cast<int>(order) * fetchShapes + shape; }
+int fetchIndex(SortOrder order, int shape)
+{
+    return static_cast<int>(order) * fetchShapes + shape;
+}
 
 QByteArray fetchSql(SortOrder order, int shape)
 {
     QByteArray sql = shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c")
-                                : QByteArray("SELECT c.id, c.byteSize, c.kindRaw, c.contentText, c.sourceBundleID,"
-                                             " c.sourceName, c.createdAt");
+                                : QByteArray(
+                                      "SELECT c.id, c.byteSize, c.kindRaw, c.contentText, c.sourceBundleID,"
+                                      " c.sourceName, c.createdAt");
     if (shape == 1)
         sql += " FROM clip AS c";
     if (shape == 2)
@@ -235,6 +239,7 @@ QByteArray fetchSql(SortOrder order, int shape)
 struct HistoryStore::Statements {
     std::unique_ptr<SqliteStatement> begin;
     std::unique_ptr<SqliteStatement> commit;
+    std::unique_ptr<SqliteStatement> rollback;
     std::unique_ptr<SqliteStatement> savepoint;
     std::unique_ptr<SqliteStatement> release;
     std::unique_ptr<SqliteStatement> rollbackToSavepoint;
@@ -261,6 +266,7 @@ struct HistoryStore::Statements {
         };
         make(statements->begin, "BEGIN IMMEDIATE");
         make(statements->commit, "COMMIT");
+        make(statements->rollback, "ROLLBACK");
         make(statements->savepoint, "SAVEPOINT insert_record");
         make(statements->release, "RELEASE insert_record");
         make(statements->rollbackToSavepoint, "ROLLBACK TO insert_record");
@@ -332,7 +338,8 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path
     sqlite3* raw = db->get();
     // Without WAL (a file system without shared memory) the store still works; readers then wait for
     // writers instead of reading beside them.
-    if (Result<QString> mode = pragmaValue(raw, "PRAGMA journal_mode = WAL", QStringLiteral("Could not set the journal"));
+    if (Result<QString> mode =
+            pragmaValue(raw, "PRAGMA journal_mode = WAL", QStringLiteral("Could not set the journal"));
         !mode)
         return mode.error();
     for (const char* pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON"}) {
@@ -399,6 +406,13 @@ Result<void> HistoryStore::beginIfNeeded()
     return {};
 }
 
+void HistoryStore::endIfIdle()
+{
+    // A transaction without changes would only hold the write lock until the next save.
+    if (m_inTransaction && !m_hasWrites && m_statements->rollback->run(QString()))
+        m_inTransaction = false;
+}
+
 Result<void> HistoryStore::insertImageRow(const ClipItem& item)
 {
     SqliteStatement& insert = *m_statements->insertImage;
@@ -434,8 +448,8 @@ Result<void> HistoryStore::insert(const ClipItem& item)
     insert.bindText(5, item.sourceName);
     insert.bindInt64(6, item.createdAt.toMSecsSinceEpoch());
     insert.bindInt64(7, item.byteSize);
-    insert.bindText(8, foldForSearch(item.contentText.value_or(QString()) + QLatin1Char('\n')
-                                     + item.sourceName.value_or(QString())));
+    insert.bindText(8, foldForSearch(item.contentText.value_or(QString()) + QLatin1Char('\n') +
+                                     item.sourceName.value_or(QString())));
     Result<void> inserted = insert.run(QStringLiteral("Could not insert the record"));
     if (inserted && hasImageRow)
         inserted = insertImageRow(item);
@@ -447,8 +461,11 @@ Result<void> HistoryStore::insert(const ClipItem& item)
             (void)statements.release->run(QString());
         }
     }
-    if (!inserted)
-        return afterFailure(inserted.error());
+    if (!inserted) {
+        Error error = afterFailure(inserted.error());
+        endIfIdle();
+        return error;
+    }
     m_hasWrites = true;
     return {};
 }
@@ -461,10 +478,14 @@ Result<void> HistoryStore::remove(const QUuid& id)
         return begun;
     SqliteStatement& remove = *m_statements->removeClip;
     remove.bindBlob(1, id.toRfc4122());
-    if (Result<void> removed = remove.run(QStringLiteral("Could not delete the record")); !removed)
-        return afterFailure(removed.error());
+    if (Result<void> removed = remove.run(QStringLiteral("Could not delete the record")); !removed) {
+        Error error = afterFailure(removed.error());
+        endIfIdle();
+        return error;
+    }
     if (sqlite3_changes(m_db) > 0)
         m_hasWrites = true;
+    endIfIdle();
     return {};
 }
 
@@ -490,8 +511,11 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
 
     const QString what = QStringLiteral("Could not read the history");
     QList<ClipItem> items;
-    if (descriptor.limit)
+    if (descriptor.limit) {
         items.reserve(std::min(*descriptor.limit, 4096));
+    } else if (const Result<qint64> records = count(); records) {
+        items.reserve(*records);  // growing a list of a million records costs more than reading them
+    }
     SqliteStatement::Cursor cursor(statement);
     while (true) {
         Result<bool> row = cursor.next(what);
@@ -500,7 +524,7 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
         if (!*row)
             break;
         ClipItem& item = items.emplace_back();
-        item.id = QUuid::fromRfc4122(QByteArrayView(cursor.blob(0).value_or(QByteArray())));
+        item.id = cursor.uuid(0);
         item.byteSize = cursor.int64(1);
         if (shape == 0)
             continue;

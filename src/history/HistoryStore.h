@@ -41,7 +41,8 @@ public:
     // this schema version is refused with an error and left exactly as it was.
     static Result<std::unique_ptr<HistoryStore>> openFile(const QString& path);
     static Result<std::unique_ptr<HistoryStore>> openInMemory();
-    // Opens an existing store file read-only (for the command line while Nimbrel runs); creates nothing.
+    // Opens an existing store file read-only (for the command line while Nimbrel runs). Never creates or
+    // changes the store file; SQLite may add its -wal and -shm files beside it.
     static Result<std::unique_ptr<HistoryStore>> openReadOnly(const QString& path);
 
     // Refuses a record without an id or a valid createdAt, and a second record with the same id.
@@ -78,6 +79,7 @@ private:
     HistoryStore(sqlite3* db, std::unique_ptr<Statements> statements, QString path, bool readOnly);
     static Result<std::unique_ptr<HistoryStore>> finishOpening(sqlite3* db, QString path, bool readOnly);
     Result<void> beginIfNeeded();
+    void endIfIdle();
     Result<void> checkWritable() const;
     // Makes our idea of the transaction agree with SQLite's after a failed statement; returns the error,
     // saying so when SQLite has rolled back the unsaved changes.

@@ -31,8 +31,14 @@ struct Group {
     int font = -1;        // \fN; -1 is the document's default font
 };
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 int hexValue(char c)
 {
@@ -49,13 +55,16 @@ int hexValue(char c)
 bool isHiddenDestination(std::string_view word)
 {
     static const std::unordered_set<std::string_view> kWords = {
-        "aftncn", "aftnsep", "aftnsepc", "annotation", "atnauthor", "atndate", "atnid", "atnref", "atrfend",
-        "atrfstart", "author", "bkmkend", "bkmkstart", "colorschememapping", "colortbl", "comment", "datastore",
-        "do", "doccomm", "docvar", "falt", "fldinst", "filetbl", "fontemb", "fontfile", "footer", "footerf",
-        "footerl", "footerr", "footnote", "ftncn", "ftnsep", "ftnsepc", "generator", "header", "headerf", "headerl",
-        "headerr", "info", "keywords", "latentstyles", "listoverridetable", "listtable", "mmathPr", "nonshppict",
-        "object", "objdata", "operator", "panose", "pict", "pn", "pnseclvl", "private", "revtbl", "rsidtbl", "rxe",
-        "shpinst", "stylesheet", "subject", "tc", "template", "themedata", "title", "txe", "xe", "xmlnsTbl"};
+        "aftncn",    "aftnsep",    "aftnsepc",   "annotation", "atnauthor", "atndate",      "atnid",
+        "atnref",    "atrfend",    "atrfstart",  "author",     "bkmkend",   "bkmkstart",    "colorschememapping",
+        "colortbl",  "comment",    "datastore",  "do",         "doccomm",   "docvar",       "falt",
+        "fldinst",   "filetbl",    "fontemb",    "fontfile",   "footer",    "footerf",      "footerl",
+        "footerr",   "footnote",   "ftncn",      "ftnsep",     "ftnsepc",   "generator",    "header",
+        "headerf",   "headerl",    "headerr",    "info",       "keywords",  "latentstyles", "listoverridetable",
+        "listtable", "mmathPr",    "nonshppict", "object",     "objdata",   "operator",     "panose",
+        "pict",      "pn",         "pnseclvl",   "private",    "revtbl",    "rsidtbl",      "rxe",
+        "shpinst",   "stylesheet", "subject",    "tc",         "template",  "themedata",    "title",
+        "txe",       "xe",         "xmlnsTbl"};
     return kWords.contains(word);
 }
 
@@ -63,11 +72,12 @@ bool isHiddenDestination(std::string_view word)
 char16_t characterForWord(std::string_view word)
 {
     static const std::unordered_map<std::string_view, char16_t> kCharacters = {
-        {"par", u'\n'},      {"line", u'\n'},      {"sect", u'\n'},      {"page", u'\n'},      {"row", u'\n'},
-        {"tab", u'\t'},      {"cell", u'\t'},      {"nestcell", u'\t'},  {"emdash", u'\u2014'}, {"endash", u'\u2013'},
-        {"emspace", u'\u2003'}, {"enspace", u'\u2002'}, {"qmspace", u'\u2005'}, {"bullet", u'\u2022'},
-        {"lquote", u'\u2018'}, {"rquote", u'\u2019'}, {"ldblquote", u'\u201C'}, {"rdblquote", u'\u201D'},
-        {"zwj", u'\u200D'},  {"zwnj", u'\u200C'},  {"ltrmark", u'\u200E'}, {"rtlmark", u'\u200F'}};
+        {"par", u'\n'},           {"line", u'\n'},          {"sect", u'\n'},        {"page", u'\n'},
+        {"row", u'\n'},           {"tab", u'\t'},           {"cell", u'\t'},        {"nestcell", u'\t'},
+        {"emdash", u'\u2014'},    {"endash", u'\u2013'},    {"emspace", u'\u2003'}, {"enspace", u'\u2002'},
+        {"qmspace", u'\u2005'},   {"bullet", u'\u2022'},    {"lquote", u'\u2018'},  {"rquote", u'\u2019'},
+        {"ldblquote", u'\u201C'}, {"rdblquote", u'\u201D'}, {"zwj", u'\u200D'},     {"zwnj", u'\u200C'},
+        {"ltrmark", u'\u200E'},   {"rtlmark", u'\u200F'}};
     const auto found = kCharacters.find(word);
     return found == kCharacters.end() ? u'\0' : found->second;
 }
@@ -77,23 +87,40 @@ char16_t characterForWord(std::string_view word)
 int codePageForCharset(int charset)
 {
     switch (charset) {
-    case 77: return 10000;
-    case 128: return 932;
-    case 129: return 949;
-    case 130: return 1361;
-    case 134: return 936;
-    case 136: return 950;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    case 255: return 437;
-    default: return 0;
+        case 77:
+            return 10000;
+        case 128:
+            return 932;
+        case 129:
+            return 949;
+        case 130:
+            return 1361;
+        case 134:
+            return 936;
+        case 136:
+            return 950;
+        case 161:
+            return 1253;
+        case 162:
+            return 1254;
+        case 163:
+            return 1258;
+        case 177:
+            return 1255;
+        case 178:
+            return 1256;
+        case 186:
+            return 1257;
+        case 204:
+            return 1251;
+        case 222:
+            return 874;
+        case 238:
+            return 1250;
+        case 255:
+            return 437;
+        default:
+            return 0;
     }
 }
 
@@ -175,29 +202,29 @@ public:
         while (m_pos < m_end) {
             const char c = *m_pos++;
             switch (c) {
-            case '{':
-                if (m_groups.size() >= kMaxGroupDepth)
-                    return std::nullopt;
-                m_skipAfterUnicode = 0;
-                m_groups.push_back(m_groups.empty() ? Group{} : m_groups.back());
-                break;
-            case '}':
-                m_skipAfterUnicode = 0;
-                m_groups.pop_back();
-                if (m_groups.empty()) {
-                    if (!restIsBalanced())
+                case '{':
+                    if (m_groups.size() >= kMaxGroupDepth)
                         return std::nullopt;
-                    return finish();
-                }
-                break;
-            case '\\':
-                readControl();
-                break;
-            case '\r':
-            case '\n':
-                break;
-            default:
-                readCharacter(c);
+                    m_skipAfterUnicode = 0;
+                    m_groups.push_back(m_groups.empty() ? Group{} : m_groups.back());
+                    break;
+                case '}':
+                    m_skipAfterUnicode = 0;
+                    m_groups.pop_back();
+                    if (m_groups.empty()) {
+                        if (!restIsBalanced())
+                            return std::nullopt;
+                        return finish();
+                    }
+                    break;
+                case '\\':
+                    readControl();
+                    break;
+                case '\r':
+                case '\n':
+                    break;
+                default:
+                    readCharacter(c);
             }
         }
         // Reached the end with groups still open: read as if they were closed.
@@ -244,29 +271,29 @@ private:
         if (skipsFallback())
             return;
         switch (symbol) {
-        case '*':
-            group().destination = Destination::skipped;
-            break;
-        case '\\':
-        case '{':
-        case '}':
-            if (inText())
-                appendByte(symbol);
-            break;
-        case '~':
-            appendUnit(u'\u00A0');
-            break;
-        case '_':
-            appendUnit(u'\u2011');
-            break;
-        case '\r':
-        case '\n':
-            // A backslash before a line break is a paragraph break.
-            appendUnit(u'\n');
-            break;
-        default:
-            // \- (optional hyphen), \| and \: (index marks) and unknown symbols leave no text.
-            break;
+            case '*':
+                group().destination = Destination::skipped;
+                break;
+            case '\\':
+            case '{':
+            case '}':
+                if (inText())
+                    appendByte(symbol);
+                break;
+            case '~':
+                appendUnit(u'\u00A0');
+                break;
+            case '_':
+                appendUnit(u'\u2011');
+                break;
+            case '\r':
+            case '\n':
+                // A backslash before a line break is a paragraph break.
+                appendUnit(u'\n');
+                break;
+            default:
+                // \- (optional hyphen), \| and \: (index marks) and unknown symbols leave no text.
+                break;
         }
     }
 
@@ -315,14 +342,14 @@ private:
         if (skipsFallback())
             return;
         switch (group().destination) {
-        case Destination::skipped:
-            return;
-        case Destination::fontTable:
-            readFontTableWord(word, parameter);
-            return;
-        case Destination::text:
-            readTextWord(word, hasParameter, parameter);
-            return;
+            case Destination::skipped:
+                return;
+            case Destination::fontTable:
+                readFontTableWord(word, parameter);
+                return;
+            case Destination::text:
+                readTextWord(word, hasParameter, parameter);
+                return;
         }
     }
 
@@ -488,6 +515,9 @@ private:
 
 }  // namespace
 
-std::optional<QString> plainTextFromRtf(const QByteArray& rtf) { return RtfReader(rtf).read(); }
+std::optional<QString> plainTextFromRtf(const QByteArray& rtf)
+{
+    return RtfReader(rtf).read();
+}
 
 }  // namespace nimbrel

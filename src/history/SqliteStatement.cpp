@@ -1,5 +1,7 @@
 #include "history/SqliteStatement.h"
 
+#include <QByteArrayView>
+
 #include <sqlite3.h>
 
 namespace nimbrel {
@@ -26,7 +28,10 @@ Result<std::unique_ptr<SqliteStatement>> SqliteStatement::prepare(sqlite3* db, c
     return std::unique_ptr<SqliteStatement>(new SqliteStatement(db, statement));
 }
 
-SqliteStatement::~SqliteStatement() { sqlite3_finalize(m_statement); }
+SqliteStatement::~SqliteStatement()
+{
+    sqlite3_finalize(m_statement);
+}
 
 void SqliteStatement::bindInt64(int index, qint64 value)
 {
@@ -121,7 +126,15 @@ std::optional<QByteArray> SqliteStatement::Cursor::blob(int column) const
         return std::nullopt;
     const auto* data = static_cast<const char*>(sqlite3_column_blob(statement, column));
     const int size = sqlite3_column_bytes(statement, column);
-    return size > 0 ? QByteArray(data, size) : QByteArray("");
+    return size > 0 ? QByteArray(data, size) : QByteArray();
+}
+
+QUuid SqliteStatement::Cursor::uuid(int column) const
+{
+    sqlite3_stmt* statement = m_statement.m_statement;
+    if (sqlite3_column_type(statement, column) != SQLITE_BLOB || sqlite3_column_bytes(statement, column) != 16)
+        return QUuid();
+    return QUuid::fromRfc4122(QByteArrayView(static_cast<const char*>(sqlite3_column_blob(statement, column)), 16));
 }
 
 }  // namespace nimbrel

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QUuid>
 
 #include <memory>
 #include <optional>
@@ -49,6 +50,8 @@ public:
         qint64 int64(int column) const;
         std::optional<QString> text(int column) const;
         std::optional<QByteArray> blob(int column) const;
+        // A UUID stored as its 16 bytes (RFC 4122 order); null if the column holds anything else.
+        QUuid uuid(int column) const;
 
     private:
         SqliteStatement& m_statement;

@@ -29,7 +29,10 @@ using HeifEncoder = std::unique_ptr<heif_encoder, HeifDeleter>;
 using HeifImage = std::unique_ptr<heif_image, HeifDeleter>;
 using HeifImageHandle = std::unique_ptr<heif_image_handle, HeifDeleter>;
 
-bool failed(const heif_error& error) { return error.code != heif_error_Ok; }
+bool failed(const heif_error& error)
+{
+    return error.code != heif_error_Ok;
+}
 
 // libheif counts its users; the first call registers its codecs. Nimbrel uses it for the life of the process, so
 // the matching heif_deinit is left to process exit.
@@ -80,6 +83,9 @@ std::optional<QByteArray> encodeHeic(const QImage& image)
     if (failed(heif_encoder_set_lossy_quality(encoder.get(), heicQuality)))
         return std::nullopt;
     heif_encoder_set_logging_level(encoder.get(), 0);
+    // Thumbnails are made while the user waits on the capture; the "fast" preset encodes a 512-pixel
+    // image several times quicker than the default, at a size difference that does not matter here.
+    heif_encoder_set_parameter_string(encoder.get(), "preset", "fast");
 
     heif_image* rawImage = nullptr;
     if (failed(heif_image_create(pixels.width(), pixels.height(), heif_colorspace_RGB,
@@ -221,10 +227,10 @@ std::optional<QByteArray> encodeImage(const QImage& image, ImageType type)
     if (image.isNull())
         return std::nullopt;
     switch (type) {
-    case ImageType::heic:
-        return encodeHeic(image);
-    case ImageType::png:
-        return encodePng(image);
+        case ImageType::heic:
+            return encodeHeic(image);
+        case ImageType::png:
+            return encodePng(image);
     }
     return std::nullopt;
 }
@@ -243,7 +249,9 @@ std::optional<QImage> decodeThumbnail(const QByteArray& data)
     return image;
 }
 
-ThumbnailCache::ThumbnailCache() : m_images(maxCost) {}
+ThumbnailCache::ThumbnailCache() : m_images(maxCost)
+{
+}
 
 std::optional<QImage> ThumbnailCache::image(const QUuid& id, const std::optional<QByteArray>& data)
 {
@@ -260,11 +268,19 @@ std::optional<QImage> ThumbnailCache::image(const QUuid& id, const std::optional
     return decoded;
 }
 
-int ThumbnailCache::cachedCount() const { return static_cast<int>(m_images.count()); }
+int ThumbnailCache::cachedCount() const
+{
+    return static_cast<int>(m_images.count());
+}
 
-qint64 ThumbnailCache::totalCost() const { return m_images.totalCost(); }
+qint64 ThumbnailCache::totalCost() const
+{
+    return m_images.totalCost();
+}
 
-AppIconCache::AppIconCache(const Workspace& workspace) : m_workspace(workspace) {}
+AppIconCache::AppIconCache(const Workspace& workspace) : m_workspace(workspace)
+{
+}
 
 std::optional<QIcon> AppIconCache::appIcon(const std::optional<QString>& bundleID)
 {

@@ -26,9 +26,12 @@ public:
 
     const T& value() const& { return std::get<T>(m_state); }
     T& value() & { return std::get<T>(m_state); }
-    T&& value() && { return std::get<T>(std::move(m_state)); }
+    // By value, so `for (x : f().value())` does not iterate a destroyed temporary.
+    T value() && { return std::get<T>(std::move(m_state)); }
     const T& operator*() const& { return value(); }
+    T& operator*() & { return value(); }
     const T* operator->() const { return &value(); }
+    T* operator->() { return &value(); }
 
     const Error& error() const { return std::get<Error>(m_state); }
 

@@ -49,8 +49,14 @@ void AppDelegate::didFinishLaunching()
     applyLoginItem(m_services.loginItems, m_services.console, m_settingsStore.launchAtLogin());
     m_settingsStore.adoptLoginItemStatus(m_services.loginItems.status() == LoginItemStatus::enabled);
 
-    if (!m_modelContainer)
+    if (m_modelContainer) {
+        m_clipboardWatcher = std::make_unique<ClipboardWatcher>(m_services.pasteboard, m_services.workspace,
+                                                                *m_modelContainer, m_settingsStore,
+                                                                m_services.console, m_services.clock);
+        m_clipboardWatcher->start();
+    } else {
         m_services.console.line(QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
+    }
 }
 
 bool AppDelegate::shouldTerminate()
@@ -86,6 +92,9 @@ void AppDelegate::terminateForSystem()
 void AppDelegate::willTerminate()
 {
     m_terminating = true;
+    // Each ingest has saved already; stopping the poll is all that is left to do.
+    if (m_clipboardWatcher)
+        m_clipboardWatcher->stop();
     Q_EMIT terminationApproved();
 }
 

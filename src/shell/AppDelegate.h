@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/ClipboardWatcher.h"
 #include "history/HistoryStore.h"
 #include "shell/ModelContainer.h"
 #include "shell/TrayMenu.h"
@@ -11,11 +12,14 @@
 namespace nimbrel {
 
 class ActivationPolicy;
+class Clock;
 class Console;
 class FileLocations;
 class LoginItemService;
+class Pasteboard;
 class SettingsStore;
 class TrayItem;
+class Workspace;
 
 // The platform services the shell is built on; main passes the Linux ones, tests the fakes.
 struct ShellServices {
@@ -24,6 +28,9 @@ struct ShellServices {
     ActivationPolicy& activation;
     TrayItem& tray;
     LoginItemService& loginItems;
+    Pasteboard& pasteboard;
+    const Workspace& workspace;
+    const Clock& clock;
 };
 
 // The composition root: owns the history store and the long-lived objects, runs the launch sequence
@@ -51,6 +58,7 @@ public:
     void terminateForSystem();
 
     HistoryStore* modelContainer() const { return m_modelContainer.get(); }
+    ClipboardWatcher* clipboardWatcher() const { return m_clipboardWatcher.get(); }
     bool allowsTermination() const { return m_allowsTermination; }
     TrayMenu& trayMenu() { return m_trayMenu; }
 
@@ -67,6 +75,7 @@ private:
     ShellServices m_services;
     std::unique_ptr<HistoryStore> m_modelContainer;
     SettingsStore& m_settingsStore;
+    std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
     TrayMenu m_trayMenu;
     bool m_allowsTermination = false;
     bool m_terminating = false;

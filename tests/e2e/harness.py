@@ -179,3 +179,52 @@ def nimbrel_windows():
 
 def click(x, y, button=1):
     x11("xdotool", "mousemove", str(x), str(y), "click", str(button))
+
+
+COPY_TOOL = os.environ.get("NIMBREL_COPY", "nimbrel-copy")
+
+
+class Clipboard:
+    """Copies into the desktop clipboard as another application would."""
+
+    def __init__(self, workdir):
+        self.workdir = workdir
+        self.owners = []
+
+    def _file(self, data):
+        path = os.path.join(self.workdir, f"clip-{len(self.owners)}-{time.monotonic_ns()}")
+        with open(path, "wb") as f:
+            f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+        return path
+
+    def copy(self, *representations):
+        """Offers (mime type, bytes or str) pairs together and waits until they are on the clipboard."""
+        args = [f"{mime}={self._file(data)}" for mime, data in representations]
+        owner = subprocess.Popen([COPY_TOOL, *args], env=dict(os.environ, DISPLAY=DISPLAY or "", QT_QPA_PLATFORM="xcb"),
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.owners.append(owner)
+        if owner.stdout.readline().strip() != "ready":
+            raise AssertionError("the copy helper could not take the clipboard")
+        time.sleep(0.1)
+
+    def xclip(self, mime, data):
+        """Copies one representation with xclip, which serves it until another owner takes over."""
+        path = self._file(data)
+        subprocess.run(["xclip", "-selection", "clipboard", "-t", mime, "-i", path],
+                       env=dict(os.environ, DISPLAY=DISPLAY or ""), check=True, timeout=10,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.1)
+
+    def close(self):
+        for owner in self.owners:
+            if owner.poll() is None:
+                owner.kill()
+                owner.wait(5)
+
+
+def history(home, *args):
+    """The records as `nimbrel --history --json` prints them."""
+    status, out = run_once(home, "--history", "--json", "--limit", "1000", *args)
+    if status != 0:
+        raise AssertionError(f"nimbrel --history exited with {status}: {out}")
+    return json.loads(out)

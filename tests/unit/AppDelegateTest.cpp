@@ -1,3 +1,4 @@
+#include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
@@ -19,7 +20,8 @@ struct Shell {
           loginItems(items ? *items : ownLoginItems),
           translations(Translations::defaultDirectory()),
           settings(defaults, loginItems, console, translations),
-          delegate(ShellServices{console, locations, activation, tray, loginItems}, settings, openers)
+          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock}, settings,
+                   openers)
     {
     }
 
@@ -27,6 +29,9 @@ struct Shell {
     fake::Locations locations;
     fake::Activation activation;
     fake::Tray tray;
+    fake::FakePasteboard pasteboard;
+    fake::FakeWorkspace workspace;
+    fake::ManualClock clock;
     fake::LoginItems ownLoginItems;
     fake::LoginItems& loginItems;
     fake::MemoryDefaults defaults;

@@ -10,7 +10,10 @@ using namespace nimbrel;
 
 namespace {
 
-QDateTime someTime() { return QDateTime::fromMSecsSinceEpoch(1'700'000'000'123, Qt::UTC); }
+QDateTime someTime()
+{
+    return QDateTime::fromMSecsSinceEpoch(1'700'000'000'123, Qt::UTC);
+}
 
 struct ClassifyCase {
     const char* name;
@@ -18,7 +21,10 @@ struct ClassifyCase {
     ClipKind expected;
 };
 
-void PrintTo(const ClassifyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ClassifyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ClassifyTest : public ::testing::TestWithParam<ClassifyCase> {};
 
@@ -67,25 +73,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Links, ClassifyTest,
-    ::testing::Values(
-        ClassifyCase{"http", QStringLiteral("http://example.org"), ClipKind::link},
-        ClassifyCase{"https", QStringLiteral("https://example.org/a?b=c"), ClipKind::link},
-        ClassifyCase{"capital H", QStringLiteral("Https://x"), ClipKind::link},
-        ClassifyCase{"all capitals", QStringLiteral("HTTP://EXAMPLE.ORG"), ClipKind::link},
-        ClassifyCase{"prefix and words", QStringLiteral("https://hello world"), ClipKind::link},
-        ClassifyCase{"prefix alone", QStringLiteral("https://"), ClipKind::link},
-        ClassifyCase{"blanks around", QStringLiteral("  https://x\n"), ClipKind::link},
-        ClassifyCase{"link before colour", QStringLiteral("http://#fff"), ClipKind::link},
-        ClassifyCase{"file transfer", QStringLiteral("ftp://example.org"), ClipKind::text},
-        ClassifyCase{"mail", QStringLiteral("mailto:someone@example.org"), ClipKind::text},
-        ClassifyCase{"bare host", QStringLiteral("example.org"), ClipKind::text},
-        ClassifyCase{"www host", QStringLiteral("www.example.org"), ClipKind::text},
-        ClassifyCase{"one slash", QStringLiteral("http:/example.org"), ClipKind::text},
-        ClassifyCase{"scheme only", QStringLiteral("https:"), ClipKind::text},
-        ClassifyCase{"prefix later in the text", QStringLiteral("see https://x"), ClipKind::text},
-        ClassifyCase{"full-width scheme", QStringLiteral("ＨＴＴＰ://x"), ClipKind::text},
-        // Lower-casing leaves the long s alone; only case folding would turn it into "s".
-        ClassifyCase{"long s", QStringLiteral("http\u017F://x"), ClipKind::text}));
+    ::testing::Values(ClassifyCase{"http", QStringLiteral("http://example.org"), ClipKind::link},
+                      ClassifyCase{"https", QStringLiteral("https://example.org/a?b=c"), ClipKind::link},
+                      ClassifyCase{"capital H", QStringLiteral("Https://x"), ClipKind::link},
+                      ClassifyCase{"all capitals", QStringLiteral("HTTP://EXAMPLE.ORG"), ClipKind::link},
+                      ClassifyCase{"prefix and words", QStringLiteral("https://hello world"), ClipKind::link},
+                      ClassifyCase{"prefix alone", QStringLiteral("https://"), ClipKind::link},
+                      ClassifyCase{"blanks around", QStringLiteral("  https://x\n"), ClipKind::link},
+                      ClassifyCase{"link before colour", QStringLiteral("http://#fff"), ClipKind::link},
+                      ClassifyCase{"file transfer", QStringLiteral("ftp://example.org"), ClipKind::text},
+                      ClassifyCase{"mail", QStringLiteral("mailto:someone@example.org"), ClipKind::text},
+                      ClassifyCase{"bare host", QStringLiteral("example.org"), ClipKind::text},
+                      ClassifyCase{"www host", QStringLiteral("www.example.org"), ClipKind::text},
+                      ClassifyCase{"one slash", QStringLiteral("http:/example.org"), ClipKind::text},
+                      ClassifyCase{"scheme only", QStringLiteral("https:"), ClipKind::text},
+                      ClassifyCase{"prefix later in the text", QStringLiteral("see https://x"), ClipKind::text},
+                      ClassifyCase{"full-width scheme", QStringLiteral("ＨＴＴＰ://x"), ClipKind::text},
+                      // Lower-casing leaves the long s alone; only case folding would turn it into "s".
+                      ClassifyCase{"long s", QStringLiteral("http\u017F://x"), ClipKind::text}));
 
 TEST(ClassifyRuleTest, NeverYieldsImage)
 {
@@ -110,11 +115,13 @@ TEST(ClipKindTest, RawValuesAreExactAndCaseSensitive)
 
 TEST(ClipItemTest, KindReadsUnknownRawValuesAsText)
 {
-    const std::pair<QString, ClipKind> cases[] = {
-        {QStringLiteral("image"), ClipKind::image}, {QStringLiteral("link"), ClipKind::link},
-        {QStringLiteral("color"), ClipKind::color}, {QStringLiteral("text"), ClipKind::text},
-        {QStringLiteral("Image"), ClipKind::text},  {QStringLiteral("video"), ClipKind::text},
-        {QString(), ClipKind::text}};
+    const std::pair<QString, ClipKind> cases[] = {{QStringLiteral("image"), ClipKind::image},
+                                                  {QStringLiteral("link"), ClipKind::link},
+                                                  {QStringLiteral("color"), ClipKind::color},
+                                                  {QStringLiteral("text"), ClipKind::text},
+                                                  {QStringLiteral("Image"), ClipKind::text},
+                                                  {QStringLiteral("video"), ClipKind::text},
+                                                  {QString(), ClipKind::text}};
     for (const auto& [raw, kind] : cases) {
         ClipItem item;
         item.kindRaw = raw;
@@ -134,7 +141,8 @@ TEST(ClipItemTest, DisplayText)
         {"image", QStringLiteral("image"), std::nullopt, std::nullopt},
         {"image that carries a text", QStringLiteral("image"), QStringLiteral("x"), std::nullopt},
         {"word in blanks and a newline", QStringLiteral("text"), QStringLiteral("  word \n"), QStringLiteral("word")},
-        {"inner blanks kept", QStringLiteral("link"), QStringLiteral("\thttps://a b\r\n"), QStringLiteral("https://a b")},
+        {"inner blanks kept", QStringLiteral("link"), QStringLiteral("\thttps://a b\r\n"),
+         QStringLiteral("https://a b")},
         {"only white space", QStringLiteral("color"), QStringLiteral(" \n\u2028"), QString()},
         {"absent text", QStringLiteral("text"), std::nullopt, QString()},
         {"unknown kind reads as text", QStringLiteral("Image"), QStringLiteral(" x "), QStringLiteral("x")},
@@ -199,8 +207,8 @@ TEST(ClipItemTest, MakeFillsEveryFieldAndAppliesTheSizeRule)
     EXPECT_EQ(color.createdAt, someTime());
 
     // The thumbnail is not counted, however large it is.
-    const ClipItem image = ClipItem::make(ClipKind::image, std::nullopt, QByteArray(100, 'p'),
-                                          QByteArray(100'000, 't'), std::nullopt, std::nullopt, someTime());
+    const ClipItem image = ClipItem::make(ClipKind::image, std::nullopt, QByteArray(100, 'p'), QByteArray(100'000, 't'),
+                                          std::nullopt, std::nullopt, someTime());
     EXPECT_EQ(image.kindRaw, QStringLiteral("image"));
     EXPECT_EQ(image.byteSize, 100);
     EXPECT_EQ(image.thumbnailData->size(), 100'000);
@@ -222,9 +230,9 @@ TEST(SearchFoldingTest, IgnoresCaseDiacriticsAndWidth)
         {QStringLiteral("\uFB01le"), QStringLiteral("FILE")},  // the "fi" ligature
         {QStringLiteral("Ἀθῆναι"), QStringLiteral("αθηναι")},
         {QStringLiteral("ÅNGSTRÖM"), QStringLiteral("angstrom")},
-        {QString::fromUcs4(U"\U0001D400BC"), QStringLiteral("abc")},      // mathematical bold A
-        {QString::fromUcs4(U"a\U0001D167b"), QStringLiteral("ab")},       // a non-spacing mark outside the BMP
-        {QStringLiteral("ｶﾀｶﾅ"), QStringLiteral("カタカナ")},                // half-width katakana
+        {QString::fromUcs4(U"\U0001D400BC"), QStringLiteral("abc")},  // mathematical bold A
+        {QString::fromUcs4(U"a\U0001D167b"), QStringLiteral("ab")},   // a non-spacing mark outside the BMP
+        {QStringLiteral("ｶﾀｶﾅ"), QStringLiteral("カタカナ")},         // half-width katakana
         {QStringLiteral("line\none"), QStringLiteral("LINE\nONE")},
     };
     for (const auto& [a, b] : equal)

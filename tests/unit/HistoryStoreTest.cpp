@@ -22,7 +22,10 @@ using namespace nimbrel;
 
 namespace {
 
-QDateTime at(qint64 msecs) { return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC); }
+QDateTime at(qint64 msecs)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+}
 
 ClipItem textItem(const QString& text, qint64 msecs)
 {
@@ -49,7 +52,10 @@ std::unique_ptr<HistoryStore> openFile(const QString& path)
     return store ? std::move(store).value() : nullptr;
 }
 
-QString storePath() { return test::freshDirectory() + QStringLiteral("/Nimbrel.store"); }
+QString storePath()
+{
+    return test::freshDirectory() + QStringLiteral("/Nimbrel.store");
+}
 
 QList<ClipItem> fetchAll(const HistoryStore& store, FetchDescriptor descriptor = {})
 {
@@ -125,9 +131,9 @@ qint64 rawInt(sqlite3* db, const char* sql)
 void withRawConnection(const QString& path, const std::function<void(sqlite3*)>& body)
 {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                              nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+        SQLITE_OK);
     body(db);
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 }
@@ -137,7 +143,10 @@ QStringList storeFiles(const QString& path)
     return {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")};
 }
 
-QStringList siblings(const QString& path) { return QDir(QFileInfo(path).path()).entryList(QDir::Files); }
+QStringList siblings(const QString& path)
+{
+    return QDir(QFileInfo(path).path()).entryList(QDir::Files);
+}
 
 void expectSameRecord(const ClipItem& actual, const ClipItem& expected)
 {
@@ -429,6 +438,39 @@ TEST(HistoryStoreTest, RefusesRecordsItCannotKeep)
     EXPECT_EQ(rawInt(store->handle(), "SELECT count(*) FROM clip_image"), 0);
 }
 
+TEST(HistoryStoreTest, ChangesThatWriteNothingDoNotHoldTheWriteLock)
+{
+    const QString path = storePath();
+    auto store = openFile(path);
+    ASSERT_TRUE(store);
+    const ClipItem item = textItem(QStringLiteral("x"), 1);
+    ASSERT_TRUE(store->insert(item).ok());
+    ASSERT_TRUE(store->save().ok());
+
+    // Another writer (with no patience) can lock the store after each of these.
+    const auto otherWriterCanLock = [&path] {
+        bool locked = false;
+        withRawConnection(path, [&locked](sqlite3* db) {
+            sqlite3_stmt* begin = nullptr;
+            ASSERT_EQ(sqlite3_prepare_v2(db, "BEGIN IMMEDIATE", -1, &begin, nullptr), SQLITE_OK);
+            locked = sqlite3_step(begin) == SQLITE_DONE;
+            sqlite3_finalize(begin);
+            if (locked)
+                rawExecute(db, "ROLLBACK");
+        });
+        return locked;
+    };
+    ASSERT_TRUE(otherWriterCanLock());
+    EXPECT_FALSE(store->insert(item).ok());  // the same id again
+    EXPECT_TRUE(otherWriterCanLock());
+    ASSERT_TRUE(store->remove(QUuid::createUuid()).ok());
+    EXPECT_TRUE(otherWriterCanLock());
+    ASSERT_TRUE(store->insert(textItem(QStringLiteral("y"), 2)).ok());
+    EXPECT_FALSE(otherWriterCanLock());  // a real change holds it until saved
+    ASSERT_TRUE(store->save().ok());
+    EXPECT_TRUE(otherWriterCanLock());
+}
+
 TEST(HistoryStoreTest, RemovingAnImageRecordRemovesItsBytes)
 {
     auto store = inMemory();
@@ -448,14 +490,15 @@ TEST(HistoryStoreTest, KeepsAFoldedSearchText)
 {
     auto store = inMemory();
     ASSERT_TRUE(store);
-    ASSERT_TRUE(store->insert(ClipItem::make(ClipKind::text, QStringLiteral("Crème"), std::nullopt, std::nullopt,
-                                             std::nullopt, QStringLiteral("Ｔｅｒｍｉｎａｌ"), at(1)))
+    ASSERT_TRUE(store
+                    ->insert(ClipItem::make(ClipKind::text, QStringLiteral("Crème"), std::nullopt, std::nullopt,
+                                            std::nullopt, QStringLiteral("Ｔｅｒｍｉｎａｌ"), at(1)))
                     .ok());
     ASSERT_TRUE(store->insert(imageItem(1, std::nullopt, 2)).ok());
     sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(store->handle(), "SELECT searchText FROM clip ORDER BY createdAt", -1, &statement,
-                                 nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_prepare_v2(store->handle(), "SELECT searchText FROM clip ORDER BY createdAt", -1, &statement, nullptr),
+        SQLITE_OK);
     QStringList searchTexts;
     while (sqlite3_step(statement) == SQLITE_ROW)
         searchTexts.append(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))));
@@ -526,7 +569,10 @@ struct ForeignFile {
     QString reason;
 };
 
-void PrintTo(const ForeignFile& file, std::ostream* os) { *os << file.name; }
+void PrintTo(const ForeignFile& file, std::ostream* os)
+{
+    *os << file.name;
+}
 
 class ForeignFileTest : public ::testing::TestWithParam<ForeignFile> {};
 
@@ -579,11 +625,10 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignFile{"text file",
                     [](const QString& path) { writeFile(path, QByteArray("not a database\n").repeated(400)); },
                     QStringLiteral("not a SQLite database")},
-        ForeignFile{"database header then garbage",
-                    [](const QString& path) {
-                        writeFile(path, QByteArray("SQLite format 3", 16) + QByteArray(8000, '\x5a'));
-                    },
-                    QStringLiteral("not a Nimbrel history store")},
+        ForeignFile{
+            "database header then garbage",
+            [](const QString& path) { writeFile(path, QByteArray("SQLite format 3", 16) + QByteArray(8000, '\x5a')); },
+            QStringLiteral("not a Nimbrel history store")},
         ForeignFile{"another program's database", makeForeignDatabase, QStringLiteral("another application")},
         ForeignFile{"our id without our tables",
                     [](const QString& path) {
@@ -594,9 +639,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     QStringLiteral("no schema version")},
         ForeignFile{"newer schema version",
-                    [](const QString& path) {
-                        makeStoreWithVersion(path, "UPDATE meta SET schemaVersion = '2.0.0'");
-                    },
+                    [](const QString& path) { makeStoreWithVersion(path, "UPDATE meta SET schemaVersion = '2.0.0'"); },
                     QStringLiteral("2.0.0")},
         ForeignFile{"empty database of another application",
                     [](const QString& path) {

@@ -76,7 +76,10 @@ bool isHeic(const QByteArray& bytes)
     return bytes.mid(4, 4) == "ftyp" && (brand == "heic" || brand == "heix" || brand == "mif1");
 }
 
-bool isPng(const QByteArray& bytes) { return bytes.startsWith("\x89PNG\r\n\x1A\n"); }
+bool isPng(const QByteArray& bytes)
+{
+    return bytes.startsWith("\x89PNG\r\n\x1A\n");
+}
 
 // HEIC is lossy: colours come back close, not equal.
 bool near(QColor actual, QColor expected)
@@ -99,7 +102,10 @@ private:
     QString m_name;
 };
 
-QString sizeText(QSize size) { return QStringLiteral("%1x%2").arg(size.width()).arg(size.height()); }
+QString sizeText(QSize size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
 
 }  // namespace
 
@@ -112,17 +118,13 @@ TEST(Thumbnail, ScalesTheLongestSideDownTo512AndKeepsSmallerImages)
     };
     // PNG and JPEG decoders scale while reading; BMP is read whole and scaled afterwards.
     const Case cases[] = {
-        {{4000, 3000}, "png", {512, 384}},
-        {{4000, 3000}, "jpeg", {512, 384}},
-        {{4000, 3000}, "bmp", {512, 384}},
-        {{300, 200}, "png", {300, 200}},
+        {{4000, 3000}, "png", {512, 384}}, {{4000, 3000}, "jpeg", {512, 384}},
+        {{4000, 3000}, "bmp", {512, 384}}, {{300, 200}, "png", {300, 200}},
         {{600, 2000}, "png", {154, 512}},  // 153.6 rounds up
-        {{600, 2000}, "bmp", {154, 512}},
-        {{512, 512}, "png", {512, 512}},
-        {{513, 100}, "png", {512, 100}},   // 99.8
-        {{5000, 2}, "png", {512, 1}},      // 0.2048 would be no pixel at all
-        {{5000, 2}, "bmp", {512, 1}},
-        {{1, 1}, "png", {1, 1}},
+        {{600, 2000}, "bmp", {154, 512}},  {{512, 512}, "png", {512, 512}},
+        {{513, 100}, "png", {512, 100}},  // 99.8
+        {{5000, 2}, "png", {512, 1}},     // 0.2048 would be no pixel at all
+        {{5000, 2}, "bmp", {512, 1}},      {{1, 1}, "png", {1, 1}},
         {{3, 5}, "png", {3, 5}},
     };
     for (const Case& c : cases) {
@@ -149,10 +151,8 @@ TEST(Thumbnail, AppliesTheExifOrientation)
     };
     // 6: turn 90° clockwise to display, so the left edge becomes the top; 8: 90° anticlockwise; 3: half a turn.
     const Case cases[] = {
-        {6, {40, 20}, {20, 40}, {10, 5}, {10, 35}},
-        {6, {1000, 600}, {307, 512}, {150, 50}, {150, 460}},
-        {8, {1000, 600}, {307, 512}, {150, 460}, {150, 50}},
-        {3, {1000, 600}, {512, 307}, {460, 150}, {50, 150}},
+        {6, {40, 20}, {20, 40}, {10, 5}, {10, 35}},          {6, {1000, 600}, {307, 512}, {150, 50}, {150, 460}},
+        {8, {1000, 600}, {307, 512}, {150, 460}, {150, 50}}, {3, {1000, 600}, {512, 307}, {460, 150}, {50, 150}},
         {1, {1000, 600}, {512, 307}, {50, 150}, {460, 150}},
     };
     for (const Case& c : cases) {
@@ -164,7 +164,8 @@ TEST(Thumbnail, AppliesTheExifOrientation)
         ASSERT_TRUE(decoded.has_value());
         EXPECT_EQ(decoded->size(), c.expected);
         EXPECT_TRUE(near(decoded->pixelColor(c.redAt), Qt::red)) << decoded->pixelColor(c.redAt).name().toStdString();
-        EXPECT_TRUE(near(decoded->pixelColor(c.blueAt), Qt::blue)) << decoded->pixelColor(c.blueAt).name().toStdString();
+        EXPECT_TRUE(near(decoded->pixelColor(c.blueAt), Qt::blue))
+            << decoded->pixelColor(c.blueAt).name().toStdString();
     }
 }
 
