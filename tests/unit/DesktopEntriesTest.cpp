@@ -1,0 +1,113 @@
+#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "platform/linux/DesktopEntries.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace nimbrel;
+using native::DesktopEntries;
+
+namespace {
+
+void write(const QString& path, const QByteArray& text)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+}  // namespace
+
+TEST(DesktopEntries, WindowsAreMatchedToInstalledApplications)
+{
+    const QString user = test::freshDirectory();
+    const QString system = test::freshDirectory();
+    write(system + "/org.gnome.TextEditor.desktop",
+          "[Desktop Entry]\nType=Application\nName=Text Editor\nName[ja]=テキストエディター\nName[de_AT]=Texteditor AT\n"
+          "Name[de]=Texteditor\nIcon=org.gnome.TextEditor\nExec=gnome-text-editor %U\n");
+    write(system + "/kde/org.kde.kate.desktop",
+          "[Desktop Entry]\nType=Application\nName=Kate\nStartupWMClass=kate-editor\nExec=\"/usr/bin/kate\" -b %U\n");
+    write(system + "/firefox-esr.desktop", "[Desktop Entry]\nType=Application\nName=System Firefox\nExec=/usr/lib/firefox-esr/firefox-esr %u\n");
+    write(user + "/firefox-esr.desktop", "[Desktop Entry]\nType=Application\nName=My Firefox\nExec=firefox-esr %u\n");
+    write(system + "/gone.desktop", "[Desktop Entry]\nType=Application\nName=Gone\nHidden=true\nExec=gone\n");
+    write(system + "/link.desktop", "[Desktop Entry]\nType=Link\nName=Web\nURL=https://example.org\n");
+    const DesktopEntries entries({user, system});
+
+    struct Case {
+        const char* name;
+        QString windowClass;
+        QString instance;
+        QString executable;
+        QString id;  // empty: no entry
+    };
+    const Case cases[] = {
+        {"the id's last component names the class", "TextEditor", "", "", "org.gnome.TextEditor"},
+        {"the full id, any case", "ORG.GNOME.TEXTEDITOR", "", "", "org.gnome.TextEditor"},
+        {"StartupWMClass, in a subfolder", "Kate-Editor", "", "", "kde-org.kde.kate"},
+        {"the instance when the class is unknown", "Unknown", "firefox-esr", "", "firefox-esr"},
+        {"the program when nothing else fits", "Zzz", "zzz", "kate", "kde-org.kde.kate"},
+        {"hidden entries are not applications", "gone", "", "gone", ""},
+        {"links are not applications", "link", "", "", ""},
+        {"nothing at all", "", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto entry = entries.forWindow(c.windowClass, c.instance, c.executable);
+        EXPECT_EQ(entry ? entry->id : QString(), c.id);
+    }
+
+    const auto editor = entries.byId(QStringLiteral("org.gnome.TextEditor"));
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->icon, QStringLiteral("org.gnome.TextEditor"));
+    EXPECT_EQ(editor->localizedName({QStringLiteral("ja-JP")}), QStringLiteral("テキストエディター"));
+    EXPECT_EQ(editor->localizedName({QStringLiteral("de_AT.UTF-8")}), QStringLiteral("Texteditor AT"));
+    EXPECT_EQ(editor->localizedName({QStringLiteral("de-CH")}), QStringLiteral("Texteditor"));
+    EXPECT_EQ(editor->localizedName({QStringLiteral("fr"), QStringLiteral("ja")}), QStringLiteral("テキストエディター"));
+    EXPECT_EQ(editor->localizedName({QStringLiteral("ko")}), QStringLiteral("Text Editor"));
+    EXPECT_EQ(entries.byId(QStringLiteral("firefox-esr"))->localizedName({}), QStringLiteral("My Firefox"))
+        << "the user's folder overrides the system's";
+}
+
+TEST(CarbonKeyMap, KeysMapByPhysicalPositionBothWays)
+{
+    struct Case {
+        const char* name;
+        int carbon;
+        int evdev;
+    };
+    const Case cases[] = {
+        {"V", 9, 47},         {"A", 0, 30},        {"1", 18, 2},          {"0", 29, 11},     {"Return", 36, 28},
+        {"Space", 49, 57},    {"Delete", 51, 14},  {"Escape", 53, 1},     {"F1", 122, 59},   {"F12", 111, 88},
+        {"F13", 105, 183},    {"F20", 90, 190},    {"keypad 0", 82, 82},  {"keypad 7", 89, 71}, {"keypad Enter", 76, 96},
+        {"forward delete", 117, 111}, {"Home", 115, 102}, {"Up", 126, 103}, {"Left", 123, 105}, {"ISO section", 10, 86},
+        {"command", 55, 125}, {"right option", 61, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(KeyboardShortcuts::evdevFromCarbon(c.carbon), c.evdev);
+        EXPECT_EQ(KeyboardShortcuts::carbonFromEvdev(c.evdev), c.carbon);
+        EXPECT_EQ(KeyboardShortcuts::carbonFromX11Keycode(c.evdev + 8), c.carbon);
+    }
+    EXPECT_FALSE(KeyboardShortcuts::evdevFromCarbon(52).has_value());
+    EXPECT_FALSE(KeyboardShortcuts::carbonFromEvdev(0).has_value());
+    // Every key that maps one way maps back to itself.
+    for (int carbon = 0; carbon < 128; ++carbon)
+        if (const auto evdev = KeyboardShortcuts::evdevFromCarbon(carbon))
+            EXPECT_EQ(KeyboardShortcuts::carbonFromEvdev(*evdev), carbon) << carbon;
+}
+
+TEST(CarbonKeyMap, ModifiersMapAndLockKeysAreDropped)
+{
+    using namespace KeyboardShortcuts;
+    EXPECT_EQ(carbonModifiersFromX11State(0x01 | 0x40), 768) << "Shift+Super is ⇧⌘";
+    EXPECT_EQ(carbonModifiersFromX11State(0x04 | 0x08), carbonControl | carbonOption);
+    EXPECT_EQ(carbonModifiersFromX11State(0x02 | 0x10 | 0x80), 0) << "CapsLock, NumLock and Mod5 are not modifiers";
+    EXPECT_EQ(x11StateFromCarbonModifiers(768), 0x41u);
+    EXPECT_EQ(x11StateFromCarbonModifiers(carbonFunction), 0u);
+    for (int bits : {0, 0x100, 0x200, 0x800, 0x1000, 0x1b00})
+        EXPECT_EQ(carbonModifiersFromX11State(x11StateFromCarbonModifiers(bits)), bits);
+}
