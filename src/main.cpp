@@ -1,10 +1,13 @@
 // Process entry: the apply-update mode, or the tray application.
 
+#include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/linux/JsonFileDefaults.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtPasteboard.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/X11HotKeys.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostart.h"
 #include "settings/SettingsStore.h"
@@ -13,6 +16,10 @@
 #include "shell/HistoryCommand.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
+#include "report/LaunchReporter.h"
+#include "update/ApplyUpdate.h"
+#include "update/ToolPaths.h"
+#include "update/UpdaterService.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -33,10 +40,14 @@ bool hasArgument(int argc, char** argv, const char* wanted)
     return false;
 }
 
-int runApplyUpdate()
+int runApplyUpdate(int argc, char** argv)
 {
-    std::fputs("Nimbrel: this build cannot apply updates.\n", stdout);
-    return 1;
+    // Windowless: the helper swaps the bundles and records the outcome; no user interface starts.
+    QCoreApplication app(argc, argv);
+    nimbrel::native::StandardLocations locations;
+    nimbrel::native::SystemClock clock;
+    nimbrel::native::SyslogSystemLog log;
+    return nimbrel::runApplyUpdate(QCoreApplication::arguments(), locations, clock, log);
 }
 
 }  // namespace
@@ -46,7 +57,7 @@ int main(int argc, char** argv)
     using namespace nimbrel;
 
     if (hasArgument(argc, argv, "--apply-update"))
-        return runApplyUpdate();
+        return runApplyUpdate(argc, argv);
 
     if (hasArgument(argc, argv, "--history")) {
         // Reads the store only; needs no display and no running Nimbrel.
@@ -93,7 +104,16 @@ int main(int argc, char** argv)
     native::QtPasteboard pasteboard(QGuiApplication::clipboard());
     native::X11Workspace workspace;
     native::SystemClock clock;
-    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock},
+    native::X11HotKeys hotKeys;
+    native::XkbKeyboardLayout keyboardLayout;
+    KeyboardShortcuts::Shortcuts shortcuts(defaults, hotKeys, keyboardLayout, console);
+    shortcuts.setStrings([&settings](const QString& key) { return settings.localized(key); });
+    native::SyslogSystemLog systemLog;
+    native::QtHttpClient http;
+    UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
+    LaunchReporter launchReporter(http, defaults, systemLog);
+    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
+                                       shortcuts, updater, launchReporter},
                          settings);
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); },
                      Qt::QueuedConnection);

@@ -5,6 +5,7 @@ namespace nimbrel::KeyboardShortcuts {
 // A physical key by its Carbon virtual key code. Any code is allowed; the named ones are the kVK_ constants
 // of the same key (letters and punctuation by their position on an ANSI keyboard).
 struct Key {
+    // clang-format off
     enum Code : int {
         a = 0x00, b = 0x0B, c = 0x08, d = 0x02, e = 0x0E, f = 0x03, g = 0x05, h = 0x04, i = 0x22,
         j = 0x26, k = 0x28, l = 0x25, m = 0x2E, n = 0x2D, o = 0x1F, p = 0x23, q = 0x0C, r = 0x0F,
@@ -37,6 +38,7 @@ struct Key {
 
         volumeUp = 0x48, volumeDown = 0x49, mute = 0x4A,
     };
+    // clang-format on
 
     constexpr Key(int code) : rawValue(code) {}  // NOLINT: a key converts from its code on purpose
     int rawValue;

@@ -30,7 +30,9 @@ constexpr mode_t ownerOnly = S_IRUSR | S_IWUSR;
 
 // Records, an index for the time-ordered scans, the image bytes apart so that scanning records never
 // reads them (the thumbnail first, so reading it does not walk the image's pages), and one row of
-// bookkeeping whose totals the triggers keep exact.
+// bookkeeping whose totals the triggers keep exact. searchText is the folded contentText and sourceName
+// joined by a line feed; searchSource repeats the folded sourceName so that a query holding a line feed
+// can be matched against each part alone.
 constexpr const char* schemaStatements[] = {
     "PRAGMA application_id = 1313686098",
     "CREATE TABLE meta ("
@@ -47,7 +49,8 @@ constexpr const char* schemaStatements[] = {
     " sourceName TEXT,"
     " createdAt INTEGER NOT NULL,"
     " byteSize INTEGER NOT NULL,"
-    " searchText TEXT NOT NULL)",
+    " searchText TEXT NOT NULL,"
+    " searchSource TEXT NOT NULL)",
     "CREATE INDEX clip_createdAt ON clip (createdAt)",
     "CREATE TABLE clip_image ("
     " clipPk INTEGER PRIMARY KEY REFERENCES clip (pk) ON DELETE CASCADE,"
@@ -217,7 +220,40 @@ int fetchIndex(SortOrder order, int shape)
     return static_cast<int>(order) * fetchShapes + shape;
 }
 
-QByteArray fetchSql(SortOrder order, int shape)
+// How a fetch narrows the records: by kind or not, and by a query matched in one of three ways.
+enum class SearchMatch { none, joined, partwise };
+constexpr int searchMatches = 3;
+constexpr int filterShapes = 2 * searchMatches;
+
+int filterIndex(bool byKind, SearchMatch match)
+{
+    return (byKind ? searchMatches : 0) + static_cast<int>(match);
+}
+
+// Parameters: ?1 the limit, ?2 the kind's raw value, ?3 the folded query. instr() compares literally, so
+// no character of the query acts as a pattern.
+QByteArray filterSql(bool byKind, SearchMatch match)
+{
+    QByteArrayList terms;
+    if (byKind)
+        terms.append("c.kindRaw = ?2");
+    switch (match) {
+        case SearchMatch::none:
+            break;
+        case SearchMatch::joined:
+            // Without a line feed in the query, no match can reach across the one that joins the parts.
+            terms.append("instr(c.searchText, ?3) > 0");
+            break;
+        case SearchMatch::partwise:
+            terms.append(
+                "(instr(substr(c.searchText, 1, length(c.searchText) - length(c.searchSource) - 1), ?3) > 0"
+                " OR instr(c.searchSource, ?3) > 0)");
+            break;
+    }
+    return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
+}
+
+QByteArray fetchSql(SortOrder order, int shape, int filter = 0)
 {
     QByteArray sql = shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c")
                                 : QByteArray(
@@ -227,11 +263,12 @@ QByteArray fetchSql(SortOrder order, int shape)
         sql += " FROM clip AS c";
     if (shape == 2)
         sql += ", i.contentImage FROM clip AS c LEFT JOIN clip_image AS i ON i.clipPk = c.pk";
+    sql += filterSql(filter >= searchMatches, static_cast<SearchMatch>(filter % searchMatches));
     if (order == SortOrder::ascending)
         sql += " ORDER BY c.createdAt ASC";
     if (order == SortOrder::descending)
         sql += " ORDER BY c.createdAt DESC";
-    return sql + " LIMIT ?";
+    return sql + " LIMIT ?1";
 }
 
 }  // namespace
@@ -250,6 +287,8 @@ struct HistoryStore::Statements {
     std::unique_ptr<SqliteStatement> thumbnail;
     std::unique_ptr<SqliteStatement> image;
     std::array<std::unique_ptr<SqliteStatement>, 3 * fetchShapes> fetch;
+    // Fetches with a kind or a query, prepared on first use (filterIndex major, fetchIndex minor).
+    std::array<std::unique_ptr<SqliteStatement>, (filterShapes - 1) * 3 * fetchShapes> filteredFetch;
 
     static Result<std::unique_ptr<Statements>> prepare(sqlite3* db)
     {
@@ -271,8 +310,8 @@ struct HistoryStore::Statements {
         make(statements->release, "RELEASE insert_record");
         make(statements->rollbackToSavepoint, "ROLLBACK TO insert_record");
         make(statements->insertClip,
-             "INSERT INTO clip (id, kindRaw, contentText, sourceBundleID, sourceName, createdAt, byteSize, searchText)"
-             " VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+             "INSERT INTO clip (id, kindRaw, contentText, sourceBundleID, sourceName, createdAt, byteSize, searchText,"
+             " searchSource) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
         make(statements->insertImage, "INSERT INTO clip_image (clipPk, thumbnailData, contentImage) VALUES (?, ?, ?)");
         make(statements->removeClip, "DELETE FROM clip WHERE id = ?");
         make(statements->totals, "SELECT totalByteSize, recordCount FROM meta WHERE singleton = 1");
@@ -448,8 +487,9 @@ Result<void> HistoryStore::insert(const ClipItem& item)
     insert.bindText(5, item.sourceName);
     insert.bindInt64(6, item.createdAt.toMSecsSinceEpoch());
     insert.bindInt64(7, item.byteSize);
-    insert.bindText(8, foldForSearch(item.contentText.value_or(QString()) + QLatin1Char('\n') +
-                                     item.sourceName.value_or(QString())));
+    const QString foldedSource = foldForSearch(item.sourceName.value_or(QString()));
+    insert.bindText(8, foldForSearch(item.contentText.value_or(QString())) + QLatin1Char('\n') + foldedSource);
+    insert.bindText(9, foldedSource);
     Result<void> inserted = insert.run(QStringLiteral("Could not insert the record"));
     if (inserted && hasImageRow)
         inserted = insertImageRow(item);
@@ -506,8 +546,23 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
     if (descriptor.limit && *descriptor.limit < 0)
         return Error{QStringLiteral("Could not read the history: the limit %1 is negative").arg(*descriptor.limit)};
     const int shape = descriptor.byteSizeOnly ? 0 : (descriptor.includeImages ? 2 : 1);
-    SqliteStatement& statement = *m_statements->fetch[fetchIndex(descriptor.sortByCreatedAt, shape)];
+    const QString query = descriptor.search.isEmpty() ? QString() : foldForSearch(descriptor.search);
+    // A query that folds to nothing (only combining marks, say) is contained in no text.
+    if (!descriptor.search.isEmpty() && query.isEmpty())
+        return QList<ClipItem>();
+    const SearchMatch match = query.isEmpty()                     ? SearchMatch::none
+                              : query.contains(QLatin1Char('\n')) ? SearchMatch::partwise
+                                                                  : SearchMatch::joined;
+    const int filter = filterIndex(descriptor.kind.has_value(), match);
+    Result<SqliteStatement*> prepared = fetchStatement(descriptor.sortByCreatedAt, shape, filter);
+    if (!prepared)
+        return prepared.error();
+    SqliteStatement& statement = **prepared;
     statement.bindInt64(1, descriptor.limit.value_or(-1));
+    if (descriptor.kind)
+        statement.bindText(2, rawValue(*descriptor.kind));
+    if (match != SearchMatch::none)
+        statement.bindText(3, query);
 
     const QString what = QStringLiteral("Could not read the history");
     QList<ClipItem> items;
@@ -537,6 +592,22 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
             item.contentImage = cursor.blob(7);
     }
     return items;
+}
+
+Result<SqliteStatement*> HistoryStore::fetchStatement(SortOrder order, int shape, int filter) const
+{
+    if (filter == 0)
+        return m_statements->fetch[fetchIndex(order, shape)].get();
+    std::unique_ptr<SqliteStatement>& slot =
+        m_statements->filteredFetch[(filter - 1) * 3 * fetchShapes + fetchIndex(order, shape)];
+    if (!slot) {
+        Result<std::unique_ptr<SqliteStatement>> made =
+            SqliteStatement::prepare(m_db, fetchSql(order, shape, filter).constData());
+        if (!made)
+            return made.error();
+        slot = std::move(made).value();
+    }
+    return slot.get();
 }
 
 Result<void> HistoryStore::loadImages(ClipItem& item) const

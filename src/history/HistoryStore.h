@@ -13,9 +13,12 @@ struct sqlite3;
 
 namespace nimbrel {
 
+class SqliteStatement;
+
 enum class SortOrder { none, ascending, descending };
 
-// What a fetch returns: all records, in createdAt order (ties unbroken), at most `limit` of them.
+// What a fetch returns: the records that pass the filters, in createdAt order (ties unbroken), at most
+// `limit` of them.
 struct FetchDescriptor {
     SortOrder sortByCreatedAt = SortOrder::none;
     // Absent: no limit. Negative limits are refused.
@@ -24,6 +27,12 @@ struct FetchDescriptor {
     bool byteSizeOnly = false;
     // Also load contentImage. thumbnailData is never loaded by a fetch: HistoryStore::thumbnail reads it.
     bool includeImages = false;
+    // Only records whose kindRaw is this kind's raw value (an unknown raw value matches no kind).
+    std::optional<ClipKind> kind;
+    // Only records whose contentText or sourceName contains this text, compared in folded form
+    // (foldForSearch): case, diacritics and width are ignored, every character counts literally, and a
+    // match never reaches from one field into the other. Empty: no text filter. The caller trims it.
+    QString search;
 };
 
 // The persistent container of ClipItem records on SQLite: a file store (WAL journal, owner-only
@@ -85,6 +94,7 @@ private:
     // saying so when SQLite has rolled back the unsaved changes.
     Error afterFailure(Error error) const;
     Result<void> insertImageRow(const ClipItem& item);
+    Result<SqliteStatement*> fetchStatement(SortOrder order, int shape, int filter) const;
 
     sqlite3* m_db = nullptr;
     std::unique_ptr<Statements> m_statements;

@@ -32,8 +32,10 @@ public:
     virtual std::optional<QList<QUrl>> urls() const = 0;
     // Any image the platform can make from the contents, or none.
     virtual std::optional<QImage> image() const = 0;
-    // Replaces the contents with these representations (MIME type, bytes), in order.
-    virtual void write(const QList<std::pair<QString, QByteArray>>& representations) = 0;
+    // Replaces the contents with an image (offered in every format the platform can make of it), if
+    // given, and these representations (MIME type, bytes), in order.
+    virtual void write(const QList<std::pair<QString, QByteArray>>& representations,
+                       const std::optional<QImage>& image = std::nullopt) = 0;
 };
 
 }  // namespace nimbrel

@@ -1,14 +1,18 @@
 #include "shell/AppDelegate.h"
 
+#include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/ActivationPolicy.h"
 #include "platform/Console.h"
 #include "platform/LoginItemService.h"
 #include "platform/TrayItem.h"
+#include "report/LaunchReporter.h"
 #include "settings/SettingsStore.h"
+#include "update/UpdaterService.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QSessionManager>
 
 namespace nimbrel {
@@ -22,6 +26,11 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
       m_trayMenu(services.tray, settingsStore)
 {
     connect(&m_trayMenu, &TrayMenu::quitRequested, this, &AppDelegate::quit);
+    // The shortcut keeps working while the tray menu holds the keyboard.
+    connect(m_trayMenu.menu(), &QMenu::aboutToShow, this, [this] { m_services.shortcuts.menuDidBeginTracking(); });
+    connect(m_trayMenu.menu(), &QMenu::aboutToHide, this, [this] { m_services.shortcuts.menuDidEndTracking(); });
+    // The relaunch into a staged update is the one other termination that is honoured.
+    connect(&m_services.updater, &UpdaterService::terminationRequested, this, &AppDelegate::requestTermination);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -49,19 +58,42 @@ void AppDelegate::didFinishLaunching()
     applyLoginItem(m_services.loginItems, m_services.console, m_settingsStore.launchAtLogin());
     m_settingsStore.adoptLoginItemStatus(m_services.loginItems.status() == LoginItemStatus::enabled);
 
+    // 2. The outcome of the last update attempt, a check now and one every six hours.
+    m_services.updater.reportLastApplyResult();
+    m_services.updater.checkForUpdates();
+    m_services.updater.scheduleCheckTimer(this);
+
+    // 3. The launch report, until one is accepted.
+    m_services.launchReporter.report();
+
+    // 4. Capture and the global shortcut exist only with a history store.
     if (m_modelContainer) {
-        m_clipboardWatcher = std::make_unique<ClipboardWatcher>(m_services.pasteboard, m_services.workspace,
-                                                                *m_modelContainer, m_settingsStore,
-                                                                m_services.console, m_services.clock);
-        m_clipboardWatcher->start();
+        auto watcher = std::make_unique<ClipboardWatcher>(m_services.pasteboard, m_services.workspace,
+                                                          *m_modelContainer, m_settingsStore, m_services.console,
+                                                          m_services.clock);
+        auto hotkeys = std::make_unique<HotkeyManager>(m_services.shortcuts);
+        hotkeys->setOnTrigger([self = QPointer<AppDelegate>(this)] {
+            if (self)
+                self->togglePanel();
+        });
+        watcher->start();
+        m_clipboardWatcher = std::move(watcher);
+        m_hotkeyManager = std::move(hotkeys);
     } else {
         m_services.console.line(QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
     }
 }
 
+void AppDelegate::togglePanel()
+{
+    if (!m_modelContainer)
+        return;
+    Q_EMIT panelToggleRequested();
+}
+
 bool AppDelegate::shouldTerminate()
 {
-    if (m_allowsTermination)
+    if (m_allowsTermination || m_services.updater.isRelaunching())
         return true;
     m_services.activation.setPolicy(Policy::accessory);
     return false;

@@ -2,6 +2,7 @@
 
 #include "history/ClipboardWatcher.h"
 #include "history/HistoryStore.h"
+#include "hotkey/HotkeyManager.h"
 #include "shell/ModelContainer.h"
 #include "shell/TrayMenu.h"
 
@@ -19,7 +20,12 @@ class LoginItemService;
 class Pasteboard;
 class SettingsStore;
 class TrayItem;
+class LaunchReporter;
+class UpdaterService;
 class Workspace;
+namespace KeyboardShortcuts {
+class Shortcuts;
+}
 
 // The platform services the shell is built on; main passes the Linux ones, tests the fakes.
 struct ShellServices {
@@ -31,6 +37,9 @@ struct ShellServices {
     Pasteboard& pasteboard;
     const Workspace& workspace;
     const Clock& clock;
+    KeyboardShortcuts::Shortcuts& shortcuts;
+    UpdaterService& updater;
+    LaunchReporter& launchReporter;
 };
 
 // The composition root: owns the history store and the long-lived objects, runs the launch sequence
@@ -59,12 +68,18 @@ public:
 
     HistoryStore* modelContainer() const { return m_modelContainer.get(); }
     ClipboardWatcher* clipboardWatcher() const { return m_clipboardWatcher.get(); }
+    HotkeyManager* hotkeyManager() const { return m_hotkeyManager.get(); }
+
+    // Shows the clip panel, or hides it when it is visible; nothing without a history store.
+    void togglePanel();
     bool allowsTermination() const { return m_allowsTermination; }
     TrayMenu& trayMenu() { return m_trayMenu; }
 
 Q_SIGNALS:
     // Everything is wound down; the event loop should end with status 0.
     void terminationApproved();
+    // The panel was asked to toggle (by the shortcut or the tray menu).
+    void panelToggleRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -76,6 +91,7 @@ private:
     std::unique_ptr<HistoryStore> m_modelContainer;
     SettingsStore& m_settingsStore;
     std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
+    std::unique_ptr<HotkeyManager> m_hotkeyManager;
     TrayMenu m_trayMenu;
     bool m_allowsTermination = false;
     bool m_terminating = false;

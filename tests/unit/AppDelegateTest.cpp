@@ -1,4 +1,9 @@
+#include "KeyboardShortcuts/Shortcuts.h"
+#include "platform/fake/FakeHotKeys.h"
 #include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakeUpdate.h"
+#include "report/LaunchReporter.h"
+#include "update/UpdaterService.h"
 #include "platform/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
@@ -7,6 +12,15 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTest>
+
+// QTRY_COMPARE for GoogleTest: lets queued work run until the value arrives or a second has passed.
+#define QTRY_COMPARE_WITH_TIMEOUT_GTEST(actual, expected)                       \
+    do {                                                                      \
+        for (int i_ = 0; i_ < 100 && (actual) != (expected); ++i_)           \
+            QTest::qWait(10);                                                 \
+        ASSERT_EQ((actual), (expected));                                      \
+    } while (false)
 
 #include <gtest/gtest.h>
 
@@ -20,8 +34,12 @@ struct Shell {
           loginItems(items ? *items : ownLoginItems),
           translations(Translations::defaultDirectory()),
           settings(defaults, loginItems, console, translations),
-          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock}, settings,
-                   openers)
+          shortcuts(defaults, hotKeys, keyboardLayout, console),
+          updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
+          launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
+          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
+                                 shortcuts, updater, launchReporter},
+                   settings, openers)
     {
     }
 
@@ -37,6 +55,13 @@ struct Shell {
     fake::MemoryDefaults defaults;
     Translations translations;
     SettingsStore settings;
+    fake::FakeHotKeyPlatform hotKeys;
+    fake::FakeKeyboardLayout keyboardLayout;
+    KeyboardShortcuts::Shortcuts shortcuts;
+    fake::UnreachableHttpClient http;
+    fake::RecordingSystemLog systemLog;
+    UpdaterService updater;
+    LaunchReporter launchReporter;
     AppDelegate delegate;
 };
 
@@ -169,4 +194,52 @@ TEST(AppDelegate, TrayMenuFollowsTheLanguage)
     EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("Quit Nimbrel"));
     shell.settings.setLanguage(AppLanguage::zhHans);
     EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("退出 Nimbrel"));
+}
+
+TEST(AppDelegate, LaunchChecksForUpdatesThenReportsThenWiresTheShortcut)
+{
+    Shell shell;
+    QSignalSpy toggles(&shell.delegate, &AppDelegate::panelToggleRequested);
+    shell.delegate.willFinishLaunching();
+    shell.delegate.didFinishLaunching();
+    QTRY_COMPARE_WITH_TIMEOUT_GTEST(shell.http.requests.size(), 2);
+    // The feed check runs as a task of its own, so the two requests may leave in either order.
+    EXPECT_EQ(shell.http.requests.filter(QStringLiteral("GET ")).size(), 1);
+    EXPECT_EQ(shell.http.requests.filter(QStringLiteral("POST https://report.invalid/api/launch")).size(), 1);
+    ASSERT_NE(shell.updater.timer(), nullptr);
+    EXPECT_EQ(shell.updater.timer()->interval(), 21'600'000);
+
+    EXPECT_EQ(shell.defaults.values.value(QStringLiteral("KeyboardShortcuts_togglePanel")).toString(),
+              QStringLiteral("{\"carbonKeyCode\":9,\"carbonModifiers\":768}"));
+    ASSERT_NE(shell.delegate.hotkeyManager(), nullptr);
+    shell.hotKeys.press(9, 768);
+    EXPECT_EQ(toggles.count(), 0) << "nothing happens on the press";
+    shell.hotKeys.release(9, 768);
+    EXPECT_EQ(toggles.count(), 1);
+}
+
+TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
+{
+    StoreOpeners openers;
+    openers.openFile = [](const QString&) { return failing(QStringLiteral("x")); };
+    openers.openInMemory = [] { return failing(QStringLiteral("y")); };
+    Shell shell(openers);
+    QSignalSpy toggles(&shell.delegate, &AppDelegate::panelToggleRequested);
+    shell.delegate.didFinishLaunching();
+    EXPECT_EQ(shell.delegate.clipboardWatcher(), nullptr);
+    EXPECT_EQ(shell.delegate.hotkeyManager(), nullptr);
+    EXPECT_TRUE(shell.hotKeys.attempts.isEmpty());
+    shell.delegate.togglePanel();
+    EXPECT_EQ(toggles.count(), 0);
+}
+
+TEST(AppDelegate, TheTrayMenuKeepsTheShortcutWorking)
+{
+    Shell shell;
+    shell.delegate.didFinishLaunching();
+    EXPECT_FALSE(shell.shortcuts.isMenuOpen());
+    Q_EMIT shell.tray.menu->aboutToShow();
+    EXPECT_TRUE(shell.shortcuts.isMenuOpen());
+    Q_EMIT shell.tray.menu->aboutToHide();
+    EXPECT_FALSE(shell.shortcuts.isMenuOpen());
 }

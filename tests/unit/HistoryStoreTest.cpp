@@ -506,6 +506,110 @@ TEST(HistoryStoreTest, KeepsAFoldedSearchText)
     EXPECT_EQ(searchTexts, (QStringList{QStringLiteral("creme\nterminal"), QStringLiteral("\nviewer")}));
 }
 
+TEST(HistoryStoreTest, FetchFiltersByKindAndFoldedQuery)
+{
+    auto store = inMemory();
+    ASSERT_TRUE(store);
+    const auto record = [](ClipKind kind, std::optional<QString> text, std::optional<QString> source, qint64 msecs) {
+        return ClipItem::make(kind, std::move(text), std::nullopt, std::nullopt, std::nullopt, std::move(source),
+                              at(msecs));
+    };
+    // Named records, so that an image or a record without text can be told apart in the results.
+    const std::pair<const char*, ClipItem> records[] = {
+        {"cafe", record(ClipKind::text, QStringLiteral("Un café au lait"), QStringLiteral("Terminal"), 1000)},
+        {"link-a", record(ClipKind::link, QStringLiteral("https://a.example/x"), QStringLiteral("Firefox"), 2000)},
+        {"colour", record(ClipKind::color, QStringLiteral("#1e90ff"), std::nullopt, 3000)},
+        {"percent", record(ClipKind::text, QStringLiteral("100% sure_thing"), QStringLiteral("Notes"), 4000)},
+        {"image", imageItem(8, std::nullopt, 5000)},
+        {"lines", record(ClipKind::text, QStringLiteral("line one\nline two"), QStringLiteral("Editor"), 6000)},
+        {"no-text", record(ClipKind::text, std::nullopt, QStringLiteral("Ghost"), 7000)},
+        {"link-b", record(ClipKind::link, QStringLiteral("https://b.example/"), QStringLiteral("Firefox"), 8000)},
+        {"glob", record(ClipKind::text, QStringLiteral("a*b?c[d]"), std::nullopt, 9000)},
+        {"odd-kind", record(ClipKind::text, QStringLiteral("kept as is"), std::nullopt, 10000)},
+    };
+    QHash<QUuid, QString> names;
+    for (const auto& [name, item] : records) {
+        ClipItem stored = item;
+        if (QLatin1String(name) == QLatin1String("odd-kind"))
+            stored.kindRaw = QStringLiteral("rtf");
+        ASSERT_TRUE(store->insert(stored).ok());
+        names.insert(stored.id, QLatin1String(name));
+    }
+    ASSERT_TRUE(store->save().ok());
+
+    struct Case {
+        const char* search;
+        std::optional<ClipKind> kind;
+        std::optional<int> limit;
+        const char* expected;  // names, newest first, comma-separated
+    };
+    const Case cases[] = {
+        {"", std::nullopt, std::nullopt, "odd-kind,glob,link-b,no-text,lines,image,percent,colour,link-a,cafe"},
+        {"CAFÉ", std::nullopt, std::nullopt, "cafe"},
+        {"ｃａｆｅ", std::nullopt, std::nullopt, "cafe"},
+        {"au lait", std::nullopt, std::nullopt, "cafe"},
+        {"firefox", std::nullopt, std::nullopt, "link-b,link-a"},
+        {"", ClipKind::link, std::nullopt, "link-b,link-a"},
+        {"", ClipKind::text, std::nullopt, "glob,no-text,lines,percent,cafe"},
+        {"", ClipKind::image, std::nullopt, "image"},
+        {"fire", ClipKind::text, std::nullopt, ""},
+        {"A.EXAMPLE", ClipKind::link, std::nullopt, "link-a"},
+        {"example", std::nullopt, 1, "link-b"},
+        {"#1E90FF", ClipKind::color, std::nullopt, "colour"},
+        // Only the source name makes an image or a record without text findable.
+        {"viewer", std::nullopt, std::nullopt, "image"},
+        {"ghost", std::nullopt, std::nullopt, "no-text"},
+        // Pattern characters of LIKE and GLOB are plain characters.
+        {"%", std::nullopt, std::nullopt, "percent"},
+        {"_", std::nullopt, std::nullopt, "percent"},
+        {"*", std::nullopt, std::nullopt, "glob"},
+        {"?", std::nullopt, std::nullopt, "glob"},
+        {"[d]", std::nullopt, std::nullopt, "glob"},
+        {"'", std::nullopt, std::nullopt, ""},
+        // A line feed in the query matches inside the text, never across into the source name.
+        {"one\nline", std::nullopt, std::nullopt, "lines"},
+        {"two\neditor", std::nullopt, std::nullopt, ""},
+        {"\neditor", std::nullopt, std::nullopt, ""},
+        {"lait\nterminal", std::nullopt, std::nullopt, ""},
+        // A query that folds to nothing is contained in nothing.
+        {"\u0301", std::nullopt, std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        FetchDescriptor descriptor;
+        descriptor.sortByCreatedAt = SortOrder::descending;
+        descriptor.limit = c.limit;
+        descriptor.kind = c.kind;
+        descriptor.search = QString::fromUtf8(c.search);
+        QStringList found;
+        for (const ClipItem& item : fetchAll(*store, descriptor))
+            found.append(names.value(item.id, QStringLiteral("?")));
+        EXPECT_EQ(found.join(QLatin1Char(',')), QString::fromUtf8(c.expected))
+            << "search \"" << c.search << "\" kind " << (c.kind ? rawValue(*c.kind).toStdString() : "none");
+    }
+}
+
+TEST(HistoryStoreTest, FilteredFetchesWorkOnAReadOnlyStore)
+{
+    const QString path = storePath();
+    {
+        auto writer = openFile(path);
+        ASSERT_TRUE(writer);
+        ASSERT_TRUE(writer->insert(textItem(QStringLiteral("Crème brûlée"), 1)).ok());
+        ASSERT_TRUE(writer->insert(textItem(QStringLiteral("https://x.example"), 2)).ok());
+        ASSERT_TRUE(writer->save().ok());
+    }
+    Result<std::unique_ptr<HistoryStore>> reader = HistoryStore::openReadOnly(path);
+    ASSERT_TRUE(reader.ok());
+    FetchDescriptor descriptor;
+    descriptor.search = QStringLiteral("BRULEE");
+    descriptor.includeImages = true;
+    EXPECT_EQ(texts(fetchAll(**reader, descriptor)), QStringList{QStringLiteral("Crème brûlée")});
+    descriptor.search.clear();
+    descriptor.kind = ClipKind::link;
+    descriptor.byteSizeOnly = true;
+    EXPECT_EQ(fetchAll(**reader, descriptor).size(), 1);
+}
+
 TEST(HistoryStoreTest, FileStoreIsOwnerOnlyWithItsJournal)
 {
     const QString path = storePath();

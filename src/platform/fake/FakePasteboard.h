@@ -60,14 +60,17 @@ public:
         ++reads;
         return m_contents.image;
     }
-    void write(const QList<std::pair<QString, QByteArray>>& representations) override
+    void write(const QList<std::pair<QString, QByteArray>>& representations,
+               const std::optional<QImage>& image = std::nullopt) override
     {
         writes.append(representations);
-        set({representations, std::nullopt});
+        writtenImages.append(image);
+        set({representations, image});
     }
 
     mutable int reads = 0;
     QList<QList<std::pair<QString, QByteArray>>> writes;
+    QList<std::optional<QImage>> writtenImages;
 
 private:
     Contents m_contents;

@@ -77,9 +77,12 @@ std::optional<QImage> QtPasteboard::image() const
     return image;
 }
 
-void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations)
+void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations,
+                         const std::optional<QImage>& image)
 {
     auto* mime = new QMimeData;
+    if (image)
+        mime->setImageData(*image);
     for (const auto& [type, bytes] : representations)
         mime->setData(type, bytes);
     m_clipboard->setMimeData(mime, QClipboard::Clipboard);

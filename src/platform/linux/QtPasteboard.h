@@ -22,7 +22,8 @@ public:
     std::optional<QString> string() const override;
     std::optional<QList<QUrl>> urls() const override;
     std::optional<QImage> image() const override;
-    void write(const QList<std::pair<QString, QByteArray>>& representations) override;
+    void write(const QList<std::pair<QString, QByteArray>>& representations,
+               const std::optional<QImage>& image = std::nullopt) override;
 
 private:
     const QMimeData* contents() const;

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "KeyboardShortcuts/Strings.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace nimbrel::KeyboardShortcuts {
+
+// The keys that show as a symbol or a name rather than as the character the layout gives them.
+// clang-format off
+enum class SpecialKey {
+    returnKey, deleteKey, deleteForward, end, escape, help, home, space, tab, pageUp, pageDown,
+    upArrow, rightArrow, downArrow, leftArrow,
+    f1, f2, f3, f4, f5, f6, f7, f8, f9, f10, f11, f12, f13, f14, f15, f16, f17, f18, f19, f20,
+    keypad0, keypad1, keypad2, keypad3, keypad4, keypad5, keypad6, keypad7, keypad8, keypad9,
+    keypadClear, keypadDecimal, keypadDivide, keypadEnter, keypadEquals, keypadMinus, keypadMultiply, keypadPlus,
+};
+// clang-format on
+
+inline constexpr int specialKeyCount = 53;
+
+// Every case, in declaration order.
+const std::array<SpecialKey, specialKeyCount>& allSpecialKeys();
+
+// The Carbon key code of the key.
+int keyCode(SpecialKey key);
+// The special key with this Carbon key code, if any.
+std::optional<SpecialKey> specialKey(int carbonKeyCode);
+
+// How the key shows in a shortcut's display text. Only space has a word, looked up as "space_key" and
+// capitalized.
+QString presentableDescription(SpecialKey key, const Strings& strings);
+// The key string a menu item carries for this key; std::nullopt for the keypad keys.
+std::optional<QString> menuKeyEquivalent(SpecialKey key);
+
+}  // namespace nimbrel::KeyboardShortcuts

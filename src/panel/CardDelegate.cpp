@@ -1,0 +1,422 @@
+#include "panel/CardDelegate.h"
+
+#include "history/Thumbnail.h"
+#include "panel/CardFormat.h"
+#include "panel/KindStyle.h"
+#include "panel/ResultsModel.h"
+#include "platform/Clock.h"
+#include "settings/SettingsStore.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace nimbrel {
+
+namespace {
+
+constexpr qreal cardRadius = 12;
+constexpr int bigCardTextLines = CardDelegate::bigCardTextLines;
+constexpr int rowTitleLines = CardDelegate::rowTitleLines;
+constexpr qreal rowTile = 44;
+// Texts are cut to this many characters before they are laid out: a multi-megabyte record would
+// otherwise be measured in full on every paint, though six lines show a few hundred characters.
+constexpr qsizetype layoutCharacterLimit = 1500;
+
+QFont uiFont(int pixels, QFont::Weight weight)
+{
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(pixels);
+    font.setWeight(weight);
+    return font;
+}
+
+}  // namespace
+
+QStringList wrappedLines(const QString& text, const QFont& font, qreal width, int maxLines)
+{
+    if (text.isEmpty() || width <= 0)
+        return {};
+    const bool cut = text.size() > layoutCharacterLimit;
+    QString prepared = text.left(layoutCharacterLimit);
+    prepared.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    prepared.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    prepared.replace(QLatin1Char('\n'), QChar::LineSeparator);
+
+    QTextLayout layout(prepared, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    struct Span {
+        int start;
+        int length;
+    };
+    QList<Span> spans;
+    layout.beginLayout();
+    while (spans.size() <= maxLines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        spans.append({line.textStart(), line.textLength()});
+    }
+    layout.endLayout();
+
+    const auto lineText = [&prepared](const Span& span) {
+        QString line = prepared.mid(span.start, span.length);
+        while (!line.isEmpty() && (line.back() == QChar::LineSeparator || line.back().isSpace()))
+            line.chop(1);
+        return line;
+    };
+    QStringList lines;
+    const bool overflow = cut || spans.size() > maxLines;
+    const int shown = std::min<int>(static_cast<int>(spans.size()), maxLines);
+    for (int i = 0; i < shown; ++i) {
+        if (i + 1 == shown && overflow) {
+            // The last line shows as much of the rest as fits, ending in an ellipsis.
+            QString rest = prepared.mid(spans[i].start);
+            rest.replace(QChar::LineSeparator, QLatin1Char(' '));
+            const QFontMetricsF metrics(font);
+            QString elided = metrics.elidedText(rest, Qt::ElideRight, width);
+            // When the rest happens to fit (the text was cut before layout, or only blank lines follow),
+            // the ellipsis still says that there is more.
+            if (!elided.endsWith(QChar(0x2026)))
+                elided = metrics.elidedText(rest.trimmed() + QChar(0x2026), Qt::ElideRight, width);
+            // "word …" reads as a lone dot; keep the ellipsis on the word.
+            if (elided.size() >= 2 && elided.at(elided.size() - 2).isSpace())
+                elided = elided.left(elided.size() - 2).trimmed() + QChar(0x2026);
+            lines.append(elided);
+        } else {
+            lines.append(lineText(spans[i]));
+        }
+    }
+    return lines;
+}
+
+namespace {
+
+void paintLines(QPainter& painter, const QStringList& lines, const QFont& font, QPointF topLeft, const QColor& color)
+{
+    const QFontMetricsF metrics(font);
+    painter.setFont(font);
+    painter.setPen(color);
+    qreal baseline = topLeft.y() + metrics.ascent();
+    for (const QString& line : lines) {
+        painter.drawText(QPointF(topLeft.x(), baseline), line);
+        baseline += metrics.lineSpacing();
+    }
+}
+
+void fillCapsule(QPainter& painter, const QRectF& box, const QColor& color)
+{
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    const qreal radius = box.height() / 2;
+    painter.drawRoundedRect(box, radius, radius);
+}
+
+// The kind badge of a big card: symbol and label in white on the kind's tint.
+QRectF paintKindChip(QPainter& painter, QPointF leftCentre, ClipKind kind, const QString& label, const QFont& font,
+                     const QPalette& palette)
+{
+    const QFontMetricsF metrics(font);
+    const qreal symbol = 9;
+    const qreal spacing = 3;
+    const qreal height = std::ceil(metrics.height()) + 6;
+    const qreal width = 7 + symbol + spacing + metrics.horizontalAdvance(label) + 7;
+    const QRectF chip(leftCentre.x(), leftCentre.y() - height / 2, width, height);
+    fillCapsule(painter, chip, kindTint(kind, palette));
+    paintGlyph(painter, kindStyle(kind).glyph, QRectF(chip.left() + 7, chip.center().y() - symbol / 2, symbol, symbol),
+               Qt::white, GlyphWeight::bold);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(
+        QRectF(chip.left() + 7 + symbol + spacing, chip.top(), metrics.horizontalAdvance(label) + 1, chip.height()),
+        Qt::AlignLeft | Qt::AlignVCenter, label);
+    return chip;
+}
+
+// The small badge of a row card: the label alone.
+void paintMiniChip(QPainter& painter, QPointF leftCentre, ClipKind kind, const QString& label, const QFont& font,
+                   const QPalette& palette)
+{
+    const QFontMetricsF metrics(font);
+    const qreal height = std::ceil(metrics.height()) + 4;
+    const QRectF chip(leftCentre.x(), leftCentre.y() - height / 2, 6 + metrics.horizontalAdvance(label) + 6, height);
+    fillCapsule(painter, chip, kindTint(kind, palette));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(chip, Qt::AlignCenter, label);
+}
+
+qreal miniChipHeight(const QFont& font)
+{
+    return std::ceil(QFontMetricsF(font).height()) + 4;
+}
+
+void drawImage(QPainter& painter, const QRectF& target, const QImage& image, qreal radius)
+{
+    painter.save();
+    QPainterPath clip;
+    clip.addRoundedRect(target, radius, radius);
+    painter.setClipPath(clip, Qt::IntersectClip);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, image);
+    painter.restore();
+}
+
+// The part of `size` that, scaled to fill `box` completely, is shown (the rest is cropped).
+QRectF croppedSource(const QSizeF& size, const QSizeF& box)
+{
+    const qreal scale = std::max(box.width() / size.width(), box.height() / size.height());
+    const QSizeF shown(box.width() / scale, box.height() / scale);
+    return QRectF(QPointF((size.width() - shown.width()) / 2, (size.height() - shown.height()) / 2), shown);
+}
+
+}  // namespace
+
+CardDelegate::CardDelegate(CardLayout layout, SettingsStore& settings, AppIconCache& icons, const Clock& clock,
+                           QObject* parent)
+    : QStyledItemDelegate(parent),
+      m_layout(layout),
+      m_settings(settings),
+      m_icons(icons),
+      m_clock(clock),
+      m_bodyFont(uiFont(12, QFont::Normal)),
+      m_footerFont(uiFont(10, QFont::Medium)),
+      m_metaFont(uiFont(10, QFont::Normal)),
+      m_chipFont(uiFont(10, QFont::DemiBold)),
+      m_miniChipFont(uiFont(9, QFont::Bold))
+{
+    m_monoFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_monoFont.setPixelSize(12);
+    m_monoFont.setWeight(QFont::DemiBold);
+}
+
+qreal CardDelegate::cardScale(CardLayout layout, bool highlighted, qreal hoverProgress)
+{
+    if (layout != CardLayout::bigCard || highlighted)
+        return 1.0;
+    return 1.0 + (hoverGrowth - 1.0) * std::clamp(hoverProgress, 0.0, 1.0);
+}
+
+int CardDelegate::rowCardHeight() const
+{
+    const QFontMetricsF body(m_bodyFont);
+    const qreal column = miniChipHeight(m_miniChipFont) + 4 + rowTitleLines * body.lineSpacing() + 4 +
+                         QFontMetricsF(m_metaFont).height();
+    return static_cast<int>(std::ceil(8 + std::max(rowTile, column) + 8));
+}
+
+QSize CardDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
+{
+    // Rows are stretched to the list's width by the view.
+    if (m_layout == CardLayout::bigCard)
+        return bigCardSize + QSize(cardSpacing, cardSpacing);
+    return QSize(cardSpacing * 2, rowCardHeight() + cardSpacing);
+}
+
+QRectF CardDelegate::cardRect(const QRect& cell) const
+{
+    const QRectF inner =
+        QRectF(cell).adjusted(cardSpacing / 2.0, cardSpacing / 2.0, -cardSpacing / 2.0, -cardSpacing / 2.0);
+    if (m_layout == CardLayout::row)
+        return inner;
+    // The view stretches the cell to the strip's height; the card keeps its size, centred.
+    const QSizeF size(bigCardSize);
+    return QRectF(inner.left(), inner.center().y() - size.height() / 2, size.width(), size.height());
+}
+
+void CardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QVariant value = index.data(ResultsModel::ItemRole);
+    if (!value.canConvert<ClipItem>())
+        return;
+    const ClipItem item = value.value<ClipItem>();
+    const bool highlighted = index.data(ResultsModel::HighlightedRole).toBool();
+    const PanelColors colors = PanelColors::from(option.palette);
+
+    QRectF card = cardRect(option.rect);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setRenderHint(QPainter::TextAntialiasing);
+    const qreal scale = cardScale(m_layout, highlighted, m_hoverProgress.value(item.id, 0.0));
+    if (scale != 1.0) {
+        painter->translate(card.center());
+        painter->scale(scale, scale);
+        painter->translate(-card.center());
+    }
+
+    const qreal border = highlighted ? 1.5 : 1.0;
+    const QRectF frame = card.adjusted(border / 2, border / 2, -border / 2, -border / 2);
+    painter->setPen(QPen(highlighted ? faded(colors.accent, 0.75) : faded(colors.primary, 0.06), border));
+    painter->setBrush(highlighted ? faded(colors.accent, 0.18) : faded(colors.primary, 0.05));
+    painter->drawRoundedRect(frame, cardRadius, cardRadius);
+
+    if (m_layout == CardLayout::bigCard)
+        paintBigCard(*painter, card, item, index, option.palette);
+    else
+        paintRow(*painter, card, item, index, option.palette);
+    painter->restore();
+}
+
+void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const ClipItem& item, const QModelIndex& index,
+                                const QPalette& palette) const
+{
+    const PanelColors colors = PanelColors::from(palette);
+    const ClipKind kind = item.kind();
+
+    // Header: badge on the left, source icon on the right.
+    const qreal chipHeight = std::ceil(QFontMetricsF(m_chipFont).height()) + 6;
+    const qreal headerHeight = std::max<qreal>(chipHeight, 18);
+    const qreal headerCentre = card.top() + 10 + headerHeight / 2;
+    paintKindChip(painter, QPointF(card.left() + 12, headerCentre), kind,
+                  m_settings.localized(kindStyle(kind).labelKey), m_chipFont, palette);
+    paintSourceIcon(painter, QRectF(card.right() - 12 - 18, headerCentre - 9, 18, 18), item);
+
+    // Footer: age · size.
+    const qreal footerHeight = QFontMetricsF(m_footerFont).height();
+    const QRectF footer(card.left() + 12, card.bottom() - 9 - footerHeight, card.width() - 24, footerHeight);
+    paintMetaLine(painter, footer, item, m_footerFont, palette);
+
+    // Body: whatever space is left between the two.
+    const QRectF body(card.left() + 12, card.top() + 10 + headerHeight + 7, card.width() - 24,
+                      footer.top() - 6 - (card.top() + 10 + headerHeight + 7));
+    switch (kind) {
+        case ClipKind::image: {
+            const QVariant thumbnail = index.data(ResultsModel::ThumbnailRole);
+            if (thumbnail.canConvert<QImage>() && !thumbnail.value<QImage>().isNull()) {
+                const QImage image = thumbnail.value<QImage>();
+                const QSizeF fitted = QSizeF(image.size()).scaled(body.size(), Qt::KeepAspectRatio);
+                drawImage(painter, QRectF(body.topLeft(), fitted), image, 6);
+            } else {
+                paintGlyph(painter, Glyph::photo, QRectF(body.center() - QPointF(16, 16), QSizeF(32, 32)),
+                           colors.tertiary, GlyphWeight::light);
+            }
+            break;
+        }
+        case ClipKind::color: {
+            const QFontMetricsF metrics(m_monoFont);
+            const qreal swatchHeight = std::max<qreal>(0, body.height() - metrics.height() - 6);
+            const QRectF swatch(body.left() + 0.5, body.top() + 0.5, body.width() - 1, swatchHeight - 1);
+            painter.setPen(QPen(faded(colors.primary, 0.12), 1));
+            painter.setBrush(swatchColor(item.contentText).value_or(colors.grey));
+            painter.drawRoundedRect(swatch, 6, 6);
+            const QString code = item.displayText().value_or(QString()).toUpper();
+            painter.setFont(m_monoFont);
+            painter.setPen(colors.primary);
+            painter.drawText(QPointF(body.left(), body.top() + swatchHeight + 6 + metrics.ascent()),
+                             metrics.elidedText(code, Qt::ElideRight, body.width()));
+            break;
+        }
+        case ClipKind::text:
+        case ClipKind::link: {
+            const QStringList lines =
+                wrappedLines(item.displayText().value_or(QString()), m_bodyFont, body.width(), bigCardTextLines);
+            paintLines(painter, lines, m_bodyFont, body.topLeft(), faded(colors.primary, 0.88));
+            break;
+        }
+    }
+}
+
+void CardDelegate::paintRow(QPainter& painter, const QRectF& card, const ClipItem& item, const QModelIndex& index,
+                            const QPalette& palette) const
+{
+    const PanelColors colors = PanelColors::from(palette);
+    const ClipKind kind = item.kind();
+    const QColor tint = kindTint(kind, palette);
+
+    // Leading tile.
+    const QRectF tile(card.left() + 10, card.center().y() - rowTile / 2, rowTile, rowTile);
+    QPainterPath tilePath;
+    tilePath.addRoundedRect(tile, 8, 8);
+    painter.fillPath(tilePath, faded(tint, 0.12));
+    const QVariant thumbnail = kind == ClipKind::image ? index.data(ResultsModel::ThumbnailRole) : QVariant();
+    if (thumbnail.canConvert<QImage>() && !thumbnail.value<QImage>().isNull()) {
+        const QImage image = thumbnail.value<QImage>();
+        painter.save();
+        painter.setClipPath(tilePath, Qt::IntersectClip);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(tile, image, croppedSource(image.size(), tile.size()));
+        painter.restore();
+    } else {
+        paintGlyph(painter, kindStyle(kind).glyph, QRectF(tile.center() - QPointF(8, 8), QSizeF(16, 16)), tint,
+                   GlyphWeight::semibold);
+    }
+
+    // The column: badge and icon, title, meta line, centred as a block.
+    const qreal left = tile.right() + 10;
+    const qreal width = card.right() - 10 - left;
+    const QFontMetricsF bodyMetrics(m_bodyFont);
+    const QStringList title = wrappedLines(
+        rowTitle(item, m_settings.locale(), [this](const QString& key) { return m_settings.localized(key); }),
+        m_bodyFont, width, rowTitleLines);
+    const qreal chipHeight = std::max<qreal>(miniChipHeight(m_miniChipFont), 14);
+    const qreal titleHeight = std::max<qsizetype>(title.size(), 1) * bodyMetrics.lineSpacing();
+    const qreal metaHeight = QFontMetricsF(m_metaFont).height();
+    const qreal columnHeight = chipHeight + 4 + titleHeight + 4 + metaHeight;
+    qreal y = card.center().y() - columnHeight / 2;
+
+    paintMiniChip(painter, QPointF(left, y + chipHeight / 2), kind, m_settings.localized(kindStyle(kind).labelKey),
+                  m_miniChipFont, palette);
+    paintSourceIcon(painter, QRectF(left + width - 14, y + chipHeight / 2 - 7, 14, 14), item);
+    y += chipHeight + 4;
+    paintLines(painter, title, m_bodyFont, QPointF(left, y), faded(colors.primary, 0.85));
+    y += titleHeight + 4;
+    paintMetaLine(painter, QRectF(left, y, width, metaHeight), item, m_metaFont, palette);
+}
+
+void CardDelegate::paintMetaLine(QPainter& painter, const QRectF& box, const ClipItem& item, const QFont& font,
+                                 const QPalette& palette) const
+{
+    const PanelColors colors = PanelColors::from(palette);
+    const QLocale locale = m_settings.locale();
+    const QString age = ageText(item.createdAt, m_clock.now(), locale);
+    const QString size = sizeText(item.byteSize, locale);
+    const QFontMetricsF metrics(font);
+    const QString dot = QStringLiteral("·");
+    const qreal gap = 4;
+
+    painter.setFont(font);
+    qreal x = box.left();
+    const qreal baseline = box.center().y() - metrics.height() / 2 + metrics.ascent();
+    const qreal dotWidth = metrics.horizontalAdvance(dot);
+    const qreal sizeWidth = metrics.horizontalAdvance(size);
+    // The age gives way first when the line is too narrow.
+    const qreal ageRoom = std::max<qreal>(0, box.width() - 2 * gap - dotWidth - sizeWidth);
+    const QString shownAge = metrics.elidedText(age, Qt::ElideRight, ageRoom);
+    painter.setPen(colors.secondary);
+    painter.drawText(QPointF(x, baseline), shownAge);
+    x += metrics.horizontalAdvance(shownAge) + gap;
+    painter.setPen(colors.tertiary);
+    painter.drawText(QPointF(x, baseline), dot);
+    x += dotWidth + gap;
+    painter.setPen(colors.secondary);
+    painter.drawText(QPointF(x, baseline), metrics.elidedText(size, Qt::ElideRight, box.right() - x));
+}
+
+void CardDelegate::paintSourceIcon(QPainter& painter, const QRectF& box, const ClipItem& item) const
+{
+    const std::optional<QIcon> icon = m_icons.appIcon(item.sourceBundleID);
+    if (!icon || icon->isNull())
+        return;
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QPixmap pixmap = icon->pixmap(box.size().toSize(), ratio);
+    if (pixmap.isNull())
+        return;
+    painter.save();
+    QPainterPath clip;
+    clip.addRoundedRect(box, box.width() * 0.22, box.height() * 0.22);
+    painter.setClipPath(clip, Qt::IntersectClip);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(box, pixmap, QRectF(QPointF(0, 0), QSizeF(pixmap.size())));
+    painter.restore();
+}
+
+}  // namespace nimbrel

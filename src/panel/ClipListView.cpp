@@ -1,0 +1,296 @@
+#include "panel/ClipListView.h"
+
+#include "panel/CardDelegate.h"
+#include "panel/ClipResultsView.h"
+#include "panel/KindStyle.h"
+#include "panel/PanelHeader.h"
+#include "panel/ResultsModel.h"
+#include "settings/SettingsStore.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace nimbrel {
+
+namespace {
+
+constexpr qreal panelRadius = 18;
+
+// A hairline separator, `opacity` of the label colour.
+class Divider final : public QWidget {
+public:
+    Divider(Qt::Orientation orientation, qreal opacity, QWidget* parent) : QWidget(parent), m_opacity(opacity)
+    {
+        if (orientation == Qt::Horizontal)
+            setFixedHeight(1);
+        else
+            setFixedSize(1, 18);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), faded(PanelColors::from(palette()).primary, m_opacity));
+    }
+
+private:
+    qreal m_opacity;
+};
+
+// The filter chips of a side panel, in a row that scrolls sideways when it is wider than the panel.
+class ChipStrip final : public QScrollArea {
+public:
+    explicit ChipStrip(QWidget* parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidgetResizable(true);
+        setFocusPolicy(Qt::NoFocus);
+        setFixedHeight(SearchField::fieldHeight);
+        viewport()->setAutoFillBackground(false);
+        setAutoFillBackground(false);
+    }
+
+protected:
+    void wheelEvent(QWheelEvent* event) override
+    {
+        // The row only scrolls sideways; either wheel direction moves it.
+        const QPoint angle = event->angleDelta();
+        const int delta = angle.x() != 0 ? angle.x() : angle.y();
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta / 4);
+        event->accept();
+    }
+};
+
+}  // namespace
+
+ClipListView::ClipListView(HistoryStore& store, SettingsStore& settings, ThumbnailCache& thumbnails,
+                           AppIconCache& icons, const Clock& clock, PanelMode mode, QWidget* parent)
+    : QWidget(parent),
+      m_mode(mode),
+      m_settings(settings),
+      m_model(new ResultsModel(store, thumbnails, this)),
+      m_delegate(new CardDelegate(mode == PanelMode::bottom ? CardLayout::bigCard : CardLayout::row, settings, icons,
+                                  clock, this)),
+      m_results(new ClipResultsView(mode, *m_model, *m_delegate, store, this)),
+      m_search(new SearchField(this))
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
+    // Tab moves the focus out of the search field, after which Return chooses.
+    setFocusPolicy(Qt::TabFocus);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(shadowMargins());
+    column->setSpacing(0);
+    column->addWidget(makeHeader());
+    column->addWidget(new Divider(Qt::Horizontal, 0.15, this));
+    column->addWidget(m_results, 1);
+
+    connect(searchEdit(), &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_model->setSearchText(text);
+        updateEmptyText();
+        // A new query starts at its newest match, wherever the list had been scrolled to.
+        m_results->centreOn(m_model->keyboardIndex(), false);
+    });
+    connect(m_model, &ResultsModel::keyboardIndexChanged, m_results, [this](int row) { m_results->centreOn(row); });
+    connect(m_model, &ResultsModel::selected, this, &ClipListView::selected);
+    connect(m_results, &ClipResultsView::cardTapped, this, &ClipListView::selected);
+    connect(m_results, &ClipResultsView::imageHover, this, &ClipListView::imageHover);
+    connect(&m_settings, &SettingsStore::languageChanged, this, &ClipListView::retranslate);
+
+    retranslate();
+    qApp->installEventFilter(this);
+}
+
+ClipListView::~ClipListView() = default;
+
+QMargins ClipListView::shadowMargins()
+{
+    // The panel sits on the bottom edge or beside the screen's edges, so the shadow falls mostly downwards
+    // and the margins stay small enough to leave the cards their room.
+    return QMargins(8, 4, 8, 10);
+}
+
+QWidget* ClipListView::makeHeader()
+{
+    auto* header = new QWidget(this);
+    auto* chipRow = new QWidget(header);
+    auto* chips = new QHBoxLayout(chipRow);
+    chips->setContentsMargins(0, 0, 0, 0);
+    chips->setSpacing(6);
+    for (const KindStyle& style : kindStyles()) {
+        auto* chip = new FilterChip(style.kind, chipRow);
+        chip->setChecked(!style.kind.has_value());
+        connect(chip, &QAbstractButton::clicked, this, [this, kind = style.kind] { selectKind(kind); });
+        chips->addWidget(chip);
+        m_chips.append(chip);
+    }
+
+    if (m_mode == PanelMode::bottom) {
+        auto* row = new QHBoxLayout(header);
+        row->setContentsMargins(18, 14, 18, 14);
+        row->setSpacing(8);
+        m_search->setMaximumWidth(280);
+        m_search->setMinimumWidth(160);
+        row->addWidget(m_search, 1);
+        row->addWidget(new Divider(Qt::Vertical, 0.35, header), 0, Qt::AlignVCenter);
+        row->addWidget(chipRow, 0, Qt::AlignVCenter);
+        row->addStretch(1);
+    } else {
+        auto* stack = new QVBoxLayout(header);
+        stack->setContentsMargins(14, 12, 14, 10);
+        stack->setSpacing(10);
+        stack->addWidget(m_search);
+        auto* strip = new ChipStrip(header);
+        chips->addStretch(1);
+        strip->setWidget(chipRow);
+        // setWidget turns the background filling on; the panel's own background shows through.
+        chipRow->setAutoFillBackground(false);
+        stack->addWidget(strip);
+    }
+    return header;
+}
+
+QLineEdit* ClipListView::searchEdit() const
+{
+    return m_search->lineEdit();
+}
+
+void ClipListView::present(qint64 presentToken)
+{
+    const bool first = !m_presented;
+    if (!first && presentToken == m_model->presentToken())
+        return;
+    m_presented = true;
+    searchEdit()->clear();
+    selectKind(std::nullopt);
+    m_model->setPresentToken(presentToken);
+    // Every showing starts at the newest record, wherever the strip was left.
+    m_results->centreOn(0, false);
+    if (first)
+        setFocus(Qt::OtherFocusReason);
+    else
+        searchEdit()->setFocus(Qt::OtherFocusReason);
+}
+
+bool ClipListView::isSearchFocused() const
+{
+    return window()->focusWidget() == searchEdit();
+}
+
+std::optional<ClipKind> ClipListView::selectedKind() const
+{
+    return m_model->kind();
+}
+
+void ClipListView::selectKind(std::optional<ClipKind> kind)
+{
+    for (FilterChip* chip : std::as_const(m_chips))
+        chip->setChecked(chip->kind() == kind);
+    m_model->setKind(kind);
+    updateEmptyText();
+    m_results->centreOn(m_model->keyboardIndex(), false);
+}
+
+bool ClipListView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    // Only keys typed into this panel act on it; the window object itself passes them on to the focus
+    // widget, where they are seen.
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || !isVisible() || widget->window() != window())
+        return false;
+    return handleKey(static_cast<QKeyEvent*>(event));
+}
+
+bool ClipListView::handleKey(QKeyEvent* event)
+{
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            m_model->setSearchFocused(isSearchFocused());
+            m_model->onEnter();
+            return true;
+        case Qt::Key_Backspace:
+            // Without Ctrl, Backspace edits the search text.
+            if (!event->modifiers().testFlag(Qt::ControlModifier))
+                return false;
+            m_model->onDelete();
+            return true;
+        case Qt::Key_Up:
+        case Qt::Key_Left:
+            m_model->onArrow(-1);
+            return true;
+        case Qt::Key_Down:
+        case Qt::Key_Right:
+            m_model->onArrow(+1);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void ClipListView::retranslate()
+{
+    m_search->setPlaceholder(m_settings.localized(QStringLiteral("搜索")));
+    for (FilterChip* chip : std::as_const(m_chips)) {
+        chip->setText(m_settings.localized(kindStyle(chip->kind()).labelKey));
+        chip->updateGeometry();
+    }
+    updateEmptyText();
+    // Badges, row titles and ages are localized too.
+    m_results->viewport()->update();
+}
+
+void ClipListView::updateEmptyText()
+{
+    // The untrimmed text decides: a search of blanks still reads as a search.
+    m_results->setEmptyText(m_settings.localized(searchEdit()->text().isEmpty() ? QStringLiteral("暂无剪切板历史")
+                                                                                : QStringLiteral("未找到匹配项")));
+}
+
+void ClipListView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const PanelColors colors = PanelColors::from(palette());
+    const QRectF panel = QRectF(rect()).marginsRemoved(QMarginsF(shadowMargins()));
+
+    // A soft shadow, mostly below the panel: rings fading outwards, each a little lower.
+    const QMarginsF room(shadowMargins());
+    const int rings = 8;
+    for (int ring = rings; ring >= 1; --ring) {
+        const qreal spread = ring * std::min(room.left(), room.bottom()) / rings;
+        const qreal drop = ring * 0.5;
+        QColor shade = colors.grey;
+        shade.setAlphaF(static_cast<float>(0.18 * 0.35 * (1.0 - qreal(ring - 1) / rings)));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(shade);
+        const QRectF ringRect = panel.adjusted(-spread, -spread * 0.4 + drop, spread, spread + drop);
+        painter.drawRoundedRect(ringRect, panelRadius + spread, panelRadius + spread);
+    }
+
+    QPainterPath outline;
+    outline.addRoundedRect(panel, panelRadius, panelRadius);
+    QColor fill = palette().color(QPalette::Active, QPalette::Window);
+    fill.setAlphaF(0.94f);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillPath(outline, fill);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setPen(QPen(faded(colors.grey, 0.46), 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(panel.adjusted(0.5, 0.5, -0.5, -0.5), panelRadius - 0.5, panelRadius - 0.5);
+}
+
+}  // namespace nimbrel

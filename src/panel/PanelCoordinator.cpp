@@ -1,0 +1,210 @@
+#include "panel/PanelCoordinator.h"
+
+#include "history/HistoryStore.h"
+#include "panel/ClipListView.h"
+#include "panel/PanelPlacement.h"
+#include "panel/PasteBack.h"
+#include "platform/ClickMonitor.h"
+#include "settings/SettingsStore.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace nimbrel {
+
+namespace {
+
+constexpr int keyboardGrabAttempts = 20;
+constexpr int keyboardGrabRetryMs = 10;
+
+QScreen* mainScreen()
+{
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        return primary;
+    const auto screens = QGuiApplication::screens();
+    return screens.isEmpty() ? nullptr : screens.first();
+}
+
+// The screen's visible frame with the origin at its bottom left, and the height that converts back.
+std::pair<BottomLeftRect, double> visibleFrame(const QScreen& screen)
+{
+    const double height = screen.geometry().y() + screen.geometry().height();
+    return {fromQt(QRectF(screen.availableGeometry()), height), height};
+}
+
+}  // namespace
+
+PanelCoordinator::PanelCoordinator(PanelServices services, QObject* parent)
+    : QObject(parent), m_services(std::move(services)), m_preview(std::make_unique<ImagePreviewWindow>())
+{
+}
+
+PanelCoordinator::~PanelCoordinator() { removeMonitors(); }
+
+bool PanelCoordinator::isVisible() const { return m_panel && m_panel->isVisible(); }
+
+void PanelCoordinator::toggle()
+{
+    if (isVisible())
+        hide();
+    else
+        show();
+}
+
+void PanelCoordinator::show()
+{
+    const PanelMode mode = m_services.settings.panelMode();
+    if (!m_panel || !m_panel->cachedMode || *m_panel->cachedMode != mode) {
+        // A placement change builds a new panel; the old one goes with its content.
+        if (m_panel)
+            m_panel->hide();
+        m_panel = std::make_unique<ClipPanel>();
+        m_panel->cachedMode = mode;
+        m_hostingView.clear();
+    }
+
+    // With no screen at all there is no frame to place the panel in: it is not shown.
+    QScreen* screen = mainScreen();
+    if (!screen)
+        return;
+    const auto [visible, height] = visibleFrame(*screen);
+    m_panel->setGeometry(toQt(panelFrame(mode, visible), height));
+
+    ++m_presentToken;
+    if (!m_hostingView) {
+        auto* content = new ClipListView(m_services.store, m_services.settings, m_services.thumbnails,
+                                         m_services.icons, m_services.clock, mode);
+        connect(content, &ClipListView::selected, this, &PanelCoordinator::select);
+        connect(content, &ClipListView::imageHover, this, &PanelCoordinator::imageHover);
+        m_panel->setContent(content);
+        m_hostingView = content;
+    }
+    static_cast<ClipListView*>(m_hostingView.data())->present(m_presentToken);
+
+    m_panel->show();
+    m_panel->raise();
+    // Qt's idea of the active window only: typing reaches the search field while the window manager
+    // keeps the application in front active.
+    QApplication::setActiveWindow(m_panel.get());
+    installMonitors();
+}
+
+void PanelCoordinator::hide()
+{
+    if (m_panel)
+        m_panel->hide();
+    m_preview->hide();
+    removeMonitors();
+}
+
+void PanelCoordinator::installMonitors()
+{
+    if (!m_clickMonitorInstalled) {
+        QPointer<PanelCoordinator> self(this);
+        // A refused monitor is tried again at the next show.
+        m_clickMonitorInstalled = m_services.clicks.start([self] {
+            QTimer::singleShot(0, self, [self] {
+                if (self)
+                    self->hide();
+            });
+        });
+    }
+    if (!m_keyMonitorInstalled) {
+        qApp->installEventFilter(this);
+        m_keyMonitorInstalled = true;
+    }
+    if (!m_keyboardHeld) {
+        m_keyboardHeld = true;
+        if (m_services.keyboardHeld)
+            m_services.keyboardHeld(true);
+        grabKeyboard(keyboardGrabAttempts);
+    }
+}
+
+void PanelCoordinator::removeMonitors()
+{
+    if (m_clickMonitorInstalled) {
+        m_services.clicks.stop();
+        m_clickMonitorInstalled = false;
+    }
+    if (m_keyMonitorInstalled) {
+        qApp->removeEventFilter(this);
+        m_keyMonitorInstalled = false;
+    }
+    if (m_keyboardHeld) {
+        m_keyboardHeld = false;
+        if (m_panel && m_panel->windowHandle())
+            m_panel->windowHandle()->setKeyboardGrabEnabled(false);
+        if (m_services.keyboardHeld)
+            m_services.keyboardHeld(false);
+    }
+}
+
+void PanelCoordinator::grabKeyboard(int attemptsLeft)
+{
+    // The grab needs the window mapped, which the window manager does a moment after show().
+    if (!m_keyboardHeld || !m_panel || !m_panel->isVisible() || !m_panel->windowHandle())
+        return;
+    if (m_panel->windowHandle()->setKeyboardGrabEnabled(true) || attemptsLeft <= 1)
+        return;
+    QTimer::singleShot(keyboardGrabRetryMs, this, [this, attemptsLeft] { grabKeyboard(attemptsLeft - 1); });
+}
+
+bool PanelCoordinator::eventFilter(QObject* watched, QEvent* event)
+{
+    // Escape closes the panel and reaches nothing else; only keys of the panel's own window count.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && m_panel && widget->window() == m_panel.get()) {
+            QPointer<PanelCoordinator> self(this);
+            QTimer::singleShot(0, this, [self] {
+                if (self)
+                    self->hide();
+            });
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void PanelCoordinator::select(ClipItem item)
+{
+    hide();
+    // The full image is read only now, for the one record that is pasted.
+    if (item.kind() == ClipKind::image && !item.contentImage)
+        (void)m_services.store.loadImages(item);
+    QPointer<PasteBack> pasteBack(&m_services.pasteBack);
+    QTimer::singleShot(pasteDelayMs, this, [pasteBack, item] {
+        if (pasteBack)
+            pasteBack->paste(item);
+    });
+}
+
+void PanelCoordinator::imageHover(const std::optional<QImage>& image)
+{
+    if (image)
+        showPreview(*image, QCursor::pos());
+    else
+        m_preview->hide();
+}
+
+void PanelCoordinator::showPreview(const QImage& image, QPoint pointer)
+{
+    QScreen* screen = mainScreen();
+    if (!screen)
+        return;
+    const auto [visible, height] = visibleFrame(*screen);
+    const auto frame = previewFrame(image.size(), fromQt(QPointF(pointer), height), visible);
+    if (!frame)
+        return;
+    m_preview->setImage(image);
+    m_preview->setGeometry(toQt(*frame, height));
+    m_preview->show();
+    m_preview->raise();
+}
+
+}  // namespace nimbrel

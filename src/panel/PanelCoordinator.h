@@ -1,0 +1,82 @@
+#pragma once
+
+#include "history/ClipItem.h"
+#include "panel/ClipPanel.h"
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace nimbrel {
+
+class AppIconCache;
+class ClickMonitor;
+class Clock;
+class HistoryStore;
+class PasteBack;
+class SettingsStore;
+class ThumbnailCache;
+
+// What the panel is built from; the shell passes the real services, tests their fakes.
+struct PanelServices {
+    HistoryStore& store;
+    SettingsStore& settings;
+    ThumbnailCache& thumbnails;
+    AppIconCache& icons;
+    const Clock& clock;
+    PasteBack& pasteBack;
+    ClickMonitor& clicks;
+    // Told when the panel takes and gives back the keyboard, so the global shortcut keeps working
+    // while the panel holds it.
+    std::function<void(bool held)> keyboardHeld;
+};
+
+// Owns the floating panel: builds it for the current placement, shows and hides it, closes it on
+// Escape and on clicks outside, and hands a chosen record to paste-back. Main thread only.
+class PanelCoordinator final : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int pasteDelayMs = 50;
+
+    explicit PanelCoordinator(PanelServices services, QObject* parent = nullptr);
+    ~PanelCoordinator() override;
+
+    void show();
+    void hide();
+    void toggle();
+    bool isVisible() const;
+
+    ClipPanel* panel() const { return m_panel.get(); }
+    QWidget* hostingView() const { return m_hostingView; }
+    qint64 presentToken() const { return m_presentToken; }
+    ImagePreviewWindow* previewWindow() const { return m_preview.get(); }
+    bool monitorsInstalled() const { return m_clickMonitorInstalled || m_keyMonitorInstalled; }
+
+    // The pure steps behind the content's actions.
+    void select(ClipItem item);
+    void imageHover(const std::optional<QImage>& image);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void installMonitors();
+    void removeMonitors();
+    void grabKeyboard(int attemptsLeft);
+    void showPreview(const QImage& image, QPoint pointer);
+
+    PanelServices m_services;
+    std::unique_ptr<ClipPanel> m_panel;
+    QPointer<QWidget> m_hostingView;
+    qint64 m_presentToken = 0;
+    std::unique_ptr<ImagePreviewWindow> m_preview;
+    bool m_clickMonitorInstalled = false;
+    bool m_keyMonitorInstalled = false;
+    bool m_keyboardHeld = false;
+};
+
+}  // namespace nimbrel

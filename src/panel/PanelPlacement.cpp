@@ -1,0 +1,67 @@
+#include "panel/PanelPlacement.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace nimbrel {
+
+namespace {
+constexpr double bottomHeight = 280;
+constexpr double sideWidth = 360;
+constexpr double sideInset = 16;
+constexpr double sideMaxHeight = 720;
+constexpr double previewMaxWidth = 560;
+constexpr double previewMaxHeight = 420;
+constexpr double previewGap = 18;
+constexpr double previewMargin = 6;
+}  // namespace
+
+BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& v)
+{
+    const double h = std::min(v.height - 80, sideMaxHeight);
+    switch (mode) {
+    case PanelMode::left:
+        return {v.x + sideInset, v.midY() - h / 2, sideWidth, h};
+    case PanelMode::right:
+        return {v.maxX() - sideWidth - sideInset, v.midY() - h / 2, sideWidth, h};
+    case PanelMode::bottom:
+        break;
+    }
+    return {v.x + 2, v.y, v.width - 4, bottomHeight};
+}
+
+std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF p, const BottomLeftRect& v)
+{
+    const double w = pixels.width();
+    const double h = pixels.height();
+    if (w < 1 || h < 1)
+        return std::nullopt;
+    const double s = std::min({previewMaxWidth / w, previewMaxHeight / h, 1.0});
+    const double width = s * w;
+    const double height = s * h;
+    double x = p.x() - width / 2;
+    x = std::min(x, v.maxX() - width - previewMargin);
+    x = std::max(x, v.x + previewMargin);  // when both cannot hold, the left edge wins
+    double y = p.y() + previewGap;
+    if (y + height > v.maxY() - previewMargin)
+        y = p.y() - height - previewGap;
+    y = std::max(y, v.y + previewMargin);
+    return BottomLeftRect{x, y, width, height};
+}
+
+BottomLeftRect fromQt(const QRectF& rect, double screenHeight)
+{
+    return {rect.x(), screenHeight - (rect.y() + rect.height()), rect.width(), rect.height()};
+}
+
+QRect toQt(const BottomLeftRect& rect, double screenHeight)
+{
+    // Whole device-independent pixels; Qt scales them for HiDPI screens.
+    return QRect(static_cast<int>(std::lround(rect.x)),
+                 static_cast<int>(std::lround(screenHeight - (rect.y + rect.height))),
+                 static_cast<int>(std::lround(rect.width)), static_cast<int>(std::lround(rect.height)));
+}
+
+QPointF fromQt(QPointF point, double screenHeight) { return {point.x(), screenHeight - point.y()}; }
+
+}  // namespace nimbrel

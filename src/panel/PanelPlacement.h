@@ -1,0 +1,43 @@
+#pragma once
+
+#include "settings/PanelMode.h"
+
+#include <QPointF>
+#include <QRect>
+#include <QRectF>
+#include <QSize>
+
+#include <optional>
+
+namespace nimbrel {
+
+// Geometry is reasoned about with the origin at the bottom left of the screen and y growing upwards
+// (so the placement rules read as designed), and converted to Qt's top-left coordinates once, where a
+// window is moved.
+struct BottomLeftRect {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+    double maxX() const { return x + width; }
+    double maxY() const { return y + height; }
+    double midY() const { return y + height / 2; }
+    friend bool operator==(const BottomLeftRect&, const BottomLeftRect&) = default;
+};
+
+// The panel's frame for a placement inside the screen's visible frame V: a 280-high strip across the
+// bottom with 2 free at each side, or a 360-wide column 16 in from the left or right edge, centred,
+// min(V.height − 80, 720) high.
+BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& visible);
+
+// The hover preview's frame for an image of `pixels` with the pointer at `pointer`: at most 560 × 420
+// and never enlarged, centred above the pointer (below it when there is no room), 6 inside the
+// visible frame. None when the image has no pixels.
+std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF pointer, const BottomLeftRect& visible);
+
+// Conversions for a screen of total height `screenHeight` (Qt coordinates of the virtual desktop).
+BottomLeftRect fromQt(const QRectF& rect, double screenHeight);
+QRect toQt(const BottomLeftRect& rect, double screenHeight);
+QPointF fromQt(QPointF point, double screenHeight);
+
+}  // namespace nimbrel

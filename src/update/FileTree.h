@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace nimbrel {
+
+// File-tree helpers shared by the apply-update mode, the bundle signature and the stand-in tools.
+// None of them follows a symbolic link: a link is handled as the link itself.
+
+// Removes a file, a link or a whole folder. Folders that the owner made read-only are made writable
+// first, so a bundle unpacked with 0555 folders can still be removed. True when nothing is left.
+bool removeTree(const QString& path);
+
+// True when `path` is a usable relative path inside a tree: not empty, not absolute, no ".." and no
+// empty component; "." components are allowed and mean nothing.
+bool isContainedRelativePath(const QString& path);
+
+// True when a symbolic link at `linkPath` (relative to the tree's root) with the text `target` can only
+// resolve inside the tree: the target is relative, its ".." components all come first and climb no higher
+// than the link's own folder depth. A ".." after a named component is refused, because that component
+// may itself be a link and take the climb above the root.
+bool linkStaysInside(const QString& linkPath, const QString& target);
+
+}  // namespace nimbrel

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "platform/HttpClient.h"
+#include "platform/Result.h"
+#include "update/ApplyUpdate.h"
+#include "update/Release.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QThreadPool>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QTimer;
+
+namespace nimbrel {
+
+class FileLocations;
+class SystemLog;
+
+// Why staging a downloaded release failed.
+enum class UpdateError { mountFailed, appNotFound, verificationFailed, stageFailed };
+
+// The text the log shows for a staging failure.
+QString describe(UpdateError error);
+
+// The build number a bundle's verified signature vouches for; absent when there is none.
+using SignedBuildReader = std::function<std::optional<qint64>(const QString& bundle)>;
+// Starts the program at `executable` with the whole argument vector (its own path first) and does not
+// wait for it; true when it started.
+using ProcessSpawner = std::function<bool(const QString& executable, const QStringList& arguments)>;
+
+// posix_spawn in a new session with a clean signal mask and the current environment; the child is not
+// waited for, so it outlives this process.
+bool spawnDetached(const QString& executable, const QStringList& arguments);
+
+// The application bundle ("…/Nimbrel.app") whose "bin" folder holds the executable; absent for a
+// program installed any other way, which then never replaces itself.
+std::optional<QString> bundleForExecutable(const QString& executablePath);
+
+// Update traffic goes over HTTPS only. When the feed address is overridden for self-hosting or tests,
+// plain HTTP to this machine (127.0.0.0/8, ::1, localhost) is accepted too.
+bool isAllowedUpdateAddress(const QUrl& url, bool allowLoopbackHttp);
+
+// The feed address: NIMBREL_FEED_URL when set, else the build's update host.
+QUrl defaultAppcastURL();
+bool feedAddressOverridden();
+
+// No release package is allowed to be larger than this.
+inline constexpr qint64 maxPackageBytes = qint64(512) * 1024 * 1024;
+
+// What staging needs, copied onto the staging thread.
+struct StagingContext {
+    ToolRunner* tools = nullptr;  // called from the staging thread
+    SignedBuildReader signedBuild;
+    QString updateDirectory;     // created when missing
+    QString temporaryDirectory;  // where the package is unpacked
+    qint64 currentBuild = 0;     // the staged bundle's signed build must be greater
+};
+
+// Unpacks the package, verifies the bundle at its top and copies it to "Nimbrel.app" in the update
+// folder, returning that location. A bundle staged earlier is replaced only after verification passed.
+Result<QString> stageUpdate(const QString& image, const StagingContext& context);
+
+// What the updater reads and drives outside itself. The composition root passes the real services;
+// empty seams mean the installed tools, the signed-build reader with the built-in key and posix_spawn.
+struct UpdaterEnvironment {
+    HttpClient& http;
+    SystemLog& log;
+    const FileLocations& locations;
+    // The running executable; the bundle around it is what an update replaces. Empty: unknown.
+    QString executablePath;
+    // The running build's number as text.
+    QString buildNumber = QStringLiteral(NIMBREL_BUILD_NUMBER);
+    QUrl appcastURL = defaultAppcastURL();
+    bool allowLoopbackHttp = feedAddressOverridden();
+    ToolRunner* tools = nullptr;  // must be safe to call from the staging thread
+    SignedBuildReader signedBuild;
+    ProcessSpawner spawn;
+};
+
+// Keeps Nimbrel current: checks the feed, downloads, verifies and stages a newer signed release, and on
+// request hands over to the apply-update helper. One instance per process, made by the composition root.
+// Main thread only; staging runs on a low-priority background thread of its own.
+class UpdaterService final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(nimbrel::UpdaterService::State state READ state NOTIFY stateChanged)
+    Q_PROPERTY(std::optional<QString> availableVersion READ availableVersion NOTIFY availableVersionChanged)
+    Q_PROPERTY(std::optional<QString> stagedApp READ stagedApp NOTIFY stagedAppChanged)
+    Q_PROPERTY(bool isRelaunching READ isRelaunching NOTIFY isRelaunchingChanged)
+    Q_PROPERTY(bool hasDispatchedUpdate READ hasDispatchedUpdate NOTIFY hasDispatchedUpdateChanged)
+public:
+    enum class State { idle, checking, downloading, readyToRelaunch };
+    Q_ENUM(State)
+
+    static constexpr std::chrono::seconds checkInterval{21600};
+    static constexpr std::chrono::seconds feedTimeout{60};
+    static constexpr std::chrono::seconds downloadTimeout{60};
+
+    explicit UpdaterService(UpdaterEnvironment environment, QObject* parent = nullptr);
+    ~UpdaterService() override;
+
+    State state() const { return m_state; }
+    std::optional<QString> availableVersion() const { return m_availableVersion; }
+    std::optional<QString> stagedApp() const { return m_stagedApp; }
+    bool isRelaunching() const { return m_isRelaunching; }
+    bool hasDispatchedUpdate() const { return m_hasDispatchedUpdate; }
+    QTimer* timer() const { return m_timer; }
+    QUrl appcastURL() const { return m_appcastURL; }
+
+    // Starts one check cycle when idle, else does nothing; returns at once.
+    void checkForUpdates();
+    // Starts the repeating check timer, owned by `owner`; it holds this service weakly.
+    QTimer* scheduleCheckTimer(QObject* owner);
+    void setTimer(QTimer* timer) { m_timer = timer; }
+
+    qint64 currentBuild() const;
+    // Requests and decodes the feed; the completion runs later on the main thread.
+    void fetchLatestRelease(std::function<void(Result<Release>)> done);
+    // Downloads and stages the release, setting stagedApp, availableVersion and state on success. An
+    // installation that cannot replace itself goes back to idle without error.
+    void downloadAndStage(const Release& release, std::function<void(Result<void>)> done);
+
+    std::optional<QString> runningBundle() const;
+    bool canReplaceInstalledApp() const;
+    QString updateDirectoryPath() const;
+    // Synchronous; for the staging thread.
+    Result<QString> stageUpdate(const QString& image) const;
+    bool verifyCodeSignature(const QString& bundle) const;
+
+    // Hands the staged bundle to the apply-update helper and asks the application to quit.
+    void installAndRelaunch();
+    bool spawnApplyHelper(qint64 pid, const QString& target, const QString& staged) const;
+
+    // Logs the outcome of the previous apply attempt, once.
+    void reportLastApplyResult();
+
+Q_SIGNALS:
+    void stateChanged();
+    void availableVersionChanged();
+    void stagedAppChanged();
+    void isRelaunchingChanged();
+    void hasDispatchedUpdateChanged();
+    // The helper runs; the application should now quit (the termination check reads isRelaunching).
+    void terminationRequested();
+
+private:
+    void runCheckCycle();
+    void failCycle(const Error& error);
+    StagingContext stagingContext() const;
+    AddressCheck addressCheck() const;
+
+    void setState(State state);
+    void setAvailableVersion(std::optional<QString> version);
+    void setStagedApp(std::optional<QString> bundle);
+    void setIsRelaunching(bool value);
+    void setHasDispatchedUpdate(bool value);
+
+    UpdaterEnvironment m_environment;
+    ProcessToolRunner m_installedTools;
+    State m_state = State::idle;
+    std::optional<QString> m_availableVersion;
+    std::optional<QString> m_stagedApp;
+    QPointer<QTimer> m_timer;
+    const QUrl m_appcastURL;
+    bool m_isRelaunching = false;
+    bool m_hasDispatchedUpdate = false;
+    // Last, so that it is destroyed first: waits for a staging still running.
+    QThreadPool m_stagingPool;
+};
+
+}  // namespace nimbrel

@@ -1,0 +1,69 @@
+#include "panel/PanelPlacement.h"
+
+#include <gtest/gtest.h>
+
+using namespace nimbrel;
+
+TEST(PanelPlacement, FramesFollowThePlacementRule)
+{
+    struct Case {
+        const char* name;
+        PanelMode mode;
+        BottomLeftRect visible;
+        BottomLeftRect frame;
+    };
+    const BottomLeftRect laptop{0, 25, 1440, 875};
+    const Case cases[] = {
+        {"bottom strip on the visible bottom edge", PanelMode::bottom, laptop, {2, 25, 1436, 280}},
+        {"left column, 720 high, centred", PanelMode::left, laptop, {16, 102.5, 360, 720}},
+        {"right column", PanelMode::right, laptop, {1064, 102.5, 360, 720}},
+        {"short screen: 600 − 80", PanelMode::left, {0, 0, 1024, 600}, {16, 40, 360, 520}},
+        {"second screen to the right", PanelMode::right, {1920, 0, 1280, 1024}, {2824, 152, 360, 720}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(panelFrame(c.mode, c.visible), c.frame);
+    }
+}
+
+TEST(PanelPlacement, PreviewIsBoundedAndStaysOnScreen)
+{
+    struct Case {
+        const char* name;
+        QSize pixels;
+        QPointF pointer;
+        std::optional<BottomLeftRect> frame;
+        BottomLeftRect visible = {0, 25, 1440, 875};
+    };
+    const Case cases[] = {
+        {"large image at most 560 × 420", {4000, 3000}, {700, 300}, BottomLeftRect{420, 318, 560, 420}},
+        {"small image never enlarged", {200, 100}, {700, 300}, BottomLeftRect{600, 318, 200, 100}},
+        {"tall image", {300, 2000}, {700, 300}, BottomLeftRect{700 - 31.5, 318, 63, 420}},
+        {"no room above: below the pointer", {200, 100}, {700, 890}, BottomLeftRect{600, 890 - 118, 200, 100}},
+        {"pointer at the left edge", {200, 100}, {0, 300}, BottomLeftRect{6, 318, 200, 100}},
+        {"pointer at the right edge", {200, 100}, {1440, 300}, BottomLeftRect{1234, 318, 200, 100}},
+        {"no room above nor below: raised to the bottom margin", {400, 420}, {700, 400}, BottomLeftRect{500, 31, 400, 420},
+         {0, 25, 1440, 500}},
+        {"no pixels", {0, 10}, {700, 300}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto frame = previewFrame(c.pixels, c.pointer, c.visible);
+        EXPECT_EQ(frame.has_value(), c.frame.has_value());
+        if (frame && c.frame) {
+            EXPECT_DOUBLE_EQ(frame->x, c.frame->x);
+            EXPECT_DOUBLE_EQ(frame->y, c.frame->y);
+            EXPECT_DOUBLE_EQ(frame->width, c.frame->width);
+            EXPECT_DOUBLE_EQ(frame->height, c.frame->height);
+        }
+    }
+}
+
+TEST(PanelPlacement, ConvertsToQtCoordinatesOnce)
+{
+    // A 1440 × 900 screen with a 25-high dock at the bottom: the visible frame in Qt is (0, 0, 1440, 875).
+    const BottomLeftRect visible = fromQt(QRectF(0, 0, 1440, 875), 900);
+    EXPECT_EQ(visible, (BottomLeftRect{0, 25, 1440, 875}));
+    EXPECT_EQ(toQt(panelFrame(PanelMode::bottom, visible), 900), QRect(2, 595, 1436, 280));
+    EXPECT_EQ(fromQt(QPointF(10, 890), 900), QPointF(10, 10));
+}

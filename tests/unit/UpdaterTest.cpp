@@ -1,0 +1,827 @@
+#include "platform/fake/FakePlatform.h"
+#include "platform/fake/FakeUpdate.h"
+#include "platform/linux/QtHttpClient.h"
+#include "support/TestEnvironment.h"
+#include "update/Release.h"
+#include "update/ToolPaths.h"
+#include "update/UpdaterService.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <atomic>
+#include <limits>
+#include <memory>
+
+namespace nimbrel {
+namespace {
+
+using State = UpdaterService::State;
+using Response = fake::LocalHttpServer::Response;
+
+const QString failurePrefix = QStringLiteral("[Nimbrel] 更新检查失败，稍后重试：");
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+// Copies a folder tree; fails on the first file that cannot be copied.
+bool copyTree(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    QDirIterator it(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString target = to + source.mid(from.size());
+        if (it.fileInfo().isDir() ? !QDir().mkpath(target) : !QFile::copy(source, target))
+            return false;
+    }
+    return true;
+}
+
+// A release package as the fake tools read it: a JSON object of file paths and their contents.
+QByteArray package(const QMap<QString, QByteArray>& files)
+{
+    QJsonObject object;
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        object.insert(it.key(), QString::fromUtf8(it.value()));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// A package holding a bundle whose signature (valid or not) vouches for `build`.
+QByteArray signedPackage(qint64 build, const QByteArray& signature = "valid",
+                         const QString& top = QStringLiteral("Nimbrel.app"))
+{
+    return package({{top + QStringLiteral("/bin/nimbrel"), "new build"},
+                    {top + QStringLiteral("/signature"), signature},
+                    {top + QStringLiteral("/build"), QByteArray::number(build)}});
+}
+
+// The five tools, played in-process: attach unpacks a package() into the mount point, detach removes
+// it, codesign accepts a bundle whose "signature" file says "valid" under the maker's requirement, and
+// ditto copies. Every call is recorded as the tool's name followed by its arguments. Runs on the staging
+// thread.
+class FakeTools final : public ToolRunner {
+public:
+    static std::optional<qint64> signedBuild(const QString& bundle)
+    {
+        bool ok = false;
+        const qint64 build = readFile(bundle + QStringLiteral("/build")).toLongLong(&ok);
+        return ok ? std::optional<qint64>(build) : std::nullopt;
+    }
+
+    QList<QStringList> calls() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+
+    std::atomic<bool> failCopyHalfway = false;
+
+    ToolOutcome run(UpdateTool tool, const QStringList& arguments) override
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_calls.append(QStringList{toolName(tool)} + arguments);
+        }
+        switch (tool) {
+            case UpdateTool::hdiutil:
+                if (arguments.value(0) == QLatin1String("attach"))
+                    return attach(arguments.value(1), arguments.value(6));
+                return {QDir(arguments.value(1)).removeRecursively() ? 0 : 1, {}};
+            case UpdateTool::codesign: {
+                const QStringList expected{QStringLiteral("--verify"), QStringLiteral("--deep"),
+                                           QStringLiteral("--strict"), QStringLiteral("-R"), codeSigningRequirement()};
+                const bool valid = arguments.size() == 6 && arguments.mid(0, 5) == expected &&
+                                   readFile(arguments[5] + QStringLiteral("/signature")) == "valid";
+                return {valid ? 0 : 3, valid ? QString() : QStringLiteral("invalid signature")};
+            }
+            case UpdateTool::ditto:
+                if (failCopyHalfway) {
+                    writeFile(arguments.value(1) + QStringLiteral("/bin/nimbrel"), "half");
+                    return {1, QStringLiteral("No space left on device")};
+                }
+                return {arguments.size() == 2 && copyTree(arguments[0], arguments[1]) ? 0 : 1, {}};
+            default:
+                return {-1, QStringLiteral("unexpected tool")};
+        }
+    }
+
+private:
+    static ToolOutcome attach(const QString& image, const QString& mountPoint)
+    {
+        const QJsonDocument document = QJsonDocument::fromJson(readFile(image));
+        if (!document.isObject())
+            return {1, QStringLiteral("not a release package")};
+        const QJsonObject files = document.object();
+        for (auto it = files.begin(); it != files.end(); ++it)
+            writeFile(mountPoint + QLatin1Char('/') + it.key(), it.value().toString().toUtf8());
+        return {0, {}};
+    }
+
+    mutable QMutex m_mutex;
+    QList<QStringList> m_calls;
+};
+
+QByteArray feed(const QJsonValue& build, const QUrl& url, const QString& version = QStringLiteral("1.1"))
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("version"), version},
+                                     {QStringLiteral("build"), build},
+                                     {QStringLiteral("url"), url.toString()}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// A port on this machine that nobody listens on.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+bool finishes(const UpdaterService& service)
+{
+    return QTest::qWaitFor([&] { return service.state() == State::idle || service.state() == State::readyToRelaunch; },
+                           15'000);
+}
+
+class UpdaterServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = test::freshDirectory();
+        locations = std::make_unique<fake::Locations>(root);
+        m_savedTemp = qgetenv("TMPDIR");
+        QDir().mkpath(temporaryFolder());
+        qputenv("TMPDIR", temporaryFolder().toUtf8());
+        writeFile(executable(), "installed build");
+    }
+    void TearDown() override
+    {
+        if (m_savedTemp.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_savedTemp);
+    }
+
+    QString temporaryFolder() const { return root + QStringLiteral("/tmp"); }
+    QString installedBundle() const { return root + QStringLiteral("/apps/Nimbrel.app"); }
+    QString executable() const { return installedBundle() + QStringLiteral("/bin/nimbrel"); }
+    QString updateFolder() const { return root + QStringLiteral("/data/Nimbrel/Update"); }
+    QString stagedBundle() const { return updateFolder() + QStringLiteral("/Nimbrel.app"); }
+
+    std::unique_ptr<UpdaterService> makeService(const QString& build = QStringLiteral("10"),
+                                                bool allowLoopbackHttp = true, std::optional<QUrl> feedUrl = {},
+                                                std::optional<QString> executablePath = {})
+    {
+        return std::make_unique<UpdaterService>(UpdaterEnvironment{
+            .http = http,
+            .log = log,
+            .locations = *locations,
+            .executablePath = executablePath.value_or(executable()),
+            .buildNumber = build,
+            .appcastURL = feedUrl.value_or(server.url(QStringLiteral("/appcast.json"))),
+            .allowLoopbackHttp = allowLoopbackHttp,
+            .tools = &tools,
+            .signedBuild = &FakeTools::signedBuild,
+            .spawn =
+                [this](const QString& program, const QStringList& arguments) {
+                    spawned.append(QStringList{program} + arguments);
+                    return spawnSucceeds;
+                },
+        });
+    }
+
+    void serveRelease(qint64 feedBuild, const QByteArray& packageBytes)
+    {
+        server.answer("/appcast.json", {200, feed(feedBuild, server.url(QStringLiteral("/package")))});
+        server.answer("/package", {200, packageBytes});
+    }
+
+    QString root;
+    std::unique_ptr<fake::Locations> locations;
+    fake::LocalHttpServer server;
+    native::QtHttpClient http;
+    fake::RecordingSystemLog log;
+    FakeTools tools;
+    QList<QStringList> spawned;
+    bool spawnSucceeds = true;
+
+private:
+    QByteArray m_savedTemp;
+};
+
+TEST(ParseBuildNumber, DecimalWithOptionalSignElseZero)
+{
+    struct Case {
+        const char16_t* text;
+        qint64 expected;
+    };
+    const Case cases[] = {
+        {u"42", 42},
+        {u"007", 7},
+        {u"+7", 7},
+        {u"-5", -5},
+        {u"-0", 0},
+        {u"", 0},
+        {u"+", 0},
+        {u"-", 0},
+        {u"1.2", 0},
+        {u" 5", 0},
+        {u"5 ", 0},
+        {u"+-5", 0},
+        {u"0x10", 0},
+        {u"\u0661\u0662", 0},  // Arabic-Indic digits are not ASCII digits
+        {u"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {u"-9223372036854775808", std::numeric_limits<qint64>::min()},
+        {u"9223372036854775808", 0},
+        {u"-9223372036854775809", 0},
+        {u"99999999999999999999", 0},
+    };
+    for (const Case& c : cases) {
+        const QString text = QString::fromUtf16(c.text);
+        EXPECT_EQ(parseBuildNumber(text), c.expected) << text.toStdString();
+    }
+}
+
+TEST(DecodeRelease, RequiredKeysAndTheirExactTypes)
+{
+    const Release full =
+        *decodeRelease(R"({"version":"2.0","build":12,"url":"https://updates.example.org/Nimbrel-2.0.tar.gz",)"
+                       R"("minimumSystemVersion":"5.10","notes":{"ignored":true}})");
+    EXPECT_EQ(full.version, QStringLiteral("2.0"));
+    EXPECT_EQ(full.build, 12);
+    EXPECT_EQ(full.url, QUrl(QStringLiteral("https://updates.example.org/Nimbrel-2.0.tar.gz")));
+    EXPECT_EQ(full.minimumSystemVersion, QStringLiteral("5.10"));
+
+    const QString malformed = QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
+    const QString missing = QStringLiteral("The data couldn’t be read because it is missing.");
+    struct Case {
+        const char* json;
+        std::optional<qint64> build;  // absent: the document fails with `error`
+        QString error;
+    };
+    const Case cases[] = {
+        {R"({"version":"1","build":3,"url":"https://h/p"})", 3, {}},
+        {R"({"version":"1","build":3,"url":"https://h/p","minimumSystemVersion":null})", 3, {}},
+        {R"({"version":"1","build":3.0,"url":"https://h/p"})", 3, {}},
+        {R"({"version":"1","build":3e1,"url":"https://h/p"})", 30, {}},
+        {R"({"version":"1","build":-4,"url":"https://h/p"})", -4, {}},
+        {R"({"version":"1","build":-9223372036854775808,"url":"https://h/p"})", std::numeric_limits<qint64>::min(), {}},
+        {R"({"version":"1","build":9223372036854775808,"url":"https://h/p"})", {}, malformed},
+        {R"({"version":"1","build":3,"url":"https://h/p","minimumSystemVersion":14})", {}, malformed},
+        {R"({"version":"1","build":"3","url":"https://h/p"})", {}, malformed},
+        {R"({"version":"1","build":3.5,"url":"https://h/p"})", {}, malformed},
+        {R"({"version":"1","build":true,"url":"https://h/p"})", {}, malformed},
+        {R"({"version":1,"build":3,"url":"https://h/p"})", {}, malformed},
+        {R"({"version":"1","build":3,"url":7})", {}, malformed},
+        {R"({"version":"1","build":3,"url":"relative/path"})", {}, malformed},
+        {R"({"version":"1","build":3,"url":"https://h/a b"})", {}, malformed},
+        {R"({"version":"1","build":3,"url":""})", {}, malformed},
+        {R"({"build":3,"url":"https://h/p"})", {}, missing},
+        {R"({"version":"1","url":"https://h/p"})", {}, missing},
+        {R"({"version":"1","build":null,"url":"https://h/p"})", {}, missing},
+        {R"({"version":"1","build":3})", {}, missing},
+        {R"([{"version":"1","build":3,"url":"https://h/p"}])", {}, malformed},
+        {R"(<html><body>502 Bad Gateway</body></html>)", {}, malformed},
+        {R"({"version":"1","build":3,"url":"https://h/p"} trailing)", {}, malformed},
+        {"", {}, malformed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json);
+        const Result<Release> release = decodeRelease(c.json);
+        ASSERT_EQ(release.ok(), c.build.has_value());
+        if (release)
+            EXPECT_EQ(release->build, *c.build);
+        else
+            EXPECT_EQ(release.error().description, c.error);
+    }
+}
+
+TEST(UpdateAddresses, HttpsOnlyUnlessTheFeedIsOverriddenForThisMachine)
+{
+    struct Case {
+        const char* url;
+        bool strict;
+        bool overridden;
+    };
+    const Case cases[] = {
+        {"https://updates.example.org/appcast.json", true, true},
+        {"HTTPS://updates.example.org/appcast.json", true, true},
+        {"http://updates.example.org/appcast.json", false, false},
+        {"http://127.0.0.1:8080/appcast.json", false, true},
+        {"http://127.12.0.9/appcast.json", false, true},
+        {"http://[::1]:8080/appcast.json", false, true},
+        {"http://localhost:8080/appcast.json", false, true},
+        {"http://LOCALHOST/appcast.json", false, true},
+        {"http://128.0.0.1/appcast.json", false, false},
+        {"http://localhost.example.org/appcast.json", false, false},
+        {"http://10.0.0.1/appcast.json", false, false},
+        {"ftp://127.0.0.1/appcast.json", false, false},
+        {"file:///tmp/appcast.json", false, false},
+        {"https:/no-host", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        const QUrl url(QString::fromLatin1(c.url));
+        EXPECT_EQ(isAllowedUpdateAddress(url, false), c.strict);
+        EXPECT_EQ(isAllowedUpdateAddress(url, true), c.overridden);
+    }
+}
+
+TEST(BundleForExecutable, OnlyTheBinFolderOfANimbrelBundle)
+{
+    struct Case {
+        const char* executable;
+        std::optional<QString> bundle;
+    };
+    const Case cases[] = {
+        {"/opt/Nimbrel.app/bin/nimbrel", QStringLiteral("/opt/Nimbrel.app")},
+        {"/home/a b/Apps/Nimbrel.app/bin/nimbrel", QStringLiteral("/home/a b/Apps/Nimbrel.app")},
+        {"/opt/Nimbrel.app/lib/../bin/nimbrel", QStringLiteral("/opt/Nimbrel.app")},
+        {"/usr/bin/nimbrel", std::nullopt},
+        {"/opt/Nimbrel.app/nimbrel", std::nullopt},
+        {"/opt/Other.app/bin/nimbrel", std::nullopt},
+        {"/work/build/bin/nimbrel", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.executable);
+        EXPECT_EQ(bundleForExecutable(QString::fromUtf8(c.executable)), c.bundle);
+    }
+}
+
+TEST_F(UpdaterServiceTest, FeedBuildNotNewerLeavesIdleAndDownloadsNothing)
+{
+    for (const qint64 feedBuild : {qint64(10), qint64(9), qint64(-1)}) {
+        SCOPED_TRACE(feedBuild);
+        serveRelease(feedBuild, signedPackage(feedBuild));
+        const auto service = makeService(QStringLiteral("10"));
+        QSignalSpy states(service.get(), &UpdaterService::stateChanged);
+        service->checkForUpdates();
+        EXPECT_EQ(service->state(), State::checking);
+        ASSERT_TRUE(finishes(*service));
+        EXPECT_EQ(service->state(), State::idle);
+        EXPECT_EQ(states.count(), 2);
+        EXPECT_FALSE(service->stagedApp());
+        EXPECT_FALSE(service->availableVersion());
+    }
+    EXPECT_EQ(server.hits("/appcast.json"), 3);
+    EXPECT_EQ(server.hits("/package"), 0);
+    EXPECT_TRUE(tools.calls().isEmpty());
+    EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+}
+
+TEST_F(UpdaterServiceTest, NewerBuildIsDownloadedVerifiedAndStaged)
+{
+    serveRelease(11, signedPackage(11));
+    const auto service = makeService(QStringLiteral("10"));
+    QSignalSpy states(service.get(), &UpdaterService::stateChanged);
+    QSignalSpy staged(service.get(), &UpdaterService::stagedAppChanged);
+    QSignalSpy versions(service.get(), &UpdaterService::availableVersionChanged);
+    QList<State> seen;
+    QObject::connect(service.get(), &UpdaterService::stateChanged, [&] { seen.append(service->state()); });
+
+    service->checkForUpdates();
+    ASSERT_TRUE(finishes(*service));
+
+    EXPECT_EQ(seen, (QList<State>{State::checking, State::downloading, State::readyToRelaunch}));
+    EXPECT_EQ(service->stagedApp(), stagedBundle());
+    EXPECT_EQ(service->availableVersion(), QStringLiteral("1.1"));
+    EXPECT_EQ(staged.count(), 1);
+    EXPECT_EQ(versions.count(), 1);
+    EXPECT_EQ(readFile(stagedBundle() + QStringLiteral("/bin/nimbrel")), "new build");
+    EXPECT_EQ(readFile(executable()), "installed build");
+    EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+    EXPECT_EQ(server.hits("/package"), 1);
+
+    // The tools ran with exactly these arguments, in this order.
+    const QList<QStringList> calls = tools.calls();
+    ASSERT_EQ(calls.size(), 4);
+    const QStringList attach = calls[0];
+    ASSERT_EQ(attach.size(), 8);
+    const QString mountPoint = attach[7];
+    const QString candidate = mountPoint + QStringLiteral("/Nimbrel.app");
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^%1/Nimbrel-update-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}"
+                                                  "-[0-9A-F]{12}$")
+                                       .arg(QRegularExpression::escape(temporaryFolder())))
+                    .match(mountPoint)
+                    .hasMatch())
+        << mountPoint.toStdString();
+    EXPECT_TRUE(attach[2].startsWith(temporaryFolder()) && attach[2].endsWith(QStringLiteral(".dmg")));
+    EXPECT_EQ(attach, (QStringList{QStringLiteral("hdiutil"), QStringLiteral("attach"), attach[2],
+                                   QStringLiteral("-nobrowse"), QStringLiteral("-noverify"),
+                                   QStringLiteral("-noautoopen"), QStringLiteral("-mountpoint"), mountPoint}));
+    EXPECT_EQ(calls[1],
+              (QStringList{QStringLiteral("codesign"), QStringLiteral("--verify"), QStringLiteral("--deep"),
+                           QStringLiteral("--strict"), QStringLiteral("-R"), codeSigningRequirement(), candidate}));
+    EXPECT_EQ(calls[2], (QStringList{QStringLiteral("ditto"), candidate, stagedBundle()}));
+    EXPECT_EQ(calls[3], (QStringList{QStringLiteral("hdiutil"), QStringLiteral("detach"), mountPoint,
+                                     QStringLiteral("-quiet"), QStringLiteral("-force")}));
+    // The download, the image and the mount point are gone.
+    EXPECT_TRUE(entries(temporaryFolder()).isEmpty()) << entries(temporaryFolder()).join(u' ').toStdString();
+
+    // A staged build is not replaced within the same run: no further check starts.
+    service->checkForUpdates();
+    QTest::qWait(50);
+    EXPECT_EQ(service->state(), State::readyToRelaunch);
+    EXPECT_EQ(server.hits("/appcast.json"), 1);
+    EXPECT_EQ(states.count(), 3);
+}
+
+TEST_F(UpdaterServiceTest, UnreadableRunningBuildCountsAsZero)
+{
+    for (const QString& running : {QStringLiteral("1.2"), QString(), QStringLiteral("build-7")}) {
+        SCOPED_TRACE(running.toStdString());
+        serveRelease(1, signedPackage(1));
+        const auto service = makeService(running);
+        EXPECT_EQ(service->currentBuild(), 0);
+        service->checkForUpdates();
+        ASSERT_TRUE(finishes(*service));
+        EXPECT_EQ(service->state(), State::readyToRelaunch);
+    }
+}
+
+TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStagedBundle)
+{
+    const QString malformed = QStringLiteral("isn’t in the correct format");
+    const QString notHttps = QStringLiteral("is not an HTTPS address");
+    struct Case {
+        const char* name;
+        Response feedResponse;
+        Response packageResponse;
+        QString expected;  // the whole description after the prefix, or a part of it when `exact` is false
+        bool exact = false;
+        int packageHits = 1;
+        bool allowLoopbackHttp = true;
+        bool refusedFeed = false;
+    };
+    const QUrl packageUrl = server.url(QStringLiteral("/package"));
+    const auto ok = [](const QByteArray& body) { return Response(200, body); };
+    const QByteArray big = signedPackage(11);
+    const std::vector<Case> cases{
+        {"feed is not JSON", ok("<html>maintenance</html>"), ok(big), malformed, false, 0},
+        {"feed is an error page", {500, "<h1>Internal Server Error</h1>"}, ok(big), malformed, false, 0},
+        {"feed without a build", ok(R"({"version":"1.1","url":"https://h/p"})"), ok(big), QStringLiteral("is missing"),
+         false, 0},
+        {"build given as a string", ok(feed(QStringLiteral("11"), packageUrl)), ok(big), malformed, false, 0},
+        {"minimumSystemVersion as a number",
+         ok(R"({"version":"1.1","build":11,"url":")" + packageUrl.toEncoded() + R"(","minimumSystemVersion":14})"),
+         ok(big), malformed, false, 0},
+        {"feed over plain HTTP without the override", ok(feed(11, packageUrl)), ok(big), notHttps, false, 0, false},
+        {"package over plain HTTP to another host", ok(feed(11, QUrl(QStringLiteral("http://203.0.113.9/p")))), ok(big),
+         notHttps, false, 0},
+        {"feed refuses the connection", ok(feed(11, packageUrl)), ok(big), QString(), false, 0, true, true},
+        {"truncated download", ok(feed(11, packageUrl)), Response(200, big.left(40)).announcing(big.size()),
+         QStringLiteral("ended"), false},
+        {"download over 512 MiB", ok(feed(11, packageUrl)),
+         Response(200, big).announcing(qint64(600) * 1024 * 1024).keptOpen(), QStringLiteral("larger than"), false},
+        {"forged feed build over an older signed package", ok(feed(99, packageUrl)), ok(signedPackage(9)),
+         describe(UpdateError::verificationFailed), true},
+        {"signed build equal to the running one", ok(feed(11, packageUrl)), ok(signedPackage(10)),
+         describe(UpdateError::verificationFailed), true},
+        {"signed by someone else", ok(feed(11, packageUrl)), ok(signedPackage(11, "forged")),
+         describe(UpdateError::verificationFailed), true},
+        {"application in a subfolder", ok(feed(11, packageUrl)),
+         ok(signedPackage(11, "valid", QStringLiteral("Release/Nimbrel.app"))), describe(UpdateError::appNotFound),
+         true},
+        {"package the unpacker refuses", ok(feed(11, packageUrl)), ok("\x1f\x8b not a package"),
+         describe(UpdateError::mountFailed), true},
+    };
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.lines.clear();
+        server.requests.clear();
+        writeFile(stagedBundle() + QStringLiteral("/bin/nimbrel"), "staged earlier");
+        server.answer("/appcast.json", c.feedResponse);
+        server.answer("/package", c.packageResponse);
+        const auto feedUrl =
+            c.refusedFeed
+                ? std::optional<QUrl>(QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.json").arg(closedPort())))
+                : std::nullopt;
+        const auto service = makeService(QStringLiteral("10"), c.allowLoopbackHttp, feedUrl);
+
+        service->checkForUpdates();
+        ASSERT_TRUE(finishes(*service));
+
+        EXPECT_EQ(service->state(), State::idle);
+        EXPECT_FALSE(service->stagedApp());
+        EXPECT_FALSE(service->availableVersion());
+        ASSERT_EQ(log.lines.size(), 1) << log.lines.join(u'\n').toStdString();
+        const QString line = log.lines.first();
+        ASSERT_TRUE(line.startsWith(failurePrefix)) << line.toStdString();
+        const QString description = line.mid(failurePrefix.size());
+        if (c.exact) {
+            EXPECT_EQ(description, c.expected);
+        } else {
+            EXPECT_TRUE(!description.isEmpty() && description.contains(c.expected)) << line.toStdString();
+        }
+        EXPECT_EQ(server.hits("/package"), c.packageHits);
+        if (!c.allowLoopbackHttp) {
+            EXPECT_EQ(server.hits("/appcast.json"), 0);
+        }
+        EXPECT_EQ(readFile(stagedBundle() + QStringLiteral("/bin/nimbrel")), "staged earlier");
+        EXPECT_EQ(readFile(executable()), "installed build");
+        // Nothing of the attempt is left in the temporary folder.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return entries(temporaryFolder()).isEmpty(); }, 2'000))
+            << entries(temporaryFolder()).join(u' ').toStdString();
+    }
+}
+
+TEST_F(UpdaterServiceTest, FailedCopyLeavesNoHalfStagedBundle)
+{
+    serveRelease(11, signedPackage(11));
+    tools.failCopyHalfway = true;
+    const auto service = makeService();
+    service->checkForUpdates();
+    ASSERT_TRUE(finishes(*service));
+    EXPECT_EQ(service->state(), State::idle);
+    EXPECT_EQ(log.lines, QStringList{failurePrefix + describe(UpdateError::stageFailed)});
+    EXPECT_FALSE(QFileInfo::exists(stagedBundle()));
+    EXPECT_EQ(tools.calls().last().value(1), QStringLiteral("detach"));
+}
+
+TEST_F(UpdaterServiceTest, InstallationThatCannotReplaceItselfNeitherDownloadsNorLogs)
+{
+    serveRelease(11, signedPackage(11));
+    const QString systemWide = root + QStringLiteral("/usr/bin/nimbrel");
+    writeFile(systemWide, "packaged");
+    const auto service = makeService(QStringLiteral("10"), true, {}, systemWide);
+    EXPECT_FALSE(service->runningBundle());
+    EXPECT_FALSE(service->canReplaceInstalledApp());
+
+    service->checkForUpdates();
+    ASSERT_TRUE(finishes(*service));
+    EXPECT_EQ(service->state(), State::idle);
+    EXPECT_EQ(server.hits("/appcast.json"), 1);
+    EXPECT_EQ(server.hits("/package"), 0);
+    EXPECT_TRUE(log.lines.isEmpty());
+}
+
+TEST_F(UpdaterServiceTest, CanReplaceOnlyWhenTheBundlesFolderIsWritable)
+{
+    const auto service = makeService();
+    EXPECT_EQ(service->runningBundle(), installedBundle());
+    EXPECT_TRUE(service->canReplaceInstalledApp());
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write to any folder";
+    const QString apps = root + QStringLiteral("/apps");
+    QFile::setPermissions(apps, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_FALSE(service->canReplaceInstalledApp());
+    QFile::setPermissions(apps, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+TEST_F(UpdaterServiceTest, TwoChecksInARowStartOneCycleAndAFailureAllowsTheNext)
+{
+    server.answer("/appcast.json", {200, "not json"});
+    const auto service = makeService();
+    QSignalSpy states(service.get(), &UpdaterService::stateChanged);
+    service->checkForUpdates();
+    service->checkForUpdates();
+    EXPECT_EQ(service->state(), State::checking);
+    ASSERT_TRUE(finishes(*service));
+    QTest::qWait(50);
+    EXPECT_EQ(server.hits("/appcast.json"), 1);
+    EXPECT_EQ(states.count(), 2);
+    EXPECT_EQ(log.lines.size(), 1);
+
+    serveRelease(10, signedPackage(10));
+    service->checkForUpdates();
+    ASSERT_TRUE(finishes(*service));
+    EXPECT_EQ(server.hits("/appcast.json"), 2);
+    EXPECT_EQ(log.lines.size(), 1);
+}
+
+TEST_F(UpdaterServiceTest, CheckTimerRepeatsEverySixHoursAndHoldsTheServiceWeakly)
+{
+    serveRelease(10, signedPackage(10));
+    QObject owner;
+    auto service = makeService();
+    QTimer* timer = service->scheduleCheckTimer(&owner);
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(service->timer(), timer);
+    EXPECT_EQ(timer->parent(), &owner);
+    EXPECT_EQ(timer->interval(), 21'600'000);
+    EXPECT_FALSE(timer->isSingleShot());
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(server.hits("/appcast.json"), 0) << "scheduling does not check by itself";
+
+    timer->setInterval(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.hits("/appcast.json") >= 2; }, 10'000));
+
+    service.reset();
+    const int hits = server.hits("/appcast.json");
+    QTest::qWait(50);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(server.hits("/appcast.json"), hits);
+}
+
+TEST_F(UpdaterServiceTest, RelaunchHandsOverToTheHelperOnce)
+{
+    serveRelease(11, signedPackage(11));
+    const auto service = makeService();
+    QSignalSpy termination(service.get(), &UpdaterService::terminationRequested);
+    service->installAndRelaunch();
+    EXPECT_TRUE(spawned.isEmpty()) << "nothing is staged yet";
+
+    service->checkForUpdates();
+    ASSERT_TRUE(finishes(*service));
+    ASSERT_EQ(service->state(), State::readyToRelaunch);
+    service->installAndRelaunch();
+    service->installAndRelaunch();
+
+    ASSERT_EQ(spawned.size(), 1);
+    EXPECT_EQ(spawned.first(),
+              (QStringList{executable(), executable(), QStringLiteral("--apply-update"), QStringLiteral("--pid"),
+                           QString::number(::getpid()), QStringLiteral("--target"), installedBundle(),
+                           QStringLiteral("--staged"), stagedBundle()}));
+    EXPECT_TRUE(service->isRelaunching());
+    EXPECT_TRUE(service->hasDispatchedUpdate());
+    EXPECT_EQ(termination.count(), 1);
+    EXPECT_TRUE(log.lines.isEmpty());
+}
+
+TEST_F(UpdaterServiceTest, FailedSpawnLogsAndLeavesTheRelaunchToRetry)
+{
+    serveRelease(11, signedPackage(11));
+    const auto service = makeService();
+    QSignalSpy termination(service.get(), &UpdaterService::terminationRequested);
+    QSignalSpy dispatched(service.get(), &UpdaterService::hasDispatchedUpdateChanged);
+    service->checkForUpdates();
+    ASSERT_TRUE(finishes(*service));
+
+    spawnSucceeds = false;
+    service->installAndRelaunch();
+    EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动更新替换进程失败")});
+    EXPECT_FALSE(service->hasDispatchedUpdate());
+    EXPECT_FALSE(service->isRelaunching());
+    EXPECT_EQ(service->state(), State::readyToRelaunch);
+    EXPECT_EQ(termination.count(), 0);
+    EXPECT_EQ(dispatched.count(), 2);
+
+    spawnSucceeds = true;
+    service->installAndRelaunch();
+    EXPECT_EQ(spawned.size(), 2);
+    EXPECT_TRUE(service->isRelaunching());
+    EXPECT_EQ(termination.count(), 1);
+}
+
+TEST_F(UpdaterServiceTest, HelperGetsExactlyEightArgumentsEachUnquoted)
+{
+    const auto service = makeService();
+    const QString target = QStringLiteral("/opt/My Apps/Nimbrel.app");
+    const QString staged = QStringLiteral("/home/a b/.local/share/Nimbrel/Update/Nimbrel.app");
+    ASSERT_TRUE(service->spawnApplyHelper(4321, target, staged));
+    ASSERT_EQ(spawned.size(), 1);
+    const QStringList vector = spawned.first().mid(1);
+    EXPECT_EQ(spawned.first().first(), executable());
+    EXPECT_EQ(vector, (QStringList{executable(), QStringLiteral("--apply-update"), QStringLiteral("--pid"),
+                                   QStringLiteral("4321"), QStringLiteral("--target"), target,
+                                   QStringLiteral("--staged"), staged}));
+
+    const auto unknown = makeService(QStringLiteral("10"), true, {}, QString());
+    EXPECT_FALSE(unknown->spawnApplyHelper(4321, target, staged));
+    EXPECT_EQ(spawned.size(), 1);
+}
+
+TEST_F(UpdaterServiceTest, LastApplyResultIsReadFromTheUpdateFolder)
+{
+    writeFile(updateFolder() + QStringLiteral("/apply.json"),
+              R"({"result":"replaceFailed","note":"installFailed","timestamp":786000000.5})");
+    const auto service = makeService();
+    service->reportLastApplyResult();
+    EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 上次自动更新未生效（replaceFailed）：installFailed")});
+    EXPECT_FALSE(QFileInfo::exists(updateFolder() + QStringLiteral("/apply.json")));
+}
+
+TEST(SpawnDetached, HelperLeadsItsOwnSessionAndKeepsTheEnvironment)
+{
+    const QString folder = test::freshDirectory();
+    const QString report = folder + QStringLiteral("/report");
+    qputenv("NIMBREL_SPAWN_PROBE", "passed on");
+    // Fields 1 and 6 of /proc/<pid>/stat are the process and its session.
+    const QString script = QStringLiteral(
+        "read -r pid comm state ppid group session rest < /proc/$$/stat; "
+        "echo \"$pid $session $NIMBREL_SPAWN_PROBE|$1\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0\"");
+    ASSERT_TRUE(spawnDetached(QStringLiteral("/bin/sh"),
+                              {QStringLiteral("sh"), QStringLiteral("-c"), script, report, QStringLiteral("one arg")}));
+    qunsetenv("NIMBREL_SPAWN_PROBE");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(report); }, 10'000));
+    const QStringList fields = QString::fromUtf8(readFile(report)).trimmed().split(u' ');
+    ASSERT_GE(fields.size(), 4);
+    EXPECT_EQ(fields[0], fields[1]) << "the helper is its session's leader";
+    EXPECT_NE(fields[1].toLongLong(), qint64(::getsid(0)));
+    EXPECT_EQ(fields.mid(2).join(u' '), QStringLiteral("passed on|one arg"));
+
+    EXPECT_FALSE(spawnDetached(folder + QStringLiteral("/missing"), {QStringLiteral("missing")}));
+}
+
+TEST(QtHttpClient, GetReturnsTheBodyOfAnyStatus)
+{
+    fake::LocalHttpServer server;
+    server.answer("/down", {503, "maintenance"});
+    native::QtHttpClient http;
+    std::optional<Result<QByteArray>> answer;
+    http.get(server.url(QStringLiteral("/down")), std::chrono::seconds(10), {},
+             [&](Result<QByteArray> body) { answer = std::move(body); });
+    EXPECT_FALSE(answer) << "completions never run inside the call";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
+    ASSERT_TRUE(answer->ok()) << answer->error().description.toStdString();
+    EXPECT_EQ(answer->value(), "maintenance");
+    EXPECT_EQ(server.requests.first().headers.value("accept-encoding"), "identity");
+}
+
+TEST(QtHttpClient, RedirectsOnlyToAcceptedAddresses)
+{
+    fake::LocalHttpServer server;
+    server.answer("/moved", Response(302).header("Location", server.url(QStringLiteral("/elsewhere")).toEncoded()));
+    server.answer("/elsewhere", {200, "arrived"});
+    native::QtHttpClient http;
+    for (const bool allowed : {false, true}) {
+        SCOPED_TRACE(allowed);
+        std::optional<Result<QByteArray>> answer;
+        const AddressCheck accepts = [allowed](const QUrl& url) {
+            return allowed || url.path() != QLatin1String("/elsewhere");
+        };
+        http.get(server.url(QStringLiteral("/moved")), std::chrono::seconds(10), accepts,
+                 [&](Result<QByteArray> body) { answer = std::move(body); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 10'000));
+        EXPECT_EQ(answer->ok(), allowed);
+        EXPECT_EQ(server.hits("/elsewhere"), allowed ? 1 : 0);
+    }
+}
+
+TEST(QtHttpClient, DownloadsIntoAFileWithinItsSizeCap)
+{
+    const QString temporary = test::freshDirectory();
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", temporary.toUtf8());
+    fake::LocalHttpServer server;
+    const QByteArray bytes(5000, 'x');
+    server.answer("/sized", {200, bytes});
+    server.answer("/unsized", Response(200, bytes).unsized());
+    native::QtHttpClient http;
+
+    struct Case {
+        const char* path;
+        qint64 cap;
+        bool ok;
+    };
+    for (const Case& c : {Case{"/sized", 5000, true}, Case{"/sized", 4999, false}, Case{"/unsized", 5000, true},
+                          Case{"/unsized", 1000, false}}) {
+        SCOPED_TRACE(std::string(c.path) + " cap " + std::to_string(c.cap));
+        std::optional<Result<QString>> file;
+        http.download(server.url(QString::fromLatin1(c.path)), std::chrono::seconds(10), c.cap, {},
+                      [&](Result<QString> downloaded) { file = std::move(downloaded); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return file.has_value(); }, 10'000));
+        ASSERT_EQ(file->ok(), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(readFile(file->value()), bytes);
+            EXPECT_TRUE(QFile::remove(file->value()));
+        } else {
+            EXPECT_TRUE(file->error().description.contains(QStringLiteral("larger than")))
+                << file->error().description.toStdString();
+        }
+        EXPECT_TRUE(entries(temporary).isEmpty()) << entries(temporary).join(u' ').toStdString();
+    }
+    if (saved.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
+}
+
+}  // namespace
+}  // namespace nimbrel

@@ -1,0 +1,818 @@
+#include "history/HistoryStore.h"
+#include "history/Thumbnail.h"
+#include "panel/CardDelegate.h"
+#include "panel/CardFormat.h"
+#include "panel/ClipListView.h"
+#include "panel/ClipResultsView.h"
+#include "panel/PanelHeader.h"
+#include "panel/ResultsModel.h"
+#include "platform/fake/FakePlatform.h"
+#include "settings/SettingsStore.h"
+#include "settings/Translations.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QImageWriter>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace nimbrel;
+
+namespace {
+
+QByteArray png(const QSize& size, QColor color)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(color);
+    QPainter painter(&image);
+    painter.fillRect(QRect(QPoint(0, 0), size / 2), Qt::white);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return bytes;
+}
+
+QIcon appIcon(QColor color)
+{
+    QPixmap pixmap(64, 64);
+    pixmap.fill(color);
+    return QIcon(pixmap);
+}
+
+// A panel's content in a window of its own, over an in-memory history, with the settings, caches and
+// clock of a test.
+struct Panel {
+    explicit Panel(PanelMode mode, AppLanguage language = AppLanguage::zhHans)
+        : translations(Translations::defaultDirectory()),
+          settings(defaults, loginItems, console, translations),
+          icons(workspace),
+          store(std::move(HistoryStore::openInMemory()).value())
+    {
+        settings.setLanguage(language);
+        window = std::make_unique<QWidget>();
+        window->setAttribute(Qt::WA_TranslucentBackground);
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new ClipListView(*store, settings, thumbnails, icons, clock, mode, window.get());
+        layout->addWidget(view);
+        window->resize(mode == PanelMode::bottom ? QSize(1436, 280) : QSize(360, 720));
+        view->resultsView()->setScrollAnimationDuration(0);
+        QObject::connect(view, &ClipListView::selected, view, [this](const ClipItem& item) { chosen.append(item); });
+        QObject::connect(view, &ClipListView::imageHover, view,
+                         [this](const std::optional<QImage>& image) { hovers.append(image); });
+    }
+
+    void show()
+    {
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    // Inserts records, the first one newest, and saves them together.
+    QList<ClipItem> add(const QList<ClipItem>& items)
+    {
+        for (const ClipItem& item : items)
+            EXPECT_TRUE(store->insert(item).ok());
+        EXPECT_TRUE(store->save().ok());
+        return items;
+    }
+    ClipItem record(ClipKind kind, std::optional<QString> text, qint64 secondsAgo,
+                    std::optional<QString> source = std::nullopt, std::optional<QByteArray> image = std::nullopt,
+                    std::optional<QString> bundle = std::nullopt)
+    {
+        std::optional<QByteArray> thumbnail = image ? makeThumbnail(*image) : std::nullopt;
+        return ClipItem::make(kind, std::move(text), std::move(image), std::move(thumbnail), std::move(bundle),
+                              std::move(source), clock.now().addSecs(-secondsAgo));
+    }
+    // `count` text records "t0" (newest) … "t<count-1>".
+    void addTexts(int count)
+    {
+        QList<ClipItem> items;
+        for (int i = 0; i < count; ++i)
+            items.append(record(ClipKind::text, QStringLiteral("t%1").arg(i), i + 1));
+        add(items);
+    }
+
+    ResultsModel& model() const { return view->results(); }
+    ClipResultsView* list() const { return view->resultsView(); }
+    QLineEdit* search() const { return view->searchEdit(); }
+    int index() const { return model().keyboardIndex(); }
+    QStringList shown() const
+    {
+        QStringList texts;
+        for (const ClipItem& item : model().items())
+            texts.append(item.contentText.value_or(QStringLiteral("<image>")));
+        return texts;
+    }
+
+    // A key typed while the panel holds the keyboard: it goes to the window's focus widget.
+    void type(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget* target = window->focusWidget() ? window->focusWidget() : window.get();
+        QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
+    }
+
+    // The centre of a row's card, in viewport coordinates.
+    QPoint cardCentre(int row) const { return list()->visualRect(model().index(row, 0)).center(); }
+    void pointerAt(QPoint point)
+    {
+        QWidget* viewport = list()->viewport();
+        QMouseEvent move(QEvent::MouseMove, QPointF(point), QPointF(viewport->mapToGlobal(point)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &move);
+    }
+    void pointerLeaves()
+    {
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(list()->viewport(), &leave);
+    }
+    void wheel(QPoint angle)
+    {
+        QWidget* viewport = list()->viewport();
+        const QPointF at(viewport->rect().center());
+        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), angle, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+    }
+
+    fake::MemoryDefaults defaults;
+    fake::LoginItems loginItems;
+    fake::RecordingConsole console;
+    fake::ManualClock clock;
+    fake::FakeWorkspace workspace;
+    Translations translations;
+    SettingsStore settings;
+    ThumbnailCache thumbnails;
+    AppIconCache icons;
+    std::unique_ptr<HistoryStore> store;
+    QList<ClipItem> chosen;
+    QList<std::optional<QImage>> hovers;
+    std::unique_ptr<QWidget> window;
+    ClipListView* view = nullptr;
+};
+
+}  // namespace
+
+TEST(PanelContent, SearchAndKindFilterDecideTheCardsAndTheEmptyText)
+{
+    struct Case {
+        const char* name;
+        QString search;
+        std::optional<ClipKind> kind;
+        QStringList expected;
+        const char* emptyText;
+    };
+    const QStringList everything{"cafe au lait", "https://b.example/", "#1e90ff",
+                                 "<image>",      "https://a.example/", "Notes"};
+    const Case cases[] = {
+        {"nothing typed", QString(), std::nullopt, everything, nullptr},
+        {"only spaces match everything", QStringLiteral("   "), std::nullopt, everything, nullptr},
+        {"upper case with an accent", QStringLiteral("CAFÉ"), std::nullopt, {"cafe au lait"}, nullptr},
+        {"surrounding blanks are trimmed", QStringLiteral("  lait \n"), std::nullopt, {"cafe au lait"}, nullptr},
+        {"links newest first", QString(), ClipKind::link, {"https://b.example/", "https://a.example/"}, nullptr},
+        {"source name finds an image", QStringLiteral("viewer"), std::nullopt, {"<image>"}, nullptr},
+        {"search within a kind", QStringLiteral("a.example"), ClipKind::link, {"https://a.example/"}, nullptr},
+        {"no match", QStringLiteral("zebra"), std::nullopt, {}, "未找到匹配项"},
+        {"spaces but nothing of the kind", QStringLiteral("  "), ClipKind::text, {"cafe au lait", "Notes"}, nullptr},
+        {"empty kind without a search", QString(), ClipKind::color, {"#1e90ff"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        Panel panel(PanelMode::bottom);
+        panel.add({
+            panel.record(ClipKind::text, QStringLiteral("cafe au lait"), 10, QStringLiteral("Terminal")),
+            panel.record(ClipKind::link, QStringLiteral("https://b.example/"), 20, QStringLiteral("Firefox")),
+            panel.record(ClipKind::color, QStringLiteral("#1e90ff"), 30),
+            panel.record(ClipKind::image, std::nullopt, 40, QStringLiteral("Viewer"), png({8, 8}, Qt::red)),
+            panel.record(ClipKind::link, QStringLiteral("https://a.example/"), 50, QStringLiteral("Firefox")),
+            panel.record(ClipKind::text, QStringLiteral("Notes"), 60),
+        });
+        panel.view->present(1);
+        panel.search()->setText(c.search);
+        panel.view->selectKind(c.kind);
+        EXPECT_EQ(panel.shown(), c.expected) << c.name;
+        if (c.emptyText) {
+            EXPECT_EQ(panel.list()->emptyText(), QString::fromUtf8(c.emptyText)) << c.name;
+        }
+    }
+}
+
+TEST(PanelContent, EmptyTextSaysWhetherASearchFoundNothing)
+{
+    Panel panel(PanelMode::right);
+    panel.view->present(1);
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("暂无剪切板历史"));
+    // Blanks alone still count as a search, though they match everything.
+    panel.search()->setText(QStringLiteral("   "));
+    EXPECT_EQ(panel.model().rowCount(), 0);
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("未找到匹配项"));
+    panel.add({panel.record(ClipKind::text, QStringLiteral("x"), 1)});
+    EXPECT_EQ(panel.shown(), QStringList{"x"});
+    panel.search()->clear();
+    panel.view->selectKind(ClipKind::image);
+    EXPECT_EQ(panel.model().rowCount(), 0);
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("暂无剪切板历史"));
+}
+
+TEST(PanelContent, ListsTheNewestTwoHundredAndArrowsStopAtTheEnds)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(250);
+    panel.show();
+    panel.view->present(1);
+    ASSERT_EQ(panel.model().rowCount(), 200);
+    EXPECT_EQ(panel.shown().first(), QStringLiteral("t0"));
+    EXPECT_EQ(panel.shown().last(), QStringLiteral("t199"));
+
+    panel.type(Qt::Key_Up);
+    panel.type(Qt::Key_Left);
+    EXPECT_EQ(panel.index(), 0);
+    for (int i = 0; i < 260; ++i)
+        panel.type(Qt::Key_Right);
+    EXPECT_EQ(panel.index(), 199);
+    // The highlighted card has been scrolled into view.
+    EXPECT_TRUE(panel.list()->viewport()->rect().intersects(panel.list()->visualRect(panel.model().index(199, 0))));
+    panel.type(Qt::Key_Down);
+    EXPECT_EQ(panel.index(), 199);
+}
+
+TEST(PanelContent, ArrowKeysMoveTheHighlightInEveryPlacement)
+{
+    struct Step {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        int expected;
+    };
+    const Step steps[] = {
+        {Qt::Key_Down, Qt::NoModifier, 1},     {Qt::Key_Right, Qt::NoModifier, 2},
+        {Qt::Key_Up, Qt::NoModifier, 1},       {Qt::Key_Left, Qt::NoModifier, 0},
+        {Qt::Key_Down, Qt::ShiftModifier, 1},  {Qt::Key_Right, Qt::ControlModifier | Qt::AltModifier, 2},
+        {Qt::Key_Left, Qt::KeypadModifier, 1},
+    };
+    for (const PanelMode mode : allPanelModes) {
+        Panel panel(mode);
+        panel.addTexts(5);
+        panel.show();
+        panel.view->present(1);
+        panel.view->present(2);  // the search field has the focus, as at every later showing
+        ASSERT_TRUE(panel.view->isSearchFocused());
+        for (const Step& step : steps) {
+            panel.type(step.key, step.modifiers);
+            EXPECT_EQ(panel.index(), step.expected) << rawValue(mode).toStdString() << " key " << step.key;
+        }
+        // The arrows never reached the search field.
+        EXPECT_EQ(panel.search()->text(), QString());
+    }
+}
+
+TEST(PanelContent, ArrowsOnAnEmptyListDoNothing)
+{
+    Panel panel(PanelMode::left);
+    panel.show();
+    panel.view->present(1);
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Return);
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.index(), 0);
+    EXPECT_TRUE(panel.chosen.isEmpty());
+}
+
+TEST(PanelContent, ReturnChoosesOnlyWhileTheSearchFieldLacksTheFocus)
+{
+    struct Case {
+        const char* name;
+        bool searchFocused;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool chooses;
+    };
+    const Case cases[] = {
+        {"Return in the field", true, Qt::Key_Return, Qt::NoModifier, false},
+        {"keypad Enter in the field", true, Qt::Key_Enter, Qt::KeypadModifier, false},
+        {"Return outside the field", false, Qt::Key_Return, Qt::NoModifier, true},
+        {"keypad Enter outside the field", false, Qt::Key_Enter, Qt::KeypadModifier, true},
+        {"Shift+Return outside the field", false, Qt::Key_Return, Qt::ShiftModifier, true},
+    };
+    for (const Case& c : cases) {
+        Panel panel(PanelMode::bottom);
+        panel.addTexts(3);
+        panel.show();
+        // The first showing leaves the field without the focus; later ones give it the focus.
+        panel.view->present(1);
+        if (c.searchFocused)
+            panel.view->present(2);
+        ASSERT_EQ(panel.view->isSearchFocused(), c.searchFocused) << c.name;
+        panel.type(Qt::Key_Down);
+        panel.type(c.key, c.modifiers);
+        ASSERT_EQ(panel.chosen.size(), c.chooses ? 1 : 0) << c.name;
+        if (c.chooses) {
+            EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t1")) << c.name;
+        }
+    }
+}
+
+TEST(PanelContent, TabLeavesTheSearchFieldSoThatReturnChooses)
+{
+    Panel panel(PanelMode::right);
+    panel.addTexts(2);
+    panel.show();
+    panel.view->present(1);
+    panel.view->present(2);
+    ASSERT_TRUE(panel.view->isSearchFocused());
+    panel.type(Qt::Key_Tab);
+    EXPECT_FALSE(panel.view->isSearchFocused());
+    panel.type(Qt::Key_Return);
+    ASSERT_EQ(panel.chosen.size(), 1);
+    EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t0"));
+}
+
+TEST(PanelContent, CtrlBackspaceDeletesWhileBackspaceEditsTheSearch)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(3);
+    panel.show();
+    panel.view->present(1);
+    panel.view->present(2);
+    QTest::keyClicks(panel.search(), QStringLiteral("t"));
+    ASSERT_EQ(panel.search()->text(), QStringLiteral("t"));
+    panel.type(Qt::Key_Down);
+
+    panel.type(Qt::Key_Backspace);
+    EXPECT_EQ(panel.search()->text(), QString());
+    EXPECT_EQ(panel.store->count().value(), 3);
+    // Editing the search went back to the first card.
+    EXPECT_EQ(panel.index(), 0);
+
+    panel.type(Qt::Key_Down);
+    QTest::keyClicks(panel.search(), QStringLiteral("t"));
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.search()->text(), QStringLiteral("t")) << "the chord must not reach the field";
+    EXPECT_EQ(panel.store->count().value(), 2);
+    EXPECT_EQ(panel.shown(), (QStringList{"t0", "t2"}));
+    EXPECT_EQ(panel.index(), 1);
+}
+
+TEST(PanelContent, DeletingKeepsTheHighlightOnACard)
+{
+    Panel panel(PanelMode::right);
+    panel.addTexts(3);
+    panel.show();
+    panel.view->present(1);
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Down);
+    ASSERT_EQ(panel.index(), 2);
+    // Deleting the last card moves the highlight to the new last card.
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1"}));
+    EXPECT_EQ(panel.index(), 1);
+    // Deleting in the middle keeps the position, now on the next card.
+    panel.type(Qt::Key_Up);
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.shown(), QStringList{"t1"});
+    EXPECT_EQ(panel.index(), 0);
+    // Deleting the only card leaves an empty list at index 0.
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.model().rowCount(), 0);
+    EXPECT_EQ(panel.index(), 0);
+    EXPECT_EQ(panel.store->count().value(), 0);
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.index(), 0);
+}
+
+TEST(PanelContent, EveryKeystrokeInTheSearchHighlightsTheFirstCard)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(12);
+    panel.show();
+    panel.view->present(1);
+    panel.view->present(2);
+    for (const QChar c : QStringLiteral("t1")) {
+        panel.type(Qt::Key_Down);
+        panel.type(Qt::Key_Down);
+        ASSERT_GT(panel.index(), 0);
+        QTest::keyClicks(panel.search(), QString(c));
+        EXPECT_EQ(panel.index(), 0) << "after typing " << QString(c).toStdString();
+    }
+    EXPECT_EQ(panel.shown(), (QStringList{"t1", "t10", "t11"}));
+    // A filter change does the same.
+    panel.type(Qt::Key_Down);
+    panel.view->selectKind(ClipKind::text);
+    EXPECT_EQ(panel.index(), 0);
+}
+
+TEST(PanelContent, PresentationResetsSearchFilterHighlightAndFocus)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(4);
+    panel.add({panel.record(ClipKind::link, QStringLiteral("https://x.example"), 0)});
+    panel.show();
+
+    panel.view->present(1);
+    EXPECT_FALSE(panel.view->isSearchFocused()) << "the first showing leaves the field unfocused";
+    EXPECT_EQ(panel.index(), 0);
+
+    panel.search()->setText(QStringLiteral("t"));
+    panel.view->selectKind(ClipKind::text);
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Down);
+    // The same presentation again changes nothing.
+    panel.view->present(1);
+    EXPECT_EQ(panel.search()->text(), QStringLiteral("t"));
+    EXPECT_EQ(panel.index(), 2);
+
+    panel.view->present(2);
+    EXPECT_EQ(panel.search()->text(), QString());
+    EXPECT_EQ(panel.view->selectedKind(), std::nullopt);
+    EXPECT_EQ(panel.index(), 0);
+    EXPECT_TRUE(panel.view->isSearchFocused());
+    EXPECT_EQ(panel.shown().first(), QStringLiteral("https://x.example"));
+    const QList<FilterChip*>& chips = panel.view->filterChips();
+    ASSERT_EQ(chips.size(), 5);
+    for (FilterChip* chip : chips)
+        EXPECT_EQ(chip->isChecked(), !chip->kind().has_value());
+}
+
+TEST(PanelContent, ChipsSelectTheKindAndStaySelectedWhenClickedAgain)
+{
+    Panel panel(PanelMode::right);
+    panel.add({panel.record(ClipKind::text, QStringLiteral("a"), 1),
+               panel.record(ClipKind::link, QStringLiteral("https://l.example"), 2)});
+    panel.show();
+    panel.view->present(1);
+    FilterChip* link = panel.view->filterChips().at(3);
+    ASSERT_EQ(link->kind(), ClipKind::link);
+    link->click();
+    EXPECT_EQ(panel.view->selectedKind(), ClipKind::link);
+    EXPECT_EQ(panel.shown(), QStringList{"https://l.example"});
+    link->click();
+    EXPECT_TRUE(link->isChecked());
+    EXPECT_EQ(panel.view->selectedKind(), ClipKind::link);
+    panel.view->filterChips().at(0)->click();
+    EXPECT_EQ(panel.view->selectedKind(), std::nullopt);
+    EXPECT_FALSE(link->isChecked());
+    EXPECT_EQ(panel.shown().size(), 2);
+}
+
+TEST(PanelContent, ClearButtonShowsOnlyWithTextAndEmptiesTheField)
+{
+    Panel panel(PanelMode::bottom);
+    panel.show();
+    panel.view->present(1);
+    QAbstractButton* clear = panel.view->searchField()->clearButton();
+    EXPECT_FALSE(clear->isVisible());
+    panel.search()->setText(QStringLiteral(" "));
+    EXPECT_TRUE(clear->isVisible());
+    clear->click();
+    EXPECT_EQ(panel.search()->text(), QString());
+    EXPECT_FALSE(clear->isVisible());
+}
+
+TEST(PanelContent, KeysOfOtherWindowsOrOfAHiddenPanelDoNotActOnTheList)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(3);
+    panel.show();
+    panel.view->present(1);
+    panel.type(Qt::Key_Down);
+
+    QWidget settingsWindow;
+    auto* field = new QLineEdit(&settingsWindow);
+    field->setText(QStringLiteral("abc def"));
+    settingsWindow.show();
+    for (const int key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Right, Qt::Key_Return, Qt::Key_Enter})
+        QTest::keyClick(field, static_cast<Qt::Key>(key));
+    QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(field->text(), QStringLiteral("abc ")) << "the keys reach the other window";
+    EXPECT_EQ(panel.index(), 1);
+    EXPECT_TRUE(panel.chosen.isEmpty());
+    EXPECT_EQ(panel.store->count().value(), 3);
+
+    panel.window->hide();
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Return);
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.index(), 1);
+    EXPECT_TRUE(panel.chosen.isEmpty());
+    EXPECT_EQ(panel.store->count().value(), 3);
+}
+
+TEST(PanelContent, ClickingACardChoosesItWhateverIsHighlighted)
+{
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::left}) {
+        Panel panel(mode);
+        panel.addTexts(4);
+        panel.show();
+        panel.view->present(1);
+        QWidget* viewport = panel.list()->viewport();
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, panel.cardCentre(2));
+        ASSERT_EQ(panel.chosen.size(), 1) << rawValue(mode).toStdString();
+        EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t2"));
+        EXPECT_EQ(panel.index(), 0);
+        // The gap between two cards belongs to neither.
+        const QRect first = panel.list()->visualRect(panel.model().index(0, 0));
+        const QPoint gap = mode == PanelMode::bottom ? QPoint(first.right(), first.center().y())
+                                                     : QPoint(first.center().x(), first.bottom());
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, gap);
+        EXPECT_EQ(panel.chosen.size(), 1);
+    }
+}
+
+TEST(PanelContent, TheListFollowsTheStore)
+{
+    Panel panel(PanelMode::right);
+    panel.addTexts(2);
+    panel.view->present(1);
+    EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1"}));
+    panel.add({panel.record(ClipKind::text, QStringLiteral("fresh"), 0)});
+    EXPECT_EQ(panel.shown(), (QStringList{"fresh", "t0", "t1"}));
+    // Unsaved changes are visible to the next query, which a save runs.
+    ASSERT_TRUE(panel.store->remove(panel.model().items().at(1).id).ok());
+    ASSERT_TRUE(panel.store->save().ok());
+    EXPECT_EQ(panel.shown(), (QStringList{"fresh", "t1"}));
+}
+
+TEST(PanelContent, ThumbnailsComeFromTheStoreThroughTheCache)
+{
+    Panel panel(PanelMode::bottom);
+    const QList<ClipItem> items =
+        panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, png({40, 20}, Qt::blue)),
+                   panel.record(ClipKind::image, std::nullopt, 2, std::nullopt, QByteArray("not an image")),
+                   panel.record(ClipKind::text, QStringLiteral("t"), 3)});
+    panel.view->present(1);
+    const QVariant first = panel.model().index(0, 0).data(ResultsModel::ThumbnailRole);
+    ASSERT_TRUE(first.canConvert<QImage>());
+    EXPECT_EQ(first.value<QImage>().size(), QSize(40, 20));
+    EXPECT_EQ(panel.thumbnails.cachedCount(), 1);
+    EXPECT_FALSE(panel.model().index(1, 0).data(ResultsModel::ThumbnailRole).isValid());
+    EXPECT_FALSE(panel.model().index(2, 0).data(ResultsModel::ThumbnailRole).isValid());
+}
+
+TEST(PanelContent, ImagePreviewAfterThePointerRestsOnAnImageCard)
+{
+    Panel panel(PanelMode::bottom);
+    panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, png({64, 32}, Qt::red)),
+               panel.record(ClipKind::image, std::nullopt, 2, std::nullopt, png({40, 40}, Qt::green)),
+               panel.record(ClipKind::text, QStringLiteral("words"), 3),
+               panel.record(ClipKind::image, std::nullopt, 4, std::nullopt, QByteArray("broken")),
+               panel.record(ClipKind::text, QStringLiteral("more"), 5)});
+    panel.show();
+    panel.view->present(1);
+    EXPECT_EQ(ClipResultsView::defaultHoverDelayMs, 1200);
+    panel.list()->setHoverDelay(60);
+
+    // Resting on an image card: nothing at once, the full image after the delay.
+    panel.pointerAt(panel.cardCentre(0));
+    EXPECT_TRUE(panel.hovers.isEmpty());
+    EXPECT_TRUE(panel.list()->isPreviewPending());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.hovers.isEmpty(); }, 2000));
+    ASSERT_TRUE(panel.hovers.last().has_value());
+    EXPECT_EQ(panel.hovers.last()->size(), QSize(64, 32)) << "the full image, not the thumbnail";
+
+    // Moving within the card changes nothing; moving to the next image card ends this preview at once
+    // and starts the wait again.
+    panel.hovers.clear();
+    panel.pointerAt(panel.cardCentre(0) + QPoint(5, 5));
+    EXPECT_TRUE(panel.hovers.isEmpty());
+    panel.pointerAt(panel.cardCentre(1));
+    ASSERT_EQ(panel.hovers.size(), 1);
+    EXPECT_FALSE(panel.hovers.first().has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel.hovers.size() == 2; }, 2000));
+    EXPECT_EQ(panel.hovers.last()->size(), QSize(40, 40));
+
+    // A text card wants no preview, at once.
+    panel.hovers.clear();
+    panel.pointerAt(panel.cardCentre(2));
+    ASSERT_EQ(panel.hovers.size(), 1);
+    EXPECT_FALSE(panel.hovers.first().has_value());
+    EXPECT_FALSE(panel.list()->isPreviewPending());
+
+    // Undecodable image data: no preview at all.
+    panel.hovers.clear();
+    panel.pointerAt(panel.cardCentre(3));
+    QTest::qWait(200);
+    EXPECT_EQ(panel.hovers.size(), 1);
+    EXPECT_FALSE(panel.hovers.last().has_value());
+}
+
+TEST(PanelContent, ImagePreviewIsCancelledWhenTheCardIsLeftOrGoesAway)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Panel&)> interrupt;
+    };
+    const Case cases[] = {
+        {"pointer leaves the list", [](Panel& p) { p.pointerLeaves(); }},
+        {"pointer moves into the gap",
+         [](Panel& p) {
+             const QRect cell = p.list()->visualRect(p.model().index(0, 0));
+             p.pointerAt(QPoint(cell.right(), cell.center().y()));
+         }},
+        {"filtered away", [](Panel& p) { p.view->selectKind(ClipKind::text); }},
+        {"searched away", [](Panel& p) { p.search()->setText(QStringLiteral("words")); }},
+        {"deleted", [](Panel& p) { p.type(Qt::Key_Backspace, Qt::ControlModifier); }},
+        {"scrolled away", [](Panel& p) { p.list()->horizontalScrollBar()->setValue(2000); }},
+    };
+    for (const Case& c : cases) {
+        Panel panel(PanelMode::bottom);
+        QList<ClipItem> items{panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, png({64, 32}, Qt::red))};
+        for (int i = 0; i < 30; ++i)
+            items.append(panel.record(ClipKind::text, QStringLiteral("words %1").arg(i), 10 + i));
+        panel.add(items);
+        panel.show();
+        panel.view->present(1);
+        panel.list()->setHoverDelay(80);
+        panel.pointerAt(panel.cardCentre(0));
+        ASSERT_TRUE(panel.list()->isPreviewPending()) << c.name;
+        c.interrupt(panel);
+        EXPECT_FALSE(panel.list()->isPreviewPending()) << c.name;
+        ASSERT_FALSE(panel.hovers.isEmpty()) << c.name;
+        EXPECT_FALSE(panel.hovers.last().has_value()) << c.name;
+        QTest::qWait(200);
+        for (const std::optional<QImage>& hover : panel.hovers)
+            EXPECT_FALSE(hover.has_value()) << c.name;
+    }
+}
+
+TEST(PanelContent, HidingThePanelCancelsAPendingPreview)
+{
+    Panel panel(PanelMode::right);
+    panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, png({64, 32}, Qt::red))});
+    panel.show();
+    panel.view->present(1);
+    panel.list()->setHoverDelay(60);
+    panel.pointerAt(panel.cardCentre(0));
+    ASSERT_TRUE(panel.list()->isPreviewPending());
+    panel.window->hide();
+    EXPECT_FALSE(panel.list()->isPreviewPending());
+    QTest::qWait(150);
+    EXPECT_TRUE(panel.hovers.isEmpty());
+    // Shown again, the same card starts a new wait when the pointer comes back.
+    panel.show();
+    panel.pointerAt(panel.cardCentre(0));
+    EXPECT_TRUE(panel.list()->isPreviewPending());
+}
+
+TEST(PanelContent, VerticalWheelScrollsTheStripSidewaysOnlyInTheBottomPlacement)
+{
+    Panel bottom(PanelMode::bottom);
+    bottom.addTexts(40);
+    bottom.show();
+    bottom.view->present(1);
+    ASSERT_TRUE(bottom.list()->mapsVerticalWheelToHorizontal());
+    QScrollBar* sideways = bottom.list()->horizontalScrollBar();
+    ASSERT_GT(sideways->maximum(), 0);
+
+    bottom.wheel(QPoint(-120, 0));
+    const int horizontalStep = sideways->value();
+    ASSERT_GT(horizontalStep, 0);
+    sideways->setValue(0);
+    bottom.wheel(QPoint(0, -120));
+    EXPECT_EQ(sideways->value(), horizontalStep) << "a vertical notch moves the strip as far as a horizontal one";
+    bottom.wheel(QPoint(0, 120));
+    EXPECT_EQ(sideways->value(), 0);
+    // A gesture with a horizontal part is left alone: only its horizontal part moves the strip.
+    bottom.wheel(QPoint(-120, -60));
+    EXPECT_EQ(sideways->value(), horizontalStep);
+
+    Panel side(PanelMode::right);
+    side.addTexts(40);
+    side.show();
+    side.view->present(1);
+    EXPECT_FALSE(side.list()->mapsVerticalWheelToHorizontal());
+    side.wheel(QPoint(0, -120));
+    EXPECT_GT(side.list()->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(side.list()->horizontalScrollBar()->value(), 0);
+}
+
+TEST(PanelContent, TextsFollowTheInterfaceLanguage)
+{
+    Panel panel(PanelMode::right, AppLanguage::en);
+    panel.show();
+    panel.view->present(1);
+    const auto chipTexts = [&] {
+        QStringList texts;
+        for (FilterChip* chip : panel.view->filterChips())
+            texts.append(chip->text());
+        return texts;
+    };
+    EXPECT_EQ(panel.search()->placeholderText(), QStringLiteral("Search"));
+    EXPECT_EQ(chipTexts(), (QStringList{"All", "Text", "Image", "Link", "Color"}));
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No clipboard history yet"));
+    panel.search()->setText(QStringLiteral("zzz"));
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No matches found"));
+
+    // Row titles translate their fixed parts.
+    const Localizer localized = [&](const QString& key) { return panel.settings.localized(key); };
+    const ClipItem blank = panel.record(ClipKind::text, QStringLiteral(" \n "), 1);
+    const ClipItem image = panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, QByteArray());
+    EXPECT_EQ(rowTitle(blank, panel.settings.locale(), localized), QStringLiteral("(Empty)"));
+    EXPECT_EQ(rowTitle(image, panel.settings.locale(), localized), QStringLiteral("Image · 0 B"));
+
+    panel.settings.setLanguage(AppLanguage::ja);
+    EXPECT_EQ(panel.search()->placeholderText(), QStringLiteral("検索"));
+    EXPECT_EQ(chipTexts().first(), QStringLiteral("すべて"));
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("一致する項目はありません"));
+
+    EXPECT_EQ(rowTitle(blank, panel.settings.locale(), localized), QStringLiteral("（空白）"));
+
+    panel.settings.setLanguage(AppLanguage::zhHans);
+    EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色"}));
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("未找到匹配项"));
+}
+
+namespace {
+
+// The panel's window as the screen would show it: transparent where the panel paints nothing, at the
+// screen's pixel ratio (QT_SCALE_FACTOR=2 renders it as on a HiDPI screen).
+QImage render(QWidget& window)
+{
+    return window.grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+void saveSnapshot(const QImage& image, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("NIMBREL_SNAPSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QDir().mkpath(folder);
+    // Over a mid-grey backdrop, as on a desktop.
+    QImage shown(image.size(), QImage::Format_ARGB32_Premultiplied);
+    shown.setDevicePixelRatio(image.devicePixelRatio());
+    shown.fill(QColor(96, 110, 130));
+    QPainter painter(&shown);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    shown.save(folder + QLatin1Char('/') + name);
+}
+
+void fillSample(Panel& panel)
+{
+    const QString editor = QStringLiteral("org.gnome.TextEditor");
+    const QString browser = QStringLiteral("org.mozilla.firefox");
+    panel.workspace.installedApplications.insert(editor, appIcon(QColor(70, 130, 220)));
+    panel.workspace.installedApplications.insert(browser, appIcon(QColor(230, 120, 40)));
+    panel.add({
+        panel.record(ClipKind::text,
+                     QStringLiteral("The quick brown fox jumps over the lazy dog. Pack my box with five dozen "
+                                    "liquor jugs.\nSecond paragraph follows here, and it goes on long enough to "
+                                    "need cutting off at the sixth line of the big card, which ends in an "
+                                    "ellipsis because there is more text than fits."),
+                     30, QStringLiteral("Text Editor"), std::nullopt, editor),
+        panel.record(ClipKind::link, QStringLiteral("https://example.org/articles/2026/panel"), 120,
+                     QStringLiteral("Firefox"), std::nullopt, browser),
+        panel.record(ClipKind::color, QStringLiteral("#1e90ff"), 3600),
+        panel.record(ClipKind::image, std::nullopt, 7200, QStringLiteral("Viewer"),
+                     png({300, 200}, QColor(200, 60, 90))),
+        panel.record(ClipKind::color, QStringLiteral("#12345"), 86400 * 2),
+        panel.record(ClipKind::text, QStringLiteral("   "), 86400 * 9),
+        panel.record(ClipKind::image, std::nullopt, 86400 * 40, std::nullopt, QByteArray("no thumbnail")),
+    });
+}
+
+}  // namespace
+
+TEST(PanelContent, RendersARoundedTranslucentPanelWithTheHighlightedCard)
+{
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::right}) {
+        Panel panel(mode, AppLanguage::en);
+        fillSample(panel);
+        panel.show();
+        panel.view->present(1);
+        panel.type(Qt::Key_Right);
+        QTest::qWait(20);
+        const QImage image = render(*panel.window);
+        const qreal ratio = image.devicePixelRatio();
+        saveSnapshot(image, QStringLiteral("nimbrel-panel-%1.png").arg(rawValue(mode)));
+
+        // Outside the rounded corner the window stays see-through; inside, the panel is nearly opaque.
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0) << rawValue(mode).toStdString();
+        const QPoint inside = QPoint(panel.window->width() / 2, ClipListView::shadowMargins().top() + 4) * ratio;
+        EXPECT_GT(qAlpha(image.pixel(inside)), 200);
+
+        // The highlighted card (the second) is tinted with the accent colour; the first is not.
+        const auto cardColour = [&](int row) {
+            const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+            const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(row, 0)));
+            // Near the lower right corner nothing is drawn over the card's fill.
+            const QPoint blank = (card.bottomRight() - QPointF(10, 6)).toPoint();
+            const QPoint inWindow = panel.list()->viewport()->mapTo(panel.window.get(), blank);
+            return QColor::fromRgba(image.pixel(inWindow * ratio));
+        };
+        const QColor accent = panel.window->palette().color(QPalette::Highlight);
+        const auto distance = [](const QColor& a, const QColor& b) {
+            return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+        };
+        EXPECT_LT(distance(cardColour(1), accent), distance(cardColour(0), accent)) << rawValue(mode).toStdString();
+    }
+}
