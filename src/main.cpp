@@ -8,6 +8,8 @@
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/X11ActivationPolicy.h"
 #include "platform/linux/X11HotKeys.h"
+#include "platform/linux/XInputClickMonitor.h"
+#include "platform/linux/XTestKeyboard.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostart.h"
 #include "settings/SettingsStore.h"
@@ -79,10 +81,13 @@ int main(int argc, char** argv)
     native::StdoutConsole console;
     native::StandardLocations locations;
 
+    // A second start, and `nimbrel --toggle`, toggle the panel of the Nimbrel that runs already.
     SingleInstance instance(locations.runtimeDirectory(), locations.dataDirectory());
     if (!instance.tryLock()) {
-        console.line(QStringLiteral("Nimbrel is already running."));
-        return 0;
+        if (instance.send(QStringLiteral("toggle")))
+            return 0;
+        console.line(QStringLiteral("Nimbrel is already running but does not answer."));
+        return 1;
     }
 
     native::JsonFileDefaults defaults(locations.defaultsFile(), console);
@@ -108,12 +113,14 @@ int main(int argc, char** argv)
     native::XkbKeyboardLayout keyboardLayout;
     KeyboardShortcuts::Shortcuts shortcuts(defaults, hotKeys, keyboardLayout, console);
     shortcuts.setStrings([&settings](const QString& key) { return settings.localized(key); });
+    native::XTestKeyboard keyboard;
+    native::XInputClickMonitor clicks;
     native::SyslogSystemLog systemLog;
     native::QtHttpClient http;
     UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
     LaunchReporter launchReporter(http, defaults, systemLog);
     AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                       shortcuts, updater, launchReporter},
+                                       shortcuts, keyboard, clicks, updater, launchReporter},
                          settings);
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); },
                      Qt::QueuedConnection);
@@ -121,7 +128,18 @@ int main(int argc, char** argv)
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &delegate, &AppDelegate::terminateForSystem);
 
+    QObject::connect(&instance, &SingleInstance::requestReceived, &delegate, [&delegate](const QString& request) {
+        if (request == QLatin1String("toggle"))
+            delegate.togglePanel();
+    });
+    instance.listen();
+
     delegate.willFinishLaunching();
-    QTimer::singleShot(0, &delegate, &AppDelegate::didFinishLaunching);
+    const bool showPanel = hasArgument(argc, argv, "--toggle");
+    QTimer::singleShot(0, &delegate, [&delegate, showPanel] {
+        delegate.didFinishLaunching();
+        if (showPanel)
+            delegate.togglePanel();
+    });
     return app.exec();
 }

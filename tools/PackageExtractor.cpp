@@ -298,8 +298,6 @@ private:
         std::optional<quint64> size = numberField(header + 124, 12);
         if (!size)
             return failure(QStringLiteral("a header of the package is damaged"));
-        if (m_nextSize)
-            size = std::exchange(m_nextSize, std::nullopt);
 
         // Metadata that describes the next entry.
         if (type == 'x' || type == 'g' || type == 'L' || type == 'K') {
@@ -317,6 +315,8 @@ private:
             return {};
         }
 
+        if (m_nextSize)
+            size = std::exchange(m_nextSize, std::nullopt);
         if (++m_entries > m_limits.maxEntries)
             return failure(QStringLiteral("the package holds too many entries"));
 

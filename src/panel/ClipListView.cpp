@@ -177,10 +177,8 @@ void ClipListView::present(qint64 presentToken)
     m_model->setPresentToken(presentToken);
     // Every showing starts at the newest record, wherever the strip was left.
     m_results->centreOn(0, false);
-    if (first)
-        setFocus(Qt::OtherFocusReason);
-    else
-        searchEdit()->setFocus(Qt::OtherFocusReason);
+    // The first showing too: the panel holds the keyboard, so typing must land in the search field.
+    searchEdit()->setFocus(Qt::OtherFocusReason);
 }
 
 bool ClipListView::isSearchFocused() const

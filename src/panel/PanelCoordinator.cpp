@@ -72,7 +72,8 @@ void PanelCoordinator::show()
     if (!screen)
         return;
     const auto [visible, height] = visibleFrame(*screen);
-    m_panel->setGeometry(toQt(panelFrame(mode, visible), height));
+    // The window also holds the soft shadow around the rounded panel.
+    m_panel->setGeometry(toQt(panelFrame(mode, visible), height).marginsAdded(ClipListView::shadowMargins()));
 
     ++m_presentToken;
     if (!m_hostingView) {
@@ -83,13 +84,13 @@ void PanelCoordinator::show()
         m_panel->setContent(content);
         m_hostingView = content;
     }
-    static_cast<ClipListView*>(m_hostingView.data())->present(m_presentToken);
-
     m_panel->show();
     m_panel->raise();
     // Qt's idea of the active window only: typing reaches the search field while the window manager
     // keeps the application in front active.
     QApplication::setActiveWindow(m_panel.get());
+    // After the show, so the search field's focus is not reset by it.
+    static_cast<ClipListView*>(m_hostingView.data())->present(m_presentToken);
     installMonitors();
 }
 

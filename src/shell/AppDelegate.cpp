@@ -23,8 +23,24 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
       m_services(services),
       m_modelContainer(makeModelContainer(services.locations, services.console, openers)),
       m_settingsStore(settingsStore),
+      m_icons(services.workspace),
+      m_pasteBack(services.pasteboard, services.keyboard),
       m_trayMenu(services.tray, settingsStore)
 {
+    if (m_modelContainer) {
+        auto& shortcuts = m_services.shortcuts;
+        m_panelCoordinator = std::make_unique<PanelCoordinator>(PanelServices{
+            *m_modelContainer, m_settingsStore, m_thumbnails, m_icons, m_services.clock, m_pasteBack,
+            m_services.clicks, [&shortcuts](bool held) {
+                // While the panel holds the keyboard the desktop delivers no hot key: the shortcut is
+                // then recognised among the panel's own key events, as while a menu is open.
+                if (held)
+                    shortcuts.menuDidBeginTracking();
+                else
+                    shortcuts.menuDidEndTracking();
+            }});
+    }
+    connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
     connect(&m_trayMenu, &TrayMenu::quitRequested, this, &AppDelegate::quit);
     // The shortcut keeps working while the tray menu holds the keyboard.
     connect(m_trayMenu.menu(), &QMenu::aboutToShow, this, [this] { m_services.shortcuts.menuDidBeginTracking(); });
@@ -86,15 +102,16 @@ void AppDelegate::didFinishLaunching()
 
 void AppDelegate::togglePanel()
 {
-    if (!m_modelContainer)
-        return;
-    Q_EMIT panelToggleRequested();
+    if (m_panelCoordinator)
+        m_panelCoordinator->toggle();
 }
 
 bool AppDelegate::shouldTerminate()
 {
     if (m_allowsTermination || m_services.updater.isRelaunching())
         return true;
+    if (m_panelCoordinator)
+        m_panelCoordinator->hide();
     m_services.activation.setPolicy(Policy::accessory);
     return false;
 }

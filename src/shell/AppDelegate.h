@@ -2,7 +2,10 @@
 
 #include "history/ClipboardWatcher.h"
 #include "history/HistoryStore.h"
+#include "history/Thumbnail.h"
 #include "hotkey/HotkeyManager.h"
+#include "panel/PanelCoordinator.h"
+#include "panel/PasteBack.h"
 #include "shell/ModelContainer.h"
 #include "shell/TrayMenu.h"
 
@@ -13,6 +16,8 @@
 namespace nimbrel {
 
 class ActivationPolicy;
+class ClickMonitor;
+class KeyboardSynthesizer;
 class Clock;
 class Console;
 class FileLocations;
@@ -38,6 +43,8 @@ struct ShellServices {
     const Workspace& workspace;
     const Clock& clock;
     KeyboardShortcuts::Shortcuts& shortcuts;
+    KeyboardSynthesizer& keyboard;
+    ClickMonitor& clicks;
     UpdaterService& updater;
     LaunchReporter& launchReporter;
 };
@@ -69,6 +76,7 @@ public:
     HistoryStore* modelContainer() const { return m_modelContainer.get(); }
     ClipboardWatcher* clipboardWatcher() const { return m_clipboardWatcher.get(); }
     HotkeyManager* hotkeyManager() const { return m_hotkeyManager.get(); }
+    PanelCoordinator* panelCoordinator() const { return m_panelCoordinator.get(); }
 
     // Shows the clip panel, or hides it when it is visible; nothing without a history store.
     void togglePanel();
@@ -78,8 +86,6 @@ public:
 Q_SIGNALS:
     // Everything is wound down; the event loop should end with status 0.
     void terminationApproved();
-    // The panel was asked to toggle (by the shortcut or the tray menu).
-    void panelToggleRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -90,6 +96,10 @@ private:
     ShellServices m_services;
     std::unique_ptr<HistoryStore> m_modelContainer;
     SettingsStore& m_settingsStore;
+    ThumbnailCache m_thumbnails;
+    AppIconCache m_icons;
+    PasteBack m_pasteBack;
+    std::unique_ptr<PanelCoordinator> m_panelCoordinator;
     std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;
     TrayMenu m_trayMenu;

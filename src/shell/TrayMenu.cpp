@@ -7,12 +7,16 @@
 namespace nimbrel {
 
 namespace {
+const QString panelKey = QStringLiteral("弹出剪切板");
 const QString quitKey = QStringLiteral("退出 Nimbrel");
 }
 
 TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* parent)
     : QObject(parent), m_tray(tray), m_settings(settings)
 {
+    m_panel = m_menu.addAction(QIcon::fromTheme(QStringLiteral("edit-paste")), panelKey);
+    connect(m_panel, &QAction::triggered, this, &TrayMenu::panelRequested);
+    m_menu.addSeparator();
     m_quit = m_menu.addAction(QIcon::fromTheme(QStringLiteral("system-shutdown")), quitKey);
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     m_quit->setShortcutVisibleInContextMenu(true);
@@ -26,6 +30,7 @@ TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* paren
 
 void TrayMenu::retranslate()
 {
+    m_panel->setText(m_settings.localized(panelKey));
     m_quit->setText(m_settings.localized(quitKey));
     m_tray.setToolTip(QStringLiteral("Nimbrel"));
 }

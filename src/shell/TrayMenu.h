@@ -16,9 +16,11 @@ public:
     TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* parent = nullptr);
 
     QMenu* menu() { return &m_menu; }
+    QAction* panelAction() const { return m_panel; }
     QAction* quitAction() const { return m_quit; }
 
 Q_SIGNALS:
+    void panelRequested();
     void quitRequested();
 
 private:
@@ -27,6 +29,7 @@ private:
     TrayItem& m_tray;
     const SettingsStore& m_settings;
     QMenu m_menu;
+    QAction* m_panel = nullptr;
     QAction* m_quit = nullptr;
 };
 

@@ -16,6 +16,7 @@
 #include <pwd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>

@@ -60,7 +60,6 @@ else()
   set(update_key_is_test 0)
 endif()
 
-set(NIMBREL_TOOLS_INSTALL_DIR "${CMAKE_INSTALL_LIBEXECDIR}/nimbrel")
 set(tool_definitions)
 foreach(tool HDIUTIL DITTO CODESIGN XATTR OPEN)
   set(NIMBREL_TOOL_${tool} "" CACHE FILEPATH "Absolute path of the update tool (empty: beside the program)")

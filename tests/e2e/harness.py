@@ -174,7 +174,9 @@ def nimbrel_windows():
 
     tree = x11("xwininfo", "-root", "-tree").stdout
     pattern = re.compile(r'(0x[0-9a-f]+) "[^"]*": \("nimbrel" "Nimbrel"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)')
-    return [(m[1], int(m[2]), int(m[3]), int(m[4]), int(m[5])) for m in pattern.finditer(tree)]
+    found = [(m[1], int(m[2]), int(m[3]), int(m[4]), int(m[5])) for m in pattern.finditer(tree)]
+    # The tree lists hidden windows too; only those on screen count.
+    return [w for w in found if "IsViewable" in x11("xwininfo", "-id", w[0], check=False).stdout]
 
 
 def click(x, y, button=1):
@@ -228,3 +230,40 @@ def history(home, *args):
     if status != 0:
         raise AssertionError(f"nimbrel --history exited with {status}: {out}")
     return json.loads(out)
+
+
+TARGET_TOOL = os.environ.get("NIMBREL_TARGET", "nimbrel-target")
+
+
+class TargetApp:
+    """An ordinary application window in front, with a text field whose text the test can read."""
+
+    def __init__(self, workdir):
+        self.file = os.path.join(workdir, f"target-{time.monotonic_ns()}.txt")
+        self.process = subprocess.Popen([TARGET_TOOL, self.file], env=dict(os.environ, DISPLAY=DISPLAY or "",
+                                        QT_QPA_PLATFORM="xcb"), stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        if self.process.stdout.readline().strip() != "ready":
+            raise AssertionError("the target application did not start")
+        # Qt makes a second, unmapped window of that name; the one the window manager activates counts.
+        for window in x11("xdotool", "search", "--sync", "--onlyvisible", "--name", "^nimbrel-target$").stdout.split():
+            x11("xdotool", "windowactivate", "--sync", window, check=False)
+        time.sleep(0.2)
+        self.window = str(active_window())
+
+    def text(self):
+        try:
+            with open(self.file, encoding="utf-8") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
+
+
+def active_window():
+    out = x11("xprop", "-root", "_NET_ACTIVE_WINDOW").stdout
+    return int(out.rsplit(" ", 1)[-1], 16)

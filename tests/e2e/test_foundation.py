@@ -1,5 +1,6 @@
 """The program starts, keeps its store and settings, stays single, and ends only by the rules."""
 
+import json
 import os
 import signal
 import stat
@@ -59,18 +60,21 @@ class StartAndStop(E2ETestCase):
             self.assertEqual(f.read(), garbage)
 
     def test_apply_update_mode_starts_nothing(self):
+        # Without --target and --staged the mode records the failure and ends; no store, no settings, no UI.
         status, out = run_once(self.home, "--apply-update", "--pid", "1")
-        self.assertEqual(status, 1)
-        self.assertEqual(len(out.splitlines()), 1)
-        self.assertFalse(os.path.exists(self.home.data_dir))
+        self.assertEqual((status, out), (1, ""))
+        record = os.path.join(self.home.data_dir, "Update", "apply.json")
+        with open(record, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["result"], "missingOptions")
+        self.assertFalse(os.path.exists(self.home.store))
         self.assertFalse(os.path.exists(self.home.defaults_file))
+        self.assertEqual(nimbrel_windows(), [])
 
-    def test_second_start_leaves_the_first_alone(self):
+    def test_second_start_opens_no_second_store(self):
         first = self.start()
         first.wait_ready()
         status, out = run_once(self.home)
-        self.assertEqual(status, 0)
-        self.assertIn("Nimbrel is already running", out)
+        self.assertEqual((status, out), (0, ""))
         self.assertIsNone(first.process.poll())
         self.assertEqual(first.terminate(), 0)
 
@@ -92,8 +96,8 @@ class Tray(E2ETestCase):
         nimbrel.wait_until(lambda: menus.extend(w for w in nimbrel_windows() if w[0] not in before) or menus,
                            what="the tray menu")
         _, mw, mh, mx, my = menus[0]
-        # The menu's only entry for now is the quit entry.
-        click(mx + mw // 2, my + mh // 2)
+        # The quit entry is the menu's last.
+        click(mx + mw // 2, my + mh - 12)
         self.assertEqual(nimbrel.process.wait(5), 0)
 
 

@@ -1,5 +1,7 @@
 #include "KeyboardShortcuts/Shortcuts.h"
+#include "platform/fake/FakeClickMonitor.h"
 #include "platform/fake/FakeHotKeys.h"
+#include "platform/fake/FakeKeyboard.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakeUpdate.h"
 #include "report/LaunchReporter.h"
@@ -38,7 +40,7 @@ struct Shell {
           updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
           delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                 shortcuts, updater, launchReporter},
+                                 shortcuts, keyboard, clicks, updater, launchReporter},
                    settings, openers)
     {
     }
@@ -58,6 +60,8 @@ struct Shell {
     fake::FakeHotKeyPlatform hotKeys;
     fake::FakeKeyboardLayout keyboardLayout;
     KeyboardShortcuts::Shortcuts shortcuts;
+    fake::FakeKeyboard keyboard;
+    fake::FakeClickMonitor clicks;
     fake::UnreachableHttpClient http;
     fake::RecordingSystemLog systemLog;
     UpdaterService updater;
@@ -124,6 +128,22 @@ TEST(AppDelegate, LaunchIsTrayOnlyAndShowsTheTrayItem)
     EXPECT_TRUE(shell.tray.shown);
     ASSERT_NE(shell.tray.menu, nullptr);
     EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("退出 Nimbrel"));
+    EXPECT_EQ(shell.tray.menu->actions().first()->text(), QStringLiteral("弹出剪切板"));
+}
+
+TEST(AppDelegate, TheTrayEntryTogglesThePanelAndARefusedQuitHidesIt)
+{
+    Shell shell;
+    shell.delegate.willFinishLaunching();
+    shell.delegate.didFinishLaunching();
+    shell.tray.menu->actions().first()->trigger();
+    ASSERT_TRUE(shell.delegate.panelCoordinator()->isVisible());
+    EXPECT_FALSE(shell.delegate.requestTermination());
+    EXPECT_FALSE(shell.delegate.panelCoordinator()->isVisible());
+    shell.tray.menu->actions().first()->trigger();
+    EXPECT_TRUE(shell.delegate.panelCoordinator()->isVisible());
+    shell.tray.menu->actions().first()->trigger();
+    EXPECT_FALSE(shell.delegate.panelCoordinator()->isVisible());
 }
 
 TEST(AppDelegate, LaunchReappliesTheLoginItemAndAdoptsItsRealState)
@@ -199,7 +219,6 @@ TEST(AppDelegate, TrayMenuFollowsTheLanguage)
 TEST(AppDelegate, LaunchChecksForUpdatesThenReportsThenWiresTheShortcut)
 {
     Shell shell;
-    QSignalSpy toggles(&shell.delegate, &AppDelegate::panelToggleRequested);
     shell.delegate.willFinishLaunching();
     shell.delegate.didFinishLaunching();
     QTRY_COMPARE_WITH_TIMEOUT_GTEST(shell.http.requests.size(), 2);
@@ -212,10 +231,19 @@ TEST(AppDelegate, LaunchChecksForUpdatesThenReportsThenWiresTheShortcut)
     EXPECT_EQ(shell.defaults.values.value(QStringLiteral("KeyboardShortcuts_togglePanel")).toString(),
               QStringLiteral("{\"carbonKeyCode\":9,\"carbonModifiers\":768}"));
     ASSERT_NE(shell.delegate.hotkeyManager(), nullptr);
+    PanelCoordinator* panel = shell.delegate.panelCoordinator();
+    ASSERT_NE(panel, nullptr);
     shell.hotKeys.press(9, 768);
-    EXPECT_EQ(toggles.count(), 0) << "nothing happens on the press";
+    EXPECT_FALSE(panel->isVisible()) << "nothing happens on the press";
     shell.hotKeys.release(9, 768);
-    EXPECT_EQ(toggles.count(), 1);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(shell.shortcuts.isMenuOpen()) << "the shortcut is watched among the panel's keys";
+    shell.hotKeys.press(9, 768);
+    shell.hotKeys.release(9, 768);
+    EXPECT_TRUE(panel->isVisible()) << "the desktop delivers no hot key while the panel holds the keyboard";
+    shell.delegate.togglePanel();
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(shell.shortcuts.isMenuOpen());
 }
 
 TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
@@ -224,13 +252,13 @@ TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
     openers.openFile = [](const QString&) { return failing(QStringLiteral("x")); };
     openers.openInMemory = [] { return failing(QStringLiteral("y")); };
     Shell shell(openers);
-    QSignalSpy toggles(&shell.delegate, &AppDelegate::panelToggleRequested);
     shell.delegate.didFinishLaunching();
     EXPECT_EQ(shell.delegate.clipboardWatcher(), nullptr);
     EXPECT_EQ(shell.delegate.hotkeyManager(), nullptr);
+    EXPECT_EQ(shell.delegate.panelCoordinator(), nullptr);
     EXPECT_TRUE(shell.hotKeys.attempts.isEmpty());
     shell.delegate.togglePanel();
-    EXPECT_EQ(toggles.count(), 0);
+    shell.tray.menu->actions().first()->trigger();  // the show-clipboard entry does nothing
 }
 
 TEST(AppDelegate, TheTrayMenuKeepsTheShortcutWorking)

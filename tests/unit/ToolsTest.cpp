@@ -250,6 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
             "MoreThanOneGibibyteTogether",
             {tarFile("Nimbrel.app", "0123456789"), TarEntry{"Nimbrel.app2", '0', 0644, {}, {}, (1ULL << 30) - 5}},
             "more than 1073741824 bytes"},
+        RefusedCase{"PaxSizeOverOneGibibyte",
+                    {TarEntry{"pax", 'x', 0644, paxRecord("size", "2147483648"), {}, {}}, tarFile("Nimbrel.app", "x")},
+                    "more than 1073741824 bytes"},
         RefusedCase{
             "PaxPathClimbing",
             {TarEntry{"pax", 'x', 0644, paxRecord("path", "../outside/escape"), {}, {}}, tarFile("harmless", "x")},
