@@ -82,12 +82,12 @@ class Home:
 class Nimbrel:
     """One running nimbrel process; its standard output is collected line by line."""
 
-    def __init__(self, home, *args, **env):
+    def __init__(self, home, *args, program=None, **env):
         self.home = home
         self.lines = []
         self._cond = threading.Condition()
         self.process = subprocess.Popen(
-            [BINARY, *args],
+            [program or BINARY, *args],
             env=home.env(**env),
             stdout=subprocess.PIPE,
             stderr=subprocess.DEVNULL,
@@ -162,8 +162,8 @@ class E2ETestCase(unittest.TestCase):
             p.stop()
         self.home.remove()
 
-    def start(self, *args, home=None, **env):
-        p = Nimbrel(home or self.home, *args, **env)
+    def start(self, *args, home=None, program=None, **env):
+        p = Nimbrel(home or self.home, *args, program=program, **env)
         self.processes.append(p)
         return p
 

@@ -1,0 +1,102 @@
+"""A running Nimbrel in its application folder finds a newer signed release on its feed, downloads,
+verifies and stages it; and it reports its first launch once."""
+
+import http.server
+import json
+import os
+import subprocess
+import threading
+import unittest
+
+from harness import BINARY, E2ETestCase
+
+BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TEST_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "TEST-ONLY-update-signing-key.pem")
+PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
+
+
+class Host(http.server.ThreadingHTTPServer):
+    """The update and report hosts on loopback: files from one folder, and launch reports answered 204."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.reports = []
+        super().__init__(("127.0.0.1", 0), Handler)
+
+    def handle_error(self, request, client_address):
+        pass  # a client that hangs up early (the download's size check) is not a test failure
+
+    @property
+    def base(self):
+        return f"http://127.0.0.1:{self.server_address[1]}"
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        # The server is the third argument; BaseRequestHandler sets self.server only while handling.
+        super().__init__(*args, directory=args[2].folder, **kwargs)
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        self.server.reports.append((self.path, json.loads(body)))
+        self.send_response(204)
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+class UpdateCheck(E2ETestCase):
+    def package(self, build, url_base, out):
+        done = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base", url_base,
+                               "--build-number", str(build), "--output", out], capture_output=True, text=True,
+                              timeout=180)
+        if done.returncode != 0 and "does not verify with this build's update key" in done.stderr:
+            self.skipTest("this build verifies against a release key, not the test key")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(out, "appcast.json"), encoding="utf-8") as f:
+            return json.load(f)
+
+    def test_a_newer_release_is_staged_and_the_launch_is_reported_once(self):
+        served = os.path.join(self.home.path, "served")
+        host = Host(served)
+        threading.Thread(target=host.serve_forever, daemon=True).start()
+        self.addCleanup(host.shutdown)
+
+        # The running version: this build, installed as an application folder the updater may replace.
+        running = self.package(1, host.base, os.path.join(self.home.path, "v1"))
+        applications = os.path.join(self.home.path, "Applications")
+        os.makedirs(applications)
+        package = os.path.join(self.home.path, "v1", os.path.basename(running["url"]))
+        subprocess.run(["tar", "-xzf", package, "-C", applications], check=True, timeout=120)
+        newer = self.package(2, host.base, served)
+        self.assertEqual(newer["build"], 2)
+
+        env = {"NIMBREL_FEED_URL": host.base + "/appcast.json", "NIMBREL_REPORT_URL": host.base + "/api/launch"}
+        nimbrel = self.start(program=os.path.join(applications, "Nimbrel.app", "bin", "nimbrel"), **env)
+
+        staged = os.path.join(self.home.data_dir, "Update", "Nimbrel.app")
+        manifest = os.path.join(staged, "_signature", "manifest")
+        nimbrel.wait_until(lambda: os.path.exists(manifest), 60, "the newer release to be staged")
+        with open(manifest, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["build"], 2)
+        self.assertTrue(os.path.exists(os.path.join(staged, "bin", "nimbrel")))
+
+        nimbrel.wait_until(lambda: self.home.read_defaults().get("Nimbrel.didReportLaunch") is True, 30,
+                           "the launch report to be accepted")
+        self.assertEqual(len(host.reports), 1)
+        path, body = host.reports[0]
+        self.assertEqual(path, "/api/launch")
+        self.assertEqual(body["install_id"], self.home.read_defaults()["Nimbrel.installID"])
+        self.assertEqual(nimbrel.terminate(), 0)
+
+        # The next start sends nothing: the report was accepted.
+        again = self.start(program=os.path.join(applications, "Nimbrel.app", "bin", "nimbrel"), **env)
+        again.wait_ready()
+        self.assertEqual(again.terminate(), 0)
+        self.assertEqual(len(host.reports), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
