@@ -1,4 +1,5 @@
 #include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -12,27 +13,6 @@
 #include <cstring>
 
 namespace nimbrel::native {
-
-namespace {
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    const auto cookie = xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t result = reply->atom;
-    free(reply);
-    return result;
-}
-
-xcb_connection_t* connection()
-{
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-}  // namespace
 
 X11ActivationPolicy::X11ActivationPolicy() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb"))
 {
@@ -71,16 +51,16 @@ bool X11ActivationPolicy::eventFilter(QObject* watched, QEvent* event)
 
 void X11ActivationPolicy::apply(QWindow* window) const
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     if (!c || !window->handle() || !window->isVisible())
         return;
     // The tray icon's and the clip panel's windows carry their own window types; only ordinary
     // windows and dialogs change with the policy.
     if (window->type() != Qt::Window && window->type() != Qt::Dialog)
         return;
-    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
-    const xcb_atom_t skipTaskbar = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
-    const xcb_atom_t skipPager = atom(c, "_NET_WM_STATE_SKIP_PAGER");
+    const xcb_atom_t state = x11Atom(c, "_NET_WM_STATE");
+    const xcb_atom_t skipTaskbar = x11Atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    const xcb_atom_t skipPager = x11Atom(c, "_NET_WM_STATE_SKIP_PAGER");
     if (!state || !skipTaskbar || !skipPager)
         return;
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;

@@ -1,4 +1,5 @@
 #include "platform/linux/X11HotKeys.h"
+#include "platform/linux/X11Connection.h"
 
 #include "KeyboardShortcuts/CarbonKeyMap.h"
 
@@ -26,17 +27,11 @@ constexpr quint16 lockVariants[] = {0, lockMask, numLockMask, lockMask | numLock
 constexpr quint16 shortcutMask = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 constexpr quint8 badAccess = 10;
 
-xcb_connection_t* connection()
-{
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
 
-xcb_window_t rootWindow(xcb_connection_t* c) { return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root; }
 
 }  // namespace
 
-X11HotKeys::X11HotKeys() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb") && connection()) {}
+X11HotKeys::X11HotKeys() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb") && x11Connection()) {}
 
 X11HotKeys::~X11HotKeys()
 {
@@ -53,7 +48,7 @@ int X11HotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIde
     const auto keycode = KeyboardShortcuts::x11KeycodeFromCarbon(carbonKeyCode);
     if (!keycode || *keycode > 255)
         return eventHotKeyInvalidErr;
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     const Grab grab{static_cast<quint8>(*keycode),
                     static_cast<quint16>(KeyboardShortcuts::x11StateFromCarbonModifiers(carbonModifiers)), identifier};
 
@@ -61,7 +56,7 @@ int X11HotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIde
     // silently not firing later.
     int status = hotKeyNoError;
     for (const quint16 variant : lockVariants) {
-        const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, rootWindow(c), grab.modifiers | variant, grab.keycode,
+        const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, x11RootWindow(c), grab.modifiers | variant, grab.keycode,
                                                               XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
             status = error->error_code == badAccess ? eventHotKeyExistsErr : eventHotKeyInvalidErr;
@@ -79,11 +74,11 @@ int X11HotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIde
 
 void X11HotKeys::ungrab(const Grab& grab) const
 {
-    xcb_connection_t* c = m_x11 ? connection() : nullptr;
+    xcb_connection_t* c = m_x11 ? x11Connection() : nullptr;
     if (!c)
         return;
     for (const quint16 variant : lockVariants)
-        xcb_ungrab_key(c, grab.keycode, rootWindow(c), grab.modifiers | variant);
+        xcb_ungrab_key(c, grab.keycode, x11RootWindow(c), grab.modifiers | variant);
     xcb_flush(c);
 }
 
@@ -110,7 +105,7 @@ bool X11HotKeys::installEventHandler(Handler handler)
         QCoreApplication::instance()->installNativeEventFilter(this);
         m_filterInstalled = true;
         // A held key then repeats presses only, and its one release comes when it is really let go.
-        xcb_connection_t* c = connection();
+        xcb_connection_t* c = x11Connection();
         std::free(xcb_xkb_use_extension_reply(c, xcb_xkb_use_extension(c, 1, 0), nullptr));
         std::free(xcb_xkb_per_client_flags_reply(
             c,
@@ -130,8 +125,8 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-    xcb_connection_t* c = connection();
-    if (!c || key->event != rootWindow(c))
+    xcb_connection_t* c = x11Connection();
+    if (!c || key->event != x11RootWindow(c))
         return false;  // a key in one of Nimbrel's own windows
 
     std::optional<Grab> fired;
@@ -155,7 +150,7 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
 
 QString XkbKeyboardLayout::unshiftedText(int carbonKeyCode) const
 {
-    xcb_connection_t* c = QGuiApplication::platformName() == QLatin1String("xcb") ? connection() : nullptr;
+    xcb_connection_t* c = QGuiApplication::platformName() == QLatin1String("xcb") ? x11Connection() : nullptr;
     const auto keycode = KeyboardShortcuts::x11KeycodeFromCarbon(carbonKeyCode);
     if (!c || !keycode)
         return {};

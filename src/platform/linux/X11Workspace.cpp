@@ -1,4 +1,5 @@
 #include "platform/linux/X11Workspace.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -16,22 +17,7 @@ namespace {
 
 const QString ownId = QStringLiteral("org.nimbrel.Nimbrel");
 
-xcb_connection_t* connection()
-{
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
 
-xcb_atom_t atom(xcb_connection_t* c, const char* name)
-{
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t result = reply->atom;
-    std::free(reply);
-    return result;
-}
 
 QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t length)
 {
@@ -80,15 +66,15 @@ const DesktopEntries& X11Workspace::entries(bool afterMiss) const
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() const
 {
-    xcb_connection_t* c = m_x11 ? connection() : nullptr;
+    xcb_connection_t* c = m_x11 ? x11Connection() : nullptr;
     if (!c)
         return std::nullopt;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    const auto active = cardinal(property(c, root, atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
+    const xcb_window_t root = x11RootWindow(c);
+    const auto active = cardinal(property(c, root, x11Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
     if (!active || *active == XCB_WINDOW_NONE)
         return std::nullopt;
 
-    const auto pid = cardinal(property(c, *active, atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
+    const auto pid = cardinal(property(c, *active, x11Atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
     if (pid && *pid == static_cast<uint32_t>(::getpid()))
         return RunningApplication{ownId, QStringLiteral("Nimbrel")};
 

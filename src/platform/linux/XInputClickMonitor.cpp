@@ -1,4 +1,5 @@
 #include "platform/linux/XInputClickMonitor.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QCoreApplication>
 #include <QCursor>
@@ -12,21 +13,9 @@
 
 namespace nimbrel::native {
 
-namespace {
-
-xcb_connection_t* connection()
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-}  // namespace
-
 XInputClickMonitor::XInputClickMonitor()
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     if (!c)
         return;
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_input_id);
@@ -49,7 +38,7 @@ XInputClickMonitor::~XInputClickMonitor()
 
 void XInputClickMonitor::select(bool enabled)
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     if (!c)
         return;
     struct {
@@ -59,7 +48,7 @@ void XInputClickMonitor::select(bool enabled)
     mask.header.deviceid = XCB_INPUT_DEVICE_ALL_MASTER;
     mask.header.mask_len = 1;
     mask.bits = enabled ? XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS : 0;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_window_t root = x11RootWindow(c);
     xcb_input_xi_select_events(c, root, 1, &mask.header);
     xcb_flush(c);
 }

@@ -1,4 +1,5 @@
 #include "platform/linux/XTestKeyboard.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QGuiApplication>
 
@@ -16,19 +17,12 @@ constexpr xcb_keysym_t keysymControlL = 0xffe3;
 constexpr xcb_keysym_t keysymV = 0x0076;
 constexpr quint16 heldMask = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 
-xcb_connection_t* connection()
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 }  // namespace
 
 XTestKeyboard::XTestKeyboard()
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     if (!c)
         return;
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_test_id);
@@ -37,10 +31,10 @@ XTestKeyboard::XTestKeyboard()
 
 bool XTestKeyboard::modifiersHeld() const
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     if (!c)
         return false;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_window_t root = x11RootWindow(c);
     xcb_query_pointer_reply_t* reply = xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
     if (!reply)
         return false;
@@ -51,7 +45,7 @@ bool XTestKeyboard::modifiersHeld() const
 
 void XTestKeyboard::post(const QList<SyntheticKey>& keys)
 {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = x11Connection();
     if (!c || !m_available)
         return;
     xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
