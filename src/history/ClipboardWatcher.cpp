@@ -125,6 +125,10 @@ void ClipboardWatcher::ingest()
 
 std::optional<ClipItem> ClipboardWatcher::makeItem()
 {
+    // Copies inside Nimbrel's own windows: the panel never becomes the active window, so the clipboard's
+    // owner is asked as well as the application in front.
+    if (m_pasteboard.isOwnContent())
+        return std::nullopt;
     const auto front = m_workspace.frontmostApplication();
     std::optional<QString> source = front ? front->bundleIdentifier : std::nullopt;
     if (source && *source == m_workspace.ownBundleIdentifier())

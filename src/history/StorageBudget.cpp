@@ -40,14 +40,24 @@ void StorageBudget::enforce(qint64 byteSize)
         const auto batch = m_store.fetch(oldest);
         if (!batch || batch->isEmpty())
             break;
+        bool removed = true;
         for (const ClipItem& item : *batch) {
+            if (!m_store.remove(item.id)) {
+                removed = false;
+                break;
+            }
             total -= item.byteSize;
-            (void)m_store.remove(item.id);
             if (total <= limit)
                 break;
         }
         // A failed save leaves the deletions pending; later fetches no longer return those records.
-        (void)m_store.save();
+        const bool saved = m_store.save().ok();
+        if (!removed || (!saved && !m_store.hasChanges())) {
+            // The store refuses to delete (a full disk) or threw the deletions away: stop rather than walk
+            // the same records again, and count afresh at the next run.
+            m_cachedTotalBytes.reset();
+            return;
+        }
     }
     m_cachedTotalBytes = total;
 }

@@ -58,6 +58,9 @@ void PanelCoordinator::toggle()
 void PanelCoordinator::show()
 {
     const PanelMode mode = m_services.settings.panelMode();
+    // A panel hidden some other way than hide() (the window manager closed it) gives its monitors back.
+    if (!isVisible())
+        removeMonitors();
     if (!m_panel || !m_panel->cachedMode || *m_panel->cachedMode != mode) {
         // A placement change builds a new panel; the old one goes with its content.
         if (m_panel)
@@ -118,10 +121,8 @@ void PanelCoordinator::installMonitors()
         qApp->installEventFilter(this);
         m_keyMonitorInstalled = true;
     }
-    if (!m_keyboardHeld) {
-        m_keyboardHeld = true;
-        if (m_services.keyboardHeld)
-            m_services.keyboardHeld(true);
+    if (!m_keyboardRequested) {
+        m_keyboardRequested = true;
         grabKeyboard(keyboardGrabAttempts);
     }
 }
@@ -136,6 +137,7 @@ void PanelCoordinator::removeMonitors()
         qApp->removeEventFilter(this);
         m_keyMonitorInstalled = false;
     }
+    m_keyboardRequested = false;
     if (m_keyboardHeld) {
         m_keyboardHeld = false;
         if (m_panel && m_panel->windowHandle())
@@ -147,10 +149,17 @@ void PanelCoordinator::removeMonitors()
 
 void PanelCoordinator::grabKeyboard(int attemptsLeft)
 {
-    // The grab needs the window mapped, which the window manager does a moment after show().
-    if (!m_keyboardHeld || !m_panel || !m_panel->isVisible() || !m_panel->windowHandle())
+    // The grab needs the window mapped, which the window manager does a moment after show(). Only a
+    // grab that took hands the shortcut to the panel's key events; without one the desktop keeps it.
+    if (!m_keyboardRequested || m_keyboardHeld || !m_panel || !m_panel->isVisible() || !m_panel->windowHandle())
         return;
-    if (m_panel->windowHandle()->setKeyboardGrabEnabled(true) || attemptsLeft <= 1)
+    if (m_panel->windowHandle()->setKeyboardGrabEnabled(true)) {
+        m_keyboardHeld = true;
+        if (m_services.keyboardHeld)
+            m_services.keyboardHeld(true);
+        return;
+    }
+    if (attemptsLeft <= 1)
         return;
     QTimer::singleShot(keyboardGrabRetryMs, this, [this, attemptsLeft] { grabKeyboard(attemptsLeft - 1); });
 }

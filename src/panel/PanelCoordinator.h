@@ -76,6 +76,7 @@ private:
     std::unique_ptr<ImagePreviewWindow> m_preview;
     bool m_clickMonitorInstalled = false;
     bool m_keyMonitorInstalled = false;
+    bool m_keyboardRequested = false;
     bool m_keyboardHeld = false;
 };
 

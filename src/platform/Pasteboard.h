@@ -22,6 +22,8 @@ public:
 
     // Grows whenever any process changes the clipboard's contents. Reading it costs nothing.
     virtual qint64 changeCount() const = 0;
+    // Whether the current contents were put there by this process (a copy inside Nimbrel's own windows).
+    virtual bool isOwnContent() const = 0;
     // The MIME types the current contents are offered in.
     virtual QStringList types() const = 0;
     // The bytes of one representation, or none.

@@ -58,6 +58,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
 
 AppDelegate::~AppDelegate()
 {
+    // The tray item outlives the delegate; it must not keep pointing at the menu that goes with it.
+    m_services.tray.setMenu(nullptr);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->removeEventFilter(this);
 }

@@ -77,8 +77,12 @@ QString oneLine(const ClipItem& item, const QSize& size)
     for (const QChar breakChar : {QChar(u'\n'), QChar(u'\r'), QChar(u'\u2028'), QChar(u'\u2029'), QChar(u'\u0085')})
         text.replace(breakChar, QStringLiteral(" ⏎ "));
     text.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    if (text.size() > plainTextWidth)
-        text = text.left(plainTextWidth - 1) + QChar(u'…');
+    if (text.size() > plainTextWidth) {
+        qsizetype cut = plainTextWidth - 1;
+        if (text.at(cut - 1).isHighSurrogate())
+            --cut;  // never half a character
+        text = text.left(cut) + QChar(u'…');
+    }
     return text;
 }
 

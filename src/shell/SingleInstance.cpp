@@ -4,12 +4,17 @@
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QElapsedTimer>
 #include <QLockFile>
+#include <QThread>
+#include <QTimer>
 
 namespace nimbrel {
 
 namespace {
 constexpr qint64 maxRequestLength = 64;
+// A client that says nothing in this time is dropped, so idle connections cannot pile up.
+constexpr int requestTimeoutMs = 2000;
 }
 
 SingleInstance::SingleInstance(const QString& runtimeDirectory, const QString& dataDirectory)
@@ -39,6 +44,7 @@ bool SingleInstance::listen()
     connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(requestTimeoutMs, socket, [socket] { socket->abort(); });
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
                 if (!socket->canReadLine()) {
                     if (socket->bytesAvailable() > maxRequestLength)
@@ -58,10 +64,18 @@ bool SingleInstance::listen()
 
 bool SingleInstance::send(const QString& request, int timeoutMs) const
 {
+    // The running instance listens only once it has started up; until then connecting fails at once.
     QLocalSocket socket;
-    socket.connectToServer(m_base + QStringLiteral(".socket"));
-    if (!socket.waitForConnected(timeoutMs))
-        return false;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        socket.connectToServer(m_base + QStringLiteral(".socket"));
+        if (socket.waitForConnected(timeoutMs))
+            break;
+        if (waited.hasExpired(timeoutMs))
+            return false;
+        QThread::msleep(50);
+    }
     socket.write(request.toUtf8() + '\n');
     if (!socket.waitForBytesWritten(timeoutMs))
         return false;

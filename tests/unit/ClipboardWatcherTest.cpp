@@ -223,6 +223,12 @@ TEST(ClipboardWatcher, ChangesMadeWhileNimbrelIsInFrontAreSkipped)
     capture.copyText(QStringLiteral("typed in the search field"));
     EXPECT_TRUE(capture.records().isEmpty());
 
+    capture.workspace.frontmost = RunningApplication{QStringLiteral("org.gnome.TextEditor"), std::nullopt};
+    capture.pasteboard.ownContent = true;
+    capture.copyText(QStringLiteral("copied in the panel's search field"));
+    EXPECT_TRUE(capture.records().isEmpty());
+    capture.pasteboard.ownContent = false;
+
     capture.workspace.frontmost.reset();
     capture.copyText(QStringLiteral("no window in front"));
     ASSERT_EQ(capture.records().size(), 1);

@@ -3,6 +3,7 @@
 #include "platform/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
+#include "support/TestEnvironment.h"
 
 #include <QSignalSpy>
 
@@ -137,4 +138,25 @@ TEST(StorageBudget, OverstatedTotalEndsOnAnEmptyFetch)
     b.add(1, 2);
     EXPECT_TRUE(b.texts().isEmpty());
     EXPECT_EQ(b.budget.cachedTotalBytes(), 150 * MB) << "the total computed so far is kept";
+}
+
+TEST(StorageBudget, AStoreThatRefusesDeletionsStopsThePruning)
+{
+    const QString path = test::freshDirectory() + QStringLiteral("/Nimbrel.store");
+    {
+        auto writable = std::move(HistoryStore::openFile(path)).value();
+        for (int i = 0; i < 3; ++i) {
+            ClipItem item = ClipItem::make(ClipKind::text, QStringLiteral("r%1").arg(i), std::nullopt, std::nullopt,
+                                           std::nullopt, std::nullopt, QDateTime::currentDateTimeUtc().addSecs(i));
+            item.byteSize = 40 * MB;
+            ASSERT_TRUE(writable->insert(item).ok());
+        }
+        ASSERT_TRUE(writable->save().ok());
+    }
+    Budget b(100);
+    auto readOnly = std::move(HistoryStore::openReadOnly(path)).value();
+    StorageBudget budget(*readOnly, b.settings);
+    budget.enforce(40 * MB);  // would loop over the same records forever if failures were ignored
+    EXPECT_FALSE(budget.cachedTotalBytes().has_value()) << "the next run counts afresh";
+    EXPECT_EQ(readOnly->count().value(), 3);
 }

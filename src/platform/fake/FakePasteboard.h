@@ -23,6 +23,7 @@ public:
     void setText(const QString& text) { set({{{QStringLiteral("text/plain"), text.toUtf8()}}, std::nullopt}); }
 
     qint64 changeCount() const override { return m_count; }
+    bool isOwnContent() const override { return ownContent; }
     QStringList types() const override
     {
         ++reads;
@@ -68,6 +69,7 @@ public:
         set({representations, image});
     }
 
+    bool ownContent = false;
     mutable int reads = 0;
     QList<QList<std::pair<QString, QByteArray>>> writes;
     QList<std::optional<QImage>> writtenImages;

@@ -106,9 +106,11 @@ void JsonFileDefaults::load()
     if (QFile::rename(m_path, aside))
         m_console.line(QStringLiteral("[Nimbrel] Defaults file %1 could not be parsed (%2); kept as %3, using the defaults.")
                            .arg(m_path, reason, aside));
-    else
+    else {
         m_console.line(QStringLiteral("[Nimbrel] Defaults file %1 could not be parsed (%2) nor moved aside; using the defaults.")
                            .arg(m_path, reason));
+        m_keepFile = true;
+    }
 }
 
 QVariant JsonFileDefaults::object(const QString& key) const

@@ -32,6 +32,8 @@ QtPasteboard::QtPasteboard(QClipboard* clipboard) : m_clipboard(clipboard)
 
 const QMimeData* QtPasteboard::contents() const { return m_clipboard->mimeData(QClipboard::Clipboard); }
 
+bool QtPasteboard::isOwnContent() const { return m_clipboard->ownsClipboard(); }
+
 QStringList QtPasteboard::types() const
 {
     const QMimeData* mime = contents();

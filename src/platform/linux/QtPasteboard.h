@@ -17,6 +17,7 @@ public:
     explicit QtPasteboard(QClipboard* clipboard);
 
     qint64 changeCount() const override { return m_changeCount; }
+    bool isOwnContent() const override;
     QStringList types() const override;
     std::optional<QByteArray> data(const QString& mimeType) const override;
     std::optional<QString> string() const override;

@@ -62,6 +62,7 @@ bool XInputClickMonitor::start(std::function<void()> onClick)
         m_filterInstalled = true;
     }
     m_onClick = std::move(onClick);
+    ++m_generation;
     select(true);
     return true;
 }
@@ -88,9 +89,9 @@ bool XInputClickMonitor::nativeEventFilter(const QByteArray& eventType, void* me
     if (raw->detail == 1 || raw->detail == 3) {
         // Reported after the event is handled, never from inside Qt's event dispatch; clicks on
         // Nimbrel's own windows are not clicks outside.
-        QTimer::singleShot(0, QCoreApplication::instance(), [callback = m_onClick] {
-            if (!QGuiApplication::topLevelAt(QCursor::pos()))
-                callback();
+        QTimer::singleShot(0, QCoreApplication::instance(), [this, generation = m_generation] {
+            if (m_onClick && generation == m_generation && !QGuiApplication::topLevelAt(QCursor::pos()))
+                m_onClick();
         });
     }
     return false;

@@ -26,6 +26,8 @@ private:
     bool m_available = false;
     bool m_filterInstalled = false;
     std::function<void()> m_onClick;
+    // Counts starts, so a click reported for an earlier showing is not delivered to a later one.
+    quint64 m_generation = 0;
 };
 
 }  // namespace nimbrel::native
