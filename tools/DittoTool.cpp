@@ -7,6 +7,7 @@
 // Exit status 0 on success, 1 on any failure (the destination may then be partly written).
 
 #include "ToolSupport.h"
+#include "update/FileTree.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -128,20 +129,10 @@ bool copyTree(const QByteArray& source, const QByteArray& destination, int depth
         return fail(destination, "cannot create the folder");
     }
 
-    DIR* dir = ::opendir(source.constData());
-    if (!dir)
+    const auto listing = nimbrel::listFolder(source);
+    if (!listing)
         return fail(source, "cannot list");
-    QList<QByteArray> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names.append(name);
-    }
-    const bool listed = errno == 0;
-    ::closedir(dir);
-    if (!listed)
-        return fail(source, "cannot list");
+    const QList<QByteArray>& names = *listing;
 
     for (const QByteArray& name : names)
         if (!copyTree(source + '/' + name, destination + '/' + name, depth + 1))

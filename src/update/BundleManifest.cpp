@@ -150,20 +150,10 @@ public:
         if (depth > maxDepth)
             return error(QStringLiteral("folders nested too deeply"));
         const QByteArray folder = relative.isEmpty() ? m_root : m_root + '/' + relative;
-        DIR* dir = ::opendir(folder.constData());
-        if (!dir)
+        const auto listing = listFolder(folder);
+        if (!listing)
             return error(QStringLiteral("cannot list %1").arg(QFile::decodeName(folder)));
-        QList<QByteArray> names;
-        errno = 0;
-        while (const dirent* entry = ::readdir(dir)) {
-            const QByteArray name(entry->d_name);
-            if (name != "." && name != "..")
-                names.append(name);
-        }
-        const bool listed = errno == 0;
-        ::closedir(dir);
-        if (!listed)
-            return error(QStringLiteral("cannot list %1").arg(QFile::decodeName(folder)));
+        const QList<QByteArray>& names = *listing;
 
         for (const QByteArray& name : names) {
             if (relative.isEmpty() && name == QByteArrayView(signatureFolderName))

@@ -96,4 +96,23 @@ bool linkStaysInside(const QString& linkPath, const QString& target)
     return true;
 }
 
+std::optional<QList<QByteArray>> listFolder(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return std::nullopt;
+    QList<QByteArray> names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names.append(name);
+    }
+    const bool listed = errno == 0;
+    ::closedir(dir);
+    if (!listed)
+        return std::nullopt;
+    return names;
+}
+
 }  // namespace nimbrel

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace nimbrel {
 
@@ -20,5 +24,9 @@ bool isContainedRelativePath(const QString& path);
 // than the link's own folder depth. A ".." after a named component is refused, because that component
 // may itself be a link and take the climb above the root.
 bool linkStaysInside(const QString& linkPath, const QString& target);
+
+// The names in a folder (without "." and ".."), in the order the file system gives them; none when the
+// folder cannot be listed completely.
+std::optional<QList<QByteArray>> listFolder(const QByteArray& folder);
 
 }  // namespace nimbrel
