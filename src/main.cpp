@@ -1,6 +1,7 @@
 // Process entry: the apply-update mode, or the tray application.
 
 #include "KeyboardShortcuts/Shortcuts.h"
+#include "platform/linux/DesktopKeyBindings.h"
 #include "platform/linux/JsonFileDefaults.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/QtHttpClient.h"
@@ -81,10 +82,12 @@ int main(int argc, char** argv)
     native::StdoutConsole console;
     native::StandardLocations locations;
 
-    // A second start, and `nimbrel --toggle`, toggle the panel of the Nimbrel that runs already.
+    // A second start, and `nimbrel --toggle`, toggle the panel of the Nimbrel that runs already;
+    // `nimbrel --settings` brings its settings window forward.
+    const bool showSettings = hasArgument(argc, argv, "--settings");
     SingleInstance instance(locations.runtimeDirectory(), locations.dataDirectory());
     if (!instance.tryLock()) {
-        if (instance.send(QStringLiteral("toggle")))
+        if (instance.send(showSettings ? QStringLiteral("settings") : QStringLiteral("toggle")))
             return 0;
         console.line(QStringLiteral("Nimbrel is already running but does not answer."));
         return 1;
@@ -119,8 +122,9 @@ int main(int argc, char** argv)
     native::QtHttpClient http;
     UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
     LaunchReporter launchReporter(http, defaults, systemLog);
+    native::DesktopKeyBindings desktopBindings;
     AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                       shortcuts, keyboard, clicks, updater, launchReporter},
+                                       shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings},
                          settings);
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); },
                      Qt::QueuedConnection);
@@ -131,14 +135,18 @@ int main(int argc, char** argv)
     QObject::connect(&instance, &SingleInstance::requestReceived, &delegate, [&delegate](const QString& request) {
         if (request == QLatin1String("toggle"))
             delegate.togglePanel();
+        else if (request == QLatin1String("settings"))
+            delegate.openSettings();
     });
     instance.listen();
 
     delegate.willFinishLaunching();
     const bool showPanel = hasArgument(argc, argv, "--toggle");
-    QTimer::singleShot(0, &delegate, [&delegate, showPanel] {
+    QTimer::singleShot(0, &delegate, [&delegate, showPanel, showSettings] {
         delegate.didFinishLaunching();
-        if (showPanel)
+        if (showSettings)
+            delegate.openSettings();
+        else if (showPanel)
             delegate.togglePanel();
     });
     return app.exec();

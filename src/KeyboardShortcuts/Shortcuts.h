@@ -84,9 +84,14 @@ public:
 
     const HotKeyRegistry& hotKeyRegistry() const { return m_hotKeys; }
 
+    // Told by a recorder when it starts or stops recording; process-wide, like the pause.
+    void postRecorderActiveStatus(bool isActive) { Q_EMIT recorderActiveStatusDidChange(isActive); }
+
 Q_SIGNALS:
     // A name's stored shortcut was set or cleared.
     void shortcutByNameDidChange(const QString& name);
+    // "KeyboardShortcuts_recorderActiveStatusDidChange": a recorder started (true) or stopped recording.
+    void recorderActiveStatusDidChange(bool isActive);
 
 private:
     using HandlerTable = std::vector<std::pair<QString, std::vector<Action>>>;

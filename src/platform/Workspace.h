@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QUrl>
 
 #include <optional>
 
@@ -29,6 +30,8 @@ public:
     virtual QString ownBundleIdentifier() const = 0;
     // The icon of the installed application with that identifier; absent when none is installed.
     virtual std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const = 0;
+    // Opens a web address in the user's default browser; false when nothing could open it.
+    virtual bool openURL(const QUrl& url) const = 0;
 };
 
 }  // namespace nimbrel

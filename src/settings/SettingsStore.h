@@ -50,6 +50,8 @@ public:
     // The translation of an interface key in the chosen language (the main language for `system`, or
     // when the chosen language has no table); the key itself when the table has no entry.
     QString localized(const QString& key) const;
+    // The string tables, for texts that stay in the language the process started with.
+    const Translations& translations() const { return m_translations; }
     // Writes (or, for `system`, removes) the per-application language override "AppleLanguages".
     void applyLanguageOverride();
 

@@ -6,7 +6,11 @@
 #include "platform/LoginItemService.h"
 #include "platform/TrayItem.h"
 #include "report/LaunchReporter.h"
+#include "platform/Workspace.h"
+#include "settings/AboutView.h"
 #include "settings/SettingsStore.h"
+#include "settings/SettingsView.h"
+#include "shell/AuxiliaryWindows.h"
 #include "update/UpdaterService.h"
 
 #include <QCoreApplication>
@@ -14,6 +18,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QSessionManager>
+#include <QUrl>
 
 namespace nimbrel {
 
@@ -41,6 +46,7 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
             }});
     }
     connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
+    connect(&m_trayMenu, &TrayMenu::settingsRequested, this, &AppDelegate::openSettings);
     connect(&m_trayMenu, &TrayMenu::quitRequested, this, &AppDelegate::quit);
     // The shortcut keeps working while the tray menu holds the keyboard.
     connect(m_trayMenu.menu(), &QMenu::aboutToShow, this, [this] { m_services.shortcuts.menuDidBeginTracking(); });
@@ -58,6 +64,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
 
 AppDelegate::~AppDelegate()
 {
+    delete m_settingsWindow.data();
+    delete m_aboutWindow.data();
     // The tray item outlives the delegate; it must not keep pointing at the menu that goes with it.
     m_services.tray.setMenu(nullptr);
     if (QCoreApplication::instance())
@@ -108,10 +116,63 @@ void AppDelegate::togglePanel()
         m_panelCoordinator->toggle();
 }
 
+void AppDelegate::openSettings()
+{
+    if (!m_settingsWindow) {
+        const bool trusted = m_pasteBack.isPasteAllowed();
+        const Workspace& workspace = m_services.workspace;
+        auto* view = new SettingsView(
+            SettingsViewServices{
+                m_settingsStore, m_services.updater, workspace,
+                KeyboardShortcuts::RecorderEnvironment{m_services.shortcuts, m_services.systemShortcuts,
+                                                       [this] { return ownMenus(); }},
+                [this] { return m_pasteBack.isPasteAllowed(); },
+                // No desktop setting grants key synthesis; the help page explains pasting by hand.
+                [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_HELP_URL))); },
+                QUrl(QStringLiteral(NIMBREL_DONATION_URL))},
+            trusted);
+        m_settingsWindow = new SettingsWindow(view, m_settingsStore);
+        connect(m_settingsWindow, &SettingsWindow::closing, this,
+                [this] { m_services.activation.setPolicy(Policy::accessory); });
+        connect(m_settingsWindow, &SettingsWindow::aboutRequested, this, &AppDelegate::openAbout);
+        connect(m_settingsWindow, &SettingsWindow::contactRequested, this,
+                [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_CONTACT_URL))); });
+        connect(m_settingsWindow, &SettingsWindow::quitRequested, this, &AppDelegate::requestTermination);
+        m_settingsWindow->adjustSize();
+        centerOnScreen(*m_settingsWindow);
+    }
+    m_services.activation.setPolicy(Policy::regular);
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
+}
+
+void AppDelegate::openAbout()
+{
+    if (!m_aboutWindow) {
+        m_aboutWindow = new AboutWindow(
+            new AboutView(m_settingsStore.translations(), QStringLiteral(NIMBREL_VERSION)));
+        centerOnScreen(*m_aboutWindow);
+    }
+    m_aboutWindow->show();
+    m_aboutWindow->raise();
+    m_aboutWindow->activateWindow();
+}
+
+QList<QMenu*> AppDelegate::ownMenus()
+{
+    QList<QMenu*> menus{m_trayMenu.menu()};
+    if (m_settingsWindow)
+        menus.append(m_settingsWindow->applicationMenu());
+    return menus;
+}
+
 bool AppDelegate::shouldTerminate()
 {
     if (m_allowsTermination || m_services.updater.isRelaunching())
         return true;
+    if (m_settingsWindow)
+        m_settingsWindow->hide();
     if (m_panelCoordinator)
         m_panelCoordinator->hide();
     m_services.activation.setPolicy(Policy::accessory);

@@ -6,10 +6,12 @@
 #include "hotkey/HotkeyManager.h"
 #include "panel/PanelCoordinator.h"
 #include "panel/PasteBack.h"
+#include "shell/AuxiliaryWindows.h"
 #include "shell/ModelContainer.h"
 #include "shell/TrayMenu.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -26,6 +28,7 @@ class Pasteboard;
 class SettingsStore;
 class TrayItem;
 class LaunchReporter;
+class SystemShortcuts;
 class UpdaterService;
 class Workspace;
 namespace KeyboardShortcuts {
@@ -47,6 +50,7 @@ struct ShellServices {
     ClickMonitor& clicks;
     UpdaterService& updater;
     LaunchReporter& launchReporter;
+    const SystemShortcuts& systemShortcuts;
 };
 
 // The composition root: owns the history store and the long-lived objects, runs the launch sequence
@@ -80,6 +84,13 @@ public:
 
     // Shows the clip panel, or hides it when it is visible; nothing without a history store.
     void togglePanel();
+    // Shows the settings window (made at the first call, then reused) in front, with a taskbar entry
+    // while it is open.
+    void openSettings();
+    // Shows the about window in front; the taskbar presence stays as it is.
+    void openAbout();
+    SettingsWindow* settingsWindow() const { return m_settingsWindow; }
+    AboutWindow* aboutWindow() const { return m_aboutWindow; }
     bool allowsTermination() const { return m_allowsTermination; }
     TrayMenu& trayMenu() { return m_trayMenu; }
 
@@ -92,6 +103,8 @@ protected:
 
 private:
     void willTerminate();
+    // Nimbrel's own menus, where a new shortcut must not clash with a key equivalent.
+    QList<QMenu*> ownMenus();
 
     ShellServices m_services;
     std::unique_ptr<HistoryStore> m_modelContainer;
@@ -103,6 +116,9 @@ private:
     std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;
     TrayMenu m_trayMenu;
+    // Top-level windows; owned here and deleted with the delegate.
+    QPointer<SettingsWindow> m_settingsWindow;
+    QPointer<AboutWindow> m_aboutWindow;
     bool m_allowsTermination = false;
     bool m_terminating = false;
     bool m_sessionEnding = false;

@@ -8,6 +8,7 @@ namespace nimbrel {
 
 namespace {
 const QString panelKey = QStringLiteral("弹出剪切板");
+const QString settingsKey = QStringLiteral("设置");
 const QString quitKey = QStringLiteral("退出 Nimbrel");
 }
 
@@ -16,6 +17,11 @@ TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* paren
 {
     m_panel = m_menu.addAction(QIcon::fromTheme(QStringLiteral("edit-paste")), panelKey);
     connect(m_panel, &QAction::triggered, this, &TrayMenu::panelRequested);
+    m_menu.addSeparator();
+    m_settingsEntry = m_menu.addAction(QIcon::fromTheme(QStringLiteral("preferences-system")), settingsKey);
+    m_settingsEntry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_settingsEntry->setShortcutVisibleInContextMenu(true);
+    connect(m_settingsEntry, &QAction::triggered, this, &TrayMenu::settingsRequested);
     m_menu.addSeparator();
     m_quit = m_menu.addAction(QIcon::fromTheme(QStringLiteral("system-shutdown")), quitKey);
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -31,6 +37,7 @@ TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* paren
 void TrayMenu::retranslate()
 {
     m_panel->setText(m_settings.localized(panelKey));
+    m_settingsEntry->setText(m_settings.localized(settingsKey));
     m_quit->setText(m_settings.localized(quitKey));
     m_tray.setToolTip(QStringLiteral("Nimbrel"));
 }

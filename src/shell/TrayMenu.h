@@ -17,10 +17,12 @@ public:
 
     QMenu* menu() { return &m_menu; }
     QAction* panelAction() const { return m_panel; }
+    QAction* settingsAction() const { return m_settingsEntry; }
     QAction* quitAction() const { return m_quit; }
 
 Q_SIGNALS:
     void panelRequested();
+    void settingsRequested();
     void quitRequested();
 
 private:
@@ -30,6 +32,7 @@ private:
     const SettingsStore& m_settings;
     QMenu m_menu;
     QAction* m_panel = nullptr;
+    QAction* m_settingsEntry = nullptr;
     QAction* m_quit = nullptr;
 };
 

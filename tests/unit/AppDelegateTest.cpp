@@ -7,6 +7,7 @@
 #include "report/LaunchReporter.h"
 #include "update/UpdaterService.h"
 #include "platform/fake/FakePlatform.h"
+#include "platform/fake/FakeSystemShortcuts.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
@@ -40,12 +41,13 @@ struct Shell {
           updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
           delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                 shortcuts, keyboard, clicks, updater, launchReporter},
+                                 shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
                    settings, openers)
     {
     }
 
     fake::RecordingConsole console;
+    fake::SystemShortcutList systemShortcuts;
     fake::Locations locations;
     fake::Activation activation;
     fake::Tray tray;

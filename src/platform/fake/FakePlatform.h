@@ -154,11 +154,17 @@ public:
             return std::nullopt;
         return *found;
     }
+    bool openURL(const QUrl& url) const override
+    {
+        openedURLs.append(url);
+        return true;
+    }
 
     std::optional<RunningApplication> frontmost;
     // Installed applications by desktop id, with their icons.
     QMap<QString, QIcon> installedApplications;
     mutable int iconLookups = 0;
+    mutable QList<QUrl> openedURLs;
 };
 
 }  // namespace nimbrel::fake

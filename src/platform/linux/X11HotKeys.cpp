@@ -124,10 +124,10 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     const quint8 type = event->response_type & ~0x80;
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
+    // The grabs ask for owner events, so while one of Nimbrel's own windows has the focus a grabbed
+    // combination arrives as that window's key event rather than the root's; it is the hot key all the same.
+    // (While the recorder or the panel has the keyboard, nothing is grabbed.)
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-    xcb_connection_t* c = x11Connection();
-    if (!c || key->event != x11RootWindow(c))
-        return false;  // a key in one of Nimbrel's own windows
 
     std::optional<Grab> fired;
     if (type == XCB_KEY_PRESS) {

@@ -1,6 +1,7 @@
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/X11Connection.h"
 
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
@@ -106,6 +107,15 @@ std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifi
     if (icon.isNull())
         return std::nullopt;
     return icon;
+}
+
+}  // namespace nimbrel::native
+
+namespace nimbrel::native {
+
+bool X11Workspace::openURL(const QUrl& url) const
+{
+    return url.isValid() && QDesktopServices::openUrl(url);
 }
 
 }  // namespace nimbrel::native

@@ -19,6 +19,7 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     QString ownBundleIdentifier() const override;
     std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override;
+    bool openURL(const QUrl& url) const override;
 
 private:
     // The installed applications, read at first use and again after a miss once a minute has passed,

@@ -1,0 +1,440 @@
+#include "settings/SettingsView.h"
+
+#include "hotkey/HotkeyManager.h"
+#include "platform/Workspace.h"
+#include "settings/SettingsStore.h"
+#include "settings/SettingsWidgets.h"
+#include "shell/AppIcon.h"
+#include "update/UpdaterService.h"
+
+#include <QComboBox>
+#include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace nimbrel {
+
+namespace {
+
+const QString titleKey = QStringLiteral("Nimbrel 设置");
+constexpr int storageStep = 100;
+
+QFrame* divider(qreal opacity, QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFixedHeight(1);
+    QColor color = line->palette().color(QPalette::WindowText);
+    color.setAlphaF(opacity);
+    line->setStyleSheet(QStringLiteral("background-color: %1;").arg(color.name(QColor::HexArgb)));
+    return line;
+}
+
+QHBoxLayout* rowLayout(QWidget* left, QWidget* right)
+{
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(left);
+    row->addStretch(1);
+    if (right)
+        row->addWidget(right);
+    return row;
+}
+
+}  // namespace
+
+SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrusted, QWidget* parent)
+    : QWidget(parent), m_services(std::move(services)), m_accessibilityTrusted(accessibilityTrusted)
+{
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(buildHeader());
+    outer->addWidget(divider(0.2, this));
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* page = new QWidget(scroll);
+    auto* cards = new QVBoxLayout(page);
+    cards->setContentsMargins(20, 14, 20, 14);
+    cards->setSpacing(14);
+    m_accessibilityCard = buildAccessibilityCard();
+    cards->addWidget(m_accessibilityCard);
+    cards->addWidget(buildLaunchAtLoginCard());
+    cards->addWidget(buildLanguageCard());
+    cards->addWidget(buildShortcutCard());
+    cards->addWidget(buildPanelModeCard());
+    cards->addWidget(buildStorageCard());
+    cards->addWidget(buildSupportCard());
+    cards->addStretch(1);
+    scroll->setWidget(page);
+    outer->addWidget(scroll, 1);
+
+    SettingsStore& settings = m_services.settings;
+    connect(&settings, &SettingsStore::languageChanged, this, &SettingsView::retranslate);
+    connect(&settings, &SettingsStore::launchAtLoginChanged, this, &SettingsView::showLaunchAtLogin);
+    connect(&settings, &SettingsStore::panelModeChanged, this, &SettingsView::showPanelMode);
+    connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showStorage);
+    connect(&m_services.updater, &UpdaterService::stateChanged, this, &SettingsView::updateRestartButton);
+
+    // Access granted elsewhere shows here within a second; revoked access shows at the next activation.
+    m_trustTimer = new QTimer(this);
+    m_trustTimer->setInterval(1000);
+    connect(m_trustTimer, &QTimer::timeout, this, [this] {
+        if (!m_accessibilityTrusted)
+            recheckAccessibility();
+    });
+    m_trustTimer->start();
+    connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            recheckAccessibility();
+    });
+
+    m_accessibilityCard->setVisible(!m_accessibilityTrusted);
+    retranslate();
+    showLaunchAtLogin();
+    showPanelMode();
+    showStorage();
+    m_restart->setVisible(m_services.updater.state() == UpdaterService::State::readyToRelaunch);
+}
+
+SettingsView::~SettingsView() = default;
+
+QLabel* SettingsView::text(const QString& key, int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setFont(uiFont(pixelSize, weight));
+    label->setWordWrap(secondary);
+    if (secondary) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, secondaryColor(palette));
+        label->setPalette(palette);
+    }
+    m_texts.emplace_back(label, key);
+    return label;
+}
+
+QWidget* SettingsView::buildHeader()
+{
+    auto* header = new QWidget(this);
+    auto* layout = new QHBoxLayout(header);
+    layout->setContentsMargins(20, 14, 20, 14);
+    layout->setSpacing(10);
+    auto* icon = new QLabel(header);
+    icon->setPixmap(appIcon().pixmap(28, 28));
+    layout->addWidget(icon);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    titles->addWidget(text(titleKey, 16, QFont::DemiBold, false, header));
+    titles->addWidget(text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header));
+    layout->addLayout(titles);
+    layout->addStretch(1);
+
+    m_restart = new QPushButton(header);
+    m_restart->setObjectName(QStringLiteral("restartButton"));
+    m_restart->setIcon(symbolIcon(Symbol::restart, Qt::white));
+    m_restart->setIconSize(QSize(11, 11));
+    m_restart->setFont(uiFont(12, QFont::DemiBold));
+    m_restart->setCursor(Qt::PointingHandCursor);
+    m_restart->setStyleSheet(QStringLiteral("QPushButton#restartButton { color: white; background: palette(highlight);"
+                                            " border: none; border-radius: 12px; padding: 6px 12px; }"));
+    m_restart->setGraphicsEffect(new QGraphicsOpacityEffect(m_restart));
+    connect(m_restart, &QPushButton::clicked, this, [this] { m_services.updater.installAndRelaunch(); });
+    layout->addWidget(m_restart);
+    return header;
+}
+
+QWidget* SettingsView::buildAccessibilityCard()
+{
+    auto* card = new QFrame(this);
+    card->setObjectName(QStringLiteral("accessibilityCard"));
+    card->setStyleSheet(QStringLiteral("QFrame#accessibilityCard { background: rgba(255, 149, 0, 0.12);"
+                                       " border: 1px solid rgba(255, 149, 0, 0.4); border-radius: 10px; }"));
+    auto* layout = new QHBoxLayout(card);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(14);
+    auto* icon = new QLabel(card);
+    icon->setPixmap(symbolIcon(Symbol::warning, QColor(255, 149, 0)).pixmap(30, 30));
+    icon->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+    layout->addWidget(icon);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    for (QLabel* label : {text(QStringLiteral("辅助功能未授权"), 14, QFont::DemiBold, false, card),
+                          text(QStringLiteral("授予后选中条目会自动粘贴到当前 App"), 11, QFont::Normal, true, card)}) {
+        label->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+        texts->addWidget(label);
+    }
+    layout->addLayout(texts, 1);
+    m_openSettings = new QPushButton(card);
+    connect(m_openSettings, &QPushButton::clicked, this, [this] {
+        if (m_services.requestPasteAccess)
+            m_services.requestPasteAccess();
+    });
+    layout->addWidget(m_openSettings);
+    return card;
+}
+
+QWidget* SettingsView::buildLaunchAtLoginCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::power, card);
+    m_texts.emplace_back(label->title(), QStringLiteral("开机自启动"));
+    m_launchAtLogin = new ToggleSwitch(card);
+    connect(m_launchAtLogin, &ToggleSwitch::toggled, this, [this](bool on) {
+        m_services.settings.setLaunchAtLogin(on);
+        // A refused registration leaves the setting as it was; the switch shows what really happened.
+        showLaunchAtLogin();
+    });
+    card->setLayout(rowLayout(label, m_launchAtLogin));
+    return card;
+}
+
+QWidget* SettingsView::buildLanguageCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::globe, card);
+    m_texts.emplace_back(label->title(), QStringLiteral("语言"));
+    m_language = new QComboBox(card);
+    for (const AppLanguage language : allAppLanguages)
+        m_language->addItem(pickerName(language), rawValue(language));
+    connect(m_language, &QComboBox::activated, this, [this](int index) {
+        if (const auto language = appLanguageFromRaw(m_language->itemData(index).toString()))
+            m_services.settings.setLanguage(*language);
+    });
+    card->setLayout(rowLayout(label, m_language));
+    return withCaption(card, QStringLiteral("切换后立即生效。"));
+}
+
+QWidget* SettingsView::buildShortcutCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::command, card);
+    m_texts.emplace_back(label->title(), QStringLiteral("弹出快捷键"));
+    m_recorder = new KeyboardShortcuts::Recorder(KeyboardShortcuts::togglePanelName(), m_services.recorder, {}, label,
+                                                 card);
+    auto* layout = new QHBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_recorder);
+    return withCaption(card, QStringLiteral("按下后立即弹出剪切板面板，建议避免和系统快捷键冲突。"));
+}
+
+QWidget* SettingsView::buildPanelModeCard()
+{
+    auto* card = new Card(this);
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    auto* label = new RowLabel(Symbol::panels, card);
+    m_texts.emplace_back(label->title(), QStringLiteral("弹出形态"));
+    m_panelMode = new QComboBox(card);
+    for (const PanelMode mode : allPanelModes)
+        m_panelMode->addItem(symbolIcon(panelModeSymbol(mode), palette().color(QPalette::WindowText)), QString(),
+                             rawValue(mode));
+    connect(m_panelMode, &QComboBox::activated, this, [this](int index) {
+        if (const auto mode = panelModeFromRaw(m_panelMode->itemData(index).toString()))
+            m_services.settings.setPanelMode(*mode);
+    });
+    layout->addLayout(rowLayout(label, m_panelMode));
+    layout->addWidget(divider(0.15, card));
+    auto* tiles = new QHBoxLayout;
+    tiles->setSpacing(10);
+    for (const PanelMode mode : allPanelModes) {
+        auto* tile = new PanelModeTile(mode, card);
+        connect(tile, &PanelModeTile::clicked, this, [this, mode] { m_services.settings.setPanelMode(mode); });
+        tiles->addWidget(tile, 1);
+        m_tiles.push_back(tile);
+    }
+    layout->addLayout(tiles);
+    return card;
+}
+
+QWidget* SettingsView::buildStorageCard()
+{
+    auto* card = new Card(this);
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    auto* label = new RowLabel(Symbol::drive, card);
+    m_texts.emplace_back(label->title(), QStringLiteral("最大占用空间"));
+    m_storageValue = new QLabel(card);
+    m_storageValue->setFont(uiFont(12, QFont::DemiBold));
+    QPalette palette = m_storageValue->palette();
+    palette.setColor(QPalette::WindowText, secondaryColor(palette));
+    m_storageValue->setPalette(palette);
+    layout->addLayout(rowLayout(label, m_storageValue));
+
+    // The slider moves in whole steps of 100 MB: 1 … 10 steps.
+    m_storage = new QSlider(Qt::Horizontal, card);
+    m_storage->setRange(1, 10);
+    m_storage->setSingleStep(1);
+    m_storage->setPageStep(1);
+    m_storage->setTickPosition(QSlider::NoTicks);
+    connect(m_storage, &QSlider::valueChanged, this, [this](int steps) {
+        if (m_storage->property("showing").toBool())
+            return;
+        m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep);
+    });
+    layout->addWidget(m_storage);
+    return withCaption(card, QStringLiteral("超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。"));
+}
+
+QWidget* SettingsView::buildSupportCard()
+{
+    auto* card = new Card(this);
+    auto* layout = new QHBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    auto* cup = new QLabel(card);
+    cup->setFixedSize(28, 40);
+    cup->setAlignment(Qt::AlignCenter);
+    cup->setPixmap(symbolIcon(Symbol::cup, palette().color(QPalette::Highlight)).pixmap(18, 18));
+    layout->addWidget(cup);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    texts->addWidget(text(QStringLiteral("支持 Nimbrel"), 13, QFont::Medium, false, card));
+    texts->addWidget(text(QStringLiteral("如果 Nimbrel 帮到了你，可以请我喝杯咖啡。"), 11, QFont::Normal, true, card));
+    layout->addLayout(texts, 1);
+    m_support = new QPushButton(card);
+    m_support->setFlat(true);
+    m_support->setCursor(Qt::PointingHandCursor);
+    m_support->setIcon(QIcon(supportButtonImage(devicePixelRatioF())));
+    m_support->setIconSize(QSize(150, 42));
+    m_support->setFixedSize(150, 42);
+    m_support->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; }"));
+    m_support->setAccessibleName(QStringLiteral("Buy Me a Coffee"));
+    connect(m_support, &QPushButton::clicked, this,
+            [this] { m_services.workspace.openURL(m_services.donationURL); });
+    layout->addWidget(m_support);
+    return card;
+}
+
+QWidget* SettingsView::withCaption(QWidget* card, const QString& captionKey)
+{
+    auto* box = new QWidget(this);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    card->setParent(box);
+    layout->addWidget(card);
+    QLabel* caption = text(captionKey, 11, QFont::Normal, true, box);
+    caption->setContentsMargins(12, 0, 12, 0);
+    layout->addWidget(caption);
+    return box;
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    recheckAccessibility();
+}
+
+void SettingsView::recheckAccessibility()
+{
+    const bool trusted = m_services.isPasteAllowed ? m_services.isPasteAllowed() : true;
+    if (trusted == m_accessibilityTrusted)
+        return;
+    m_accessibilityTrusted = trusted;
+    m_accessibilityCard->setVisible(!trusted);
+}
+
+void SettingsView::retranslate()
+{
+    const SettingsStore& settings = m_services.settings;
+    for (auto& [label, key] : m_texts)
+        if (label)
+            label->setText(settings.localized(key));
+    m_openSettings->setText(settings.localized(QStringLiteral("打开系统设置")));
+    m_restart->setText(settings.localized(QStringLiteral("重启以更新")));
+    m_restart->setToolTip(m_restart->text());
+    m_launchAtLogin->setAccessibleName(settings.localized(QStringLiteral("开机自启动")));
+    m_language->setAccessibleName(settings.localized(QStringLiteral("语言")));
+    for (int i = 0; i < m_language->count(); ++i) {
+        const auto language = appLanguageFromRaw(m_language->itemData(i).toString());
+        if (language && isPickerNameTranslated(*language))
+            m_language->setItemText(i, settings.localized(pickerName(*language)));
+    }
+    m_panelMode->setAccessibleName(settings.localized(QStringLiteral("弹出形态")));
+    for (int i = 0; i < m_panelMode->count(); ++i)
+        if (const auto mode = panelModeFromRaw(m_panelMode->itemData(i).toString()))
+            m_panelMode->setItemText(i, settings.localized(panelModeNameKey(*mode)));
+    for (PanelModeTile* tile : m_tiles)
+        tile->setText(settings.localized(panelModeNameKey(tile->mode())));
+    m_storage->setAccessibleName(settings.localized(QStringLiteral("最大占用空间")));
+    m_recorder->control()->refreshDisplay();
+    showLanguage();
+    showStorage();
+
+    // The window title follows too, once this page sits in its window.
+    QTimer::singleShot(0, this, [this] {
+        if (QWidget* host = window(); host && host != this)
+            host->setWindowTitle(m_services.settings.localized(titleKey));
+    });
+}
+
+void SettingsView::updateRestartButton()
+{
+    const bool ready = m_services.updater.state() == UpdaterService::State::readyToRelaunch;
+    if (ready == !m_restart->isHidden() && !m_restart->property("fading").toBool())
+        return;
+    auto* effect = static_cast<QGraphicsOpacityEffect*>(m_restart->graphicsEffect());
+    auto* fade = new QPropertyAnimation(effect, "opacity", m_restart);
+    fade->setDuration(250);
+    fade->setEasingCurve(QEasingCurve::OutCubic);
+    fade->setStartValue(effect->opacity());
+    fade->setEndValue(ready ? 1.0 : 0.0);
+    m_restart->setProperty("fading", true);
+    if (ready) {
+        effect->setOpacity(0.0);
+        fade->setStartValue(0.0);
+        m_restart->setVisible(true);
+    }
+    connect(fade, &QPropertyAnimation::finished, m_restart, [this, ready] {
+        m_restart->setProperty("fading", false);
+        m_restart->setVisible(ready);
+    });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void SettingsView::showLaunchAtLogin()
+{
+    const QSignalBlocker block(m_launchAtLogin);
+    m_launchAtLogin->setChecked(m_services.settings.launchAtLogin());
+}
+
+void SettingsView::showLanguage()
+{
+    const int index = m_language->findData(rawValue(m_services.settings.language()));
+    m_language->setCurrentIndex(index);
+}
+
+void SettingsView::showPanelMode()
+{
+    const PanelMode mode = m_services.settings.panelMode();
+    m_panelMode->setCurrentIndex(m_panelMode->findData(rawValue(mode)));
+    for (PanelModeTile* tile : m_tiles)
+        tile->setSelected(tile->mode() == mode);
+}
+
+void SettingsView::showStorage()
+{
+    const qint64 megabytes = m_services.settings.maxStorageMB();
+    m_storageValue->setText(m_services.settings.localized(QStringLiteral("%lld MB")).replace(
+        QStringLiteral("%lld"), QString::number(megabytes)));
+    m_storage->setAccessibleDescription(m_storageValue->text());
+    m_storage->setProperty("showing", true);
+    m_storage->setValue(static_cast<int>(std::clamp<qint64>((megabytes + storageStep / 2) / storageStep, 1, 10)));
+    m_storage->setProperty("showing", false);
+}
+
+}  // namespace nimbrel

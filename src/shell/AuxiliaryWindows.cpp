@@ -1,0 +1,97 @@
+#include "shell/AuxiliaryWindows.h"
+
+#include "settings/AboutView.h"
+#include "settings/SettingsStore.h"
+#include "settings/SettingsView.h"
+#include "shell/AppIcon.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QShortcut>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace nimbrel {
+
+namespace {
+const QString aboutKey = QStringLiteral("关于 Nimbrel");
+const QString contactKey = QStringLiteral("联系作者");
+const QString menuKey = QStringLiteral("Nimbrel");
+const QString titleKey = QStringLiteral("Nimbrel 设置");
+}  // namespace
+
+SettingsWindow::SettingsWindow(SettingsView* view, const SettingsStore& settings, QWidget* parent)
+    : QMainWindow(parent), m_settings(settings), m_view(view)
+{
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowIcon(appIcon());
+    m_view->setParent(this);
+    m_view->setFixedSize(contentSize);
+    setCentralWidget(m_view);
+
+    m_menu = menuBar()->addMenu(QString());
+    m_about = m_menu->addAction(QIcon::fromTheme(QStringLiteral("help-about")), QString());
+    m_contact = m_menu->addAction(QIcon::fromTheme(QStringLiteral("mail-send")), QString());
+    connect(m_about, &QAction::triggered, this, &SettingsWindow::aboutRequested);
+    connect(m_contact, &QAction::triggered, this, &SettingsWindow::contactRequested);
+
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    connect(quit, &QShortcut::activated, this, &SettingsWindow::quitRequested);
+    auto* close = new QShortcut(QKeySequence::Close, this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
+
+    connect(&m_settings, &SettingsStore::languageChanged, this, &SettingsWindow::retranslate);
+    retranslate();
+    // Neither resizable nor minimizable: the page has one size.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void SettingsWindow::retranslate()
+{
+    setWindowTitle(m_settings.localized(titleKey));
+    m_menu->setTitle(m_settings.localized(menuKey));
+    m_about->setText(m_settings.localized(aboutKey));
+    m_contact->setText(m_settings.localized(contactKey));
+}
+
+void SettingsWindow::closeEvent(QCloseEvent* event)
+{
+    Q_EMIT closing();
+    QMainWindow::closeEvent(event);
+}
+
+AboutWindow::AboutWindow(AboutView* view, QWidget* parent) : QWidget(parent), m_view(view)
+{
+    setObjectName(QStringLiteral("aboutWindow"));
+    setWindowIcon(appIcon());
+    setWindowTitle(QStringLiteral(" "));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view->setParent(this);
+    layout->addWidget(m_view, 0, Qt::AlignCenter);
+    setFixedSize(contentSize);
+}
+
+void AboutWindow::mousePressEvent(QMouseEvent* event)
+{
+    // The whole background is a handle for moving the window.
+    if (event->button() == Qt::LeftButton && windowHandle())
+        windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(event);
+}
+
+void centerOnScreen(QWidget& window)
+{
+    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QSize size = window.frameGeometry().size().expandedTo(window.sizeHint());
+    window.move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+}
+
+}  // namespace nimbrel

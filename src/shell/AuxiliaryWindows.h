@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QWidget>
+
+class QMenu;
+
+namespace nimbrel {
+
+class AboutView;
+class SettingsStore;
+class SettingsView;
+
+// The settings window: the settings page under a small menu bar with the about and contact entries.
+// Made once and kept; closing only hides it.
+class SettingsWindow final : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr QSize contentSize{520, 640};
+
+    SettingsWindow(SettingsView* view, const SettingsStore& settings, QWidget* parent = nullptr);
+
+    SettingsView* view() const { return m_view; }
+    QMenu* applicationMenu() const { return m_menu; }
+    QAction* aboutAction() const { return m_about; }
+    QAction* contactAction() const { return m_contact; }
+
+Q_SIGNALS:
+    void aboutRequested();
+    void contactRequested();
+    // Ctrl+Q in the window: a quit request like any other, decided by the termination rule.
+    void quitRequested();
+    void closing();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void retranslate();
+
+    const SettingsStore& m_settings;
+    SettingsView* m_view;
+    QMenu* m_menu;
+    QAction* m_about;
+    QAction* m_contact;
+};
+
+// The small about window. It has no title and can be dragged by its background.
+class AboutWindow final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr QSize contentSize{240, 200};
+
+    explicit AboutWindow(AboutView* view, QWidget* parent = nullptr);
+    AboutView* view() const { return m_view; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    AboutView* m_view;
+};
+
+// Places a window in the middle of the screen it is on (the primary screen when it has none yet).
+void centerOnScreen(QWidget& window);
+
+}  // namespace nimbrel
