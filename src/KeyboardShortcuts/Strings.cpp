@@ -29,6 +29,14 @@ std::optional<QString> builtInText(const QString& key)
     return std::nullopt;
 }
 
+QStringList builtInKeys()
+{
+    QStringList keys;
+    for (const auto& [key, text] : builtInTexts)
+        keys.append(QString::fromUtf16(key));
+    return keys;
+}
+
 QString localizedString(const Strings& strings, const QString& key)
 {
     const QString text = strings ? strings(key) : key;

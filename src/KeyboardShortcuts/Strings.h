@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -19,5 +20,7 @@ QString localizedString(const Strings& strings, const QString& key);
 
 // The module's own Simplified Chinese text for one of its keys; std::nullopt for any other key.
 std::optional<QString> builtInText(const QString& key);
+// Every key the module looks up.
+QStringList builtInKeys();
 
 }  // namespace nimbrel::KeyboardShortcuts

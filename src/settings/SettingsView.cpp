@@ -371,6 +371,9 @@ void SettingsView::retranslate()
     for (PanelModeTile* tile : m_tiles)
         tile->setText(settings.localized(panelModeNameKey(tile->mode())));
     m_storage->setAccessibleName(settings.localized(QStringLiteral("最大占用空间")));
+    // The field is named after its row, like the page's other controls; its own name would stay in the
+    // language the page was built in.
+    m_recorder->control()->setAccessibleName(settings.localized(QStringLiteral("弹出快捷键")));
     m_recorder->control()->refreshDisplay();
     showLanguage();
     showStorage();

@@ -1,18 +1,17 @@
 #include "shell/AppIcon.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
 namespace nimbrel {
 
-namespace {
-
-QPixmap drawIcon(int size)
+QImage appIconImage(int size)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size;
 
@@ -38,16 +37,15 @@ QPixmap drawIcon(int size)
     heart.cubicTo(cx + r * 0.8, cy - r * 1.3, cx + r * 1.6, cy - r * 0.1, cx, cy + r * 0.95);
     p.setBrush(QColor(0xe2, 0x4a, 0x5a));
     p.drawPath(heart);
-    return pixmap;
+    p.end();
+    return image;
 }
-
-}  // namespace
 
 QIcon appIcon()
 {
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(drawIcon(size));
+        icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
     return icon;
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QIcon>
+#include <QImage>
 
 namespace nimbrel {
 
 // Nimbrel's own icon, a clipboard carrying a heart, drawn at every size so it stays crisp on HiDPI.
 QIcon appIcon();
+// The icon at one size, drawn without needing a display (the build exports it for the desktop's icon theme).
+QImage appIconImage(int size);
 
 }  // namespace nimbrel

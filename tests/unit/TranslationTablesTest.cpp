@@ -1,0 +1,132 @@
+// Every interface text must be translated in every language table. The keys are collected from the
+// sources themselves, so a text added without translations fails here rather than showing up in Chinese
+// in an English interface.
+
+#include "KeyboardShortcuts/Strings.h"
+#include "settings/AppLanguage.h"
+#include "settings/Translations.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+namespace nimbrel {
+namespace {
+
+bool hasChinese(const QString& text)
+{
+    for (const QChar c : text)
+        if ((c.unicode() >= 0x3000 && c.unicode() <= 0x9FFF) || (c.unicode() >= 0xFF00 && c.unicode() <= 0xFFEF))
+            return true;
+    return false;
+}
+
+// The Chinese string literals of the sources that are shown to the user. Diagnostic lines (written to the
+// console or the system log, prefixed "[Nimbrel]", and their continuations) and the language names the
+// picker shows untranslated are not interface texts.
+QSet<QString> interfaceKeysInSources()
+{
+    QSet<QString> untranslatedNames;
+    for (const AppLanguage language : allAppLanguages)
+        if (!isPickerNameTranslated(language))
+            untranslatedNames.insert(pickerName(language));
+
+    QSet<QString> keys;
+    const QRegularExpression literal(QString::fromUtf8(R"re(QStringLiteral\("((?:[^"\\]|\\.)*)"\))re"));
+    QDirIterator files(QStringLiteral(NIMBREL_SOURCE_DIR "/src"), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
+                       QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString source = QString::fromUtf8(file.readAll());
+        for (const auto& match : literal.globalMatch(source)) {
+            const QString text = match.captured(1);
+            if (!hasChinese(text) || untranslatedNames.contains(text) || text.startsWith(QStringLiteral("[Nimbrel]")) ||
+                text.startsWith(QChar(0xFF09)))
+                continue;
+            keys.insert(text);
+        }
+    }
+    return keys;
+}
+
+struct TableFile {
+    QSet<QString> sources;
+    QStringList unfinished;
+};
+
+TableFile readTableFile(const QString& code)
+{
+    TableFile table;
+    QFile file(QStringLiteral(NIMBREL_SOURCE_DIR "/resources/translations/nimbrel_%1.ts").arg(code));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+    QXmlStreamReader xml(&file);
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+            table.sources.insert(source);
+        } else if (xml.name() == QLatin1String("translation")) {
+            const bool unfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            if (unfinished || xml.readElementText().trimmed().isEmpty())
+                table.unfinished.append(source);
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    return table;
+}
+
+TEST(TranslationTablesTest, SourcesUseTheInterfaceTextsTheTablesExpect)
+{
+    const QSet<QString> keys = interfaceKeysInSources();
+    // The scan must find the texts of every part of the interface, or it proves nothing.
+    for (const char* sample : {"弹出剪切板", "Nimbrel 设置", "暂无剪切板历史", "跟随系统", "版本 %@", "（空）"})
+        EXPECT_TRUE(keys.contains(QString::fromUtf8(sample))) << sample;
+    EXPECT_GE(keys.size(), 35);
+}
+
+TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
+{
+    QSet<QString> keys = interfaceKeysInSources();
+    for (const QString& key : KeyboardShortcuts::builtInKeys())
+        keys.insert(key);
+    keys.insert(QStringLiteral("Nimbrel"));
+    keys.insert(QStringLiteral("%lld MB"));
+
+    Translations translations(Translations::defaultDirectory());
+    for (const QString& code : Translations::tableLanguages) {
+        SCOPED_TRACE(code.toStdString());
+        const TableFile file = readTableFile(code);
+        EXPECT_TRUE(file.unfinished.isEmpty()) << file.unfinished.join(u'|').toStdString();
+        ASSERT_TRUE(translations.hasTable(code));
+        for (const QString& key : keys) {
+            EXPECT_TRUE(file.sources.contains(key)) << "missing from the table: " << key.toStdString();
+            const auto text = translations.translate(code, key);
+            ASSERT_TRUE(text.has_value());
+            // A text in Chinese script must come back translated; the others may stay as they are.
+            EXPECT_FALSE(text->isEmpty()) << key.toStdString();
+            if (hasChinese(key) && code != QLatin1String("zh-Hant") && code != QLatin1String("ja")) {
+                EXPECT_NE(*text, key) << key.toStdString();
+            }
+            // Formats keep their argument.
+            for (const QString& placeholder : {QStringLiteral("%@"), QStringLiteral("%lld")})
+                if (key.contains(placeholder) ||
+                    KeyboardShortcuts::builtInText(key).value_or(QString()).contains(placeholder)) {
+                    EXPECT_TRUE(text->contains(placeholder)) << key.toStdString();
+                }
+        }
+        // Nothing in a table that the program never asks for.
+        for (const QString& source : file.sources)
+            EXPECT_TRUE(keys.contains(source)) << "unused entry: " << source.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace nimbrel

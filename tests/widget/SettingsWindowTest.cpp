@@ -1,0 +1,786 @@
+#include "KeyboardShortcuts/Key.h"
+#include "KeyboardShortcuts/RecorderCocoa.h"
+#include "KeyboardShortcuts/Shortcuts.h"
+#include "platform/fake/FakeClickMonitor.h"
+#include "platform/fake/FakeHotKeys.h"
+#include "platform/fake/FakeKeyboard.h"
+#include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakePlatform.h"
+#include "platform/fake/FakeSystemShortcuts.h"
+#include "platform/fake/FakeUpdate.h"
+#include "report/LaunchReporter.h"
+#include "settings/AboutView.h"
+#include "settings/SettingsStore.h"
+#include "settings/SettingsView.h"
+#include "settings/SettingsWidgets.h"
+#include "settings/Translations.h"
+#include "shell/AppDelegate.h"
+#include "shell/AuxiliaryWindows.h"
+#include "support/TestEnvironment.h"
+#include "update/UpdaterService.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace nimbrel;
+
+namespace {
+
+const QUrl donationURL(QStringLiteral("https://donate.invalid/nimbrel"));
+
+// The platform side of a settings page: fakes, the string tables and an idle update service.
+struct Platform {
+    Platform()
+        : translations(Translations::defaultDirectory()),
+          shortcuts(defaults, hotKeys, keyboardLayout, console),
+          locations(test::freshDirectory()),
+          updater(UpdaterEnvironment{http, systemLog, locations, QString()})
+    {
+    }
+
+    fake::MemoryDefaults defaults;
+    fake::LoginItems loginItems;
+    fake::RecordingConsole console;
+    Translations translations;
+    fake::FakeHotKeyPlatform hotKeys;
+    fake::FakeKeyboardLayout keyboardLayout;
+    KeyboardShortcuts::Shortcuts shortcuts;
+    fake::SystemShortcutList systemShortcuts;
+    fake::UnreachableHttpClient http;
+    fake::RecordingSystemLog systemLog;
+    fake::Locations locations;
+    UpdaterService updater;
+    fake::FakeWorkspace workspace;
+    bool pasteAllowed = true;
+    int accessRequests = 0;
+};
+
+// A settings page in its window over the fakes. The stored values are in the defaults before the store
+// reads them, as at a real start.
+struct Page : Platform {
+    explicit Page(bool pasteAllowedAtStart = true, const QMap<QString, QVariant>& stored = {},
+                  AppLanguage language = AppLanguage::zhHans)
+    {
+        pasteAllowed = pasteAllowedAtStart;
+        defaults.values = stored;
+        defaults.values.insert(SettingsStore::languageKey, rawValue(language));
+        settings = std::make_unique<SettingsStore>(defaults, loginItems, console, translations);
+        // The recorder's texts come from the same tables, as the application wires them.
+        shortcuts.setStrings([this](const QString& key) { return settings->localized(key); });
+        view = new SettingsView(
+            SettingsViewServices{*settings, updater, workspace,
+                                 KeyboardShortcuts::RecorderEnvironment{shortcuts, systemShortcuts, {}},
+                                 [this] { return pasteAllowed; }, [this] { ++accessRequests; }, donationURL},
+            pasteAllowedAtStart);
+        window = std::make_unique<SettingsWindow>(view, *settings);
+    }
+
+    void show()
+    {
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<SettingsWindow> window;
+    SettingsView* view = nullptr;
+};
+
+// Picks an entry the way the user's choice arrives: the combo box shows it and reports the activation.
+void choose(QComboBox* combo, int index)
+{
+    combo->setCurrentIndex(index);
+    Q_EMIT combo->activated(index);
+}
+
+int languageIndex(const SettingsView& view, AppLanguage language)
+{
+    return view.languagePicker()->findData(rawValue(language));
+}
+
+bool containsHan(const QString& text)
+{
+    static const QRegularExpression han(QStringLiteral("\\p{Han}"));
+    return han.match(text).hasMatch();
+}
+
+// Every text the page shows or announces, except the language picker's native names.
+QStringList pageTexts(const SettingsView& view)
+{
+    QStringList texts;
+    for (const QLabel* label : view.findChildren<QLabel*>())
+        if (!label->text().isEmpty())
+            texts.append(label->text());
+    for (const QAbstractButton* button : view.findChildren<QAbstractButton*>()) {
+        if (!button->text().isEmpty())
+            texts.append(button->text());
+        if (!button->toolTip().isEmpty())
+            texts.append(button->toolTip());
+    }
+    for (const QComboBox* combo : view.findChildren<QComboBox*>()) {
+        for (int i = 0; i < combo->count(); ++i)
+            if (combo != view.languagePicker() || i == languageIndex(view, AppLanguage::system))
+                texts.append(combo->itemText(i));
+    }
+    for (const QWidget* widget : view.findChildren<QWidget*>())
+        if (!widget->accessibleName().isEmpty())
+            texts.append(widget->accessibleName());
+    texts.append(view.shortcutRecorder()->control()->placeholderText());
+    return texts;
+}
+
+}  // namespace
+
+TEST(SettingsWindow, StorageSliderStoresWholeHundreds)
+{
+    Page page;
+    page.show();
+    QSlider* slider = page.view->storageSlider();
+    struct Step {
+        const char* name;
+        Qt::Key key;
+        qint64 stored;
+    };
+    // From the default 200 MB.
+    const Step steps[] = {
+        {"to the top end", Qt::Key_End, 1000},   {"one step down", Qt::Key_Left, 900},
+        {"to the bottom end", Qt::Key_Home, 100}, {"one step up", Qt::Key_Right, 200},
+        {"page up", Qt::Key_PageUp, 300},         {"one more", Qt::Key_Right, 400},
+        {"page down", Qt::Key_PageDown, 300},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        QTest::keyClick(slider, step.key);
+        EXPECT_EQ(page.settings->maxStorageMB(), step.stored);
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::maxStorageMBKey).toLongLong(), step.stored);
+        EXPECT_EQ(page.view->storageValue()->text(), QStringLiteral("%1 MB").arg(step.stored));
+    }
+
+    // Every position of the slider is a whole number of hundreds within the budget's range.
+    QTest::keyClick(slider, Qt::Key_Home);
+    QList<qint64> walked{page.settings->maxStorageMB()};
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(slider, Qt::Key_Right);
+        if (page.settings->maxStorageMB() != walked.last())
+            walked.append(page.settings->maxStorageMB());
+    }
+    EXPECT_EQ(walked, (QList<qint64>{100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}));
+}
+
+TEST(SettingsWindow, StorageValueShowsWhatTheStoreHoldsWithoutWritingBack)
+{
+    struct Case {
+        const char* name;
+        QVariant stored;
+        AppLanguage language;
+        QString text;
+        int position;
+    };
+    // The store rounds a budget down to whole hundreds as it reads it, so a stored 250 is never shown.
+    const Case cases[] = {
+        {"absent", QVariant(), AppLanguage::zhHans, QStringLiteral("200 MB"), 2},
+        {"between steps", QVariant(qint64(250)), AppLanguage::zhHans, QStringLiteral("200 MB"), 2},
+        {"top", QVariant(qint64(1000)), AppLanguage::en, QStringLiteral("1000 MB"), 10},
+        {"bottom", QVariant(qint64(100)), AppLanguage::ja, QStringLiteral("100 MB"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QMap<QString, QVariant> stored;
+        if (c.stored.isValid())
+            stored.insert(SettingsStore::maxStorageMBKey, c.stored);
+        Page page(true, stored, c.language);
+        EXPECT_EQ(page.view->storageValue()->text(), c.text);
+        EXPECT_EQ(page.view->storageSlider()->value(), c.position);
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::maxStorageMBKey), c.stored)
+            << "showing a value stores nothing";
+
+        // A change made elsewhere moves the slider and the text, and is stored once, by the store alone.
+        const int writes = page.defaults.writes;
+        page.settings->setMaxStorageMB(700);
+        EXPECT_EQ(page.view->storageSlider()->value(), 7);
+        EXPECT_EQ(page.view->storageValue()->text(), QStringLiteral("700 MB"));
+        EXPECT_EQ(page.defaults.writes, writes + 1);
+    }
+}
+
+TEST(SettingsWindow, PlacementPickerAndTilesStayInStep)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Page&)> chooseLeft;
+    };
+    const Case cases[] = {
+        {"picker",
+         [](Page& page) {
+             QComboBox* picker = page.view->panelModePicker();
+             picker->setFocus();
+             QTest::keyClick(picker, Qt::Key_Down);  // bottom → left, as a keyboard user picks it
+         }},
+        {"tile", [](Page& page) { QTest::mouseClick(page.view->panelModeTiles().at(1), Qt::LeftButton); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Page page;
+        page.show();
+        QComboBox* picker = page.view->panelModePicker();
+        const auto& tiles = page.view->panelModeTiles();
+        ASSERT_EQ(tiles.size(), 3u);
+        ASSERT_EQ(picker->count(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(picker->itemText(i), tiles[i]->text());
+            EXPECT_EQ(tiles[i]->mode(), allPanelModes[i]);
+        }
+        EXPECT_EQ(picker->itemText(1), QStringLiteral("左侧竖排"));
+        EXPECT_EQ(picker->currentText(), QStringLiteral("底部"));
+        EXPECT_TRUE(tiles[0]->isSelected());
+
+        c.chooseLeft(page);
+        EXPECT_EQ(page.settings->panelMode(), PanelMode::left);
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::panelModeKey), QVariant(QStringLiteral("left")));
+        EXPECT_EQ(picker->currentText(), QStringLiteral("左侧竖排"));
+        EXPECT_EQ((std::vector<bool>{tiles[0]->isSelected(), tiles[1]->isSelected(), tiles[2]->isSelected()}),
+                  (std::vector<bool>{false, true, false}));
+
+        // Both follow a change made through the store.
+        page.settings->setPanelMode(PanelMode::right);
+        EXPECT_EQ(picker->currentText(), QStringLiteral("右侧竖排"));
+        EXPECT_EQ((std::vector<bool>{tiles[0]->isSelected(), tiles[1]->isSelected(), tiles[2]->isSelected()}),
+                  (std::vector<bool>{false, false, true}));
+    }
+}
+
+TEST(SettingsWindow, LanguagePickerTranslatesOnlyTheSystemEntry)
+{
+    struct Case {
+        AppLanguage language;
+        QString followSystem;
+    };
+    const Case cases[] = {
+        {AppLanguage::zhHans, QStringLiteral("跟随系统")},
+        {AppLanguage::zhHant, QStringLiteral("跟隨系統")},
+        {AppLanguage::en, QStringLiteral("System Default")},
+        {AppLanguage::ja, QStringLiteral("システムに従う")},
+        {AppLanguage::ko, QStringLiteral("시스템 설정 따르기")},
+        // The tests start in the key language, which "system" then follows.
+        {AppLanguage::system, QStringLiteral("跟随系统")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(rawValue(c.language).toStdString());
+        Page page(true, {}, c.language);
+        QComboBox* picker = page.view->languagePicker();
+        QStringList names;
+        for (int i = 0; i < picker->count(); ++i)
+            names.append(picker->itemText(i));
+        EXPECT_EQ(names, (QStringList{c.followSystem, QStringLiteral("简体中文"), QStringLiteral("繁體中文"),
+                                      QStringLiteral("English"), QStringLiteral("日本語"), QStringLiteral("한국어")}));
+        EXPECT_EQ(picker->currentIndex(), languageIndex(*page.view, c.language));
+    }
+}
+
+TEST(SettingsWindow, PickingALanguageTranslatesTheWholePageAtOnce)
+{
+    Page page;
+    page.pasteAllowed = false;  // the warning card's texts are part of the page too
+    page.show();
+    const QStringList keys = pageTexts(*page.view);
+    ASSERT_TRUE(keys.contains(QStringLiteral("Nimbrel 设置")));
+    ASSERT_TRUE(keys.contains(QStringLiteral("打开系统设置")));
+    EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel 设置"));
+
+    choose(page.view->languagePicker(), languageIndex(*page.view, AppLanguage::en));
+    EXPECT_EQ(page.settings->language(), AppLanguage::en);
+    EXPECT_EQ(page.defaults.values.value(SettingsStore::languageKey), QVariant(QStringLiteral("en")));
+    // No turn of the event loop in between: the page is English at once.
+    const QStringList english = pageTexts(*page.view);
+    EXPECT_EQ(english.size(), keys.size());
+    for (const QString& text : english)
+        EXPECT_FALSE(containsHan(text)) << text.toStdString();
+    for (const char* expected : {"Nimbrel Settings", "Launch at Login", "Language", "Changes take effect immediately.",
+                                 "Panel Shortcut", "Panel Position", "Left Side", "Maximum Storage", "Support Nimbrel",
+                                 "Accessibility Not Granted", "Open System Settings", "Restart to Update",
+                                 "System Default", "200 MB"})
+        EXPECT_TRUE(english.contains(QString::fromUtf8(expected))) << expected;
+    EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel Settings"));
+    EXPECT_EQ(page.window->aboutAction()->text(), QStringLiteral("About Nimbrel"));
+    EXPECT_EQ(page.window->contactAction()->text(), QStringLiteral("Contact the Developer"));
+    EXPECT_EQ(page.view->languagePicker()->currentText(), QStringLiteral("English"));
+
+    // Back to the key language: every text is its key again.
+    choose(page.view->languagePicker(), languageIndex(*page.view, AppLanguage::zhHans));
+    EXPECT_EQ(pageTexts(*page.view), keys);
+    EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel 设置"));
+    EXPECT_EQ(page.window->aboutAction()->text(), QStringLiteral("关于 Nimbrel"));
+    // The page's own deferred title update must not bring an old language back.
+    QTest::qWait(20);
+    EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel 设置"));
+}
+
+TEST(SettingsWindow, ThePageKeepsTheTitleOfAnyWindowItSitsInCurrent)
+{
+    Platform platform;
+    platform.defaults.values.insert(SettingsStore::languageKey, QStringLiteral("zh-Hans"));
+    SettingsStore settings(platform.defaults, platform.loginItems, platform.console, platform.translations);
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* view = new SettingsView(
+        SettingsViewServices{settings, platform.updater, platform.workspace,
+                             KeyboardShortcuts::RecorderEnvironment{platform.shortcuts, platform.systemShortcuts, {}},
+                             [] { return true; }, [] {}, donationURL},
+        true);
+    layout->addWidget(view);
+    host.show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return host.windowTitle() == QStringLiteral("Nimbrel 设置"); }, 1000));
+
+    struct Case {
+        AppLanguage language;
+        QString title;
+    };
+    const Case cases[] = {
+        {AppLanguage::en, QStringLiteral("Nimbrel Settings")},
+        {AppLanguage::ko, QStringLiteral("Nimbrel 설정")},
+        {AppLanguage::zhHans, QStringLiteral("Nimbrel 设置")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(rawValue(c.language).toStdString());
+        choose(view->languagePicker(), languageIndex(*view, c.language));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return host.windowTitle() == c.title; }, 1000))
+            << host.windowTitle().toStdString();
+    }
+}
+
+TEST(SettingsWindow, LaunchAtLoginSwitchShowsWhatTheSystemDid)
+{
+    struct Case {
+        const char* name;
+        LoginItemStatus before;
+        LoginItemStatus afterRegister;
+        std::optional<QString> registerError;
+        bool shown;
+        QStringList lines;
+    };
+    const Case cases[] = {
+        {"registered", LoginItemStatus::notRegistered, LoginItemStatus::enabled, std::nullopt, true, {}},
+        {"refused",
+         LoginItemStatus::notRegistered,
+         LoginItemStatus::enabled,
+         QStringLiteral("not allowed"),
+         false,
+         {QStringLiteral("[Nimbrel] LaunchAtLogin error: not allowed")}},
+        {"awaiting approval", LoginItemStatus::notRegistered, LoginItemStatus::requiresApproval, std::nullopt, false, {}},
+        {"approval pending before", LoginItemStatus::requiresApproval, LoginItemStatus::enabled, std::nullopt, false,
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Page page;
+        page.loginItems.currentStatus = c.before;
+        page.loginItems.statusAfterRegister = c.afterRegister;
+        page.loginItems.registerError = c.registerError;
+        page.show();
+        ToggleSwitch* toggle = page.view->launchAtLoginSwitch();
+        ASSERT_FALSE(toggle->isChecked());
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        EXPECT_EQ(toggle->isChecked(), c.shown);
+        EXPECT_EQ(page.settings->launchAtLogin(), c.shown);
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::launchAtLoginKey), QVariant(c.shown));
+        EXPECT_EQ(page.console.lines, c.lines);
+    }
+
+    // Turning it off again unregisters, and a state adopted from the system shows on the switch.
+    Page page;
+    page.show();
+    ToggleSwitch* toggle = page.view->launchAtLoginSwitch();
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    ASSERT_TRUE(toggle->isChecked());
+    QTest::mouseClick(toggle, Qt::LeftButton);
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_EQ(page.loginItems.unregistrations, 1);
+    EXPECT_EQ(page.defaults.values.value(SettingsStore::launchAtLoginKey), QVariant(false));
+    page.settings->adoptLoginItemStatus(true);
+    EXPECT_TRUE(toggle->isChecked());
+}
+
+TEST(SettingsWindow, AccessibilityCardShowsOnlyWhilePasteIsNotAllowed)
+{
+    {
+        Page page(true);
+        page.show();
+        EXPECT_TRUE(page.view->accessibilityCard()->isHidden());
+    }
+
+    Page page(false);
+    page.show();
+    QWidget* card = page.view->accessibilityCard();
+    ASSERT_FALSE(card->isHidden());
+    // It is the first card of the page.
+    EXPECT_LT(card->mapTo(page.view, QPoint(0, 0)).y(),
+              page.view->launchAtLoginSwitch()->mapTo(page.view, QPoint(0, 0)).y());
+
+    // Its button asks for access.
+    auto* button = card->findChild<QPushButton*>();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QStringLiteral("打开系统设置"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(page.accessRequests, 1);
+    QTest::qWait(1200);
+    EXPECT_FALSE(card->isHidden()) << "still not allowed";
+
+    // Granted elsewhere: the card goes within about a second, the window staying open.
+    page.pasteAllowed = true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return card->isHidden(); }, 2000));
+    EXPECT_LE(elapsed.elapsed(), 1500);
+    EXPECT_TRUE(page.window->isVisible());
+    EXPECT_TRUE(page.view->accessibilityTrusted());
+
+    // Revoked: the page learns it at the next activation, not from the timer.
+    page.pasteAllowed = false;
+    QTest::qWait(1200);
+    EXPECT_TRUE(card->isHidden());
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(card->isHidden());
+}
+
+TEST(SettingsWindow, SupportButtonOpensTheDonationPage)
+{
+    Page page;
+    page.show();
+    EXPECT_EQ(page.view->supportButton()->accessibleName(), QStringLiteral("Buy Me a Coffee"));
+    QTest::mouseClick(page.view->supportButton(), Qt::LeftButton);
+    EXPECT_EQ(page.workspace.openedURLs, QList<QUrl>{donationURL});
+    EXPECT_EQ(page.accessRequests, 0);
+}
+
+TEST(AboutWindow, ShowsTheVersionInTheStartUpLanguage)
+{
+    struct Case {
+        const char* name;
+        QString mainLanguage;
+        QString version;
+        QString text;
+    };
+    const Case cases[] = {
+        {"no version", QStringLiteral("zh-Hans"), QString(), QStringLiteral("版本 1.0")},
+        {"version", QStringLiteral("zh-Hans"), QStringLiteral("2.4.1"), QStringLiteral("版本 2.4.1")},
+        {"english start", QStringLiteral("en"), QStringLiteral("2.4.1"), QStringLiteral("Version 2.4.1")},
+        {"japanese start", QStringLiteral("ja"), QString(), QStringLiteral("バージョン 1.0")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Platform platform;
+        ASSERT_EQ(platform.translations.selectMainLanguage({c.mainLanguage}), c.mainLanguage);
+        SettingsStore settings(platform.defaults, platform.loginItems, platform.console, platform.translations);
+        AboutView view(settings.translations(), c.version);
+        auto* line = view.findChild<QLabel*>(QStringLiteral("version"));
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->text(), c.text);
+        EXPECT_EQ(view.versionText(), c.text);
+
+        // The interface language chosen later shows here only from the next start.
+        settings.setLanguage(AppLanguage::ko);
+        EXPECT_EQ(line->text(), c.text);
+    }
+}
+
+namespace {
+
+// The whole shell over fakes, as the application builds it.
+struct Shell {
+    Shell()
+        : locations(test::freshDirectory()),
+          translations(Translations::defaultDirectory()),
+          settings(defaults, loginItems, console, translations),
+          shortcuts(defaults, hotKeys, keyboardLayout, console),
+          updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
+          launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
+          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
+                                 shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
+                   settings)
+    {
+        shortcuts.setStrings([this](const QString& key) { return settings.localized(key); });
+        delegate.willFinishLaunching();
+    }
+
+    fake::RecordingConsole console;
+    fake::SystemShortcutList systemShortcuts;
+    fake::Locations locations;
+    fake::Activation activation;
+    fake::Tray tray;
+    fake::FakePasteboard pasteboard;
+    fake::FakeWorkspace workspace;
+    fake::ManualClock clock;
+    fake::LoginItems loginItems;
+    fake::MemoryDefaults defaults;
+    Translations translations;
+    SettingsStore settings;
+    fake::FakeHotKeyPlatform hotKeys;
+    fake::FakeKeyboardLayout keyboardLayout;
+    KeyboardShortcuts::Shortcuts shortcuts;
+    fake::FakeKeyboard keyboard;
+    fake::FakeClickMonitor clicks;
+    fake::UnreachableHttpClient http;
+    fake::RecordingSystemLog systemLog;
+    UpdaterService updater;
+    LaunchReporter launchReporter;
+    AppDelegate delegate;
+};
+
+// Answers the next message box that comes up, keeping its text.
+class AlertCatcher final : public QObject {
+public:
+    AlertCatcher()
+    {
+        m_timer.setInterval(10);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box && box->isVisible()) {
+                    texts.append(box->text());
+                    box->done(0);
+                }
+            }
+        });
+        m_timer.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+}  // namespace
+
+TEST(SettingsShell, SettingsWindowIsMadeOnceAndSwitchesTheTaskbarPresence)
+{
+    Shell shell;
+    ASSERT_EQ(shell.activation.policy(), Policy::accessory);
+    ASSERT_EQ(shell.delegate.settingsWindow(), nullptr);
+
+    shell.delegate.openSettings();
+    SettingsWindow* window = shell.delegate.settingsWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Nimbrel 设置"));
+    EXPECT_EQ(window->view()->size(), QSize(520, 640));
+    EXPECT_EQ(window->width(), 520);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "not resizable";
+
+    shell.delegate.openSettings();
+    EXPECT_EQ(shell.delegate.settingsWindow(), window) << "the second opening only brings it forward";
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_EQ(std::count_if(windows.cbegin(), windows.cend(),
+                            [](QWidget* w) { return qobject_cast<SettingsWindow*>(w) != nullptr; }),
+              1);
+
+    // Closing keeps the window, with the page's state, for the next opening.
+    shell.settings.setPanelMode(PanelMode::right);
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(shell.activation.policy(), Policy::accessory);
+    ASSERT_EQ(shell.delegate.settingsWindow(), window);
+    shell.delegate.openSettings();
+    EXPECT_EQ(shell.delegate.settingsWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+    EXPECT_TRUE(window->view()->panelModeTiles().at(2)->isSelected());
+    EXPECT_EQ(shell.activation.history,
+              (QList<Policy>{Policy::accessory, Policy::regular, Policy::regular, Policy::accessory, Policy::regular}));
+}
+
+TEST(SettingsShell, AboutWindowLeavesThePresenceAlone)
+{
+    Shell shell;
+    shell.delegate.openAbout();
+    AboutWindow* about = shell.delegate.aboutWindow();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(about));
+    EXPECT_EQ(about->size(), QSize(240, 200));
+    EXPECT_EQ(about->view()->versionText(), QStringLiteral("版本 ") + QStringLiteral(NIMBREL_VERSION));
+    EXPECT_EQ(shell.activation.history, QList<Policy>{Policy::accessory});
+
+    about->close();
+    EXPECT_EQ(shell.activation.history, QList<Policy>{Policy::accessory});
+    shell.delegate.openAbout();
+    EXPECT_EQ(shell.delegate.aboutWindow(), about);
+    EXPECT_TRUE(about->isVisible());
+
+    // Opened while the settings window is open, it leaves the presence as the settings window set it.
+    shell.delegate.openSettings();
+    about->close();
+    shell.delegate.openAbout();
+    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+}
+
+TEST(SettingsShell, QuitIsRefusedExceptFromTheTrayMenu)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Shell&)> request;
+    };
+    const Case cases[] = {
+        {"a quit request", [](Shell& shell) { EXPECT_FALSE(shell.delegate.requestTermination()); }},
+        {"Ctrl+Q in the settings window",
+         [](Shell& shell) { Q_EMIT shell.delegate.settingsWindow()->quitRequested(); }},
+        {"Qt's quit",
+         [](Shell&) {
+             QEvent quit(QEvent::Quit);
+             QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shell shell;
+        QSignalSpy approved(&shell.delegate, &AppDelegate::terminationApproved);
+        shell.delegate.openSettings();
+        SettingsWindow* window = shell.delegate.settingsWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        c.request(shell);
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(shell.activation.policy(), Policy::accessory);
+        EXPECT_EQ(approved.count(), 0);
+        EXPECT_EQ(shell.delegate.settingsWindow(), window);
+
+        // The tray menu's quit ends Nimbrel even with the settings window open.
+        shell.delegate.openSettings();
+        shell.delegate.trayMenu().quitAction()->trigger();
+        EXPECT_EQ(approved.count(), 1);
+        EXPECT_TRUE(shell.delegate.allowsTermination());
+    }
+}
+
+TEST(SettingsShell, TrayMenuEntriesInOrder)
+{
+    Shell shell;
+    ASSERT_EQ(shell.tray.menu, shell.delegate.trayMenu().menu());
+    const QList<QAction*> actions = shell.tray.menu->actions();
+    ASSERT_EQ(actions.size(), 5);
+    struct Entry {
+        bool separator;
+        QString text;
+        QKeySequence shortcut;
+    };
+    const Entry entries[] = {
+        {false, QStringLiteral("弹出剪切板"), QKeySequence()},
+        {true, QString(), QKeySequence()},
+        {false, QStringLiteral("设置"), QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+        {true, QString(), QKeySequence()},
+        {false, QStringLiteral("退出 Nimbrel"), QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    };
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(actions[i]->isSeparator(), entries[i].separator);
+        EXPECT_EQ(actions[i]->text(), entries[i].text);
+        EXPECT_EQ(actions[i]->shortcut(), entries[i].shortcut);
+    }
+    EXPECT_EQ(actions[0], shell.delegate.trayMenu().panelAction());
+    EXPECT_EQ(actions[2], shell.delegate.trayMenu().settingsAction());
+    EXPECT_EQ(actions[4], shell.delegate.trayMenu().quitAction());
+
+    actions[2]->trigger();
+    ASSERT_NE(shell.delegate.settingsWindow(), nullptr);
+    EXPECT_TRUE(shell.delegate.settingsWindow()->isVisible());
+    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+}
+
+TEST(SettingsShell, SettingsWindowMenuOpensAboutAndContact)
+{
+    Shell shell;
+    shell.delegate.openSettings();
+    SettingsWindow* window = shell.delegate.settingsWindow();
+    EXPECT_EQ(window->applicationMenu()->actions(), (QList<QAction*>{window->aboutAction(), window->contactAction()}));
+    EXPECT_EQ(window->aboutAction()->text(), QStringLiteral("关于 Nimbrel"));
+    EXPECT_EQ(window->contactAction()->text(), QStringLiteral("联系作者"));
+
+    window->contactAction()->trigger();
+    ASSERT_EQ(shell.workspace.openedURLs.size(), 1);
+    const QUrl contact = shell.workspace.openedURLs.first();
+    EXPECT_TRUE(contact.isValid());
+    EXPECT_TRUE(contact.scheme() == QStringLiteral("https") || contact.scheme() == QStringLiteral("http"));
+    EXPECT_FALSE(contact.host().isEmpty());
+    EXPECT_EQ(shell.delegate.aboutWindow(), nullptr);
+
+    window->aboutAction()->trigger();
+    ASSERT_NE(shell.delegate.aboutWindow(), nullptr);
+    EXPECT_TRUE(shell.delegate.aboutWindow()->isVisible());
+    EXPECT_EQ(shell.workspace.openedURLs.size(), 1);
+
+    // The support page is another page than the contact page.
+    QTest::mouseClick(window->view()->supportButton(), Qt::LeftButton);
+    ASSERT_EQ(shell.workspace.openedURLs.size(), 2);
+    EXPECT_NE(shell.workspace.openedURLs.last(), contact);
+}
+
+TEST(SettingsShell, LanguageChosenInTheSettingsRetranslatesTheMenus)
+{
+    struct Case {
+        AppLanguage language;
+        QStringList tray;
+        QStringList window;
+    };
+    const Case cases[] = {
+        {AppLanguage::en,
+         {QStringLiteral("Show Clipboard"), QStringLiteral("Settings"), QStringLiteral("Quit Nimbrel")},
+         {QStringLiteral("About Nimbrel"), QStringLiteral("Contact the Developer")}},
+        {AppLanguage::zhHans,
+         {QStringLiteral("弹出剪切板"), QStringLiteral("设置"), QStringLiteral("退出 Nimbrel")},
+         {QStringLiteral("关于 Nimbrel"), QStringLiteral("联系作者")}},
+    };
+    Shell shell;
+    shell.delegate.openSettings();
+    SettingsWindow* window = shell.delegate.settingsWindow();
+    TrayMenu& tray = shell.delegate.trayMenu();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(rawValue(c.language).toStdString());
+        choose(window->view()->languagePicker(), languageIndex(*window->view(), c.language));
+        EXPECT_EQ((QStringList{tray.panelAction()->text(), tray.settingsAction()->text(), tray.quitAction()->text()}),
+                  c.tray);
+        EXPECT_EQ((QStringList{window->aboutAction()->text(), window->contactAction()->text()}), c.window);
+    }
+}
+
+TEST(SettingsShell, TheShortcutRecorderRefusesTheMenusKeyEquivalents)
+{
+    using namespace KeyboardShortcuts;
+    Shell shell;
+    // A US layout for the keys involved, so the recorder can compare them with the menus' key equivalents.
+    shell.keyboardLayout.texts = {{Key::comma, QStringLiteral(",")}, {Key::q, QStringLiteral("q")},
+                                  {Key::v, QStringLiteral("v")}};
+    shell.delegate.openSettings();
+    RecorderCocoa* recorder = shell.delegate.settingsWindow()->view()->shortcutRecorder()->control();
+    const QString before = recorder->text();
+    struct Case {
+        int key;
+        QString entry;
+    };
+    const Case cases[] = {
+        {Key::comma, QStringLiteral("设置")},
+        {Key::q, QStringLiteral("退出 Nimbrel")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry.toStdString());
+        AlertCatcher alerts;
+        EXPECT_TRUE(recorder->handleRecordingKey(KeyEvent{KeyEvent::Type::keyDown, c.key, nsControl}));
+        ASSERT_EQ(alerts.texts.size(), 1);
+        EXPECT_TRUE(alerts.texts.first().contains(c.entry)) << alerts.texts.first().toStdString();
+        EXPECT_EQ(recorder->text(), before) << "the shortcut stays as it was";
+    }
+}
