@@ -15,7 +15,9 @@ AboutView::AboutView(const Translations& translations, const QString& version, Q
                         .replace(QStringLiteral("%@"), version.isEmpty() ? QStringLiteral("1.0") : version);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 28, 28, 28);
+    // 28 at the sides; above and below, whatever the 200-high window leaves once the 96-pixel icon and
+    // the two lines have their room (the texts are taller than their point sizes on this platform).
+    layout->setContentsMargins(28, 8, 28, 8);
     layout->setSpacing(12);
     layout->setAlignment(Qt::AlignCenter);
 

@@ -137,7 +137,9 @@ QWidget* SettingsView::buildHeader()
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     titles->addWidget(text(titleKey, 16, QFont::DemiBold, false, header));
-    titles->addWidget(text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header));
+    QLabel* subtitle = text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header);
+    subtitle->setWordWrap(false);
+    titles->addWidget(subtitle);
     layout->addLayout(titles);
     layout->addStretch(1);
 

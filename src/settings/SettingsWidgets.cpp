@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOption>
+#include <QTransform>
 
 namespace nimbrel {
 
@@ -81,6 +82,40 @@ void drawSymbol(QPainter& p, Symbol symbol, const QColor& color)
             p.drawLine(QPointF(19, 8), QPointF(14.5, 7.5));
             p.drawLine(QPointF(5, 16), QPointF(4.5, 20.5));
             p.drawLine(QPointF(5, 16), QPointF(9.5, 16.5));
+            break;
+        case Symbol::clipboard:
+            p.drawRoundedRect(QRectF(5, 4.5, 14, 17), 2, 2);
+            p.setBrush(color);
+            p.drawRoundedRect(QRectF(8.5, 2.5, 7, 4), 1, 1);
+            p.setBrush(Qt::NoBrush);
+            p.drawLine(QPointF(8.5, 11), QPointF(15.5, 11));
+            p.drawLine(QPointF(8.5, 15), QPointF(13.5, 15));
+            break;
+        case Symbol::gear: {
+            QPainterPath teeth;
+            for (int i = 0; i < 8; ++i) {
+                QTransform turn;
+                turn.translate(12, 12);
+                turn.rotate(i * 45);
+                teeth.addPolygon(turn.map(QPolygonF(QRectF(-1.8, -10, 3.6, 4))));
+            }
+            p.setBrush(color);
+            p.setPen(Qt::NoPen);
+            p.drawPath(teeth);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(QPointF(12, 12), 6.2, 6.2);
+            p.drawEllipse(QPointF(12, 12), 2.4, 2.4);
+            break;
+        }
+        case Symbol::info:
+            p.drawEllipse(QRectF(3, 3, 18, 18));
+            p.drawLine(QPointF(12, 11), QPointF(12, 16.5));
+            p.drawPoint(QPointF(12, 7.5));
+            break;
+        case Symbol::envelope:
+            p.drawRoundedRect(QRectF(3, 6, 18, 13), 2, 2);
+            p.drawPolyline(QPolygonF({QPointF(3.5, 7), QPointF(12, 13.5), QPointF(20.5, 7)}));
             break;
         case Symbol::bottomPanel:
         case Symbol::leftPanel:

@@ -10,9 +10,12 @@
 
 namespace nimbrel {
 
-// The small line symbols of the settings window, drawn in one colour so they follow the palette and
+// The small line symbols of the menus and the settings window, drawn in one colour so they follow the palette and
 // need no icon theme.
-enum class Symbol { power, globe, command, panels, drive, cup, warning, restart, bottomPanel, leftPanel, rightPanel };
+enum class Symbol {
+    power, globe, command, panels, drive, cup, warning, restart, bottomPanel, leftPanel, rightPanel,
+    clipboard, gear, info, envelope,
+};
 QIcon symbolIcon(Symbol symbol, const QColor& color);
 
 // The picture on the support card's button: a cup and a short invitation on a warm capsule, 150 × 42.

@@ -3,6 +3,7 @@
 #include "settings/AboutView.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsView.h"
+#include "settings/SettingsWidgets.h"
 #include "shell/AppIcon.h"
 
 #include <QCloseEvent>
@@ -33,8 +34,8 @@ SettingsWindow::SettingsWindow(SettingsView* view, const SettingsStore& settings
     setCentralWidget(m_view);
 
     m_menu = menuBar()->addMenu(QString());
-    m_about = m_menu->addAction(QIcon::fromTheme(QStringLiteral("help-about")), QString());
-    m_contact = m_menu->addAction(QIcon::fromTheme(QStringLiteral("mail-send")), QString());
+    m_about = m_menu->addAction(symbolIcon(Symbol::info, palette().color(QPalette::WindowText)), QString());
+    m_contact = m_menu->addAction(symbolIcon(Symbol::envelope, palette().color(QPalette::WindowText)), QString());
     connect(m_about, &QAction::triggered, this, &SettingsWindow::aboutRequested);
     connect(m_contact, &QAction::triggered, this, &SettingsWindow::contactRequested);
 

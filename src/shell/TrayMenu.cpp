@@ -2,11 +2,19 @@
 
 #include "platform/TrayItem.h"
 #include "settings/SettingsStore.h"
+#include "settings/SettingsWidgets.h"
 #include "shell/AppIcon.h"
+
+#include <QApplication>
 
 namespace nimbrel {
 
 namespace {
+QIcon menuIcon(Symbol symbol)
+{
+    return symbolIcon(symbol, QApplication::palette().color(QPalette::WindowText));
+}
+
 const QString panelKey = QStringLiteral("弹出剪切板");
 const QString settingsKey = QStringLiteral("设置");
 const QString quitKey = QStringLiteral("退出 Nimbrel");
@@ -15,15 +23,15 @@ const QString quitKey = QStringLiteral("退出 Nimbrel");
 TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* parent)
     : QObject(parent), m_tray(tray), m_settings(settings)
 {
-    m_panel = m_menu.addAction(QIcon::fromTheme(QStringLiteral("edit-paste")), panelKey);
+    m_panel = m_menu.addAction(menuIcon(Symbol::clipboard), panelKey);
     connect(m_panel, &QAction::triggered, this, &TrayMenu::panelRequested);
     m_menu.addSeparator();
-    m_settingsEntry = m_menu.addAction(QIcon::fromTheme(QStringLiteral("preferences-system")), settingsKey);
+    m_settingsEntry = m_menu.addAction(menuIcon(Symbol::gear), settingsKey);
     m_settingsEntry->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     m_settingsEntry->setShortcutVisibleInContextMenu(true);
     connect(m_settingsEntry, &QAction::triggered, this, &TrayMenu::settingsRequested);
     m_menu.addSeparator();
-    m_quit = m_menu.addAction(QIcon::fromTheme(QStringLiteral("system-shutdown")), quitKey);
+    m_quit = m_menu.addAction(menuIcon(Symbol::power), quitKey);
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     m_quit->setShortcutVisibleInContextMenu(true);
     connect(m_quit, &QAction::triggered, this, &TrayMenu::quitRequested);
