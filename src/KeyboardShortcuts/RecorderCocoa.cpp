@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
@@ -101,8 +102,10 @@ std::optional<QString> menuItemMatching(const QMenu& menu, const Shortcut& short
 {
     const auto shortcutKey = shortcuts.nsMenuItemKeyEquivalent(shortcut);
     for (QAction* action : menu.actions()) {
-        const QKeySequence sequence = action->shortcut();
-        if (shortcutKey && !sequence.isEmpty()) {
+        // An item's alternate combinations trigger it just like its first one.
+        for (const QKeySequence& sequence : action->shortcuts()) {
+            if (!shortcutKey || sequence.isEmpty())
+                continue;
             const QKeyCombination combination = sequence[0];
             const auto itemKey = itemKeyString(combination.key());
             if (itemKey && menuItemMatches(*itemKey, nsModifiersFromQt(combination.keyboardModifiers()), *shortcutKey,
@@ -200,6 +203,13 @@ void RecorderCocoa::focusOutEvent(QFocusEvent* event)
     QLineEdit::focusOutEvent(event);
 }
 
+void RecorderCocoa::hideEvent(QHideEvent* event)
+{
+    // Leaving the screen ends recording even when no focus change says so (the window was not active).
+    endRecording();
+    QLineEdit::hideEvent(event);
+}
+
 void RecorderCocoa::mousePressEvent(QMouseEvent* event)
 {
     QLineEdit::mousePressEvent(event);
@@ -215,7 +225,8 @@ void RecorderCocoa::blur()
 
 void RecorderCocoa::startRecording()
 {
-    if (m_recording)
+    // A recorder that is not on screen cannot be typed at, and nothing would end its recording.
+    if (m_recording || !isVisible())
         return;
     m_recording = true;
     updatePlaceholder();
@@ -336,9 +347,6 @@ int RecorderCocoa::alertAndResume(const QString& message, const QString& informa
     if (!self)
         return response;
     // The user gets another try at once.
-    activateWindow();
-    setFocus(Qt::OtherFocusReason);
-    startRecording();
     return response;
 }
 

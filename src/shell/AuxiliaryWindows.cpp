@@ -61,8 +61,11 @@ void SettingsWindow::retranslate()
 
 void SettingsWindow::closeEvent(QCloseEvent* event)
 {
+    // Closing only puts the window away: an accepted close would destroy the native window, and with it
+    // what the desktop knows of it. Told after hiding, so the tray-only state never marks a shown window.
+    event->ignore();
+    hide();
     Q_EMIT closing();
-    QMainWindow::closeEvent(event);
 }
 
 AboutWindow::AboutWindow(AboutView* view, QWidget* parent) : QWidget(parent), m_view(view)
@@ -76,6 +79,12 @@ AboutWindow::AboutWindow(AboutView* view, QWidget* parent) : QWidget(parent), m_
     m_view->setParent(this);
     layout->addWidget(m_view, 0, Qt::AlignCenter);
     setFixedSize(contentSize);
+}
+
+void AboutWindow::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
 }
 
 void AboutWindow::mousePressEvent(QMouseEvent* event)

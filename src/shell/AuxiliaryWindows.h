@@ -55,6 +55,7 @@ public:
     AboutView* view() const { return m_view; }
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 
 private:

@@ -88,9 +88,11 @@ protected:
         trayMenu.addAction(QStringLiteral("关于 Nimbrel"));
         trayMenu.addAction(QStringLiteral("退出 Nimbrel"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
         QMenu* more = trayMenu.addMenu(QStringLiteral("更多"));
+        trayMenu.addAction(QStringLiteral("刷新"))->setShortcut(QKeySequence(Qt::Key_F5));
         more->addAction(QStringLiteral("&Settings…"))->setShortcut(QKeySequence(Qt::META | Qt::Key_Comma));
-        // A second menu whose item uses shift.
-        windowMenu.addAction(QStringLiteral("关闭窗口"))->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
+        // A second menu whose item has shift, and an alternate combination that triggers it as well.
+        windowMenu.addAction(QStringLiteral("关闭窗口"))
+            ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)});
 
         window = std::make_unique<QWidget>();
         window->resize(420, 240);
@@ -111,6 +113,8 @@ protected:
             *shortcuts, systemShortcuts, [this] { return QList<QMenu*>{nullptr, &trayMenu, &windowMenu}; },
             [this](QWidget* w, const QString& message, const QString& informative, const QStringList& buttons) {
                 alerts.append({w, message, informative, buttons, recorder()->isRecording(), shortcuts->isPaused()});
+                if (alertRun)
+                    alertRun();
                 return alertResponse;
             },
             [this] { ++beeps; }};
@@ -123,11 +127,15 @@ protected:
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        // The offscreen platform does not report a window it already had as activated again after a hide.
+        if (!window->isActiveWindow())
+            QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(window->isActiveWindow());
     }
 
     void startRecording()
     {
-        if (!window->isActiveWindow())
+        if (!window->isVisible() || !window->isActiveWindow())
             open();
         QTest::mouseClick(recorder(), Qt::LeftButton);
         ASSERT_TRUE(recorder()->isRecording());
@@ -169,6 +177,7 @@ protected:
     QList<std::optional<Shortcut>> changes;
     QList<AlertCall> alerts;
     int alertResponse = 1000;
+    std::function<void()> alertRun;  // what else happens while the alert is up
     int beeps = 0;
     int elsewhereClicks = 0;
 
@@ -225,6 +234,65 @@ TEST_F(RecorderTest, LeavingTheWindowEndsRecordingAndComingBackDoesNotRestartIt)
     EXPECT_FALSE(recorder()->isRecording());
     EXPECT_FALSE(shortcuts->isPaused());
     EXPECT_EQ(statuses, (QList<bool>{true, false}));
+}
+
+TEST_F(RecorderTest, HidingTheRowEndsRecordingAndShowingItDoesNotRestartIt)
+{
+    startRecording();
+    row->hide();
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+    row->show();
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+
+    // Nor when it had the focus without recording, as after the window came up.
+    QTest::mouseClick(recorder(), Qt::LeftButton);
+    press(Qt::Key_Escape);
+    recorder()->setFocus(Qt::ActiveWindowFocusReason);
+    ASSERT_TRUE(recorder()->hasFocus());
+    ASSERT_FALSE(recorder()->isRecording());
+    row->hide();
+    row->show();
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+}
+
+TEST_F(RecorderTest, ARecorderThatIsNotShownNeverKeepsTheShortcutsPaused)
+{
+    // The clear button pressed on a recorder that is not on screen clears, and does not record.
+    recorder()->cancelButton()->trigger();
+    EXPECT_EQ(stored(), QStringLiteral("false"));
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+    shortcuts->setShortcut(shiftCommandV, name);
+
+    // The window goes away while an alert is up: there is nothing to go back to.
+    alertRun = [this] { window->hide(); };
+    startRecording();
+    press(Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+
+    // Recording again after the alert while the window has not got the focus back yet, and then the window
+    // closes: no focus leaves it, yet recording must end.
+    QWidget other;
+    other.resize(100, 100);
+    alertRun = [&other] {
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    };
+    startRecording();
+    press(Qt::Key_Q, Qt::ControlModifier);
+    ASSERT_EQ(alerts.size(), 2);
+    window->hide();
+    EXPECT_FALSE(recorder()->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+    QApplication::processEvents();
+    EXPECT_FALSE(shortcuts->isPaused());
+    EXPECT_EQ(statuses.count(true), statuses.count(false));
 }
 
 TEST_F(RecorderTest, KeysWithoutACommandModifierBeepAndKeepRecording)
@@ -456,8 +524,12 @@ TEST_F(RecorderTest, AMenuItemsCombinationIsRefusedWithItsTitle)
         {Qt::Key_Q, Qt::ControlModifier, "退出 Nimbrel"},
         // One submenu down; the mnemonic marker is not part of the title.
         {Qt::Key_Comma, Qt::MetaModifier, "Settings…"},
+        // A function key: compared by its menu key string, not by a character.
+        {Qt::Key_F5, Qt::NoModifier, "刷新"},
         // In the second menu; the item has shift as well.
         {Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier, "关闭窗口"},
+        // The item's alternate combination triggers it just the same.
+        {Qt::Key_F4, Qt::ControlModifier, "关闭窗口"},
     };
     open();
     for (const Case& c : cases) {
@@ -638,63 +710,39 @@ TEST_F(RecorderTest, ARowWithoutALabelIsTheControlAlone)
     EXPECT_EQ(bare.label(), nullptr);
     EXPECT_EQ(bare.control()->parentWidget(), &bare);
     EXPECT_EQ(bare.control()->text(), QStringLiteral("⇧⌘V"));
+    EXPECT_EQ(bare.sizeHint().width(), RecorderCocoa::minimumWidth);
 }
 
-TEST_F(RecorderTest, ClosingWhileRecordingResumesTheGlobalShortcuts)
+TEST_F(RecorderTest, ARecorderDeletedWhileRecordingResumesTheGlobalShortcuts)
 {
     startRecording();
     ASSERT_TRUE(shortcuts->isPaused());
-    window.reset();
+    delete row;
+    row = nullptr;
     EXPECT_FALSE(shortcuts->isPaused());
     EXPECT_EQ(statuses, (QList<bool>{true, false}));
+    // Keys after that are nobody's business but the window's.
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_EQ(stored(), shiftCommandVJson);
 }
 
-// The real alert, answered by a timer the way a user would.
-class RunAlertTest : public ::testing::Test {
-protected:
-    struct Seen {
-        QString message;
-        QString informativeText;
-        QStringList buttonTexts;
-        QWidget* parent = nullptr;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        bool found = false;
-    };
-
-    int answer(QWidget* parent, const QStringList& buttons, const std::function<void(QMessageBox&)>& act)
+// Answers the next alert the way a user would, as soon as it shows. Should it never show or never close,
+// it is closed after five seconds so the test ends, and `timedOut` says so.
+class AlertAnswerer {
+public:
+    explicit AlertAnswerer(std::function<void(QMessageBox&)> act) : m_act(std::move(act))
     {
-        QTimer poll;
-        poll.setInterval(10);
-        QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* candidate = qobject_cast<QMessageBox*>(w); candidate && candidate->isVisible())
-                        box = candidate;
-            }
-            if (!box || !box->isVisible())
-                return;
-            poll.stop();
-            seen.found = true;
-            seen.message = box->text();
-            seen.informativeText = box->informativeText();
-            seen.parent = box->parentWidget();
-            seen.icon = box->icon();
-            for (QAbstractButton* b : box->buttons())
-                seen.buttonTexts.append(b->text());
-            act(*box);
-        });
-        poll.start();
-        // Should the box never show or never answer, close whatever is open so the test ends.
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &guard, [] {
+        m_poll.setInterval(10);
+        QObject::connect(&m_poll, &QTimer::timeout, &m_poll, [this] { poll(); });
+        m_poll.start();
+        m_guard.setSingleShot(true);
+        QObject::connect(&m_guard, &QTimer::timeout, &m_guard, [this] {
+            timedOut = true;
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
                     box->done(0);
         });
-        guard.start(5000);
-        return runAlert(parent, QStringLiteral("Taken by the desktop."), QStringLiteral("Change it."), buttons);
+        m_guard.start(5000);
     }
 
     static QAbstractButton* buttonTitled(QMessageBox& box, const QString& title)
@@ -705,10 +753,81 @@ protected:
         return nullptr;
     }
 
-    Seen seen;
+    QString message;
+    QString informativeText;
+    QStringList buttonTexts;
+    QWidget* parent = nullptr;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool found = false;
+    bool timedOut = false;
+
+private:
+    void poll()
+    {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* candidate = qobject_cast<QMessageBox*>(w); candidate && candidate->isVisible())
+                    box = candidate;
+        }
+        if (!box || !box->isVisible())
+            return;
+        m_poll.stop();
+        found = true;
+        message = box->text();
+        informativeText = box->informativeText();
+        parent = box->parentWidget();
+        icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            buttonTexts.append(b->text());
+        m_act(*box);
+    }
+
+    std::function<void(QMessageBox&)> m_act;
+    QTimer m_poll;
+    QTimer m_guard;
 };
 
-TEST_F(RunAlertTest, AnswersByButtonOrderEscapeAndClosingAnswerTheFirst)
+TEST_F(RecorderTest, WithTheRealAlertRecordingResumesAfterARefusal)
+{
+    RecorderCocoa* control = new RecorderCocoa(name, RecorderEnvironment{*shortcuts, systemShortcuts, [this] {
+                                                   return QList<QMenu*>{&trayMenu};
+                                               }},
+                                               {}, window.get());
+    control->move(20, 120);
+    open();
+    QTest::mouseClick(control, Qt::LeftButton);
+    ASSERT_TRUE(control->isRecording());
+    {
+        AlertAnswerer answerer([](QMessageBox& box) { box.buttons().first()->click(); });
+        QTest::keyClick(control, Qt::Key_Q, Qt::ControlModifier);
+        ASSERT_TRUE(answerer.found);
+        EXPECT_FALSE(answerer.timedOut);
+        EXPECT_EQ(answerer.message, QStringLiteral("Taken by the menu item “退出 Nimbrel”."));
+        EXPECT_EQ(answerer.parent, window.get());
+    }
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QApplication::processEvents();
+    EXPECT_TRUE(control->isRecording());
+    EXPECT_TRUE(shortcuts->isPaused());
+    EXPECT_EQ(stored(), shiftCommandVJson);
+
+    // The desktop's combination, forced with the second button.
+    systemShortcuts.hotKeys = {{Key::b, carbonControl | carbonOption}};
+    {
+        AlertAnswerer answerer(
+            [](QMessageBox& box) { AlertAnswerer::buttonTitled(box, QStringLiteral("Use Anyway"))->click(); });
+        QTest::keyClick(control, Qt::Key_B, Qt::ControlModifier | Qt::AltModifier);
+        ASSERT_TRUE(answerer.found);
+        EXPECT_FALSE(answerer.timedOut);
+    }
+    EXPECT_EQ(stored(), QStringLiteral(R"({"carbonKeyCode":11,"carbonModifiers":6144})"));
+    QApplication::processEvents();
+    EXPECT_FALSE(control->isRecording());
+    EXPECT_FALSE(shortcuts->isPaused());
+}
+
+TEST(RunAlertTest, AnswersByButtonOrderEscapeAndClosingAnswerTheFirst)
 {
     const QStringList twoButtons{QStringLiteral("OK"), QStringLiteral("Use Anyway")};
     struct Case {
@@ -717,8 +836,10 @@ TEST_F(RunAlertTest, AnswersByButtonOrderEscapeAndClosingAnswerTheFirst)
         int response;
     };
     const Case cases[] = {
-        {"second button", [](QMessageBox& box) { buttonTitled(box, QStringLiteral("Use Anyway"))->click(); }, 1001},
-        {"first button", [](QMessageBox& box) { buttonTitled(box, QStringLiteral("OK"))->click(); }, 1000},
+        {"second button",
+         [](QMessageBox& box) { AlertAnswerer::buttonTitled(box, QStringLiteral("Use Anyway"))->click(); }, 1001},
+        {"first button", [](QMessageBox& box) { AlertAnswerer::buttonTitled(box, QStringLiteral("OK"))->click(); },
+         1000},
         {"escape", [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, 1000},
         {"closed", [](QMessageBox& box) { box.close(); }, 1000},
     };
@@ -727,29 +848,29 @@ TEST_F(RunAlertTest, AnswersByButtonOrderEscapeAndClosingAnswerTheFirst)
     parent.show();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        seen = {};
-        EXPECT_EQ(answer(&parent, twoButtons, c.act), c.response);
-        ASSERT_TRUE(seen.found);
-        EXPECT_EQ(seen.message, QStringLiteral("Taken by the desktop."));
-        EXPECT_EQ(seen.informativeText, QStringLiteral("Change it."));
-        EXPECT_EQ(seen.parent, &parent);
-        EXPECT_EQ(seen.icon, QMessageBox::Warning);
-        EXPECT_EQ(seen.buttonTexts.size(), 2);
-        EXPECT_TRUE(seen.buttonTexts.contains(QStringLiteral("OK")));
-        EXPECT_TRUE(seen.buttonTexts.contains(QStringLiteral("Use Anyway")));
+        AlertAnswerer answerer(c.act);
+        EXPECT_EQ(runAlert(&parent, QStringLiteral("Taken by the desktop."), QStringLiteral("Change it."), twoButtons),
+                  c.response);
+        ASSERT_TRUE(answerer.found);
+        EXPECT_FALSE(answerer.timedOut);
+        EXPECT_EQ(answerer.message, QStringLiteral("Taken by the desktop."));
+        EXPECT_EQ(answerer.informativeText, QStringLiteral("Change it."));
+        EXPECT_EQ(answerer.parent, &parent);
+        EXPECT_EQ(answerer.icon, QMessageBox::Warning);
+        EXPECT_EQ(answerer.buttonTexts.size(), 2);
+        EXPECT_TRUE(answerer.buttonTexts.contains(QStringLiteral("OK")));
+        EXPECT_TRUE(answerer.buttonTexts.contains(QStringLiteral("Use Anyway")));
     }
 }
 
-TEST_F(RunAlertTest, WithoutButtonsThereIsOneAndNoWindowIsNeeded)
+TEST(RunAlertTest, WithoutButtonsThereIsOneAndNoWindowIsNeeded)
 {
-    const int response = answer(nullptr, {}, [](QMessageBox& box) {
-        ASSERT_EQ(box.buttons().size(), 1);
-        box.buttons().first()->click();
-    });
-    EXPECT_EQ(response, 1000);
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.buttonTexts.size(), 1);
-    EXPECT_EQ(seen.parent, nullptr);
+    AlertAnswerer answerer([](QMessageBox& box) { box.buttons().first()->click(); });
+    EXPECT_EQ(runAlert(nullptr, QStringLiteral("Taken."), QString(), {}), 1000);
+    ASSERT_TRUE(answerer.found);
+    EXPECT_FALSE(answerer.timedOut);
+    EXPECT_EQ(answerer.buttonTexts.size(), 1);
+    EXPECT_EQ(answerer.parent, nullptr);
 }
 
 // The rules alone, for what the widget cannot send on this platform (the function and caps-lock bits,
