@@ -138,10 +138,9 @@ QWidget* SettingsView::buildHeader()
     titles->setSpacing(2);
     titles->addWidget(text(titleKey, 16, QFont::DemiBold, false, header));
     QLabel* subtitle = text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header);
-    subtitle->setWordWrap(false);
     titles->addWidget(subtitle);
-    layout->addLayout(titles);
-    layout->addStretch(1);
+    // The titles take all the room the restart button leaves, so the subtitle wraps only when it must.
+    layout->addLayout(titles, 1);
 
     m_restart = new QPushButton(header);
     m_restart->setObjectName(QStringLiteral("restartButton"));

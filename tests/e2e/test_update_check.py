@@ -1,14 +1,17 @@
 """A running Nimbrel in its application folder finds a newer signed release on its feed, downloads,
-verifies and stages it; and it reports its first launch once."""
+verifies and stages it, reports its first launch once, and swaps in the staged release when the user
+presses the settings window's restart button."""
 
 import http.server
 import json
 import os
+import signal
 import subprocess
 import threading
+import time
 import unittest
 
-from harness import BINARY, E2ETestCase
+from harness import BINARY, E2ETestCase, x11
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -89,14 +92,62 @@ class UpdateCheck(E2ETestCase):
         path, body = host.reports[0]
         self.assertEqual(path, "/api/launch")
         self.assertEqual(body["install_id"], self.home.read_defaults()["Nimbrel.installID"])
-        self.assertEqual(nimbrel.terminate(), 0)
 
-        # The next start sends nothing: the report was accepted.
-        again = self.start(program=os.path.join(applications, "Nimbrel.app", "bin", "nimbrel"), **env)
-        again.wait_ready()
-        self.assertEqual(again.terminate(), 0)
+        # The settings window now offers the restart. Pressing it hands over to the apply helper: this
+        # process ends, the staged release replaces the installed one and starts.
+        program = os.path.join(applications, "Nimbrel.app", "bin", "nimbrel")
+        opened = subprocess.run([program, "--settings"], env=self.home.env(**env), capture_output=True, timeout=15,
+                                stdin=subprocess.DEVNULL)
+        self.assertEqual(opened.returncode, 0)
+        window = []
+
+        def settings_shown():
+            found = x11("xdotool", "search", "--onlyvisible", "--name", "^Nimbrel Settings$", check=False)
+            window[:] = found.stdout.split()
+            return bool(window)
+
+        nimbrel.wait_until(settings_shown, 15, "the settings window")
+        # The button sits at the trailing end of the header, under the window's menu bar; it fades in.
+        time.sleep(0.6)
+        x11("xdotool", "mousemove", "--window", window[0], "460", "50", "click", "1")
+        self.assertEqual(nimbrel.process.wait(20), 0)
+
+        installed = os.path.join(applications, "Nimbrel.app", "_signature", "manifest")
+        nimbrel.wait_until(lambda: not os.path.exists(staged), 30, "the staged release to be swapped in")
+        with open(installed, encoding="utf-8") as f:
+            self.assertEqual(json.load(f)["build"], 2)
+        executable = os.path.realpath(program)
+        relaunched = []
+
+        def running():
+            relaunched[:] = [int(p) for p in os.listdir("/proc") if p.isdigit() and _exe(p) == executable]
+            return bool(relaunched)
+
+        nimbrel.wait_until(running, 15, "the new release to start")
+        self.addCleanup(_stop, relaunched)
+        # Being the next start, it consumes the outcome record, and sends no second launch report.
+        record = os.path.join(self.home.data_dir, "Update", "apply.json")
+        nimbrel.wait_until(lambda: not os.path.exists(record), 15, "the apply record to be consumed")
+        time.sleep(1)
         self.assertEqual(len(host.reports), 1)
 
+
+def _exe(pid):
+    try:
+        return os.readlink(f"/proc/{pid}/exe")
+    except OSError:
+        return None
+
+
+def _stop(pids):
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline and any(os.path.exists(f"/proc/{p}") for p in pids):
+        time.sleep(0.05)
 
 if __name__ == "__main__":
     unittest.main()
