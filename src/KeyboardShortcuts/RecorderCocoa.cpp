@@ -328,7 +328,7 @@ bool RecorderCocoa::handleRecordingKey(const KeyEvent& event)
                 strings.localized(QStringLiteral("keyboard_shortcut_used_by_system")),
                 strings.localized(QStringLiteral("keyboard_shortcuts_can_be_changed")),
                 {strings.localized(QStringLiteral("ok")), strings.localized(QStringLiteral("force_use_shortcut"))});
-            if (response == 1002 && decision.shortcut)
+            if (response == 1001 && decision.shortcut)
                 accept(*decision.shortcut);
             return true;
         }

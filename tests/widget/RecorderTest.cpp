@@ -84,11 +84,12 @@ protected:
         QObject::connect(shortcuts.get(), &Shortcuts::recorderActiveStatusDidChange, shortcuts.get(),
                          [this](bool isActive) { statuses.append(isActive); });
 
-        // The tray menu: its quit item, and a settings item one submenu down.
+        // The tray menu: an item without a shortcut, the quit item, an item on a function key, and a settings
+        // item one submenu down.
         trayMenu.addAction(QStringLiteral("关于 Nimbrel"));
         trayMenu.addAction(QStringLiteral("退出 Nimbrel"))->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-        QMenu* more = trayMenu.addMenu(QStringLiteral("更多"));
         trayMenu.addAction(QStringLiteral("刷新"))->setShortcut(QKeySequence(Qt::Key_F5));
+        QMenu* more = trayMenu.addMenu(QStringLiteral("更多"));
         more->addAction(QStringLiteral("&Settings…"))->setShortcut(QKeySequence(Qt::META | Qt::Key_Comma));
         // A second menu whose item has shift, and an alternate combination that triggers it as well.
         windowMenu.addAction(QStringLiteral("关闭窗口"))
@@ -287,6 +288,7 @@ TEST_F(RecorderTest, ARecorderThatIsNotShownNeverKeepsTheShortcutsPaused)
     startRecording();
     press(Qt::Key_Q, Qt::ControlModifier);
     ASSERT_EQ(alerts.size(), 2);
+    ASSERT_TRUE(recorder()->isRecording()) << "another try after the refusal";
     window->hide();
     EXPECT_FALSE(recorder()->isRecording());
     EXPECT_FALSE(shortcuts->isPaused());
