@@ -9,25 +9,25 @@
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/X11ActivationPolicy.h"
 #include "platform/linux/X11HotKeys.h"
+#include "platform/linux/X11Workspace.h"
 #include "platform/linux/XInputClickMonitor.h"
 #include "platform/linux/XTestKeyboard.h"
-#include "platform/linux/X11Workspace.h"
 #include "platform/linux/XdgAutostart.h"
+#include "report/LaunchReporter.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
 #include "shell/HistoryCommand.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
-#include "report/LaunchReporter.h"
 #include "update/ApplyUpdate.h"
 #include "update/ToolPaths.h"
 #include "update/UpdaterService.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QTextStream>
 #include <QLocale>
+#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
@@ -126,8 +126,8 @@ int main(int argc, char** argv)
     AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
                                        shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings},
                          settings);
-    QObject::connect(&delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &delegate, &AppDelegate::terminateForSystem);

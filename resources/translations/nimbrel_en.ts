@@ -20,6 +20,10 @@
         <translation>About Nimbrel</translation>
     </message>
     <message>
+        <source>关闭窗口</source>
+        <translation>Close Window</translation>
+    </message>
+    <message>
         <source>联系作者</source>
         <translation>Contact the Developer</translation>
     </message>

@@ -20,6 +20,10 @@
         <translation>Nimbrel について</translation>
     </message>
     <message>
+        <source>关闭窗口</source>
+        <translation>ウインドウを閉じる</translation>
+    </message>
+    <message>
         <source>联系作者</source>
         <translation>開発者に連絡</translation>
     </message>

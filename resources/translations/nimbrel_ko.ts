@@ -20,6 +20,10 @@
         <translation>Nimbrel 정보</translation>
     </message>
     <message>
+        <source>关闭窗口</source>
+        <translation>창 닫기</translation>
+    </message>
+    <message>
         <source>联系作者</source>
         <translation>개발자에게 문의</translation>
     </message>

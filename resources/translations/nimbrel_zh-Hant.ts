@@ -20,6 +20,10 @@
         <translation>關於 Nimbrel</translation>
     </message>
     <message>
+        <source>关闭窗口</source>
+        <translation>關閉視窗</translation>
+    </message>
+    <message>
         <source>联系作者</source>
         <translation>聯絡作者</translation>
     </message>

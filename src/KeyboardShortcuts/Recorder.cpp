@@ -4,8 +4,8 @@
 
 namespace nimbrel::KeyboardShortcuts {
 
-Recorder::Recorder(const Name& name, RecorderEnvironment environment, RecorderCocoa::OnChange onChange,
-                   QWidget* label, QWidget* parent)
+Recorder::Recorder(const Name& name, RecorderEnvironment environment, RecorderCocoa::OnChange onChange, QWidget* label,
+                   QWidget* parent)
     : QWidget(parent), m_label(label)
 {
     auto* layout = new QHBoxLayout(this);

@@ -51,8 +51,7 @@ public:
     static constexpr int minimumWidth = 130;
     using OnChange = std::function<void(const std::optional<Shortcut>&)>;
 
-    RecorderCocoa(const Name& name, RecorderEnvironment environment, OnChange onChange = {},
-                  QWidget* parent = nullptr);
+    RecorderCocoa(const Name& name, RecorderEnvironment environment, OnChange onChange = {}, QWidget* parent = nullptr);
     ~RecorderCocoa() override;
 
     const Name& shortcutName() const { return m_shortcutName; }

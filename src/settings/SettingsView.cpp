@@ -137,7 +137,8 @@ QWidget* SettingsView::buildHeader()
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     titles->addWidget(text(titleKey, 16, QFont::DemiBold, false, header));
-    QLabel* subtitle = text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header);
+    QLabel* subtitle =
+        text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header);
     titles->addWidget(subtitle);
     // The titles take all the room the restart button leaves, so the subtitle wraps only when it must.
     layout->addLayout(titles, 1);
@@ -148,8 +149,9 @@ QWidget* SettingsView::buildHeader()
     m_restart->setIconSize(QSize(11, 11));
     m_restart->setFont(uiFont(12, QFont::DemiBold));
     m_restart->setCursor(Qt::PointingHandCursor);
-    m_restart->setStyleSheet(QStringLiteral("QPushButton#restartButton { color: white; background: palette(highlight);"
-                                            " border: none; border-radius: 12px; padding: 6px 12px; }"));
+    m_restart->setStyleSheet(
+        QStringLiteral("QPushButton#restartButton { color: white; background: palette(highlight);"
+                       " border: none; border-radius: 12px; padding: 6px 12px; }"));
     m_restart->setGraphicsEffect(new QGraphicsOpacityEffect(m_restart));
     connect(m_restart, &QPushButton::clicked, this, [this] { m_services.updater.installAndRelaunch(); });
     layout->addWidget(m_restart);
@@ -160,8 +162,9 @@ QWidget* SettingsView::buildAccessibilityCard()
 {
     auto* card = new QFrame(this);
     card->setObjectName(QStringLiteral("accessibilityCard"));
-    card->setStyleSheet(QStringLiteral("QFrame#accessibilityCard { background: rgba(255, 149, 0, 0.12);"
-                                       " border: 1px solid rgba(255, 149, 0, 0.4); border-radius: 10px; }"));
+    card->setStyleSheet(
+        QStringLiteral("QFrame#accessibilityCard { background: rgba(255, 149, 0, 0.12);"
+                       " border: 1px solid rgba(255, 149, 0, 0.4); border-radius: 10px; }"));
     auto* layout = new QHBoxLayout(card);
     layout->setContentsMargins(16, 12, 16, 12);
     layout->setSpacing(14);
@@ -222,8 +225,8 @@ QWidget* SettingsView::buildShortcutCard()
     auto* card = new Card(this);
     auto* label = new RowLabel(Symbol::command, card);
     m_texts.emplace_back(label->title(), QStringLiteral("弹出快捷键"));
-    m_recorder = new KeyboardShortcuts::Recorder(KeyboardShortcuts::togglePanelName(), m_services.recorder, {}, label,
-                                                 card);
+    m_recorder =
+        new KeyboardShortcuts::Recorder(KeyboardShortcuts::togglePanelName(), m_services.recorder, {}, label, card);
     auto* layout = new QHBoxLayout(card);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_recorder);
@@ -314,8 +317,7 @@ QWidget* SettingsView::buildSupportCard()
     m_support->setFixedSize(150, 42);
     m_support->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; }"));
     m_support->setAccessibleName(QStringLiteral("Buy Me a Coffee"));
-    connect(m_support, &QPushButton::clicked, this,
-            [this] { m_services.workspace.openURL(m_services.donationURL); });
+    connect(m_support, &QPushButton::clicked, this, [this] { m_services.workspace.openURL(m_services.donationURL); });
     layout->addWidget(m_support);
     return card;
 }
@@ -433,8 +435,8 @@ void SettingsView::showPanelMode()
 void SettingsView::showStorage()
 {
     const qint64 megabytes = m_services.settings.maxStorageMB();
-    m_storageValue->setText(m_services.settings.localized(QStringLiteral("%lld MB")).replace(
-        QStringLiteral("%lld"), QString::number(megabytes)));
+    m_storageValue->setText(m_services.settings.localized(QStringLiteral("%lld MB"))
+                                .replace(QStringLiteral("%lld"), QString::number(megabytes)));
     m_storage->setAccessibleDescription(m_storageValue->text());
     m_storage->setProperty("showing", true);
     m_storage->setValue(static_cast<int>(std::clamp<qint64>((megabytes + storageStep / 2) / storageStep, 1, 10)));

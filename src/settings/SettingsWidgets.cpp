@@ -352,8 +352,8 @@ void PanelModeTile::paintEvent(QPaintEvent*)
     p.setPen(Qt::NoPen);
     p.setBrush(fill);
     const QPointF center = preview.center() + offset;
-    p.drawRoundedRect(QRectF(center.x() - indicator.width() / 2, center.y() - indicator.height() / 2,
-                             indicator.width(), indicator.height()),
+    p.drawRoundedRect(QRectF(center.x() - indicator.width() / 2, center.y() - indicator.height() / 2, indicator.width(),
+                             indicator.height()),
                       3, 3);
 
     p.setPen(m_selected ? palette().color(QPalette::WindowText) : secondaryColor(palette()));

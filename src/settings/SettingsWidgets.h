@@ -13,8 +13,21 @@ namespace nimbrel {
 // The small line symbols of the menus and the settings window, drawn in one colour so they follow the palette and
 // need no icon theme.
 enum class Symbol {
-    power, globe, command, panels, drive, cup, warning, restart, bottomPanel, leftPanel, rightPanel,
-    clipboard, gear, info, envelope,
+    power,
+    globe,
+    command,
+    panels,
+    drive,
+    cup,
+    warning,
+    restart,
+    bottomPanel,
+    leftPanel,
+    rightPanel,
+    clipboard,
+    gear,
+    info,
+    envelope,
 };
 QIcon symbolIcon(Symbol symbol, const QColor& color);
 

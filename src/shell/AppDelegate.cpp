@@ -5,8 +5,8 @@
 #include "platform/Console.h"
 #include "platform/LoginItemService.h"
 #include "platform/TrayItem.h"
-#include "report/LaunchReporter.h"
 #include "platform/Workspace.h"
+#include "report/LaunchReporter.h"
 #include "settings/AboutView.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsView.h"
@@ -34,16 +34,16 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
 {
     if (m_modelContainer) {
         auto& shortcuts = m_services.shortcuts;
-        m_panelCoordinator = std::make_unique<PanelCoordinator>(PanelServices{
-            *m_modelContainer, m_settingsStore, m_thumbnails, m_icons, m_services.clock, m_pasteBack,
-            m_services.clicks, [&shortcuts](bool held) {
-                // While the panel holds the keyboard the desktop delivers no hot key: the shortcut is
-                // then recognised among the panel's own key events, as while a menu is open.
-                if (held)
-                    shortcuts.menuDidBeginTracking();
-                else
-                    shortcuts.menuDidEndTracking();
-            }});
+        m_panelCoordinator = std::make_unique<PanelCoordinator>(
+            PanelServices{*m_modelContainer, m_settingsStore, m_thumbnails, m_icons, m_services.clock, m_pasteBack,
+                          m_services.clicks, [&shortcuts](bool held) {
+                              // While the panel holds the keyboard the desktop delivers no hot key: the shortcut is
+                              // then recognised among the panel's own key events, as while a menu is open.
+                              if (held)
+                                  shortcuts.menuDidBeginTracking();
+                              else
+                                  shortcuts.menuDidEndTracking();
+                          }});
     }
     connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
     connect(&m_trayMenu, &TrayMenu::settingsRequested, this, &AppDelegate::openSettings);
@@ -94,9 +94,9 @@ void AppDelegate::didFinishLaunching()
 
     // 4. Capture and the global shortcut exist only with a history store.
     if (m_modelContainer) {
-        auto watcher = std::make_unique<ClipboardWatcher>(m_services.pasteboard, m_services.workspace,
-                                                          *m_modelContainer, m_settingsStore, m_services.console,
-                                                          m_services.clock);
+        auto watcher =
+            std::make_unique<ClipboardWatcher>(m_services.pasteboard, m_services.workspace, *m_modelContainer,
+                                               m_settingsStore, m_services.console, m_services.clock);
         auto hotkeys = std::make_unique<HotkeyManager>(m_services.shortcuts);
         hotkeys->setOnTrigger([self = QPointer<AppDelegate>(this)] {
             if (self)
@@ -106,7 +106,8 @@ void AppDelegate::didFinishLaunching()
         m_clipboardWatcher = std::move(watcher);
         m_hotkeyManager = std::move(hotkeys);
     } else {
-        m_services.console.line(QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
+        m_services.console.line(
+            QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
     }
 }
 
@@ -122,14 +123,13 @@ void AppDelegate::openSettings()
         const bool trusted = m_pasteBack.isPasteAllowed();
         const Workspace& workspace = m_services.workspace;
         auto* view = new SettingsView(
-            SettingsViewServices{
-                m_settingsStore, m_services.updater, workspace,
-                KeyboardShortcuts::RecorderEnvironment{m_services.shortcuts, m_services.systemShortcuts,
-                                                       [this] { return ownMenus(); }},
-                [this] { return m_pasteBack.isPasteAllowed(); },
-                // No desktop setting grants key synthesis; the help page explains pasting by hand.
-                [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_HELP_URL))); },
-                QUrl(QStringLiteral(NIMBREL_DONATION_URL))},
+            SettingsViewServices{m_settingsStore, m_services.updater, workspace,
+                                 KeyboardShortcuts::RecorderEnvironment{
+                                     m_services.shortcuts, m_services.systemShortcuts, [this] { return ownMenus(); }},
+                                 [this] { return m_pasteBack.isPasteAllowed(); },
+                                 // No desktop setting grants key synthesis; the help page explains pasting by hand.
+                                 [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_HELP_URL))); },
+                                 QUrl(QStringLiteral(NIMBREL_DONATION_URL))},
             trusted);
         m_settingsWindow = new SettingsWindow(view, m_settingsStore);
         connect(m_settingsWindow, &SettingsWindow::closing, this,
@@ -150,8 +150,7 @@ void AppDelegate::openSettings()
 void AppDelegate::openAbout()
 {
     if (!m_aboutWindow) {
-        m_aboutWindow = new AboutWindow(
-            new AboutView(m_settingsStore.translations(), QStringLiteral(NIMBREL_VERSION)));
+        m_aboutWindow = new AboutWindow(new AboutView(m_settingsStore.translations(), QStringLiteral(NIMBREL_VERSION)));
         centerOnScreen(*m_aboutWindow);
     }
     m_aboutWindow->show();

@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -22,6 +21,8 @@ const QString aboutKey = QStringLiteral("关于 Nimbrel");
 const QString contactKey = QStringLiteral("联系作者");
 const QString menuKey = QStringLiteral("Nimbrel");
 const QString titleKey = QStringLiteral("Nimbrel 设置");
+const QString closeKey = QStringLiteral("关闭窗口");
+const QString quitKey = QStringLiteral("退出 Nimbrel");
 }  // namespace
 
 SettingsWindow::SettingsWindow(SettingsView* view, const SettingsStore& settings, QWidget* parent)
@@ -36,13 +37,16 @@ SettingsWindow::SettingsWindow(SettingsView* view, const SettingsStore& settings
     m_menu = menuBar()->addMenu(QString());
     m_about = m_menu->addAction(symbolIcon(Symbol::info, palette().color(QPalette::WindowText)), QString());
     m_contact = m_menu->addAction(symbolIcon(Symbol::envelope, palette().color(QPalette::WindowText)), QString());
+    m_menu->addSeparator();
+    // The window's key equivalents live in its menu, where the shortcut recorder sees them.
+    m_close = m_menu->addAction(QString());
+    m_close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    m_quit = m_menu->addAction(symbolIcon(Symbol::power, palette().color(QPalette::WindowText)), QString());
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(m_about, &QAction::triggered, this, &SettingsWindow::aboutRequested);
     connect(m_contact, &QAction::triggered, this, &SettingsWindow::contactRequested);
-
-    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
-    connect(quit, &QShortcut::activated, this, &SettingsWindow::quitRequested);
-    auto* close = new QShortcut(QKeySequence::Close, this);
-    connect(close, &QShortcut::activated, this, &QWidget::close);
+    connect(m_close, &QAction::triggered, this, &QWidget::close);
+    connect(m_quit, &QAction::triggered, this, &SettingsWindow::quitRequested);
 
     connect(&m_settings, &SettingsStore::languageChanged, this, &SettingsWindow::retranslate);
     retranslate();
@@ -57,6 +61,8 @@ void SettingsWindow::retranslate()
     m_menu->setTitle(m_settings.localized(menuKey));
     m_about->setText(m_settings.localized(aboutKey));
     m_contact->setText(m_settings.localized(contactKey));
+    m_close->setText(m_settings.localized(closeKey));
+    m_quit->setText(m_settings.localized(quitKey));
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event)

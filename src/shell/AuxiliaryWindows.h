@@ -11,7 +11,8 @@ class AboutView;
 class SettingsStore;
 class SettingsView;
 
-// The settings window: the settings page under a small menu bar with the about and contact entries.
+// The settings window: the settings page under a small menu bar with the about, contact, close and quit
+// entries.
 // Made once and kept; closing only hides it.
 class SettingsWindow final : public QMainWindow {
     Q_OBJECT
@@ -24,11 +25,13 @@ public:
     QMenu* applicationMenu() const { return m_menu; }
     QAction* aboutAction() const { return m_about; }
     QAction* contactAction() const { return m_contact; }
+    QAction* closeAction() const { return m_close; }
+    QAction* quitAction() const { return m_quit; }
 
 Q_SIGNALS:
     void aboutRequested();
     void contactRequested();
-    // Ctrl+Q in the window: a quit request like any other, decided by the termination rule.
+    // The window's quit entry (Ctrl+Q): a quit request like any other, decided by the termination rule.
     void quitRequested();
     void closing();
 
@@ -43,6 +46,8 @@ private:
     QMenu* m_menu;
     QAction* m_about;
     QAction* m_contact;
+    QAction* m_close;
+    QAction* m_quit;
 };
 
 // The small about window. It has no title and can be dragged by its background.

@@ -18,7 +18,7 @@ QIcon menuIcon(Symbol symbol)
 const QString panelKey = QStringLiteral("弹出剪切板");
 const QString settingsKey = QStringLiteral("设置");
 const QString quitKey = QStringLiteral("退出 Nimbrel");
-}
+}  // namespace
 
 TrayMenu::TrayMenu(TrayItem& tray, const SettingsStore& settings, QObject* parent)
     : QObject(parent), m_tray(tray), m_settings(settings)

@@ -3,26 +3,26 @@
 #include "platform/fake/FakeHotKeys.h"
 #include "platform/fake/FakeKeyboard.h"
 #include "platform/fake/FakePasteboard.h"
-#include "platform/fake/FakeUpdate.h"
-#include "report/LaunchReporter.h"
-#include "update/UpdaterService.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeSystemShortcuts.h"
+#include "platform/fake/FakeUpdate.h"
+#include "report/LaunchReporter.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
 #include "support/TestEnvironment.h"
+#include "update/UpdaterService.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
 
 // QTRY_COMPARE for GoogleTest: lets queued work run until the value arrives or a second has passed.
-#define QTRY_COMPARE_WITH_TIMEOUT_GTEST(actual, expected)                       \
-    do {                                                                      \
-        for (int i_ = 0; i_ < 100 && (actual) != (expected); ++i_)           \
-            QTest::qWait(10);                                                 \
-        ASSERT_EQ((actual), (expected));                                      \
+#define QTRY_COMPARE_WITH_TIMEOUT_GTEST(actual, expected)          \
+    do {                                                           \
+        for (int i_ = 0; i_ < 100 && (actual) != (expected); ++i_) \
+            QTest::qWait(10);                                      \
+        ASSERT_EQ((actual), (expected));                           \
     } while (false)
 
 #include <gtest/gtest.h>
@@ -71,7 +71,10 @@ struct Shell {
     AppDelegate delegate;
 };
 
-Result<std::unique_ptr<HistoryStore>> failing(const QString& why) { return Error{why}; }
+Result<std::unique_ptr<HistoryStore>> failing(const QString& why)
+{
+    return Error{why};
+}
 
 }  // namespace
 

@@ -76,8 +76,11 @@ class RecorderTest : public ::testing::Test {
 protected:
     RecorderTest()
     {
-        layout.texts = {{Key::v, QStringLiteral("v")}, {Key::b, QStringLiteral("b")}, {Key::q, QStringLiteral("q")},
-                        {Key::w, QStringLiteral("w")}, {Key::comma, QStringLiteral(",")}};
+        layout.texts = {{Key::v, QStringLiteral("v")},
+                        {Key::b, QStringLiteral("b")},
+                        {Key::q, QStringLiteral("q")},
+                        {Key::w, QStringLiteral("w")},
+                        {Key::comma, QStringLiteral(",")}};
         shortcuts = std::make_unique<Shortcuts>(defaults, platform, layout, console);
         shortcuts->setStrings(testText);
         shortcuts->declare(name);
@@ -97,8 +100,9 @@ protected:
 
         window = std::make_unique<QWidget>();
         window->resize(420, 240);
-        row = new Recorder(name, environment(), [this](const std::optional<Shortcut>& s) { changes.append(s); },
-                           new QLabel(QStringLiteral("Shortcut")), window.get());
+        row = new Recorder(
+            name, environment(), [this](const std::optional<Shortcut>& s) { changes.append(s); },
+            new QLabel(QStringLiteral("Shortcut")), window.get());
         row->setGeometry(20, 60, 380, 40);
         next = new QLineEdit(window.get());
         next->setGeometry(20, 180, 150, 24);
@@ -111,7 +115,10 @@ protected:
     RecorderEnvironment environment()
     {
         return RecorderEnvironment{
-            *shortcuts, systemShortcuts, [this] { return QList<QMenu*>{nullptr, &trayMenu, &windowMenu}; },
+            *shortcuts, systemShortcuts,
+            [this] {
+                return QList<QMenu*>{nullptr, &trayMenu, &windowMenu};
+            },
             [this](QWidget* w, const QString& message, const QString& informative, const QStringList& buttons) {
                 alerts.append({w, message, informative, buttons, recorder()->isRecording(), shortcuts->isPaused()});
                 if (alertRun)
@@ -304,8 +311,8 @@ TEST_F(RecorderTest, KeysWithoutACommandModifierBeepAndKeepRecording)
         Qt::KeyboardModifiers modifiers;
     };
     const Case cases[] = {
-        {Qt::Key_A, Qt::NoModifier},    {Qt::Key_A, Qt::ShiftModifier},    {Qt::Key_5, Qt::NoModifier},
-        {Qt::Key_Up, Qt::NoModifier},   {Qt::Key_Left, Qt::ShiftModifier}, {Qt::Key_Return, Qt::NoModifier},
+        {Qt::Key_A, Qt::NoModifier},     {Qt::Key_A, Qt::ShiftModifier},      {Qt::Key_5, Qt::NoModifier},
+        {Qt::Key_Up, Qt::NoModifier},    {Qt::Key_Left, Qt::ShiftModifier},   {Qt::Key_Return, Qt::NoModifier},
         {Qt::Key_Space, Qt::NoModifier}, {Qt::Key_Escape, Qt::ShiftModifier},
     };
     startRecording();
@@ -337,18 +344,26 @@ TEST_F(RecorderTest, AcceptedCombinationsAreStoredAndEndRecording)
     };
     const Case cases[] = {
         {Qt::Key_F6, Qt::NoModifier, R"({"carbonKeyCode":97,"carbonModifiers":0})", {Key::f6, 0}, "F6"},
-        {Qt::Key_F6, Qt::ShiftModifier, R"({"carbonKeyCode":97,"carbonModifiers":512})", {Key::f6, carbonShift},
-         "⇧F6"},
-        {Qt::Key_B, Qt::ControlModifier | Qt::AltModifier, R"({"carbonKeyCode":11,"carbonModifiers":6144})",
-         {Key::b, carbonControl | carbonOption}, "⌃⌥B"},
-        {Qt::Key_Comma, Qt::AltModifier, R"({"carbonKeyCode":43,"carbonModifiers":2048})", {Key::comma, carbonOption},
+        {Qt::Key_F6, Qt::ShiftModifier, R"({"carbonKeyCode":97,"carbonModifiers":512})", {Key::f6, carbonShift}, "⇧F6"},
+        {Qt::Key_B,
+         Qt::ControlModifier | Qt::AltModifier,
+         R"({"carbonKeyCode":11,"carbonModifiers":6144})",
+         {Key::b, carbonControl | carbonOption},
+         "⌃⌥B"},
+        {Qt::Key_Comma,
+         Qt::AltModifier,
+         R"({"carbonKeyCode":43,"carbonModifiers":2048})",
+         {Key::comma, carbonOption},
          "⌥,"},
         // The menu's quit item is Ctrl+Q; with shift it is another combination.
-        {Qt::Key_Q, Qt::ControlModifier | Qt::ShiftModifier, R"({"carbonKeyCode":12,"carbonModifiers":4608})",
-         {Key::q, carbonControl | carbonShift}, "⌃⇧Q"},
+        {Qt::Key_Q,
+         Qt::ControlModifier | Qt::ShiftModifier,
+         R"({"carbonKeyCode":12,"carbonModifiers":4608})",
+         {Key::q, carbonControl | carbonShift},
+         "⌃⇧Q"},
         {Qt::Key_F12, Qt::NoModifier, R"({"carbonKeyCode":111,"carbonModifiers":0})", {Key::f12, 0}, "F12"},
-        {Qt::Key_V, Qt::MetaModifier | Qt::ShiftModifier, R"({"carbonKeyCode":9,"carbonModifiers":768})",
-         shiftCommandV, "⇧⌘V"},
+        {Qt::Key_V, Qt::MetaModifier | Qt::ShiftModifier, R"({"carbonKeyCode":9,"carbonModifiers":768})", shiftCommandV,
+         "⇧⌘V"},
     };
     open();
     for (const Case& c : cases) {
@@ -792,10 +807,9 @@ private:
 
 TEST_F(RecorderTest, WithTheRealAlertRecordingResumesAfterARefusal)
 {
-    RecorderCocoa* control = new RecorderCocoa(name, RecorderEnvironment{*shortcuts, systemShortcuts, [this] {
-                                                   return QList<QMenu*>{&trayMenu};
-                                               }},
-                                               {}, window.get());
+    RecorderCocoa* control = new RecorderCocoa(
+        name, RecorderEnvironment{*shortcuts, systemShortcuts, [this] { return QList<QMenu*>{&trayMenu}; }}, {},
+        window.get());
     control->move(20, 120);
     open();
     QTest::mouseClick(control, Qt::LeftButton);
@@ -906,7 +920,9 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
         {"escape on the numeric pad bit", {Type::keyDown, Key::escape, nsNumericPad}, Kind::endKeeping, std::nullopt},
         {"command escape", {Type::keyDown, Key::escape, nsCommand}, Kind::accept, Shortcut(Key::escape, carbonCommand)},
         {"forward delete", {Type::keyDown, Key::deleteForward, 0}, Kind::clear, std::nullopt},
-        {"control backspace", {Type::keyDown, Key::deleteKey, nsControl}, Kind::accept,
+        {"control backspace",
+         {Type::keyDown, Key::deleteKey, nsControl},
+         Kind::accept,
          Shortcut(Key::deleteKey, carbonControl)},
         {"shift tab", {Type::keyDown, Key::tab, nsShift}, Kind::beep, std::nullopt},
         {"letter with caps lock", {Type::keyDown, Key::a, capsLock}, Kind::beep, std::nullopt},
@@ -914,12 +930,16 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
         {"keypad digit", {Type::keyDown, Key::keypad5, nsNumericPad}, Kind::beep, std::nullopt},
         {"help counts as a command modifier", {Type::keyDown, Key::a, help}, Kind::accept, Shortcut(Key::a, 0)},
         {"F20 alone", {Type::keyDown, Key::f20, 0}, Kind::accept, Shortcut(Key::f20, 0)},
-        {"function bit dropped", {Type::keyDown, Key::f6, nsFunction | nsShift}, Kind::accept,
+        {"function bit dropped",
+         {Type::keyDown, Key::f6, nsFunction | nsShift},
+         Kind::accept,
          Shortcut(Key::f6, carbonShift)},
         {"menu before desktop", {Type::keyDown, Key::q, nsControl}, Kind::menuConflict, controlQ},
         {"desktop", {Type::keyDown, Key::b, nsCommand}, Kind::systemConflict, Shortcut(Key::b, carbonCommand)},
         {"plain F12 never asks", {Type::keyDown, Key::f12, 0}, Kind::accept, Shortcut(Key::f12, 0)},
-        {"plain F12 with function is still plain", {Type::keyDown, Key::f12, nsFunction}, Kind::accept,
+        {"plain F12 with function is still plain",
+         {Type::keyDown, Key::f12, nsFunction},
+         Kind::accept,
          Shortcut(Key::f12, 0)},
         {"shift F12 asks", {Type::keyDown, Key::f12, nsShift}, Kind::systemConflict, Shortcut(Key::f12, carbonShift)},
     };

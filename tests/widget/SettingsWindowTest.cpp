@@ -159,7 +159,7 @@ TEST(SettingsWindow, StorageSliderStoresWholeHundreds)
     };
     // From the default 200 MB.
     const Step steps[] = {
-        {"to the top end", Qt::Key_End, 1000},   {"one step down", Qt::Key_Left, 900},
+        {"to the top end", Qt::Key_End, 1000},    {"one step down", Qt::Key_Left, 900},
         {"to the bottom end", Qt::Key_Home, 100}, {"one step up", Qt::Key_Right, 200},
         {"page up", Qt::Key_PageUp, 300},         {"one more", Qt::Key_Right, 400},
         {"page down", Qt::Key_PageDown, 300},
@@ -311,10 +311,10 @@ TEST(SettingsWindow, PickingALanguageTranslatesTheWholePageAtOnce)
     EXPECT_EQ(english.size(), keys.size());
     for (const QString& text : english)
         EXPECT_FALSE(containsHan(text)) << text.toStdString();
-    for (const char* expected : {"Nimbrel Settings", "Launch at Login", "Language", "Changes take effect immediately.",
-                                 "Panel Shortcut", "Panel Position", "Left Side", "Maximum Storage", "Support Nimbrel",
-                                 "Accessibility Not Granted", "Open System Settings", "Restart to Update",
-                                 "System Default", "200 MB"})
+    for (const char* expected :
+         {"Nimbrel Settings", "Launch at Login", "Language", "Changes take effect immediately.", "Panel Shortcut",
+          "Panel Position", "Left Side", "Maximum Storage", "Support Nimbrel", "Accessibility Not Granted",
+          "Open System Settings", "Restart to Update", "System Default", "200 MB"})
         EXPECT_TRUE(english.contains(QString::fromUtf8(expected))) << expected;
     EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel Settings"));
     EXPECT_EQ(page.window->aboutAction()->text(), QStringLiteral("About Nimbrel"));
@@ -382,8 +382,17 @@ TEST(SettingsWindow, LaunchAtLoginSwitchShowsWhatTheSystemDid)
          QStringLiteral("not allowed"),
          false,
          {QStringLiteral("[Nimbrel] LaunchAtLogin error: not allowed")}},
-        {"awaiting approval", LoginItemStatus::notRegistered, LoginItemStatus::requiresApproval, std::nullopt, false, {}},
-        {"approval pending before", LoginItemStatus::requiresApproval, LoginItemStatus::enabled, std::nullopt, false,
+        {"awaiting approval",
+         LoginItemStatus::notRegistered,
+         LoginItemStatus::requiresApproval,
+         std::nullopt,
+         false,
+         {}},
+        {"approval pending before",
+         LoginItemStatus::requiresApproval,
+         LoginItemStatus::enabled,
+         std::nullopt,
+         false,
          {}},
     };
     for (const Case& c : cases) {
@@ -720,9 +729,17 @@ TEST(SettingsShell, SettingsWindowMenuOpensAboutAndContact)
     Shell shell;
     shell.delegate.openSettings();
     SettingsWindow* window = shell.delegate.settingsWindow();
-    EXPECT_EQ(window->applicationMenu()->actions(), (QList<QAction*>{window->aboutAction(), window->contactAction()}));
+    const QList<QAction*> actions = window->applicationMenu()->actions();
+    ASSERT_EQ(actions.size(), 5);
+    EXPECT_EQ(actions[0], window->aboutAction());
+    EXPECT_EQ(actions[1], window->contactAction());
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_EQ(actions[3], window->closeAction());
+    EXPECT_EQ(actions[4], window->quitAction());
     EXPECT_EQ(window->aboutAction()->text(), QStringLiteral("关于 Nimbrel"));
     EXPECT_EQ(window->contactAction()->text(), QStringLiteral("联系作者"));
+    EXPECT_EQ(window->closeAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+    EXPECT_EQ(window->quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     window->contactAction()->trigger();
     ASSERT_EQ(shell.workspace.openedURLs.size(), 1);
@@ -753,10 +770,12 @@ TEST(SettingsShell, LanguageChosenInTheSettingsRetranslatesTheMenus)
     const Case cases[] = {
         {AppLanguage::en,
          {QStringLiteral("Show Clipboard"), QStringLiteral("Settings"), QStringLiteral("Quit Nimbrel")},
-         {QStringLiteral("About Nimbrel"), QStringLiteral("Contact the Developer")}},
+         {QStringLiteral("About Nimbrel"), QStringLiteral("Contact the Developer"), QStringLiteral("Close Window"),
+          QStringLiteral("Quit Nimbrel")}},
         {AppLanguage::zhHans,
          {QStringLiteral("弹出剪切板"), QStringLiteral("设置"), QStringLiteral("退出 Nimbrel")},
-         {QStringLiteral("关于 Nimbrel"), QStringLiteral("联系作者")}},
+         {QStringLiteral("关于 Nimbrel"), QStringLiteral("联系作者"), QStringLiteral("关闭窗口"),
+          QStringLiteral("退出 Nimbrel")}},
     };
     Shell shell;
     shell.delegate.openSettings();
@@ -767,7 +786,9 @@ TEST(SettingsShell, LanguageChosenInTheSettingsRetranslatesTheMenus)
         choose(window->view()->languagePicker(), languageIndex(*window->view(), c.language));
         EXPECT_EQ((QStringList{tray.panelAction()->text(), tray.settingsAction()->text(), tray.quitAction()->text()}),
                   c.tray);
-        EXPECT_EQ((QStringList{window->aboutAction()->text(), window->contactAction()->text()}), c.window);
+        EXPECT_EQ((QStringList{window->aboutAction()->text(), window->contactAction()->text(),
+                               window->closeAction()->text(), window->quitAction()->text()}),
+                  c.window);
     }
 }
 
@@ -776,8 +797,10 @@ TEST(SettingsShell, TheShortcutRecorderRefusesTheMenusKeyEquivalents)
     using namespace KeyboardShortcuts;
     Shell shell;
     // A US layout for the keys involved, so the recorder can compare them with the menus' key equivalents.
-    shell.keyboardLayout.texts = {{Key::comma, QStringLiteral(",")}, {Key::q, QStringLiteral("q")},
-                                  {Key::v, QStringLiteral("v")}};
+    shell.keyboardLayout.texts = {{Key::comma, QStringLiteral(",")},
+                                  {Key::q, QStringLiteral("q")},
+                                  {Key::v, QStringLiteral("v")},
+                                  {Key::w, QStringLiteral("w")}};
     shell.delegate.openSettings();
     RecorderCocoa* recorder = shell.delegate.settingsWindow()->view()->shortcutRecorder()->control();
     const QString before = recorder->text();
@@ -788,6 +811,8 @@ TEST(SettingsShell, TheShortcutRecorderRefusesTheMenusKeyEquivalents)
     const Case cases[] = {
         {Key::comma, QStringLiteral("设置")},
         {Key::q, QStringLiteral("退出 Nimbrel")},
+        // Only the settings window's own menu has this one.
+        {Key::w, QStringLiteral("关闭窗口")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry.toStdString());

@@ -27,11 +27,11 @@ constexpr quint16 lockVariants[] = {0, lockMask, numLockMask, lockMask | numLock
 constexpr quint16 shortcutMask = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
 constexpr quint8 badAccess = 10;
 
-
-
 }  // namespace
 
-X11HotKeys::X11HotKeys() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb") && x11Connection()) {}
+X11HotKeys::X11HotKeys() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb") && x11Connection())
+{
+}
 
 X11HotKeys::~X11HotKeys()
 {
@@ -56,8 +56,8 @@ int X11HotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIde
     // silently not firing later.
     int status = hotKeyNoError;
     for (const quint16 variant : lockVariants) {
-        const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, x11RootWindow(c), grab.modifiers | variant, grab.keycode,
-                                                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+        const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, x11RootWindow(c), grab.modifiers | variant,
+                                                              grab.keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
             status = error->error_code == badAccess ? eventHotKeyExistsErr : eventHotKeyInvalidErr;
             std::free(error);

@@ -8,17 +8,15 @@
 
 #include <xcb/xcb.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace nimbrel::native {
 
 namespace {
 
 const QString ownId = QStringLiteral("org.nimbrel.Nimbrel");
-
-
 
 QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t length)
 {
@@ -50,11 +48,16 @@ QString executableOf(uint32_t pid)
 
 }  // namespace
 
-X11Workspace::X11Workspace() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb")) {}
+X11Workspace::X11Workspace() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb"))
+{
+}
 
 X11Workspace::~X11Workspace() = default;
 
-QString X11Workspace::ownBundleIdentifier() const { return ownId; }
+QString X11Workspace::ownBundleIdentifier() const
+{
+    return ownId;
+}
 
 const DesktopEntries& X11Workspace::entries(bool afterMiss) const
 {
