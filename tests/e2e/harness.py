@@ -267,3 +267,28 @@ class TargetApp:
 def active_window():
     out = x11("xprop", "-root", "_NET_ACTIVE_WINDOW").stdout
     return int(out.rsplit(" ", 1)[-1], 16)
+
+
+def executable_of(pid):
+    """The program a process runs, or None once it is gone."""
+    try:
+        return os.readlink(f"/proc/{pid}/exe")
+    except OSError:
+        return None
+
+
+def stop_processes(pids):
+    """Ends processes the test did not start itself: SIGTERM, then SIGKILL after five seconds."""
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline and any(os.path.exists(f"/proc/{p}") for p in pids):
+        time.sleep(0.05)
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass

@@ -5,13 +5,12 @@ import json
 import os
 import resource
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
 import unittest
 
-from harness import BINARY, E2ETestCase
+from harness import BINARY, E2ETestCase, executable_of, stop_processes
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -256,35 +255,12 @@ class ApplyUpdate(E2ETestCase):
         pids = []
 
         def started():
-            pids[:] = [int(p) for p in os.listdir("/proc") if p.isdigit() and self._exe(p) == program]
+            pids[:] = [int(p) for p in os.listdir("/proc") if p.isdigit() and executable_of(p) == program]
             return bool(pids)
 
         self.wait_for(started, 15, "the installed program to run")
-        self.addCleanup(self._stop, pids)
+        self.addCleanup(stop_processes, pids)
         self.wait_for(lambda: not os.path.exists(self.record_path), 15, "the record to be consumed")
-
-    @staticmethod
-    def _exe(pid):
-        try:
-            return os.readlink(f"/proc/{pid}/exe")
-        except OSError:
-            return None
-
-    @staticmethod
-    def _stop(pids):
-        for pid in pids:
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline and any(os.path.exists(f"/proc/{p}") for p in pids):
-            time.sleep(0.05)
-        for pid in pids:
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
 
 
 if __name__ == "__main__":

@@ -5,13 +5,12 @@ presses the settings window's restart button."""
 import http.server
 import json
 import os
-import signal
 import subprocess
 import threading
 import time
 import unittest
 
-from harness import BINARY, E2ETestCase, x11
+from harness import BINARY, E2ETestCase, executable_of, stop_processes, x11
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -120,34 +119,17 @@ class UpdateCheck(E2ETestCase):
         relaunched = []
 
         def running():
-            relaunched[:] = [int(p) for p in os.listdir("/proc") if p.isdigit() and _exe(p) == executable]
+            relaunched[:] = [int(p) for p in os.listdir("/proc") if p.isdigit() and executable_of(p) == executable]
             return bool(relaunched)
 
         nimbrel.wait_until(running, 15, "the new release to start")
-        self.addCleanup(_stop, relaunched)
+        self.addCleanup(stop_processes, relaunched)
         # Being the next start, it consumes the outcome record, and sends no second launch report.
         record = os.path.join(self.home.data_dir, "Update", "apply.json")
         nimbrel.wait_until(lambda: not os.path.exists(record), 15, "the apply record to be consumed")
         time.sleep(1)
         self.assertEqual(len(host.reports), 1)
 
-
-def _exe(pid):
-    try:
-        return os.readlink(f"/proc/{pid}/exe")
-    except OSError:
-        return None
-
-
-def _stop(pids):
-    for pid in pids:
-        try:
-            os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
-            pass
-    deadline = time.monotonic() + 5
-    while time.monotonic() < deadline and any(os.path.exists(f"/proc/{p}") for p in pids):
-        time.sleep(0.05)
 
 if __name__ == "__main__":
     unittest.main()

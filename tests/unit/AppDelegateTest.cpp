@@ -10,6 +10,7 @@
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
+#include "support/FakeShell.h"
 #include "support/TestEnvironment.h"
 #include "update/UpdaterService.h"
 
@@ -31,45 +32,7 @@ using namespace nimbrel;
 
 namespace {
 
-struct Shell {
-    explicit Shell(const StoreOpeners& openers = {}, fake::LoginItems* items = nullptr)
-        : locations(test::freshDirectory()),
-          loginItems(items ? *items : ownLoginItems),
-          translations(Translations::defaultDirectory()),
-          settings(defaults, loginItems, console, translations),
-          shortcuts(defaults, hotKeys, keyboardLayout, console),
-          updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
-          launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
-          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                 shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
-                   settings, openers)
-    {
-    }
-
-    fake::RecordingConsole console;
-    fake::SystemShortcutList systemShortcuts;
-    fake::Locations locations;
-    fake::Activation activation;
-    fake::Tray tray;
-    fake::FakePasteboard pasteboard;
-    fake::FakeWorkspace workspace;
-    fake::ManualClock clock;
-    fake::LoginItems ownLoginItems;
-    fake::LoginItems& loginItems;
-    fake::MemoryDefaults defaults;
-    Translations translations;
-    SettingsStore settings;
-    fake::FakeHotKeyPlatform hotKeys;
-    fake::FakeKeyboardLayout keyboardLayout;
-    KeyboardShortcuts::Shortcuts shortcuts;
-    fake::FakeKeyboard keyboard;
-    fake::FakeClickMonitor clicks;
-    fake::UnreachableHttpClient http;
-    fake::RecordingSystemLog systemLog;
-    UpdaterService updater;
-    LaunchReporter launchReporter;
-    AppDelegate delegate;
-};
+using Shell = test::FakeShell;
 
 Result<std::unique_ptr<HistoryStore>> failing(const QString& why)
 {

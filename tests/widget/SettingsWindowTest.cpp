@@ -16,6 +16,7 @@
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
 #include "shell/AuxiliaryWindows.h"
+#include "support/FakeShell.h"
 #include "support/TestEnvironment.h"
 #include "update/UpdaterService.h"
 
@@ -519,45 +520,13 @@ TEST(AboutWindow, ShowsTheVersionInTheStartUpLanguage)
 
 namespace {
 
-// The whole shell over fakes, as the application builds it.
-struct Shell {
+// The whole shell over fakes, with the module's texts wired to the settings as main wires them.
+struct Shell : test::FakeShell {
     Shell()
-        : locations(test::freshDirectory()),
-          translations(Translations::defaultDirectory()),
-          settings(defaults, loginItems, console, translations),
-          shortcuts(defaults, hotKeys, keyboardLayout, console),
-          updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
-          launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
-          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                 shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
-                   settings)
     {
         shortcuts.setStrings([this](const QString& key) { return settings.localized(key); });
         delegate.willFinishLaunching();
     }
-
-    fake::RecordingConsole console;
-    fake::SystemShortcutList systemShortcuts;
-    fake::Locations locations;
-    fake::Activation activation;
-    fake::Tray tray;
-    fake::FakePasteboard pasteboard;
-    fake::FakeWorkspace workspace;
-    fake::ManualClock clock;
-    fake::LoginItems loginItems;
-    fake::MemoryDefaults defaults;
-    Translations translations;
-    SettingsStore settings;
-    fake::FakeHotKeyPlatform hotKeys;
-    fake::FakeKeyboardLayout keyboardLayout;
-    KeyboardShortcuts::Shortcuts shortcuts;
-    fake::FakeKeyboard keyboard;
-    fake::FakeClickMonitor clicks;
-    fake::UnreachableHttpClient http;
-    fake::RecordingSystemLog systemLog;
-    UpdaterService updater;
-    LaunchReporter launchReporter;
-    AppDelegate delegate;
 };
 
 // Answers the next message box that comes up, keeping its text.

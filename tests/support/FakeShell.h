@@ -1,0 +1,63 @@
+#pragma once
+
+// The whole shell over fakes, built the way main builds it from the Linux services.
+
+#include "KeyboardShortcuts/Shortcuts.h"
+#include "platform/fake/FakeClickMonitor.h"
+#include "platform/fake/FakeHotKeys.h"
+#include "platform/fake/FakeKeyboard.h"
+#include "platform/fake/FakePasteboard.h"
+#include "platform/fake/FakePlatform.h"
+#include "platform/fake/FakeSystemShortcuts.h"
+#include "platform/fake/FakeUpdate.h"
+#include "report/LaunchReporter.h"
+#include "settings/SettingsStore.h"
+#include "settings/Translations.h"
+#include "shell/AppDelegate.h"
+#include "support/TestEnvironment.h"
+#include "update/UpdaterService.h"
+
+namespace nimbrel::test {
+
+struct FakeShell {
+    // `items` replaces the shell's own login items (tests that prepare their state first).
+    explicit FakeShell(const StoreOpeners& openers = {}, fake::LoginItems* items = nullptr)
+        : locations(freshDirectory()),
+          loginItems(items ? *items : ownLoginItems),
+          translations(Translations::defaultDirectory()),
+          settings(defaults, loginItems, console, translations),
+          shortcuts(defaults, hotKeys, keyboardLayout, console),
+          updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
+          launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
+          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
+                                 shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
+                   settings, openers)
+    {
+    }
+
+    fake::RecordingConsole console;
+    fake::SystemShortcutList systemShortcuts;
+    fake::Locations locations;
+    fake::Activation activation;
+    fake::Tray tray;
+    fake::FakePasteboard pasteboard;
+    fake::FakeWorkspace workspace;
+    fake::ManualClock clock;
+    fake::LoginItems ownLoginItems;
+    fake::LoginItems& loginItems;
+    fake::MemoryDefaults defaults;
+    Translations translations;
+    SettingsStore settings;
+    fake::FakeHotKeyPlatform hotKeys;
+    fake::FakeKeyboardLayout keyboardLayout;
+    KeyboardShortcuts::Shortcuts shortcuts;
+    fake::FakeKeyboard keyboard;
+    fake::FakeClickMonitor clicks;
+    fake::UnreachableHttpClient http;
+    fake::RecordingSystemLog systemLog;
+    UpdaterService updater;
+    LaunchReporter launchReporter;
+    AppDelegate delegate;
+};
+
+}  // namespace nimbrel::test
