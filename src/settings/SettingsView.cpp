@@ -152,7 +152,13 @@ QWidget* SettingsView::buildHeader()
     m_restart->setStyleSheet(
         QStringLiteral("QPushButton#restartButton { color: white; background: palette(highlight);"
                        " border: none; border-radius: 12px; padding: 6px 12px; }"));
-    m_restart->setGraphicsEffect(new QGraphicsOpacityEffect(m_restart));
+    auto* opacity = new QGraphicsOpacityEffect(m_restart);
+    m_restart->setGraphicsEffect(opacity);
+    m_fade = new QPropertyAnimation(opacity, "opacity", m_restart);
+    m_fade->setDuration(250);
+    m_fade->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_fade, &QPropertyAnimation::finished, m_restart,
+            [this] { m_restart->setVisible(m_fade->endValue().toReal() > 0.5); });
     connect(m_restart, &QPushButton::clicked, this, [this] { m_services.updater.installAndRelaunch(); });
     layout->addWidget(m_restart);
     return header;
@@ -285,8 +291,6 @@ QWidget* SettingsView::buildStorageCard()
     m_storage->setPageStep(1);
     m_storage->setTickPosition(QSlider::NoTicks);
     connect(m_storage, &QSlider::valueChanged, this, [this](int steps) {
-        if (m_storage->property("showing").toBool())
-            return;
         m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep);
     });
     layout->addWidget(m_storage);
@@ -390,26 +394,22 @@ void SettingsView::retranslate()
 
 void SettingsView::updateRestartButton()
 {
+    // The button fades in when a staged update waits and fades out when that is over.
     const bool ready = m_services.updater.state() == UpdaterService::State::readyToRelaunch;
-    if (ready == !m_restart->isHidden() && !m_restart->property("fading").toBool())
+    const qreal target = ready ? 1.0 : 0.0;
+    if (m_fade->state() == QAbstractAnimation::Running && m_fade->endValue().toReal() == target)
         return;
+    if (m_fade->state() != QAbstractAnimation::Running && ready == !m_restart->isHidden())
+        return;
+    m_fade->stop();
     auto* effect = static_cast<QGraphicsOpacityEffect*>(m_restart->graphicsEffect());
-    auto* fade = new QPropertyAnimation(effect, "opacity", m_restart);
-    fade->setDuration(250);
-    fade->setEasingCurve(QEasingCurve::OutCubic);
-    fade->setStartValue(effect->opacity());
-    fade->setEndValue(ready ? 1.0 : 0.0);
-    m_restart->setProperty("fading", true);
-    if (ready) {
+    if (ready && m_restart->isHidden()) {
         effect->setOpacity(0.0);
-        fade->setStartValue(0.0);
         m_restart->setVisible(true);
     }
-    connect(fade, &QPropertyAnimation::finished, m_restart, [this, ready] {
-        m_restart->setProperty("fading", false);
-        m_restart->setVisible(ready);
-    });
-    fade->start(QAbstractAnimation::DeleteWhenStopped);
+    m_fade->setStartValue(effect->opacity());
+    m_fade->setEndValue(target);
+    m_fade->start();
 }
 
 void SettingsView::showLaunchAtLogin()
@@ -438,9 +438,9 @@ void SettingsView::showStorage()
     m_storageValue->setText(m_services.settings.localized(QStringLiteral("%lld MB"))
                                 .replace(QStringLiteral("%lld"), QString::number(megabytes)));
     m_storage->setAccessibleDescription(m_storageValue->text());
-    m_storage->setProperty("showing", true);
+    // Showing the stored value is not the user moving the slider: nothing is written back.
+    const QSignalBlocker block(m_storage);
     m_storage->setValue(static_cast<int>(std::clamp<qint64>((megabytes + storageStep / 2) / storageStep, 1, 10)));
-    m_storage->setProperty("showing", false);
 }
 
 }  // namespace nimbrel

@@ -12,6 +12,7 @@
 
 class QComboBox;
 class QLabel;
+class QPropertyAnimation;
 class QPushButton;
 class QSlider;
 class QTimer;
@@ -91,6 +92,7 @@ private:
     QWidget* m_accessibilityCard = nullptr;
     QPushButton* m_openSettings = nullptr;
     QPushButton* m_restart = nullptr;
+    QPropertyAnimation* m_fade = nullptr;
     ToggleSwitch* m_launchAtLogin = nullptr;
     QComboBox* m_language = nullptr;
     KeyboardShortcuts::Recorder* m_recorder = nullptr;
