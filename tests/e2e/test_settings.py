@@ -6,7 +6,7 @@ import re
 import time
 import unittest
 
-from harness import E2ETestCase, Home, TargetApp, active_window, nimbrel_windows, run_once, x11
+from harness import E2ETestCase, Home, TargetApp, active_window, click, nimbrel_windows, run_once, x11
 
 # The harness runs Nimbrel in English.
 TITLE = "Nimbrel Settings"
@@ -139,6 +139,23 @@ class SettingsWindow(E2ETestCase):
         self.assertGreater(stacking.index(int(window, 16)), stacking.index(int(target.window)),
                            "the settings window is above the application that covered it")
         self.assertEqual(panel_windows(), [], "opening the settings does not toggle the panel")
+
+    def test_the_tray_menus_settings_entry_opens_the_window(self):
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        nimbrel.wait_until(lambda: tray_icon() is not None, what="the tray icon")
+        icon = next(w for w in nimbrel_windows() if w[0] == tray_icon())
+        before = {w[0] for w in nimbrel_windows()}
+        _, width, height, x, y = icon
+        click(x + width // 2, y + height // 2)
+        nimbrel.wait_until(lambda: any(w[0] not in before for w in nimbrel_windows()), what="the tray menu")
+        # The menu has the keyboard: the second entry (after the panel's) is the settings.
+        x11("xdotool", "key", "Down", "Down", "Return")
+        nimbrel.wait_until(lambda: len(titled_windows()) == 1, what="the settings window")
+        window = titled_windows()[0]
+        nimbrel.wait_until(lambda: active_window() == int(window, 16), what="the settings window to be active")
+        self.assert_taskbar_entry(window)
+        self.assertEqual(panel_windows(), [])
 
     def test_the_open_window_has_a_taskbar_entry(self):
         _, window = self.open_settings()
