@@ -21,7 +21,7 @@
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
 #include "update/ApplyUpdate.h"
-#include "update/ToolPaths.h"
+#include "update/UpdateKey.h"
 #include "update/UpdaterService.h"
 
 #include <QApplication>

@@ -1,21 +1,42 @@
-// Signs a Nimbrel.app bundle for release: writes its "_signature" folder from an Ed25519 private key
-// (PEM, PKCS #8, unencrypted) and checks the result with the key's public half. Used by scripts/package;
-// never installed.
+// Signs a Nimbrel release for scripts/package; never installed.
 //
 //   nimbrel-bundle-sign --key <private-key.pem> --build <number> <bundle>
-//   nimbrel-bundle-sign --public-key <key.pem>       prints the raw public key in base64
+//       writes the bundle's "_signature" folder and checks it with the key's public half
+//   nimbrel-bundle-sign --key <private-key.pem> --package <file>
+//       prints the package's feed fields as JSON: {"length":…,"signature":"<base64>"}
+//   nimbrel-bundle-sign --verify <bundle>
+//       checks a signed bundle against the public key built into this build
+//   nimbrel-bundle-sign --public-key <key.pem>
+//       prints the raw public key in base64
 //
 // Exit status 0 on success, 1 on failure, 2 on a usage error.
 
-#include "ToolSupport.h"
 #include "update/BundleManifest.h"
+#include "update/PackageSignature.h"
+#include "update/UpdateKey.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
 
 using namespace nimbrel;
-using namespace nimbrel::tools;
 
 namespace {
 
-constexpr char tool[] = "nimbrel-bundle-sign";
+void complain(const QString& text)
+{
+    std::fprintf(stderr, "nimbrel-bundle-sign: %s\n", text.toUtf8().constData());
+}
+
+void say(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", text.toUtf8().constData());
+}
 
 std::optional<QByteArray> readKey(const QString& path)
 {
@@ -29,9 +50,14 @@ std::optional<QByteArray> readKey(const QString& path)
 
 int main(int argc, char** argv)
 {
-    const QStringList arguments = argumentList(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QFile::decodeName(argv[i]));
+
     QString keyPath;
     QString publicKeyPath;
+    QString package;
+    QString verify;
     std::optional<qint64> build;
     QString bundle;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -41,15 +67,19 @@ int main(int argc, char** argv)
             keyPath = arguments.at(++i);
         } else if (argument == QLatin1String("--public-key") && hasValue) {
             publicKeyPath = arguments.at(++i);
+        } else if (argument == QLatin1String("--package") && hasValue) {
+            package = arguments.at(++i);
+        } else if (argument == QLatin1String("--verify") && hasValue) {
+            verify = arguments.at(++i);
         } else if (argument == QLatin1String("--build") && hasValue) {
             bool ok = false;
             build = arguments.at(++i).toLongLong(&ok);
             if (!ok || *build < 0) {
-                complain(tool, QStringLiteral("the build number must be a whole number of 0 or more"));
+                complain(QStringLiteral("the build number must be a whole number of 0 or more"));
                 return 2;
             }
         } else if (argument.startsWith(QLatin1Char('-')) || !bundle.isEmpty()) {
-            complain(tool, QStringLiteral("unexpected argument %1").arg(argument));
+            complain(QStringLiteral("unexpected argument %1").arg(argument));
             return 2;
         } else {
             bundle = argument;
@@ -60,29 +90,53 @@ int main(int argc, char** argv)
         const auto pem = readKey(publicKeyPath);
         const QByteArray raw = pem ? ed25519PublicKeyFromPem(*pem) : QByteArray();
         if (raw.isEmpty()) {
-            complain(tool, QStringLiteral("%1 is not an Ed25519 key").arg(publicKeyPath));
+            complain(QStringLiteral("%1 is not an Ed25519 key").arg(publicKeyPath));
             return 1;
         }
         say(QString::fromLatin1(raw.toBase64()));
         return 0;
     }
 
-    if (keyPath.isEmpty() || !build || bundle.isEmpty()) {
-        complain(tool, QStringLiteral("usage: nimbrel-bundle-sign --key <private-key.pem> --build <number> <bundle>"));
-        return 2;
+    if (!verify.isEmpty()) {
+        const auto verified = verifyBundle(verify, updatePublicKey());
+        if (!verified) {
+            complain(QStringLiteral("%1 does not verify with this build's update key: %2")
+                         .arg(verify, verified.error().description));
+            return 1;
+        }
+        say(QStringLiteral("verified %1 (build %2)").arg(verify).arg(verified->build));
+        return 0;
     }
-    const auto pem = readKey(keyPath);
-    if (!pem) {
-        complain(tool, QStringLiteral("cannot read %1").arg(keyPath));
+
+    const auto pem = keyPath.isEmpty() ? std::nullopt : readKey(keyPath);
+    if (!keyPath.isEmpty() && !pem) {
+        complain(QStringLiteral("cannot read %1").arg(keyPath));
         return 1;
     }
+
+    if (!package.isEmpty() && pem) {
+        const auto signature = signPackage(package, *pem);
+        if (!signature) {
+            complain(signature.error().description);
+            return 1;
+        }
+        const QJsonObject fields{{QStringLiteral("length"), QFileInfo(package).size()},
+                                 {QStringLiteral("signature"), QString::fromLatin1(signature->toBase64())}};
+        say(QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)));
+        return 0;
+    }
+
+    if (!pem || !build || bundle.isEmpty()) {
+        complain(QStringLiteral("usage: nimbrel-bundle-sign --key <private-key.pem> --build <number> <bundle>"));
+        return 2;
+    }
     if (auto signedBundle = signBundle(bundle, *build, *pem); !signedBundle) {
-        complain(tool, signedBundle.error().description);
+        complain(signedBundle.error().description);
         return 1;
     }
     const auto verified = verifyBundle(bundle, ed25519PublicKeyFromPem(*pem));
     if (!verified) {
-        complain(tool, QStringLiteral("the signed bundle does not verify: %1").arg(verified.error().description));
+        complain(QStringLiteral("the signed bundle does not verify: %1").arg(verified.error().description));
         return 1;
     }
     say(QStringLiteral("signed %1 (build %2, %3 entries)").arg(bundle).arg(*build).arg(verified->entries.size()));

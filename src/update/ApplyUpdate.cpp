@@ -3,16 +3,18 @@
 #include "platform/Clock.h"
 #include "platform/FileLocations.h"
 #include "platform/SystemLog.h"
+#include "update/BundleManifest.h"
 #include "update/FileTree.h"
+#include "update/UpdateKey.h"
 #include "update/UpdateLog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStringDecoder>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <pwd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -20,6 +22,9 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <vector>
+
+extern char** environ;
 
 namespace nimbrel {
 
@@ -31,11 +36,6 @@ QString location(const QString& value)
     if (value.isEmpty())
         return {};
     return QDir::cleanPath(QDir::current().absoluteFilePath(value));
-}
-
-QString quarantineAttribute()
-{
-    return QStringLiteral("com.apple.quarantine");
 }
 
 UpdateLog record(ApplyResult result, std::optional<QString> note, const Clock& clock)
@@ -128,49 +128,50 @@ QString backupPath(const QString& target)
     return target + QStringLiteral(".bak");
 }
 
-SwapToolLocator::SwapToolLocator(const QString& target, const std::function<QString(UpdateTool)>& resolve)
-    : m_target(QFileInfo(target).canonicalFilePath()), m_resolve(resolve)
+bool spawnDetached(const QString& executable, const QStringList& arguments)
 {
-    for (UpdateTool tool :
-         {UpdateTool::hdiutil, UpdateTool::ditto, UpdateTool::codesign, UpdateTool::xattr, UpdateTool::open})
-        m_initial.append(m_resolve(tool));
-}
-
-QString SwapToolLocator::operator()(UpdateTool tool) const
-{
-    const QString& initial = m_initial.at(static_cast<qsizetype>(tool));
-    if (QFileInfo::exists(initial))
-        return initial;
-    if (!m_target.isEmpty() && initial.startsWith(m_target + QLatin1Char('/'))) {
-        const QString inBackup = backupPath(m_target) + initial.mid(m_target.size());
-        if (QFileInfo::exists(inBackup))
-            return inBackup;
+    if (executable.isEmpty() || arguments.isEmpty())
+        return false;
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        posix_spawnattr_destroy(&attributes);
+        return false;
     }
-    return m_resolve(tool);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    // A session of its own, so the child survives this process and its terminal.
+    const bool ready = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK) == 0 &&
+                       posix_spawnattr_setsigmask(&attributes, &noSignals) == 0 &&
+                       posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+
+    std::vector<QByteArray> encoded;
+    encoded.reserve(static_cast<size_t>(arguments.size()));
+    for (const QString& argument : arguments)
+        encoded.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : encoded)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    // The child needs the session's display, home and bus addresses, so the environment is passed on.
+    pid_t child = 0;
+    const bool started = ready && posix_spawn(&child, QFile::encodeName(executable).constData(), &actions,
+                                              &attributes, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return started;
 }
 
-ProcessToolRunner::ProcessToolRunner(std::function<QString(UpdateTool)> locate) : m_locate(std::move(locate))
+bool launchBundle(const QString& bundle)
 {
-}
-
-ToolOutcome ProcessToolRunner::run(UpdateTool tool, const QStringList& arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(m_locate(tool), arguments, QIODevice::ReadOnly);
-    if (!process.waitForStarted(-1))
-        return {-1, process.errorString()};
-    process.waitForFinished(-1);
-
-    const QByteArray bytes = process.readAll();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString output = decoder.decode(bytes);
-    if (decoder.hasError())
-        output.clear();
-    // A tool killed by a signal has no exit status; it failed.
-    const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return {status, output};
+    const QString executable = bundle + QStringLiteral("/bin/nimbrel");
+    const QFileInfo info(executable);
+    if (!info.isFile() || !info.isExecutable())
+        return false;
+    return spawnDetached(executable, {executable});
 }
 
 bool SystemProcessProbe::isRunning(qint32 pid)
@@ -261,14 +262,12 @@ bool waitForExit(qint32 pid, int timeoutSeconds, ProcessProbe& probe)
     }
 }
 
-bool verifyCodeSignature(const QString& bundle, ToolRunner& tools)
+bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey)
 {
-    const QStringList arguments{QStringLiteral("--verify"), QStringLiteral("--deep"), QStringLiteral("--strict"),
-                                QStringLiteral("-R"),       codeSigningRequirement(), bundle};
-    return tools.run(UpdateTool::codesign, arguments).status == 0;
+    return verifyBundle(bundle, publicKey).ok();
 }
 
-std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged, ToolRunner& tools)
+std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged)
 {
     const QString backup = backupPath(target);
     const QByteArray targetName = QFile::encodeName(target);
@@ -280,7 +279,7 @@ std::optional<ReplaceError> replaceApp(const QString& target, const QString& sta
 
     if (::rename(QFile::encodeName(staged).constData(), targetName.constData()) != 0) {
         // Another file system: copy instead.
-        if (tools.run(UpdateTool::ditto, {staged, target}).status != 0) {
+        if (!copyTree(staged, target)) {
             removeTree(target);
             ::rename(backupName.constData(), targetName.constData());
             return ReplaceError::installFailed;
@@ -309,10 +308,10 @@ ApplyResult runApply(const ApplyOptions& options, ApplyServices& services)
     if (!waitForExit(options.pid, exitWaitSeconds, services.probe)) {
         result = ApplyResult::timeoutWaitingForExit;
         note = QStringLiteral("pid=") + QString::number(options.pid);
-    } else if (!verifyCodeSignature(options.staged, services.tools)) {
+    } else if (!verifyCodeSignature(options.staged, services.publicKey)) {
         result = ApplyResult::signatureInvalid;
         note = options.staged;
-    } else if (const auto failure = replaceApp(options.target, options.staged, services.tools)) {
+    } else if (const auto failure = replaceApp(options.target, options.staged)) {
         result = ApplyResult::replaceFailed;
         note = replaceErrorName(*failure);
     }
@@ -321,10 +320,9 @@ ApplyResult runApply(const ApplyOptions& options, ApplyServices& services)
         return result;
     }
 
-    services.tools.run(UpdateTool::xattr, {QStringLiteral("-dr"), quarantineAttribute(), options.target});
-    // Recorded before the new application starts, so its start-up finds the record rather than racing it.
+    // Linux keeps no download quarantine mark, so there is nothing to clear before the start. Recorded before the new application starts, so its start-up finds the record rather than racing it.
     save(record(ApplyResult::success, std::nullopt, services.clock), services);
-    services.tools.run(UpdateTool::open, {options.target});
+    services.launch(options.target);
     return ApplyResult::success;
 }
 
@@ -346,8 +344,7 @@ int runApplyUpdate(const QStringList& arguments, const FileLocations& locations,
     }
     const ApplyOptions options = parseApplyOptions(arguments);
     SystemProcessProbe probe;
-    ProcessToolRunner tools(SwapToolLocator(options.target));
-    ApplyServices services{updateDirectoryPath(locations), probe, tools, clock, log};
+    ApplyServices services{updateDirectoryPath(locations), probe, clock, log, updatePublicKey()};
     return runApply(options, services) == ApplyResult::success ? 0 : 1;
 }
 

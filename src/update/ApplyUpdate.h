@@ -1,7 +1,6 @@
 #pragma once
 
-#include "update/ToolPaths.h"
-
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -16,7 +15,7 @@ class SystemLog;
 
 // The windowless mode of the same executable ("--apply-update"): it waits for the old process to end,
 // checks the staged bundle's signature, swaps it in with a backup and a way back, starts it, and records
-// the outcome in "apply.json" for the next normal start.
+// the outcome in "apply.json" for the next normal start. Everything is done in this process.
 
 struct ApplyOptions {
     qint32 pid = 0;  // 0: no process to wait for
@@ -50,47 +49,6 @@ QString replaceErrorName(ReplaceError error);
 
 // The backup location: the target's path with ".bak" appended.
 QString backupPath(const QString& target);
-
-// Runs one of the update tools and waits for it: its exit status and its merged output (empty when
-// the output is not UTF-8), or -1 and a description when it could not be started.
-struct ToolOutcome {
-    int status = -1;
-    QString output;
-};
-
-class ToolRunner {
-public:
-    ToolRunner() = default;
-    virtual ~ToolRunner() = default;
-    ToolRunner(const ToolRunner&) = delete;
-    ToolRunner& operator=(const ToolRunner&) = delete;
-
-    virtual ToolOutcome run(UpdateTool tool, const QStringList& arguments) = 0;
-};
-
-// Runs the tools as processes; `locate` says where each tool is at the moment of the call.
-class ProcessToolRunner final : public ToolRunner {
-public:
-    explicit ProcessToolRunner(std::function<QString(UpdateTool)> locate = toolPath);
-    ToolOutcome run(UpdateTool tool, const QStringList& arguments) override;
-
-private:
-    std::function<QString(UpdateTool)> m_locate;
-};
-
-// Where the tools are while the bundles are being swapped, for a helper whose tools live inside the
-// installed bundle: there before the swap, in the backup while the new bundle is not yet in place, and
-// the new bundle's own (verified) tools once it is. Tools elsewhere are used where they are.
-class SwapToolLocator {
-public:
-    explicit SwapToolLocator(const QString& target, const std::function<QString(UpdateTool)>& resolve = toolPath);
-    QString operator()(UpdateTool tool) const;
-
-private:
-    QString m_target;
-    std::function<QString(UpdateTool)> m_resolve;
-    QStringList m_initial;
-};
 
 // The kernel calls that waiting for a process needs.
 class ProcessProbe {
@@ -126,19 +84,28 @@ public:
 // still runs after the time-out. Waits on a pidfd; where the kernel offers none, polls every 100 ms.
 bool waitForExit(qint32 pid, int timeoutSeconds, ProcessProbe& probe);
 
-// True when codesign accepts the bundle under Nimbrel's signing requirement.
-bool verifyCodeSignature(const QString& bundle, ToolRunner& tools);
+// True when the bundle's signed manifest verifies with the raw public key and the bundle holds exactly
+// what it lists.
+bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey);
 
-// Moves the target aside to the backup, moves (or, across file systems, copies with ditto) the staged
-// bundle into its place and removes the backup. When the copy fails the backup is put back.
-std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged, ToolRunner& tools);
+// Moves the target aside to the backup, moves (or, across file systems, copies) the staged bundle into
+// its place and removes the backup. When the copy fails the backup is put back.
+std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged);
+
+// posix_spawn in a new session with a clean signal mask, standard input from /dev/null and the current
+// environment; the child is not waited for, so it outlives this process. True when it started.
+bool spawnDetached(const QString& executable, const QStringList& arguments);
+
+// Starts the program of a Nimbrel.app bundle ("bin/nimbrel" inside it), detached; true when it started.
+bool launchBundle(const QString& bundle);
 
 struct ApplyServices {
     QString updateDirectory;  // where "apply.json" is written
     ProcessProbe& probe;
-    ToolRunner& tools;
-    Clock& clock;    // the record's timestamp
-    SystemLog& log;  // only for a failure whose record could not be written
+    Clock& clock;          // the record's timestamp
+    SystemLog& log;        // only for a failure whose record could not be written
+    QByteArray publicKey;  // verifies the staged bundle
+    std::function<bool(const QString& bundle)> launch = launchBundle;
 };
 
 inline constexpr int exitWaitSeconds = 30;
@@ -152,7 +119,7 @@ int runApplyUpdate(const QStringList& arguments, ApplyServices& services);
 // The update folder: "Nimbrel/Update" in the user's application-support folder.
 QString updateDirectoryPath(const FileLocations& locations);
 
-// The mode with the real kernel and tools, for the program entry. The helper may be started with an
+// The mode with the real kernel and the built-in key, for the program entry. The helper may be started with an
 // empty environment; HOME is then taken from the user database so the update folder is still found.
 int runApplyUpdate(const QStringList& arguments, const FileLocations& locations, Clock& clock, SystemLog& log);
 

@@ -1,5 +1,6 @@
 #include "update/BundleManifest.h"
 
+#include "update/Ed25519.h"
 #include "update/FileTree.h"
 
 #include <QCryptographicHash>
@@ -10,8 +11,6 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -31,19 +30,6 @@ constexpr qsizetype maxEntries = 200'000;
 constexpr int maxDepth = 256;
 // A build number must survive the trip through a JSON number unchanged.
 constexpr qint64 maxBuildNumber = 9'007'199'254'740'991LL;
-
-struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-};
-using KeyPointer = std::unique_ptr<EVP_PKEY, KeyFree>;
-using ContextPointer = std::unique_ptr<EVP_MD_CTX, ContextFree>;
-using BioPointer = std::unique_ptr<BIO, BioFree>;
 
 Error error(const QString& text)
 {
@@ -229,62 +215,6 @@ bool isRealDirectory(const QByteArray& path)
     return ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-KeyPointer privateKeyFromPem(const QByteArray& pem)
-{
-    BioPointer bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
-    if (!bio)
-        return nullptr;
-    // A key protected by a passphrase is refused rather than prompted for.
-    auto noPassphrase = [](char*, int, int, void*) -> int { return 0; };
-    KeyPointer key(PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassphrase, nullptr));
-    if (!key || EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519)
-        return nullptr;
-    return key;
-}
-
-QByteArray rawPublicKey(EVP_PKEY* key)
-{
-    if (!key || EVP_PKEY_get_id(key) != EVP_PKEY_ED25519)
-        return {};
-    QByteArray raw(32, Qt::Uninitialized);
-    size_t length = static_cast<size_t>(raw.size());
-    if (EVP_PKEY_get_raw_public_key(key, reinterpret_cast<unsigned char*>(raw.data()), &length) != 1 || length != 32)
-        return {};
-    return raw;
-}
-
-bool verifySignature(const QByteArray& message, const QByteArray& signature, const QByteArray& publicKey)
-{
-    if (publicKey.size() != 32 || signature.size() != 64)
-        return false;
-    KeyPointer key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
-                                               reinterpret_cast<const unsigned char*>(publicKey.constData()), 32));
-    ContextPointer context(EVP_MD_CTX_new());
-    if (!key || !context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
-        return false;
-    return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.constData()),
-                            static_cast<size_t>(signature.size()),
-                            reinterpret_cast<const unsigned char*>(message.constData()),
-                            static_cast<size_t>(message.size())) == 1;
-}
-
-Result<QByteArray> sign(const QByteArray& message, const QByteArray& privateKeyPem)
-{
-    const KeyPointer key = privateKeyFromPem(privateKeyPem);
-    if (!key)
-        return error(QStringLiteral("not an unencrypted PEM Ed25519 private key"));
-    ContextPointer context(EVP_MD_CTX_new());
-    QByteArray signature(64, Qt::Uninitialized);
-    size_t length = static_cast<size_t>(signature.size());
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
-        EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &length,
-                       reinterpret_cast<const unsigned char*>(message.constData()),
-                       static_cast<size_t>(message.size())) != 1 ||
-        length != 64)
-        return error(QStringLiteral("signing failed"));
-    return signature;
-}
-
 Result<void> writeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
@@ -410,7 +340,7 @@ Result<void> signBundle(const QString& bundlePath, qint64 build, const QByteArra
         return manifest.error();
     manifest->build = build;
     const QByteArray bytes = encodeManifest(*manifest);
-    const auto signature = sign(bytes, privateKeyPem);
+    const auto signature = ed25519Sign(bytes, privateKeyPem);
     if (!signature)
         return signature.error();
 
@@ -449,7 +379,7 @@ Result<BundleManifest> verifyBundle(const QString& bundlePath, const QByteArray&
         return signatureText.error();
     const auto signature =
         QByteArray::fromBase64Encoding(signatureText->trimmed(), QByteArray::AbortOnBase64DecodingErrors);
-    if (!signature || !verifySignature(*bytes, signature.decoded, publicKey))
+    if (!signature || !ed25519Verify(*bytes, signature.decoded, publicKey))
         return error(QStringLiteral("the signature does not match the manifest"));
 
     auto manifest = decodeManifest(*bytes);
@@ -483,17 +413,6 @@ std::optional<qint64> signedBuildNumber(const QString& bundlePath, const QByteAr
     if (!manifest)
         return std::nullopt;
     return manifest->build;
-}
-
-QByteArray ed25519PublicKeyFromPem(const QByteArray& pem)
-{
-    BioPointer bio(BIO_new_mem_buf(pem.constData(), static_cast<int>(pem.size())));
-    if (!bio)
-        return {};
-    if (KeyPointer key{PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr)})
-        return rawPublicKey(key.get());
-    const KeyPointer key = privateKeyFromPem(pem);
-    return rawPublicKey(key.get());
 }
 
 }  // namespace nimbrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "update/Ed25519.h"
 
 #include <QByteArray>
 #include <QLatin1StringView>
@@ -65,9 +66,5 @@ Result<BundleManifest> verifyBundle(const QString& bundlePath, const QByteArray&
 
 // The bundle's build number, read only from a manifest that verifies with the key; absent otherwise.
 std::optional<qint64> signedBuildNumber(const QString& bundlePath, const QByteArray& publicKey);
-
-// The raw 32-byte key of a PEM Ed25519 public key, or of the public half of a PEM private key;
-// empty when the text is not such a key.
-QByteArray ed25519PublicKeyFromPem(const QByteArray& pem);
 
 }  // namespace nimbrel

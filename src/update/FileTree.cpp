@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
@@ -38,6 +39,66 @@ bool removeRecursively(const QByteArray& path, int depth)
         ok = false;
     }
     return (::rmdir(path.constData()) == 0 || errno == ENOENT) && ok;
+}
+
+bool copyFile(const QByteArray& source, const QByteArray& destination, const struct stat& info)
+{
+    const int in = ::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    const int out = ::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool ok = out >= 0;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n >= 0;
+        if (n <= 0)
+            break;
+        for (ssize_t written = 0; ok && written < n;) {
+            const ssize_t w = ::write(out, buffer + written, static_cast<size_t>(n - written));
+            if (w < 0 && errno == EINTR)
+                continue;
+            ok = w > 0;
+            written += ok ? w : 0;
+        }
+    }
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    ok = ok && ::fchmod(out, info.st_mode & 07777) == 0 && ::futimens(out, times) == 0;
+    ::close(in);
+    if (out >= 0)
+        ok = ::close(out) == 0 && ok;
+    return ok;
+}
+
+bool copyRecursively(const QByteArray& source, const QByteArray& destination, int depth)
+{
+    struct stat info {};
+    if (::lstat(source.constData(), &info) != 0 || depth > 512)
+        return false;
+    if (S_ISREG(info.st_mode))
+        return copyFile(source, destination, info);
+    if (S_ISLNK(info.st_mode)) {
+        QByteArray target(static_cast<qsizetype>(info.st_size) + 1, Qt::Uninitialized);
+        const ssize_t length = ::readlink(source.constData(), target.data(), static_cast<size_t>(target.size()));
+        if (length < 0 || length >= target.size())
+            return false;
+        target.truncate(length);
+        return ::symlink(target.constData(), destination.constData()) == 0;
+    }
+    if (!S_ISDIR(info.st_mode) || ::mkdir(destination.constData(), 0700) != 0)
+        return false;
+    const auto names = listFolder(source);
+    if (!names)
+        return false;
+    for (const QByteArray& name : *names)
+        if (!copyRecursively(source + '/' + name, destination + '/' + name, depth + 1))
+            return false;
+    // The mode last, so a read-only folder does not stop its own contents.
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    return ::chmod(destination.constData(), info.st_mode & 07777) == 0 &&
+           ::utimensat(AT_FDCWD, destination.constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 }  // namespace
@@ -113,6 +174,13 @@ std::optional<QList<QByteArray>> listFolder(const QByteArray& folder)
     if (!listed)
         return std::nullopt;
     return names;
+}
+
+bool copyTree(const QString& source, const QString& destination)
+{
+    if (source.isEmpty() || destination.isEmpty())
+        return false;
+    return copyRecursively(QFile::encodeName(source), QFile::encodeName(destination), 0);
 }
 
 }  // namespace nimbrel

@@ -8,12 +8,16 @@
 
 namespace nimbrel {
 
-// File-tree helpers shared by the apply-update mode, the bundle signature and the stand-in tools.
+// File-tree helpers shared by the apply-update mode, the package reader and the bundle signature.
 // None of them follows a symbolic link: a link is handled as the link itself.
 
 // Removes a file, a link or a whole folder. Folders that the owner made read-only are made writable
 // first, so a bundle unpacked with 0555 folders can still be removed. True when nothing is left.
 bool removeTree(const QString& path);
+
+// Copies a file, a link (as a link) or a whole folder to `destination`, which must not exist yet,
+// keeping permission bits and modification times. False on any failure; what was copied stays.
+bool copyTree(const QString& source, const QString& destination);
 
 // True when `path` is a usable relative path inside a tree: not empty, not absolute, no ".." and no
 // empty component; "." components are allowed and mean nothing.

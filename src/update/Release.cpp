@@ -53,9 +53,12 @@ Result<Release> decodeRelease(const QByteArray& json)
     const auto version = required("version");
     const auto build = required("build");
     const auto url = required("url");
-    if (!version || !build || !url)
+    const auto length = required("length");
+    const auto signature = required("signature");
+    // Without the package's signature nothing could be checked before unpacking: such a feed is refused.
+    if (!version || !build || !url || !length || !signature)
         return Error{missing};
-    if (!version->isString() || !url->isString())
+    if (!version->isString() || !url->isString() || !signature->isString())
         return Error{malformed};
     release.version = version->toString();
 
@@ -63,6 +66,17 @@ Result<Release> decodeRelease(const QByteArray& json)
     if (!buildNumber)
         return Error{malformed};
     release.build = *buildNumber;
+
+    const std::optional<qint64> lengthValue = exactInteger(*length);
+    if (!lengthValue || *lengthValue <= 0)
+        return Error{malformed};
+    release.length = *lengthValue;
+
+    const auto signatureBytes =
+        QByteArray::fromBase64Encoding(signature->toString().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (!signatureBytes || signatureBytes.decoded.size() != 64)
+        return Error{malformed};
+    release.signature = signatureBytes.decoded;
 
     release.url = QUrl(url->toString(), QUrl::StrictMode);
     if (!release.url.isValid() || release.url.isRelative())

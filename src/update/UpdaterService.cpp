@@ -3,9 +3,6 @@
 #include "platform/FileLocations.h"
 #include "platform/HttpClient.h"
 #include "platform/SystemLog.h"
-#include "update/BundleManifest.h"
-#include "update/FileTree.h"
-#include "update/ToolPaths.h"
 #include "update/UpdateLog.h"
 
 #include <QDir>
@@ -14,15 +11,9 @@
 #include <QFuture>
 #include <QHostAddress>
 #include <QTimer>
-#include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <spawn.h>
 #include <unistd.h>
-#include <csignal>
-#include <vector>
-
-extern char** environ;
 
 namespace nimbrel {
 
@@ -31,61 +22,15 @@ namespace {
 const QString failureLinePrefix = QStringLiteral("[Nimbrel] 更新检查失败，稍后重试：");
 const QString bundleName = QStringLiteral("Nimbrel.app");
 
-// The downloaded file is given the image's name, staged and removed again, whatever the outcome.
-Result<QString> stageDownloadedPackage(const QString& downloaded, const StagingContext& context)
+// The package is removed whatever the outcome: verified or not, it is of no further use.
+Result<QString> stageDownloadedPackage(const QString& package, const Release& release, const StagingContext& context)
 {
-    const QString image = downloaded + QStringLiteral(".dmg");
-    QFile::remove(image);
-    if (!QFile::rename(downloaded, image)) {
-        QFile::remove(downloaded);
-        return Error{QStringLiteral("Cannot move the downloaded release to %1.").arg(image)};
-    }
-    Result<QString> staged = stageUpdate(image, context);
-    QFile::remove(image);
+    Result<QString> staged = stageUpdate(package, release, context);
+    QFile::remove(package);
     return staged;
 }
 
 }  // namespace
-
-QString describe(UpdateError error)
-{
-    return QStringLiteral("The operation couldn’t be completed. (Nimbrel.UpdaterService.UpdateError error %1.)")
-        .arg(static_cast<int>(error));
-}
-
-bool spawnDetached(const QString& executable, const QStringList& arguments)
-{
-    if (executable.isEmpty() || arguments.isEmpty())
-        return false;
-    posix_spawnattr_t attributes;
-    if (posix_spawnattr_init(&attributes) != 0)
-        return false;
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    // A session of its own, so the helper survives this process and its terminal.
-    if (posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK) != 0 ||
-        posix_spawnattr_setsigmask(&attributes, &noSignals) != 0) {
-        posix_spawnattr_destroy(&attributes);
-        return false;
-    }
-
-    std::vector<QByteArray> encoded;
-    encoded.reserve(static_cast<size_t>(arguments.size()));
-    for (const QString& argument : arguments)
-        encoded.push_back(QFile::encodeName(argument));
-    std::vector<char*> argv;
-    for (QByteArray& argument : encoded)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    // The helper and the application it starts need the session's display, home and bus addresses,
-    // so the environment is passed on.
-    pid_t child = 0;
-    const int status =
-        posix_spawn(&child, QFile::encodeName(executable).constData(), nullptr, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    return status == 0;
-}
 
 std::optional<QString> bundleForExecutable(const QString& executablePath)
 {
@@ -127,59 +72,9 @@ bool feedAddressOverridden()
     return !qEnvironmentVariableIsEmpty("NIMBREL_FEED_URL");
 }
 
-Result<QString> stageUpdate(const QString& image, const StagingContext& context)
-{
-    const QString mountPoint = context.temporaryDirectory + QStringLiteral("/Nimbrel-update-") +
-                               QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QStringList attach{QStringLiteral("attach"),
-                             image,
-                             QStringLiteral("-nobrowse"),
-                             QStringLiteral("-noverify"),
-                             QStringLiteral("-noautoopen"),
-                             QStringLiteral("-mountpoint"),
-                             mountPoint};
-    if (context.tools->run(UpdateTool::hdiutil, attach).status != 0) {
-        // Nothing is attached, but an unpacking cut short may have left files behind.
-        removeTree(mountPoint);
-        return Error{describe(UpdateError::mountFailed)};
-    }
-
-    const auto staged = [&]() -> Result<QString> {
-        const QString candidate = mountPoint + QLatin1Char('/') + bundleName;
-        if (!QFileInfo::exists(candidate))
-            return Error{describe(UpdateError::appNotFound)};
-        if (!verifyCodeSignature(candidate, *context.tools))
-            return Error{describe(UpdateError::verificationFailed)};
-        // The feed's build number is not signed; the bundle's is. Without this a forged feed could
-        // install an older, properly signed release.
-        const std::optional<qint64> signedBuild = context.signedBuild(candidate);
-        if (!signedBuild || *signedBuild <= context.currentBuild)
-            return Error{describe(UpdateError::verificationFailed)};
-
-        if (!QDir().mkpath(context.updateDirectory))
-            return Error{QStringLiteral("Cannot create the update folder %1.").arg(context.updateDirectory)};
-        const QString target = context.updateDirectory + QLatin1Char('/') + bundleName;
-        removeTree(target);
-        if (context.tools->run(UpdateTool::ditto, {candidate, target}).status != 0) {
-            // A half-copied bundle is of no use to anyone.
-            removeTree(target);
-            return Error{describe(UpdateError::stageFailed)};
-        }
-        return target;
-    }();
-
-    context.tools->run(UpdateTool::hdiutil,
-                       {QStringLiteral("detach"), mountPoint, QStringLiteral("-quiet"), QStringLiteral("-force")});
-    return staged;
-}
-
 UpdaterService::UpdaterService(UpdaterEnvironment environment, QObject* parent)
     : QObject(parent), m_environment(std::move(environment)), m_appcastURL(m_environment.appcastURL)
 {
-    if (!m_environment.tools)
-        m_environment.tools = &m_installedTools;
-    if (!m_environment.signedBuild)
-        m_environment.signedBuild = [](const QString& bundle) { return signedBuildNumber(bundle, updatePublicKey()); };
     if (!m_environment.spawn)
         m_environment.spawn = &spawnDetached;
     m_stagingPool.setMaxThreadCount(1);
@@ -215,6 +110,8 @@ QTimer* UpdaterService::scheduleCheckTimer(QObject* owner)
 
 void UpdaterService::runCheckCycle()
 {
+    // Queued before any staging of this cycle on the same single thread, so it never races one.
+    m_stagingPool.start([folder = updateDirectoryPath()] { removeStagingLeftovers(folder); });
     fetchLatestRelease([self = QPointer<UpdaterService>(this)](Result<Release> release) {
         if (!self)
             return;
@@ -282,8 +179,13 @@ void UpdaterService::downloadAndStage(const Release& release, std::function<void
             QStringLiteral("The release address %1 is not an HTTPS address.").arg(release.url.toDisplayString())});
         return;
     }
-    auto downloaded = [self = QPointer<UpdaterService>(this), version = release.version,
-                       done = std::move(done)](Result<QString> file) {
+    if (release.length > maxPackageBytes) {
+        done(Error{QStringLiteral("The release package of %1 bytes is larger than %2 bytes.")
+                       .arg(release.length)
+                       .arg(maxPackageBytes)});
+        return;
+    }
+    auto downloaded = [self = QPointer<UpdaterService>(this), release, done = std::move(done)](Result<QString> file) {
         if (!self) {
             if (file)
                 QFile::remove(*file);
@@ -293,8 +195,8 @@ void UpdaterService::downloadAndStage(const Release& release, std::function<void
             done(file.error());
             return;
         }
-        QtConcurrent::run(&self->m_stagingPool, &stageDownloadedPackage, *file, self->stagingContext())
-            .then(self.data(), [self, version, done](Result<QString> staged) {
+        QtConcurrent::run(&self->m_stagingPool, &stageDownloadedPackage, *file, release, self->stagingContext())
+            .then(self.data(), [self, version = release.version, done](Result<QString> staged) {
                 if (!self)
                     return;
                 if (!staged) {
@@ -307,13 +209,13 @@ void UpdaterService::downloadAndStage(const Release& release, std::function<void
                 done({});
             });
     };
-    m_environment.http.download(release.url, downloadTimeout, maxPackageBytes, addressCheck(), std::move(downloaded));
+    // Nothing beyond the announced length is accepted; the exact length is checked with the signature.
+    m_environment.http.download(release.url, downloadTimeout, release.length, addressCheck(), std::move(downloaded));
 }
 
 StagingContext UpdaterService::stagingContext() const
 {
-    return StagingContext{m_environment.tools, m_environment.signedBuild, updateDirectoryPath(), QDir::tempPath(),
-                          currentBuild()};
+    return StagingContext{m_environment.publicKey, updateDirectoryPath(), currentBuild()};
 }
 
 std::optional<QString> UpdaterService::runningBundle() const
@@ -335,14 +237,14 @@ QString UpdaterService::updateDirectoryPath() const
     return nimbrel::updateDirectoryPath(m_environment.locations);
 }
 
-Result<QString> UpdaterService::stageUpdate(const QString& image) const
+Result<QString> UpdaterService::stageUpdate(const QString& package, const Release& release) const
 {
-    return nimbrel::stageUpdate(image, stagingContext());
+    return nimbrel::stageUpdate(package, release, stagingContext());
 }
 
 bool UpdaterService::verifyCodeSignature(const QString& bundle) const
 {
-    return nimbrel::verifyCodeSignature(bundle, *m_environment.tools);
+    return nimbrel::verifyCodeSignature(bundle, m_environment.publicKey);
 }
 
 void UpdaterService::installAndRelaunch()

@@ -4,6 +4,8 @@
 #include "platform/Result.h"
 #include "update/ApplyUpdate.h"
 #include "update/Release.h"
+#include "update/Staging.h"
+#include "update/UpdateKey.h"
 
 #include <QObject>
 #include <QPointer>
@@ -23,21 +25,9 @@ namespace nimbrel {
 class FileLocations;
 class SystemLog;
 
-// Why staging a downloaded release failed.
-enum class UpdateError { mountFailed, appNotFound, verificationFailed, stageFailed };
-
-// The text the log shows for a staging failure.
-QString describe(UpdateError error);
-
-// The build number a bundle's verified signature vouches for; absent when there is none.
-using SignedBuildReader = std::function<std::optional<qint64>(const QString& bundle)>;
 // Starts the program at `executable` with the whole argument vector (its own path first) and does not
 // wait for it; true when it started.
 using ProcessSpawner = std::function<bool(const QString& executable, const QStringList& arguments)>;
-
-// posix_spawn in a new session with a clean signal mask and the current environment; the child is not
-// waited for, so it outlives this process.
-bool spawnDetached(const QString& executable, const QStringList& arguments);
 
 // The application bundle ("…/Nimbrel.app") whose "bin" folder holds the executable; absent for a
 // program installed any other way, which then never replaces itself.
@@ -54,21 +44,8 @@ bool feedAddressOverridden();
 // No release package is allowed to be larger than this.
 inline constexpr qint64 maxPackageBytes = qint64(512) * 1024 * 1024;
 
-// What staging needs, copied onto the staging thread.
-struct StagingContext {
-    ToolRunner* tools = nullptr;  // called from the staging thread
-    SignedBuildReader signedBuild;
-    QString updateDirectory;     // created when missing
-    QString temporaryDirectory;  // where the package is unpacked
-    qint64 currentBuild = 0;     // the staged bundle's signed build must be greater
-};
-
-// Unpacks the package, verifies the bundle at its top and copies it to "Nimbrel.app" in the update
-// folder, returning that location. A bundle staged earlier is replaced only after verification passed.
-Result<QString> stageUpdate(const QString& image, const StagingContext& context);
-
 // What the updater reads and drives outside itself. The composition root passes the real services;
-// empty seams mean the installed tools, the signed-build reader with the built-in key and posix_spawn.
+// an empty spawner means posix_spawn.
 struct UpdaterEnvironment {
     HttpClient& http;
     SystemLog& log;
@@ -79,14 +56,14 @@ struct UpdaterEnvironment {
     QString buildNumber = QStringLiteral(NIMBREL_BUILD_NUMBER);
     QUrl appcastURL = defaultAppcastURL();
     bool allowLoopbackHttp = feedAddressOverridden();
-    ToolRunner* tools = nullptr;  // must be safe to call from the staging thread
-    SignedBuildReader signedBuild;
+    QByteArray publicKey = updatePublicKey();  // verifies packages and bundles
     ProcessSpawner spawn;
 };
 
 // Keeps Nimbrel current: checks the feed, downloads, verifies and stages a newer signed release, and on
 // request hands over to the apply-update helper. One instance per process, made by the composition root.
-// Main thread only; staging runs on a low-priority background thread of its own.
+// Main thread only; staging (and the clean-up of what an interrupted staging left) runs on a
+// low-priority background thread of its own, one task after another.
 class UpdaterService final : public QObject {
     Q_OBJECT
     Q_PROPERTY(nimbrel::UpdaterService::State state READ state NOTIFY stateChanged)
@@ -130,7 +107,7 @@ public:
     bool canReplaceInstalledApp() const;
     QString updateDirectoryPath() const;
     // Synchronous; for the staging thread.
-    Result<QString> stageUpdate(const QString& image) const;
+    Result<QString> stageUpdate(const QString& package, const Release& release) const;
     bool verifyCodeSignature(const QString& bundle) const;
 
     // Hands the staged bundle to the apply-update helper and asks the application to quit.
@@ -162,7 +139,6 @@ private:
     void setHasDispatchedUpdate(bool value);
 
     UpdaterEnvironment m_environment;
-    ProcessToolRunner m_installedTools;
     State m_state = State::idle;
     std::optional<QString> m_availableVersion;
     std::optional<QString> m_stagedApp;

@@ -2,11 +2,13 @@
 
 #include "platform/fake/FakePlatform.h"
 #include "update/ApplyUpdate.h"
+#include "update/UpdateKey.h"
 #include "update/FileTree.h"
 #include "update/UpdateLog.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -76,49 +78,10 @@ public:
     qint64 slept = 0;
 };
 
-class FakeTools final : public ToolRunner {
-public:
-    struct Call {
-        UpdateTool tool;
-        QStringList arguments;
-    };
-
-    ToolOutcome run(UpdateTool tool, const QStringList& arguments) override
-    {
-        calls.push_back({tool, arguments});
-        switch (tool) {
-            case UpdateTool::codesign:
-                return {codesignStatus, {}};
-            case UpdateTool::ditto:
-                return {ditto ? ditto(arguments) : 1, {}};
-            case UpdateTool::open:
-                if (onOpen)
-                    onOpen();
-                return {0, {}};
-            default:
-                return {0, {}};
-        }
-    }
-
-    std::vector<UpdateTool> tools() const
-    {
-        std::vector<UpdateTool> used;
-        for (const Call& call : calls)
-            used.push_back(call.tool);
-        return used;
-    }
-
-    std::vector<Call> calls;
-    int codesignStatus = 0;
-    std::function<int(const QStringList&)> ditto;
-    std::function<void()> onOpen;
-};
-
-// The real copy tool, as the product runs it.
-int realDitto(const QStringList& arguments)
+// Makes a copy across file systems fail: a pipe is neither a file, a folder nor a link.
+void addPipe(const QString& bundle)
 {
-    ProcessToolRunner runner([](UpdateTool tool) { return builtTool(tool); });
-    return runner.run(UpdateTool::ditto, arguments).status;
+    ::mkfifo(QFile::encodeName(bundle + QStringLiteral("/share/pipe")).constData(), 0600);
 }
 
 }  // namespace
@@ -327,41 +290,34 @@ protected:
     QString staged;
     QMap<QString, QString> oldContents;
     QMap<QString, QString> newContents;
-    FakeTools tools;
 };
 
 TEST_F(ReplaceApp, MovesTheStagedBundleInAndDropsTheBackup)
 {
     writeFile(backupPath(target) + QStringLiteral("/stale"), "left by an earlier attempt");
-    EXPECT_EQ(replaceApp(target, staged, tools), std::nullopt);
+    EXPECT_EQ(replaceApp(target, staged), std::nullopt);
     EXPECT_EQ(snapshot(target), newContents);
     EXPECT_FALSE(exists(staged));
     EXPECT_FALSE(exists(backupPath(target)));
-    EXPECT_TRUE(tools.calls.empty()) << "a rename needs no copy";
 }
 
 TEST_F(ReplaceApp, MissingTargetFailsWithBackupFailedAndChangesNothingElse)
 {
     removeTree(target);
-    EXPECT_EQ(replaceApp(target, staged, tools), ReplaceError::backupFailed);
+    EXPECT_EQ(replaceApp(target, staged), ReplaceError::backupFailed);
     EXPECT_EQ(snapshot(staged), newContents);
     EXPECT_FALSE(exists(target));
-    EXPECT_TRUE(tools.calls.empty());
 }
 
-TEST_F(ReplaceApp, AcrossFileSystemsCopiesWithDitto)
+TEST_F(ReplaceApp, AcrossFileSystemsCopies)
 {
     RemoveLater other{otherDeviceDirectory()};
     if (other.path.isEmpty())
         GTEST_SKIP() << "no second file system";
     const QString remote = makeBundle(other.path + QStringLiteral("/Nimbrel.app"), "remote");
     const auto remoteContents = snapshot(remote);
-    tools.ditto = realDitto;
 
-    EXPECT_EQ(replaceApp(target, remote, tools), std::nullopt);
-    ASSERT_EQ(tools.calls.size(), 1u);
-    EXPECT_EQ(tools.calls[0].tool, UpdateTool::ditto);
-    EXPECT_EQ(tools.calls[0].arguments, (QStringList{remote, target}));
+    EXPECT_EQ(replaceApp(target, remote), std::nullopt);
     EXPECT_EQ(snapshot(target), remoteContents) << "modes and links survive the copy";
     EXPECT_FALSE(exists(remote)) << "the staged copy is removed after copying";
     EXPECT_FALSE(exists(backupPath(target)));
@@ -373,14 +329,11 @@ TEST_F(ReplaceApp, FailedCopyPutsTheBackupBack)
     if (other.path.isEmpty())
         GTEST_SKIP() << "no second file system";
     const QString remote = makeBundle(other.path + QStringLiteral("/Nimbrel.app"), "remote");
+    // The copy gets half-way (bin/ and lib/ come before share/) and fails.
+    addPipe(remote);
     const auto remoteContents = snapshot(remote);
-    // The copy gets half-way and fails, leaving a partial bundle at the target.
-    tools.ditto = [this](const QStringList&) {
-        writeFile(target + QStringLiteral("/bin/nimbrel"), "half", 0755);
-        return 1;
-    };
 
-    EXPECT_EQ(replaceApp(target, remote, tools), ReplaceError::installFailed);
+    EXPECT_EQ(replaceApp(target, remote), ReplaceError::installFailed);
     EXPECT_EQ(snapshot(target), oldContents);
     EXPECT_FALSE(exists(backupPath(target)));
     EXPECT_EQ(snapshot(remote), remoteContents) << "the staged bundle stays for another attempt";
@@ -395,7 +348,7 @@ protected:
         root = freshDirectory();
         updateDirectory = root + QStringLiteral("/data/Nimbrel/Update");
         target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-        staged = makeBundle(updateDirectory + QStringLiteral("/Nimbrel.app"), "new");
+        staged = makeSignedBundle(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
         oldContents = snapshot(target);
         newContents = snapshot(staged);
         probe.running = {4321};
@@ -403,7 +356,11 @@ protected:
 
     int run(const QStringList& arguments)
     {
-        ApplyServices services{updateDirectory, probe, tools, clock, log};
+        ApplyServices services{updateDirectory, probe, clock, log, testPublicKey(), [this](const QString& bundle) {
+                                   launched.append(bundle);
+                                   recordWhenLaunched = record();
+                                   return true;
+                               }};
         return runApplyUpdate(arguments, services);
     }
 
@@ -437,32 +394,22 @@ protected:
     QMap<QString, QString> oldContents;
     QMap<QString, QString> newContents;
     FakeProbe probe;
-    FakeTools tools;
+    QStringList launched;
+    std::optional<UpdateLog> recordWhenLaunched;
     fake::ManualClock clock;
     fake::RecordingSystemLog log;
 };
 
 TEST_F(ApplyRun, SuccessSwapsStartsAndRecords)
 {
-    std::optional<UpdateLog> recordWhenOpened;
-    tools.onOpen = [&] { recordWhenOpened = record(); };
-
     EXPECT_EQ(run(fullArguments()), 0);
 
     EXPECT_EQ(snapshot(target), newContents);
     EXPECT_FALSE(exists(staged));
     EXPECT_FALSE(exists(backupPath(target)));
-    ASSERT_EQ(tools.calls.size(), 3u);
-    EXPECT_EQ(tools.calls[0].tool, UpdateTool::codesign);
-    EXPECT_EQ(tools.calls[0].arguments,
-              (QStringList{"--verify", "--deep", "--strict", "-R",
-                           "=anchor apple generic and certificate leaf[subject.OU] = " + teamIdentifier(), staged}));
-    EXPECT_EQ(tools.calls[1].tool, UpdateTool::xattr);
-    EXPECT_EQ(tools.calls[1].arguments, (QStringList{"-dr", "com.apple.quarantine", target}));
-    EXPECT_EQ(tools.calls[2].tool, UpdateTool::open);
-    EXPECT_EQ(tools.calls[2].arguments, QStringList{target});
+    EXPECT_EQ(launched, QStringList{target});
     EXPECT_EQ(record(), (UpdateLog{"success", std::nullopt, expectedTimestamp}));
-    EXPECT_EQ(recordWhenOpened, record()) << "the new application finds the record at its start";
+    EXPECT_EQ(recordWhenLaunched, record()) << "the new application finds the record at its start";
     EXPECT_EQ(readFile(updateDirectory + QStringLiteral("/apply.json")),
               QByteArray("{\"result\":\"success\",\"timestamp\":788918400}"));
     EXPECT_TRUE(log.lines.isEmpty());
@@ -474,16 +421,18 @@ TEST_F(ApplyRun, ProcessStillRunningTimesOutAndTouchesNothing)
     EXPECT_EQ(run(fullArguments()), 1);
     EXPECT_EQ(probe.waitedFor, 30'000);
     expectUntouched();
-    EXPECT_TRUE(tools.calls.empty());
+    EXPECT_TRUE(launched.isEmpty());
     EXPECT_EQ(record(), (UpdateLog{"timeoutWaitingForExit", QStringLiteral("pid=4321"), expectedTimestamp}));
 }
 
 TEST_F(ApplyRun, InvalidSignatureTouchesNothing)
 {
-    tools.codesignStatus = 1;
+    // Changed after it was signed: a file the manifest does not list.
+    writeFile(staged + QStringLiteral("/bin/extra"), "added later", 0755);
+    newContents = snapshot(staged);
     EXPECT_EQ(run(fullArguments()), 1);
     expectUntouched();
-    EXPECT_EQ(tools.tools(), std::vector<UpdateTool>{UpdateTool::codesign});
+    EXPECT_TRUE(launched.isEmpty());
     EXPECT_EQ(record(), (UpdateLog{"signatureInvalid", staged, expectedTimestamp}));
 }
 
@@ -493,22 +442,7 @@ TEST_F(ApplyRun, MissingTargetRecordsBackupFailed)
     EXPECT_EQ(run(fullArguments()), 1);
     EXPECT_EQ(snapshot(staged), newContents);
     EXPECT_EQ(record(), (UpdateLog{"replaceFailed", QStringLiteral("backupFailed"), expectedTimestamp}));
-    EXPECT_EQ(tools.tools(), std::vector<UpdateTool>{UpdateTool::codesign}) << "nothing is started";
-}
-
-TEST_F(ApplyRun, FailedCopyRecordsInstallFailedAndRestores)
-{
-    RemoveLater other{otherDeviceDirectory()};
-    if (other.path.isEmpty())
-        GTEST_SKIP() << "no second file system";
-    staged = makeBundle(other.path + QStringLiteral("/Nimbrel.app"), "remote");
-    newContents = snapshot(staged);
-    tools.ditto = [](const QStringList&) { return 1; };
-
-    EXPECT_EQ(run(fullArguments()), 1);
-    expectUntouched();
-    EXPECT_EQ(record(), (UpdateLog{"replaceFailed", QStringLiteral("installFailed"), expectedTimestamp}));
-    EXPECT_EQ(tools.tools(), (std::vector<UpdateTool>{UpdateTool::codesign, UpdateTool::ditto}));
+    EXPECT_TRUE(launched.isEmpty()) << "nothing is started";
 }
 
 class ApplyRunWithoutPid : public ApplyRun, public ::testing::WithParamInterface<const char*> {};
@@ -547,7 +481,7 @@ TEST_P(ApplyRunMissing, RecordsAFailureAndTouchesNothing)
 
     EXPECT_EQ(run(arguments), 1);
     expectUntouched();
-    EXPECT_TRUE(tools.calls.empty());
+    EXPECT_TRUE(launched.isEmpty());
     EXPECT_EQ(probe.runningChecks, 0) << "no waiting either";
     EXPECT_EQ(record(), (UpdateLog{"missingOptions", QString::fromLatin1(GetParam().note), expectedTimestamp}));
 }
@@ -563,37 +497,18 @@ TEST_F(ApplyRun, AFailureThatCannotBeRecordedGoesToTheSystemLog)
     // A file where the update folder's parent should be: the record cannot be written.
     writeFile(root + QStringLiteral("/blocked"), "not a folder");
     updateDirectory = root + QStringLiteral("/blocked/Update");
-    tools.codesignStatus = 1;
+    writeFile(staged + QStringLiteral("/bin/extra"), "added later", 0755);
     EXPECT_EQ(run(fullArguments()), 1);
     EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 自动更新未生效（signatureInvalid）：") + staged});
 
     log.lines.clear();
-    tools.codesignStatus = 0;
+    QFile::remove(staged + QStringLiteral("/bin/extra"));
     EXPECT_EQ(run(fullArguments()), 0);
     EXPECT_TRUE(log.lines.isEmpty()) << "a success stays silent";
 }
 
-TEST(ProcessToolRunner, ReportsStatusOutputAndLaunchFailure)
+TEST(UpdateKey, BuiltInKeyIsTheTestKeyOnlyWhenNoReleaseKeyWasGiven)
 {
-    const QString folder = freshDirectory();
-    writeFile(folder + QStringLiteral("/xattr"), "#!/bin/sh\necho \"out $1\"\necho err >&2\nexit 3\n", 0755);
-    writeFile(folder + QStringLiteral("/open"), "#!/bin/sh\nprintf '\\377\\376'\n", 0755);
-    ProcessToolRunner runner([&](UpdateTool tool) -> QString { return folder + QLatin1Char('/') + toolName(tool); });
-
-    const ToolOutcome merged = runner.run(UpdateTool::xattr, {QStringLiteral("a b")});
-    EXPECT_EQ(merged.status, 3);
-    EXPECT_EQ(merged.output, QStringLiteral("out a b\nerr\n"));
-    EXPECT_EQ(runner.run(UpdateTool::open, {}).output, QString()) << "output that is not UTF-8 reads as empty";
-    const ToolOutcome missing = runner.run(UpdateTool::ditto, {});
-    EXPECT_EQ(missing.status, -1);
-    EXPECT_FALSE(missing.output.isEmpty());
-}
-
-TEST(ToolPaths, RequirementAndKey)
-{
-    EXPECT_EQ(codeSigningRequirement(),
-              QStringLiteral("=anchor apple generic and certificate leaf[subject.OU] = ") + teamIdentifier());
-    EXPECT_EQ(teamIdentifier().size(), 10);
     EXPECT_EQ(updatePublicKey().size(), 32);
     if (updatePublicKeyIsTestKey())
         EXPECT_EQ(updatePublicKey(), testPublicKey());
@@ -601,27 +516,21 @@ TEST(ToolPaths, RequirementAndKey)
         EXPECT_NE(updatePublicKey(), testPublicKey());
 }
 
-TEST(SwapToolLocator, FollowsTheToolsThroughTheSwap)
+TEST(LaunchBundle, StartsTheBundlesProgramDetached)
 {
     const QString root = freshDirectory();
-    const QString target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-    const QString staged = makeBundle(root + QStringLiteral("/Update/Nimbrel.app"), "new");
-    const QString outside = root + QStringLiteral("/elsewhere/xattr");
-    for (const QString& bundle : {target, staged})
-        writeFile(bundle + QStringLiteral("/libexec/nimbrel/ditto"), "#!/bin/sh\n", 0755);
-    writeFile(outside, "#!/bin/sh\n", 0755);
-    const auto resolve = [&](UpdateTool tool) -> QString {
-        return tool == UpdateTool::xattr ? outside : target + QStringLiteral("/libexec/nimbrel/") + toolName(tool);
-    };
-    const SwapToolLocator locate(target, resolve);
-    const QString inTarget = target + QStringLiteral("/libexec/nimbrel/ditto");
-
-    EXPECT_EQ(locate(UpdateTool::ditto), inTarget);
-    ASSERT_EQ(::rename(QFile::encodeName(target).constData(), QFile::encodeName(backupPath(target)).constData()), 0);
-    EXPECT_EQ(locate(UpdateTool::ditto), backupPath(target) + QStringLiteral("/libexec/nimbrel/ditto"))
-        << "while the installed bundle is moved aside its tools are in the backup";
-    ASSERT_EQ(::rename(QFile::encodeName(staged).constData(), QFile::encodeName(target).constData()), 0);
-    removeTree(backupPath(target));
-    EXPECT_EQ(locate(UpdateTool::ditto), inTarget) << "then the new bundle's own";
-    EXPECT_EQ(locate(UpdateTool::xattr), outside) << "tools outside the bundle stay where they are";
+    const QString bundle = root + QStringLiteral("/Nimbrel.app");
+    const QString report = root + QStringLiteral("/started");
+    writeFile(bundle + QStringLiteral("/bin/nimbrel"),
+              "#!/bin/sh\nread -r pid comm state ppid group session rest < /proc/$$/stat\n"
+              "echo \"$pid $session $0\" > \"" + QFile::encodeName(report) + ".tmp\" && mv \"" + QFile::encodeName(report) +
+                  ".tmp\" \"" + QFile::encodeName(report) + "\"\n",
+              0755);
+    ASSERT_TRUE(launchBundle(bundle));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return exists(report); }, 10'000));
+    const QStringList fields = QString::fromUtf8(readFile(report)).trimmed().split(u' ');
+    ASSERT_EQ(fields.size(), 3);
+    EXPECT_EQ(fields[0], fields[1]) << "it leads a session of its own";
+    EXPECT_EQ(fields[2], bundle + QStringLiteral("/bin/nimbrel"));
+    EXPECT_FALSE(launchBundle(root + QStringLiteral("/Missing.app")));
 }

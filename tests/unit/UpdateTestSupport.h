@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers shared by the update tests: files and bundles on disk, the test keys, the built tools.
+// Helpers shared by the update tests: files and bundles on disk, the test keys, hand-made packages.
 
 #include "support/TestEnvironment.h"
 #include "update/ApplyUpdate.h"
@@ -15,8 +15,12 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <ostream>
+#include <vector>
 
 namespace nimbrel::test {
 
@@ -69,6 +73,8 @@ inline QMap<QString, QString> snapshot(const QString& root)
             value = QStringLiteral("link -> ") + QFile::decodeName(target.left(std::max<ssize_t>(length, 0)));
         } else if (S_ISDIR(info.st_mode)) {
             value = QStringLiteral("folder ") + mode;
+        } else if (!S_ISREG(info.st_mode)) {
+            value = QStringLiteral("special ") + mode;  // never opened: a pipe would block the test
         } else {
             value = QStringLiteral("file ") + mode + QLatin1Char(' ') + QString::fromLatin1(readFile(path).toHex());
         }
@@ -132,9 +138,129 @@ inline QString otherDeviceDirectory()
     return path;
 }
 
-inline QString builtTool(UpdateTool tool)
+// --- a tar writer for hand-made packages, including hostile ones ---------------------------------------------
+
+struct TarEntry {
+    QByteArray name;
+    char type = '0';
+    int mode = 0644;
+    QByteArray data;
+    QByteArray link;
+    std::optional<quint64> declaredSize;  // a size in the header that differs from the data written
+};
+
+inline void putOctal(char* field, size_t length, quint64 value)
 {
-    return QStringLiteral(NIMBREL_TEST_TOOLS_DIR "/") + toolName(tool);
+    const QByteArray text = QByteArray::number(value, 8).rightJustified(static_cast<qsizetype>(length - 1), '0');
+    std::memcpy(field, text.constData(), length - 1);
+}
+
+inline QByteArray tarHeader(const TarEntry& entry)
+{
+    QByteArray block(512, '\0');
+    char* h = block.data();
+    std::memcpy(h, entry.name.constData(), static_cast<size_t>(std::min<qsizetype>(entry.name.size(), 100)));
+    putOctal(h + 100, 8, static_cast<quint64>(entry.mode));
+    putOctal(h + 108, 8, 0);
+    putOctal(h + 116, 8, 0);
+    putOctal(h + 124, 12, entry.declaredSize.value_or(static_cast<quint64>(entry.data.size())));
+    putOctal(h + 136, 12, 1'700'000'000);
+    h[156] = entry.type;
+    std::memcpy(h + 157, entry.link.constData(), static_cast<size_t>(std::min<qsizetype>(entry.link.size(), 100)));
+    std::memcpy(h + 257, "ustar\0" "00", 8);
+    std::memset(h + 148, ' ', 8);
+    quint64 sum = 0;
+    for (char c : block)
+        sum += static_cast<unsigned char>(c);
+    putOctal(h + 148, 7, sum);
+    return block;
+}
+
+// One "length key=value\n" record of a pax extended header, its length field counting itself.
+inline QByteArray paxRecord(const QByteArray& key, const QByteArray& value)
+{
+    const qsizetype body = key.size() + value.size() + 3;  // space, '=', newline
+    qsizetype length = body + 1;
+    while (QByteArray::number(length).size() + body != length)
+        ++length;
+    return QByteArray::number(length) + ' ' + key + '=' + value + '\n';
+}
+
+inline QByteArray tarArchive(const std::vector<TarEntry>& entries, bool endMarker = true)
+{
+    QByteArray archive;
+    for (const TarEntry& entry : entries) {
+        archive += tarHeader(entry);
+        archive += entry.data;
+        archive += QByteArray((512 - entry.data.size() % 512) % 512, '\0');
+    }
+    if (endMarker)
+        archive += QByteArray(1024 * 10, '\0');
+    return archive;
+}
+
+inline QByteArray gzip(const QByteArray& data)
+{
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(static_cast<qsizetype>(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+inline TarEntry tarFolder(const QByteArray& name, int mode = 0755)
+{
+    return {name, '5', mode, {}, {}, {}};
+}
+inline TarEntry tarFile(const QByteArray& name, const QByteArray& data, int mode = 0644)
+{
+    return {name, '0', mode, data, {}, {}};
+}
+inline TarEntry tarLink(const QByteArray& name, const QByteArray& target)
+{
+    return {name, '2', 0777, {}, target, {}};
+}
+inline TarEntry tarHardLink(const QByteArray& name, const QByteArray& target)
+{
+    return {name, '1', 0644, {}, target, {}};
+}
+
+inline QByteArray linkText(const QString& path)
+{
+    QByteArray target(4096, '\0');
+    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target.data(), 4096);
+    return target.left(std::max<ssize_t>(length, 0));
+}
+
+// A gzip-compressed tar package of the folder `root`, named `top` inside the package, in path order.
+inline QByteArray packFolder(const QString& root, const QByteArray& top = "Nimbrel.app")
+{
+    std::vector<TarEntry> entries{tarFolder(top + '/')};
+    QStringList paths;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(it.next());
+    paths.sort();
+    for (const QString& path : paths) {
+        struct stat info {};
+        ::lstat(QFile::encodeName(path).constData(), &info);
+        const QByteArray name = top + '/' + QFile::encodeName(QDir(root).relativeFilePath(path));
+        const int mode = static_cast<int>(info.st_mode & 07777);
+        if (S_ISDIR(info.st_mode))
+            entries.push_back(tarFolder(name + '/', mode));
+        else if (S_ISLNK(info.st_mode))
+            entries.push_back(tarLink(name, linkText(path)));
+        else
+            entries.push_back(tarFile(name, readFile(path), mode));
+    }
+    return gzip(tarArchive(entries));
 }
 
 }  // namespace nimbrel::test
