@@ -128,7 +128,7 @@ QString backupPath(const QString& target)
     return target + QStringLiteral(".bak");
 }
 
-bool spawnDetached(const QString& executable, const QStringList& arguments)
+bool spawnDetached(const QString& executable, const QStringList& arguments, bool ownOutput)
 {
     if (executable.isEmpty() || arguments.isEmpty())
         return false;
@@ -145,7 +145,10 @@ bool spawnDetached(const QString& executable, const QStringList& arguments)
     // A session of its own, so the child survives this process and its terminal.
     const bool ready = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK) == 0 &&
                        posix_spawnattr_setsigmask(&attributes, &noSignals) == 0 &&
-                       posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+                       posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+                       (!ownOutput || (posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0 &&
+                                       posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0) == 0 &&
+                                       posix_spawn_file_actions_addchdir_np(&actions, "/") == 0));
 
     std::vector<QByteArray> encoded;
     encoded.reserve(static_cast<size_t>(arguments.size()));
@@ -171,7 +174,8 @@ bool launchBundle(const QString& bundle)
     const QFileInfo info(executable);
     if (!info.isFile() || !info.isExecutable())
         return false;
-    return spawnDetached(executable, {executable});
+    // Started as from the desktop: it keeps nothing of the helper, which ends right after.
+    return spawnDetached(executable, {executable}, true);
 }
 
 bool SystemProcessProbe::isRunning(qint32 pid)

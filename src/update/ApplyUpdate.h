@@ -93,8 +93,9 @@ bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey);
 std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged);
 
 // posix_spawn in a new session with a clean signal mask, standard input from /dev/null and the current
-// environment; the child is not waited for, so it outlives this process. True when it started.
-bool spawnDetached(const QString& executable, const QStringList& arguments);
+// environment; the child is not waited for, so it outlives this process. With `ownOutput` its output
+// goes to /dev/null and it starts in "/", holding nothing of the caller's. True when it started.
+bool spawnDetached(const QString& executable, const QStringList& arguments, bool ownOutput = false);
 
 // Starts the program of a Nimbrel.app bundle ("bin/nimbrel" inside it), detached; true when it started.
 bool launchBundle(const QString& bundle);

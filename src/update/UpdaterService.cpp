@@ -76,7 +76,9 @@ UpdaterService::UpdaterService(UpdaterEnvironment environment, QObject* parent)
     : QObject(parent), m_environment(std::move(environment)), m_appcastURL(m_environment.appcastURL)
 {
     if (!m_environment.spawn)
-        m_environment.spawn = &spawnDetached;
+        m_environment.spawn = [](const QString& executable, const QStringList& arguments) {
+            return spawnDetached(executable, arguments);
+        };
     m_stagingPool.setMaxThreadCount(1);
     m_stagingPool.setThreadPriority(QThread::LowPriority);
 }

@@ -1,7 +1,8 @@
 """A running Nimbrel in its application folder finds a newer signed release on its feed, downloads,
 verifies and stages it, reports its first launch once, and swaps in the staged release when the user
-presses the settings window's restart button."""
+presses the settings window's restart button. A hostile package writes nothing anywhere."""
 
+import gzip
 import http.server
 import json
 import os
@@ -16,6 +17,39 @@ BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TEST_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "TEST-ONLY-update-signing-key.pem")
 PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
+SIGN_TOOL = os.path.join(BUILD_DIR, "tools", "nimbrel-bundle-sign")
+
+
+def tar_header(name, size, typeflag=b"0", mode=0o644):
+    header = bytearray(512)
+    header[0:len(name)] = name
+    header[100:108] = b"%07o\0" % mode
+    header[108:124] = b"0000000\0" * 2
+    header[124:136] = b"%011o\0" % size
+    header[136:148] = b"%011o\0" % 0
+    header[148:156] = b" " * 8
+    header[156:157] = typeflag
+    header[257:265] = b"ustar\x0000"
+    header[148:156] = b"%06o\0 " % sum(header)
+    return bytes(header)
+
+
+def padded(data):
+    return data + b"\0" * ((512 - len(data) % 512) % 512)
+
+
+def hostile_package(folder):
+    """The escape once reproduced with the first reader: a pax path whose ".." components carry a NUL,
+    climbing from wherever the package is unpacked to an absolute folder."""
+    path = b"..\0/" * 12 + folder.encode().lstrip(b"/") + b"/escaped.txt"
+    body = b"path=" + path
+    length = len(body) + 3
+    while len(str(length)) + len(body) + 2 != length:
+        length += 1
+    record = str(length).encode() + b" " + body + b"\n"
+    archive = (tar_header(b"PaxHeader/escaped", len(record), b"x") + padded(record) +
+               tar_header(b"escaped.txt", 8) + padded(b"escaped\n") + b"\0" * 1024)
+    return gzip.compress(archive)
 
 
 class Host(http.server.ThreadingHTTPServer):
@@ -24,6 +58,7 @@ class Host(http.server.ThreadingHTTPServer):
     def __init__(self, folder):
         self.folder = folder
         self.reports = []
+        self.fetched = []
         super().__init__(("127.0.0.1", 0), Handler)
 
     def handle_error(self, request, client_address):
@@ -38,6 +73,10 @@ class Handler(http.server.SimpleHTTPRequestHandler):
     def __init__(self, *args, **kwargs):
         # The server is the third argument; BaseRequestHandler sets self.server only while handling.
         super().__init__(*args, directory=args[2].folder, **kwargs)
+
+    def do_GET(self):
+        self.server.fetched.append(self.path)
+        super().do_GET()
 
     def do_POST(self):
         body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
@@ -60,23 +99,60 @@ class UpdateCheck(E2ETestCase):
         with open(os.path.join(out, "appcast.json"), encoding="utf-8") as f:
             return json.load(f)
 
+    def install_running_release(self, host):
+        """This build, installed as an application folder the updater may replace; its program."""
+        running = self.package(1, host.base, os.path.join(self.home.path, "v1"))
+        applications = os.path.join(self.home.path, "Applications")
+        os.makedirs(applications)
+        package = os.path.join(self.home.path, "v1", os.path.basename(running["url"]))
+        subprocess.run(["tar", "-xzf", package, "-C", applications], check=True, timeout=120)
+        return os.path.join(applications, "Nimbrel.app", "bin", "nimbrel")
+
+    def test_a_hostile_package_writes_nothing_and_stages_nothing(self):
+        served = os.path.join(self.home.path, "served")
+        os.makedirs(served)
+        host = Host(served)
+        threading.Thread(target=host.serve_forever, daemon=True).start()
+        self.addCleanup(host.shutdown)
+        program = self.install_running_release(host)
+
+        # Signed with the key this build trusts, as a compromised release machine could: the reader itself
+        # must refuse it.
+        outside = os.path.join(self.home.path, "outside")
+        os.makedirs(outside)
+        with open(os.path.join(served, "hostile.tar.gz"), "wb") as f:
+            f.write(hostile_package(outside))
+        signed = subprocess.run([SIGN_TOOL, "--key", TEST_KEY, "--package", os.path.join(served, "hostile.tar.gz")],
+                                capture_output=True, text=True, timeout=30, check=True)
+        feed = {"version": "2.0", "build": 2, "url": host.base + "/hostile.tar.gz", **json.loads(signed.stdout)}
+        with open(os.path.join(served, "appcast.json"), "w", encoding="utf-8") as f:
+            json.dump(feed, f)
+
+        temporary = os.path.join(self.home.path, "tmp")
+        os.makedirs(temporary)
+        nimbrel = self.start(program=program, TMPDIR=temporary, NIMBREL_FEED_URL=host.base + "/appcast.json",
+                             NIMBREL_REPORT_URL=host.base + "/api/launch")
+        # The download lands in TMPDIR and is removed once staging gave up on it.
+        nimbrel.wait_until(lambda: "/hostile.tar.gz" in host.fetched and not os.listdir(temporary), 60,
+                           "the hostile package to be downloaded and dropped")
+        self.assertEqual(os.listdir(outside), [])
+        update = os.path.join(self.home.data_dir, "Update")
+        self.assertEqual(os.listdir(update) if os.path.isdir(update) else [], [], "nothing staged, nothing left")
+        self.assertEqual(nimbrel.terminate(), 0)
+
     def test_a_newer_release_is_staged_and_the_launch_is_reported_once(self):
         served = os.path.join(self.home.path, "served")
         host = Host(served)
         threading.Thread(target=host.serve_forever, daemon=True).start()
         self.addCleanup(host.shutdown)
 
-        # The running version: this build, installed as an application folder the updater may replace.
-        running = self.package(1, host.base, os.path.join(self.home.path, "v1"))
-        applications = os.path.join(self.home.path, "Applications")
-        os.makedirs(applications)
-        package = os.path.join(self.home.path, "v1", os.path.basename(running["url"]))
-        subprocess.run(["tar", "-xzf", package, "-C", applications], check=True, timeout=120)
+        program = self.install_running_release(host)
+        applications = os.path.dirname(os.path.dirname(os.path.dirname(program)))
         newer = self.package(2, host.base, served)
         self.assertEqual(newer["build"], 2)
 
         env = {"NIMBREL_FEED_URL": host.base + "/appcast.json", "NIMBREL_REPORT_URL": host.base + "/api/launch"}
-        nimbrel = self.start(program=os.path.join(applications, "Nimbrel.app", "bin", "nimbrel"), **env)
+        nimbrel = self.start(program=program, **env)
 
         staged = os.path.join(self.home.data_dir, "Update", "Nimbrel.app")
         manifest = os.path.join(staged, "_signature", "manifest")
@@ -94,7 +170,6 @@ class UpdateCheck(E2ETestCase):
 
         # The settings window now offers the restart. Pressing it hands over to the apply helper: this
         # process ends, the staged release replaces the installed one and starts.
-        program = os.path.join(applications, "Nimbrel.app", "bin", "nimbrel")
         opened = subprocess.run([program, "--settings"], env=self.home.env(**env), capture_output=True, timeout=15,
                                 stdin=subprocess.DEVNULL)
         self.assertEqual(opened.returncode, 0)

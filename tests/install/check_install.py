@@ -1,5 +1,5 @@
 """`cmake --install` puts a complete Nimbrel under a prefix: the program, its string tables, the
-update stand-in tools, the desktop entry with its settings action, and the icon in every size."""
+desktop entry with its settings action, and the icon in every size."""
 
 import configparser
 import os
@@ -27,12 +27,12 @@ class InstallLayoutTest(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.prefix, *parts)
 
-    def test_program_tables_and_tools(self):
+    def test_program_and_tables(self):
         self.assertTrue(os.access(self.path("bin", "nimbrel"), os.X_OK))
         for code in ("zh-Hant", "en", "ja", "ko"):
             self.assertTrue(os.path.isfile(self.path("share", "nimbrel", "translations", f"nimbrel_{code}.qm")), code)
-        for tool in ("hdiutil", "ditto", "codesign", "xattr", "open"):
-            self.assertTrue(os.access(self.path("libexec", "nimbrel", tool), os.X_OK), tool)
+        # Updates are unpacked, verified and swapped in-process: no helper programs are installed.
+        self.assertFalse(os.path.exists(self.path("libexec", "nimbrel")))
 
     def test_desktop_entry_with_settings_action(self):
         entry = self.path("share", "applications", "org.nimbrel.Nimbrel.desktop")
