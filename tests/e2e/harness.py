@@ -119,9 +119,21 @@ class Nimbrel:
                 raise AssertionError(f"timed out waiting for {what}; output {self.lines!r}")
             time.sleep(0.05)
 
+    def catches_termination_signals(self):
+        """True once the process has its own handlers for SIGTERM, SIGINT and SIGHUP (installed just before
+        the launch sequence); before that those signals kill it outright."""
+        try:
+            with open(f"/proc/{self.process.pid}/status", encoding="ascii") as f:
+                caught = next(int(line.split()[1], 16) for line in f if line.startswith("SigCgt:"))
+        except (OSError, StopIteration):
+            return False
+        return all(caught & (1 << (sig - 1)) for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP))
+
     def wait_ready(self, timeout=15):
-        """Ready once the launch sequence has run: the defaults file exists."""
-        self.wait_until(lambda: os.path.exists(self.home.defaults_file), timeout, "the defaults file")
+        """Ready once the launch sequence has run: the defaults file exists. A file left by an earlier run
+        proves nothing on its own, so the signal handlers, installed by this run, must be in place too."""
+        self.wait_until(lambda: os.path.exists(self.home.defaults_file) and self.catches_termination_signals(),
+                        timeout, "the defaults file and the signal handlers")
         time.sleep(0.3)
 
     def terminate(self, sig=signal.SIGTERM, timeout=5):

@@ -111,3 +111,52 @@ TEST(JsonFileDefaults, FailedWriteIsReportedOnceAndNotCalledSuccess)
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_EQ(console.lines.size(), 1);
 }
+
+TEST(JsonFileDefaults, FileBytesParseToAnObjectOrAReason)
+{
+    const auto values = native::parseDefaultsFile(QByteArrayLiteral(R"({"a": 1, "b": "x"})"));
+    ASSERT_TRUE(values);
+    EXPECT_EQ(values->keys(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
+
+    struct Case {
+        const char* name;
+        QByteArray content;
+        QString reason;
+    };
+    const Case cases[] = {
+        {"truncated", QByteArrayLiteral("{\"a\": 3"), QString()},
+        {"empty", QByteArray(), QString()},
+        {"not an object", QByteArrayLiteral("[1, 2, 3]"), QStringLiteral("not a JSON object")},
+        {"a bare string", QByteArrayLiteral("\"x\""), QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto parsed = native::parseDefaultsFile(c.content);
+        ASSERT_FALSE(parsed);
+        EXPECT_FALSE(parsed.error().description.isEmpty());
+        if (!c.reason.isEmpty()) {
+            EXPECT_EQ(parsed.error().description, c.reason);
+        }
+    }
+}
+
+TEST(JsonFileDefaults, StoredValuesReadBackWithTheirTypes)
+{
+    const auto values = native::parseDefaultsFile(QByteArrayLiteral(
+        R"({"i": 300, "big": 9007199254740992, "f": 0.5, "s": "300", "b": false, "l": ["zh-Hant"],)"
+        R"( "mixed": [1, "a"], "o": {"k": 1}, "n": null})"));
+    ASSERT_TRUE(values);
+    const auto value = [&](const char* key) { return native::defaultsValue(values->value(QLatin1String(key))); };
+    EXPECT_EQ(value("i").typeId(), QMetaType::LongLong);
+    EXPECT_EQ(value("i").toLongLong(), 300);
+    EXPECT_EQ(value("big").typeId(), QMetaType::Double) << "2^53 is past the whole numbers a double keeps exactly";
+    EXPECT_EQ(value("f").typeId(), QMetaType::Double);
+    EXPECT_EQ(value("s").typeId(), QMetaType::QString);
+    EXPECT_EQ(value("b").typeId(), QMetaType::Bool);
+    EXPECT_EQ(value("l").toStringList(), QStringList{QStringLiteral("zh-Hant")});
+    EXPECT_EQ(value("l").typeId(), QMetaType::QStringList);
+    EXPECT_EQ(value("mixed").typeId(), QMetaType::QVariantList);
+    EXPECT_EQ(value("o").typeId(), QMetaType::QVariantMap);
+    EXPECT_FALSE(value("n").isValid());
+    EXPECT_FALSE(value("absent").isValid());
+}

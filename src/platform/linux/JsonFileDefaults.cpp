@@ -15,7 +15,36 @@ namespace nimbrel::native {
 
 namespace {
 
-QVariant toVariant(const QJsonValue& value)
+QJsonValue toJson(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QStringList:
+        return QJsonArray::fromStringList(value.toStringList());
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return QJsonValue(value.toLongLong());
+    default:
+        return QJsonValue::fromVariant(value);
+    }
+}
+
+}  // namespace
+
+Result<QJsonObject> parseDefaultsFile(const QByteArray& bytes)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return Error{error.errorString()};
+    if (!document.isObject())
+        return Error{QStringLiteral("not a JSON object")};
+    return document.object();
+}
+
+QVariant defaultsValue(const QJsonValue& value)
 {
     switch (value.type()) {
     case QJsonValue::String:
@@ -48,24 +77,6 @@ QVariant toVariant(const QJsonValue& value)
     return {};
 }
 
-QJsonValue toJson(const QVariant& value)
-{
-    switch (value.typeId()) {
-    case QMetaType::QStringList:
-        return QJsonArray::fromStringList(value.toStringList());
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        return QJsonValue(value.toLongLong());
-    default:
-        return QJsonValue::fromVariant(value);
-    }
-}
-
-}  // namespace
-
 JsonFileDefaults::JsonFileDefaults(QString path, Console& console) : m_path(std::move(path)), m_console(console)
 {
     m_writeTimer.setSingleShot(true);
@@ -92,15 +103,13 @@ void JsonFileDefaults::load()
         m_keepFile = true;
         return;
     }
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const Result<QJsonObject> parsed = parseDefaultsFile(file.readAll());
     file.close();
-    if (error.error == QJsonParseError::NoError && document.isObject()) {
-        m_values = document.object();
+    if (parsed) {
+        m_values = *parsed;
         return;
     }
-    const QString reason = error.error != QJsonParseError::NoError ? error.errorString()
-                                                                    : QStringLiteral("not a JSON object");
+    const QString& reason = parsed.error().description;
     const QString aside = m_path + QStringLiteral(".bad");
     QFile::remove(aside);
     if (QFile::rename(m_path, aside))
@@ -116,7 +125,7 @@ void JsonFileDefaults::load()
 QVariant JsonFileDefaults::object(const QString& key) const
 {
     const auto it = m_values.constFind(key);
-    return it == m_values.constEnd() ? QVariant() : toVariant(*it);
+    return it == m_values.constEnd() ? QVariant() : defaultsValue(*it);
 }
 
 void JsonFileDefaults::setObject(const QString& key, const QVariant& value)

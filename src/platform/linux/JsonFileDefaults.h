@@ -1,8 +1,11 @@
 #pragma once
 
 #include "platform/Defaults.h"
+#include "platform/Result.h"
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QObject>
 #include <QTimer>
 
@@ -11,6 +14,12 @@ class Console;
 }
 
 namespace nimbrel::native {
+
+// The values of a defaults file's bytes; an error naming the reason when they are not JSON or not a JSON object.
+Result<QJsonObject> parseDefaultsFile(const QByteArray& bytes);
+// A stored JSON value as the defaults hand it out: a whole number within 2^53 as qint64, an array of strings
+// as QStringList; null reads as absent (an invalid QVariant).
+QVariant defaultsValue(const QJsonValue& value);
 
 // The user defaults as one JSON document (~/.config/Nimbrel/defaults.json), written atomically and
 // readable by the owner only. A set is persisted on the next turn of the event loop, so several sets

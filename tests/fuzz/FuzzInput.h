@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace nimbrel::fuzz {
+
+// The fuzzer's bytes as the owned, terminated array the program itself would hold after a read.
+inline QByteArray bytes(const uint8_t* data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+}
+
+// A broken promise of the code under test is a finding like a crash: libFuzzer keeps the input.
+inline void require(bool condition, const char* promise)
+{
+    if (condition)
+        return;
+    std::fprintf(stderr, "broken promise: %s\n", promise);
+    std::abort();
+}
+
+}  // namespace nimbrel::fuzz
