@@ -142,9 +142,9 @@ TEST(JsonFileDefaults, FileBytesParseToAnObjectOrAReason)
 
 TEST(JsonFileDefaults, StoredValuesReadBackWithTheirTypes)
 {
-    const auto values = native::parseDefaultsFile(QByteArrayLiteral(
-        R"({"i": 300, "big": 9007199254740992, "f": 0.5, "s": "300", "b": false, "l": ["zh-Hant"],)"
-        R"( "mixed": [1, "a"], "o": {"k": 1}, "n": null})"));
+    const auto values = native::parseDefaultsFile(
+        QByteArrayLiteral(R"({"i": 300, "big": 9007199254740992, "f": 0.5, "s": "300", "b": false, "l": ["zh-Hant"],)"
+                          R"( "mixed": [1, "a"], "o": {"k": 1}, "n": null})"));
     ASSERT_TRUE(values);
     const auto value = [&](const char* key) { return native::defaultsValue(values->value(QLatin1String(key))); };
     EXPECT_EQ(value("i").typeId(), QMetaType::LongLong);
