@@ -131,6 +131,9 @@ std::optional<QImage> decodeHeic(const QByteArray& data)
     HeifContext context = newHeifContext();
     if (!context)
         return std::nullopt;
+    // Only Nimbrel's own thumbnails are HEIC here; a file claiming more is not one, and decoding what it
+    // claims could take minutes and gigabytes.
+    heif_context_set_maximum_image_size_limit(context.get(), thumbnailMaxPixelSize);
     // `data` outlives the context, so libheif may read it in place.
     if (failed(heif_context_read_from_memory_without_copy(context.get(), data.constData(),
                                                           static_cast<size_t>(data.size()), nullptr)))
@@ -139,6 +142,9 @@ std::optional<QImage> decodeHeic(const QByteArray& data)
     if (failed(heif_context_get_primary_image_handle(context.get(), &rawHandle)))
         return std::nullopt;
     const HeifImageHandle handle(rawHandle);
+    if (heif_image_handle_get_width(handle.get()) > thumbnailMaxPixelSize ||
+        heif_image_handle_get_height(handle.get()) > thumbnailMaxPixelSize)
+        return std::nullopt;
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
 
     heif_image* rawImage = nullptr;

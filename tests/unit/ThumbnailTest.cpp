@@ -289,6 +289,9 @@ TEST(Thumbnail, DecodeThumbnailReadsHeicAndPngAndRefusesDamagedData)
         {"PNG cut after its header", png.left(33), false},
         {"garbage", QByteArrayLiteral("0123456789abcdef"), false},
         {"empty", QByteArray(), false},
+        // Not one of Nimbrel's thumbnails; a hostile one claiming a giant size once took gigabytes.
+        {"HEIC larger than any thumbnail", *encodeImage(QImage(600, 8, QImage::Format_RGB32), ImageType::heic),
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
