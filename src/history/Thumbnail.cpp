@@ -132,8 +132,9 @@ std::optional<QImage> decodeHeic(const QByteArray& data)
     if (!context)
         return std::nullopt;
     // Only Nimbrel's own thumbnails are HEIC here; a file claiming more is not one, and decoding what it
-    // claims could take minutes and gigabytes.
-    heif_context_set_maximum_image_size_limit(context.get(), thumbnailMaxPixelSize);
+    // claims could take minutes and gigabytes. The coded picture may be padded beyond the thumbnail's
+    // size, so libheif's own limit (on pixels, as the square of this side) leaves room for that.
+    heif_context_set_maximum_image_size_limit(context.get(), 4 * thumbnailMaxPixelSize);
     // `data` outlives the context, so libheif may read it in place.
     if (failed(heif_context_read_from_memory_without_copy(context.get(), data.constData(),
                                                           static_cast<size_t>(data.size()), nullptr)))
