@@ -14,8 +14,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <pwd.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <algorithm>
@@ -161,8 +162,8 @@ bool spawnDetached(const QString& executable, const QStringList& arguments, bool
 
     // The child needs the session's display, home and bus addresses, so the environment is passed on.
     pid_t child = 0;
-    const bool started = ready && posix_spawn(&child, QFile::encodeName(executable).constData(), &actions,
-                                              &attributes, argv.data(), environ) == 0;
+    const bool started = ready && posix_spawn(&child, QFile::encodeName(executable).constData(), &actions, &attributes,
+                                              argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return started;
@@ -271,25 +272,54 @@ bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey)
     return verifyBundle(bundle, publicKey).ok();
 }
 
-std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged)
+std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged, const QByteArray& publicKey)
 {
     const QString backup = backupPath(target);
     const QByteArray targetName = QFile::encodeName(target);
     const QByteArray backupName = QFile::encodeName(backup);
+    const QString parent = QFileInfo(target).absolutePath();
 
-    removeTree(backup);
-    if (::rename(targetName.constData(), backupName.constData()) != 0)
-        return ReplaceError::backupFailed;
-
-    if (::rename(QFile::encodeName(staged).constData(), targetName.constData()) != 0) {
-        // Another file system: copy instead.
-        if (!copyTree(staged, target)) {
-            removeTree(target);
-            ::rename(backupName.constData(), targetName.constData());
+    // Across file systems the bundle is copied beside the target first, flushed and verified again, and
+    // only then renamed into place: a copy cut short is never what is installed.
+    QString incoming = staged;
+    QString copyFolder;
+    const auto dropCopy = [&] {
+        if (!copyFolder.isEmpty())
+            removeTree(copyFolder);
+    };
+    struct stat stagedInfo {};
+    struct stat parentInfo {};
+    if (::stat(QFile::encodeName(staged).constData(), &stagedInfo) == 0 &&
+        ::stat(QFile::encodeName(parent).constData(), &parentInfo) == 0 && stagedInfo.st_dev != parentInfo.st_dev) {
+        QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/.nimbrel-incoming-")) + "XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            return ReplaceError::installFailed;
+        copyFolder = QFile::decodeName(pattern);
+        incoming = copyFolder + QStringLiteral("/Nimbrel.app");
+        const int folder = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool copied = copyTree(staged, incoming) && folder >= 0 && ::syncfs(folder) == 0 &&
+                            verifyCodeSignature(incoming, publicKey);
+        if (folder >= 0)
+            ::close(folder);
+        if (!copied) {
+            dropCopy();
             return ReplaceError::installFailed;
         }
-        removeTree(staged);
     }
+
+    removeTree(backup);
+    if (::rename(targetName.constData(), backupName.constData()) != 0) {
+        dropCopy();
+        return ReplaceError::backupFailed;
+    }
+    if (::rename(QFile::encodeName(incoming).constData(), targetName.constData()) != 0) {
+        ::rename(backupName.constData(), targetName.constData());
+        dropCopy();
+        return ReplaceError::installFailed;
+    }
+    if (!copyFolder.isEmpty())
+        removeTree(staged);
+    dropCopy();
     removeTree(backup);
     return std::nullopt;
 }
@@ -315,7 +345,7 @@ ApplyResult runApply(const ApplyOptions& options, ApplyServices& services)
     } else if (!verifyCodeSignature(options.staged, services.publicKey)) {
         result = ApplyResult::signatureInvalid;
         note = options.staged;
-    } else if (const auto failure = replaceApp(options.target, options.staged)) {
+    } else if (const auto failure = replaceApp(options.target, options.staged, services.publicKey)) {
         result = ApplyResult::replaceFailed;
         note = replaceErrorName(*failure);
     }
@@ -324,7 +354,8 @@ ApplyResult runApply(const ApplyOptions& options, ApplyServices& services)
         return result;
     }
 
-    // Linux keeps no download quarantine mark, so there is nothing to clear before the start. Recorded before the new application starts, so its start-up finds the record rather than racing it.
+    // Linux keeps no download quarantine mark, so there is nothing to clear before the start. Recorded before the new
+    // application starts, so its start-up finds the record rather than racing it.
     save(record(ApplyResult::success, std::nullopt, services.clock), services);
     services.launch(options.target);
     return ApplyResult::success;

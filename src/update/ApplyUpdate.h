@@ -88,9 +88,11 @@ bool waitForExit(qint32 pid, int timeoutSeconds, ProcessProbe& probe);
 // what it lists.
 bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey);
 
-// Moves the target aside to the backup, moves (or, across file systems, copies) the staged bundle into
-// its place and removes the backup. When the copy fails the backup is put back.
-std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged);
+// Moves the target aside to the backup, moves the staged bundle into its place and removes the backup.
+// Across file systems the staged bundle is first copied beside the target, flushed and verified with
+// the key, and that copy is moved in. The target is only ever a whole bundle: on any failure the
+// backup is put back, and the staged bundle stays for another attempt.
+std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged, const QByteArray& publicKey);
 
 // posix_spawn in a new session with a clean signal mask, standard input from /dev/null and the current
 // environment; the child is not waited for, so it outlives this process. With `ownOutput` its output

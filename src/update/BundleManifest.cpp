@@ -11,7 +11,6 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>

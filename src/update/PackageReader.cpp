@@ -53,13 +53,20 @@ struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 
-// The entry's name as components; absent when it is absolute or climbs with "..".
+// Deeper or longer than any real bundle; such a tree could not even be removed again with path names.
+constexpr qsizetype maxComponents = 256;
+constexpr qsizetype maxNameBytes = 4096;
+
+// The entry's name as components; absent when it is absolute, climbs with "..", or is too deep or long.
 std::optional<QList<QByteArray>> components(const char* name)
 {
     if (!name || name[0] == '/')
         return std::nullopt;
+    const QByteArray text(name);
+    if (text.size() > maxNameBytes || text.count('/') >= maxComponents)
+        return std::nullopt;
     QList<QByteArray> parts;
-    for (const QByteArray& part : QByteArray(name).split('/')) {
+    for (const QByteArray& part : text.split('/')) {
         if (part.isEmpty() || part == ".")
             continue;
         if (part == "..")
@@ -111,8 +118,10 @@ private:
         const char* name = archive_entry_pathname(entry);
         const auto parts = components(name);
         if (!parts)
-            return failure(QStringLiteral("the package names a place outside its folder: %1").arg(shown(name)));
-        const int mode = static_cast<int>(archive_entry_perm(entry) & 0777);
+            return failure(QStringLiteral("the package names a place outside its folder, or too deep a place: %1")
+                               .arg(shown(name)));
+        // Never writable by group or others, whatever the package says.
+        const int mode = static_cast<int>(archive_entry_perm(entry) & 0755);
 
         if (const char* target = archive_entry_hardlink(entry))
             return makeHardLink(*parts, name, target);
@@ -124,8 +133,8 @@ private:
             case AE_IFLNK:
                 return makeLink(*parts, name, archive_entry_symlink(entry));
             default:
-                return failure(QStringLiteral("the package holds a device, pipe or other special entry: %1")
-                                   .arg(shown(name)));
+                return failure(
+                    QStringLiteral("the package holds a device, pipe or other special entry: %1").arg(shown(name)));
         }
     }
 
@@ -133,7 +142,7 @@ private:
     // missing folders are created when `create` is set.
     Descriptor openParent(const QList<QByteArray>& parts, bool create) const
     {
-        Descriptor current(::dup(m_root));
+        Descriptor current(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
         for (qsizetype i = 0; i + 1 < parts.size() && current.valid(); ++i) {
             const char* name = parts.at(i).constData();
             int next = ::openat(current.get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -238,7 +247,7 @@ private:
         return {};
     }
 
-    // Folder modes last, deepest first, so a read-only folder does not stop its own contents.
+    // Folder modes last, in reverse order of appearance, so a read-only folder does not stop its own contents.
     Result<void> applyFolderModes()
     {
         for (auto it = m_folderModes.crbegin(); it != m_folderModes.crend(); ++it) {

@@ -18,7 +18,8 @@ struct UnpackLimits {
 // anything but a regular file unpacked before, devices, pipes and other special entries, duplicate
 // names, anything libarchive only warns about, and more than the limits allow all fail the whole
 // package. Names are C strings from the first byte to the first NUL, so the name that is checked is
-// the name the kernel sees. Set-id and sticky bits are dropped. On failure part of the package may
+// the name the kernel sees. Names deeper than 256 components or longer than 4096 bytes are refused.
+// Set-id and sticky bits and write access for group and others are dropped. On failure part of the package may
 // have been written; the caller removes the folder.
 Result<void> unpackPackage(const QString& package, const QString& destination, const UnpackLimits& limits = {});
 

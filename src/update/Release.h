@@ -24,7 +24,8 @@ struct Release {
 
 // Decodes a feed document: a JSON object with "version" (string), "build" (integer; a JSON string or a
 // fraction does not count), "url" (a string holding an absolute URL), "length" (a positive integer),
-// "signature" (the base64 of 64 bytes) and optionally "minimumSystemVersion" (a string, or null for absent). Other keys are ignored; anything else fails the whole document.
+// "signature" (the base64 of 64 bytes) and optionally "minimumSystemVersion" (a string, or null for absent). Other keys
+// are ignored; anything else fails the whole document.
 Result<Release> decodeRelease(const QByteArray& json);
 
 // A build number as text: base 10 with an optional leading "+" or "-". Anything else (empty text, a

@@ -23,23 +23,29 @@ const QString bundleName = QStringLiteral("Nimbrel.app");
 const QString stagingPrefix = QStringLiteral(".staging-");
 
 // Puts `candidate` at `target` in one step. An existing target is exchanged with the candidate (so it
-// lands in the private folder and goes with it); a file system without exchange gets two renames, between
-// which nothing is at the target, which is still never a half-written bundle.
+// lands in the private folder and goes with it). A file system without exchange gets two renames, between
+// which nothing is at the target, which is still never a half-written bundle; if the second fails, the
+// earlier bundle is put back.
 bool placeAtomically(const QString& candidate, const QString& target, const QString& privateFolder)
 {
     const QByteArray from = QFile::encodeName(candidate);
     const QByteArray to = QFile::encodeName(target);
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return true;
-    if (errno == EEXIST)
-        return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0;
+    if (errno == EEXIST && ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0)
+        return true;
     if (errno != EINVAL && errno != ENOSYS)
         return false;
     const QByteArray aside = QFile::encodeName(privateFolder + QStringLiteral("/previous"));
     struct stat info {};
-    if (::lstat(to.constData(), &info) == 0 && ::rename(to.constData(), aside.constData()) != 0)
+    const bool hadTarget = ::lstat(to.constData(), &info) == 0;
+    if (hadTarget && ::rename(to.constData(), aside.constData()) != 0)
         return false;
-    return ::rename(from.constData(), to.constData()) == 0;
+    if (::rename(from.constData(), to.constData()) == 0)
+        return true;
+    if (hadTarget)
+        ::rename(aside.constData(), to.constData());
+    return false;
 }
 
 Result<QString> stageInto(const QString& folder, const QString& package, const StagingContext& context)

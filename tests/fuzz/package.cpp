@@ -19,7 +19,9 @@ QString scratchFolder()
                          "/nimbrel-fuzz-package-XXXXXX";
     if (!::mkdtemp(pattern.data()))
         std::abort();
-    return QFile::decodeName(pattern);
+    static QString folder = QFile::decodeName(pattern);
+    std::atexit([] { nimbrel::removeTree(folder); });
+    return folder;
 }
 
 }  // namespace
@@ -38,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     (void)unpackPackage(package, out, UnpackLimits{1 << 20, 1000});
 
-    const QStringList present = QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList present =
+        QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     fuzz::require(present == QStringList({QStringLiteral("in.tar.gz"), QStringLiteral("out")}),
                   "nothing is written beside the destination");
     fuzz::require(removeTree(out), "what was unpacked can be removed");

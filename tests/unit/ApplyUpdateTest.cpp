@@ -2,8 +2,8 @@
 
 #include "platform/fake/FakePlatform.h"
 #include "update/ApplyUpdate.h"
-#include "update/UpdateKey.h"
 #include "update/FileTree.h"
+#include "update/UpdateKey.h"
 #include "update/UpdateLog.h"
 
 #include <QElapsedTimer>
@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <cerrno>
 #include <csignal>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -280,10 +281,12 @@ protected:
     {
         root = freshDirectory();
         target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-        staged = makeBundle(root + QStringLiteral("/Update/Nimbrel.app"), "new");
+        staged = makeSignedBundle(root + QStringLiteral("/Update/Nimbrel.app"), 42, "new");
         oldContents = snapshot(target);
         newContents = snapshot(staged);
     }
+
+    std::optional<ReplaceError> replace(const QString& from) { return replaceApp(target, from, testPublicKey()); }
 
     QString root;
     QString target;
@@ -295,7 +298,7 @@ protected:
 TEST_F(ReplaceApp, MovesTheStagedBundleInAndDropsTheBackup)
 {
     writeFile(backupPath(target) + QStringLiteral("/stale"), "left by an earlier attempt");
-    EXPECT_EQ(replaceApp(target, staged), std::nullopt);
+    EXPECT_EQ(replace(staged), std::nullopt);
     EXPECT_EQ(snapshot(target), newContents);
     EXPECT_FALSE(exists(staged));
     EXPECT_FALSE(exists(backupPath(target)));
@@ -304,7 +307,7 @@ TEST_F(ReplaceApp, MovesTheStagedBundleInAndDropsTheBackup)
 TEST_F(ReplaceApp, MissingTargetFailsWithBackupFailedAndChangesNothingElse)
 {
     removeTree(target);
-    EXPECT_EQ(replaceApp(target, staged), ReplaceError::backupFailed);
+    EXPECT_EQ(replace(staged), ReplaceError::backupFailed);
     EXPECT_EQ(snapshot(staged), newContents);
     EXPECT_FALSE(exists(target));
 }
@@ -314,10 +317,10 @@ TEST_F(ReplaceApp, AcrossFileSystemsCopies)
     RemoveLater other{otherDeviceDirectory()};
     if (other.path.isEmpty())
         GTEST_SKIP() << "no second file system";
-    const QString remote = makeBundle(other.path + QStringLiteral("/Nimbrel.app"), "remote");
+    const QString remote = makeSignedBundle(other.path + QStringLiteral("/Nimbrel.app"), 42, "remote");
     const auto remoteContents = snapshot(remote);
 
-    EXPECT_EQ(replaceApp(target, remote), std::nullopt);
+    EXPECT_EQ(replace(remote), std::nullopt);
     EXPECT_EQ(snapshot(target), remoteContents) << "modes and links survive the copy";
     EXPECT_FALSE(exists(remote)) << "the staged copy is removed after copying";
     EXPECT_FALSE(exists(backupPath(target)));
@@ -328,15 +331,28 @@ TEST_F(ReplaceApp, FailedCopyPutsTheBackupBack)
     RemoveLater other{otherDeviceDirectory()};
     if (other.path.isEmpty())
         GTEST_SKIP() << "no second file system";
-    const QString remote = makeBundle(other.path + QStringLiteral("/Nimbrel.app"), "remote");
-    // The copy gets half-way (bin/ and lib/ come before share/) and fails.
-    addPipe(remote);
-    const auto remoteContents = snapshot(remote);
-
-    EXPECT_EQ(replaceApp(target, remote), ReplaceError::installFailed);
-    EXPECT_EQ(snapshot(target), oldContents);
-    EXPECT_FALSE(exists(backupPath(target)));
-    EXPECT_EQ(snapshot(remote), remoteContents) << "the staged bundle stays for another attempt";
+    const struct {
+        const char* name;
+        std::function<void(const QString&)> spoil;
+    } cases[] = {
+        {"the copy stops at a pipe", addPipe},
+        {"the copy is not the signed bundle",
+         [](const QString& bundle) { writeFile(bundle + QStringLiteral("/bin/extra"), "not signed", 0755); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString remote = makeSignedBundle(other.path + QStringLiteral("/Nimbrel.app"), 42, "remote");
+        c.spoil(remote);
+        const auto remoteContents = snapshot(remote);
+        EXPECT_EQ(replace(remote), ReplaceError::installFailed);
+        EXPECT_EQ(snapshot(target), oldContents) << "the target never held a partial copy";
+        EXPECT_FALSE(exists(backupPath(target)));
+        EXPECT_EQ(snapshot(remote), remoteContents) << "the staged bundle stays for another attempt";
+        EXPECT_EQ(QDir(root + QStringLiteral("/Applications"))
+                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("Nimbrel.app")});
+        removeTree(remote);
+    }
 }
 
 // --- the whole run ---------------------------------------------------------------------------------------------
@@ -523,8 +539,9 @@ TEST(LaunchBundle, StartsTheBundlesProgramDetached)
     const QString report = root + QStringLiteral("/started");
     writeFile(bundle + QStringLiteral("/bin/nimbrel"),
               "#!/bin/sh\nread -r pid comm state ppid group session rest < /proc/$$/stat\n"
-              "echo \"$pid $session $0\" > \"" + QFile::encodeName(report) + ".tmp\" && mv \"" + QFile::encodeName(report) +
-                  ".tmp\" \"" + QFile::encodeName(report) + "\"\n",
+              "echo \"$pid $session $0\" > \"" +
+                  QFile::encodeName(report) + ".tmp\" && mv \"" + QFile::encodeName(report) + ".tmp\" \"" +
+                  QFile::encodeName(report) + "\"\n",
               0755);
     ASSERT_TRUE(launchBundle(bundle));
     ASSERT_TRUE(QTest::qWaitFor([&] { return exists(report); }, 10'000));

@@ -40,7 +40,8 @@ TEST(PackageReader, UnpacksModesLinksLongNamesAndDropsSetIdBits)
         root,
         gzip(tarArchive({tarFolder("./"), tarFolder("Nimbrel.app/"), tarFolder("Nimbrel.app/bin/"),
                          tarFile("Nimbrel.app/bin/nimbrel", "#!/bin/sh\n", 0755),
-                         tarFile("Nimbrel.app/bin/setuid", "x", 04755), tarFolder("Nimbrel.app/ro/", 0555),
+                         tarFile("Nimbrel.app/bin/setuid", "x", 04755), tarFile("Nimbrel.app/bin/shared", "x", 0666),
+                         tarFolder("Nimbrel.app/open/", 0777), tarFolder("Nimbrel.app/ro/", 0555),
                          tarFile("Nimbrel.app/ro/data", "data", 0444), tarLink("Nimbrel.app/bin/alias", "nimbrel"),
                          tarHardLink("Nimbrel.app/bin/again", "Nimbrel.app/bin/nimbrel"),
                          TarEntry{"././@PaxHeader", 'x', 0644, paxRecord("path", longName), {}, {}},
@@ -49,8 +50,11 @@ TEST(PackageReader, UnpacksModesLinksLongNamesAndDropsSetIdBits)
     ASSERT_TRUE(unpacked) << unpacked.error().description.toStdString();
     const QString app = out + QStringLiteral("/Nimbrel.app");
     const auto entries = snapshot(app);
-    EXPECT_EQ(entries.value(QStringLiteral("bin/nimbrel")), QStringLiteral("file 755 ") + QByteArray("#!/bin/sh\n").toHex());
+    EXPECT_EQ(entries.value(QStringLiteral("bin/nimbrel")),
+              QStringLiteral("file 755 ") + QByteArray("#!/bin/sh\n").toHex());
     EXPECT_EQ(entries.value(QStringLiteral("bin/setuid")), QStringLiteral("file 755 78")) << "no set-id bits";
+    EXPECT_EQ(entries.value(QStringLiteral("bin/shared")), QStringLiteral("file 644 78")) << "no write for others";
+    EXPECT_EQ(entries.value(QStringLiteral("open")), QStringLiteral("folder 755"));
     EXPECT_EQ(entries.value(QStringLiteral("ro")), QStringLiteral("folder 555"));
     EXPECT_EQ(entries.value(QStringLiteral("bin/alias")), QStringLiteral("link -> nimbrel"));
     EXPECT_EQ(QFileInfo(app + QStringLiteral("/bin/again")).size(), 10);
@@ -88,7 +92,8 @@ TEST_P(PackageRefused, AndWritesNothingOutside)
         entry.link.replace("@ROOT@", QFile::encodeName(root));
         entry.data.replace("@ROOT@", QFile::encodeName(root));
         if (entry.type == 'x')
-            entry.data = paxRecord(entry.data.left(entry.data.indexOf('=')), entry.data.mid(entry.data.indexOf('=') + 1));
+            entry.data =
+                paxRecord(entry.data.left(entry.data.indexOf('=')), entry.data.mid(entry.data.indexOf('=') + 1));
     }
     const auto unpacked = unpackBytes(root, gzip(tarArchive(entries)), root + QStringLiteral("/a/b/c/d/out"));
     ASSERT_FALSE(unpacked);
@@ -141,11 +146,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {TarEntry{"pax", 'x', 0644, "path=../outside/escape", {}, {}}, tarFile("harmless", "x")},
                     "outside its folder"},
         // The reproducer of the escape: "..\0" passed a ".." test that compared the whole value.
-        RefusedCase{"PaxPathWithNul",
-                    {TarEntry{"pax", 'x', 0644,
-                              QByteArray::fromStdString("path=..\0/..\0/..\0/..\0/..\0/..\0/@ROOT@/outside/escaped.txt"s), {}, {}},
+        RefusedCase{
+            "PaxPathWithNul",
+            {TarEntry{"pax",
+                      'x',
+                      0644,
+                      QByteArray::fromStdString("path=..\0/..\0/..\0/..\0/..\0/..\0/@ROOT@/outside/escaped.txt"s),
+                      {},
+                      {}},
+             tarFile("harmless", "x")},
+            "outside its folder"},
+        RefusedCase{"TooDeep",
+                    {TarEntry{"pax", 'x', 0644, "path=" + QByteArray("a/").repeated(300) + "x", {}, {}},
                      tarFile("harmless", "x")},
-                    "outside its folder"},
+                    "too deep"},
         RefusedCase{"GnuLongNameAbsolute",
                     {TarEntry{"././@LongLink", 'L', 0644, "@ROOT@/outside/escape", {}, {}}, tarFile("harmless", "x")},
                     "outside its folder"},
@@ -170,8 +184,8 @@ TEST(PackageReader, RefusesDamagedIncompleteAndUncompressedPackages)
     corrupted[corrupted.size() / 2] = static_cast<char>(corrupted[corrupted.size() / 2] ^ 0x55);
     QByteArray badHeader = tar;
     badHeader[0] = 'M';  // the checksum no longer matches
-    QByteArray overflow = tarArchive({TarEntry{"pax", 'x', 0644, "9223372036854775807 path=x\n", {}, {}},
-                                      tarFile("Nimbrel.app", "x")});
+    QByteArray overflow =
+        tarArchive({TarEntry{"pax", 'x', 0644, "9223372036854775807 path=x\n", {}, {}}, tarFile("Nimbrel.app", "x")});
 
     const std::vector<std::pair<const char*, QByteArray>> packages{
         {"truncated", good.left(good.size() - 100)},

@@ -290,8 +290,7 @@ TEST(Thumbnail, DecodeThumbnailReadsHeicAndPngAndRefusesDamagedData)
         {"garbage", QByteArrayLiteral("0123456789abcdef"), false},
         {"empty", QByteArray(), false},
         // Not one of Nimbrel's thumbnails; a hostile one claiming a giant size once took gigabytes.
-        {"HEIC larger than any thumbnail", *encodeImage(QImage(600, 8, QImage::Format_RGB32), ImageType::heic),
-         false},
+        {"HEIC larger than any thumbnail", *encodeImage(QImage(600, 8, QImage::Format_RGB32), ImageType::heic), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -167,7 +167,10 @@ inline QByteArray tarHeader(const TarEntry& entry)
     putOctal(h + 136, 12, 1'700'000'000);
     h[156] = entry.type;
     std::memcpy(h + 157, entry.link.constData(), static_cast<size_t>(std::min<qsizetype>(entry.link.size(), 100)));
-    std::memcpy(h + 257, "ustar\0" "00", 8);
+    std::memcpy(h + 257,
+                "ustar\0"
+                "00",
+                8);
     std::memset(h + 148, ' ', 8);
     quint64 sum = 0;
     for (char c : block)

@@ -4,8 +4,8 @@
 #include "platform/fake/FakeUpdate.h"
 #include "platform/linux/QtHttpClient.h"
 #include "support/TestEnvironment.h"
-#include "update/Release.h"
 #include "update/PackageSignature.h"
+#include "update/Release.h"
 #include "update/UpdaterService.h"
 
 #include <QDir>
