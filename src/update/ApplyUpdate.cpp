@@ -5,6 +5,7 @@
 #include "platform/SystemLog.h"
 #include "update/BundleManifest.h"
 #include "update/FileTree.h"
+#include "update/Staging.h"
 #include "update/UpdateKey.h"
 #include "update/UpdateLog.h"
 
@@ -295,7 +296,7 @@ std::optional<ReplaceError> replaceApp(const QString& target, const QString& sta
         if (!::mkdtemp(pattern.data()))
             return ReplaceError::installFailed;
         copyFolder = QFile::decodeName(pattern);
-        incoming = copyFolder + QStringLiteral("/Nimbrel.app");
+        incoming = copyFolder + QLatin1Char('/') + bundleFolderName;
         const int folder = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const bool copied = copyTree(staged, incoming) && folder >= 0 && ::syncfs(folder) == 0 &&
                             verifyCodeSignature(incoming, publicKey);

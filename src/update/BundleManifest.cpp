@@ -3,7 +3,6 @@
 #include "update/Ed25519.h"
 #include "update/FileTree.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -101,31 +100,6 @@ Result<QByteArray> readSmallFile(const QByteArray& path, qint64 limit)
     return bytes;
 }
 
-Result<QByteArray> sha256OfFile(const QByteArray& path)
-{
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return error(QStringLiteral("cannot open %1").arg(QFile::decodeName(path)));
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    while (ok) {
-        char buffer[65536];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        hash.addData(QByteArrayView(buffer, n));
-    }
-    ::close(fd);
-    if (!ok)
-        return error(QStringLiteral("cannot read %1").arg(QFile::decodeName(path)));
-    return hash.result().toHex();
-}
-
 class Scanner {
 public:
     explicit Scanner(QByteArray root) : m_root(std::move(root)) {}
@@ -183,7 +157,7 @@ private:
             if (!digest)
                 return digest.error();
             entry.kind = ManifestEntry::Kind::file;
-            entry.sha256 = *digest;
+            entry.sha256 = digest->sha256.toHex();
             entries.push_back(entry);
             return {};
         }

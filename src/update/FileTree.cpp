@@ -1,5 +1,6 @@
 #include "update/FileTree.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QStringList>
 
@@ -174,6 +175,34 @@ std::optional<QList<QByteArray>> listFolder(const QByteArray& folder)
     if (!listed)
         return std::nullopt;
     return names;
+}
+
+Result<FileDigest> sha256OfFile(const QByteArray& path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Error{QStringLiteral("cannot open %1").arg(QFile::decodeName(path))};
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    FileDigest digest;
+    while (ok) {
+        char buffer[65536];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        hash.addData(QByteArrayView(buffer, n));
+        digest.length += n;
+    }
+    ::close(fd);
+    if (!ok)
+        return Error{QStringLiteral("cannot read %1").arg(QFile::decodeName(path))};
+    digest.sha256 = hash.result();
+    return digest;
 }
 
 bool copyTree(const QString& source, const QString& destination)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -14,6 +16,14 @@ namespace nimbrel {
 // Removes a file, a link or a whole folder. Folders that the owner made read-only are made writable
 // first, so a bundle unpacked with 0555 folders can still be removed. True when nothing is left.
 bool removeTree(const QString& path);
+
+struct FileDigest {
+    QByteArray sha256;  // raw, 32 bytes
+    qint64 length = 0;
+};
+
+// The SHA-256 of a regular file (never through a link) and how many bytes it holds, read in 64 KiB steps.
+Result<FileDigest> sha256OfFile(const QByteArray& path);
 
 // Copies a file, a link (as a link) or a whole folder to `destination`, which must not exist yet,
 // keeping permission bits and modification times. False on any failure; what was copied stays.

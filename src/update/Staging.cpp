@@ -19,7 +19,6 @@ namespace nimbrel {
 
 namespace {
 
-const QString bundleName = QStringLiteral("Nimbrel.app");
 const QString stagingPrefix = QStringLiteral(".staging-");
 
 // Puts `candidate` at `target` in one step. An existing target is exchanged with the candidate (so it
@@ -52,7 +51,7 @@ Result<QString> stageInto(const QString& folder, const QString& package, const S
 {
     if (auto unpacked = unpackPackage(package, folder); !unpacked)
         return Error{describe(UpdateError::mountFailed)};
-    const QString candidate = folder + QLatin1Char('/') + bundleName;
+    const QString candidate = folder + QLatin1Char('/') + bundleFolderName;
     struct stat info {};
     if (::lstat(QFile::encodeName(candidate).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Error{describe(UpdateError::appNotFound)};
@@ -60,7 +59,7 @@ Result<QString> stageInto(const QString& folder, const QString& package, const S
     if (!manifest || manifest->build <= context.currentBuild)
         return Error{describe(UpdateError::verificationFailed)};
 
-    const QString target = context.updateDirectory + QLatin1Char('/') + bundleName;
+    const QString target = context.updateDirectory + QLatin1Char('/') + bundleFolderName;
     if (!placeAtomically(candidate, target, folder))
         return Error{describe(UpdateError::stageFailed)};
     return target;

@@ -9,6 +9,9 @@ namespace nimbrel {
 
 struct Release;
 
+// The folder name of an application bundle, installed or staged.
+inline const QString bundleFolderName = QStringLiteral("Nimbrel.app");
+
 // Why staging a downloaded release failed. `mountFailed` now means the package could not be unpacked.
 enum class UpdateError { mountFailed, appNotFound, verificationFailed, stageFailed };
 

@@ -20,7 +20,6 @@ namespace nimbrel {
 namespace {
 
 const QString failureLinePrefix = QStringLiteral("[Nimbrel] 更新检查失败，稍后重试：");
-const QString bundleName = QStringLiteral("Nimbrel.app");
 
 // The package is removed whatever the outcome: verified or not, it is of no further use.
 Result<QString> stageDownloadedPackage(const QString& package, const Release& release, const StagingContext& context)
@@ -42,7 +41,7 @@ std::optional<QString> bundleForExecutable(const QString& executablePath)
     if (bin.fileName() != QLatin1String("bin"))
         return std::nullopt;
     const QFileInfo bundle(bin.path());
-    if (bundle.fileName() != bundleName)
+    if (bundle.fileName() != bundleFolderName)
         return std::nullopt;
     return bundle.filePath();
 }
