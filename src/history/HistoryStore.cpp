@@ -1,5 +1,6 @@
 #include "history/HistoryStore.h"
 
+#include "history/RecordColumns.h"
 #include "history/SearchFolding.h"
 #include "history/SqliteStatement.h"
 
@@ -10,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -33,7 +35,7 @@ constexpr mode_t ownerOnly = S_IRUSR | S_IWUSR;
 // bookkeeping whose totals the triggers keep exact. searchText is the folded contentText and sourceName
 // joined by a line feed; searchSource repeats the folded sourceName so that a query holding a line feed
 // can be matched against each part alone.
-constexpr const char* schemaStatements[] = {
+constexpr const char* recordStatements[] = {
     "PRAGMA application_id = 1313686098",
     "CREATE TABLE meta ("
     " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
@@ -62,6 +64,41 @@ constexpr const char* schemaStatements[] = {
     " UPDATE meta SET totalByteSize = totalByteSize - OLD.byteSize, recordCount = recordCount - 1; END",
     "CREATE TRIGGER clip_resized AFTER UPDATE OF byteSize ON clip BEGIN"
     " UPDATE meta SET totalByteSize = totalByteSize - OLD.byteSize + NEW.byteSize; END",
+};
+
+// The search index (store version 2). A trigram index over searchText, holding no copy of the text,
+// and a kind mark; records with pk above search_state.indexedAbove are in it, the others still wait for
+// the background build (searchIndexComplete). clip_order keeps the newest createdAt of every 1024
+// consecutive pks, so that a search walking the index newest pk first knows when no older pk can hold
+// a newer record. Triggers keep both exact, also for writers that know nothing of them.
+constexpr const char* searchIndexStatements[] = {
+    "CREATE VIRTUAL TABLE clip_search USING fts5(searchText, kindMark, content='',"
+    " tokenize='trigram case_sensitive 1', detail='none', columnsize=0)",
+    "CREATE TABLE search_state ("
+    " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
+    " indexedAbove INTEGER NOT NULL)",
+    "CREATE TABLE clip_order (block INTEGER PRIMARY KEY, newest INTEGER NOT NULL)",
+    "CREATE TRIGGER clip_search_inserted AFTER INSERT ON clip"
+    " WHEN NEW.pk > (SELECT indexedAbove FROM search_state) BEGIN"
+    " INSERT INTO clip_search (rowid, searchText, kindMark) VALUES (NEW.pk, NEW.searchText, char(1, 2) || NEW.kindRaw);"
+    " END",
+    "CREATE TRIGGER clip_search_deleted AFTER DELETE ON clip"
+    " WHEN OLD.pk > (SELECT indexedAbove FROM search_state) BEGIN"
+    " INSERT INTO clip_search (clip_search, rowid, searchText, kindMark)"
+    " VALUES ('delete', OLD.pk, OLD.searchText, char(1, 2) || OLD.kindRaw);"
+    " END",
+    "CREATE TRIGGER clip_order_inserted AFTER INSERT ON clip BEGIN"
+    " INSERT INTO clip_order (block, newest) VALUES (NEW.pk >> 10, NEW.createdAt)"
+    " ON CONFLICT (block) DO UPDATE SET newest = max(newest, excluded.newest);"
+    " END",
+    // Only when the newest of its block goes; pruning takes the oldest, so this stays rare.
+    "CREATE TRIGGER clip_order_deleted AFTER DELETE ON clip"
+    " WHEN OLD.createdAt >= (SELECT newest FROM clip_order WHERE block = OLD.pk >> 10) BEGIN"
+    " UPDATE clip_order SET newest = coalesce((SELECT max(createdAt) FROM clip"
+    " WHERE pk >= (OLD.pk >> 10) << 10 AND pk < ((OLD.pk >> 10) + 1) << 10), -9223372036854775808)"
+    " WHERE block = OLD.pk >> 10;"
+    " DELETE FROM clip_order WHERE block = OLD.pk >> 10 AND newest = -9223372036854775808;"
+    " END",
 };
 static_assert(applicationId == 1313686098);
 
@@ -102,10 +139,10 @@ Result<QString> pragmaValue(sqlite3* db, const char* sql, const QString& what)
     return *row ? cursor.text(0).value_or(QString()) : QString();
 }
 
-enum class SchemaState { empty, current };
+enum class SchemaState { empty, withoutSearchIndex, current };
 
-// Whether the database may be used as a store of this schema version: it is one, or it holds nothing at
-// all yet. Only reads.
+// Whether the database may be used as a store: it is one of this version or of the one before (which
+// lacks the search index), or it holds nothing at all yet. Only reads.
 Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
 {
     const auto refuse = [&path](const QString& why) {
@@ -130,6 +167,16 @@ Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
         return SchemaState::empty;
     if (owner != applicationId)
         return refuse(QStringLiteral("it is a SQLite database of another application"));
+    const Result<QString> storeVersion =
+        pragmaValue(db, "PRAGMA user_version", QStringLiteral("reading its store version"));
+    if (!storeVersion)
+        return unreadable(storeVersion);
+    if (storeVersion->toLongLong() > HistoryStore::storeVersion) {
+        return refuse(QStringLiteral("it was written by a newer Nimbrel (store version %1; this one knows versions up "
+                                     "to %2), so it is left untouched")
+                          .arg(*storeVersion)
+                          .arg(HistoryStore::storeVersion));
+    }
 
     const Result<QString> version =
         pragmaValue(db, "SELECT schemaVersion FROM meta WHERE singleton = 1", QStringLiteral("reading its version"));
@@ -139,7 +186,33 @@ Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
         return refuse(QStringLiteral("it has schema version %1, and this Nimbrel reads only version %2")
                           .arg(*version, HistoryStore::schemaVersion));
     }
-    return SchemaState::current;
+    return storeVersion->toLongLong() == HistoryStore::storeVersion ? SchemaState::current
+                                                                   : SchemaState::withoutSearchIndex;
+}
+
+Result<void> executeAll(sqlite3* db, const auto& statements, const QString& what)
+{
+    for (const char* sql : statements) {
+        if (Result<void> done = execute(db, sql, what); !done)
+            return done;
+    }
+    return {};
+}
+
+// Adds the search index to a store of the version before, records untouched: every record present now
+// waits for the background build, every later one is indexed as it is inserted.
+Result<void> addSearchIndex(sqlite3* db, const QString& what)
+{
+    if (Result<void> made = executeAll(db, searchIndexStatements, what); !made)
+        return made;
+    Result<std::unique_ptr<SqliteStatement>> state = SqliteStatement::prepare(
+        db, "INSERT INTO search_state (singleton, indexedAbove) VALUES (1, coalesce((SELECT max(pk) FROM clip), ?))");
+    if (!state)
+        return state.error();
+    (*state)->bindInt64(1, HistoryStore::searchIndexCompleteMark);
+    if (Result<void> made = (*state)->run(what); !made)
+        return made;
+    return execute(db, "PRAGMA user_version = 2", what);
 }
 
 // Creates the schema in an empty database, or checks the one it has, in one write transaction so that
@@ -155,11 +228,18 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
     const Result<SchemaState> state = inspectSchema(db, path);
     if (!state)
         return abandon(state.error());
+    static_assert(HistoryStore::storeVersion == 2);
+    if (*state == SchemaState::withoutSearchIndex) {
+        if (Result<void> made = addSearchIndex(db, QStringLiteral("Could not add the search index to the history store"));
+            !made)
+            return abandon(made.error());
+    }
     if (*state == SchemaState::empty) {
-        for (const char* sql : schemaStatements) {
-            if (Result<void> made = execute(db, sql, QStringLiteral("Could not create the history store")); !made)
-                return abandon(made.error());
-        }
+        const QString what = QStringLiteral("Could not create the history store");
+        if (Result<void> made = executeAll(db, recordStatements, what); !made)
+            return abandon(made.error());
+        if (Result<void> made = addSearchIndex(db, what); !made)
+            return abandon(made.error());
         Result<std::unique_ptr<SqliteStatement>> meta =
             SqliteStatement::prepare(db, "INSERT INTO meta (singleton, schemaVersion) VALUES (1, ?)");
         if (!meta)
@@ -220,50 +300,14 @@ int fetchIndex(SortOrder order, int shape)
     return static_cast<int>(order) * fetchShapes + shape;
 }
 
-// How a fetch narrows the records: by kind or not, and by a query matched in one of three ways.
-enum class SearchMatch { none, joined, partwise };
-constexpr int searchMatches = 3;
-constexpr int filterShapes = 2 * searchMatches;
-
-int filterIndex(bool byKind, SearchMatch match)
-{
-    return (byKind ? searchMatches : 0) + static_cast<int>(match);
-}
-
-// Parameters: ?1 the limit, ?2 the kind's raw value, ?3 the folded query. instr() compares literally, so
-// no character of the query acts as a pattern.
-QByteArray filterSql(bool byKind, SearchMatch match)
-{
-    QByteArrayList terms;
-    if (byKind)
-        terms.append("c.kindRaw = ?2");
-    switch (match) {
-        case SearchMatch::none:
-            break;
-        case SearchMatch::joined:
-            // Without a line feed in the query, no match can reach across the one that joins the parts.
-            terms.append("instr(c.searchText, ?3) > 0");
-            break;
-        case SearchMatch::partwise:
-            terms.append(
-                "(instr(substr(c.searchText, 1, length(c.searchText) - length(c.searchSource) - 1), ?3) > 0"
-                " OR instr(c.searchSource, ?3) > 0)");
-            break;
-    }
-    return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
-}
-
-QByteArray fetchSql(SortOrder order, int shape, int filter = 0)
+QByteArray fetchSql(SortOrder order, int shape)
 {
     QByteArray sql = shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c")
-                                : QByteArray(
-                                      "SELECT c.id, c.byteSize, c.kindRaw, c.contentText, c.sourceBundleID,"
-                                      " c.sourceName, c.createdAt");
+                                : QByteArray("SELECT ") + recordColumns;
     if (shape == 1)
         sql += " FROM clip AS c";
     if (shape == 2)
         sql += ", i.contentImage FROM clip AS c LEFT JOIN clip_image AS i ON i.clipPk = c.pk";
-    sql += filterSql(filter >= searchMatches, static_cast<SearchMatch>(filter % searchMatches));
     if (order == SortOrder::ascending)
         sql += " ORDER BY c.createdAt ASC";
     if (order == SortOrder::descending)
@@ -272,6 +316,19 @@ QByteArray fetchSql(SortOrder order, int shape, int filter = 0)
 }
 
 }  // namespace
+
+ClipItem readRecord(const SqliteStatement::Cursor& cursor, int first)
+{
+    ClipItem item;
+    item.id = cursor.uuid(first);
+    item.byteSize = cursor.int64(first + 1);
+    item.kindRaw = cursor.text(first + 2).value_or(QString());
+    item.contentText = cursor.text(first + 3);
+    item.sourceBundleID = cursor.text(first + 4);
+    item.sourceName = cursor.text(first + 5);
+    item.createdAt = QDateTime::fromMSecsSinceEpoch(cursor.int64(first + 6), Qt::UTC);
+    return item;
+}
 
 struct HistoryStore::Statements {
     std::unique_ptr<SqliteStatement> begin;
@@ -287,8 +344,6 @@ struct HistoryStore::Statements {
     std::unique_ptr<SqliteStatement> thumbnail;
     std::unique_ptr<SqliteStatement> image;
     std::array<std::unique_ptr<SqliteStatement>, 3 * fetchShapes> fetch;
-    // Fetches with a kind or a query, prepared on first use (filterIndex major, fetchIndex minor).
-    std::array<std::unique_ptr<SqliteStatement>, (filterShapes - 1) * 3 * fetchShapes> filteredFetch;
 
     static Result<std::unique_ptr<Statements>> prepare(sqlite3* db)
     {
@@ -347,8 +402,9 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::finishOpening(sqlite3* db, Q
     Result<std::unique_ptr<Statements>> statements = Statements::prepare(db);
     if (!statements)
         return statements.error();
-    return std::unique_ptr<HistoryStore>(
-        new HistoryStore(connection.release(), std::move(statements).value(), std::move(path), readOnly));
+    auto* store = new HistoryStore(connection.release(), std::move(statements).value(), path, readOnly);
+    store->m_connectionName = std::move(path);
+    return std::unique_ptr<HistoryStore>(store);
 }
 
 Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path)
@@ -392,14 +448,21 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path
 
 Result<std::unique_ptr<HistoryStore>> HistoryStore::openInMemory()
 {
-    Result<Connection> db = openConnection(QStringLiteral(":memory:"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // A named database of SQLite's memdb file system rather than ":memory:", so that the search worker
+    // can open a connection of its own to it. It lives as long as one connection to it is open.
+    static std::atomic<int> stores = 0;
+    const QString name = QStringLiteral("file:/nimbrel-memory-%1-%2?vfs=memdb").arg(::getpid()).arg(++stores);
+    Result<Connection> db = openConnection(name, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI);
     if (!db)
         return db.error();
     if (Result<void> set = execute(db->get(), "PRAGMA foreign_keys = ON", QStringLiteral("Could not configure")); !set)
         return set.error();
     if (Result<void> schema = prepareSchema(db->get(), QStringLiteral(":memory:")); !schema)
         return schema.error();
-    return finishOpening(db.value().release(), QString(), false);
+    Result<std::unique_ptr<HistoryStore>> store = finishOpening(db.value().release(), QString(), false);
+    if (store)
+        (*store)->m_connectionName = name;
+    return store;
 }
 
 Result<std::unique_ptr<HistoryStore>> HistoryStore::openReadOnly(const QString& path)
@@ -546,23 +609,8 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
     if (descriptor.limit && *descriptor.limit < 0)
         return Error{QStringLiteral("Could not read the history: the limit %1 is negative").arg(*descriptor.limit)};
     const int shape = descriptor.byteSizeOnly ? 0 : (descriptor.includeImages ? 2 : 1);
-    const QString query = descriptor.search.isEmpty() ? QString() : foldForSearch(descriptor.search);
-    // A query that folds to nothing (only combining marks, say) is contained in no text.
-    if (!descriptor.search.isEmpty() && query.isEmpty())
-        return QList<ClipItem>();
-    const SearchMatch match = query.isEmpty()                     ? SearchMatch::none
-                              : query.contains(QLatin1Char('\n')) ? SearchMatch::partwise
-                                                                  : SearchMatch::joined;
-    const int filter = filterIndex(descriptor.kind.has_value(), match);
-    Result<SqliteStatement*> prepared = fetchStatement(descriptor.sortByCreatedAt, shape, filter);
-    if (!prepared)
-        return prepared.error();
-    SqliteStatement& statement = **prepared;
+    SqliteStatement& statement = *m_statements->fetch[fetchIndex(descriptor.sortByCreatedAt, shape)];
     statement.bindInt64(1, descriptor.limit.value_or(-1));
-    if (descriptor.kind)
-        statement.bindText(2, rawValue(*descriptor.kind));
-    if (match != SearchMatch::none)
-        statement.bindText(3, query);
 
     const QString what = QStringLiteral("Could not read the history");
     QList<ClipItem> items;
@@ -578,36 +626,32 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
             return afterFailure(row.error());
         if (!*row)
             break;
-        ClipItem& item = items.emplace_back();
-        item.id = cursor.uuid(0);
-        item.byteSize = cursor.int64(1);
-        if (shape == 0)
+        if (shape == 0) {
+            ClipItem& item = items.emplace_back();
+            item.id = cursor.uuid(0);
+            item.byteSize = cursor.int64(1);
             continue;
-        item.kindRaw = cursor.text(2).value_or(QString());
-        item.contentText = cursor.text(3);
-        item.sourceBundleID = cursor.text(4);
-        item.sourceName = cursor.text(5);
-        item.createdAt = QDateTime::fromMSecsSinceEpoch(cursor.int64(6), Qt::UTC);
+        }
+        ClipItem& item = items.emplace_back(readRecord(cursor));
         if (shape == 2)
-            item.contentImage = cursor.blob(7);
+            item.contentImage = cursor.blob(recordColumnCount);
     }
     return items;
 }
 
-Result<SqliteStatement*> HistoryStore::fetchStatement(SortOrder order, int shape, int filter) const
+Result<bool> HistoryStore::searchIndexComplete() const
 {
-    if (filter == 0)
-        return m_statements->fetch[fetchIndex(order, shape)].get();
-    std::unique_ptr<SqliteStatement>& slot =
-        m_statements->filteredFetch[(filter - 1) * 3 * fetchShapes + fetchIndex(order, shape)];
-    if (!slot) {
-        Result<std::unique_ptr<SqliteStatement>> made =
-            SqliteStatement::prepare(m_db, fetchSql(order, shape, filter).constData());
-        if (!made)
-            return made.error();
-        slot = std::move(made).value();
-    }
-    return slot.get();
+    // Prepared here: a store of the version before, opened read-only, has no search_state to prepare it on.
+    const QString what = QStringLiteral("Could not read the state of the search index");
+    Result<std::unique_ptr<SqliteStatement>> state =
+        SqliteStatement::prepare(m_db, "SELECT indexedAbove FROM search_state WHERE singleton = 1");
+    if (!state)
+        return sqlite3_errcode(m_db) == SQLITE_ERROR ? Result<bool>(false) : Result<bool>(state.error());
+    SqliteStatement::Cursor cursor(**state);
+    Result<bool> row = cursor.next(what);
+    if (!row)
+        return afterFailure(row.error());
+    return *row && cursor.int64(0) == searchIndexCompleteMark;
 }
 
 Result<void> HistoryStore::loadImages(ClipItem& item) const

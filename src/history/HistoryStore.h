@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -27,12 +28,6 @@ struct FetchDescriptor {
     bool byteSizeOnly = false;
     // Also load contentImage. thumbnailData is never loaded by a fetch: HistoryStore::thumbnail reads it.
     bool includeImages = false;
-    // Only records whose kindRaw is this kind's raw value (an unknown raw value matches no kind).
-    std::optional<ClipKind> kind;
-    // Only records whose contentText or sourceName contains this text, compared in folded form
-    // (foldForSearch): case, diacritics and width are ignored, every character counts literally, and a
-    // match never reaches from one field into the other. Empty: no text filter. The caller trims it.
-    QString search;
 };
 
 // The persistent container of ClipItem records on SQLite: a file store (WAL journal, owner-only
@@ -42,7 +37,13 @@ struct FetchDescriptor {
 class HistoryStore final : public QObject {
     Q_OBJECT
 public:
+    // The meta table's version; the previous release checks it, so it stays while the layout only grows.
     static inline const QString schemaVersion = QStringLiteral("1.0.0");
+    // The layout's version (PRAGMA user_version): 0 for the first release, 2 since the search index.
+    // A store of the version before is upgraded when opened for writing; a newer one is refused.
+    static constexpr int storeVersion = 2;
+    // search_state.indexedAbove once every record is in the search index.
+    static constexpr qint64 searchIndexCompleteMark = std::numeric_limits<qint64>::min();
 
     ~HistoryStore() override;
 
@@ -74,8 +75,14 @@ public:
     // The number of records (pending changes included), also kept without a scan.
     Result<qint64> count() const;
 
+    // Whether every record is in the search index (false while the background build runs, and for a
+    // store of the version before opened read-only).
+    Result<bool> searchIndexComplete() const;
+
     // The file of a file store; empty for an in-memory store.
     QString path() const { return m_path; }
+    // What another connection to this store opens (an SQLite URI for an in-memory store).
+    QString connectionName() const { return m_connectionName; }
     bool isReadOnly() const { return m_readOnly; }
     sqlite3* handle() const { return m_db; }
 
@@ -94,11 +101,11 @@ private:
     // saying so when SQLite has rolled back the unsaved changes.
     Error afterFailure(Error error) const;
     Result<void> insertImageRow(const ClipItem& item);
-    Result<SqliteStatement*> fetchStatement(SortOrder order, int shape, int filter) const;
 
     sqlite3* m_db = nullptr;
     std::unique_ptr<Statements> m_statements;
     QString m_path;
+    QString m_connectionName;
     bool m_readOnly = false;
     // Mutable because a failed read can also end SQLite's transaction (an I/O error rolls it back).
     mutable bool m_inTransaction = false;

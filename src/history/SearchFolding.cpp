@@ -7,6 +7,7 @@ namespace nimbrel {
 
 namespace {
 
+// Also without NUL characters: the search index ends a text at one, so they must not count in a match.
 QString withoutNonSpacingMarks(const QString& text)
 {
     QString result;
@@ -21,7 +22,7 @@ QString withoutNonSpacingMarks(const QString& text)
                 result.append(text.at(i + 1));
             }
             ++i;
-        } else if (c.category() != QChar::Mark_NonSpacing) {
+        } else if (c.category() != QChar::Mark_NonSpacing && c != QChar(0)) {
             result.append(c);
         }
     }

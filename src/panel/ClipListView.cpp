@@ -181,6 +181,18 @@ void ClipListView::present(qint64 presentToken)
     searchEdit()->setFocus(Qt::OtherFocusReason);
 }
 
+void ClipListView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_model->setActive(true);
+}
+
+void ClipListView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_model->setActive(false);
+}
+
 bool ClipListView::isSearchFocused() const
 {
     return window()->focusWidget() == searchEdit();

@@ -72,11 +72,13 @@ ClipResultsView::ClipResultsView(PanelMode mode, ResultsModel& model, CardDelega
             [this](const QVariant& value) { animateGrowth(value.toReal()); });
 
     // Cards that went away (filtered, deleted, rebuilt) may have been under the pointer.
-    connect(&m_model, &QAbstractItemModel::modelReset, this, [this] {
+    const auto cardsChanged = [this] {
         executeDelayedItemsLayout();
         updateHover();
-    });
-    connect(&m_model, &QAbstractItemModel::modelReset, viewport(), qOverload<>(&QWidget::update));
+        viewport()->update();
+    };
+    connect(&m_model, &QAbstractItemModel::modelReset, this, cardsChanged);
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, cardsChanged);
 }
 
 ClipResultsView::~ClipResultsView() = default;

@@ -1,6 +1,7 @@
 #include "panel/ResultsModel.h"
 
 #include "history/HistoryStore.h"
+#include "history/SearchService.h"
 #include "history/Thumbnail.h"
 
 #include <algorithm>
@@ -8,11 +9,29 @@
 namespace nimbrel {
 
 ResultsModel::ResultsModel(HistoryStore& store, ThumbnailCache& thumbnails, QObject* parent)
-    : QAbstractListModel(parent), m_store(store), m_thumbnails(thumbnails)
+    : QAbstractListModel(parent),
+      m_store(store),
+      m_thumbnails(thumbnails),
+      m_search(std::make_unique<SearchService>(store.connectionName()))
 {
+    m_debounce.setSingleShot(true);
+    m_debounce.setInterval(debounceMs);
+    connect(&m_debounce, &QTimer::timeout, this, &ResultsModel::refresh);
     connect(&m_store, &HistoryStore::changed, this, &ResultsModel::refresh);
-    refresh();
+    connect(m_search.get(), &SearchService::partial, this,
+            [this](quint64 ticket, const QList<ClipItem>& items) { arrived(ticket, items, false); });
+    connect(m_search.get(), &SearchService::finished, this,
+            [this](quint64 ticket, const QList<ClipItem>& items, bool) { arrived(ticket, items, true); });
+    // A failed query keeps what is shown; the next change runs it again.
+    connect(m_search.get(), &SearchService::failed, this, [this](quint64 ticket, const QString&) {
+        if (ticket != m_awaited)
+            return;
+        m_awaited = 0;
+        Q_EMIT queryFinished();
+    });
 }
+
+ResultsModel::~ResultsModel() = default;
 
 int ResultsModel::rowCount(const QModelIndex& parent) const
 {
@@ -62,8 +81,13 @@ void ResultsModel::setSearchText(const QString& text)
         return;
     const bool queryChanged = trimmedWhitespaceAndNewlines(text) != trimmedWhitespaceAndNewlines(m_searchText);
     m_searchText = text;
-    if (queryChanged)
-        refresh();
+    if (queryChanged) {
+        m_startAtTop = true;
+        if (m_active)
+            m_debounce.start();
+        else
+            m_stale = true;
+    }
     setKeyboardIndex(0);
 }
 
@@ -72,6 +96,7 @@ void ResultsModel::setKind(std::optional<ClipKind> kind)
     if (kind == m_kind)
         return;
     m_kind = kind;
+    m_startAtTop = true;
     refresh();
     setKeyboardIndex(0);
 }
@@ -81,7 +106,11 @@ void ResultsModel::setPresentToken(qint64 token)
     if (token == m_presentToken)
         return;
     m_presentToken = token;
+    m_startAtTop = true;
     setKeyboardIndex(0);
+    // A showing does not wait for the typing pause: its cleared search is queried at once.
+    if (m_debounce.isActive())
+        refresh();
 }
 
 std::optional<ClipItem> ResultsModel::item(int row) const
@@ -116,28 +145,61 @@ void ResultsModel::onDelete()
     const std::optional<ClipItem> doomed = selectedItem();
     if (!doomed)
         return;
-    // Failures are absorbed: a record that could not be removed simply stays in the list.
-    if (m_store.remove(doomed->id))
-        (void)m_store.save();
-    // A save that wrote something has run the query already; this covers a save that did not.
-    refresh();
+    // A record that could not be removed simply stays in the list; a failed save is ignored.
+    if (!m_store.remove(doomed->id))
+        return;
+    (void)m_store.save();
+    // The row goes at once; the query the save started brings the next older match.
+    beginRemoveRows(QModelIndex(), m_keyboardIndex, m_keyboardIndex);
+    m_items.removeAt(m_keyboardIndex);
+    endRemoveRows();
     if (m_keyboardIndex >= m_items.size())
         setKeyboardIndex(m_items.isEmpty() ? 0 : static_cast<int>(m_items.size()) - 1);
 }
 
+void ResultsModel::setActive(bool active)
+{
+    if (active == m_active)
+        return;
+    m_active = active;
+    if (!active)
+        m_stale = m_stale || m_debounce.isActive();
+    m_debounce.stop();
+    if (active && m_stale)
+        refresh();
+}
+
 void ResultsModel::refresh()
 {
-    FetchDescriptor descriptor;
-    descriptor.sortByCreatedAt = SortOrder::descending;
-    descriptor.limit = maximumResults;
-    descriptor.kind = m_kind;
-    descriptor.search = trimmedWhitespaceAndNewlines(m_searchText);
-    Result<QList<ClipItem>> fetched = m_store.fetch(descriptor);
-    // A failed query keeps what is shown; the next save runs it again.
-    if (!fetched)
+    m_debounce.stop();
+    if (!m_active) {
+        m_stale = true;
         return;
-    QList<ClipItem> items = std::move(fetched).value();
+    }
+    m_stale = false;
+    SearchQuery query;
+    query.text = trimmedWhitespaceAndNewlines(m_searchText);
+    query.kind = m_kind;
+    query.limit = maximumResults;
+    m_awaited = m_search->request(query, scanBudget);
+}
 
+void ResultsModel::arrived(quint64 ticket, const QList<ClipItem>& items, bool final)
+{
+    if (ticket != m_awaited)
+        return;
+    if (final)
+        m_awaited = 0;
+    show(items);
+    if (std::exchange(m_startAtTop, false))
+        setKeyboardIndex(0);
+    if (final)
+        Q_EMIT queryFinished();
+}
+
+void ResultsModel::show(QList<ClipItem> items)
+{
+    // Records never change, so the same ids in the same order are the same rows.
     const bool sameRows =
         items.size() == m_items.size() && std::equal(items.cbegin(), items.cend(), m_items.cbegin(),
                                                      [](const ClipItem& a, const ClipItem& b) { return a.id == b.id; });

@@ -7,20 +7,30 @@
 #include <QImage>
 #include <QList>
 #include <QSet>
+#include <QTimer>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
 namespace nimbrel {
 
 class HistoryStore;
+class SearchService;
 class ThumbnailCache;
 
 // The records the panel lists: the newest matches (at most 200) of the search text and the kind filter,
-// queried again whenever the store saves; and the keyboard selection over them. Main thread only.
+// and the keyboard selection over them. Queries run on a search worker, typing is debounced, and the
+// list keeps its rows until the answer to the newest query arrives. While inactive (the panel hidden)
+// nothing is queried; a store change or a new query then waits for the next activation. Main thread only.
 class ResultsModel final : public QAbstractListModel {
     Q_OBJECT
 public:
     static constexpr int maximumResults = 200;
+    // Typing queries this long after the last key.
+    static constexpr int debounceMs = 30;
+    // The work a query the index cannot serve may take per keystroke.
+    static constexpr std::chrono::milliseconds scanBudget{100};
 
     enum Role {
         // The record (ClipItem) without its image bytes.
@@ -32,6 +42,7 @@ public:
     };
 
     ResultsModel(HistoryStore& store, ThumbnailCache& thumbnails, QObject* parent = nullptr);
+    ~ResultsModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -63,19 +74,37 @@ public:
     // selection on a row.
     void onDelete();
 
-    // Runs the query again.
+    // Queries while active (the panel shown); an activation runs the query if anything changed meanwhile.
+    void setActive(bool active);
+    bool isActive() const { return m_active; }
+    // Runs the query again now (when active).
     void refresh();
+    // Whether a query is waiting for its debounce or its answer.
+    bool isQuerying() const { return m_debounce.isActive() || m_awaited != 0; }
 
 Q_SIGNALS:
     void selected(const nimbrel::ClipItem& item);
     void keyboardIndexChanged(int index);
+    // The answer to the newest query has arrived and is shown.
+    void queryFinished();
 
 private:
     void setKeyboardIndex(int index);
+    void show(QList<ClipItem> items);
+    void arrived(quint64 ticket, const QList<ClipItem>& items, bool final);
     std::optional<QImage> thumbnail(const ClipItem& item) const;
 
     HistoryStore& m_store;
     ThumbnailCache& m_thumbnails;
+    std::unique_ptr<SearchService> m_search;
+    QTimer m_debounce;
+    bool m_active = false;
+    // A query was asked for while inactive.
+    bool m_stale = true;
+    // The ticket of the query whose answer is awaited (0: none).
+    quint64 m_awaited = 0;
+    // The awaited answer is to a new query (text, kind or presentation): it starts at its first row.
+    bool m_startAtTop = false;
     QString m_searchText;
     std::optional<ClipKind> m_kind;
     qint64 m_presentToken = 0;

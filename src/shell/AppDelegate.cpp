@@ -14,6 +14,7 @@
 #include "update/UpdaterService.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
@@ -105,10 +106,48 @@ void AppDelegate::didFinishLaunching()
         watcher->start();
         m_clipboardWatcher = std::move(watcher);
         m_hotkeyManager = std::move(hotkeys);
+        buildSearchIndex();
     } else {
         m_services.console.line(
             QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
     }
+}
+
+void AppDelegate::buildSearchIndex()
+{
+    const Result<bool> complete = m_modelContainer->searchIndexComplete();
+    if (!complete || *complete)
+        return;
+    // Search reads the records until the index is ready; only a build that takes a while is reported.
+    constexpr qint64 reportedFrom = 20000;
+    const Result<qint64> records = m_modelContainer->count();
+    const qint64 pending = records ? *records : 0;
+    Console& console = m_services.console;
+    if (pending >= reportedFrom) {
+        console.line(QStringLiteral("[Nimbrel] Building the search index for %1 records in the background").arg(pending));
+    }
+    m_searchIndexBuild = std::make_unique<SearchIndexBuild>(m_modelContainer->connectionName(), pending);
+    connect(m_searchIndexBuild.get(), &SearchIndexBuild::progressed, this,
+            [&console, pending](qint64 indexed, qint64 total) {
+                if (pending >= reportedFrom)
+                    console.line(QStringLiteral("[Nimbrel] Search index: %1 of %2 records").arg(indexed).arg(total));
+            });
+    QElapsedTimer started;
+    started.start();
+    connect(m_searchIndexBuild.get(), &SearchIndexBuild::finished, this,
+            [&console, pending, started](bool done, const QString& error) {
+                const qint64 seconds = started.elapsed() / 1000;
+                if (!done) {
+                    console.line(QStringLiteral("[Nimbrel] The search index could not be built: %1 (search reads the "
+                                                "records meanwhile; the build goes on at the next start)")
+                                     .arg(error));
+                } else if (pending >= reportedFrom) {
+                    console.line(QStringLiteral("[Nimbrel] The search index is ready (%1 records in %2 s)")
+                                     .arg(pending)
+                                     .arg(seconds));
+                }
+            });
+    m_searchIndexBuild->start();
 }
 
 void AppDelegate::togglePanel()

@@ -2,6 +2,7 @@
 
 #include "history/ClipboardWatcher.h"
 #include "history/HistoryStore.h"
+#include "history/SearchIndexBuilder.h"
 #include "history/Thumbnail.h"
 #include "hotkey/HotkeyManager.h"
 #include "panel/PanelCoordinator.h"
@@ -103,6 +104,8 @@ protected:
 
 private:
     void willTerminate();
+    // Indexes the records of a store written before the search index existed, in the background.
+    void buildSearchIndex();
     // Nimbrel's own menus, where a new shortcut must not clash with a key equivalent.
     QList<QMenu*> ownMenus();
 
@@ -115,6 +118,7 @@ private:
     std::unique_ptr<PanelCoordinator> m_panelCoordinator;
     std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;
+    std::unique_ptr<SearchIndexBuild> m_searchIndexBuild;
     TrayMenu m_trayMenu;
     // Top-level windows; owned here and deleted with the delegate.
     QPointer<SettingsWindow> m_settingsWindow;

@@ -1,5 +1,6 @@
 #include "shell/HistoryCommand.h"
 
+#include "history/HistorySearch.h"
 #include "history/HistoryStore.h"
 #include "platform/Clock.h"
 
@@ -12,6 +13,8 @@
 #include <QLocale>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace nimbrel {
 
 namespace {
@@ -22,7 +25,11 @@ constexpr int plainTextWidth = 80;
 struct Options {
     bool json = false;
     int limit = defaultLimit;
+    QString search;
+    std::optional<ClipKind> kind;
 };
+
+constexpr const char* usage = "usage: nimbrel --history [--search TEXT] [--kind text|link|color|image] [--json] [--limit N]";
 
 std::optional<Options> parse(const QStringList& arguments, QTextStream& err)
 {
@@ -40,8 +47,20 @@ std::optional<Options> parse(const QStringList& arguments, QTextStream& err)
                 err << "nimbrel: --limit takes a whole number greater than 0, not \"" << arguments[i] << "\"\n";
                 return std::nullopt;
             }
+        } else if (argument == QLatin1String("--search") && i + 1 < arguments.size()) {
+            options.search = trimmedWhitespaceAndNewlines(arguments[++i]);
+        } else if (argument == QLatin1String("--kind") && i + 1 < arguments.size()) {
+            const QString kind = arguments[++i];
+            const auto known = {ClipKind::text, ClipKind::link, ClipKind::color, ClipKind::image};
+            const auto found = std::find_if(known.begin(), known.end(),
+                                            [&kind](ClipKind candidate) { return rawValue(candidate) == kind; });
+            if (found == known.end()) {
+                err << "nimbrel: --kind takes text, link, color or image, not \"" << kind << "\"\n";
+                return std::nullopt;
+            }
+            options.kind = *found;
         } else {
-            err << "nimbrel: unknown argument \"" << argument << "\"; usage: nimbrel --history [--json] [--limit N]\n";
+            err << "nimbrel: unknown argument \"" << argument << "\"; " << usage << "\n";
             return std::nullopt;
         }
     }
@@ -109,19 +128,20 @@ int runHistoryCommand(const QStringList& arguments, const QString& storePath, co
             << "\n";
         return 1;
     }
-    FetchDescriptor newest;
-    newest.sortByCreatedAt = SortOrder::descending;
-    newest.limit = options->limit;
-    auto items = (*store)->fetch(newest);
-    if (!items) {
-        err << "nimbrel: the history store at " << storePath << " cannot be read: " << items.error().description
+    // The panel's search, through the same index; without a budget, so a short query reads every record.
+    auto search = HistorySearch::open(storePath);
+    Result<SearchOutcome> found = search ? (*search)->run(SearchQuery{options->search, options->kind, options->limit})
+                                         : Result<SearchOutcome>(search.error());
+    if (!found) {
+        err << "nimbrel: the history store at " << storePath << " cannot be read: " << found.error().description
             << "\n";
         return 1;
     }
+    QList<ClipItem>& items = found->items;
 
     QJsonArray array;
     const QDateTime now = clock.now();
-    for (ClipItem& item : items.value()) {
+    for (ClipItem& item : items) {
         QSize size;
         if (item.kind() == ClipKind::image && (*store)->loadImages(item) && item.contentImage)
             size = imageSize(*item.contentImage);

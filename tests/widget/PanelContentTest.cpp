@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QPainter>
@@ -71,6 +72,19 @@ struct Panel {
         QObject::connect(view, &ClipListView::selected, view, [this](const ClipItem& item) { chosen.append(item); });
         QObject::connect(view, &ClipListView::imageHover, view,
                          [this](const std::optional<QImage>& image) { hovers.append(image); });
+        // Queried as if shown, also in the cases that never show the window.
+        view->results().setActive(true);
+    }
+
+    // Waits until the answer to the newest query is shown.
+    void settle() const
+    {
+        ResultsModel& results = view->results();
+        QElapsedTimer waited;
+        waited.start();
+        while (results.isQuerying() && waited.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_FALSE(results.isQuerying()) << "no answer to the query";
     }
 
     void show()
@@ -104,7 +118,11 @@ struct Panel {
         add(items);
     }
 
-    ResultsModel& model() const { return view->results(); }
+    ResultsModel& model() const
+    {
+        settle();
+        return view->results();
+    }
     ClipResultsView* list() const { return view->resultsView(); }
     QLineEdit* search() const { return view->searchEdit(); }
     int index() const { return model().keyboardIndex(); }
@@ -119,6 +137,7 @@ struct Panel {
     // A key typed while the panel holds the keyboard: it goes to the window's focus widget.
     void type(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
+        settle();
         QWidget* target = window->focusWidget() ? window->focusWidget() : window.get();
         QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
     }
@@ -618,8 +637,16 @@ TEST(PanelContent, ImagePreviewIsCancelledWhenTheCardIsLeftOrGoesAway)
              const QRect cell = p.list()->visualRect(p.model().index(0, 0));
              p.pointerAt(QPoint(cell.right(), cell.center().y()));
          }},
-        {"filtered away", [](Panel& p) { p.view->selectKind(ClipKind::text); }},
-        {"searched away", [](Panel& p) { p.search()->setText(QStringLiteral("words")); }},
+        {"filtered away",
+         [](Panel& p) {
+             p.view->selectKind(ClipKind::text);
+             p.settle();
+         }},
+        {"searched away",
+         [](Panel& p) {
+             p.search()->setText(QStringLiteral("words"));
+             p.settle();
+         }},
         {"deleted", [](Panel& p) { p.type(Qt::Key_Backspace, Qt::ControlModifier); }},
         {"scrolled away", [](Panel& p) { p.list()->horizontalScrollBar()->setValue(2000); }},
     };
@@ -669,6 +696,7 @@ TEST(PanelContent, VerticalWheelScrollsTheStripSidewaysOnlyInTheBottomPlacement)
     bottom.addTexts(40);
     bottom.show();
     bottom.view->present(1);
+    bottom.settle();
     ASSERT_TRUE(bottom.list()->mapsVerticalWheelToHorizontal());
     QScrollBar* sideways = bottom.list()->horizontalScrollBar();
     ASSERT_GT(sideways->maximum(), 0);
@@ -689,6 +717,7 @@ TEST(PanelContent, VerticalWheelScrollsTheStripSidewaysOnlyInTheBottomPlacement)
     side.addTexts(40);
     side.show();
     side.view->present(1);
+    side.settle();
     EXPECT_FALSE(side.list()->mapsVerticalWheelToHorizontal());
     side.wheel(QPoint(0, -120));
     EXPECT_GT(side.list()->verticalScrollBar()->value(), 0);

@@ -1,0 +1,393 @@
+#include "history/HistorySearch.h"
+
+#include "history/HistoryStore.h"
+#include "history/RecordColumns.h"
+#include "history/SearchFolding.h"
+#include "history/SqliteStatement.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+#include <vector>
+
+namespace nimbrel {
+
+namespace {
+
+// More trigrams narrow the candidates further but cost a merge each; a pasted paragraph needs no more.
+constexpr int maximumIndexTerms = 12;
+constexpr int blockShift = 10;  // clip_order keeps the newest createdAt of every 1024 pks
+constexpr int progressSteps = 2000;
+
+// How the folded query is matched: not at all, against the joined text (no line feed in the query, so
+// no match can reach across the one that joins the parts), or against each part alone.
+enum class Match { none, joined, partwise };
+
+// Parameters: ?1 the limit, ?2 the kind's raw value, ?3 the folded query, ?4 the index query. instr()
+// compares literally, so no character of the query acts as a pattern.
+QByteArray filterTerms(bool byKind, Match match)
+{
+    QByteArrayList terms;
+    if (byKind)
+        terms.append("c.kindRaw = ?2");
+    if (match == Match::joined)
+        terms.append("instr(c.searchText, ?3) > 0");
+    if (match == Match::partwise) {
+        terms.append(
+            "(instr(substr(c.searchText, 1, length(c.searchText) - length(c.searchSource) - 1), ?3) > 0"
+            " OR instr(c.searchSource, ?3) > 0)");
+    }
+    return terms.join(" AND ");
+}
+
+QByteArray scanSql(bool byKind, Match match)
+{
+    const QByteArray filter = filterTerms(byKind, match);
+    return QByteArray("SELECT c.pk, ") + recordColumns + " FROM clip AS c" +
+           (filter.isEmpty() ? QByteArray() : " WHERE " + filter) + " ORDER BY c.createdAt DESC, c.pk DESC LIMIT ?1";
+}
+
+// Candidates come newest pk first straight from the index, each checked against the exact rule.
+QByteArray indexedSql(bool byKind, Match match)
+{
+    const QByteArray filter = filterTerms(byKind, match);
+    return QByteArray("SELECT c.pk, ") + recordColumns +
+           " FROM clip_search AS s JOIN clip AS c ON c.pk = s.rowid WHERE s.clip_search MATCH ?4" +
+           (filter.isEmpty() ? QByteArray() : " AND " + filter) + " ORDER BY s.rowid DESC";
+}
+
+constexpr int shapeCount = 6;
+int shapeIndex(bool byKind, Match match)
+{
+    return (byKind ? 3 : 0) + static_cast<int>(match);
+}
+
+QString quoted(const QString& term)
+{
+    QString text = term;
+    text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// The newest records found so far, at most `limit`, ordered by (createdAt, pk) descending.
+class NewestMatches {
+public:
+    explicit NewestMatches(int limit) : m_limit(limit) {}
+
+    void offer(qint64 pk, ClipItem item)
+    {
+        const Key key{item.createdAt.toMSecsSinceEpoch(), pk};
+        if (full() && !(m_heap.front().key < key))
+            return;
+        if (full()) {
+            std::pop_heap(m_heap.begin(), m_heap.end(), later);
+            m_heap.pop_back();
+        }
+        m_heap.push_back({key, std::move(item)});
+        std::push_heap(m_heap.begin(), m_heap.end(), later);
+    }
+    bool full() const { return static_cast<int>(m_heap.size()) >= m_limit; }
+    // createdAt of the oldest kept match (only when full).
+    qint64 oldestKept() const { return m_heap.front().key.createdAt; }
+
+    QList<ClipItem> take()
+    {
+        std::sort(m_heap.begin(), m_heap.end(), [](const Entry& a, const Entry& b) { return b.key < a.key; });
+        QList<ClipItem> items;
+        items.reserve(static_cast<qsizetype>(m_heap.size()));
+        for (Entry& entry : m_heap)
+            items.append(std::move(entry.item));
+        m_heap.clear();
+        return items;
+    }
+
+private:
+    struct Key {
+        qint64 createdAt;
+        qint64 pk;
+        bool operator<(const Key& other) const
+        {
+            return createdAt != other.createdAt ? createdAt < other.createdAt : pk < other.pk;
+        }
+    };
+    struct Entry {
+        Key key;
+        ClipItem item;
+    };
+    // A min-heap: the front is the oldest kept match.
+    static bool later(const Entry& a, const Entry& b) { return b.key < a.key; }
+
+    int m_limit;
+    std::vector<Entry> m_heap;
+};
+
+// The newest createdAt of any record whose pk is below a given one, from clip_order's blocks.
+class NewestBelow {
+public:
+    void add(qint64 block, qint64 newest)
+    {
+        m_blocks.push_back(block);
+        m_newest.push_back(m_newest.empty() ? newest : std::max(m_newest.back(), newest));
+    }
+    // Records with pk below `pk` lie in its block or earlier ones; the whole block counts, to be safe.
+    std::optional<qint64> bound(qint64 pk) const
+    {
+        const auto after = std::upper_bound(m_blocks.cbegin(), m_blocks.cend(), pk >> blockShift);
+        if (after == m_blocks.cbegin())
+            return std::nullopt;
+        return m_newest[static_cast<size_t>(after - m_blocks.cbegin() - 1)];
+    }
+
+private:
+    std::vector<qint64> m_blocks;
+    std::vector<qint64> m_newest;
+};
+
+}  // namespace
+
+QString indexQuery(const QString& folded, std::optional<ClipKind> kind)
+{
+    const QList<uint> points = folded.toUcs4();
+    QStringList terms;
+    if (!points.isEmpty()) {
+        if (points.size() < HistorySearch::indexedQueryLength)
+            return QString();
+        QStringList trigrams;
+        QSet<QString> seen;
+        for (qsizetype i = 0; i + 3 <= points.size(); ++i) {
+            // The trigram tokenizer ends a text at a NUL character; a trigram holding one is never indexed.
+            if (points[i] == 0 || points[i + 1] == 0 || points[i + 2] == 0)
+                continue;
+            const QString trigram = QString::fromUcs4(reinterpret_cast<const char32_t*>(points.constData() + i), 3);
+            if (!seen.contains(trigram)) {
+                seen.insert(trigram);
+                trigrams.append(trigram);
+            }
+        }
+        if (trigrams.isEmpty())
+            return QString();
+        // Spread over the whole query, first and last included: any subset still finds every match.
+        const qsizetype count = std::min<qsizetype>(trigrams.size(), maximumIndexTerms);
+        for (qsizetype i = 0; i < count; ++i) {
+            const qsizetype at = count == 1 ? 0 : i * (trigrams.size() - 1) / (count - 1);
+            terms.append(quoted(trigrams[at]));
+        }
+    }
+    // The index holds char(1, 2) followed by the kind's raw value; the raw values' first letters differ.
+    if (kind)
+        terms.append(quoted(QStringLiteral("\u0001\u0002") + rawValue(*kind).left(1)));
+    return terms.join(QStringLiteral(" AND "));
+}
+
+struct HistorySearch::Statements {
+    std::array<std::unique_ptr<SqliteStatement>, shapeCount> scan;
+    std::array<std::unique_ptr<SqliteStatement>, shapeCount> indexed;
+};
+
+HistorySearch::HistorySearch(sqlite3* db, std::unique_ptr<Statements> statements)
+    : m_db(db), m_statements(std::move(statements))
+{
+}
+
+HistorySearch::~HistorySearch()
+{
+    m_statements.reset();
+    sqlite3_close_v2(m_db);
+}
+
+Result<std::unique_ptr<HistorySearch>> HistorySearch::open(const QString& storeName)
+{
+    // Store files are absolute paths; only the in-memory stores' names are URIs.
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX |
+                      (storeName.startsWith(QLatin1String("file:")) ? SQLITE_OPEN_URI : 0);
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(storeName).constData(), &db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        Error error = sqliteError(db, QStringLiteral("Could not open the history store %1 for searching").arg(storeName));
+        sqlite3_close_v2(db);
+        return error;
+    }
+    // A writer holding the store briefly (a save) is waited for rather than failing the search.
+    sqlite3_busy_timeout(db, 2000);
+    return std::unique_ptr<HistorySearch>(new HistorySearch(db, std::make_unique<Statements>()));
+}
+
+void HistorySearch::interrupt()
+{
+    sqlite3_interrupt(m_db);
+}
+
+Result<bool> HistorySearch::indexComplete()
+{
+    // Prepared afresh: the state changes while the background build runs, and a store of the version
+    // before has no search_state at all.
+    Result<std::unique_ptr<SqliteStatement>> state =
+        SqliteStatement::prepare(m_db, "SELECT indexedAbove FROM search_state WHERE singleton = 1");
+    if (!state)
+        return sqlite3_errcode(m_db) == SQLITE_ERROR ? Result<bool>(false) : Result<bool>(state.error());
+    SqliteStatement::Cursor cursor(**state);
+    Result<bool> row = cursor.next(QStringLiteral("Could not read the state of the search index"));
+    if (!row)
+        return row.error();
+    return *row && cursor.int64(0) == HistoryStore::searchIndexCompleteMark;
+}
+
+Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchLimits& limits)
+{
+    m_interrupted = false;
+    if (query.limit < 1)
+        return Error{QStringLiteral("Could not search the history: the limit %1 is below 1").arg(query.limit)};
+    const QString folded = query.text.isEmpty() ? QString() : foldForSearch(query.text);
+    // A query that folds to nothing (only combining marks, say) is contained in no text.
+    if (!query.text.isEmpty() && folded.isEmpty())
+        return SearchOutcome{};
+
+    Result<SearchOutcome> outcome = [&]() -> Result<SearchOutcome> {
+        // An empty query without a kind is the newest records: the scan answers at once.
+        if (limits.useIndex && !indexQuery(folded, query.kind).isEmpty()) {
+            const Result<bool> ready = indexComplete();
+            if (!ready)
+                return ready.error();
+            if (*ready)
+                return runIndexed(folded, query);
+        }
+        return runScan(folded, query, limits);
+    }();
+    if (!outcome && sqlite3_errcode(m_db) == SQLITE_INTERRUPT)
+        m_interrupted = true;
+    return outcome;
+}
+
+Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const SearchQuery& query)
+{
+    const QString what = QStringLiteral("Could not search the history");
+    NewestBelow newestBelow;
+    {
+        Result<std::unique_ptr<SqliteStatement>> blocks =
+            SqliteStatement::prepare(m_db, "SELECT block, newest FROM clip_order ORDER BY block");
+        if (!blocks)
+            return blocks.error();
+        SqliteStatement::Cursor cursor(**blocks);
+        while (true) {
+            Result<bool> row = cursor.next(what);
+            if (!row)
+                return row.error();
+            if (!*row)
+                break;
+            newestBelow.add(cursor.int64(0), cursor.int64(1));
+        }
+    }
+
+    const Match match = folded.isEmpty()                     ? Match::none
+                        : folded.contains(QLatin1Char('\n')) ? Match::partwise
+                                                             : Match::joined;
+    std::unique_ptr<SqliteStatement>& slot = m_statements->indexed[shapeIndex(query.kind.has_value(), match)];
+    if (!slot) {
+        Result<std::unique_ptr<SqliteStatement>> made =
+            SqliteStatement::prepare(m_db, indexedSql(query.kind.has_value(), match).constData());
+        if (!made)
+            return made.error();
+        slot = std::move(made).value();
+    }
+    SqliteStatement& statement = *slot;
+    if (query.kind)
+        statement.bindText(2, rawValue(*query.kind));
+    if (match != Match::none)
+        statement.bindText(3, folded);
+    statement.bindText(4, indexQuery(folded, query.kind));
+
+    NewestMatches newest(query.limit);
+    SqliteStatement::Cursor cursor(statement);
+    while (true) {
+        Result<bool> row = cursor.next(what);
+        if (!row)
+            return row.error();
+        if (!*row)
+            break;
+        const qint64 pk = cursor.int64(0);
+        newest.offer(pk, readRecord(cursor, 1));
+        // Every record not yet seen has a lower pk; once none of them can be newer than the oldest match
+        // kept, the rest of the index cannot change the result.
+        if (newest.full()) {
+            const std::optional<qint64> bound = newestBelow.bound(pk - 1);
+            if (!bound || newest.oldestKept() >= *bound)
+                break;
+        }
+    }
+    return SearchOutcome{newest.take(), true, true};
+}
+
+Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const SearchQuery& query,
+                                             const SearchLimits& limits)
+{
+    const Match match = folded.isEmpty()                     ? Match::none
+                        : folded.contains(QLatin1Char('\n')) ? Match::partwise
+                                                             : Match::joined;
+    std::unique_ptr<SqliteStatement>& slot = m_statements->scan[shapeIndex(query.kind.has_value(), match)];
+    if (!slot) {
+        Result<std::unique_ptr<SqliteStatement>> made =
+            SqliteStatement::prepare(m_db, scanSql(query.kind.has_value(), match).constData());
+        if (!made)
+            return made.error();
+        slot = std::move(made).value();
+    }
+    SqliteStatement& statement = *slot;
+    statement.bindInt64(1, query.limit);
+    if (query.kind)
+        statement.bindText(2, rawValue(*query.kind));
+    if (match != Match::none)
+        statement.bindText(3, folded);
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
+    m_budgetExceeded = false;
+    if (limits.scanBudget.count() > 0) {
+        m_deadline = started + limits.scanBudget;
+        sqlite3_progress_handler(
+            m_db, progressSteps,
+            [](void* context) -> int {
+                auto* self = static_cast<HistorySearch*>(context);
+                if (Clock::now() < self->m_deadline)
+                    return 0;
+                self->m_budgetExceeded = true;
+                return 1;
+            },
+            this);
+    }
+    struct HandlerRemover {
+        sqlite3* db;
+        ~HandlerRemover() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
+    } remover{m_db};
+
+    SearchOutcome outcome;
+    Clock::time_point lastPartial = started;
+    qsizetype partialCount = 0;
+    SqliteStatement::Cursor cursor(statement);
+    while (true) {
+        Result<bool> row = cursor.next(QStringLiteral("Could not search the history"));
+        if (!row) {
+            if (m_budgetExceeded) {
+                outcome.complete = false;
+                break;
+            }
+            return row.error();
+        }
+        if (!*row)
+            break;
+        outcome.items.append(readRecord(cursor, 1));
+        if (limits.partial && Clock::now() - lastPartial >= limits.partialInterval &&
+            outcome.items.size() > partialCount) {
+            limits.partial(outcome.items);
+            partialCount = outcome.items.size();
+            lastPartial = Clock::now();
+        }
+    }
+    return outcome;
+}
+
+}  // namespace nimbrel
