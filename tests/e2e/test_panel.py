@@ -1,11 +1,60 @@
 """The panel comes up over the application in front without taking its focus; the user finds a record
 by typing and arrowing, chooses it, and it is pasted into that application."""
 
+import os
+import sqlite3
 import time
 import unittest
+import uuid
 
 from harness import (Clipboard, E2ETestCase, TargetApp, active_window, click, history, nimbrel_windows, run_once,
                      x11)
+
+
+# The layout of the first release's store, as it lies on users' disks: no search index, store version 0.
+FIRST_RELEASE_SCHEMA = """
+PRAGMA application_id = 1313686098;
+CREATE TABLE meta (singleton INTEGER PRIMARY KEY CHECK (singleton = 1), schemaVersion TEXT NOT NULL,
+  totalByteSize INTEGER NOT NULL DEFAULT 0, recordCount INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE clip (pk INTEGER PRIMARY KEY, id BLOB NOT NULL UNIQUE, kindRaw TEXT NOT NULL, contentText TEXT,
+  sourceBundleID TEXT, sourceName TEXT, createdAt INTEGER NOT NULL, byteSize INTEGER NOT NULL,
+  searchText TEXT NOT NULL, searchSource TEXT NOT NULL);
+CREATE INDEX clip_createdAt ON clip (createdAt);
+CREATE TABLE clip_image (clipPk INTEGER PRIMARY KEY REFERENCES clip (pk) ON DELETE CASCADE, thumbnailData BLOB,
+  contentImage BLOB);
+CREATE TRIGGER clip_inserted AFTER INSERT ON clip BEGIN
+  UPDATE meta SET totalByteSize = totalByteSize + NEW.byteSize, recordCount = recordCount + 1; END;
+CREATE TRIGGER clip_deleted AFTER DELETE ON clip BEGIN
+  UPDATE meta SET totalByteSize = totalByteSize - OLD.byteSize, recordCount = recordCount - 1; END;
+CREATE TRIGGER clip_resized AFTER UPDATE OF byteSize ON clip BEGIN
+  UPDATE meta SET totalByteSize = totalByteSize - OLD.byteSize + NEW.byteSize; END;
+INSERT INTO meta (singleton, schemaVersion) VALUES (1, '1.0.0');
+"""
+
+
+def write_first_release_store(path, records):
+    """records: (kind, text, folded text, seconds ago), oldest first."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    db = sqlite3.connect(path)
+    db.executescript(FIRST_RELEASE_SCHEMA)
+    now_ms = int(time.time() * 1000)
+    for kind, text, folded, ago in records:
+        db.execute("INSERT INTO clip (id, kindRaw, contentText, createdAt, byteSize, searchText, searchSource)"
+                   " VALUES (?, ?, ?, ?, ?, ?, '')",
+                   (uuid.uuid4().bytes, kind, text, now_ms - ago * 1000, len(text.encode()), folded + "\n"))
+    db.commit()
+    db.close()
+    os.chmod(path, 0o600)
+
+
+def search_index_ready(path):
+    db = sqlite3.connect(f"file:{path}?mode=ro", uri=True)
+    try:
+        version = db.execute("PRAGMA user_version").fetchone()[0]
+        above = db.execute("SELECT indexedAbove FROM search_state").fetchone()[0] if version >= 2 else None
+        return version == 2 and above == -(2 ** 63)
+    finally:
+        db.close()
 
 
 def panel_windows():
@@ -49,6 +98,34 @@ class Panel(E2ETestCase):
         self.assertEqual(active_window(), front)
         time.sleep(1.2)
         self.assertEqual(len(history(self.home)), 3, "pasting creates no record")
+
+    def test_a_store_of_the_first_release_is_indexed_and_searched_from_the_panel_and_the_command_line(self):
+        write_first_release_store(self.home.store, [
+            ("text", "Crème brûlée for four", "creme brulee for four", 300),
+            ("link", "https://example.org/brulee", "https://example.org/brulee", 200),
+            ("text", "shopping list", "shopping list", 100),
+        ])
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        nimbrel.wait_until(lambda: search_index_ready(self.home.store), what="the search index")
+        self.clipboard.xclip("text/plain", "BRÛLÉE, second attempt")
+        nimbrel.wait_until(lambda: len(history(self.home)) == 4, what="the new copy")
+
+        found = history(self.home, "--search", "brulee")
+        self.assertEqual([r["text"] for r in found],
+                         ["BRÛLÉE, second attempt", "https://example.org/brulee", "Crème brûlée for four"])
+        self.assertEqual([r["text"] for r in history(self.home, "--search", "BRÛL", "--kind", "text")],
+                         ["BRÛLÉE, second attempt", "Crème brûlée for four"])
+        self.assertEqual(history(self.home, "--search", "brulée pie"), [])
+
+        target = TargetApp(self.home.path)
+        self.addCleanup(target.close)
+        self.open_panel(nimbrel)
+        x11("xdotool", "type", "--delay", "40", "for fo")
+        time.sleep(0.3)
+        x11("xdotool", "key", "Tab", "Return")
+        nimbrel.wait_until(lambda: target.text() == "Crème brûlée for four", what="the paste of the match")
+        self.assertEqual(nimbrel.lines, [])
 
     def test_escape_and_outside_clicks_close_the_panel(self):
         nimbrel = self.start_with_history("one")

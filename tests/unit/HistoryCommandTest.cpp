@@ -117,6 +117,8 @@ TEST(HistoryCommand, BadArgumentsAndMissingStoresSayWhy)
         {{QStringLiteral("--limit"), QStringLiteral("ten")}, history.path, 2, "--limit"},
         {{QStringLiteral("--limit")}, history.path, 2, "usage"},
         {{QStringLiteral("--yaml")}, history.path, 2, "usage"},
+        {{QStringLiteral("--search")}, history.path, 2, "usage"},
+        {{QStringLiteral("--kind"), QStringLiteral("rtf")}, history.path, 2, "--kind"},
         {{}, history.path + QStringLiteral(".missing"), 1, "no history store"},
     };
     for (const Case& c : cases) {
@@ -124,5 +126,35 @@ TEST(HistoryCommand, BadArgumentsAndMissingStoresSayWhy)
         EXPECT_EQ(r.status, c.status) << c.arguments.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(QLatin1String(c.message))) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty());
+    }
+}
+
+// The panel's search and kind filter, newest first, with the limit applied to the matches.
+TEST(HistoryCommand, SearchAndKindSelectTheRecords)
+{
+    History history;
+    struct Case {
+        QStringList arguments;
+        QStringList kinds;  // of the lines printed, in order
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--search"), QStringLiteral("LINE")}, {QStringLiteral("text")}},
+        {{QStringLiteral("--search"), QStringLiteral("  EXAMPLE.ORG ")}, {QStringLiteral("link")}},
+        {{QStringLiteral("--search"), QStringLiteral("e")}, {QStringLiteral("link"), QStringLiteral("text")}},
+        {{QStringLiteral("--search"), QStringLiteral("e"), QStringLiteral("--limit"), QStringLiteral("1")},
+         {QStringLiteral("link")}},
+        {{QStringLiteral("--search"), QStringLiteral("text editor")}, {QStringLiteral("text")}},
+        {{QStringLiteral("--search"), QStringLiteral("nowhere")}, {}},
+        {{QStringLiteral("--kind"), QStringLiteral("image")}, {QStringLiteral("image")}},
+        {{QStringLiteral("--kind"), QStringLiteral("link"), QStringLiteral("--search"), QStringLiteral("line")}, {}},
+        {{QStringLiteral("--search"), QString()}, {QStringLiteral("link"), QStringLiteral("image"), QStringLiteral("text")}},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = run(c.arguments, history.path, history.clock);
+        ASSERT_EQ(r.status, 0) << r.err.toStdString();
+        QStringList kinds;
+        for (const QString& line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            kinds.append(line.section(QLatin1Char('\t'), 0, 0));
+        EXPECT_EQ(kinds, c.kinds) << c.arguments.join(' ').toStdString();
     }
 }

@@ -845,3 +845,22 @@ TEST(PanelContent, RendersARoundedTranslucentPanelWithTheHighlightedCard)
         EXPECT_LT(distance(cardColour(1), accent), distance(cardColour(0), accent)) << rawValue(mode).toStdString();
     }
 }
+
+// Captures while the panel is hidden cost no query; showing it again brings the list up to date.
+TEST(PanelContent, NothingIsQueriedWhileThePanelIsHidden)
+{
+    Panel panel(PanelMode::right);
+    panel.addTexts(2);
+    panel.show();
+    panel.view->present(1);
+    panel.search()->setText(QStringLiteral("t"));
+    EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1"}));
+    panel.window->hide();
+    const ResultsModel& results = panel.view->results();
+    EXPECT_FALSE(results.isActive());
+    panel.add({panel.record(ClipKind::text, QStringLiteral("t new"), 0)});
+    EXPECT_FALSE(results.isQuerying());
+    EXPECT_EQ(results.items().size(), 2);
+    panel.show();
+    EXPECT_EQ(panel.shown(), (QStringList{"t new", "t0", "t1"}));
+}
