@@ -5,7 +5,6 @@
 #include "history/SearchFolding.h"
 #include "history/SqliteStatement.h"
 
-#include <QFile>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -65,6 +64,29 @@ constexpr int shapeCount = 6;
 int shapeIndex(bool byKind, Match match)
 {
     return (byKind ? 3 : 0) + static_cast<int>(match);
+}
+
+Match matchFor(const QString& folded)
+{
+    if (folded.isEmpty())
+        return Match::none;
+    return folded.contains(QLatin1Char('\n')) ? Match::partwise : Match::joined;
+}
+
+using StatementSlots = std::array<std::unique_ptr<SqliteStatement>, shapeCount>;
+
+// The statement of this shape, prepared on first use.
+Result<SqliteStatement*> statementFor(sqlite3* db, StatementSlots& slots, QByteArray (*sql)(bool, Match), bool byKind,
+                                      Match match)
+{
+    std::unique_ptr<SqliteStatement>& slot = slots[shapeIndex(byKind, match)];
+    if (!slot) {
+        Result<std::unique_ptr<SqliteStatement>> made = SqliteStatement::prepare(db, sql(byKind, match).constData());
+        if (!made)
+            return made.error();
+        slot = std::move(made).value();
+    }
+    return slot.get();
 }
 
 QString quoted(const QString& term)
@@ -185,8 +207,8 @@ QString indexQuery(const QString& folded, std::optional<ClipKind> kind)
 }
 
 struct HistorySearch::Statements {
-    std::array<std::unique_ptr<SqliteStatement>, shapeCount> scan;
-    std::array<std::unique_ptr<SqliteStatement>, shapeCount> indexed;
+    StatementSlots scan;
+    StatementSlots indexed;
 };
 
 HistorySearch::HistorySearch(sqlite3* db, std::unique_ptr<Statements> statements)
@@ -202,24 +224,22 @@ HistorySearch::~HistorySearch()
 
 Result<std::unique_ptr<HistorySearch>> HistorySearch::open(const QString& storeName)
 {
-    // Store files are absolute paths; only the in-memory stores' names are URIs.
-    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX |
-                      (storeName.startsWith(QLatin1String("file:")) ? SQLITE_OPEN_URI : 0);
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(storeName).constData(), &db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        Error error = sqliteError(db, QStringLiteral("Could not open the history store %1 for searching").arg(storeName));
-        sqlite3_close_v2(db);
-        return error;
-    }
-    // A writer holding the store briefly (a save) is waited for rather than failing the search.
-    sqlite3_busy_timeout(db, 2000);
-    return std::unique_ptr<HistorySearch>(new HistorySearch(db, std::make_unique<Statements>()));
+    Result<sqlite3*> db = openStoreConnection(storeName, SQLITE_OPEN_READONLY);
+    if (!db)
+        return db.error();
+    return std::unique_ptr<HistorySearch>(new HistorySearch(*db, std::make_unique<Statements>()));
 }
 
 void HistorySearch::interrupt()
 {
     sqlite3_interrupt(m_db);
+}
+
+Error HistorySearch::failure(Error error)
+{
+    // Read now: ending the statement or the snapshot resets the connection's error code.
+    m_interrupted = sqlite3_errcode(m_db) == SQLITE_INTERRUPT;
+    return error;
 }
 
 Result<bool> HistorySearch::indexComplete()
@@ -258,14 +278,20 @@ Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchL
         }
         return runScan(folded, query, limits);
     }();
-    if (!outcome && sqlite3_errcode(m_db) == SQLITE_INTERRUPT)
-        m_interrupted = true;
     return outcome;
 }
 
 Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const SearchQuery& query)
 {
     const QString what = QStringLiteral("Could not search the history");
+    // One snapshot for the blocks and the index, so that a record saved in between cannot be missing
+    // from the bound while present in the index.
+    if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return sqliteError(m_db, what);
+    struct SnapshotEnd {
+        sqlite3* db;
+        ~SnapshotEnd() { sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); }
+    } snapshotEnd{m_db};
     NewestBelow newestBelow;
     {
         Result<std::unique_ptr<SqliteStatement>> blocks =
@@ -276,25 +302,19 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
         while (true) {
             Result<bool> row = cursor.next(what);
             if (!row)
-                return row.error();
+                return failure(row.error());
             if (!*row)
                 break;
             newestBelow.add(cursor.int64(0), cursor.int64(1));
         }
     }
 
-    const Match match = folded.isEmpty()                     ? Match::none
-                        : folded.contains(QLatin1Char('\n')) ? Match::partwise
-                                                             : Match::joined;
-    std::unique_ptr<SqliteStatement>& slot = m_statements->indexed[shapeIndex(query.kind.has_value(), match)];
-    if (!slot) {
-        Result<std::unique_ptr<SqliteStatement>> made =
-            SqliteStatement::prepare(m_db, indexedSql(query.kind.has_value(), match).constData());
-        if (!made)
-            return made.error();
-        slot = std::move(made).value();
-    }
-    SqliteStatement& statement = *slot;
+    const Match match = matchFor(folded);
+    Result<SqliteStatement*> prepared =
+        statementFor(m_db, m_statements->indexed, &indexedSql, query.kind.has_value(), match);
+    if (!prepared)
+        return prepared.error();
+    SqliteStatement& statement = **prepared;
     if (query.kind)
         statement.bindText(2, rawValue(*query.kind));
     if (match != Match::none)
@@ -306,7 +326,7 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
     while (true) {
         Result<bool> row = cursor.next(what);
         if (!row)
-            return row.error();
+            return failure(row.error());
         if (!*row)
             break;
         const qint64 pk = cursor.int64(0);
@@ -325,18 +345,11 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
 Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const SearchQuery& query,
                                              const SearchLimits& limits)
 {
-    const Match match = folded.isEmpty()                     ? Match::none
-                        : folded.contains(QLatin1Char('\n')) ? Match::partwise
-                                                             : Match::joined;
-    std::unique_ptr<SqliteStatement>& slot = m_statements->scan[shapeIndex(query.kind.has_value(), match)];
-    if (!slot) {
-        Result<std::unique_ptr<SqliteStatement>> made =
-            SqliteStatement::prepare(m_db, scanSql(query.kind.has_value(), match).constData());
-        if (!made)
-            return made.error();
-        slot = std::move(made).value();
-    }
-    SqliteStatement& statement = *slot;
+    const Match match = matchFor(folded);
+    Result<SqliteStatement*> prepared = statementFor(m_db, m_statements->scan, &scanSql, query.kind.has_value(), match);
+    if (!prepared)
+        return prepared.error();
+    SqliteStatement& statement = **prepared;
     statement.bindInt64(1, query.limit);
     if (query.kind)
         statement.bindText(2, rawValue(*query.kind));
@@ -375,7 +388,7 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
                 outcome.complete = false;
                 break;
             }
-            return row.error();
+            return failure(row.error());
         }
         if (!*row)
             break;

@@ -77,6 +77,8 @@ private:
     Result<SearchOutcome> runIndexed(const QString& folded, const SearchQuery& query);
     Result<SearchOutcome> runScan(const QString& folded, const SearchQuery& query, const SearchLimits& limits);
     Result<bool> indexComplete();
+    // Notes whether the statement that failed was interrupted.
+    Error failure(Error error);
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_statements;

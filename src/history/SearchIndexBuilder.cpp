@@ -4,7 +4,6 @@
 #include "history/SearchFolding.h"
 #include "history/SqliteStatement.h"
 
-#include <QFile>
 #include <QHash>
 #include <QThread>
 
@@ -16,7 +15,6 @@ namespace nimbrel {
 
 namespace {
 
-constexpr int busyTimeoutMilliseconds = 2000;
 // A batch holds the store's write lock; kept short so that a capture waits for it only briefly.
 constexpr auto batchTarget = std::chrono::milliseconds(25);
 constexpr int firstBatch = 256;
@@ -37,17 +35,10 @@ SearchIndexBuilder::~SearchIndexBuilder()
 
 Result<std::unique_ptr<SearchIndexBuilder>> SearchIndexBuilder::open(const QString& storeName)
 {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX |
-                      (storeName.startsWith(QLatin1String("file:")) ? SQLITE_OPEN_URI : 0);
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(storeName).constData(), &db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        Error error = sqliteError(db, QStringLiteral("Could not open the history store %1").arg(storeName));
-        sqlite3_close_v2(db);
-        return error;
-    }
-    sqlite3_busy_timeout(db, busyTimeoutMilliseconds);
-    return std::unique_ptr<SearchIndexBuilder>(new SearchIndexBuilder(db));
+    Result<sqlite3*> db = openStoreConnection(storeName, SQLITE_OPEN_READWRITE);
+    if (!db)
+        return db.error();
+    return std::unique_ptr<SearchIndexBuilder>(new SearchIndexBuilder(*db));
 }
 
 Result<SearchIndexBuilder::Step> SearchIndexBuilder::step(int records)

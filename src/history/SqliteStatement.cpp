@@ -2,6 +2,8 @@
 
 #include <QByteArrayView>
 
+#include <QFile>
+
 #include <sqlite3.h>
 
 namespace nimbrel {
@@ -10,6 +12,20 @@ namespace {
 // A non-null pointer for empty values: SQLite binds NULL for a null pointer.
 constexpr char emptyData[] = "";
 }  // namespace
+
+Result<sqlite3*> openStoreConnection(const QString& name, int flags)
+{
+    // Store files are absolute paths; only the in-memory stores' names are URIs.
+    flags |= SQLITE_OPEN_NOMUTEX | (name.startsWith(QLatin1String("file:")) ? SQLITE_OPEN_URI : 0);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(name).constData(), &db, flags, nullptr) != SQLITE_OK) {
+        Error error = sqliteError(db, QStringLiteral("Could not open the history store %1").arg(name));
+        sqlite3_close_v2(db);
+        return error;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    return db;
+}
 
 Error sqliteError(sqlite3* db, const QString& what)
 {

@@ -18,6 +18,10 @@ namespace nimbrel {
 // An error value made of what was being done and SQLite's own message for the connection.
 Error sqliteError(sqlite3* db, const QString& what);
 
+// Opens one more connection to a store, by HistoryStore::connectionName() (a file, or the SQLite URI of
+// an in-memory store), for use on one thread; it waits up to two seconds for another writer's lock.
+Result<sqlite3*> openStoreConnection(const QString& name, int flags);
+
 // One prepared statement, finalized with its owner. Parameters are 1-based and columns 0-based, as in
 // SQLite. Use `run` for a statement without rows and `Cursor` to read rows; both leave the statement
 // reset and its parameters cleared, so no read transaction outlives the call.
