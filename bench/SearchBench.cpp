@@ -172,7 +172,7 @@ void shortTable(HistorySearch& search)
     for (const auto& [label, variants] : rows) {
         const Series series =
             measure(search, variants.split(u' '), std::nullopt,
-                    {.scanBudget = std::chrono::milliseconds(100), .partialInterval = std::chrono::milliseconds(30)});
+                    {.workBudget = std::chrono::milliseconds(100), .partialInterval = std::chrono::milliseconds(30)});
         std::printf("%-22s %4lld | %s | %s | %d/%zu\n", label, static_cast<long long>(series.ids.back().size()),
                     qPrintable(percentiles(series.firstMs)), qPrintable(percentiles(series.ms)), series.complete,
                     series.ms.size());

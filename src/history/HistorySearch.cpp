@@ -117,6 +117,13 @@ public:
     // createdAt of the oldest kept match (only when full).
     qint64 oldestKept() const { return m_heap.front().key.createdAt; }
 
+    // The matches kept so far, newest first.
+    QList<ClipItem> sorted() const
+    {
+        NewestMatches copy = *this;
+        return copy.take();
+    }
+
     QList<ClipItem> take()
     {
         std::sort(m_heap.begin(), m_heap.end(), [](const Entry& a, const Entry& b) { return b.key < a.key; });
@@ -200,7 +207,7 @@ QString indexQuery(const QString& folded, std::optional<ClipKind> kind)
             terms.append(quoted(trigrams[at]));
         }
     }
-    // The index holds char(1, 2) followed by the kind's raw value; the raw values' first letters differ.
+    // The index holds char(1, 2) followed by the first letter of the kind's raw value; they all differ.
     if (kind)
         terms.append(quoted(QStringLiteral("\u0001\u0002") + rawValue(*kind).left(1)));
     return terms.join(QStringLiteral(" AND "));
@@ -274,14 +281,61 @@ Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchL
             if (!ready)
                 return ready.error();
             if (*ready)
-                return runIndexed(folded, query);
+                return runIndexed(folded, query, limits);
         }
         return runScan(folded, query, limits);
     }();
     return outcome;
 }
 
-Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const SearchQuery& query)
+// Stops the statements of a search with SQLITE_INTERRUPT once its work budget is spent.
+class HistorySearch::Budget {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    Budget(HistorySearch& search, std::chrono::milliseconds budget) : m_db(search.m_db), m_started(Clock::now())
+    {
+        if (budget.count() <= 0)
+            return;
+        m_deadline = m_started + budget;
+        sqlite3_progress_handler(
+            m_db, progressSteps,
+            [](void* context) -> int {
+                auto* self = static_cast<Budget*>(context);
+                if (Clock::now() < self->m_deadline)
+                    return 0;
+                self->m_spent = true;
+                return 1;
+            },
+            this);
+    }
+    ~Budget() { sqlite3_progress_handler(m_db, 0, nullptr, nullptr); }
+    Budget(const Budget&) = delete;
+    Budget& operator=(const Budget&) = delete;
+
+    bool spent() const { return m_spent; }
+    // Whether the matches found so far should be shown now: there are more than last time, and the
+    // interval has passed.
+    bool partialDue(const SearchLimits& limits, qsizetype found)
+    {
+        if (!limits.partial || found <= m_partialCount || Clock::now() - m_lastPartial < limits.partialInterval)
+            return false;
+        m_partialCount = found;
+        m_lastPartial = Clock::now();
+        return true;
+    }
+
+private:
+    sqlite3* m_db;
+    Clock::time_point m_started;
+    Clock::time_point m_deadline;
+    Clock::time_point m_lastPartial = m_started;
+    qsizetype m_partialCount = 0;
+    bool m_spent = false;
+};
+
+Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const SearchQuery& query,
+                                                const SearchLimits& limits)
 {
     const QString what = QStringLiteral("Could not search the history");
     // One snapshot for the blocks and the index, so that a record saved in between cannot be missing
@@ -322,15 +376,25 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
     statement.bindText(4, indexQuery(folded, query.kind));
 
     NewestMatches newest(query.limit);
+    // A query made of common trigrams that is found nowhere checks many candidates; it is bounded too.
+    Budget budget(*this, limits.workBudget);
+    bool complete = true;
+    qsizetype found = 0;
     SqliteStatement::Cursor cursor(statement);
     while (true) {
         Result<bool> row = cursor.next(what);
-        if (!row)
-            return failure(row.error());
+        if (!row) {
+            if (!budget.spent())
+                return failure(row.error());
+            complete = false;
+            break;
+        }
         if (!*row)
             break;
         const qint64 pk = cursor.int64(0);
         newest.offer(pk, readRecord(cursor, 1));
+        if (budget.partialDue(limits, ++found))
+            limits.partial(newest.sorted());
         // Every record not yet seen has a lower pk; once none of them can be newer than the oldest match
         // kept, the rest of the index cannot change the result.
         if (newest.full()) {
@@ -339,7 +403,7 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
                 break;
         }
     }
-    return SearchOutcome{newest.take(), true, true};
+    return SearchOutcome{newest.take(), complete, true};
 }
 
 Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const SearchQuery& query,
@@ -356,35 +420,13 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
     if (match != Match::none)
         statement.bindText(3, folded);
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point started = Clock::now();
-    m_budgetExceeded = false;
-    if (limits.scanBudget.count() > 0) {
-        m_deadline = started + limits.scanBudget;
-        sqlite3_progress_handler(
-            m_db, progressSteps,
-            [](void* context) -> int {
-                auto* self = static_cast<HistorySearch*>(context);
-                if (Clock::now() < self->m_deadline)
-                    return 0;
-                self->m_budgetExceeded = true;
-                return 1;
-            },
-            this);
-    }
-    struct HandlerRemover {
-        sqlite3* db;
-        ~HandlerRemover() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
-    } remover{m_db};
-
+    Budget budget(*this, limits.workBudget);
     SearchOutcome outcome;
-    Clock::time_point lastPartial = started;
-    qsizetype partialCount = 0;
     SqliteStatement::Cursor cursor(statement);
     while (true) {
         Result<bool> row = cursor.next(QStringLiteral("Could not search the history"));
         if (!row) {
-            if (m_budgetExceeded) {
+            if (budget.spent()) {
                 outcome.complete = false;
                 break;
             }
@@ -393,12 +435,8 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
         if (!*row)
             break;
         outcome.items.append(readRecord(cursor, 1));
-        if (limits.partial && Clock::now() - lastPartial >= limits.partialInterval &&
-            outcome.items.size() > partialCount) {
+        if (budget.partialDue(limits, outcome.items.size()))
             limits.partial(outcome.items);
-            partialCount = outcome.items.size();
-            lastPartial = Clock::now();
-        }
     }
     return outcome;
 }

@@ -28,11 +28,13 @@ struct SearchQuery {
 };
 
 struct SearchLimits {
-    // A query the index cannot serve (fewer than three characters, or the index still being built) reads
-    // the records newest first; it stops after this much work with what it found. Zero: no limit.
-    std::chrono::milliseconds scanBudget{0};
-    // While such a scan runs: the matches found so far, newest first, whenever there are more of them
-    // and at most every partialInterval.
+    // A search stops after this much work with the matches it found (the outcome is then not complete).
+    // It binds the reading of the records, newest first, for a query the index cannot serve (fewer than
+    // three characters, or the index still being built), and the checking of the index's candidates for
+    // one it can. Zero: no limit.
+    std::chrono::milliseconds workBudget{0};
+    // Meanwhile: the matches found so far, newest first, whenever there are more of them and at most
+    // every partialInterval.
     std::function<void(const QList<ClipItem>&)> partial;
     std::chrono::milliseconds partialInterval{30};
     // False: always scan, even where the index could answer (to compare the two).
@@ -42,7 +44,7 @@ struct SearchLimits {
 struct SearchOutcome {
     // Newest first (createdAt, then the order of insertion), without image bytes.
     QList<ClipItem> items;
-    // False when the scan budget ran out first: older matches may exist.
+    // False when the work budget ran out first: older matches may exist.
     bool complete = true;
     // Whether the search index answered (rather than a scan of the records).
     bool indexed = false;
@@ -74,7 +76,8 @@ private:
     struct Statements;
     HistorySearch(sqlite3* db, std::unique_ptr<Statements> statements);
 
-    Result<SearchOutcome> runIndexed(const QString& folded, const SearchQuery& query);
+    class Budget;
+    Result<SearchOutcome> runIndexed(const QString& folded, const SearchQuery& query, const SearchLimits& limits);
     Result<SearchOutcome> runScan(const QString& folded, const SearchQuery& query, const SearchLimits& limits);
     Result<bool> indexComplete();
     // Notes whether the statement that failed was interrupted.
@@ -83,9 +86,6 @@ private:
     sqlite3* m_db;
     std::unique_ptr<Statements> m_statements;
     bool m_interrupted = false;
-    // Set by the progress handler when the scan budget ran out, so that interruption is told apart.
-    std::chrono::steady_clock::time_point m_deadline;
-    bool m_budgetExceeded = false;
 };
 
 // The FTS5 query that narrows a folded search text (and a kind) to candidates: every distinct trigram

@@ -67,10 +67,14 @@ constexpr const char* recordStatements[] = {
 };
 
 // The search index (store version 2). A trigram index over searchText, holding no copy of the text,
-// and a kind mark; records with pk above search_state.indexedAbove are in it, the others still wait for
-// the background build (searchIndexComplete). clip_order keeps the newest createdAt of every 1024
-// consecutive pks, so that a search walking the index newest pk first knows when no older pk can hold
-// a newer record. Triggers keep both exact, also for writers that know nothing of them.
+// and a kind mark (one trigram: char(1, 2) and the kind's first letter); records with pk above
+// search_state.indexedAbove are in it, the others still wait for the background build
+// (searchIndexComplete). Taking a record out of the index costs as much as putting it in, so a deletion
+// only queues its entries in search_pending, which the background maintenance works off; until then
+// they are candidates that match no record. A pk used again (SQLite reuses the highest) first has its
+// queued entries taken out. clip_order keeps the newest createdAt of every 1024 consecutive pks, so that
+// a search walking the index newest pk first knows when no older pk can hold a newer record. Triggers
+// keep all of it exact, also for writers that know nothing of them.
 constexpr const char* searchIndexStatements[] = {
     "CREATE VIRTUAL TABLE clip_search USING fts5(searchText, kindMark, content='',"
     " tokenize='trigram case_sensitive 1', detail='none', columnsize=0)",
@@ -78,14 +82,19 @@ constexpr const char* searchIndexStatements[] = {
     " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
     " indexedAbove INTEGER NOT NULL)",
     "CREATE TABLE clip_order (block INTEGER PRIMARY KEY, newest INTEGER NOT NULL)",
+    "CREATE TABLE search_pending (pk INTEGER PRIMARY KEY, searchText TEXT NOT NULL, kindMark TEXT NOT NULL)",
     "CREATE TRIGGER clip_search_inserted AFTER INSERT ON clip"
     " WHEN NEW.pk > (SELECT indexedAbove FROM search_state) BEGIN"
-    " INSERT INTO clip_search (rowid, searchText, kindMark) VALUES (NEW.pk, NEW.searchText, char(1, 2) || NEW.kindRaw);"
+    " INSERT INTO clip_search (clip_search, rowid, searchText, kindMark)"
+    " SELECT 'delete', pk, searchText, kindMark FROM search_pending WHERE pk = NEW.pk;"
+    " DELETE FROM search_pending WHERE pk = NEW.pk;"
+    " INSERT INTO clip_search (rowid, searchText, kindMark)"
+    " VALUES (NEW.pk, NEW.searchText, char(1, 2) || substr(NEW.kindRaw, 1, 1));"
     " END",
     "CREATE TRIGGER clip_search_deleted AFTER DELETE ON clip"
     " WHEN OLD.pk > (SELECT indexedAbove FROM search_state) BEGIN"
-    " INSERT INTO clip_search (clip_search, rowid, searchText, kindMark)"
-    " VALUES ('delete', OLD.pk, OLD.searchText, char(1, 2) || OLD.kindRaw);"
+    " INSERT OR REPLACE INTO search_pending (pk, searchText, kindMark)"
+    " VALUES (OLD.pk, OLD.searchText, char(1, 2) || substr(OLD.kindRaw, 1, 1));"
     " END",
     "CREATE TRIGGER clip_order_inserted AFTER INSERT ON clip BEGIN"
     " INSERT INTO clip_order (block, newest) VALUES (NEW.pk >> 10, NEW.createdAt)"

@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <functional>
 
 namespace nimbrel {
 
@@ -20,6 +21,7 @@ constexpr auto batchTarget = std::chrono::milliseconds(25);
 constexpr int firstBatch = 256;
 constexpr int largestBatch = 8192;
 constexpr int busyRetries = 30;
+constexpr int purgeBatch = 256;
 
 Result<std::unique_ptr<SqliteStatement>> prepared(sqlite3* db, const char* sql)
 {
@@ -43,6 +45,16 @@ Result<std::unique_ptr<SearchIndexBuilder>> SearchIndexBuilder::open(const QStri
 
 Result<SearchIndexBuilder::Step> SearchIndexBuilder::step(int records)
 {
+    return inTransaction([this, records] { return indexBatch(records); });
+}
+
+Result<SearchIndexBuilder::Step> SearchIndexBuilder::purge(int records)
+{
+    return inTransaction([this, records] { return purgeBatch(records); });
+}
+
+Result<SearchIndexBuilder::Step> SearchIndexBuilder::inTransaction(const std::function<Result<Step>()>& batch)
+{
     Result<std::unique_ptr<SqliteStatement>> begin = prepared(m_db, "BEGIN IMMEDIATE");
     if (!begin)
         return begin.error();
@@ -51,7 +63,7 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::step(int records)
         m_busy = sqlite3_errcode(m_db) == SQLITE_BUSY;
         return begun.error();
     }
-    Result<Step> step = indexBatch(records);
+    Result<Step> step = batch();
     m_busy = !step && sqlite3_errcode(m_db) == SQLITE_BUSY;
     Result<std::unique_ptr<SqliteStatement>> end = prepared(m_db, step ? "COMMIT" : "ROLLBACK");
     if (!end)
@@ -89,7 +101,7 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
     Result<std::unique_ptr<SqliteStatement>> select = prepared(
         m_db, "SELECT pk, searchText, kindRaw, createdAt FROM clip WHERE pk <= ?1 ORDER BY pk DESC LIMIT ?2");
     Result<std::unique_ptr<SqliteStatement>> insert = prepared(
-        m_db, "INSERT INTO clip_search (rowid, searchText, kindMark) VALUES (?1, ?2, char(1, 2) || ?3)");
+        m_db, "INSERT INTO clip_search (rowid, searchText, kindMark) VALUES (?1, ?2, char(1, 2) || substr(?3, 1, 1))");
     Result<std::unique_ptr<SqliteStatement>> refold =
         prepared(m_db, "SELECT contentText, sourceName FROM clip WHERE pk = ?1");
     Result<std::unique_ptr<SqliteStatement>> rewrite =
@@ -175,78 +187,191 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
     return Step{rows.size(), complete};
 }
 
-SearchIndexBuild::SearchIndexBuild(QString storeName, qint64 pending, QObject* parent)
-    : QObject(parent), m_storeName(std::move(storeName)), m_pending(pending)
+Result<SearchIndexBuilder::Step> SearchIndexBuilder::purgeBatch(int records)
 {
-}
-
-SearchIndexBuild::~SearchIndexBuild()
-{
-    if (m_thread) {
-        m_stop = true;
-        m_thread->wait();
-        delete m_thread;
+    const QString what = QStringLiteral("Could not update the search index");
+    Result<std::unique_ptr<SqliteStatement>> select =
+        prepared(m_db, "SELECT pk, searchText, kindMark FROM search_pending LIMIT ?1");
+    Result<std::unique_ptr<SqliteStatement>> remove = prepared(
+        m_db, "INSERT INTO clip_search (clip_search, rowid, searchText, kindMark) VALUES ('delete', ?1, ?2, ?3)");
+    Result<std::unique_ptr<SqliteStatement>> done = prepared(m_db, "DELETE FROM search_pending WHERE pk = ?1");
+    for (const auto* statement : {&select, &remove, &done}) {
+        if (!*statement)
+            return statement->error();
     }
-}
-
-void SearchIndexBuild::start()
-{
-    if (m_thread)
-        return;
-    m_thread = QThread::create([this] { run(); });
-    m_thread->setObjectName(QStringLiteral("search index"));
-    m_thread->start(QThread::LowPriority);
-}
-
-bool SearchIndexBuild::isRunning() const
-{
-    return m_thread && m_thread->isRunning();
-}
-
-void SearchIndexBuild::run()
-{
-    Result<std::unique_ptr<SearchIndexBuilder>> builder = SearchIndexBuilder::open(m_storeName);
-    if (!builder) {
-        Q_EMIT finished(false, builder.error().description);
-        return;
+    struct Pending {
+        qint64 pk;
+        QString searchText;
+        QString kindMark;
+    };
+    QList<Pending> pending;
+    {
+        (*select)->bindInt64(1, records);
+        SqliteStatement::Cursor cursor(**select);
+        while (true) {
+            Result<bool> row = cursor.next(what);
+            if (!row)
+                return row.error();
+            if (!*row)
+                break;
+            pending.append(
+                Pending{cursor.int64(0), cursor.text(1).value_or(QString()), cursor.text(2).value_or(QString())});
+        }
     }
-    using Clock = std::chrono::steady_clock;
-    int batch = firstBatch;
-    int busyLeft = busyRetries;
-    qint64 indexed = 0;
-    qint64 reported = 0;
-    const qint64 tenth = std::max<qint64>(1, m_pending / 10);
-    while (!m_stop) {
-        const Clock::time_point started = Clock::now();
-        Result<SearchIndexBuilder::Step> step = (*builder)->step(batch);
-        if (!step) {
-            // Another writer held the store longer than the busy timeout: try again a little later.
-            if ((*builder)->wasBusy() && --busyLeft > 0) {
-                QThread::msleep(200);
-                continue;
+    for (const Pending& entry : pending) {
+        (*remove)->bindInt64(1, entry.pk);
+        (*remove)->bindText(2, entry.searchText);
+        (*remove)->bindText(3, entry.kindMark);
+        if (Result<void> ran = (*remove)->run(what); !ran)
+            return ran.error();
+        (*done)->bindInt64(1, entry.pk);
+        if (Result<void> ran = (*done)->run(what); !ran)
+            return ran.error();
+    }
+    return Step{pending.size(), pending.size() < records};
+}
+
+// Lives on the maintenance thread and owns the connection there.
+class SearchIndexMaintenance::Worker final : public QObject {
+public:
+    Worker(SearchIndexMaintenance& owner, QString storeName, qint64 pending)
+        : m_owner(owner), m_storeName(std::move(storeName)), m_pending(pending)
+    {
+    }
+
+    void build()
+    {
+        if (!open()) {
+            Q_EMIT m_owner.buildFinished(false, m_openError);
+            return;
+        }
+        using Clock = std::chrono::steady_clock;
+        int batch = firstBatch;
+        qint64 indexed = 0;
+        qint64 reported = 0;
+        const qint64 tenth = std::max<qint64>(1, m_pending / 10);
+        while (!m_owner.m_stop) {
+            const Clock::time_point started = Clock::now();
+            Result<SearchIndexBuilder::Step> step = retried([&] { return m_builder->step(batch); });
+            if (!step) {
+                Q_EMIT m_owner.buildFinished(false, step.error().description);
+                return;
             }
-            Q_EMIT finished(false, step.error().description);
-            return;
+            indexed += step->indexed;
+            if (step->complete) {
+                Q_EMIT m_owner.buildFinished(true, QString());
+                return;
+            }
+            if (indexed - reported >= tenth) {
+                reported = indexed;
+                Q_EMIT m_owner.progressed(indexed, m_pending);
+            }
+            // Each batch aims at the target time, so the lock is held about as long whatever the records' size.
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+            batch = took < batchTarget / 2   ? std::min(batch * 2, largestBatch)
+                    : took > batchTarget * 2 ? std::max(batch / 2, 16)
+                                             : batch;
+            // Leaves the write lock free for a moment, so a capture waiting for it gets it first.
+            QThread::msleep(2);
         }
-        busyLeft = busyRetries;
-        indexed += step->indexed;
-        if (step->complete) {
-            Q_EMIT finished(true, QString());
-            return;
-        }
-        if (indexed - reported >= tenth) {
-            reported = indexed;
-            Q_EMIT progressed(indexed, m_pending);
-        }
-        // Aim each batch at the target time, so the lock is held about as long whatever the records' size.
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-        batch = took < batchTarget / 2 ? std::min(batch * 2, largestBatch)
-                : took > batchTarget * 2 ? std::max(batch / 2, 16)
-                                         : batch;
-        // Leaves the write lock free for a moment, so a capture waiting for it gets it first.
-        QThread::msleep(2);
     }
-    // Stopped because Nimbrel ends: nothing to report, the next start resumes.
+
+    void purge()
+    {
+        m_owner.m_purgeQueued = false;
+        if (!open()) {
+            Q_EMIT m_owner.purgeFailed(m_openError);
+            return;
+        }
+        while (!m_owner.m_stop) {
+            Result<SearchIndexBuilder::Step> step = retried([&] { return m_builder->purge(purgeBatch); });
+            if (!step) {
+                Q_EMIT m_owner.purgeFailed(step.error().description);
+                return;
+            }
+            if (step->complete)
+                return;
+            QThread::msleep(2);
+        }
+    }
+
+private:
+    bool open()
+    {
+        if (m_builder)
+            return true;
+        Result<std::unique_ptr<SearchIndexBuilder>> opened = SearchIndexBuilder::open(m_storeName);
+        if (!opened) {
+            m_openError = opened.error().description;
+            return false;
+        }
+        m_builder = std::move(opened).value();
+        return true;
+    }
+
+    // Another writer may hold the store longer than the busy timeout: tried again a little later.
+    Result<SearchIndexBuilder::Step> retried(const std::function<Result<SearchIndexBuilder::Step>()>& batch)
+    {
+        for (int attempt = 1;; ++attempt) {
+            Result<SearchIndexBuilder::Step> step = batch();
+            if (step || !m_builder->wasBusy() || attempt >= busyRetries || m_owner.m_stop)
+                return step;
+            QThread::msleep(200);
+        }
+    }
+
+    SearchIndexMaintenance& m_owner;
+    QString m_storeName;
+    qint64 m_pending;
+    std::unique_ptr<SearchIndexBuilder> m_builder;
+    QString m_openError;
+};
+
+SearchIndexMaintenance::SearchIndexMaintenance(QString storeName, qint64 pending, QObject* parent)
+    : QObject(parent), m_thread(new QThread), m_worker(new Worker(*this, std::move(storeName), pending))
+{
+    m_thread->setObjectName(QStringLiteral("search index"));
+    m_worker->moveToThread(m_thread);
+}
+
+SearchIndexMaintenance::~SearchIndexMaintenance()
+{
+    m_stop = true;
+    m_thread->quit();
+    m_thread->wait();
+    delete m_worker;
+    delete m_thread;
+}
+
+void SearchIndexMaintenance::start()
+{
+    if (m_thread->isRunning())
+        return;
+    m_thread->start(QThread::LowPriority);
+    ++m_queued;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            m_worker->build();
+            m_worker->purge();
+            --m_queued;
+        },
+        Qt::QueuedConnection);
+}
+
+void SearchIndexMaintenance::storeChanged()
+{
+    // One purge queued at a time is enough: it works off everything pending when it runs.
+    if (!m_thread->isRunning() || m_purgeQueued.exchange(true))
+        return;
+    ++m_queued;
+    QMetaObject::invokeMethod(
+        m_worker,
+        [this] {
+            m_worker->purge();
+            --m_queued;
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace nimbrel

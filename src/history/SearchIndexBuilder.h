@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 struct sqlite3;
@@ -33,42 +34,55 @@ public:
     static Result<std::unique_ptr<SearchIndexBuilder>> open(const QString& storeName);
     // Indexes up to `records` more records in one transaction.
     Result<Step> step(int records);
+    // Takes up to `records` deleted records' entries out of the index in one transaction; complete when
+    // none are left.
+    Result<Step> purge(int records);
     // Whether the last step failed because another connection held the store.
     bool wasBusy() const { return m_busy; }
 
 private:
     explicit SearchIndexBuilder(sqlite3* db) : m_db(db) {}
+    Result<Step> inTransaction(const std::function<Result<Step>()>& batch);
     Result<Step> indexBatch(int records);
+    Result<Step> purgeBatch(int records);
 
     sqlite3* m_db;
     bool m_busy = false;
 };
 
-// Runs a SearchIndexBuilder to the end on a thread of its own and reports on the thread that made it.
-// Destroying it stops the build after the batch that is running.
-class SearchIndexBuild final : public QObject {
+// Keeps a store's search index up to date in the background, on a thread and connection of its own:
+// first builds it for the records of an upgraded store, then takes deleted records out of it whenever
+// told that the store changed. Reports on the thread that made it. Destroying it stops the work after
+// the batch that is running; whatever is left is taken up at the next start.
+class SearchIndexMaintenance final : public QObject {
     Q_OBJECT
 public:
     // `pending`: how many records the build has to index, for the progress figures.
-    SearchIndexBuild(QString storeName, qint64 pending, QObject* parent = nullptr);
-    ~SearchIndexBuild() override;
+    SearchIndexMaintenance(QString storeName, qint64 pending, QObject* parent = nullptr);
+    ~SearchIndexMaintenance() override;
 
     void start();
-    bool isRunning() const;
+    // Records may have been deleted: their entries are taken out of the index.
+    void storeChanged();
+    // Nothing is queued or running.
+    bool isIdle() const { return m_queued == 0; }
 
 Q_SIGNALS:
-    // About every tenth of the way.
+    // About every tenth of the build.
     void progressed(qint64 indexed, qint64 pending);
     // complete: every record is in the index; otherwise `error` says why the build stopped.
-    void finished(bool complete, const QString& error);
+    void buildFinished(bool complete, const QString& error);
+    // Deleted records' entries could not be taken out now; they are tried again at the next change.
+    void purgeFailed(const QString& error);
 
 private:
-    void run();
+    class Worker;
 
-    QString m_storeName;
-    qint64 m_pending;
+    QThread* m_thread;
+    Worker* m_worker;
     std::atomic<bool> m_stop = false;
-    QThread* m_thread = nullptr;
+    std::atomic<int> m_queued = 0;
+    std::atomic<bool> m_purgeQueued = false;
 };
 
 }  // namespace nimbrel

@@ -26,7 +26,7 @@ public:
             m_interruptible = m_search.get();
         }
         SearchLimits limits;
-        limits.scanBudget = budget;
+        limits.workBudget = budget;
         limits.partial = [&](const QList<ClipItem>& items) {
             if (!stale())
                 Q_EMIT m_service.partial(ticket, items);
@@ -78,12 +78,12 @@ SearchService::~SearchService()
     delete m_thread;
 }
 
-quint64 SearchService::request(const SearchQuery& query, std::chrono::milliseconds scanBudget)
+quint64 SearchService::request(const SearchQuery& query, std::chrono::milliseconds workBudget)
 {
     const quint64 ticket = ++m_latest;
     m_worker->interrupt();
     QMetaObject::invokeMethod(
-        m_worker, [worker = m_worker, ticket, query, scanBudget] { worker->run(ticket, query, scanBudget); },
+        m_worker, [worker = m_worker, ticket, query, workBudget] { worker->run(ticket, query, workBudget); },
         Qt::QueuedConnection);
     return ticket;
 }

@@ -21,9 +21,9 @@ public:
     explicit SearchService(QString storeName, QObject* parent = nullptr);
     ~SearchService() override;
 
-    // Starts `query`, answered through the index where it can be; scans stop after `scanBudget` (zero:
-    // no limit). Returns the ticket its answers carry.
-    quint64 request(const SearchQuery& query, std::chrono::milliseconds scanBudget);
+    // Starts `query`, answered through the index where it can be and stopped after `workBudget` of work
+    // (zero: no limit). Returns the ticket its answers carry.
+    quint64 request(const SearchQuery& query, std::chrono::milliseconds workBudget);
     // The ticket of the newest request; answers to others are stale.
     quint64 latestTicket() const { return m_latest; }
 

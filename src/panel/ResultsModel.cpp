@@ -181,7 +181,7 @@ void ResultsModel::refresh()
     query.text = trimmedWhitespaceAndNewlines(m_searchText);
     query.kind = m_kind;
     query.limit = maximumResults;
-    m_awaited = m_search->request(query, scanBudget);
+    m_awaited = m_search->request(query, workBudget);
 }
 
 void ResultsModel::arrived(quint64 ticket, const QList<ClipItem>& items, bool final)

@@ -29,8 +29,9 @@ public:
     static constexpr int maximumResults = 200;
     // Typing queries this long after the last key.
     static constexpr int debounceMs = 30;
-    // The work a query the index cannot serve may take per keystroke.
-    static constexpr std::chrono::milliseconds scanBudget{100};
+    // The work one query may take per keystroke (see SearchLimits::workBudget); the rest waits for a
+    // longer query or the next change.
+    static constexpr std::chrono::milliseconds workBudget{100};
 
     enum Role {
         // The record (ClipItem) without its image bytes.

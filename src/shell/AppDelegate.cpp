@@ -106,37 +106,34 @@ void AppDelegate::didFinishLaunching()
         watcher->start();
         m_clipboardWatcher = std::move(watcher);
         m_hotkeyManager = std::move(hotkeys);
-        buildSearchIndex();
+        maintainSearchIndex();
     } else {
         m_services.console.line(
             QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
     }
 }
 
-void AppDelegate::buildSearchIndex()
+void AppDelegate::maintainSearchIndex()
 {
     const Result<bool> complete = m_modelContainer->searchIndexComplete();
-    if (!complete || *complete)
+    if (!complete)
         return;
+    const Result<qint64> records = m_modelContainer->count();
+    const qint64 pending = *complete || !records ? 0 : *records;
     // Search reads the records until the index is ready; only a build that takes a while is reported.
     constexpr qint64 reportedFrom = 20000;
-    const Result<qint64> records = m_modelContainer->count();
-    const qint64 pending = records ? *records : 0;
     Console& console = m_services.console;
-    if (pending >= reportedFrom) {
+    if (pending >= reportedFrom)
         console.line(QStringLiteral("[Nimbrel] Building the search index for %1 records in the background").arg(pending));
-    }
-    m_searchIndexBuild = std::make_unique<SearchIndexBuild>(m_modelContainer->connectionName(), pending);
-    connect(m_searchIndexBuild.get(), &SearchIndexBuild::progressed, this,
-            [&console, pending](qint64 indexed, qint64 total) {
-                if (pending >= reportedFrom)
-                    console.line(QStringLiteral("[Nimbrel] Search index: %1 of %2 records").arg(indexed).arg(total));
-            });
+    m_searchIndex = std::make_unique<SearchIndexMaintenance>(m_modelContainer->connectionName(), pending);
+    connect(m_searchIndex.get(), &SearchIndexMaintenance::progressed, this, [&console](qint64 indexed, qint64 total) {
+        if (total >= reportedFrom)
+            console.line(QStringLiteral("[Nimbrel] Search index: %1 of %2 records").arg(indexed).arg(total));
+    });
     QElapsedTimer started;
     started.start();
-    connect(m_searchIndexBuild.get(), &SearchIndexBuild::finished, this,
+    connect(m_searchIndex.get(), &SearchIndexMaintenance::buildFinished, this,
             [&console, pending, started](bool done, const QString& error) {
-                const qint64 seconds = started.elapsed() / 1000;
                 if (!done) {
                     console.line(QStringLiteral("[Nimbrel] The search index could not be built: %1 (search reads the "
                                                 "records meanwhile; the build goes on at the next start)")
@@ -144,10 +141,16 @@ void AppDelegate::buildSearchIndex()
                 } else if (pending >= reportedFrom) {
                     console.line(QStringLiteral("[Nimbrel] The search index is ready (%1 records in %2 s)")
                                      .arg(pending)
-                                     .arg(seconds));
+                                     .arg(started.elapsed() / 1000));
                 }
             });
-    m_searchIndexBuild->start();
+    connect(m_searchIndex.get(), &SearchIndexMaintenance::purgeFailed, this, [&console](const QString& error) {
+        console.line(QStringLiteral("[Nimbrel] Deleted records could not be taken out of the search index yet: %1")
+                         .arg(error));
+    });
+    connect(m_modelContainer.get(), &HistoryStore::changed, m_searchIndex.get(),
+            &SearchIndexMaintenance::storeChanged);
+    m_searchIndex->start();
 }
 
 void AppDelegate::togglePanel()

@@ -104,8 +104,9 @@ protected:
 
 private:
     void willTerminate();
-    // Indexes the records of a store written before the search index existed, in the background.
-    void buildSearchIndex();
+    // Keeps the search index up to date in the background: indexes the records of a store written before
+    // it existed, and takes deleted records out.
+    void maintainSearchIndex();
     // Nimbrel's own menus, where a new shortcut must not clash with a key equivalent.
     QList<QMenu*> ownMenus();
 
@@ -118,7 +119,7 @@ private:
     std::unique_ptr<PanelCoordinator> m_panelCoordinator;
     std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;
-    std::unique_ptr<SearchIndexBuild> m_searchIndexBuild;
+    std::unique_ptr<SearchIndexMaintenance> m_searchIndex;
     TrayMenu m_trayMenu;
     // Top-level windows; owned here and deleted with the delegate.
     QPointer<SettingsWindow> m_settingsWindow;
