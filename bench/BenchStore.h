@@ -182,7 +182,7 @@ inline void removeStoreFiles(const QString& path)
 // The store of `records` records in benchDir(), generated on first use (saved every 5000 records).
 inline QString ensureStore(int records)
 {
-    const QString path = benchDir() + QStringLiteral("/history-%1.store").arg(records);
+    const QString path = benchDir() + QStringLiteral("/history-v2b-%1.store").arg(records);
     if (QFile::exists(path))
         return path;
     // Built under another name, so an interrupted build is never taken for a finished store.

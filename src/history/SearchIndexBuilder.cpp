@@ -21,7 +21,17 @@ constexpr auto batchTarget = std::chrono::milliseconds(25);
 constexpr int firstBatch = 256;
 constexpr int largestBatch = 8192;
 constexpr int busyRetries = 30;
-constexpr int purgeBatch = 256;
+
+// The next batch's size, aimed at the target time, so the lock is held about as long whatever the
+// records' size.
+int nextBatch(int batch, std::chrono::steady_clock::duration took)
+{
+    if (took < batchTarget / 2)
+        return std::min(batch * 2, largestBatch);
+    if (took > batchTarget * 2)
+        return std::max(batch / 2, 16);
+    return batch;
+}
 
 Result<std::unique_ptr<SqliteStatement>> prepared(sqlite3* db, const char* sql)
 {
@@ -266,11 +276,7 @@ public:
                 reported = indexed;
                 Q_EMIT m_owner.progressed(indexed, m_pending);
             }
-            // Each batch aims at the target time, so the lock is held about as long whatever the records' size.
-            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-            batch = took < batchTarget / 2   ? std::min(batch * 2, largestBatch)
-                    : took > batchTarget * 2 ? std::max(batch / 2, 16)
-                                             : batch;
+            batch = nextBatch(batch, Clock::now() - started);
             // Leaves the write lock free for a moment, so a capture waiting for it gets it first.
             QThread::msleep(2);
         }
@@ -283,14 +289,17 @@ public:
             Q_EMIT m_owner.purgeFailed(m_openError);
             return;
         }
+        int batch = 32;
         while (!m_owner.m_stop) {
-            Result<SearchIndexBuilder::Step> step = retried([&] { return m_builder->purge(purgeBatch); });
+            const auto started = std::chrono::steady_clock::now();
+            Result<SearchIndexBuilder::Step> step = retried([&] { return m_builder->purge(batch); });
             if (!step) {
                 Q_EMIT m_owner.purgeFailed(step.error().description);
                 return;
             }
             if (step->complete)
                 return;
+            batch = nextBatch(batch, std::chrono::steady_clock::now() - started);
             QThread::msleep(2);
         }
     }

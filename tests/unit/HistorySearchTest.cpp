@@ -548,3 +548,49 @@ TEST(HistorySearchTest, AKilledIndexBuildResumes)
             << query;
     }
 }
+
+// The background maintenance works off what deletions queued, whenever it is told the store changed.
+TEST(HistorySearchTest, MaintenanceTakesDeletedRecordsOutOfTheIndex)
+{
+    auto store = value(HistoryStore::openInMemory());
+    ASSERT_TRUE(store);
+    SearchIndexMaintenance maintenance(store->connectionName(), 0);
+    QSignalSpy built(&maintenance, &SearchIndexMaintenance::buildFinished);
+    maintenance.start();
+    QElapsedTimer waited;
+    waited.start();
+    // Once the start's own work is done, only a change can set it to work again.
+    while ((built.isEmpty() || !maintenance.isIdle()) && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QList<ClipItem> items;
+    for (int i = 0; i < 300; ++i) {
+        items.append(record(ClipKind::text, QStringLiteral("entry %1").arg(i), std::nullopt, i));
+        ASSERT_TRUE(store->insert(items.last()).ok());
+    }
+    ASSERT_TRUE(store->save().ok());
+    for (int i = 0; i < 250; ++i)
+        ASSERT_TRUE(store->remove(items[i].id).ok());
+    ASSERT_TRUE(store->save().ok());
+    const auto pending = [&] {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(store->connectionName().toUtf8().constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                        nullptr);
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM search_pending", -1, &statement, nullptr);
+        const qint64 count = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return count;
+    };
+    EXPECT_EQ(pending(), 250);
+    EXPECT_EQ(pending(), 250);
+    maintenance.storeChanged();
+    waited.restart();
+    while ((pending() != 0 || !maintenance.isIdle()) && waited.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(pending(), 0);
+    ASSERT_EQ(built.size(), 1);
+    EXPECT_TRUE(built[0][0].toBool());
+    auto search = searchOf(store->connectionName());
+    EXPECT_EQ(run(*search, QStringLiteral("entry")).items.size(), 50);
+}
