@@ -293,21 +293,13 @@ class HistorySearch::Budget {
 public:
     using Clock = std::chrono::steady_clock;
 
-    Budget(HistorySearch& search, std::chrono::milliseconds budget) : m_db(search.m_db), m_started(Clock::now())
+    Budget(HistorySearch& search, const SearchLimits& limits)
+        : m_db(search.m_db), m_limits(limits), m_started(Clock::now())
     {
-        if (budget.count() <= 0)
-            return;
-        m_deadline = m_started + budget;
-        sqlite3_progress_handler(
-            m_db, progressSteps,
-            [](void* context) -> int {
-                auto* self = static_cast<Budget*>(context);
-                if (Clock::now() < self->m_deadline)
-                    return 0;
-                self->m_spent = true;
-                return 1;
-            },
-            this);
+        if (limits.workBudget.count() > 0)
+            m_deadline = m_started + limits.workBudget;
+        if (limits.workBudget.count() > 0 || limits.partial)
+            sqlite3_progress_handler(m_db, progressSteps, &Budget::progress, this);
     }
     ~Budget() { sqlite3_progress_handler(m_db, 0, nullptr, nullptr); }
     Budget(const Budget&) = delete;
@@ -316,9 +308,9 @@ public:
     bool spent() const { return m_spent; }
     // Whether the matches found so far should be shown now: there are more than last time, and the
     // interval has passed.
-    bool partialDue(const SearchLimits& limits, qsizetype found)
+    bool partialDue(qsizetype found)
     {
-        if (!limits.partial || found <= m_partialCount || Clock::now() - m_lastPartial < limits.partialInterval)
+        if (!m_limits.partial || found <= m_partialCount || Clock::now() - m_lastPartial < m_limits.partialInterval)
             return false;
         m_partialCount = found;
         m_lastPartial = Clock::now();
@@ -326,11 +318,31 @@ public:
     }
 
 private:
+    static int progress(void* context)
+    {
+        auto* self = static_cast<Budget*>(context);
+        const Clock::time_point now = Clock::now();
+        // Nothing found within the first interval is said then, not only at the end of the budget.
+        if (self->m_limits.partial && self->m_partialCount == 0 && !self->m_emptySent &&
+            now - self->m_started >= self->m_limits.partialInterval) {
+            self->m_emptySent = true;
+            self->m_lastPartial = now;
+            self->m_limits.partial({});
+        }
+        if (self->m_deadline && now >= *self->m_deadline) {
+            self->m_spent = true;
+            return 1;
+        }
+        return 0;
+    }
+
     sqlite3* m_db;
+    const SearchLimits& m_limits;
     Clock::time_point m_started;
-    Clock::time_point m_deadline;
+    std::optional<Clock::time_point> m_deadline;
     Clock::time_point m_lastPartial = m_started;
     qsizetype m_partialCount = 0;
+    bool m_emptySent = false;
     bool m_spent = false;
 };
 
@@ -377,7 +389,7 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
 
     NewestMatches newest(query.limit);
     // A query made of common trigrams that is found nowhere checks many candidates; it is bounded too.
-    Budget budget(*this, limits.workBudget);
+    Budget budget(*this, limits);
     bool complete = true;
     qsizetype found = 0;
     SqliteStatement::Cursor cursor(statement);
@@ -393,7 +405,7 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
             break;
         const qint64 pk = cursor.int64(0);
         newest.offer(pk, readRecord(cursor, 1));
-        if (budget.partialDue(limits, ++found))
+        if (budget.partialDue(++found))
             limits.partial(newest.sorted());
         // Every record not yet seen has a lower pk; once none of them can be newer than the oldest match
         // kept, the rest of the index cannot change the result.
@@ -420,7 +432,7 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
     if (match != Match::none)
         statement.bindText(3, folded);
 
-    Budget budget(*this, limits.workBudget);
+    Budget budget(*this, limits);
     SearchOutcome outcome;
     SqliteStatement::Cursor cursor(statement);
     while (true) {
@@ -435,7 +447,7 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
         if (!*row)
             break;
         outcome.items.append(readRecord(cursor, 1));
-        if (budget.partialDue(limits, outcome.items.size()))
+        if (budget.partialDue(outcome.items.size()))
             limits.partial(outcome.items);
     }
     return outcome;

@@ -34,7 +34,7 @@ struct SearchLimits {
     // one it can. Zero: no limit.
     std::chrono::milliseconds workBudget{0};
     // Meanwhile: the matches found so far, newest first, whenever there are more of them and at most
-    // every partialInterval.
+    // every partialInterval; an empty list once, when nothing was found within the first interval.
     std::function<void(const QList<ClipItem>&)> partial;
     std::chrono::milliseconds partialInterval{30};
     // False: always scan, even where the index could answer (to compare the two).
