@@ -137,15 +137,12 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
         (*select)->bindInt64(1, indexedAbove);
         (*select)->bindInt64(2, records);
         SqliteStatement::Cursor cursor(**select);
-        while (true) {
-            Result<bool> row = cursor.next(what);
-            if (!row)
-                return row.error();
-            if (!*row)
-                break;
-            rows.append(Row{cursor.int64(0), cursor.text(1).value_or(QString()), cursor.text(2).value_or(QString()),
-                            cursor.int64(3)});
-        }
+        Result<void> read = cursor.forEach(what, [&rows](const SqliteStatement::Cursor& row) {
+            rows.append(
+                Row{row.int64(0), row.text(1).value_or(QString()), row.text(2).value_or(QString()), row.int64(3)});
+        });
+        if (!read)
+            return read.error();
     }
 
     QHash<qint64, qint64> newestOfBlock;
@@ -218,15 +215,11 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::purgeBatch(int records)
     {
         (*select)->bindInt64(1, records);
         SqliteStatement::Cursor cursor(**select);
-        while (true) {
-            Result<bool> row = cursor.next(what);
-            if (!row)
-                return row.error();
-            if (!*row)
-                break;
-            pending.append(
-                Pending{cursor.int64(0), cursor.text(1).value_or(QString()), cursor.text(2).value_or(QString())});
-        }
+        Result<void> read = cursor.forEach(what, [&pending](const SqliteStatement::Cursor& row) {
+            pending.append(Pending{row.int64(0), row.text(1).value_or(QString()), row.text(2).value_or(QString())});
+        });
+        if (!read)
+            return read.error();
     }
     for (const Pending& entry : pending) {
         (*remove)->bindInt64(1, entry.pk);

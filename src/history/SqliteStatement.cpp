@@ -120,6 +120,18 @@ Result<bool> SqliteStatement::Cursor::next(const QString& what)
     return sqliteError(m_statement.m_db, what);
 }
 
+Result<void> SqliteStatement::Cursor::forEach(const QString& what, const std::function<void(const Cursor&)>& read)
+{
+    while (true) {
+        Result<bool> row = next(what);
+        if (!row)
+            return row.error();
+        if (!*row)
+            return {};
+        read(*this);
+    }
+}
+
 qint64 SqliteStatement::Cursor::int64(int column) const
 {
     return sqlite3_column_int64(m_statement.m_statement, column);

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -50,6 +51,8 @@ public:
 
         // The next row: true if there is one, false at the end; an error if stepping failed.
         Result<bool> next(const QString& what);
+        // Calls `read` for every remaining row.
+        Result<void> forEach(const QString& what, const std::function<void(const Cursor&)>& read);
 
         qint64 int64(int column) const;
         std::optional<QString> text(int column) const;
