@@ -181,7 +181,9 @@ private:
 
 QString indexQuery(const QString& folded, std::optional<ClipKind> kind)
 {
-    const QList<uint> points = folded.toUcs4();
+    // Through UTF-8 first, as the stored texts and the bound query go, so that a lone surrogate becomes
+    // the same character in the trigrams as in the text they are looked up for.
+    const QList<uint> points = QString::fromUtf8(folded.toUtf8()).toUcs4();
     QStringList terms;
     if (!points.isEmpty()) {
         if (points.size() < HistorySearch::indexedQueryLength)
@@ -242,6 +244,14 @@ void HistorySearch::interrupt()
     sqlite3_interrupt(m_db);
 }
 
+void HistorySearch::endSnapshot()
+{
+    // An interruption meant for a later search can stop the ROLLBACK itself, leaving the snapshot open
+    // for good; it is ended whatever it takes.
+    for (int attempt = 0; attempt < 8 && !sqlite3_get_autocommit(m_db); ++attempt)
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 Error HistorySearch::failure(Error error)
 {
     // Read now: ending the statement or the snapshot resets the connection's error code.
@@ -267,6 +277,7 @@ Result<bool> HistorySearch::indexComplete()
 Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchLimits& limits)
 {
     m_interrupted = false;
+    endSnapshot();
     if (query.limit < 1)
         return Error{QStringLiteral("Could not search the history: the limit %1 is below 1").arg(query.limit)};
     const QString folded = query.text.isEmpty() ? QString() : foldForSearch(query.text);
@@ -279,7 +290,7 @@ Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchL
         if (limits.useIndex && !indexQuery(folded, query.kind).isEmpty()) {
             const Result<bool> ready = indexComplete();
             if (!ready)
-                return ready.error();
+                return failure(ready.error());
             if (*ready)
                 return runIndexed(folded, query, limits);
         }
@@ -298,18 +309,20 @@ public:
     {
         if (limits.workBudget.count() > 0)
             m_deadline = m_started + limits.workBudget;
-        if (limits.workBudget.count() > 0 || limits.partial)
+        if (limits.workBudget.count() > 0 || limits.partial || limits.cancelled)
             sqlite3_progress_handler(m_db, progressSteps, &Budget::progress, this);
     }
     ~Budget() { sqlite3_progress_handler(m_db, 0, nullptr, nullptr); }
     Budget(const Budget&) = delete;
     Budget& operator=(const Budget&) = delete;
 
-    bool spent() const { return m_spent; }
+    // The budget ran out: the statement was stopped for that and nothing else.
+    bool spent(sqlite3* db) const { return m_spent && sqlite3_errcode(db) == SQLITE_INTERRUPT; }
     // Whether the matches found so far should be shown now: there are more than last time, and the
     // interval has passed.
     bool partialDue(qsizetype found)
     {
+        m_found = found;
         if (!m_limits.partial || found <= m_partialCount || Clock::now() - m_lastPartial < m_limits.partialInterval)
             return false;
         m_partialCount = found;
@@ -321,9 +334,11 @@ private:
     static int progress(void* context)
     {
         auto* self = static_cast<Budget*>(context);
+        if (self->m_limits.cancelled && self->m_limits.cancelled())
+            return 1;
         const Clock::time_point now = Clock::now();
         // Nothing found within the first interval is said then, not only at the end of the budget.
-        if (self->m_limits.partial && self->m_partialCount == 0 && !self->m_emptySent &&
+        if (self->m_limits.partial && self->m_found == 0 && !self->m_emptySent &&
             now - self->m_started >= self->m_limits.partialInterval) {
             self->m_emptySent = true;
             self->m_lastPartial = now;
@@ -342,6 +357,7 @@ private:
     std::optional<Clock::time_point> m_deadline;
     Clock::time_point m_lastPartial = m_started;
     qsizetype m_partialCount = 0;
+    qsizetype m_found = 0;
     bool m_emptySent = false;
     bool m_spent = false;
 };
@@ -353,11 +369,11 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
     // One snapshot for the blocks and the index, so that a record saved in between cannot be missing
     // from the bound while present in the index.
     if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return sqliteError(m_db, what);
+        return failure(sqliteError(m_db, what));
     struct SnapshotEnd {
-        sqlite3* db;
-        ~SnapshotEnd() { sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); }
-    } snapshotEnd{m_db};
+        HistorySearch& search;
+        ~SnapshotEnd() { search.endSnapshot(); }
+    } snapshotEnd{*this};
     NewestBelow newestBelow;
     {
         Result<std::unique_ptr<SqliteStatement>> blocks =
@@ -396,7 +412,7 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
     while (true) {
         Result<bool> row = cursor.next(what);
         if (!row) {
-            if (!budget.spent())
+            if (!budget.spent(m_db))
                 return failure(row.error());
             complete = false;
             break;
@@ -438,7 +454,7 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
     while (true) {
         Result<bool> row = cursor.next(QStringLiteral("Could not search the history"));
         if (!row) {
-            if (budget.spent()) {
+            if (budget.spent(m_db)) {
                 outcome.complete = false;
                 break;
             }

@@ -37,6 +37,8 @@ struct SearchLimits {
     // every partialInterval; an empty list once, when nothing was found within the first interval.
     std::function<void(const QList<ClipItem>&)> partial;
     std::chrono::milliseconds partialInterval{30};
+    // Checked while a search runs: true stops it as interrupt() does.
+    std::function<bool()> cancelled;
     // False: always scan, even where the index could answer (to compare the two).
     bool useIndex = true;
 };
@@ -82,6 +84,7 @@ private:
     Result<bool> indexComplete();
     // Notes whether the statement that failed was interrupted.
     Error failure(Error error);
+    void endSnapshot();
 
     sqlite3* m_db;
     std::unique_ptr<Statements> m_statements;

@@ -21,6 +21,21 @@ constexpr auto batchTarget = std::chrono::milliseconds(25);
 constexpr int firstBatch = 256;
 constexpr int largestBatch = 8192;
 constexpr int busyRetries = 30;
+// Counts of records learnt on short texts must not make a batch of long ones hold the lock for long.
+constexpr qsizetype batchBytes = 2 * 1024 * 1024;
+
+// How many of the texts, in order, fit into one batch (at least one).
+template <typename Entry>
+qsizetype fittingBatch(const QList<Entry>& entries)
+{
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        bytes += entries[i].searchText.size() * 2;
+        if (bytes > batchBytes)
+            return std::max<qsizetype>(i, 1);
+    }
+    return entries.size();
+}
 
 // The next batch's size, aimed at the target time, so the lock is held about as long whatever the
 // records' size.
@@ -76,8 +91,11 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::inTransaction(const std::fu
     Result<Step> step = batch();
     m_busy = !step && sqlite3_errcode(m_db) == SQLITE_BUSY;
     Result<std::unique_ptr<SqliteStatement>> end = prepared(m_db, step ? "COMMIT" : "ROLLBACK");
-    if (!end)
+    if (!end) {
+        // Never left holding the write lock, which would stop every capture.
+        (void)sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return end.error();
+    }
     Result<void> ended = (*end)->run(QStringLiteral("Could not save the search index"));
     if (!step)
         return step;
@@ -146,6 +164,8 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
     }
 
     QHash<qint64, qint64> newestOfBlock;
+    const qsizetype selected = rows.size();
+    rows.resize(fittingBatch(rows));
     for (Row& row : rows) {
         // The first release kept NUL characters in the folded text, where the index would end it early:
         // such a record is folded again, as it would be now.
@@ -187,7 +207,7 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
             return done.error();
     }
 
-    const bool complete = rows.size() < records;
+    const bool complete = selected < records && rows.size() == selected;
     (*advance)->bindInt64(1, complete ? HistoryStore::searchIndexCompleteMark : rows.last().pk - 1);
     if (Result<void> done = (*advance)->run(what); !done)
         return done.error();
@@ -221,6 +241,8 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::purgeBatch(int records)
         if (!read)
             return read.error();
     }
+    const qsizetype selected = pending.size();
+    pending.resize(fittingBatch(pending));
     for (const Pending& entry : pending) {
         (*remove)->bindInt64(1, entry.pk);
         (*remove)->bindText(2, entry.searchText);
@@ -231,7 +253,7 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::purgeBatch(int records)
         if (Result<void> ran = (*done)->run(what); !ran)
             return ran.error();
     }
-    return Step{pending.size(), pending.size() < records};
+    return Step{pending.size(), selected < records && pending.size() == selected};
 }
 
 // Lives on the maintenance thread and owns the connection there.

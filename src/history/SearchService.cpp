@@ -27,6 +27,8 @@ public:
         }
         SearchLimits limits;
         limits.workBudget = budget;
+        // An interrupt() that came while no statement ran is seen here.
+        limits.cancelled = stale;
         limits.partial = [&](const QList<ClipItem>& items) {
             if (!stale())
                 Q_EMIT m_service.partial(ticket, items);

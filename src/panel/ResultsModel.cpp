@@ -108,9 +108,9 @@ void ResultsModel::setPresentToken(qint64 token)
     m_presentToken = token;
     m_startAtTop = true;
     setKeyboardIndex(0);
-    // A showing does not wait for the typing pause: its cleared search is queried at once.
-    if (m_debounce.isActive())
-        refresh();
+    // Every showing queries at once (its cleared search does not wait for the typing pause), so that the
+    // answer that puts the highlight on the first row is sure to come.
+    refresh();
 }
 
 std::optional<ClipItem> ResultsModel::item(int row) const
@@ -148,7 +148,9 @@ void ResultsModel::onDelete()
     // A record that could not be removed simply stays in the list; a failed save is ignored.
     if (!m_store.remove(doomed->id))
         return;
-    (void)m_store.save();
+    // A save that rolled the deletion back starts no query; this one brings the record back.
+    if (!m_store.save())
+        refresh();
     // The row goes at once; the query the save started brings the next older match.
     beginRemoveRows(QModelIndex(), m_keyboardIndex, m_keyboardIndex);
     m_items.removeAt(m_keyboardIndex);

@@ -116,13 +116,14 @@ void AppDelegate::didFinishLaunching()
 void AppDelegate::maintainSearchIndex()
 {
     const Result<bool> complete = m_modelContainer->searchIndexComplete();
+    Console& console = m_services.console;
     if (!complete)
-        return;
+        console.line(QStringLiteral("[Nimbrel] The state of the search index could not be read: %1")
+                         .arg(complete.error().description));
     const Result<qint64> records = m_modelContainer->count();
-    const qint64 pending = *complete || !records ? 0 : *records;
+    const qint64 pending = !complete || *complete || !records ? 0 : *records;
     // Search reads the records until the index is ready; only a build that takes a while is reported.
     constexpr qint64 reportedFrom = 20000;
-    Console& console = m_services.console;
     if (pending >= reportedFrom)
         console.line(QStringLiteral("[Nimbrel] Building the search index for %1 records in the background").arg(pending));
     m_searchIndex = std::make_unique<SearchIndexMaintenance>(m_modelContainer->connectionName(), pending);

@@ -864,3 +864,24 @@ TEST(PanelContent, NothingIsQueriedWhileThePanelIsHidden)
     panel.show();
     EXPECT_EQ(panel.shown(), (QStringList{"t new", "t0", "t1"}));
 }
+
+// A showing with nothing new to list, then a deletion: the answer to the query the deletion starts
+// leaves the highlight where the deletion put it.
+TEST(PanelContent, DeletingAfterAnUnchangedShowingKeepsTheHighlight)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(5);
+    panel.show();
+    panel.view->present(1);
+    EXPECT_EQ(panel.shown().size(), 5);
+    panel.window->hide();
+    panel.show();
+    panel.view->present(2);
+    panel.type(Qt::Key_Tab);
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Down);
+    ASSERT_EQ(panel.index(), 2);
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1", "t3", "t4"}));
+    EXPECT_EQ(panel.index(), 2);
+}
