@@ -267,6 +267,27 @@ QString systemError(const QString& what, const QString& path)
     return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
+// Whether a store file is there, refusing anything but a regular file: a link would make its target the
+// store, a pipe would block the opening, a device is no store. Judged without following a link and
+// without opening the file; SQLite then opens it with SQLITE_OPEN_NOFOLLOW.
+Result<bool> regularFileExists(const QString& path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+        if (errno == ENOENT)
+            return false;
+        return Error{systemError(QStringLiteral("Could not read"), path)};
+    }
+    if (S_ISLNK(info.st_mode))
+        return Error{QStringLiteral("The history store %1 is a symbolic link; it is left untouched").arg(path)};
+    if (!S_ISREG(info.st_mode)) {
+        return Error{
+            QStringLiteral("The history store %1 is not a regular file (a folder, pipe or device); it is left untouched")
+                .arg(path)};
+    }
+    return true;
+}
+
 // Makes a new store file owner-only before SQLite ever sees it; reports whether the file already existed.
 Result<bool> createOwnerOnlyFile(const QString& path)
 {
@@ -420,13 +441,15 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path
 {
     if (path.isEmpty())
         return Error{QStringLiteral("No file was given for the history store")};
+    if (const Result<bool> regular = regularFileExists(path); !regular)
+        return regular.error();
     const Result<bool> existed = createOwnerOnlyFile(path);
     if (!existed)
         return existed.error();
     if (*existed) {
         // Judge an existing file through a read-only connection first: opening a foreign database for
         // writing could already change it (journal mode, recovery of its journal, a checkpoint at close).
-        Result<Connection> probe = openConnection(path, SQLITE_OPEN_READONLY);
+        Result<Connection> probe = openConnection(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
         if (!probe)
             return probe.error();
         if (const Result<SchemaState> state = inspectSchema(probe->get(), path); !state)
@@ -436,7 +459,7 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path
             return restricted.error();
     }
 
-    Result<Connection> db = openConnection(path, SQLITE_OPEN_READWRITE);
+    Result<Connection> db = openConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     if (!db)
         return db.error();
     sqlite3* raw = db->get();
@@ -446,7 +469,10 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path
             pragmaValue(raw, "PRAGMA journal_mode = WAL", QStringLiteral("Could not set the journal"));
         !mode)
         return mode.error();
-    for (const char* pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON"}) {
+    // Deleted records are overwritten in the file, and the WAL is cut back after checkpoints rather than
+    // left at its largest size.
+    for (const char* pragma : {"PRAGMA synchronous = NORMAL", "PRAGMA foreign_keys = ON", "PRAGMA secure_delete = ON",
+                               "PRAGMA journal_size_limit = 67108864"}) {
         if (Result<void> set = execute(raw, pragma, QStringLiteral("Could not configure the history store")); !set)
             return set.error();
     }
@@ -476,10 +502,12 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openInMemory()
 
 Result<std::unique_ptr<HistoryStore>> HistoryStore::openReadOnly(const QString& path)
 {
-    struct stat info {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+    const Result<bool> regular = path.isEmpty() ? Result<bool>(false) : regularFileExists(path);
+    if (!regular)
+        return regular.error();
+    if (!*regular)
         return Error{QStringLiteral("There is no history store at %1").arg(path)};
-    Result<Connection> db = openConnection(path, SQLITE_OPEN_READONLY);
+    Result<Connection> db = openConnection(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
     if (!db)
         return db.error();
     const Result<SchemaState> state = inspectSchema(db->get(), path);

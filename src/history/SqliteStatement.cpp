@@ -16,7 +16,7 @@ constexpr char emptyData[] = "";
 Result<sqlite3*> openStoreConnection(const QString& name, int flags)
 {
     // Store files are absolute paths; only the in-memory stores' names are URIs.
-    flags |= SQLITE_OPEN_NOMUTEX | (name.startsWith(QLatin1String("file:")) ? SQLITE_OPEN_URI : 0);
+    flags |= SQLITE_OPEN_NOMUTEX | (name.startsWith(QLatin1String("file:")) ? SQLITE_OPEN_URI : SQLITE_OPEN_NOFOLLOW);
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(name).constData(), &db, flags, nullptr) != SQLITE_OK) {
         Error error = sqliteError(db, QStringLiteral("Could not open the history store %1").arg(name));
@@ -24,6 +24,9 @@ Result<sqlite3*> openStoreConnection(const QString& name, int flags)
         return error;
     }
     sqlite3_busy_timeout(db, 2000);
+    // What a writer deletes (queued index entries hold deleted texts) is overwritten in the file.
+    if ((flags & SQLITE_OPEN_READWRITE) != 0)
+        sqlite3_exec(db, "PRAGMA secure_delete = ON", nullptr, nullptr, nullptr);
     return db;
 }
 

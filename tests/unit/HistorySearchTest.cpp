@@ -82,6 +82,8 @@ qint64 rawInt(const QString& path, const char* sql)
 {
     sqlite3* db = nullptr;
     sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    // A writer killed a moment ago leaves its journal to be recovered, which holds readers off briefly.
+    sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* statement = nullptr;
     EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     const qint64 result = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;

@@ -790,3 +790,52 @@ TEST(HistoryStoreTest, InMemoryStoreHasNoPath)
 }
 
 }  // namespace
+
+// Only a regular file can be the store: a link would make its target the store, a pipe would block the
+// opening for ever. Anything else is refused at once and left as it is.
+TEST(HistoryStoreTest, OnlyARegularFileIsOpenedAsTheStore)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const QString& path, const QString& folder)> make;
+    };
+    const Case cases[] = {
+        {"link to an empty file",
+         [](const QString& path, const QString& folder) {
+             writeFile(folder + QStringLiteral("/target"), QByteArray());
+             ASSERT_TRUE(QFile::link(folder + QStringLiteral("/target"), path));
+         }},
+        {"link to a store",
+         [](const QString& path, const QString& folder) {
+             ASSERT_TRUE(openFile(folder + QStringLiteral("/target")));
+             ASSERT_TRUE(QFile::link(folder + QStringLiteral("/target"), path));
+         }},
+        {"dangling link",
+         [](const QString& path, const QString& folder) {
+             ASSERT_TRUE(QFile::link(folder + QStringLiteral("/nowhere"), path));
+         }},
+        {"pipe", [](const QString& path, const QString&) { ASSERT_EQ(::mkfifo(QFile::encodeName(path), 0600), 0); }},
+        {"folder", [](const QString& path, const QString&) { ASSERT_TRUE(QDir().mkpath(path)); }},
+    };
+    for (const Case& c : cases) {
+        const QString folder = test::freshDirectory();
+        const QString path = folder + QStringLiteral("/Nimbrel.store");
+        c.make(path, folder);
+        const QStringList before = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        const QByteArray target = QFile::exists(folder + QStringLiteral("/target"))
+                                      ? fileBytes(folder + QStringLiteral("/target"))
+                                      : QByteArray();
+        for (const auto& open : {&HistoryStore::openFile, &HistoryStore::openReadOnly}) {
+            const Result<std::unique_ptr<HistoryStore>> store = open(path);
+            EXPECT_FALSE(store.ok()) << c.name;
+        }
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), before) << c.name;
+        if (QFile::exists(folder + QStringLiteral("/target"))) {
+            EXPECT_EQ(fileBytes(folder + QStringLiteral("/target")), target) << c.name;
+        }
+    }
+    // A regular file is overwritten where records are deleted.
+    auto store = openFile(storePath());
+    ASSERT_TRUE(store);
+    EXPECT_EQ(rawInt(store->handle(), "PRAGMA secure_delete"), 1);
+}
