@@ -259,20 +259,6 @@ Error HistorySearch::failure(Error error)
     return error;
 }
 
-Result<bool> HistorySearch::indexComplete()
-{
-    // Prepared afresh: the state changes while the background build runs, and a store of the version
-    // before has no search_state at all.
-    Result<std::unique_ptr<SqliteStatement>> state =
-        SqliteStatement::prepare(m_db, "SELECT indexedAbove FROM search_state WHERE singleton = 1");
-    if (!state)
-        return sqlite3_errcode(m_db) == SQLITE_ERROR ? Result<bool>(false) : Result<bool>(state.error());
-    SqliteStatement::Cursor cursor(**state);
-    Result<bool> row = cursor.next(QStringLiteral("Could not read the state of the search index"));
-    if (!row)
-        return row.error();
-    return *row && cursor.int64(0) == HistoryStore::searchIndexCompleteMark;
-}
 
 Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchLimits& limits)
 {
@@ -288,7 +274,7 @@ Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchL
     Result<SearchOutcome> outcome = [&]() -> Result<SearchOutcome> {
         // An empty query without a kind is the newest records: the scan answers at once.
         if (limits.useIndex && !indexQuery(folded, query.kind).isEmpty()) {
-            const Result<bool> ready = indexComplete();
+            const Result<bool> ready = HistoryStore::searchIndexComplete(m_db);
             if (!ready)
                 return failure(ready.error());
             if (*ready)

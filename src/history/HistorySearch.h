@@ -81,7 +81,6 @@ private:
     class Budget;
     Result<SearchOutcome> runIndexed(const QString& folded, const SearchQuery& query, const SearchLimits& limits);
     Result<SearchOutcome> runScan(const QString& folded, const SearchQuery& query, const SearchLimits& limits);
-    Result<bool> indexComplete();
     // Notes whether the statement that failed was interrupted.
     Error failure(Error error);
     void endSnapshot();

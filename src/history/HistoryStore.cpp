@@ -676,19 +676,25 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
     return items;
 }
 
+Result<bool> HistoryStore::searchIndexComplete(sqlite3* db)
+{
+    // Prepared afresh: the state changes while the background build runs, and a store of the version
+    // before, opened read-only, has no search_state to prepare it on.
+    Result<std::unique_ptr<SqliteStatement>> state =
+        SqliteStatement::prepare(db, "SELECT indexedAbove FROM search_state WHERE singleton = 1");
+    if (!state)
+        return sqlite3_errcode(db) == SQLITE_ERROR ? Result<bool>(false) : Result<bool>(state.error());
+    SqliteStatement::Cursor cursor(**state);
+    Result<bool> row = cursor.next(QStringLiteral("Could not read the state of the search index"));
+    if (!row)
+        return row.error();
+    return *row && cursor.int64(0) == searchIndexCompleteMark;
+}
+
 Result<bool> HistoryStore::searchIndexComplete() const
 {
-    // Prepared here: a store of the version before, opened read-only, has no search_state to prepare it on.
-    const QString what = QStringLiteral("Could not read the state of the search index");
-    Result<std::unique_ptr<SqliteStatement>> state =
-        SqliteStatement::prepare(m_db, "SELECT indexedAbove FROM search_state WHERE singleton = 1");
-    if (!state)
-        return sqlite3_errcode(m_db) == SQLITE_ERROR ? Result<bool>(false) : Result<bool>(state.error());
-    SqliteStatement::Cursor cursor(**state);
-    Result<bool> row = cursor.next(what);
-    if (!row)
-        return afterFailure(row.error());
-    return *row && cursor.int64(0) == searchIndexCompleteMark;
+    Result<bool> complete = searchIndexComplete(m_db);
+    return complete ? complete : Result<bool>(afterFailure(complete.error()));
 }
 
 Result<void> HistoryStore::loadImages(ClipItem& item) const

@@ -78,6 +78,8 @@ public:
     // Whether every record is in the search index (false while the background build runs, and for a
     // store of the version before opened read-only).
     Result<bool> searchIndexComplete() const;
+    // The same, read through any connection to a store.
+    static Result<bool> searchIndexComplete(sqlite3* db);
 
     // The file of a file store; empty for an in-memory store.
     QString path() const { return m_path; }

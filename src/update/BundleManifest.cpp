@@ -76,27 +76,15 @@ bool isCanonicalPath(const QString& path)
 
 Result<QByteArray> readSmallFile(const QByteArray& path, qint64 limit)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return error(QStringLiteral("cannot open %1").arg(QFile::decodeName(path)));
-    struct stat info {};
     QByteArray bytes;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= limit;
-    while (ok) {
-        char buffer[65536];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        bytes.append(buffer, n);
-        ok = bytes.size() <= limit;
-    }
-    ::close(fd);
-    if (!ok)
-        return error(QStringLiteral("cannot read %1").arg(QFile::decodeName(path)));
+    const Result<void> read = readRegularFile(
+        path, [limit](qint64 size) { return size <= limit; },
+        [&bytes, limit](QByteArrayView chunk) {
+            bytes.append(chunk);
+            return bytes.size() <= limit;
+        });
+    if (!read)
+        return read.error();
     return bytes;
 }
 

@@ -177,15 +177,14 @@ std::optional<QList<QByteArray>> listFolder(const QByteArray& folder)
     return names;
 }
 
-Result<FileDigest> sha256OfFile(const QByteArray& path)
+Result<void> readRegularFile(const QByteArray& path, const std::function<bool(qint64 size)>& accept,
+                             const std::function<bool(QByteArrayView)>& consume)
 {
     const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return Error{QStringLiteral("cannot open %1").arg(QFile::decodeName(path))};
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    FileDigest digest;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && accept(info.st_size);
     while (ok) {
         char buffer[65536];
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -195,12 +194,27 @@ Result<FileDigest> sha256OfFile(const QByteArray& path)
             ok = n == 0;
             break;
         }
-        hash.addData(QByteArrayView(buffer, n));
-        digest.length += n;
+        ok = consume(QByteArrayView(buffer, n));
     }
     ::close(fd);
     if (!ok)
         return Error{QStringLiteral("cannot read %1").arg(QFile::decodeName(path))};
+    return {};
+}
+
+Result<FileDigest> sha256OfFile(const QByteArray& path)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    FileDigest digest;
+    const Result<void> read = readRegularFile(
+        path, [](qint64) { return true; },
+        [&](QByteArrayView chunk) {
+            hash.addData(chunk);
+            digest.length += chunk.size();
+            return true;
+        });
+    if (!read)
+        return read.error();
     digest.sha256 = hash.result();
     return digest;
 }

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace nimbrel {
@@ -21,6 +22,12 @@ struct FileDigest {
     QByteArray sha256;  // raw, 32 bytes
     qint64 length = 0;
 };
+
+// Reads a regular file (never through a link) to its end in 64 KiB steps, handing each to `consume`.
+// `accept` sees the file's size first and `consume` each step; either may stop the reading by returning
+// false, which fails it ("cannot read"), as does a file that is no regular file.
+Result<void> readRegularFile(const QByteArray& path, const std::function<bool(qint64 size)>& accept,
+                             const std::function<bool(QByteArrayView)>& consume);
 
 // The SHA-256 of a regular file (never through a link) and how many bytes it holds, read in 64 KiB steps.
 Result<FileDigest> sha256OfFile(const QByteArray& path);
