@@ -1,213 +1,93 @@
 #include "history/ClipboardWatcher.h"
 
+#include "history/ClipboardCapture.h"
 #include "history/HistoryStore.h"
-#include "history/RtfText.h"
-#include "history/Thumbnail.h"
-#include "platform/Clock.h"
+#include "history/HistoryWriter.h"
+#include "history/StorageBudget.h"
+#include "platform/ClipboardMonitor.h"
 #include "platform/Console.h"
-#include "platform/Pasteboard.h"
-#include "platform/Workspace.h"
+#include "settings/SettingsStore.h"
 
-#include <QBuffer>
-#include <QImageWriter>
-
-#include <cmath>
+#include <QDeadlineTimer>
 
 namespace nimbrel {
 
-namespace {
-
-const QString pngType = QStringLiteral("image/png");
-const QString tiffType = QStringLiteral("image/tiff");
-const QString uriListType = QStringLiteral("text/uri-list");
-const QString copiedFilesType = QStringLiteral("x-special/gnome-copied-files");
-const QString passwordHintType = QStringLiteral("x-kde-passwordManagerHint");
-const QStringList concealedTypes{QStringLiteral("org.nspasteboard.ConcealedType"),
-                                 QStringLiteral("org.nspasteboard.TransientType")};
-const QStringList rtfTypes{QStringLiteral("text/rtf"), QStringLiteral("text/richtext"),
-                           QStringLiteral("application/rtf")};
-
-bool hasFileAddress(const Pasteboard& pasteboard, const QStringList& types)
-{
-    if (types.contains(copiedFilesType))
-        return true;
-    if (!types.contains(uriListType))
-        return false;
-    const auto urls = pasteboard.urls();
-    return urls && std::any_of(urls->cbegin(), urls->cend(), [](const QUrl& url) { return url.isLocalFile(); });
-}
-
-}  // namespace
-
-std::optional<QByteArray> pngData(const QImage& image, std::optional<int> maxSide)
-{
-    if (image.isNull())
-        return std::nullopt;
-    QImage chosen = image;
-    const int larger = std::max(image.width(), image.height());
-    if (maxSide && larger > *maxSide) {
-        const double scale = static_cast<double>(*maxSide) / larger;
-        const int width = static_cast<int>(std::round(image.width() * scale));
-        const int height = static_cast<int>(std::round(image.height() * scale));
-        chosen = image.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                     .scaled(std::max(width, 1), std::max(height, 1), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (chosen.isNull())
-            return std::nullopt;
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(chosen) || bytes.isEmpty())
-        return std::nullopt;
-    return bytes;
-}
-
-ClipboardWatcher::ClipboardWatcher(Pasteboard& pasteboard, const Workspace& workspace, HistoryStore& store,
+ClipboardWatcher::ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& workspace, HistoryStore& store,
                                    const SettingsStore& settings, Console& console, const Clock& clock, QObject* parent)
     : QObject(parent),
-      m_pasteboard(pasteboard),
+      m_monitor(monitor),
       m_workspace(workspace),
       m_store(store),
       m_console(console),
       m_clock(clock),
-      // Whatever is on the clipboard now was copied before Nimbrel watched: it is not recorded.
-      m_lastChangeCount(pasteboard.changeCount()),
-      m_budget(store, settings)
+      m_limitBytes(settings.maxStorageMB() * StorageBudget::bytesPerMegabyte)
 {
-    m_timer.setInterval(pollIntervalMs);
-    m_timer.setTimerType(Qt::CoarseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &ClipboardWatcher::poll);
+    m_thread.setObjectName(QStringLiteral("history writer"));
+    connect(&settings, &SettingsStore::maxStorageMBChanged, this, [this, &settings] {
+        m_limitBytes = settings.maxStorageMB() * StorageBudget::bytesPerMegabyte;
+    });
 }
 
-void ClipboardWatcher::start() { m_timer.start(); }
+ClipboardWatcher::~ClipboardWatcher() { stop(-1); }
 
-void ClipboardWatcher::stop() { m_timer.stop(); }
-
-bool ClipboardWatcher::isConcealed(const QStringList& types, const Pasteboard& pasteboard)
+bool ClipboardWatcher::start()
 {
-    for (const QString& type : concealedTypes)
-        if (types.contains(type))
-            return true;
-    if (types.contains(passwordHintType)) {
-        const auto hint = pasteboard.data(passwordHintType);
-        return hint && hint->trimmed() == "secret";
-    }
-    return false;
-}
-
-void ClipboardWatcher::poll()
-{
-    const qint64 count = m_pasteboard.changeCount();
-    if (count == m_lastChangeCount)
-        return;
-    // Remembered before any test, so an ignored change is never looked at again.
-    m_lastChangeCount = count;
-    const QStringList types = m_pasteboard.types();
-    if (types.contains(markerType) || isConcealed(types, m_pasteboard))
-        return;
-    ingest();
-}
-
-void ClipboardWatcher::ingest()
-{
-    const auto item = makeItem();
-    if (!item || isDuplicateOfLatest(*item))
-        return;
-    if (const auto inserted = m_store.insert(*item); !inserted) {
-        m_console.line(QStringLiteral("[Nimbrel] save error: ") + inserted.error().description);
-        return;
-    }
-    if (const auto saved = m_store.save(); !saved)
-        m_console.line(QStringLiteral("[Nimbrel] save error: ") + saved.error().description);
-    m_budget.enforce(item->byteSize);
-}
-
-std::optional<ClipItem> ClipboardWatcher::makeItem()
-{
-    // Copies inside Nimbrel's own windows: the panel never becomes the active window, so the clipboard's
-    // owner is asked as well as the application in front.
-    if (m_pasteboard.isOwnContent())
-        return std::nullopt;
-    const auto front = m_workspace.frontmostApplication();
-    std::optional<QString> source = front ? front->bundleIdentifier : std::nullopt;
-    if (source && *source == m_workspace.ownBundleIdentifier())
-        return std::nullopt;
-    const std::optional<QString> name = front ? front->localizedName : std::nullopt;
-    const QDateTime now = m_clock.now();
-
-    if (const auto png = readImageData())
-        return ClipItem::make(ClipKind::image, std::nullopt, *png, makeThumbnail(*png), source, name, now);
-
-    if (const auto urls = m_pasteboard.urls(); urls && !urls->isEmpty()) {
-        const QUrl& first = urls->first();
-        if (first.isLocalFile())
-            return std::nullopt;  // copied files are not recorded, and their names are not read as text
-        if (first.isValid() && !first.isRelative()) {
-            const QString address = QString::fromUtf8(first.toEncoded());
-            return ClipItem::make(ClipKind::link, address, std::nullopt, std::nullopt, source, name, now);
-        }
-    }
-
-    std::optional<QString> text = m_pasteboard.string();
-    if (!text || text->isEmpty()) {
-        text.reset();
-        for (const QString& type : rtfTypes) {
-            if (const auto rtf = m_pasteboard.data(type)) {
-                text = plainTextFromRtf(*rtf);
-                if (text)
-                    break;
-            }
-        }
-    }
-    if (!text || text->isEmpty())
-        return std::nullopt;
-    return ClipItem::make(classify(*text), *text, std::nullopt, std::nullopt, source, name, now);
-}
-
-std::optional<QByteArray> ClipboardWatcher::readImageData()
-{
-    const QStringList types = m_pasteboard.types();
-    if (types.contains(pngType))
-        if (auto png = m_pasteboard.data(pngType); png && !png->isEmpty())
-            return png;
-    if (types.contains(tiffType)) {
-        if (const auto tiff = m_pasteboard.data(tiffType)) {
-            if (auto png = pngData(QImage::fromData(*tiff, "TIFF"), std::nullopt))
-                return png;
-        }
-    }
-    if (hasFileAddress(m_pasteboard, types))
-        return std::nullopt;
-    const auto image = m_pasteboard.image();
-    if (!image)
-        return std::nullopt;
-    return pngData(*image, maxGenericImageSide);
-}
-
-bool ClipboardWatcher::isDuplicateOfLatest(const ClipItem& item)
-{
-    FetchDescriptor newest;
-    newest.sortByCreatedAt = SortOrder::descending;
-    newest.limit = 1;
-    auto latest = m_store.fetch(newest);
-    if (!latest || latest->isEmpty())
-        return false;
-    ClipItem& last = latest->first();
-    if (last.kindRaw != item.kindRaw)
-        return false;
-    if (last.kind() == ClipKind::image) {
-        if (last.byteSize != item.byteSize || !m_store.loadImages(last))
-            return false;
-        return last.contentImage == item.contentImage;
-    }
-    if (last.contentText.has_value() != item.contentText.has_value())
-        return false;
-    if (!last.contentText)
+    if (m_running)
         return true;
-    // Canonically equivalent texts are the same text.
-    return last.contentText->normalized(QString::NormalizationForm_C) ==
-           item.contentText->normalized(QString::NormalizationForm_C);
+    Result<std::unique_ptr<HistoryStore>> connection = m_store.openAnotherConnection();
+    if (!connection) {
+        m_console.line(QStringLiteral("[Nimbrel] Clipboard watcher disabled: ") + connection.error().description);
+        return false;
+    }
+    m_writer = new HistoryWriter(std::move(connection).value(), m_limitBytes);
+    m_writer->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
+    connect(m_writer, &HistoryWriter::storeChanged, this, &ClipboardWatcher::storeChanged);
+    connect(m_writer, &HistoryWriter::changeHandled, this, &ClipboardWatcher::changeHandled);
+    connect(m_writer, &HistoryWriter::removeFailed, this, &ClipboardWatcher::removeFailed);
+    connect(m_writer, &HistoryWriter::diagnostic, this, [this](const QString& line) { m_console.line(line); });
+    m_thread.start();
+
+    HistoryWriter* writer = m_writer;
+    const std::atomic<qint64>& limit = m_limitBytes;
+    const Workspace& workspace = m_workspace;
+    const Clock& clock = m_clock;
+    const auto handler = [writer, &limit, &workspace, &clock](ClipboardOffer& offer) {
+        CapturedChange change = readChange(offer, workspace, clock, limit.load() / 4);
+        QMetaObject::invokeMethod(
+            writer, [writer, change = std::move(change)] { writer->ingest(change); }, Qt::QueuedConnection);
+    };
+    if (const std::optional<QString> error = m_monitor.start(handler, readDeadlineMs)) {
+        m_console.line(QStringLiteral("[Nimbrel] ") + *error);
+        stop();
+        return false;
+    }
+    m_running = true;
+    return true;
+}
+
+bool ClipboardWatcher::stop(int waitMs)
+{
+    m_monitor.stop();
+    m_running = false;
+    if (!m_writer)
+        return true;
+    // Changes read but not yet stored are dropped: ending within a second matters more than the last
+    // copy of the session, and what is committed stays committed.
+    m_writer->stopAccepting();
+    m_thread.quit();
+    if (!m_thread.wait(waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(waitMs)))
+        return false;
+    m_writer = nullptr;
+    return true;
+}
+
+void ClipboardWatcher::remove(const QUuid& id)
+{
+    if (!m_writer)
+        return;
+    HistoryWriter* writer = m_writer;
+    QMetaObject::invokeMethod(writer, [writer, id] { writer->remove(id); }, Qt::QueuedConnection);
 }
 
 }  // namespace nimbrel

@@ -1,68 +1,63 @@
 #pragma once
 
-#include "history/ClipItem.h"
-#include "history/StorageBudget.h"
-
 #include <QObject>
-#include <QTimer>
+#include <QThread>
+#include <QUuid>
 
-#include <optional>
+#include <atomic>
 
 namespace nimbrel {
 
+class ClipboardMonitor;
 class Clock;
 class Console;
 class HistoryStore;
-class Pasteboard;
+class HistoryWriter;
 class SettingsStore;
 class Workspace;
 
-// Turns clipboard changes into history records: polls the change counter twice a second, skips
-// Nimbrel's own writes, changes made while Nimbrel is in front and contents marked secret, reads the
-// contents in the order image, address, text, rich text, drops a repeat of the newest record, stores
-// the rest and keeps the history within its budget. Main thread only.
+// Turns clipboard changes into history records without the UI thread: the monitor's thread reads each
+// change (one deadline, a size cap per representation), the writer's thread makes and stores the record
+// and keeps the budget. The UI thread hears of committed changes and relays the writer's lines.
 class ClipboardWatcher final : public QObject {
     Q_OBJECT
 public:
-    // The type Nimbrel adds to its own clipboard writes.
-    static inline const QString markerType = QStringLiteral("org.nimbrel.internal");
-    static constexpr int pollIntervalMs = 500;
-    static constexpr int maxGenericImageSide = 1024;
+    // The most one change may take to be read, whatever its owner does.
+    static constexpr int readDeadlineMs = 1000;
 
-    ClipboardWatcher(Pasteboard& pasteboard, const Workspace& workspace, HistoryStore& store,
+    ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& workspace, HistoryStore& store,
                      const SettingsStore& settings, Console& console, const Clock& clock, QObject* parent = nullptr);
+    ~ClipboardWatcher() override;
 
-    void start();
-    void stop();
-    bool isRunning() const { return m_timer.isActive(); }
+    // Opens the writer's connection to the store and starts watching; false (with a line) when either
+    // cannot be had.
+    bool start();
+    // Stops reading at once and lets the writer finish what it is doing, waiting at most `waitMs` (-1: as
+    // long as it takes); false
+    // when the writer is still busy then (what it has committed stays committed).
+    bool stop(int waitMs = 800);
+    bool isRunning() const { return m_running; }
 
-    // One tick: ingest the contents if the counter moved.
-    void poll();
-    std::optional<ClipItem> makeItem();
-    std::optional<QByteArray> readImageData();
-    bool isDuplicateOfLatest(const ClipItem& item);
+    // Deletes a record on the writer's thread; `removeFailed` if it could not be deleted.
+    void remove(const QUuid& id);
+    HistoryWriter* writer() const { return m_writer; }
 
-    qint64 lastChangeCount() const { return m_lastChangeCount; }
-    StorageBudget& budget() { return m_budget; }
-
-    // Contents a password manager marks as secret or transient, which are never recorded.
-    static bool isConcealed(const QStringList& types, const Pasteboard& pasteboard);
+Q_SIGNALS:
+    // The writer changed the store (records stored or deleted); emitted on the UI thread.
+    void storeChanged();
+    void changeHandled();
+    void removeFailed(const QUuid& id);
 
 private:
-    void ingest();
-
-    Pasteboard& m_pasteboard;
+    ClipboardMonitor& m_monitor;
     const Workspace& m_workspace;
     HistoryStore& m_store;
     Console& m_console;
     const Clock& m_clock;
-    qint64 m_lastChangeCount;
-    QTimer m_timer;
-    StorageBudget m_budget;
+    std::atomic<qint64> m_limitBytes;
+    QThread m_thread;
+    HistoryWriter* m_writer = nullptr;
+    bool m_running = false;
 };
-
-// The image as PNG bytes, reduced first so its longer side is at most `maxSide` pixels (sizes rounded
-// half away from zero). None when it cannot be encoded.
-std::optional<QByteArray> pngData(const QImage& image, std::optional<int> maxSide);
 
 }  // namespace nimbrel

@@ -463,6 +463,10 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openFile(const QString& path
     if (!db)
         return db.error();
     sqlite3* raw = db->get();
+    // Only a store without tables takes it directly; set before the journal mode, as SQLite asks.
+    if (Result<void> set = execute(raw, "PRAGMA auto_vacuum = INCREMENTAL", QStringLiteral("Could not configure"));
+        !set)
+        return set.error();
     // Without WAL (a file system without shared memory) the store still works; readers then wait for
     // writers instead of reading beside them.
     if (Result<QString> mode =
@@ -498,6 +502,65 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openInMemory()
     if (store)
         (*store)->m_connectionName = name;
     return store;
+}
+
+Result<std::unique_ptr<HistoryStore>> HistoryStore::openAnotherConnection() const
+{
+    if (m_readOnly)
+        return openReadOnly(m_path);
+    if (!m_path.isEmpty())
+        return openFile(m_path);
+    Result<Connection> db = openConnection(m_connectionName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI);
+    if (!db)
+        return db.error();
+    if (Result<void> set = execute(db->get(), "PRAGMA foreign_keys = ON", QStringLiteral("Could not configure")); !set)
+        return set.error();
+    Result<std::unique_ptr<HistoryStore>> store = finishOpening(db.value().release(), QString(), false);
+    if (store)
+        (*store)->m_connectionName = m_connectionName;
+    return store;
+}
+
+Result<bool> HistoryStore::reclaimSpace()
+{
+    if (Result<void> writable = checkWritable(); !writable)
+        return writable.error();
+    if (m_inTransaction)
+        return false;
+    // Free pages go back to the file system (they were zeroed when freed: secure_delete).
+    if (Result<void> vacuumed = execute(m_db, "PRAGMA incremental_vacuum", QStringLiteral("Could not give space back"));
+        !vacuumed)
+        return vacuumed.error();
+    if (m_path.isEmpty())
+        return true;
+    // The WAL still holds earlier images of the freed pages: a truncating checkpoint drops them. It must not
+    // wait on a reader here, so it is tried without waiting and the caller tries again later.
+    sqlite3_busy_timeout(m_db, 0);
+    int logFrames = 0;
+    int checkpointed = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &checkpointed);
+    sqlite3_busy_timeout(m_db, busyTimeoutMilliseconds);
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        return false;
+    if (rc != SQLITE_OK)
+        return sqliteError(m_db, QStringLiteral("Could not checkpoint the history store"));
+    return true;
+}
+
+Result<bool> HistoryStore::convertToIncrementalVacuum(sqlite3* db)
+{
+    const Result<QString> mode = pragmaValue(db, "PRAGMA auto_vacuum", QStringLiteral("Could not read the vacuum mode"));
+    if (!mode)
+        return mode.error();
+    if (*mode != QLatin1String("0"))
+        return false;
+    // A store made before incremental vacuum: VACUUM rewrites it once in the new mode (holding the write
+    // lock meanwhile; writers wait and retry).
+    if (Result<void> set = execute(db, "PRAGMA auto_vacuum = INCREMENTAL", QStringLiteral("Could not configure")); !set)
+        return set.error();
+    if (Result<void> vacuumed = execute(db, "VACUUM", QStringLiteral("Could not rewrite the history store")); !vacuumed)
+        return vacuumed.error();
+    return true;
 }
 
 Result<std::unique_ptr<HistoryStore>> HistoryStore::openReadOnly(const QString& path)

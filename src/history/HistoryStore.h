@@ -55,6 +55,16 @@ public:
     // changes the store file; SQLite may add its -wal and -shm files beside it.
     static Result<std::unique_ptr<HistoryStore>> openReadOnly(const QString& path);
 
+    // One more writing connection to the same store (for a worker thread); read-only for a read-only store.
+    Result<std::unique_ptr<HistoryStore>> openAnotherConnection() const;
+
+    // Gives the space of deleted records back to the file system and drops their earlier images from the
+    // WAL. False when a reader kept the WAL from being cut back; try again later. Not inside unsaved changes.
+    Result<bool> reclaimSpace();
+    // Rewrites a store made without incremental auto-vacuum once (VACUUM); false when there was nothing
+    // to do.
+    static Result<bool> convertToIncrementalVacuum(sqlite3* db);
+
     // Refuses a record without an id or a valid createdAt, and a second record with the same id.
     Result<void> insert(const ClipItem& item);
     // Removing an id that is not in the store does nothing.
@@ -87,6 +97,9 @@ public:
     QString connectionName() const { return m_connectionName; }
     bool isReadOnly() const { return m_readOnly; }
     sqlite3* handle() const { return m_db; }
+
+    // Tells the listeners of this connection that another connection (the writer's) changed the store.
+    void announceChange() { Q_EMIT changed(); }
 
 Q_SIGNALS:
     void changed();

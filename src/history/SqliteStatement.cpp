@@ -33,7 +33,13 @@ Result<sqlite3*> openStoreConnection(const QString& name, int flags)
 Error sqliteError(sqlite3* db, const QString& what)
 {
     const char* message = db ? sqlite3_errmsg(db) : "out of memory";
-    return Error{what + QStringLiteral(": ") + QString::fromUtf8(message)};
+    return Error{what + QStringLiteral(": ") + QString::fromUtf8(message), db ? sqlite3_errcode(db) : SQLITE_NOMEM};
+}
+
+bool isBusy(const Error& error)
+{
+    const int primary = error.code & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
 Result<std::unique_ptr<SqliteStatement>> SqliteStatement::prepare(sqlite3* db, const char* sql)
@@ -114,7 +120,8 @@ void SqliteStatement::reset()
 Result<bool> SqliteStatement::Cursor::next(const QString& what)
 {
     if (m_statement.m_bindResult != SQLITE_OK)
-        return Error{what + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errstr(m_statement.m_bindResult))};
+        return Error{what + QStringLiteral(": ") + QString::fromUtf8(sqlite3_errstr(m_statement.m_bindResult)),
+                     m_statement.m_bindResult & 0xff};
     const int rc = sqlite3_step(m_statement.m_statement);
     if (rc == SQLITE_ROW)
         return true;

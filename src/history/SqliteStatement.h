@@ -18,6 +18,8 @@ namespace nimbrel {
 
 // An error value made of what was being done and SQLite's own message for the connection.
 Error sqliteError(sqlite3* db, const QString& what);
+// Whether the error is another connection holding the store longer than this one waits: worth a later try.
+bool isBusy(const Error& error);
 
 // Opens one more connection to a store, by HistoryStore::connectionName() (a file, or the SQLite URI of
 // an in-memory store), for use on one thread; it waits up to two seconds for another writer's lock.

@@ -2,36 +2,32 @@
 
 #include <QtGlobal>
 
-#include <optional>
+#include <functional>
 
 namespace nimbrel {
 
 class HistoryStore;
-class SettingsStore;
 
-// Keeps the history within maxStorageMB: a running total of the records' byteSize, recounted from the
-// store after every 50th run, and pruning of the oldest records in batches of 32 when it is exceeded.
+// Keeps the history within its budget: after a record is stored, the store's exact total of byteSize
+// (kept by the store itself, so deletions made anywhere are counted) is compared with the budget, and
+// the oldest records are deleted in batches of 32 until it fits. Used on the writer's thread.
 class StorageBudget final {
 public:
     static constexpr qint64 bytesPerMegabyte = 1'048'576;
-    static constexpr qint64 runsBetweenRecounts = 50;
     static constexpr int batchSize = 32;
 
-    StorageBudget(HistoryStore& store, const SettingsStore& settings);
+    // `limitBytes` is asked at every run, so a change of the setting applies from the next record on.
+    StorageBudget(HistoryStore& store, std::function<qint64()> limitBytes);
 
-    // Runs after a record of `byteSize` bytes has been inserted and saved.
-    void enforce(qint64 byteSize);
-    // The running total, recounted from the store when unknown (0 when the store cannot be read).
-    qint64 currentTotalBytes();
-
-    std::optional<qint64> cachedTotalBytes() const { return m_cachedTotalBytes; }
-    qint64 ingestsSinceCalibration() const { return m_ingestsSinceCalibration; }
+    // Deletes the oldest records while the total is over the budget; the number deleted.
+    int enforce();
+    // The largest record that is stored at all: a quarter of the budget, so that one copy can never
+    // push the rest of the history out.
+    qint64 largestRecord() const { return m_limitBytes() / 4; }
 
 private:
     HistoryStore& m_store;
-    const SettingsStore& m_settings;
-    std::optional<qint64> m_cachedTotalBytes;
-    qint64 m_ingestsSinceCalibration = 0;
+    std::function<qint64()> m_limitBytes;
 };
 
 }  // namespace nimbrel

@@ -1,4 +1,5 @@
 #include "panel/PanelCoordinator.h"
+#include "panel/ResultsModel.h"
 
 #include "history/HistoryStore.h"
 #include "panel/ClipListView.h"
@@ -83,6 +84,8 @@ void PanelCoordinator::show()
         auto* content = new ClipListView(m_services.store, m_services.settings, m_services.thumbnails,
                                          m_services.icons, m_services.clock, mode);
         connect(content, &ClipListView::selected, this, &PanelCoordinator::select);
+        if (m_services.removeRecord)
+            content->results().setRemover(m_services.removeRecord);
         connect(content, &ClipListView::imageHover, this, &PanelCoordinator::imageHover);
         m_panel->setContent(content);
         m_hostingView = content;

@@ -33,6 +33,8 @@ struct PanelServices {
     // Told when the panel takes and gives back the keyboard, so the global shortcut keeps working
     // while the panel holds it.
     std::function<void(bool held)> keyboardHeld;
+    // Deletes a record off the UI thread; when absent the panel deletes through `store` itself.
+    std::function<void(const QUuid&)> removeRecord;
 };
 
 // Owns the floating panel: builds it for the current placement, shows and hides it, closes it on

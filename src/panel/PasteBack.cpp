@@ -1,6 +1,6 @@
 #include "panel/PasteBack.h"
 
-#include "history/ClipboardWatcher.h"
+#include "history/ClipboardCapture.h"
 #include "platform/KeyboardSynthesizer.h"
 #include "platform/Pasteboard.h"
 
@@ -50,7 +50,7 @@ void PasteBack::writeToPasteboard(const ClipItem& item)
         break;
     }
     // Always, also when nothing else could be written: the watcher must not record this change.
-    representations.append({ClipboardWatcher::markerType, QByteArray(1, '\x01')});
+    representations.append({ownMarkerType, QByteArray(1, '\x01')});
     m_pasteboard.write(representations, image);
 }
 

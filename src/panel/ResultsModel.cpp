@@ -145,12 +145,17 @@ void ResultsModel::onDelete()
     const std::optional<ClipItem> doomed = selectedItem();
     if (!doomed)
         return;
-    // A record that could not be removed simply stays in the list; a failed save is ignored.
-    if (!m_store.remove(doomed->id))
-        return;
-    // A save that rolled the deletion back starts no query; this one brings the record back.
-    if (!m_store.save())
-        refresh();
+    if (m_remover) {
+        // The writer tells the store's listeners when it is done, or brings the record back if it fails.
+        m_remover(doomed->id);
+    } else {
+        // A record that could not be removed simply stays in the list; a failed save is ignored.
+        if (!m_store.remove(doomed->id))
+            return;
+        // A save that rolled the deletion back starts no query; this one brings the record back.
+        if (!m_store.save())
+            refresh();
+    }
     // The row goes at once; the query the save started brings the next older match.
     beginRemoveRows(QModelIndex(), m_keyboardIndex, m_keyboardIndex);
     m_items.removeAt(m_keyboardIndex);

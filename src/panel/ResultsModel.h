@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <functional>
 #include <optional>
 
 namespace nimbrel {
@@ -44,6 +45,10 @@ public:
 
     ResultsModel(HistoryStore& store, ThumbnailCache& thumbnails, QObject* parent = nullptr);
     ~ResultsModel() override;
+
+    // Who deletes a record for onDelete: the history's writer thread. Without one the model deletes
+    // through its store (tests, and a store without capture).
+    void setRemover(std::function<void(const QUuid&)> remover) { m_remover = std::move(remover); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -96,6 +101,7 @@ private:
     std::optional<QImage> thumbnail(const ClipItem& item) const;
 
     HistoryStore& m_store;
+    std::function<void(const QUuid&)> m_remover;
     ThumbnailCache& m_thumbnails;
     std::unique_ptr<SearchService> m_search;
     QTimer m_debounce;

@@ -13,10 +13,7 @@ namespace nimbrel {
 // deadline, set when the change was seen; a read never blocks past it, whatever the owner does.
 class ClipboardOffer {
 public:
-    ClipboardOffer() = default;
     virtual ~ClipboardOffer() = default;
-    ClipboardOffer(const ClipboardOffer&) = delete;
-    ClipboardOffer& operator=(const ClipboardOffer&) = delete;
 
     enum class Status {
         ok,

@@ -11,6 +11,8 @@ namespace nimbrel {
 // A failure that can be described as text; the description is what diagnostic lines print.
 struct Error {
     QString description;
+    // Why, where the cause tells the caller what to do (SQLite's primary result code); 0 otherwise.
+    int code = 0;
 };
 
 // The value of an operation that may fail, or its error. Failures are absorbed by the caller,

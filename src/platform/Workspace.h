@@ -24,7 +24,7 @@ public:
     Workspace& operator=(const Workspace&) = delete;
 
     // The application in front; absent when there is no window manager or no active window. A window
-    // of Nimbrel's own process reports Nimbrel's own identifier.
+    // of Nimbrel's own process reports Nimbrel's own identifier. Callable from any thread.
     virtual std::optional<RunningApplication> frontmostApplication() const = 0;
     // Nimbrel's own identifier, "org.nimbrel.Nimbrel".
     virtual QString ownBundleIdentifier() const = 0;

@@ -174,4 +174,6 @@ bool applyLoginItem(LoginItemService& service, Console& console, bool wanted)
     return wanted == (service.status() == LoginItemStatus::enabled);
 }
 
+bool SettingsStore::synchronize() { return m_defaults.synchronize(); }
+
 }  // namespace nimbrel

@@ -34,6 +34,8 @@ public:
 
     PanelMode panelMode() const { return m_panelMode; }
     void setPanelMode(PanelMode mode);
+    // Writes pending settings now (before an ending that cannot wait for the usual write).
+    bool synchronize();
     qint64 maxStorageMB() const { return m_maxStorageMB; }
     void setMaxStorageMB(qint64 megabytes);
     bool launchAtLogin() const { return m_launchAtLogin; }

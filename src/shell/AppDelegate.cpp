@@ -21,6 +21,9 @@
 #include <QSessionManager>
 #include <QUrl>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace nimbrel {
 
 AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, const StoreOpeners& openers,
@@ -44,6 +47,13 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
                                   shortcuts.menuDidBeginTracking();
                               else
                                   shortcuts.menuDidEndTracking();
+                          },
+                          [this](const QUuid& id) {
+                              if (m_clipboardWatcher && m_clipboardWatcher->isRunning()) {
+                                  m_clipboardWatcher->remove(id);
+                              } else if (m_modelContainer->remove(id)) {
+                                  (void)m_modelContainer->save();
+                              }
                           }});
     }
     connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
@@ -96,15 +106,20 @@ void AppDelegate::didFinishLaunching()
     // 4. Capture and the global shortcut exist only with a history store.
     if (m_modelContainer) {
         auto watcher =
-            std::make_unique<ClipboardWatcher>(m_services.pasteboard, m_services.workspace, *m_modelContainer,
+            std::make_unique<ClipboardWatcher>(m_services.clipboardMonitor, m_services.workspace, *m_modelContainer,
                                                m_settingsStore, m_services.console, m_services.clock);
+        // The writer's commits reach the panel's query and the index maintenance as the store's own do; a
+        // deletion that failed brings its card back the same way.
+        HistoryStore* store = m_modelContainer.get();
+        connect(watcher.get(), &ClipboardWatcher::storeChanged, store, &HistoryStore::announceChange);
+        connect(watcher.get(), &ClipboardWatcher::removeFailed, store, &HistoryStore::announceChange);
         auto hotkeys = std::make_unique<HotkeyManager>(m_services.shortcuts);
         hotkeys->setOnTrigger([self = QPointer<AppDelegate>(this)] {
             if (self)
                 self->togglePanel();
         });
-        watcher->start();
         m_clipboardWatcher = std::move(watcher);
+        m_clipboardWatcher->start();
         m_hotkeyManager = std::move(hotkeys);
         maintainSearchIndex();
     } else {
@@ -246,9 +261,14 @@ void AppDelegate::terminateForSystem()
 void AppDelegate::willTerminate()
 {
     m_terminating = true;
-    // Each ingest has saved already; stopping the poll is all that is left to do.
-    if (m_clipboardWatcher)
-        m_clipboardWatcher->stop();
+    // Reading stops at once; the writer finishes the record in hand. Should it not within the time a
+    // system end allows, the process ends without waiting: what is committed is safe in the store.
+    if (m_clipboardWatcher && !m_clipboardWatcher->stop(terminationWaitMs)) {
+        m_services.console.line(QStringLiteral("[Nimbrel] Ending without waiting for the history writer"));
+        m_settingsStore.synchronize();
+        std::fflush(stdout);
+        std::_Exit(0);
+    }
     Q_EMIT terminationApproved();
 }
 

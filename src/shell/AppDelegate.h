@@ -26,6 +26,7 @@ class Console;
 class FileLocations;
 class LoginItemService;
 class Pasteboard;
+class ClipboardMonitor;
 class SettingsStore;
 class TrayItem;
 class LaunchReporter;
@@ -44,6 +45,7 @@ struct ShellServices {
     TrayItem& tray;
     LoginItemService& loginItems;
     Pasteboard& pasteboard;
+    ClipboardMonitor& clipboardMonitor;
     const Workspace& workspace;
     const Clock& clock;
     KeyboardShortcuts::Shortcuts& shortcuts;
@@ -59,6 +61,9 @@ struct ShellServices {
 class AppDelegate final : public QObject {
     Q_OBJECT
 public:
+    // How long an ending process waits for the history writer to finish the record in hand.
+    static constexpr int terminationWaitMs = 700;
+
     AppDelegate(ShellServices services, SettingsStore& settingsStore, const StoreOpeners& openers = {},
                 QObject* parent = nullptr);
     ~AppDelegate() override;

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
@@ -18,7 +19,7 @@
 #include <functional>
 #include <optional>
 
-class QTimer;
+
 
 namespace nimbrel {
 

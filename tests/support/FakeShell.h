@@ -6,6 +6,7 @@
 #include "platform/fake/FakeClickMonitor.h"
 #include "platform/fake/FakeHotKeys.h"
 #include "platform/fake/FakeKeyboard.h"
+#include "platform/fake/FakeClipboardMonitor.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeSystemShortcuts.h"
@@ -29,8 +30,8 @@ struct FakeShell {
           shortcuts(defaults, hotKeys, keyboardLayout, console),
           updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
-          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
-                                 shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
+          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboard, workspace,
+                                 clock, shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
                    settings, openers)
     {
     }
@@ -41,6 +42,7 @@ struct FakeShell {
     fake::Activation activation;
     fake::Tray tray;
     fake::FakePasteboard pasteboard;
+    fake::FakeClipboardMonitor clipboard;
     fake::FakeWorkspace workspace;
     fake::ManualClock clock;
     fake::LoginItems ownLoginItems;

@@ -1,23 +1,31 @@
+#include "history/ClipboardCapture.h"
 #include "history/ClipboardWatcher.h"
 #include "history/HistoryStore.h"
-#include "platform/fake/FakePasteboard.h"
+#include "history/HistoryWriter.h"
+#include "platform/fake/FakeClipboardMonitor.h"
 #include "platform/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
+#include "support/TestEnvironment.h"
 
 #include <QBuffer>
-#include <QDir>
-#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QTest>
+#include <QtEndian>
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
 using namespace nimbrel;
-using Contents = fake::FakePasteboard::Contents;
+using fake::FakeOffer;
+using Status = ClipboardOffer::Status;
 
 namespace {
+
+constexpr qint64 MiB = 1'048'576;
 
 QByteArray encoded(const QImage& image, const char* format)
 {
@@ -46,26 +54,41 @@ QSize pngSize(const QByteArray& bytes)
     return reader.canRead() ? reader.size() : QSize();
 }
 
+// A valid PNG with a text chunk after its header that claims `length` bytes it does not have.
+QByteArray pngClaimingChunk(quint32 length)
+{
+    const QByteArray png = encoded(picture(4, 4), "png");
+    QByteArray chunk(4, '\0');
+    qToBigEndian(length, chunk.data());
+    chunk += "tEXtComment";
+    return png.left(33) + chunk + png.mid(33);
+}
+
 std::pair<QString, QByteArray> rep(const char* type, const QByteArray& bytes) { return {QString::fromLatin1(type), bytes}; }
 
 struct Capture {
-    Capture()
+    explicit Capture(std::unique_ptr<HistoryStore> opened = std::move(HistoryStore::openInMemory()).value())
         : translations(QString()),
           settings(defaults, loginItems, console, translations),
-          store(std::move(HistoryStore::openInMemory()).value()),
-          watcher(pasteboard, workspace, *store, settings, console, clock)
+          store(std::move(opened)),
+          watcher(monitor, workspace, *store, settings, console, clock)
     {
         workspace.frontmost = RunningApplication{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor")};
+        QObject::connect(&watcher, &ClipboardWatcher::changeHandled, [this] { ++handled; });
+        QObject::connect(&watcher, &ClipboardWatcher::storeChanged, [this] { ++storeChanges; });
+        started = watcher.start();
     }
 
-    // Another application copies; the next tick sees it.
-    void copy(Contents contents)
+    // Another application copies; returns once the writer has dealt with the change.
+    void copy(FakeOffer& offer)
     {
-        pasteboard.set(std::move(contents));
         clock.advance(1000);
-        watcher.poll();
+        const int before = handled;
+        ASSERT_TRUE(monitor.change(offer));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return handled > before; }, 10'000));
     }
-    void copyText(const QString& text) { copy({{rep("text/plain", text.toUtf8())}, std::nullopt}); }
+    void copy(FakeOffer&& offer) { copy(offer); }
+    void copyText(const QString& text) { copy(FakeOffer::text(text)); }
 
     QList<ClipItem> records()
     {
@@ -74,17 +97,27 @@ struct Capture {
         newestFirst.includeImages = true;
         return store->fetch(newestFirst).value();
     }
+    QStringList texts()
+    {
+        QStringList list;
+        for (const ClipItem& r : records())
+            list.prepend(r.contentText.value_or(QStringLiteral("<image>")));
+        return list;
+    }
 
     fake::MemoryDefaults defaults;
     fake::LoginItems loginItems;
     fake::RecordingConsole console;
     fake::ManualClock clock;
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardMonitor monitor;
     fake::FakeWorkspace workspace;
     Translations translations;
     SettingsStore settings;
     std::unique_ptr<HistoryStore> store;
     ClipboardWatcher watcher;
+    int handled = 0;
+    int storeChanges = 0;
+    bool started = false;
 };
 
 }  // namespace
@@ -93,50 +126,52 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
 {
     struct Case {
         const char* name;
-        Contents contents;
+        QList<std::pair<QString, QByteArray>> contents;
         std::optional<ClipKind> kind;  // none: nothing is recorded
         QString text;
     };
     const QByteArray png = encoded(picture(8, 4), "png");
     const QList<Case> cases = {
-        {"plain text", {{rep("text/plain", "  hello \n")}, {}}, ClipKind::text, QStringLiteral("  hello \n")},
-        {"colour", {{rep("text/plain", "#FFF")}, {}}, ClipKind::color, QStringLiteral("#FFF")},
-        {"web address as text", {{rep("text/plain", "https://a.example/x")}, {}}, ClipKind::link,
+        {"plain text", {rep("text/plain", "  hello \n")}, ClipKind::text, QStringLiteral("  hello \n")},
+        {"only the charset-labelled type", {rep("text/plain;charset=utf-8", "caf\xc3\xa9")}, ClipKind::text,
+         QStringLiteral("café")},
+        {"Latin-1 STRING", {rep("STRING", "caf\xe9")}, ClipKind::text, QStringLiteral("café")},
+        {"UTF-8 before STRING", {rep("STRING", "x"), rep("UTF8_STRING", "\xc3\xa9")}, ClipKind::text,
+         QStringLiteral("é")},
+        {"colour", {rep("text/plain", "#FFF")}, ClipKind::color, QStringLiteral("#FFF")},
+        {"web address as text", {rep("text/plain", "https://a.example/x")}, ClipKind::link,
          QStringLiteral("https://a.example/x")},
-        {"address object and text",
-         {{rep("text/uri-list", "https://a.example/p?q=1\r\n"), rep("text/plain", "A page")}, {}},
-         ClipKind::link,
-         QStringLiteral("https://a.example/p?q=1")},
-        {"several addresses: the first",
-         {{rep("text/uri-list", "# comment\nhttps://one.example/\nhttps://two.example/\n")}, {}},
-         ClipKind::link,
-         QStringLiteral("https://one.example/")},
-        {"a copied file with its name as text",
-         {{rep("text/uri-list", "file:///home/u/a.txt\n"), rep("text/plain", "a.txt")}, {}},
-         std::nullopt,
-         {}},
-        {"PNG and an address: the image", {{rep("image/png", png), rep("text/uri-list", "https://a.example/\n")}, {}},
+        {"address object and text", {rep("text/uri-list", "https://a.example/p?q=1\r\n"), rep("text/plain", "A page")},
+         ClipKind::link, QStringLiteral("https://a.example/p?q=1")},
+        {"several addresses: the first", {rep("text/uri-list", "# comment\nhttps://one.example/\nhttps://two.example/\n")},
+         ClipKind::link, QStringLiteral("https://one.example/")},
+        {"a copied file with its name as text", {rep("text/uri-list", "file:///home/u/a.txt\n"), rep("text/plain", "a.txt")},
+         std::nullopt, {}},
+        {"PNG and an address: the image", {rep("image/png", png), rep("text/uri-list", "https://a.example/\n")},
          ClipKind::image, {}},
-        {"only RTF", {{rep("text/rtf", "{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 #ABC}")}, {}}, ClipKind::color,
+        {"only RTF", {rep("text/rtf", "{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 #ABC}")}, ClipKind::color,
          QStringLiteral("#ABC")},
-        {"empty text", {{rep("text/plain", "")}, {}}, std::nullopt, {}},
-        {"nothing readable", {{rep("application/x-unknown", "zz")}, {}}, std::nullopt, {}},
-        {"Nimbrel's own paste", {{rep("text/plain", "mine"), rep("org.nimbrel.internal", "\x01")}, {}}, std::nullopt, {}},
-        {"password manager secret",
-         {{rep("text/plain", "hunter2"), rep("x-kde-passwordManagerHint", "secret")}, {}},
-         std::nullopt,
-         {}},
-        {"concealed type", {{rep("text/plain", "hunter2"), rep("org.nspasteboard.ConcealedType", "")}, {}}, std::nullopt, {}},
-        {"transient type", {{rep("text/plain", "otp"), rep("org.nspasteboard.TransientType", "")}, {}}, std::nullopt, {}},
-        {"a hint that is not secret", {{rep("text/plain", "ok"), rep("x-kde-passwordManagerHint", "other")}, {}},
+        {"empty text", {rep("text/plain", "")}, std::nullopt, {}},
+        {"nothing readable", {rep("application/x-unknown", "zz")}, std::nullopt, {}},
+        {"Nimbrel's own paste", {rep("text/plain", "mine"), rep("org.nimbrel.internal", "\x01")}, std::nullopt, {}},
+        {"password manager secret", {rep("text/plain", "hunter2"), rep("x-kde-passwordManagerHint", "secret")},
+         std::nullopt, {}},
+        {"concealed type", {rep("text/plain", "hunter2"), rep("org.nspasteboard.ConcealedType", "")}, std::nullopt, {}},
+        {"transient type", {rep("text/plain", "otp"), rep("org.nspasteboard.TransientType", "")}, std::nullopt, {}},
+        {"a hint that is not secret", {rep("text/plain", "ok"), rep("x-kde-passwordManagerHint", "other")},
          ClipKind::text, QStringLiteral("ok")},
+        // Bytes that only claim to be an image are not one; the text beside them is what was copied.
+        {"random bytes as PNG, with text", {rep("image/png", QByteArray(300, '\x5a')), rep("text/plain", "t")},
+         ClipKind::text, QStringLiteral("t")},
+        {"truncated PNG", {rep("image/png", png.left(png.size() / 2))}, std::nullopt, {}},
+        {"PNG with a chunk claiming 2 GB", {rep("image/png", pngClaimingChunk(0x7fff'fff0))}, std::nullopt, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Capture capture;
-        capture.copy(c.contents);
+        FakeOffer offer(c.contents);
+        capture.copy(offer);
         const auto records = capture.records();
-        EXPECT_EQ(capture.watcher.lastChangeCount(), capture.pasteboard.changeCount()) << "the change is consumed";
         if (!c.kind) {
             EXPECT_TRUE(records.isEmpty());
             continue;
@@ -149,7 +184,6 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
         EXPECT_EQ(r.createdAt, capture.clock.now());
         if (*c.kind == ClipKind::image) {
             EXPECT_EQ(r.contentImage, png) << "PNG data is stored unchanged";
-            EXPECT_FALSE(r.contentText.has_value());
             EXPECT_EQ(r.byteSize, png.size());
             EXPECT_TRUE(capture.store->thumbnail(r.id).value().has_value());
         } else {
@@ -159,6 +193,41 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
     }
 }
 
+TEST(ClipboardWatcher, SecretsAndOwnContentsAreNeverRead)
+{
+    struct Case {
+        const char* name;
+        FakeOffer offer;
+        QStringList asked;
+    };
+    FakeOffer own = FakeOffer::text(QStringLiteral("copied in the panel's search field"));
+    own.ownContent = true;
+    const QList<std::pair<const char*, FakeOffer>> offers = {
+        {"concealed", FakeOffer({rep("UTF8_STRING", "pw"), rep("org.nspasteboard.ConcealedType", "")})},
+        {"marked secret", FakeOffer({rep("UTF8_STRING", "pw"), rep("x-kde-passwordManagerHint", "secret")})},
+        {"Nimbrel's marker", FakeOffer({rep("UTF8_STRING", "x"), rep("org.nimbrel.internal", "\x01")})},
+    };
+    for (auto [name, offer] : offers) {
+        SCOPED_TRACE(name);
+        Capture capture;
+        capture.copy(offer);
+        EXPECT_FALSE(offer.asked.contains(QStringLiteral("UTF8_STRING")));
+        EXPECT_TRUE(capture.records().isEmpty());
+    }
+    Capture capture;
+    capture.copy(own);
+    EXPECT_TRUE(own.asked.isEmpty());
+    capture.workspace.frontmost = RunningApplication{QStringLiteral("org.nimbrel.Nimbrel"), QStringLiteral("Nimbrel")};
+    FakeOffer typed = FakeOffer::text(QStringLiteral("typed in the search field"));
+    capture.copy(typed);
+    EXPECT_TRUE(typed.asked.isEmpty());
+    capture.workspace.frontmost.reset();
+    capture.copyText(QStringLiteral("no window in front"));
+    ASSERT_EQ(capture.records().size(), 1);
+    EXPECT_FALSE(capture.records().first().sourceBundleID.has_value());
+    EXPECT_TRUE(capture.console.lines.isEmpty());
+}
+
 TEST(ClipboardWatcher, OnlyTheNewestRecordIsComparedForRepeats)
 {
     Capture capture;
@@ -166,112 +235,182 @@ TEST(ClipboardWatcher, OnlyTheNewestRecordIsComparedForRepeats)
                                 QStringLiteral(" A"), QStringLiteral("e\u0301"), QStringLiteral("\u00e9")};
     for (const QString& text : copies)
         capture.copyText(text);
-    QStringList stored;
-    for (const ClipItem& r : capture.records())
-        stored.prepend(*r.contentText);
     // A repeat is dropped; blanks make a new text; canonically equivalent forms are the same text.
-    EXPECT_EQ(stored, (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A"), QStringLiteral(" A"),
-                                   QStringLiteral("e\u0301")}));
-}
-
-TEST(ClipboardWatcher, ARepeatedImageIsDroppedAndADifferentOneKept)
-{
-    Capture capture;
+    EXPECT_EQ(capture.texts(), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A"),
+                                            QStringLiteral(" A"), QStringLiteral("e\u0301")}));
     const QByteArray first = encoded(picture(8, 4), "png");
     const QByteArray second = encoded(picture(4, 8), "png");
     for (const QByteArray& png : {first, first, second})
-        capture.copy({{rep("image/png", png)}, {}});
-    EXPECT_EQ(capture.records().size(), 2);
+        capture.copy(FakeOffer({rep("image/png", png)}));
+    EXPECT_EQ(capture.records().size(), 7);
 }
 
 TEST(ClipboardWatcher, ImagesFromOtherFormatsBecomePng)
 {
     struct Case {
         const char* name;
-        Contents contents;
-        QSize stored;
+        QList<std::pair<QString, QByteArray>> contents;
+        QSize stored;  // invalid: nothing is recorded
     };
     const QImage wide = picture(4000, 1000);
     const QList<Case> cases = {
-        {"generic image is reduced to 1024", {{rep("image/bmp", "BM…")}, wide}, QSize(1024, 256)},
-        {"TIFF is converted at full size", {{rep("image/tiff", encoded(wide, "tiff"))}, {}}, QSize(4000, 1000)},
-        {"PNG stays as it is", {{rep("image/png", encoded(wide, "png"))}, wide}, QSize(4000, 1000)},
-        {"odd sizes round half away from zero", {{rep("image/bmp", "")}, picture(2050, 1025)}, QSize(1024, 512)},
-        {"small generic image keeps its size", {{rep("image/bmp", "")}, picture(300, 200)}, QSize(300, 200)},
+        {"generic image is reduced to 1024", {rep("image/bmp", encoded(wide, "bmp"))}, QSize(1024, 256)},
+        {"TIFF is converted at full size", {rep("image/tiff", encoded(wide, "tiff"))}, QSize(4000, 1000)},
+        {"PNG stays as it is", {rep("image/png", encoded(wide, "png")), rep("image/bmp", "BM")}, QSize(4000, 1000)},
+        {"odd sizes round half away from zero", {rep("image/jpeg", encoded(picture(2050, 1025), "jpeg"))},
+         QSize(1024, 512)},
+        {"small generic image keeps its size", {rep("image/bmp", encoded(picture(300, 200), "bmp"))}, QSize(300, 200)},
+        {"broken PNG, sound BMP: the BMP", {rep("image/png", "\x89PNG\r\n"), rep("image/bmp", encoded(wide, "bmp"))},
+         QSize(1024, 256)},
+        {"a copied file is never taken for an image",
+         {rep("text/uri-list", "file:///home/u/photo.png\n"), rep("image/bmp", encoded(wide, "bmp"))}, QSize()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Capture capture;
-        capture.copy(c.contents);
+        capture.copy(FakeOffer(c.contents));
         const auto records = capture.records();
+        if (!c.stored.isValid()) {
+            EXPECT_TRUE(records.isEmpty());
+            continue;
+        }
         ASSERT_EQ(records.size(), 1);
         EXPECT_EQ(pngSize(*records.first().contentImage), c.stored);
     }
 }
 
-TEST(ClipboardWatcher, ACopiedFileIsNeverTakenForAnImage)
+// One copy never costs the history: what is over a quarter of the budget is refused with a line and
+// prunes nothing; an owner that does not answer costs only its own copy.
+TEST(ClipboardWatcher, OversizedAndUnansweredCopiesAreRefusedAlone)
 {
-    Capture capture;
-    capture.copy({{rep("text/uri-list", "file:///home/u/photo.png\n")}, picture(64, 64)});
-    EXPECT_TRUE(capture.records().isEmpty());
+    struct Case {
+        const char* name;
+        std::function<FakeOffer()> offer;
+        const char* line;  // the start of the one line said; null: stored
+    };
+    const qint64 quarter = 25 * MiB;  // of the smallest budget, 100 MB
+    const QList<Case> cases = {
+        {"text over a quarter", [&] { return FakeOffer::text(QString(quarter + 1, QLatin1Char('x'))); },
+         "[Nimbrel] A copy larger than"},
+        {"text of exactly a quarter", [&] { return FakeOffer::text(QString(quarter, QLatin1Char('x'))); }, nullptr},
+        {"types never answered",
+         [] {
+             FakeOffer offer = FakeOffer::text(QStringLiteral("x"));
+             offer.typesStatus = Status::timedOut;
+             return offer;
+         },
+         "[Nimbrel] The application that copied did not hand over"},
+        {"data never answered",
+         [] {
+             FakeOffer offer = FakeOffer::text(QStringLiteral("x"));
+             offer.statuses.insert(QStringLiteral("UTF8_STRING"), Status::timedOut);
+             return offer;
+         },
+         "[Nimbrel] The application that copied did not hand over"},
+        {"replaced while read",
+         [] {
+             FakeOffer offer = FakeOffer::text(QStringLiteral("x"));
+             offer.statuses.insert(QStringLiteral("UTF8_STRING"), Status::superseded);
+             return offer;
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Capture capture;
+        capture.settings.setMaxStorageMB(100);
+        for (int i = 0; i < 3; ++i)
+            capture.copyText(QStringLiteral("earlier %1").arg(i));
+        capture.copy(c.offer());
+        const qsizetype expected = c.line ? 3 : 4;
+        EXPECT_EQ(capture.records().size(), expected) << "earlier records all stay";
+        if (c.line && *c.line) {
+            ASSERT_EQ(capture.console.lines.size(), 1);
+            EXPECT_TRUE(capture.console.lines.first().startsWith(QLatin1String(c.line))) << qPrintable(capture.console.lines.first());
+        } else {
+            EXPECT_TRUE(capture.console.lines.isEmpty());
+        }
+        capture.copyText(QStringLiteral("the next copy"));
+        EXPECT_EQ(capture.texts().last(), QStringLiteral("the next copy"));
+    }
 }
 
-TEST(ClipboardWatcher, ChangesMadeWhileNimbrelIsInFrontAreSkipped)
+// The budget counts what the store holds now, so a deletion in the panel spares the next record's pruning.
+TEST(ClipboardWatcher, BudgetCountsTheStoreAfterAnyDeletion)
 {
-    Capture capture;
-    capture.workspace.frontmost = RunningApplication{QStringLiteral("org.nimbrel.Nimbrel"), QStringLiteral("Nimbrel")};
-    capture.copyText(QStringLiteral("typed in the search field"));
-    EXPECT_TRUE(capture.records().isEmpty());
-
-    capture.workspace.frontmost = RunningApplication{QStringLiteral("org.gnome.TextEditor"), std::nullopt};
-    capture.pasteboard.ownContent = true;
-    capture.copyText(QStringLiteral("copied in the panel's search field"));
-    EXPECT_TRUE(capture.records().isEmpty());
-    capture.pasteboard.ownContent = false;
-
-    capture.workspace.frontmost.reset();
-    capture.copyText(QStringLiteral("no window in front"));
-    ASSERT_EQ(capture.records().size(), 1);
-    EXPECT_FALSE(capture.records().first().sourceBundleID.has_value());
-    EXPECT_FALSE(capture.records().first().sourceName.has_value());
+    for (const bool deleteFirst : {false, true}) {
+        SCOPED_TRACE(deleteFirst ? "after deleting a 4 MB record" : "without a deletion");
+        Capture capture;
+        capture.settings.setMaxStorageMB(100);
+        const QDateTime start = QDateTime::fromSecsSinceEpoch(1'600'000'000, QTimeZone::utc());
+        QUuid large;
+        for (int i = 0; i < 97; ++i) {
+            ClipItem item = ClipItem::make(ClipKind::text, QStringLiteral("r%1").arg(i), std::nullopt, std::nullopt,
+                                           std::nullopt, std::nullopt, start.addSecs(i));
+            item.byteSize = i == 50 ? 4 * MiB : MiB;
+            if (i == 50)
+                large = item.id;
+            ASSERT_TRUE(capture.store->insert(item).ok());
+        }
+        ASSERT_TRUE(capture.store->save().ok());
+        if (deleteFirst) {
+            const int before = capture.storeChanges;
+            capture.watcher.remove(large);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return capture.storeChanges > before; }, 10'000));
+        }
+        capture.copyText(QStringLiteral("new"));
+        const QStringList texts = capture.texts();
+        EXPECT_EQ(texts.first(), deleteFirst ? QStringLiteral("r0") : QStringLiteral("r1"));
+        EXPECT_EQ(capture.store->totalByteSize().value(), (deleteFirst ? 96 : 99) * MiB + 3);
+    }
 }
 
-TEST(ClipboardWatcher, ContentsPresentAtStartAndIdleTicksAreNotRead)
+TEST(ClipboardWatcher, BusyStoreKeepsTheCopyUntilItIsFree)
 {
-    Capture capture;
-    capture.pasteboard.setText(QStringLiteral("there at creation"));
-    // A watcher made now starts from the present counter.
-    ClipboardWatcher watcher(capture.pasteboard, capture.workspace, *capture.store, capture.settings, capture.console,
-                             capture.clock);
-    capture.pasteboard.reads = 0;
-    for (int i = 0; i < 10; ++i)
-        watcher.poll();
-    EXPECT_EQ(capture.pasteboard.reads, 0) << "an idle tick reads only the counter";
+    const QString path = test::freshDirectory() + QStringLiteral("/history.store");
+    Capture capture(std::move(HistoryStore::openFile(path)).value());
+    ASSERT_TRUE(capture.started);
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    capture.copyText(QStringLiteral("copied while another program writes"));
+    capture.copyText(QStringLiteral("and one more"));
     EXPECT_TRUE(capture.records().isEmpty());
-}
-
-TEST(ClipboardWatcher, SaveErrorIsReportedAndCaptureGoesOn)
-{
-    const QString path = QDir::temp().filePath(QStringLiteral("nimbrel-watcher-%1.store").arg(QUuid::createUuid().toString(QUuid::Id128)));
-    { auto created = HistoryStore::openFile(path); ASSERT_TRUE(created.ok()); }
-    Capture capture;
-    auto readOnly = std::move(HistoryStore::openReadOnly(path)).value();
-    ClipboardWatcher watcher(capture.pasteboard, capture.workspace, *readOnly, capture.settings, capture.console,
-                             capture.clock);
-    capture.pasteboard.setText(QStringLiteral("cannot be stored"));
-    watcher.poll();
     ASSERT_EQ(capture.console.lines.size(), 1);
-    EXPECT_TRUE(capture.console.lines.first().startsWith(QStringLiteral("[Nimbrel] save error: ")));
-    EXPECT_GT(capture.console.lines.first().size(), QStringLiteral("[Nimbrel] save error: ").size());
-    QFile::remove(path);
+    EXPECT_TRUE(capture.console.lines.first().startsWith(QLatin1String("[Nimbrel] The history store is busy")));
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.records().size() == 2; }, 10'000));
+    EXPECT_EQ(capture.texts(), (QStringList{QStringLiteral("copied while another program writes"),
+                                            QStringLiteral("and one more")}));
 }
 
-TEST(ClipboardWatcher, StartAndStopDriveThePollTimer)
+TEST(ClipboardWatcher, ChangesAreStoredInTheOrderCopied)
 {
     Capture capture;
-    EXPECT_FALSE(capture.watcher.isRunning());
-    capture.watcher.start();
-    EXPECT_TRUE(capture.watcher.isRunning());
+    QStringList copied;
+    for (int i = 0; i < 30; ++i) {
+        copied.append(QStringLiteral("copy %1").arg(i));
+        capture.clock.advance(150);
+        capture.monitor.change(FakeOffer::text(copied.last()));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return capture.handled == 30; }, 10'000));
+    EXPECT_EQ(capture.texts(), copied);
+}
+
+TEST(ClipboardWatcher, FailuresToStartOrSaveAreSaid)
+{
+    const QString path = test::freshDirectory() + QStringLiteral("/history.store");
+    ASSERT_TRUE(HistoryStore::openFile(path).ok());
+    Capture readOnly(std::move(HistoryStore::openReadOnly(path)).value());
+    readOnly.copyText(QStringLiteral("cannot be stored"));
+    ASSERT_EQ(readOnly.console.lines.size(), 1);
+    EXPECT_TRUE(readOnly.console.lines.first().startsWith(QStringLiteral("[Nimbrel] save error: ")));
+
+    Capture capture;
     capture.watcher.stop();
+    capture.monitor.startError = QStringLiteral("the clipboard cannot be watched: no X11 display");
+    EXPECT_FALSE(capture.watcher.start());
     EXPECT_FALSE(capture.watcher.isRunning());
+    EXPECT_EQ(capture.console.lines.last(), QStringLiteral("[Nimbrel] the clipboard cannot be watched: no X11 display"));
 }

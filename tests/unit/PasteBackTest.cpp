@@ -1,4 +1,4 @@
-#include "history/ClipboardWatcher.h"
+#include "history/ClipboardCapture.h"
 #include "panel/PasteBack.h"
 #include "platform/fake/FakeKeyboard.h"
 #include "platform/fake/FakePasteboard.h"
@@ -81,7 +81,7 @@ TEST(PasteBack, ChoosingARecordCreatesNoNewRecord)
     fake::FakeKeyboard keyboard;
     PasteBack pasteBack(pasteboard, keyboard);
     pasteBack.writeToPasteboard(record(ClipKind::text, QStringLiteral("again")));
-    EXPECT_TRUE(pasteboard.types().contains(ClipboardWatcher::markerType));
+    EXPECT_TRUE(pasteboard.types().contains(ownMarkerType));
 }
 
 TEST(PasteBack, TypesExactlyCtrlVAfterTheDelay)

@@ -88,9 +88,9 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     const QString windowClass = wmClass.size() > 1 ? QString::fromLocal8Bit(wmClass[1]) : QString();
     const QString executable = pid ? executableOf(*pid) : QString();
 
-    auto entry = entries(false).forWindow(windowClass, instance, executable);
-    if (!entry)
-        entry = entries(true).forWindow(windowClass, instance, executable);
+    const auto entry = find([&](const DesktopEntries& installed) {
+        return installed.forWindow(windowClass, instance, executable);
+    });
     if (entry)
         return RunningApplication{entry->id, entry->localizedName(QLocale().uiLanguages())};
     RunningApplication application;
@@ -101,9 +101,7 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
 
 std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifier) const
 {
-    auto entry = entries(false).byId(bundleIdentifier);
-    if (!entry)
-        entry = entries(true).byId(bundleIdentifier);
+    const auto entry = find([&](const DesktopEntries& installed) { return installed.byId(bundleIdentifier); });
     if (!entry || entry->icon.isEmpty())
         return std::nullopt;
     QIcon icon = QFileInfo(entry->icon).isAbsolute() ? QIcon(entry->icon) : QIcon::fromTheme(entry->icon);
