@@ -494,8 +494,10 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openInMemory()
     Result<Connection> db = openConnection(name, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI);
     if (!db)
         return db.error();
-    if (Result<void> set = execute(db->get(), "PRAGMA foreign_keys = ON", QStringLiteral("Could not configure")); !set)
-        return set.error();
+    for (const char* pragma : {"PRAGMA auto_vacuum = INCREMENTAL", "PRAGMA foreign_keys = ON"}) {
+        if (Result<void> set = execute(db->get(), pragma, QStringLiteral("Could not configure")); !set)
+            return set.error();
+    }
     if (Result<void> schema = prepareSchema(db->get(), QStringLiteral(":memory:")); !schema)
         return schema.error();
     Result<std::unique_ptr<HistoryStore>> store = finishOpening(db.value().release(), QString(), false);
@@ -521,29 +523,23 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openAnotherConnection() cons
     return store;
 }
 
-Result<bool> HistoryStore::reclaimSpace()
+Result<bool> HistoryStore::reclaimSpace(sqlite3* db)
 {
-    if (Result<void> writable = checkWritable(); !writable)
-        return writable.error();
-    if (m_inTransaction)
+    if (!sqlite3_get_autocommit(db))
         return false;
     // Free pages go back to the file system (they were zeroed when freed: secure_delete).
-    if (Result<void> vacuumed = execute(m_db, "PRAGMA incremental_vacuum", QStringLiteral("Could not give space back"));
+    if (Result<void> vacuumed = execute(db, "PRAGMA incremental_vacuum", QStringLiteral("Could not give space back"));
         !vacuumed)
         return vacuumed.error();
-    if (m_path.isEmpty())
-        return true;
     // The WAL still holds earlier images of the freed pages: a truncating checkpoint drops them. It must not
     // wait on a reader here, so it is tried without waiting and the caller tries again later.
-    sqlite3_busy_timeout(m_db, 0);
-    int logFrames = 0;
-    int checkpointed = 0;
-    const int rc = sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &logFrames, &checkpointed);
-    sqlite3_busy_timeout(m_db, busyTimeoutMilliseconds);
+    sqlite3_busy_timeout(db, 0);
+    const int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db, busyTimeoutMilliseconds);
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
         return false;
     if (rc != SQLITE_OK)
-        return sqliteError(m_db, QStringLiteral("Could not checkpoint the history store"));
+        return sqliteError(db, QStringLiteral("Could not checkpoint the history store"));
     return true;
 }
 

@@ -59,8 +59,9 @@ public:
     Result<std::unique_ptr<HistoryStore>> openAnotherConnection() const;
 
     // Gives the space of deleted records back to the file system and drops their earlier images from the
-    // WAL. False when a reader kept the WAL from being cut back; try again later. Not inside unsaved changes.
-    Result<bool> reclaimSpace();
+    // WAL, through any writing connection to a store. False when a reader kept the WAL from being cut back,
+    // or the connection is inside a transaction: try again later.
+    static Result<bool> reclaimSpace(sqlite3* db);
     // Rewrites a store made without incremental auto-vacuum once (VACUUM); false when there was nothing
     // to do.
     static Result<bool> convertToIncrementalVacuum(sqlite3* db);

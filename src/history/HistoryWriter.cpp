@@ -30,15 +30,11 @@ HistoryWriter::HistoryWriter(std::unique_ptr<HistoryStore> store, const std::ato
     : m_store(std::move(store)),
       m_budget(*m_store, [&limitBytes] { return limitBytes.load(); }),
       // Children, so they move to the writer's thread with it.
-      m_retry(this),
-      m_reclaimRetry(this)
+      m_retry(this)
 {
     m_retry.setSingleShot(true);
     m_retry.setInterval(retryIntervalMs);
     connect(&m_retry, &QTimer::timeout, this, &HistoryWriter::flush);
-    m_reclaimRetry.setSingleShot(true);
-    m_reclaimRetry.setInterval(2000);
-    connect(&m_reclaimRetry, &QTimer::timeout, this, &HistoryWriter::reclaimSpace);
 }
 
 HistoryWriter::~HistoryWriter() = default;
@@ -99,7 +95,6 @@ bool HistoryWriter::isDuplicateOfNewest(const ClipItem& item)
 
 void HistoryWriter::flush()
 {
-    bool deleted = false;
     while (!m_pending.isEmpty() && !m_stopping) {
         if (!write(m_pending.first())) {
             if (!m_toldBusy)
@@ -109,15 +104,11 @@ void HistoryWriter::flush()
             m_retry.start();
             break;
         }
-        deleted = deleted || !m_pending.first().item;
         m_pending.removeFirst();
         m_toldBusy = false;
-        if (m_budget.enforce() > 0)
-            deleted = true;
+        m_budget.enforce();
         Q_EMIT storeChanged();
     }
-    if (deleted)
-        reclaimSpace();
 }
 
 bool HistoryWriter::write(const Pending& pending)
@@ -147,19 +138,6 @@ bool HistoryWriter::write(const Pending& pending)
     }
     m_applied = false;
     return true;
-}
-
-void HistoryWriter::reclaimSpace()
-{
-    const Result<bool> done = m_store->reclaimSpace();
-    if (!done) {
-        Q_EMIT diagnostic(QStringLiteral("[Nimbrel] The space of deleted records could not be given back: ") +
-                          done.error().description);
-        return;
-    }
-    // A search held the WAL: try again shortly, so deleted texts do not linger in it.
-    if (!*done)
-        m_reclaimRetry.start();
 }
 
 }  // namespace nimbrel

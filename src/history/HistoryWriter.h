@@ -17,8 +17,7 @@ class HistoryStore;
 
 // Every write to the history, on a thread of its own and in the order asked: records made of captured
 // changes (decoded, de-duplicated, sized, stored, then the budget kept) and the panel's deletions. A store
-// that another process holds is tried again in the background; what waits is kept, not dropped. After
-// deletions the space is given back and the deleted contents leave the WAL.
+// that another process holds is tried again in the background; what waits is kept, not dropped.
 class HistoryWriter final : public QObject {
     Q_OBJECT
 public:
@@ -57,13 +56,11 @@ private:
     // False when the store was busy and the write must wait; true when done (or failed for good).
     bool write(const Pending& pending);
     bool isDuplicateOfNewest(const ClipItem& item);
-    void reclaimSpace();
 
     std::unique_ptr<HistoryStore> m_store;
     StorageBudget m_budget;
     QList<Pending> m_pending;
     QTimer m_retry;
-    QTimer m_reclaimRetry;
     bool m_toldBusy = false;
     // The first pending change is in the store's transaction, waiting for its save.
     bool m_applied = false;

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QThread>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -21,6 +22,7 @@ constexpr auto batchTarget = std::chrono::milliseconds(25);
 constexpr int firstBatch = 256;
 constexpr int largestBatch = 8192;
 constexpr int busyRetries = 30;
+constexpr int reclaimRetryMs = 2000;
 // Counts of records learnt on short texts must not make a batch of long ones hold the lock for long.
 constexpr qsizetype batchBytes = 2 * 1024 * 1024;
 
@@ -297,6 +299,19 @@ public:
         }
     }
 
+    // A store without incremental vacuum never shrinks: rewritten once, after the build, holding the
+    // write lock meanwhile (the writer keeps what is copied and retries).
+    void compact()
+    {
+        if (m_owner.m_stop || !open())
+            return;
+        const Result<bool> converted = HistoryStore::convertToIncrementalVacuum(m_builder->handle());
+        if (!converted)
+            Q_EMIT m_owner.storeRewritten(false, converted.error().description);
+        else if (*converted)
+            Q_EMIT m_owner.storeRewritten(true, QString());
+    }
+
     void purge()
     {
         m_owner.m_purgeQueued = false;
@@ -305,6 +320,7 @@ public:
             return;
         }
         int batch = 32;
+        qint64 purged = 0;
         while (!m_owner.m_stop) {
             const auto started = std::chrono::steady_clock::now();
             Result<SearchIndexBuilder::Step> step = retried([&] { return m_builder->purge(batch); });
@@ -312,14 +328,29 @@ public:
                 Q_EMIT m_owner.purgeFailed(step.error().description);
                 return;
             }
-            if (step->complete)
+            purged += step->indexed;
+            if (step->complete) {
+                if (purged > 0)
+                    reclaimSpace();
                 return;
+            }
             batch = nextBatch(batch, std::chrono::steady_clock::now() - started);
             QThread::msleep(2);
         }
     }
 
 private:
+    // With the deleted records' index entries gone, their space goes back and the WAL lets go of them;
+    // a search that holds the WAL has it tried again shortly.
+    void reclaimSpace()
+    {
+        const Result<bool> done = HistoryStore::reclaimSpace(m_builder->handle());
+        if (!done)
+            Q_EMIT m_owner.purgeFailed(done.error().description);
+        else if (!*done && !m_owner.m_stop)
+            QTimer::singleShot(reclaimRetryMs, this, [this] { reclaimSpace(); });
+    }
+
     bool open()
     {
         if (m_builder)
@@ -378,6 +409,7 @@ void SearchIndexMaintenance::start()
         [this] {
             m_worker->build();
             m_worker->purge();
+            m_worker->compact();
             --m_queued;
         },
         Qt::QueuedConnection);

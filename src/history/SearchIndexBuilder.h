@@ -39,6 +39,7 @@ public:
     Result<Step> purge(int records);
     // Whether the last step failed because another connection held the store.
     bool wasBusy() const { return m_busy; }
+    sqlite3* handle() const { return m_db; }
 
 private:
     explicit SearchIndexBuilder(sqlite3* db) : m_db(db) {}
@@ -51,8 +52,8 @@ private:
 };
 
 // Keeps a store's search index up to date in the background, on a thread and connection of its own:
-// first builds it for the records of an upgraded store, then takes deleted records out of it whenever
-// told that the store changed. Reports on the thread that made it. Destroying it stops the work after
+// first builds it for the records of an upgraded store and rewrites a store made before incremental
+// vacuum once, then takes deleted records out of the index whenever told that the store changed. Reports on the thread that made it. Destroying it stops the work after
 // the batch that is running; whatever is left is taken up at the next start.
 class SearchIndexMaintenance final : public QObject {
     Q_OBJECT
@@ -74,6 +75,8 @@ Q_SIGNALS:
     void buildFinished(bool complete, const QString& error);
     // Deleted records' entries could not be taken out now; they are tried again at the next change.
     void purgeFailed(const QString& error);
+    // A store made before incremental vacuum was rewritten once (converted), or could not be (error).
+    void storeRewritten(bool converted, const QString& error);
 
 private:
     class Worker;

@@ -164,6 +164,15 @@ void AppDelegate::maintainSearchIndex()
         console.line(QStringLiteral("[Nimbrel] Deleted records could not be taken out of the search index yet: %1")
                          .arg(error));
     });
+    connect(m_searchIndex.get(), &SearchIndexMaintenance::storeRewritten, this,
+            [&console](bool converted, const QString& error) {
+                if (converted)
+                    console.line(QStringLiteral("[Nimbrel] The history store was rewritten once so that deleted "
+                                                "records give their space back"));
+                else
+                    console.line(QStringLiteral("[Nimbrel] The history store could not be rewritten to give space "
+                                                "back: %1").arg(error));
+            });
     connect(m_modelContainer.get(), &HistoryStore::changed, m_searchIndex.get(),
             &SearchIndexMaintenance::storeChanged);
     m_searchIndex->start();

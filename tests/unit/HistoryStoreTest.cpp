@@ -1,5 +1,6 @@
 #include "history/HistoryStore.h"
 #include "history/SearchFolding.h"
+#include "history/SearchIndexBuilder.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -838,4 +839,45 @@ TEST(HistoryStoreTest, OnlyARegularFileIsOpenedAsTheStore)
     auto store = openFile(storePath());
     ASSERT_TRUE(store);
     EXPECT_EQ(rawInt(store->handle(), "PRAGMA secure_delete"), 1);
+}
+
+// Deleted records leave nothing readable behind: not in the file, not in its WAL, and their space goes
+// back to the file system; a store made before incremental vacuum is rewritten once to get there.
+TEST(HistoryStoreTest, DeletedRecordsLeaveNoTraceAndGiveTheirSpaceBack)
+{
+    for (const bool madeWithoutVacuum : {false, true}) {
+        SCOPED_TRACE(madeWithoutVacuum ? "store made without incremental vacuum" : "new store");
+        const QString path = storePath();
+        auto store = openFile(path);
+        if (madeWithoutVacuum) {
+            ASSERT_EQ(sqlite3_exec(store->handle(), "PRAGMA auto_vacuum = NONE; VACUUM", nullptr, nullptr, nullptr),
+                      SQLITE_OK);
+            ASSERT_EQ(HistoryStore::convertToIncrementalVacuum(store->handle()).value(), true);
+        }
+        EXPECT_EQ(HistoryStore::convertToIncrementalVacuum(store->handle()).value(), false) << "nothing left to do";
+        const QString secret = QStringLiteral("swordfish-") + QString(200'000, QLatin1Char('s'));
+        QList<QUuid> ids;
+        for (int i = 0; i < 20; ++i) {
+            const ClipItem item = textItem(secret + QString::number(i), i);
+            ids.append(item.id);
+            ASSERT_TRUE(store->insert(item).ok());
+            ASSERT_TRUE(store->save().ok());
+        }
+        ASSERT_TRUE(HistoryStore::reclaimSpace(store->handle()).value());
+        const qint64 full = QFileInfo(path).size();
+        for (const QUuid& id : ids)
+            ASSERT_TRUE(store->remove(id).ok());
+        ASSERT_TRUE(store->save().ok());
+        // The index maintenance takes their entries out of the search index, then gives the space back.
+        auto maintenance = std::move(SearchIndexBuilder::open(path)).value();
+        while (!maintenance->purge(1000).value().complete) {
+        }
+        ASSERT_TRUE(HistoryStore::reclaimSpace(maintenance->handle()).value());
+        EXPECT_LT(QFileInfo(path).size(), full / 4);
+        for (const QString& file : QStringList{path, path + QStringLiteral("-wal")}) {
+            QFile bytes(file);
+            ASSERT_TRUE(bytes.open(QIODevice::ReadOnly) || !QFile::exists(file));
+            EXPECT_FALSE(bytes.readAll().contains("swordfish-")) << qPrintable(file);
+        }
+    }
 }
