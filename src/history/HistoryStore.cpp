@@ -647,7 +647,7 @@ Result<void> HistoryStore::insert(const ClipItem& item)
     insert.bindInt64(6, item.createdAt.toMSecsSinceEpoch());
     insert.bindInt64(7, item.byteSize);
     const QString foldedSource = foldForSearch(item.sourceName.value_or(QString()));
-    insert.bindText(8, foldForSearch(item.contentText.value_or(QString())) + QLatin1Char('\n') + foldedSource);
+    insert.bindText(8, foldedSearchText(item.contentText.value_or(QString())) + QLatin1Char('\n') + foldedSource);
     insert.bindText(9, foldedSource);
     Result<void> inserted = insert.run(QStringLiteral("Could not insert the record"));
     if (inserted && hasImageRow)

@@ -1,5 +1,6 @@
 #include "history/SearchFolding.h"
 
+#include <algorithm>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
@@ -54,6 +55,14 @@ QString fullCaseFolded(const QString& text)
 QString foldForSearch(const QString& text)
 {
     return fullCaseFolded(withoutNonSpacingMarks(text.normalized(QString::NormalizationForm_KD)));
+}
+
+QString foldedSearchText(const QString& contentText)
+{
+    qsizetype length = std::min(contentText.size(), searchedCharacters);
+    if (length < contentText.size() && length > 0 && contentText.at(length - 1).isHighSurrogate())
+        --length;
+    return foldForSearch(length == contentText.size() ? contentText : contentText.left(length));
 }
 
 }  // namespace nimbrel

@@ -184,7 +184,7 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
                 source = cursor.text(1).value_or(QString());
             }
             const QString foldedSource = foldForSearch(source);
-            row.searchText = foldForSearch(content) + QLatin1Char('\n') + foldedSource;
+            row.searchText = foldedSearchText(content) + QLatin1Char('\n') + foldedSource;
             (*rewrite)->bindInt64(1, row.pk);
             (*rewrite)->bindText(2, row.searchText);
             (*rewrite)->bindText(3, foldedSource);

@@ -136,6 +136,10 @@ Result<void> buildIndex(const QString& path, int batch)
 // Records named so that results read as names; the matching rules' cases below refer to them.
 struct NamedRecords {
     QList<std::pair<QString, ClipItem>> records{
+        {"long", record(ClipKind::text,
+                        QStringLiteral("needle-head ") + QString(searchedCharacters, QLatin1Char('x')) +
+                            QStringLiteral(" needle-tail"),
+                        std::nullopt, 500)},
         {"cafe", record(ClipKind::text, QStringLiteral("Un café au lait"), QStringLiteral("Terminal"), 1000)},
         {"link-a", record(ClipKind::link, QStringLiteral("https://a.example/x"), QStringLiteral("Firefox"), 2000)},
         {"colour", record(ClipKind::color, QStringLiteral("#1e90ff"), std::nullopt, 3000)},
@@ -180,13 +184,13 @@ struct MatchCase {
 };
 
 const MatchCase matchCases[] = {
-    {"", std::nullopt, 200, "straße,nul,odd-kind,glob,link-b,no-text,lines,image,percent,colour,link-a,cafe"},
+    {"", std::nullopt, 200, "straße,nul,odd-kind,glob,link-b,no-text,lines,image,percent,colour,link-a,cafe,long"},
     {"CAFÉ", std::nullopt, 200, "cafe"},
     {"ｃａｆｅ", std::nullopt, 200, "cafe"},
     {"au lait", std::nullopt, 200, "cafe"},
     {"firefox", std::nullopt, 200, "link-b,link-a"},
     {"", ClipKind::link, 200, "link-b,link-a"},
-    {"", ClipKind::text, 200, "straße,nul,glob,no-text,lines,percent,cafe"},
+    {"", ClipKind::text, 200, "straße,nul,glob,no-text,lines,percent,cafe,long"},
     {"", ClipKind::image, 200, "image"},
     {"fire", ClipKind::text, 200, ""},
     {"A.EXAMPLE", ClipKind::link, 200, "link-a"},
@@ -220,6 +224,9 @@ const MatchCase matchCases[] = {
     {"two\neditor", std::nullopt, 200, ""},
     {"\neditor", std::nullopt, 200, ""},
     {"lait\nterminal", std::nullopt, 200, ""},
+    // The search looks at the first million characters of a text.
+    {"needle-head", std::nullopt, 200, "long"},
+    {"needle-tail", std::nullopt, 200, ""},
     // A query that folds to nothing is contained in nothing.
     {"\u0301", std::nullopt, 200, ""},
 };
