@@ -1,0 +1,284 @@
+// The X11 clipboard monitor against real owners on a private X server: nimbrel-owner (healthy, slow, hung,
+// answering only the types), xclip, and this process's own QClipboard.
+
+#include "platform/linux/X11ClipboardMonitor.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+using nimbrel::ClipboardOffer;
+using nimbrel::native::X11ClipboardMonitor;
+using Status = ClipboardOffer::Status;
+
+namespace {
+
+struct Wanted {
+    QString type;
+    qint64 cap;
+};
+
+struct Seen {
+    bool own = false;
+    ClipboardOffer::TypeList types;
+    std::vector<ClipboardOffer::Read> reads;
+    qint64 ms = 0;  // from the handler's start to its last answer
+};
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+class X11ClipboardMonitorTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        m_monitor.stop();
+        for (const auto& process : m_processes) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+
+    template <typename F>
+    auto locked(F f)
+    {
+        std::lock_guard lock(m_mutex);
+        return f();
+    }
+
+    // Watches anew, recording every change: its types, then each of `wanted` read in turn.
+    void watch(int deadlineMs, std::vector<Wanted> wanted)
+    {
+        m_monitor.stop();
+        m_seen.clear();
+        m_entered = 0;
+        m_wanted = std::move(wanted);
+        const auto error = m_monitor.start(
+            [this](ClipboardOffer& offer) {
+                QElapsedTimer timer;
+                timer.start();
+                locked([&] { ++m_entered; });
+                Seen seen;
+                seen.own = offer.isOwnContent();
+                seen.types = offer.types();
+                for (const Wanted& w : m_wanted)
+                    seen.reads.push_back(offer.read(w.type, w.cap));
+                seen.ms = timer.elapsed();
+                locked([&] { m_seen.push_back(seen); });
+            },
+            deadlineMs);
+        ASSERT_EQ(error, std::nullopt);
+    }
+
+    size_t seenCount()
+    {
+        return locked([&] { return m_seen.size(); });
+    }
+    Seen seen(size_t i)
+    {
+        return locked([&] { return m_seen.at(i); });
+    }
+    // Qt's events go on meanwhile, so this process's own clipboard answers.
+    bool waitForSeen(size_t count)
+    {
+        return QTest::qWaitFor([&] { return seenCount() >= count; }, 60'000);
+    }
+
+    QString file(const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(QString::number(m_files++));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        return path;
+    }
+
+    QProcess* run(const QString& program, const QStringList& arguments)
+    {
+        m_processes.push_back(std::make_unique<QProcess>());
+        m_processes.back()->start(program, arguments);
+        return m_processes.back().get();
+    }
+
+    // nimbrel-owner, once it owns the clipboard.
+    void own(const QString& mode, const std::vector<std::pair<QString, QByteArray>>& values)
+    {
+        QStringList arguments{mode};
+        for (const auto& [type, bytes] : values)
+            arguments << type + QLatin1Char('=') + file(bytes);
+        QProcess* owner = run(qEnvironmentVariable("NIMBREL_OWNER"), arguments);
+        QByteArray out;
+        while (!out.contains("ready\n") && owner->waitForReadyRead(20'000))
+            out += owner->readAllStandardOutput();
+        ASSERT_TRUE(out.contains("ready\n")) << owner->readAllStandardError().constData();
+    }
+
+    // xclip serving `text` as UTF8_STRING (in the foreground, so it is ended with the test).
+    void xclip(const QByteArray& text)
+    {
+        run(QStringLiteral("xclip"), {"-quiet", "-selection", "clipboard", "-t", "UTF8_STRING", "-i", file(text)});
+    }
+
+    X11ClipboardMonitor m_monitor;
+    std::mutex m_mutex;
+    std::vector<Seen> m_seen;
+    int m_entered = 0;
+    std::vector<Wanted> m_wanted;
+    QTemporaryDir m_dir;
+    int m_files = 0;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
+const QString utf8 = QStringLiteral("UTF8_STRING");
+const QString png = QStringLiteral("image/png");
+const QString plain = QStringLiteral("text/plain");
+const QByteArray text = QStringLiteral("Grüße, 世界").toUtf8();
+const QByteArray image = randomBytes(5 * 1024 * 1024);
+constexpr qint64 big = 64 * 1024 * 1024;
+constexpr qint64 slack = 1000;
+
+TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
+{
+    struct Row {
+        const char* name;
+        QString mode;
+        int deadlineMs;
+        std::vector<std::pair<QString, QByteArray>> offered;
+        std::vector<Wanted> reads;
+        Status types;
+        std::vector<Status> expected;
+    };
+    const std::vector<Row> rows = {
+        {"text, and an image in INCR chunks",
+         "serve",
+         30'000,
+         {{utf8, text}, {png, image}},
+         {{png, big}, {QStringLiteral("text/html"), big}, {utf8, big}},
+         Status::ok,
+         {Status::ok, Status::missing, Status::ok}},
+        {"over the cap, whole or in chunks",
+         "serve",
+         30'000,
+         {{plain, QByteArray(1000, 'x')}, {png, image}},
+         {{plain, 100}, {png, 1024 * 1024}, {plain, 1000}, {utf8, big}},
+         Status::ok,
+         {Status::tooLarge, Status::tooLarge, Status::ok, Status::missing}},
+        {"slow, within the deadline", "slow:300", 5000, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::ok}},
+        {"types only, data never", "targets-only", 1500, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::timedOut}},
+        {"frozen", "frozen", 1500, {{utf8, text}}, {{utf8, big}}, Status::timedOut, {Status::timedOut}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        watch(row.deadlineMs, row.reads);
+        own(row.mode, row.offered);
+        ASSERT_TRUE(waitForSeen(1));
+        const Seen change = seen(0);
+        EXPECT_FALSE(change.own);
+        ASSERT_EQ(change.types.status, row.types);
+        if (row.types == Status::ok) {
+            QStringList offered;
+            for (const auto& [type, bytes] : row.offered)
+                offered << type;
+            EXPECT_EQ(change.types.types, offered);  // TARGETS and TIMESTAMP left out
+        }
+        ASSERT_EQ(change.reads.size(), row.expected.size());
+        for (size_t i = 0; i < row.expected.size(); ++i) {
+            EXPECT_EQ(change.reads[i].status, row.expected[i]) << "read " << i;
+            QByteArray expected;
+            for (const auto& [type, bytes] : row.offered)
+                expected = type == row.reads[i].type && row.expected[i] == Status::ok ? bytes : expected;
+            EXPECT_TRUE(change.reads[i].bytes == expected) << "read " << i << ": " << change.reads[i].bytes.size();
+        }
+        EXPECT_LE(change.ms, row.deadlineMs + slack);
+
+        // Whatever the owner did, the next change is read.
+        xclip("after " + QByteArray(row.name));
+        ASSERT_TRUE(waitForSeen(2));
+        EXPECT_EQ(seen(1).reads.back().status, Status::ok);
+        EXPECT_EQ(seen(1).reads.back().bytes, "after " + QByteArray(row.name));
+    }
+}
+
+TEST_F(X11ClipboardMonitorTest, ChangeWhileReadingSupersedesTheRead)
+{
+    watch(30'000, {{utf8, big}});
+    own(QStringLiteral("slow:2000"), {{utf8, text}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return locked([&] { return m_entered; }) == 1; }, 20'000));
+    xclip("newer");
+    ASSERT_TRUE(waitForSeen(2));
+    EXPECT_EQ(seen(0).types.status, Status::superseded);
+    EXPECT_EQ(seen(0).reads.at(0).status, Status::superseded);
+    EXPECT_EQ(seen(1).reads.at(0).bytes, "newer");
+}
+
+TEST_F(X11ClipboardMonitorTest, ChangesInQuickSuccessionAllComeInOrder)
+{
+    watch(30'000, {{utf8, big}});
+    QElapsedTimer pace;
+    for (int i = 0; i < 30; ++i) {
+        // 150 ms apart, and each only after the one before was handed over, so none is legitimately skipped.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return seenCount() >= size_t(i); }, 60'000)) << i;
+        if (i > 0 && pace.elapsed() < 150)
+            QTest::qWait(static_cast<int>(150 - pace.elapsed()));
+        pace.start();
+        xclip("change " + QByteArray::number(i));
+    }
+    ASSERT_TRUE(waitForSeen(30));
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(seen(i).reads.at(0).bytes, "change " + QByteArray::number(i));
+}
+
+TEST_F(X11ClipboardMonitorTest, StopAbandonsAReadAtOnce)
+{
+    watch(60'000, {{utf8, big}});
+    own(QStringLiteral("frozen"), {{utf8, text}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return locked([&] { return m_entered; }) == 1; }, 20'000));
+    QElapsedTimer timer;
+    timer.start();
+    m_monitor.stop();
+    EXPECT_LT(timer.elapsed(), 300);
+    ASSERT_EQ(seenCount(), 1u);
+    EXPECT_EQ(seen(0).types.status, Status::superseded);
+}
+
+TEST_F(X11ClipboardMonitorTest, OwnContentIsRecognized)
+{
+    watch(30'000, {{utf8, big}});
+    // Qt takes the clipboard at the last server time it saw: a window of its own brings it up to date, past
+    // the owners of the tests before.
+    QWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QGuiApplication::clipboard()->setText(QStringLiteral("mine"));
+    ASSERT_TRUE(waitForSeen(1));
+    EXPECT_TRUE(seen(0).own);
+    EXPECT_TRUE(seen(0).types.types.contains(utf8));
+    EXPECT_FALSE(seen(0).types.types.contains(QStringLiteral("TARGETS")));
+    EXPECT_EQ(seen(0).reads.at(0).bytes, "mine");
+}
+
+TEST_F(X11ClipboardMonitorTest, NoDisplayIsAnError)
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    qunsetenv("DISPLAY");
+    const auto error = m_monitor.start([](ClipboardOffer&) {}, 1000);
+    qputenv("DISPLAY", display);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->contains(QStringLiteral("no X11 display"))) << error->toStdString();
+}
+
+}  // namespace
