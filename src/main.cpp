@@ -6,6 +6,7 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtPasteboard.h"
+#include "platform/linux/X11ClipboardMonitor.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/X11ActivationPolicy.h"
 #include "platform/linux/X11HotKeys.h"
@@ -110,6 +111,7 @@ int main(int argc, char** argv)
     native::X11ActivationPolicy activation;
     native::SystemTrayItem tray;
     native::QtPasteboard pasteboard(QGuiApplication::clipboard());
+    native::X11ClipboardMonitor clipboardMonitor;
     native::X11Workspace workspace;
     native::SystemClock clock;
     native::X11HotKeys hotKeys;
@@ -123,7 +125,8 @@ int main(int argc, char** argv)
     UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
     LaunchReporter launchReporter(http, defaults, systemLog);
     native::DesktopKeyBindings desktopBindings;
-    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, workspace, clock,
+    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboardMonitor,
+                                       workspace, clock,
                                        shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings},
                          settings);
     QObject::connect(
