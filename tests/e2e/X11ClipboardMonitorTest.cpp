@@ -233,8 +233,8 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
 
 TEST_F(X11ClipboardMonitorTest, ChangeWhileReadingSupersedesTheRead)
 {
-    watch(30'000, {{utf8, big}});
-    own(QStringLiteral("slow:2000"), {{utf8, text}});
+    watch(60'000, {{utf8, big}});
+    own(QStringLiteral("frozen"), {{utf8, text}});
     ASSERT_TRUE(waitForEntered(1));
     xclip("newer");
     ASSERT_TRUE(waitForSeen(2));
@@ -315,6 +315,28 @@ TEST_F(X11ClipboardMonitorTest, NoDisplayIsAnError)
     qputenv("DISPLAY", display);
     ASSERT_TRUE(error.has_value());
     EXPECT_TRUE(error->contains(QStringLiteral("no X11 display"))) << error->toStdString();
+}
+
+TEST_F(X11ClipboardMonitorTest, ServerGoneEndsWatchingWithOneLine)
+{
+    QProcess server;
+    server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+    QByteArray number;
+    while (!number.contains('\n') && server.waitForReadyRead(20'000))
+        number += server.readAllStandardOutput();
+    ASSERT_TRUE(number.contains('\n'));
+    QStringList lines;
+    X11ClipboardMonitor monitor([&](const QString& line) { locked([&] { lines << line; }); });
+    const QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":" + number.trimmed());
+    const auto error = monitor.start([](ClipboardOffer&) {}, 1000);
+    qputenv("DISPLAY", display);
+    ASSERT_EQ(error, std::nullopt);
+    server.kill();
+    server.waitForFinished();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return locked([&] { return !lines.isEmpty(); }); }, 20'000));
+    monitor.stop();
+    EXPECT_EQ(lines.size(), 1);
 }
 
 }  // namespace
