@@ -184,7 +184,10 @@ int main(int argc, char** argv)
             const Offered* value = nullptr;
             for (const Offered& o : offered)
                 value = o.type == request.target ? &o : value;
-            if (request.target == targets) {
+            // A request made for an earlier owner of the clipboard is refused, as the protocol wants.
+            if (request.time != XCB_CURRENT_TIME && request.time < ownedAt) {
+                notify(request, XCB_ATOM_NONE);
+            } else if (request.target == targets) {
                 std::vector<xcb_atom_t> list = {targets, timestamp};
                 for (const Offered& o : offered)
                     list.push_back(o.type);

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -47,6 +48,7 @@ class X11ClipboardMonitorTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
+        hold(false);
         m_monitor.stop();
         for (const auto& process : m_processes) {
             process->kill();
@@ -72,7 +74,11 @@ protected:
             [this](ClipboardOffer& offer) {
                 QElapsedTimer timer;
                 timer.start();
-                locked([&] { ++m_entered; });
+                {
+                    std::unique_lock lock(m_mutex);
+                    ++m_entered;
+                    m_released.wait(lock, [&] { return !m_held; });
+                }
                 Seen seen;
                 seen.own = offer.isOwnContent();
                 seen.types = offer.types();
@@ -85,6 +91,16 @@ protected:
         ASSERT_EQ(error, std::nullopt);
     }
 
+    // While held, the handler waits as soon as it is called, before anything is read.
+    void hold(bool held)
+    {
+        locked([&] { m_held = held; });
+        m_released.notify_all();
+    }
+    bool waitForEntered(int count)
+    {
+        return QTest::qWaitFor([&] { return locked([&] { return m_entered; }) >= count; }, 20'000);
+    }
     size_t seenCount()
     {
         return locked([&] { return m_seen.size(); });
@@ -137,6 +153,8 @@ protected:
     std::mutex m_mutex;
     std::vector<Seen> m_seen;
     int m_entered = 0;
+    bool m_held = false;
+    std::condition_variable m_released;
     std::vector<Wanted> m_wanted;
     QTemporaryDir m_dir;
     int m_files = 0;
@@ -170,13 +188,13 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
          {{png, big}, {QStringLiteral("text/html"), big}, {utf8, big}},
          Status::ok,
          {Status::ok, Status::missing, Status::ok}},
-        {"over the cap, whole or in chunks",
+        {"over the cap, whole or in chunks; an abandoned transfer leaves later ones intact",
          "serve",
          30'000,
          {{plain, QByteArray(1000, 'x')}, {png, image}},
-         {{plain, 100}, {png, 1024 * 1024}, {plain, 1000}, {utf8, big}},
+         {{plain, 100}, {png, 1024 * 1024}, {plain, 1000}, {png, big}, {utf8, big}},
          Status::ok,
-         {Status::tooLarge, Status::tooLarge, Status::ok, Status::missing}},
+         {Status::tooLarge, Status::tooLarge, Status::ok, Status::ok, Status::missing}},
         {"slow, within the deadline", "slow:300", 5000, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::ok}},
         {"types only, data never", "targets-only", 1500, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::timedOut}},
         {"frozen", "frozen", 1500, {{utf8, text}}, {{utf8, big}}, Status::timedOut, {Status::timedOut}},
@@ -215,14 +233,32 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
 
 TEST_F(X11ClipboardMonitorTest, ChangeWhileReadingSupersedesTheRead)
 {
-    watch(30'000, {{utf8, big}});
-    own(QStringLiteral("slow:2000"), {{utf8, text}});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return locked([&] { return m_entered; }) == 1; }, 20'000));
+    watch(60'000, {{utf8, big}});
+    own(QStringLiteral("frozen"), {{utf8, text}});
+    ASSERT_TRUE(waitForEntered(1));
     xclip("newer");
     ASSERT_TRUE(waitForSeen(2));
     EXPECT_EQ(seen(0).types.status, Status::superseded);
     EXPECT_EQ(seen(0).reads.at(0).status, Status::superseded);
     EXPECT_EQ(seen(1).reads.at(0).bytes, "newer");
+}
+
+TEST_F(X11ClipboardMonitorTest, OfChangesQueuedMeanwhileOnlyTheNewestIsRead)
+{
+    hold(true);
+    watch(30'000, {{utf8, big}});
+    own(QStringLiteral("serve"), {{utf8, "first"}});
+    ASSERT_TRUE(waitForEntered(1));
+    // Each owner has the clipboard when it says so: its change is on its way to the monitor by then.
+    own(QStringLiteral("serve"), {{utf8, "second"}});
+    own(QStringLiteral("serve"), {{utf8, "third"}});
+    hold(false);
+    ASSERT_TRUE(waitForSeen(2));
+    xclip("fourth");
+    ASSERT_TRUE(waitForSeen(3));
+    EXPECT_EQ(seen(0).types.status, Status::superseded);
+    EXPECT_EQ(seen(1).reads.at(0).bytes, "third");
+    EXPECT_EQ(seen(2).reads.at(0).bytes, "fourth");
 }
 
 TEST_F(X11ClipboardMonitorTest, ChangesInQuickSuccessionAllComeInOrder)
@@ -246,7 +282,7 @@ TEST_F(X11ClipboardMonitorTest, StopAbandonsAReadAtOnce)
 {
     watch(60'000, {{utf8, big}});
     own(QStringLiteral("frozen"), {{utf8, text}});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return locked([&] { return m_entered; }) == 1; }, 20'000));
+    ASSERT_TRUE(waitForEntered(1));
     QElapsedTimer timer;
     timer.start();
     m_monitor.stop();
@@ -279,6 +315,28 @@ TEST_F(X11ClipboardMonitorTest, NoDisplayIsAnError)
     qputenv("DISPLAY", display);
     ASSERT_TRUE(error.has_value());
     EXPECT_TRUE(error->contains(QStringLiteral("no X11 display"))) << error->toStdString();
+}
+
+TEST_F(X11ClipboardMonitorTest, ServerGoneEndsWatchingWithOneLine)
+{
+    QProcess server;
+    server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+    QByteArray number;
+    while (!number.contains('\n') && server.waitForReadyRead(20'000))
+        number += server.readAllStandardOutput();
+    ASSERT_TRUE(number.contains('\n'));
+    QStringList lines;
+    X11ClipboardMonitor monitor([&](const QString& line) { locked([&] { lines << line; }); });
+    const QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":" + number.trimmed());
+    const auto error = monitor.start([](ClipboardOffer&) {}, 1000);
+    qputenv("DISPLAY", display);
+    ASSERT_EQ(error, std::nullopt);
+    server.kill();
+    server.waitForFinished();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return locked([&] { return !lines.isEmpty(); }); }, 20'000));
+    monitor.stop();
+    EXPECT_EQ(lines.size(), 1);
 }
 
 }  // namespace
