@@ -1,6 +1,7 @@
 #include "history/ClipboardWatcher.h"
 
 #include "history/HistoryStore.h"
+#include "history/ImageDecoding.h"
 #include "history/RtfText.h"
 #include "history/Thumbnail.h"
 #include "platform/Clock.h"
@@ -169,12 +170,13 @@ std::optional<QByteArray> ClipboardWatcher::readImageData()
 {
     const QStringList types = m_pasteboard.types();
     if (types.contains(pngType))
-        if (auto png = m_pasteboard.data(pngType); png && !png->isEmpty())
+        if (auto png = m_pasteboard.data(pngType); png && checkImageHeader(*png, "png"))
             return png;
     if (types.contains(tiffType)) {
         if (const auto tiff = m_pasteboard.data(tiffType)) {
-            if (auto png = pngData(QImage::fromData(*tiff, "TIFF"), std::nullopt))
-                return png;
+            if (const auto image = decodeImage(*tiff, "tiff"))
+                if (auto png = pngData(*image, std::nullopt))
+                    return png;
         }
     }
     if (hasFileAddress(m_pasteboard, types))

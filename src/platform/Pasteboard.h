@@ -32,7 +32,7 @@ public:
     virtual std::optional<QString> string() const = 0;
     // The addresses offered as a URI list, in order; none when there is no list.
     virtual std::optional<QList<QUrl>> urls() const = 0;
-    // Any image the platform can make from the contents, or none.
+    // The first image the contents are offered as that decodeImage reads (PNG preferred), or none.
     virtual std::optional<QImage> image() const = 0;
     // Replaces the contents with an image (offered in every format the platform can make of it), if
     // given, and these representations (MIME type, bytes), in order.

@@ -1,13 +1,19 @@
 #include "platform/linux/QtPasteboard.h"
 
+#include "history/ImageDecoding.h"
+
 #include <QClipboard>
 #include <QMimeData>
+
+#include <algorithm>
+#include <utility>
 
 namespace nimbrel::native {
 
 namespace {
 const QString uriList = QStringLiteral("text/uri-list");
 const QString gnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files");
+const QString pngType = QStringLiteral("image/png");
 
 // Both list formats: one address per line, "#" lines are comments; the file manager's format starts
 // with a "copy" or "cut" line.
@@ -71,12 +77,18 @@ std::optional<QList<QUrl>> QtPasteboard::urls() const
 std::optional<QImage> QtPasteboard::image() const
 {
     const QMimeData* mime = contents();
-    if (!mime || !mime->hasImage())
+    if (!mime)
         return std::nullopt;
-    QImage image = qvariant_cast<QImage>(mime->imageData());
-    if (image.isNull())
-        return std::nullopt;
-    return image;
+    // Not QMimeData::imageData, which hands the bytes to Qt's decoders unchecked. PNG first, as Qt would take it.
+    QStringList types = mime->formats();
+    std::stable_partition(types.begin(), types.end(), [](const QString& type) { return type == pngType; });
+    for (const QString& type : std::as_const(types)) {
+        if (!type.startsWith(QLatin1String("image/")))
+            continue;
+        if (std::optional<QImage> image = decodeImage(mime->data(type)))
+            return image;
+    }
+    return std::nullopt;
 }
 
 void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations,
