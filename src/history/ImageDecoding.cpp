@@ -13,9 +13,10 @@ namespace nimbrel {
 namespace {
 
 constexpr QByteArrayView pngSignature("\x89PNG\r\n\x1A\n", 8);
-// Besides PNG, which is checked here rather than by Qt.
+// Besides PNG, which is checked here rather than by Qt. Not GIF: Qt gives the size of its first frame as its
+// size, but decodes it at the size of its screen, which its header does not bound.
 constexpr std::array otherFormats{QByteArrayView("jpeg"), QByteArrayView("tiff"), QByteArrayView("bmp"),
-                                  QByteArrayView("gif"), QByteArrayView("webp")};
+                                  QByteArrayView("webp")};
 // The ancillary PNG chunks that change how the pixels look; each has a small fixed size.
 constexpr std::array drawingChunks{QByteArrayView("tRNS"), QByteArrayView("gAMA"), QByteArrayView("cHRM"),
                                    QByteArrayView("sRGB")};
@@ -51,7 +52,7 @@ std::optional<QSize> pngHeader(QByteArrayView bytes)
         return std::nullopt;
     const quint32 width = qFromBigEndian<quint32>(header->data.data());
     const quint32 height = qFromBigEndian<quint32>(header->data.data() + 4);
-    if (width == 0 || height == 0 || qint64(width) * height > maxImagePixels)
+    if (width == 0 || height == 0 || quint64(width) * height > quint64(maxImagePixels))
         return std::nullopt;
     bool hasPixels = false;
     for (qsizetype offset = pngSignature.size() + header->whole.size();;) {

@@ -10,8 +10,9 @@
 // Image bytes come from any application on the clipboard, or back from the store, and may be anything.
 // Everything that decodes them goes through here, so that no decoder sees bytes that were not checked first.
 //
-// Only the formats applications put on the clipboard are read: PNG, JPEG, TIFF, BMP, GIF and WebP. The other
-// formats Qt knows (TGA, WBMP, PPM, …) take so much for their own that random bytes would pass for an image.
+// Only the formats applications put on the clipboard, and whose header tells the size Qt decodes them at, are
+// read: PNG, JPEG, TIFF, BMP and WebP. The other formats Qt knows (TGA, WBMP, PPM, …) take so much for their own
+// that random bytes would pass for an image.
 // `format`, where a function takes it, is what the bytes are labelled as ("png", "tiff", "jpeg", as in a MIME
 // type); when given, bytes of another format are refused.
 namespace nimbrel {

@@ -140,6 +140,7 @@ TEST(ImageDecoding, ChecksTheHeaderBeforeAnyDecoderSeesTheBytes)
         {"PNG claiming 20000 × 20000", claimingSize(png, 20000, 20000), {}, plain, {}, {}},
         {"PNG a row above the pixel limit", claimingSize(png, 10000, 10001), {}, plain, {}, {}},
         {"PNG claiming no width", claimingSize(png, 0, 40), {}, plain, {}, {}},
+        {"PNG claiming 2^32 - 1 × 2^32 - 1", claimingSize(png, 0xFFFF'FFFF, 0xFFFF'FFFF), {}, plain, {}, {}},
         {"PNG cut in half", png.left(png.size() / 2), {}, plain, {}, {}},
         {"PNG without its IEND", png.chopped(12), {}, plain, {}, {}},
         {"PNG header only", png.left(afterHeader), {}, plain, {}, {}},
@@ -151,6 +152,15 @@ TEST(ImageDecoding, ChecksTheHeaderBeforeAnyDecoderSeesTheBytes)
         {"JPEG labelled PNG", encoded(size, "jpeg"), "png", plain, {}, {}},
         {"PNG labelled TIFF", png, "tiff", plain, {}, {}},
         {"a format applications do not copy (PPM)", encoded(size, "ppm"), {}, plain, {}, {}},
+        // One pixel on a screen 14337 pixels wide, which Qt decodes at the screen's size.
+        {"GIF",
+         QByteArray("GIF89a\x01\x38\x01\x00\x80\x00\x00\xFF\x00\x00\x00\x00\xFF,\x00\x00\x00\x00"
+                    "\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+                    35),
+         {},
+         plain,
+         {},
+         {}},
 
         {"TIFF turned a quarter, turned back",
          encoded(size, "tiff", QImageIOHandler::TransformationRotate90),
