@@ -1,8 +1,8 @@
 #include "history/Thumbnail.h"
 
+#include "history/ImageDecoding.h"
+
 #include <QBuffer>
-#include <QImageIOHandler>
-#include <QImageReader>
 #include <QImageWriter>
 
 #include <libheif/heif.h>
@@ -172,46 +172,12 @@ std::optional<QImage> decodeHeic(const QByteArray& data)
 
 QSize thumbnailSize(const QSize& source)
 {
-    const int longest = std::max(source.width(), source.height());
-    if (longest <= thumbnailMaxPixelSize)
-        return source;
-    // A very thin image must not lose its short side: QImage::scaled gives a null image for a zero side.
-    const auto scaled = [&](int side) {
-        return std::max(1, qRound(static_cast<double>(side) * thumbnailMaxPixelSize / longest));
-    };
-    return QSize(scaled(source.width()), scaled(source.height()));
+    return fittedSize(source, thumbnailMaxPixelSize);
 }
 
 std::optional<QImage> thumbnailImage(const QByteArray& imageBytes)
 {
-    QBuffer buffer;
-    buffer.setData(imageBytes);
-    if (!buffer.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
-
-    // Decoders that can scale while reading (JPEG's DCT scaling) spare the full-size image. The reader scales
-    // before it applies the orientation, so the target is computed from the stored size.
-    const QSize stored = reader.size();
-    const bool scalesWhileReading = stored.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize);
-    if (scalesWhileReading) {
-        const QSize target = thumbnailSize(stored);
-        if (target != stored)
-            reader.setScaledSize(target);
-    }
-    QImage image = reader.read();
-    if (image.isNull())
-        return std::nullopt;
-    if (!scalesWhileReading) {
-        const QSize target = thumbnailSize(image.size());
-        if (target != image.size())
-            image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        if (image.isNull())
-            return std::nullopt;
-    }
-    return image;
+    return decodeImage(imageBytes, {}, {.applyOrientation = true, .maxSide = thumbnailMaxPixelSize});
 }
 
 std::optional<QByteArray> encodePreferringHeic(const QImage& thumbnail, const ImageEncoder& encode)
@@ -250,10 +216,7 @@ std::optional<QImage> decodeThumbnail(const QByteArray& data)
     if (heif_check_filetype(reinterpret_cast<const uint8_t*>(data.constData()), headerLength) ==
         heif_filetype_yes_supported)
         return decodeHeic(data);
-    QImage image = QImage::fromData(data);
-    if (image.isNull())
-        return std::nullopt;
-    return image;
+    return decodeImage(data);
 }
 
 ThumbnailCache::ThumbnailCache() : m_images(maxCost)

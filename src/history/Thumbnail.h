@@ -22,12 +22,11 @@ enum class ImageType { heic, png };
 inline constexpr int thumbnailMaxPixelSize = 512;
 
 // The encoded thumbnail of an image record: the image's orientation metadata applied, scaled down (never up) so
-// that its longest side is at most 512 pixels, encoded as HEIC, or as PNG where HEIC encoding fails. None when the
-// bytes cannot be decoded.
+// that its longest side is at most 512 pixels, encoded as HEIC, or as PNG where HEIC encoding fails. None when
+// decodeImage refuses the bytes.
 std::optional<QByteArray> makeThumbnail(const QByteArray& imageBytes);
 
-// The size a source of the given size is scaled to: aspect ratio kept, longest side at most 512, each side rounded
-// to the nearest pixel and at least 1.
+// The size a source of the given size is scaled to: fittedSize with a longest side of 512.
 QSize thumbnailSize(const QSize& source);
 
 // The thumbnail's pixels before encoding; the first half of makeThumbnail.

@@ -1,6 +1,7 @@
 #include "panel/ClipResultsView.h"
 
 #include "history/HistoryStore.h"
+#include "history/ImageDecoding.h"
 #include "panel/CardDelegate.h"
 #include "panel/KindStyle.h"
 #include "panel/ResultsModel.h"
@@ -285,10 +286,10 @@ void ClipResultsView::previewTimedOut()
     ClipItem record = *found;
     if (!m_store.loadImages(record) || !record.contentImage)
         return;
-    const QImage image = QImage::fromData(*record.contentImage);
-    if (image.isNull())
+    const std::optional<QImage> image = decodeImage(*record.contentImage);
+    if (!image)
         return;
-    Q_EMIT imageHover(image);
+    Q_EMIT imageHover(*image);
 }
 
 void ClipResultsView::animateGrowth(qreal progress)

@@ -1,6 +1,7 @@
 #include "panel/PasteBack.h"
 
 #include "history/ClipboardCapture.h"
+#include "history/ImageDecoding.h"
 #include "platform/KeyboardSynthesizer.h"
 #include "platform/Pasteboard.h"
 
@@ -29,11 +30,8 @@ void PasteBack::writeToPasteboard(const ClipItem& item)
     std::optional<QImage> image;
     switch (item.kind()) {
     case ClipKind::image:
-        if (item.contentImage) {
-            const QImage decoded = QImage::fromData(*item.contentImage);
-            if (!decoded.isNull())
-                image = decoded;
-        }
+        if (item.contentImage)
+            image = decodeImage(*item.contentImage);
         break;
     case ClipKind::link:
         if (item.contentText) {

@@ -2,11 +2,10 @@
 
 #include "history/HistorySearch.h"
 #include "history/HistoryStore.h"
+#include "history/ImageDecoding.h"
 #include "platform/Clock.h"
 
-#include <QBuffer>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,10 +80,7 @@ QString ageText(const QDateTime& createdAt, const QDateTime& now)
 
 QSize imageSize(const QByteArray& png)
 {
-    QBuffer buffer;
-    buffer.setData(png);
-    buffer.open(QIODevice::ReadOnly);
-    return QImageReader(&buffer).size();
+    return checkImageHeader(png).value_or(QSize());
 }
 
 QString oneLine(const ClipItem& item, const QSize& size)
