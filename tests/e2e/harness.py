@@ -184,7 +184,12 @@ def nimbrel_windows():
     """Nimbrel's mapped windows as (id, width, height, x, y), from the X server's window tree."""
     import re
 
-    tree = x11("xwininfo", "-root", "-tree").stdout
+    # xwininfo fails when a window goes away while it walks the tree; the next walk sees the tree as it is.
+    for _ in range(5):
+        listing = x11("xwininfo", "-root", "-tree", check=False)
+        if listing.returncode == 0:
+            break
+    tree = listing.stdout
     pattern = re.compile(r'(0x[0-9a-f]+) "[^"]*": \("nimbrel" "Nimbrel"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)')
     found = [(m[1], int(m[2]), int(m[3]), int(m[4]), int(m[5])) for m in pattern.finditer(tree)]
     # The tree lists hidden windows too; only those on screen count.
