@@ -98,6 +98,11 @@ class Panel(E2ETestCase):
         self.assertEqual(active_window(), front)
         time.sleep(1.2)
         self.assertEqual(len(history(self.home)), 3, "pasting creates no record")
+        # Ctrl+Backspace deletes the highlighted record (the newest; pasting moved nothing), through the writer.
+        self.open_panel(nimbrel)
+        x11("xdotool", "key", "ctrl+BackSpace")
+        nimbrel.wait_until(lambda: [r["text"] for r in history(self.home)] == ["beta two", "alpha one"],
+                           what="the deletion")
 
     def test_a_store_of_the_first_release_is_indexed_and_searched_from_the_panel_and_the_command_line(self):
         write_first_release_store(self.home.store, [
