@@ -1,5 +1,8 @@
 #include "panel/ClipResultsView.h"
 
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
+
 #include "history/HistoryStore.h"
 #include "history/ImageDecoding.h"
 #include "panel/CardDelegate.h"
@@ -224,6 +227,7 @@ void ClipResultsView::hideEvent(QHideEvent* event)
     // is announced here (the panel may be going away with its listeners).
     m_pointer.reset();
     m_hoverTimer.stop();
+    ++m_previewTicket;
     m_hoveredId.reset();
     m_shrinkingId.reset();
     m_growth.stop();
@@ -256,6 +260,7 @@ void ClipResultsView::setHovered(std::optional<QUuid> id)
     }
 
     m_hoverTimer.stop();
+    ++m_previewTicket;
     m_shrinkingId = m_hoveredId;
     m_shrinkFrom = m_growthProgress;
     m_hoveredId = id;
@@ -286,10 +291,17 @@ void ClipResultsView::previewTimedOut()
     ClipItem record = *found;
     if (!m_store.loadImages(record) || !record.contentImage)
         return;
-    const std::optional<QImage> image = decodeImage(*record.contentImage);
-    if (!image)
-        return;
-    Q_EMIT imageHover(*image);
+    // Decoded on a worker: a photo takes a large part of a second. The answer counts only if the pointer
+    // is still where it asked.
+    const quint64 ticket = ++m_previewTicket;
+    auto* decoding = new QFutureWatcher<std::optional<QImage>>(this);
+    connect(decoding, &QFutureWatcherBase::finished, this, [this, decoding, ticket] {
+        decoding->deleteLater();
+        const std::optional<QImage> image = decoding->result();
+        if (image && ticket == m_previewTicket)
+            Q_EMIT imageHover(*image);
+    });
+    decoding->setFuture(QtConcurrent::run([bytes = *record.contentImage] { return decodeImage(bytes); }));
 }
 
 void ClipResultsView::animateGrowth(qreal progress)

@@ -82,6 +82,8 @@ private:
     std::optional<QPoint> m_pointer;
     std::optional<QUuid> m_hoveredId;
     QTimer m_hoverTimer;
+    // Moves with every new hover and every decoding asked for, so a late decoding is dropped.
+    quint64 m_previewTicket = 0;
     QModelIndex m_pressed;
     // Hover growth of big cards: the card being entered grows while the one left shrinks back.
     QVariantAnimation m_growth;
