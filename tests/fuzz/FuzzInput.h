@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,13 @@ inline void require(bool condition, const char* promise)
         return;
     std::fprintf(stderr, "broken promise: %s\n", promise);
     std::abort();
+}
+
+// The image plugins warn about every damaged input; image targets call this from LLVMFuzzerInitialize.
+inline int quietImagePlugins()
+{
+    qputenv("QT_LOGGING_RULES", "qt.gui.imageio*=false");
+    return 0;
 }
 
 }  // namespace nimbrel::fuzz
