@@ -187,7 +187,9 @@ Figures throughTheWriter(Bench& bench, const std::function<fake::FakeOffer(int)>
     Figures figures = measure(count, [&](int index, std::function<void(SteadyClock::time_point)> done) {
         pending = std::move(done);
         bench.clock.advance(1000);
-        QMetaObject::invokeMethod(&onMonitorThread, [&monitor, offer = offerFor(index)]() mutable {
+        // The owner's bytes arrive on the monitor's thread, so the offer is made there too.
+        QMetaObject::invokeMethod(&onMonitorThread, [&monitor, &offerFor, index] {
+            fake::FakeOffer offer = offerFor(index);
             if (!monitor.change(offer))
                 die(QStringLiteral("The monitor was not started"));
         });
@@ -223,6 +225,7 @@ Figures onTheUiThread(Bench& bench, const std::function<fake::FakeOffer(int)>& o
     const qint64 before = must(bench.store->count());
     Figures figures = measure(count, [&](int index, std::function<void(SteadyClock::time_point)> done) {
         bench.clock.advance(1000);
+        // The bytes came through Qt's clipboard on the UI thread then, so the offer is made here.
         fake::FakeOffer offer = offerFor(index);
         const CapturedChange change = readChange(offer, bench.workspace, bench.clock, bench.budget.largestRecord());
         if (std::optional<ClipItem> item = makeItem(change);
