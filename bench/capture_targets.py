@@ -374,23 +374,48 @@ def photo_file():
     return path
 
 
+def newest_byte_size(store):
+    """The byte size of the newest record, read from the store file (None while there is none)."""
+    try:
+        db = sqlite3.connect(f"file:{store}?mode=ro", uri=True, timeout=1)
+        try:
+            row = db.execute("SELECT byteSize FROM clip ORDER BY createdAt DESC LIMIT 1").fetchone()
+        finally:
+            db.close()
+    except sqlite3.Error:
+        return None
+    return row[0] if row else None
+
+
 def photo_latency(s):
     s.start()
     path = photo_file()
     size = os.path.getsize(path)
     s.xclip("image/png", path=path)
     started = time.monotonic()
+    name = f"4000×3000 PNG photo ({size / 1e6:.1f} MB)"
+    figures = {}
+    # The commit is seen at once in the store file; `--history` has to start and read the image, so it
+    # sees the record only up to one of its polls later.
+    try:
+        figures[f"{name}: copy → committed in the store"] = ms(
+            wait_for(lambda: newest_byte_size(s.home.store) == size, interval=0.005))
+    except Timeout:
+        figures[f"{name}: copy → committed in the store"] = capped()
+    polls = []
 
     def there():
+        polled = time.monotonic()
         records = s.history(1)
+        polls.append(time.monotonic() - polled)
         return bool(records) and records[0].get("kind") == "image" and records[0].get("byteSize") == size
 
-    key = f"4000×3000 PNG photo ({size / 1e6:.1f} MB): copy → in --history"
     try:
-        wait_for(there, interval=0)
-        return {key: ms(time.monotonic() - started)}
+        wait_for(there, max(1.0, CAP - (time.monotonic() - started)), interval=0)
+        figures[f"{name}: copy → in --history"] = f"{ms(time.monotonic() - started)} (one poll {ms(polls[-1])})"
     except Timeout:
-        return {key: capped()}
+        figures[f"{name}: copy → in --history"] = capped()
+    return figures
 
 
 def terminate_frozen(s):
