@@ -88,9 +88,15 @@ bool HistoryWriter::isDuplicateOfNewest(const ClipItem& item)
     FetchDescriptor newest;
     newest.sortByCreatedAt = SortOrder::descending;
     newest.limit = 1;
-    newest.includeImages = item.kind() == ClipKind::image;
-    const auto latest = m_store->fetch(newest);
-    return latest && !latest->isEmpty() && sameRecord(latest->first(), item);
+    auto latest = m_store->fetch(newest);
+    if (!latest || latest->isEmpty())
+        return false;
+    ClipItem& last = latest->first();
+    // A photo's bytes are read back only when the sizes leave a repeat possible.
+    if (last.kind() == ClipKind::image && item.kind() == ClipKind::image && last.byteSize == item.byteSize &&
+        !m_store->loadImages(last))
+        return false;
+    return sameRecord(last, item);
 }
 
 void HistoryWriter::flush()
