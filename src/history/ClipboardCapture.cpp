@@ -43,7 +43,10 @@ bool isGenericImageType(const QString& type)
            decodable.contains(type.toLatin1());
 }
 
-QByteArray formatOf(const QString& imageType) { return imageType.mid(6).toLatin1(); }
+QByteArray formatOf(const QString& imageType)
+{
+    return imageType.mid(6).toLatin1();
+}
 
 bool hasFileAddress(const CapturedChange& change)
 {
@@ -76,15 +79,15 @@ struct Reader {
 std::optional<CapturedChange::Outcome> fatal(Status status)
 {
     switch (status) {
-    case Status::ok:
-    case Status::missing:
-        return std::nullopt;
-    case Status::tooLarge:
-        return CapturedChange::Outcome::tooLarge;
-    case Status::timedOut:
-        return CapturedChange::Outcome::unanswered;
-    case Status::superseded:
-        return CapturedChange::Outcome::ignored;
+        case Status::ok:
+        case Status::missing:
+            return std::nullopt;
+        case Status::tooLarge:
+            return CapturedChange::Outcome::tooLarge;
+        case Status::timedOut:
+            return CapturedChange::Outcome::unanswered;
+        case Status::superseded:
+            return CapturedChange::Outcome::ignored;
     }
     return std::nullopt;
 }
@@ -119,14 +122,17 @@ bool hasImage(const CapturedChange& change)
                        [](const auto& entry) { return entry.first.startsWith(QLatin1String("image/")); });
 }
 
+// The first text offered that is not empty; an empty one only when that is all there is.
 std::optional<QString> textOf(const CapturedChange& change)
 {
-    for (const QString& type : utf8TextTypes)
-        if (const auto bytes = change.data(type))
-            return QString::fromUtf8(*bytes);
+    std::optional<QString> text;
+    for (const QString& type : utf8TextTypes) {
+        if (const auto bytes = change.data(type); bytes && (text = QString::fromUtf8(*bytes), !text->isEmpty()))
+            return text;
+    }
     if (const auto bytes = change.data(latin1TextType))
         return QString::fromLatin1(*bytes);
-    return std::nullopt;
+    return text;
 }
 
 }  // namespace

@@ -23,12 +23,14 @@ ClipboardWatcher::ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& w
       m_limitBytes(settings.maxStorageMB() * StorageBudget::bytesPerMegabyte)
 {
     m_thread.setObjectName(QStringLiteral("history writer"));
-    connect(&settings, &SettingsStore::maxStorageMBChanged, this, [this, &settings] {
-        m_limitBytes = settings.maxStorageMB() * StorageBudget::bytesPerMegabyte;
-    });
+    connect(&settings, &SettingsStore::maxStorageMBChanged, this,
+            [this, &settings] { m_limitBytes = settings.maxStorageMB() * StorageBudget::bytesPerMegabyte; });
 }
 
-ClipboardWatcher::~ClipboardWatcher() { stop(-1); }
+ClipboardWatcher::~ClipboardWatcher()
+{
+    stop(-1);
+}
 
 bool ClipboardWatcher::start()
 {
@@ -87,7 +89,8 @@ void ClipboardWatcher::remove(const QUuid& id)
     if (!m_writer)
         return;
     HistoryWriter* writer = m_writer;
-    QMetaObject::invokeMethod(writer, [writer, id] { writer->remove(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        writer, [writer, id] { writer->remove(id); }, Qt::QueuedConnection);
 }
 
 }  // namespace nimbrel

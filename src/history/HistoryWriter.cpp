@@ -22,7 +22,10 @@ bool sameRecord(const ClipItem& last, const ClipItem& item)
                                     item.contentText->normalized(QString::NormalizationForm_C);
 }
 
-QString sizeText(qint64 bytes) { return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat); }
+QString sizeText(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
 
 }  // namespace
 
@@ -44,18 +47,19 @@ void HistoryWriter::ingest(const CapturedChange& change)
     if (m_stopping)
         return;
     switch (change.outcome) {
-    case CapturedChange::Outcome::ignored:
-    case CapturedChange::Outcome::contents:
-        break;
-    case CapturedChange::Outcome::unanswered:
-        Q_EMIT diagnostic(QStringLiteral("[Nimbrel] The application that copied did not hand over its data in time; "
-                                         "that copy is not recorded"));
-        break;
-    case CapturedChange::Outcome::tooLarge:
-        Q_EMIT diagnostic(QStringLiteral("[Nimbrel] A copy larger than %1 (a quarter of the storage budget) is not "
-                                         "recorded")
-                              .arg(sizeText(m_budget.largestRecord())));
-        break;
+        case CapturedChange::Outcome::ignored:
+        case CapturedChange::Outcome::contents:
+            break;
+        case CapturedChange::Outcome::unanswered:
+            Q_EMIT diagnostic(
+                QStringLiteral("[Nimbrel] The application that copied did not hand over its data in time; "
+                               "that copy is not recorded"));
+            break;
+        case CapturedChange::Outcome::tooLarge:
+            Q_EMIT diagnostic(QStringLiteral("[Nimbrel] A copy larger than %1 (a quarter of the storage budget) is not "
+                                             "recorded")
+                                  .arg(sizeText(m_budget.largestRecord())));
+            break;
     }
     std::optional<ClipItem> item = makeItem(change);
     if (item && item->byteSize > m_budget.largestRecord()) {
@@ -104,8 +108,9 @@ void HistoryWriter::flush()
     while (!m_pending.isEmpty() && !m_stopping) {
         if (!write(m_pending.first())) {
             if (!m_toldBusy)
-                Q_EMIT diagnostic(QStringLiteral("[Nimbrel] The history store is busy (another program holds it); "
-                                                 "what was copied is kept and saved when it is free"));
+                Q_EMIT diagnostic(
+                    QStringLiteral("[Nimbrel] The history store is busy (another program holds it); "
+                                   "what was copied is kept and saved when it is free"));
             m_toldBusy = true;
             m_retry.start();
             break;

@@ -64,7 +64,10 @@ QByteArray pngClaimingChunk(quint32 length)
     return png.left(33) + chunk + png.mid(33);
 }
 
-std::pair<QString, QByteArray> rep(const char* type, const QByteArray& bytes) { return {QString::fromLatin1(type), bytes}; }
+std::pair<QString, QByteArray> rep(const char* type, const QByteArray& bytes)
+{
+    return {QString::fromLatin1(type), bytes};
+}
 
 struct Capture {
     explicit Capture(std::unique_ptr<HistoryStore> opened = std::move(HistoryStore::openInMemory()).value())
@@ -133,36 +136,62 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
     const QByteArray png = encoded(picture(8, 4), "png");
     const QList<Case> cases = {
         {"plain text", {rep("text/plain", "  hello \n")}, ClipKind::text, QStringLiteral("  hello \n")},
-        {"only the charset-labelled type", {rep("text/plain;charset=utf-8", "caf\xc3\xa9")}, ClipKind::text,
+        {"only the charset-labelled type",
+         {rep("text/plain;charset=utf-8", "caf\xc3\xa9")},
+         ClipKind::text,
          QStringLiteral("café")},
         {"Latin-1 STRING", {rep("STRING", "caf\xe9")}, ClipKind::text, QStringLiteral("café")},
-        {"UTF-8 before STRING", {rep("STRING", "x"), rep("UTF8_STRING", "\xc3\xa9")}, ClipKind::text,
+        {"UTF-8 before STRING",
+         {rep("STRING", "x"), rep("UTF8_STRING", "\xc3\xa9")},
+         ClipKind::text,
          QStringLiteral("é")},
+        {"an empty UTF-8 text, then STRING",
+         {rep("UTF8_STRING", ""), rep("STRING", "x")},
+         ClipKind::text,
+         QStringLiteral("x")},
         {"colour", {rep("text/plain", "#FFF")}, ClipKind::color, QStringLiteral("#FFF")},
-        {"web address as text", {rep("text/plain", "https://a.example/x")}, ClipKind::link,
+        {"web address as text",
+         {rep("text/plain", "https://a.example/x")},
+         ClipKind::link,
          QStringLiteral("https://a.example/x")},
-        {"address object and text", {rep("text/uri-list", "https://a.example/p?q=1\r\n"), rep("text/plain", "A page")},
-         ClipKind::link, QStringLiteral("https://a.example/p?q=1")},
-        {"several addresses: the first", {rep("text/uri-list", "# comment\nhttps://one.example/\nhttps://two.example/\n")},
-         ClipKind::link, QStringLiteral("https://one.example/")},
-        {"a copied file with its name as text", {rep("text/uri-list", "file:///home/u/a.txt\n"), rep("text/plain", "a.txt")},
-         std::nullopt, {}},
-        {"PNG and an address: the image", {rep("image/png", png), rep("text/uri-list", "https://a.example/\n")},
-         ClipKind::image, {}},
-        {"only RTF", {rep("text/rtf", "{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 #ABC}")}, ClipKind::color,
+        {"address object and text",
+         {rep("text/uri-list", "https://a.example/p?q=1\r\n"), rep("text/plain", "A page")},
+         ClipKind::link,
+         QStringLiteral("https://a.example/p?q=1")},
+        {"several addresses: the first",
+         {rep("text/uri-list", "# comment\nhttps://one.example/\nhttps://two.example/\n")},
+         ClipKind::link,
+         QStringLiteral("https://one.example/")},
+        {"a copied file with its name as text",
+         {rep("text/uri-list", "file:///home/u/a.txt\n"), rep("text/plain", "a.txt")},
+         std::nullopt,
+         {}},
+        {"PNG and an address: the image",
+         {rep("image/png", png), rep("text/uri-list", "https://a.example/\n")},
+         ClipKind::image,
+         {}},
+        {"only RTF",
+         {rep("text/rtf", "{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 #ABC}")},
+         ClipKind::color,
          QStringLiteral("#ABC")},
         {"empty text", {rep("text/plain", "")}, std::nullopt, {}},
         {"nothing readable", {rep("application/x-unknown", "zz")}, std::nullopt, {}},
         {"Nimbrel's own paste", {rep("text/plain", "mine"), rep("org.nimbrel.internal", "\x01")}, std::nullopt, {}},
-        {"password manager secret", {rep("text/plain", "hunter2"), rep("x-kde-passwordManagerHint", "secret")},
-         std::nullopt, {}},
+        {"password manager secret",
+         {rep("text/plain", "hunter2"), rep("x-kde-passwordManagerHint", "secret")},
+         std::nullopt,
+         {}},
         {"concealed type", {rep("text/plain", "hunter2"), rep("org.nspasteboard.ConcealedType", "")}, std::nullopt, {}},
         {"transient type", {rep("text/plain", "otp"), rep("org.nspasteboard.TransientType", "")}, std::nullopt, {}},
-        {"a hint that is not secret", {rep("text/plain", "ok"), rep("x-kde-passwordManagerHint", "other")},
-         ClipKind::text, QStringLiteral("ok")},
+        {"a hint that is not secret",
+         {rep("text/plain", "ok"), rep("x-kde-passwordManagerHint", "other")},
+         ClipKind::text,
+         QStringLiteral("ok")},
         // Bytes that only claim to be an image are not one; the text beside them is what was copied.
-        {"random bytes as PNG, with text", {rep("image/png", QByteArray(300, '\x5a')), rep("text/plain", "t")},
-         ClipKind::text, QStringLiteral("t")},
+        {"random bytes as PNG, with text",
+         {rep("image/png", QByteArray(300, '\x5a')), rep("text/plain", "t")},
+         ClipKind::text,
+         QStringLiteral("t")},
         {"truncated PNG", {rep("image/png", png.left(png.size() / 2))}, std::nullopt, {}},
         {"PNG with a chunk claiming 2 GB", {rep("image/png", pngClaimingChunk(0x7fff'fff0))}, std::nullopt, {}},
     };
@@ -231,8 +260,9 @@ TEST(ClipboardWatcher, SecretsAndOwnContentsAreNeverRead)
 TEST(ClipboardWatcher, OnlyTheNewestRecordIsComparedForRepeats)
 {
     Capture capture;
-    const QStringList copies = {QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("A"),
-                                QStringLiteral(" A"), QStringLiteral("e\u0301"), QStringLiteral("\u00e9")};
+    const QStringList copies = {QStringLiteral("A"),     QStringLiteral("A"),  QStringLiteral("B"),
+                                QStringLiteral("A"),     QStringLiteral(" A"), QStringLiteral("e\u0301"),
+                                QStringLiteral("\u00e9")};
     for (const QString& text : copies)
         capture.copyText(text);
     // A repeat is dropped; blanks make a new text; canonically equivalent forms are the same text.
@@ -257,13 +287,16 @@ TEST(ClipboardWatcher, ImagesFromOtherFormatsBecomePng)
         {"generic image is reduced to 1024", {rep("image/bmp", encoded(wide, "bmp"))}, QSize(1024, 256)},
         {"TIFF is converted at full size", {rep("image/tiff", encoded(wide, "tiff"))}, QSize(4000, 1000)},
         {"PNG stays as it is", {rep("image/png", encoded(wide, "png")), rep("image/bmp", "BM")}, QSize(4000, 1000)},
-        {"odd sizes round half away from zero", {rep("image/jpeg", encoded(picture(2050, 1025), "jpeg"))},
+        {"odd sizes round half away from zero",
+         {rep("image/jpeg", encoded(picture(2050, 1025), "jpeg"))},
          QSize(1024, 512)},
         {"small generic image keeps its size", {rep("image/bmp", encoded(picture(300, 200), "bmp"))}, QSize(300, 200)},
-        {"broken PNG, sound BMP: the BMP", {rep("image/png", "\x89PNG\r\n"), rep("image/bmp", encoded(wide, "bmp"))},
+        {"broken PNG, sound BMP: the BMP",
+         {rep("image/png", "\x89PNG\r\n"), rep("image/bmp", encoded(wide, "bmp"))},
          QSize(1024, 256)},
         {"a copied file is never taken for an image",
-         {rep("text/uri-list", "file:///home/u/photo.png\n"), rep("image/bmp", encoded(wide, "bmp"))}, QSize()},
+         {rep("text/uri-list", "file:///home/u/photo.png\n"), rep("image/bmp", encoded(wide, "bmp"))},
+         QSize()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -326,7 +359,8 @@ TEST(ClipboardWatcher, OversizedAndUnansweredCopiesAreRefusedAlone)
         EXPECT_EQ(capture.records().size(), expected) << "earlier records all stay";
         if (c.line && *c.line) {
             ASSERT_EQ(capture.console.lines.size(), 1);
-            EXPECT_TRUE(capture.console.lines.first().startsWith(QLatin1String(c.line))) << qPrintable(capture.console.lines.first());
+            EXPECT_TRUE(capture.console.lines.first().startsWith(QLatin1String(c.line)))
+                << qPrintable(capture.console.lines.first());
         } else {
             EXPECT_TRUE(capture.console.lines.isEmpty());
         }
@@ -381,8 +415,8 @@ TEST(ClipboardWatcher, BusyStoreKeepsTheCopyUntilItIsFree)
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     ASSERT_TRUE(QTest::qWaitFor([&] { return capture.records().size() == 2; }, 10'000));
-    EXPECT_EQ(capture.texts(), (QStringList{QStringLiteral("copied while another program writes"),
-                                            QStringLiteral("and one more")}));
+    EXPECT_EQ(capture.texts(),
+              (QStringList{QStringLiteral("copied while another program writes"), QStringLiteral("and one more")}));
 }
 
 TEST(ClipboardWatcher, ChangesAreStoredInTheOrderCopied)
@@ -412,5 +446,6 @@ TEST(ClipboardWatcher, FailuresToStartOrSaveAreSaid)
     capture.monitor.startError = QStringLiteral("the clipboard cannot be watched: no X11 display");
     EXPECT_FALSE(capture.watcher.start());
     EXPECT_FALSE(capture.watcher.isRunning());
-    EXPECT_EQ(capture.console.lines.last(), QStringLiteral("[Nimbrel] the clipboard cannot be watched: no X11 display"));
+    EXPECT_EQ(capture.console.lines.last(),
+              QStringLiteral("[Nimbrel] the clipboard cannot be watched: no X11 display"));
 }

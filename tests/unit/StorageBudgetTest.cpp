@@ -60,7 +60,9 @@ TEST(StorageBudget, OldestRecordsGoUntilTheStoreFits)
         QStringList left;
     };
     const QList<Case> cases = {
-        {"a fourth of 40 MB deletes exactly the two oldest", 100, {40 * MB, 40 * MB, 40 * MB, 40 * MB},
+        {"a fourth of 40 MB deletes exactly the two oldest",
+         100,
+         {40 * MB, 40 * MB, 40 * MB, 40 * MB},
          {QStringLiteral("r3"), QStringLiteral("r4")}},
         {"a record larger than the budget empties the history", 100, {10, 10, 101 * MB}, {}},
         {"within the budget nothing goes", 100, {50 * MB, 50 * MB}, {QStringLiteral("r1"), QStringLiteral("r2")}},
