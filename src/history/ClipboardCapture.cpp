@@ -7,7 +7,6 @@
 #include "platform/Clock.h"
 
 #include <QBuffer>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QUrl>
 
@@ -35,17 +34,16 @@ const QStringList rtfTypes{QStringLiteral("text/rtf"), QStringLiteral("text/rich
 constexpr qint64 hintCap = 64;
 constexpr int maxGenericImageSide = 1024;
 
-// Image types Qt can decode, other than the two with rules of their own.
-bool isGenericImageType(const QString& type)
-{
-    static const QList<QByteArray> decodable = QImageReader::supportedMimeTypes();
-    return type.startsWith(QLatin1String("image/")) && type != pngType && type != tiffType &&
-           decodable.contains(type.toLatin1());
-}
-
 QByteArray formatOf(const QString& imageType)
 {
     return imageType.mid(6).toLatin1();
+}
+
+// Image types the image guard decodes, other than the two with rules of their own; others are never read.
+bool isGenericImageType(const QString& type)
+{
+    return type.startsWith(QLatin1String("image/")) && type != pngType && type != tiffType &&
+           isDecodedFormat(formatOf(type));
 }
 
 bool hasFileAddress(const CapturedChange& change)

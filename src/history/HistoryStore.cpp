@@ -491,15 +491,23 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openInMemory()
     // can open a connection of its own to it. It lives as long as one connection to it is open.
     static std::atomic<int> stores = 0;
     const QString name = QStringLiteral("file:/nimbrel-memory-%1-%2?vfs=memdb").arg(::getpid()).arg(++stores);
-    Result<Connection> db = openConnection(name, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI);
+    return openMemory(name, true);
+}
+
+Result<std::unique_ptr<HistoryStore>> HistoryStore::openMemory(const QString& name, bool create)
+{
+    Result<Connection> db =
+        openConnection(name, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI | (create ? SQLITE_OPEN_CREATE : 0));
     if (!db)
         return db.error();
     for (const char* pragma : {"PRAGMA auto_vacuum = INCREMENTAL", "PRAGMA foreign_keys = ON"}) {
         if (Result<void> set = execute(db->get(), pragma, QStringLiteral("Could not configure")); !set)
             return set.error();
     }
-    if (Result<void> schema = prepareSchema(db->get(), QStringLiteral(":memory:")); !schema)
-        return schema.error();
+    if (create) {
+        if (Result<void> schema = prepareSchema(db->get(), QStringLiteral(":memory:")); !schema)
+            return schema.error();
+    }
     Result<std::unique_ptr<HistoryStore>> store = finishOpening(db.value().release(), QString(), false);
     if (store)
         (*store)->m_connectionName = name;
@@ -512,15 +520,7 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openAnotherConnection() cons
         return openReadOnly(m_path);
     if (!m_path.isEmpty())
         return openFile(m_path);
-    Result<Connection> db = openConnection(m_connectionName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI);
-    if (!db)
-        return db.error();
-    if (Result<void> set = execute(db->get(), "PRAGMA foreign_keys = ON", QStringLiteral("Could not configure")); !set)
-        return set.error();
-    Result<std::unique_ptr<HistoryStore>> store = finishOpening(db.value().release(), QString(), false);
-    if (store)
-        (*store)->m_connectionName = m_connectionName;
-    return store;
+    return openMemory(m_connectionName, false);
 }
 
 Result<bool> HistoryStore::reclaimSpace(sqlite3* db)

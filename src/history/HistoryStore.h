@@ -110,6 +110,8 @@ private:
 
     HistoryStore(sqlite3* db, std::unique_ptr<Statements> statements, QString path, bool readOnly);
     static Result<std::unique_ptr<HistoryStore>> finishOpening(sqlite3* db, QString path, bool readOnly);
+    // A connection to the in-memory store of that URI; `create` makes the store and its schema.
+    static Result<std::unique_ptr<HistoryStore>> openMemory(const QString& name, bool create);
     Result<void> beginIfNeeded();
     void endIfIdle();
     Result<void> checkWritable() const;

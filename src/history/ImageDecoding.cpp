@@ -129,6 +129,12 @@ std::optional<Header> readHeader(const QByteArray& bytes, QByteArrayView format)
 
 }  // namespace
 
+bool isDecodedFormat(QByteArrayView format)
+{
+    const QByteArray canonical = canonicalFormat(format);
+    return canonical == "png" || std::find(otherFormats.begin(), otherFormats.end(), canonical) != otherFormats.end();
+}
+
 QSize fittedSize(const QSize& source, int maxSide)
 {
     const int longest = std::max(source.width(), source.height());

@@ -24,6 +24,9 @@ inline constexpr qint64 maxImagePixels = 100'000'000;
 // bytes a pixel (16 bits a channel) are refused by Qt's decoders above it.
 inline constexpr int decodeAllocationLimitMiB = 400;
 
+// Whether bytes said to be of this format ("png", "jpeg", … as in a MIME type) are read at all.
+bool isDecodedFormat(QByteArrayView format);
+
 // The size an image's header claims, found without decoding any pixels. None when the bytes are not an image of
 // an accepted format, or claim an empty size or more than maxImagePixels. A PNG is checked here chunk by chunk
 // rather than by Qt: IHDR first, at least one IDAT, every chunk within the bytes, and an IEND (bytes after it
