@@ -118,7 +118,7 @@ int main(int argc, char** argv)
     native::XkbKeyboardLayout keyboardLayout;
     KeyboardShortcuts::Shortcuts shortcuts(defaults, hotKeys, keyboardLayout, console);
     shortcuts.setStrings([&settings](const QString& key) { return settings.localized(key); });
-    native::XTestKeyboard keyboard;
+    native::XTestKeyboard keyboard(console);
     native::XInputClickMonitor clicks;
     native::SyslogSystemLog systemLog;
     native::QtHttpClient http;

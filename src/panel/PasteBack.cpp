@@ -2,8 +2,9 @@
 
 #include "history/ClipboardCapture.h"
 #include "history/ImageDecoding.h"
-#include "platform/KeyboardSynthesizer.h"
-#include "platform/Pasteboard.h"
+#include "platform/Console.h"
+#include "platform/Workspace.h"
+#include "settings/SettingsStore.h"
 
 #include <QImage>
 #include <QPointer>
@@ -15,16 +16,49 @@ namespace nimbrel {
 namespace {
 const QString plainText = QStringLiteral("text/plain");
 const QString uriList = QStringLiteral("text/uri-list");
+
+const KeyChord controlV{KeyChord::control, keysym::v};
+const KeyChord controlShiftV{KeyChord::control | KeyChord::shift, keysym::v};
+const KeyChord shiftInsert{KeyChord::shift, keysym::insert};
+
+// xterm pastes the primary selection, with Shift+Insert.
+const QSet<QString> xtermClasses{QStringLiteral("xterm"), QStringLiteral("uxterm")};
+// Well-known terminal emulators by window class (lower-cased), for those no desktop entry describes.
+const QSet<QString> terminalClasses{
+    QStringLiteral("urxvt"),          QStringLiteral("kitty"),
+    QStringLiteral("alacritty"),      QStringLiteral("st"),
+    QStringLiteral("st-256color"),    QStringLiteral("foot"),
+    QStringLiteral("wezterm"),        QStringLiteral("org.wezfurlong.wezterm"),
+    QStringLiteral("gnome-terminal"), QStringLiteral("konsole"),
+    QStringLiteral("qterminal"),      QStringLiteral("xfce4-terminal"),
+    QStringLiteral("lxterminal"),     QStringLiteral("terminator"),
+    QStringLiteral("tilix"),          QStringLiteral("mate-terminal"),
+    QStringLiteral("sakura"),         QStringLiteral("terminology"),
+};
+
+bool names(const RunningApplication& application, const QString& identifier)
+{
+    for (const auto& own : {application.bundleIdentifier, application.windowClass})
+        if (own && own->compare(identifier, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
 }  // namespace
 
-PasteBack::PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, QObject* parent)
-    : QObject(parent), m_pasteboard(pasteboard), m_keyboard(keyboard)
+PasteBack::PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, const Workspace& workspace,
+                     Console& console, std::function<QVariant()> pasteKeys, QObject* parent)
+    : QObject(parent),
+      m_pasteboard(pasteboard),
+      m_keyboard(keyboard),
+      m_workspace(workspace),
+      m_console(console),
+      m_pasteKeys(std::move(pasteKeys))
 {
 }
 
 bool PasteBack::isPasteAllowed() const { return m_keyboard.isAvailable(); }
 
-void PasteBack::writeToPasteboard(const ClipItem& item)
+void PasteBack::writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections)
 {
     QList<std::pair<QString, QByteArray>> representations;
     std::optional<QImage> image;
@@ -49,31 +83,86 @@ void PasteBack::writeToPasteboard(const ClipItem& item)
     }
     // Always, also when nothing else could be written: the watcher must not record this change.
     representations.append({ownMarkerType, QByteArray(1, '\x01')});
-    m_pasteboard.write(representations, image);
+    m_pasteboard.write(representations, image, selections);
 }
 
 void PasteBack::paste(const ClipItem& item)
 {
-    writeToPasteboard(item);
+    // The panel never takes the focus, so the application in front now is the one the paste goes to.
+    const KeyChord chord = pasteChord();
+    writeToPasteboard(
+        item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary : Pasteboard::Selections::clipboard);
     if (!isPasteAllowed())
         return;
-    QTimer::singleShot(keystrokeDelayMs, this, [this] { postWhenModifiersReleased(0); });
+    QTimer::singleShot(keystrokeDelayMs, this, [this, chord] { postWhenModifiersReleased(chord, 0); });
 }
 
-void PasteBack::postWhenModifiersReleased(int waitedMs)
+KeyChord PasteBack::pasteChord()
+{
+    const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
+    if (!front)
+        return controlV;
+    if (const auto chosen = chosenPasteKey(*front))
+        return *chosen;
+    const QString windowClass = front->windowClass.value_or(QString()).toLower();
+    if (xtermClasses.contains(windowClass))
+        return shiftInsert;
+    if (front->isTerminalEmulator || terminalClasses.contains(windowClass))
+        return controlShiftV;
+    return controlV;
+}
+
+std::optional<KeyChord> PasteBack::chosenPasteKey(const RunningApplication& front)
+{
+    const QVariant stored = m_pasteKeys();
+    if (!stored.isValid())
+        return std::nullopt;
+    const QString& key = SettingsStore::pasteKeysKey;
+    if (stored.typeId() != QMetaType::QVariantMap) {
+        reportOnce(QStringLiteral("[Nimbrel] The setting %1 is not an object of applications and their paste "
+                                  "keys, such as {\"kitty\": \"Ctrl+Shift+V\"}; it is ignored.")
+                       .arg(key));
+        return std::nullopt;
+    }
+    std::optional<KeyChord> chosen;
+    const QVariantMap keys = stored.toMap();
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        const bool isText = it->typeId() == QMetaType::QString;
+        const auto chord = isText ? KeyChord::fromText(it->toString()) : std::nullopt;
+        if (!chord) {
+            reportOnce(QStringLiteral("[Nimbrel] The paste key %1 for \"%2\" in the setting %3 is not a key Nimbrel "
+                                      "can type, such as \"Ctrl+Shift+V\" or \"Shift+Insert\"; it is ignored.")
+                           .arg(isText ? QStringLiteral("\"%1\"").arg(it->toString()) : QStringLiteral("(not a text)"),
+                                it.key(), key));
+            continue;
+        }
+        if (!chosen && names(front, it.key()))
+            chosen = chord;
+    }
+    return chosen;
+}
+
+void PasteBack::reportOnce(const QString& line)
+{
+    if (m_reported.contains(line))
+        return;
+    m_reported.insert(line);
+    m_console.line(line);
+}
+
+void PasteBack::postWhenModifiersReleased(const KeyChord& chord, int waitedMs)
 {
     if (waitedMs < modifierWaitLimitMs && m_keyboard.modifiersHeld()) {
         QTimer::singleShot(modifierPollMs, this,
-                           [this, waitedMs] { postWhenModifiersReleased(waitedMs + modifierPollMs); });
+                           [this, chord, waitedMs] { postWhenModifiersReleased(chord, waitedMs + modifierPollMs); });
         return;
     }
-    postPasteKeystroke();
+    postPasteKeystroke(chord);
 }
 
-void PasteBack::postPasteKeystroke()
+void PasteBack::postPasteKeystroke(const KeyChord& chord)
 {
-    using Key = SyntheticKey::Key;
-    m_keyboard.post({{Key::control, true}, {Key::v, true}, {Key::v, false}, {Key::control, false}});
+    m_keyboard.post(chord.transitions());
     Q_EMIT keystrokePosted();
 }
 

@@ -1,16 +1,25 @@
 #pragma once
 
 #include "history/ClipItem.h"
+#include "platform/KeyboardSynthesizer.h"
+#include "platform/Pasteboard.h"
 
 #include <QObject>
+#include <QSet>
+#include <QVariant>
+
+#include <functional>
 
 namespace nimbrel {
 
-class KeyboardSynthesizer;
-class Pasteboard;
+class Console;
+class Workspace;
+struct RunningApplication;
 
 // Puts a chosen record back on the clipboard, marked as Nimbrel's own so the watcher ignores it, and
-// types Ctrl+V into the application in front when keys can be synthesized.
+// types the paste key of the application in front when keys can be synthesized: Ctrl+V; Ctrl+Shift+V in
+// a terminal, where Ctrl+V quotes the next key; Shift+Insert in xterm, which pastes the primary
+// selection, so the record goes there too; or the key the settings name for that application.
 class PasteBack final : public QObject {
     Q_OBJECT
 public:
@@ -18,25 +27,38 @@ public:
     static constexpr int modifierPollMs = 20;
     static constexpr int modifierWaitLimitMs = 1000;
 
-    PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, QObject* parent = nullptr);
+    // `pasteKeys` gives the settings' paste key per application (SettingsStore::pasteKeys), asked at
+    // every paste.
+    PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, const Workspace& workspace, Console& console,
+              std::function<QVariant()> pasteKeys, QObject* parent = nullptr);
 
     void paste(const ClipItem& item);
-    void writeToPasteboard(const ClipItem& item);
+    void writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections = Pasteboard::Selections::clipboard);
     bool isPasteAllowed() const;
-    // Types the paste chord now: Control down, V down, V up, Control up.
-    void postPasteKeystroke();
+    // Types the paste chord now: its modifiers down, its key down and up, the modifiers up.
+    void postPasteKeystroke(const KeyChord& chord);
 
 Q_SIGNALS:
     // The chord was typed (or, without synthesis, would have been); for tests and diagnostics.
     void keystrokePosted();
 
 private:
+    // The chord that pastes into the application in front.
+    KeyChord pasteChord();
+    // The settings' paste key for that application, when they name one Nimbrel can type; each unusable
+    // entry is reported once.
+    std::optional<KeyChord> chosenPasteKey(const RunningApplication& front);
+    void reportOnce(const QString& line);
     // Waits (at most a second) for the user to let go of the modifiers of the shortcut that opened the
-    // panel, so the application receives exactly Ctrl+V rather than, say, Shift+Super+Ctrl+V.
-    void postWhenModifiersReleased(int waitedMs);
+    // panel, so the application receives exactly the chord rather than, say, Shift+Super+Ctrl+V.
+    void postWhenModifiersReleased(const KeyChord& chord, int waitedMs);
 
     Pasteboard& m_pasteboard;
     KeyboardSynthesizer& m_keyboard;
+    const Workspace& m_workspace;
+    Console& m_console;
+    std::function<QVariant()> m_pasteKeys;
+    QSet<QString> m_reported;
 };
 
 }  // namespace nimbrel

@@ -18,10 +18,15 @@ public:
     Pasteboard(const Pasteboard&) = delete;
     Pasteboard& operator=(const Pasteboard&) = delete;
 
+    // Where a write goes: the clipboard, or the primary selection as well (which X applications in the
+    // xterm tradition paste with Shift+Insert).
+    enum class Selections { clipboard, clipboardAndPrimary };
+
     // Replaces the contents with an image (offered in every format the platform can make of it), if
     // given, and these representations (MIME type, bytes), in order.
     virtual void write(const QList<std::pair<QString, QByteArray>>& representations,
-                       const std::optional<QImage>& image = std::nullopt) = 0;
+                       const std::optional<QImage>& image = std::nullopt,
+                       Selections selections = Selections::clipboard) = 0;
 };
 
 }  // namespace nimbrel

@@ -13,6 +13,10 @@ namespace nimbrel {
 struct RunningApplication {
     std::optional<QString> bundleIdentifier;
     std::optional<QString> localizedName;
+    // The class of its window (WM_CLASS), e.g. "XTerm"; absent for Nimbrel's own windows.
+    std::optional<QString> windowClass;
+    // Whether its desktop entry files it under TerminalEmulator.
+    bool isTerminalEmulator = false;
 };
 
 // The desktop's applications: which one is in front, and their icons.

@@ -55,6 +55,11 @@ void SettingsStore::setMaxStorageMB(qint64 megabytes)
         Q_EMIT maxStorageMBChanged();
 }
 
+QVariant SettingsStore::pasteKeys() const
+{
+    return m_defaults.object(pasteKeysKey);
+}
+
 void SettingsStore::setLaunchAtLogin(bool enabled)
 {
     const bool changed = enabled != m_launchAtLogin;

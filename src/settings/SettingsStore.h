@@ -14,8 +14,9 @@ class LoginItemService;
 class Translations;
 
 // The four user settings, loaded from the defaults at construction and written back on every
-// assignment; observers are told only of real changes. Keeps launch-at-login in agreement with the
-// login-item service. One instance per process, made by the composition root. Main thread only.
+// assignment; observers are told only of real changes. The paste keys are edited by hand and only read.
+// Keeps launch-at-login in agreement with the login-item service. One instance per process, made by the
+// composition root. Main thread only.
 class SettingsStore final : public QObject {
     Q_OBJECT
     Q_PROPERTY(nimbrel::PanelMode panelMode READ panelMode WRITE setPanelMode NOTIFY panelModeChanged)
@@ -28,6 +29,7 @@ public:
     static inline const QString launchAtLoginKey = QStringLiteral("Nimbrel.launchAtLogin");
     static inline const QString languageKey = QStringLiteral("Nimbrel.language");
     static inline const QString appleLanguagesKey = QStringLiteral("AppleLanguages");
+    static inline const QString pasteKeysKey = QStringLiteral("Nimbrel.pasteKeys");
 
     SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console, const Translations& translations,
                   QObject* parent = nullptr);
@@ -43,6 +45,9 @@ public:
     AppLanguage language() const { return m_language; }
     void setLanguage(AppLanguage language);
     bool isSyncingLaunchAtLogin() const { return m_isSyncingLaunchAtLogin; }
+    // The paste key per application ({"kitty": "Ctrl+Shift+V"}) as stored, unchecked; read afresh at each
+    // call, so an edit of the settings file applies from the next paste on.
+    QVariant pasteKeys() const;
 
     // Makes launchAtLogin agree with the state read from the login-item service, asking it nothing.
     void adoptLoginItemStatus(bool actual);

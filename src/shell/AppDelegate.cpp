@@ -33,7 +33,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
       m_modelContainer(makeModelContainer(services.locations, services.console, openers)),
       m_settingsStore(settingsStore),
       m_icons(services.workspace),
-      m_pasteBack(services.pasteboard, services.keyboard),
+      m_pasteBack(services.pasteboard, services.keyboard, services.workspace, services.console,
+                  [&settingsStore] { return settingsStore.pasteKeys(); }),
       m_trayMenu(services.tray, settingsStore)
 {
     if (m_modelContainer) {

@@ -98,6 +98,42 @@ TEST(JsonFileDefaults, UnparsableFileIsKeptAsideAndDefaultsApply)
     }
 }
 
+TEST(JsonFileDefaults, AnEditByHandWhileRunningIsTakenInAndNotWrittenOver)
+{
+    // Each version differs in size from the one before, so it is told apart even within one clock tick.
+    const QString path = writeFile(test::freshDirectory() + QStringLiteral("/defaults.json"), R"({"a": 1})");
+    fake::RecordingConsole console;
+    native::JsonFileDefaults defaults(path, console);
+    EXPECT_EQ(defaults.integer(QStringLiteral("a")), 1);
+
+    writeFile(path, R"({"a": 22, "b": "x"})");
+    EXPECT_EQ(defaults.integer(QStringLiteral("a")), 22) << "read at the next read";
+
+    defaults.setBool(QStringLiteral("c"), true);
+    defaults.removeObject(QStringLiteral("b"));
+    writeFile(path, R"({"a": 333, "b": "y"})");
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(QJsonDocument::fromJson(readFile(path)).object(), QJsonObject({{"a", 333}, {"c", true}}))
+        << "an edit between a change and its write is kept, and the change too";
+
+    const QByteArray halfWritten = R"({"a": 4444)";
+    writeFile(path, halfWritten);
+    EXPECT_EQ(defaults.integer(QStringLiteral("a")), 333) << "the values in use stay";
+    defaults.setBool(QStringLiteral("d"), true);
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(readFile(path), halfWritten) << "an edit that does not parse is not written over";
+    EXPECT_EQ(defaults.integer(QStringLiteral("a")), 333);
+    ASSERT_EQ(console.lines.size(), 1) << "reported once";
+    EXPECT_TRUE(console.lines.first().contains(QStringLiteral("cannot be read")));
+
+    writeFile(path, R"({"a": 55555})");
+    EXPECT_EQ(defaults.integer(QStringLiteral("a")), 55555) << "read once it parses";
+    EXPECT_TRUE(defaults.boolean(QStringLiteral("d"))) << "the change made meanwhile is kept";
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(QJsonDocument::fromJson(readFile(path)).object(), QJsonObject({{"a", 55555}, {"d", true}}));
+    EXPECT_EQ(console.lines.size(), 1);
+}
+
 TEST(JsonFileDefaults, FailedWriteIsReportedOnceAndNotCalledSuccess)
 {
     // A file where the folder should be: the write cannot succeed, whoever runs the test.

@@ -72,6 +72,36 @@ TEST(DesktopEntries, WindowsAreMatchedToInstalledApplications)
         << "the user's folder overrides the system's";
 }
 
+TEST(DesktopEntries, CategoriesAreReadAsAList)
+{
+    struct Case {
+        const char* name;
+        QByteArray entry;
+        QStringList categories;
+    };
+    const Case cases[] = {
+        {"a terminal",
+         "[Desktop Entry]\nType=Application\nName=XTerm\nCategories=System;TerminalEmulator;\n",
+         {"System", "TerminalEmulator"}},
+        {"without the last semicolon",
+         "[Desktop Entry]\nType=Application\nCategories=Utility;TextEditor\n",
+         {"Utility", "TextEditor"}},
+        {"empty items and spaces around the equals sign",
+         "[Desktop Entry]\nType=Application\nCategories = ;GTK;;Development;\n",
+         {"GTK", "Development"}},
+        {"none", "[Desktop Entry]\nType=Application\nName=Plain\n", {}},
+        {"only the main group counts",
+         "[Desktop Entry]\nType=Application\nCategories=Office;\n[Desktop Action new]\nCategories=TerminalEmulator;\n",
+         {"Office"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto entry = DesktopEntries::parse(QStringLiteral("app"), c.entry);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->categories, c.categories);
+    }
+}
+
 TEST(CarbonKeyMap, KeysMapByPhysicalPositionBothWays)
 {
     struct Case {

@@ -10,10 +10,12 @@ namespace nimbrel::fake {
 class FakePasteboard final : public Pasteboard {
 public:
     void write(const QList<std::pair<QString, QByteArray>>& representations,
-               const std::optional<QImage>& image = std::nullopt) override
+               const std::optional<QImage>& image = std::nullopt,
+               Selections selections = Selections::clipboard) override
     {
         writes.append(representations);
         writtenImages.append(image);
+        writtenSelections.append(selections);
     }
 
     // What the last write offered.
@@ -36,6 +38,7 @@ public:
 
     QList<QList<std::pair<QString, QByteArray>>> writes;
     QList<std::optional<QImage>> writtenImages;
+    QList<Selections> writtenSelections;
 };
 
 }  // namespace nimbrel::fake

@@ -64,6 +64,8 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& id, const QByte
             entry.startupWMClass = value;
         else if (key == QLatin1String("Exec"))
             entry.executable = QFileInfo(value.section(QLatin1Char(' '), 0, 0).remove(QLatin1Char('"'))).fileName();
+        else if (key == QLatin1String("Categories"))
+            entry.categories = value.split(QLatin1Char(';'), Qt::SkipEmptyParts);
         else if (key == QLatin1String("Hidden") && value == QLatin1String("true"))
             return std::nullopt;
     }

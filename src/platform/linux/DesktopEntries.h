@@ -15,6 +15,7 @@ struct DesktopEntry {
     QString icon;
     QString startupWMClass;
     QString executable;  // the base name of Exec's program
+    QStringList categories;  // "System", "TerminalEmulator", …
 
     // Name[lang] for the most specific of the languages given ("de_AT" tries de_AT, then de), else Name.
     std::optional<QString> localizedName(const QStringList& languages) const;

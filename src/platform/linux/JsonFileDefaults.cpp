@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 #include <cmath>
 
 namespace nimbrel::native {
@@ -83,6 +85,7 @@ JsonFileDefaults::JsonFileDefaults(QString path, Console& console) : m_path(std:
     m_writeTimer.setInterval(0);
     connect(&m_writeTimer, &QTimer::timeout, this, &JsonFileDefaults::synchronize);
     load();
+    m_stamp = stampOf(m_path);
 }
 
 JsonFileDefaults::~JsonFileDefaults()
@@ -122,21 +125,65 @@ void JsonFileDefaults::load()
     }
 }
 
+std::optional<JsonFileDefaults::FileStamp> JsonFileDefaults::stampOf(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    const auto ns = [](const timespec& time) { return qint64(time.tv_sec) * 1'000'000'000 + time.tv_nsec; };
+    return FileStamp{status.st_ino, status.st_size, ns(status.st_mtim), ns(status.st_ctim)};
+}
+
+void JsonFileDefaults::takeOutsideEdits() const
+{
+    const std::optional<FileStamp> stamp = stampOf(m_path);
+    if (stamp == m_stamp)
+        return;
+    m_stamp = stamp;
+    if (!stamp)
+        return;  // removed: the values in use stay, and the next write puts the file back
+    QFile file(m_path);
+    const Result<QJsonObject> parsed =
+        file.open(QIODevice::ReadOnly) ? parseDefaultsFile(file.readAll()) : Error{file.errorString()};
+    if (!parsed) {
+        // Perhaps an edit in progress: nothing is written over it until it parses.
+        m_console.line(QStringLiteral("[Nimbrel] Defaults file %1 was changed but cannot be read (%2); the settings "
+                                      "in use stay, and the file is left as it is until it can be read.")
+                           .arg(m_path, parsed.error().description));
+        m_keepFile = true;
+        return;
+    }
+    QJsonObject values = *parsed;
+    for (const QString& key : m_changed) {
+        if (const auto own = m_values.constFind(key); own != m_values.constEnd())
+            values.insert(key, *own);
+        else
+            values.remove(key);
+    }
+    m_values = values;
+    m_keepFile = false;
+}
+
 QVariant JsonFileDefaults::object(const QString& key) const
 {
+    takeOutsideEdits();
     const auto it = m_values.constFind(key);
     return it == m_values.constEnd() ? QVariant() : defaultsValue(*it);
 }
 
 void JsonFileDefaults::setObject(const QString& key, const QVariant& value)
 {
+    takeOutsideEdits();
     m_values.insert(key, toJson(value));
+    m_changed.insert(key);
     scheduleWrite();
 }
 
 void JsonFileDefaults::removeObject(const QString& key)
 {
+    takeOutsideEdits();
     m_values.remove(key);
+    m_changed.insert(key);
     scheduleWrite();
 }
 
@@ -149,6 +196,7 @@ void JsonFileDefaults::scheduleWrite()
 bool JsonFileDefaults::synchronize()
 {
     m_writeTimer.stop();
+    takeOutsideEdits();
     if (!m_dirty)
         return true;
     if (m_keepFile)
@@ -168,6 +216,8 @@ bool JsonFileDefaults::synchronize()
         return false;
     }
     m_dirty = false;
+    m_changed.clear();
+    m_stamp = stampOf(m_path);
     m_reportedWriteFailure = false;
     return true;
 }

@@ -7,7 +7,10 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
+
+#include <optional>
 
 namespace nimbrel {
 class Console;
@@ -24,7 +27,9 @@ QVariant defaultsValue(const QJsonValue& value);
 // The user defaults as one JSON document (~/.config/Nimbrel/defaults.json), written atomically and
 // readable by the owner only. A set is persisted on the next turn of the event loop, so several sets
 // in one handler cost one write; synchronize() writes at once. A file that cannot be parsed is kept
-// aside as "defaults.json.bad" and the defaults apply.
+// aside as "defaults.json.bad" and the defaults apply. An edit of the file by hand while Nimbrel runs is
+// taken in at the next read or change; one that cannot be parsed is reported and left alone, the values
+// in use staying, until it parses.
 class JsonFileDefaults final : public QObject, public Defaults {
     Q_OBJECT
 public:
@@ -39,17 +44,33 @@ public:
     QString path() const { return m_path; }
 
 private:
+    // Tells one version of the file from another without reading it.
+    struct FileStamp {
+        quint64 inode;
+        qint64 size;
+        qint64 modifiedNs;
+        qint64 changedNs;
+        friend bool operator==(const FileStamp&, const FileStamp&) = default;
+    };
+    static std::optional<FileStamp> stampOf(const QString& path);
+
     void load();
+    // Takes in an edit made to the file since it was last read or written; what was set or removed
+    // here since the last write stays so.
+    void takeOutsideEdits() const;
     void scheduleWrite();
 
     QString m_path;
     Console& m_console;
-    QJsonObject m_values;
+    // Mutable: a read takes in the file's outside edits first.
+    mutable QJsonObject m_values;
+    mutable std::optional<FileStamp> m_stamp;
+    QSet<QString> m_changed;  // the keys set or removed since the last write
     QTimer m_writeTimer;
     bool m_dirty = false;
     bool m_reportedWriteFailure = false;
     // Set when an existing file could not be read: it is never overwritten with defaults.
-    bool m_keepFile = false;
+    mutable bool m_keepFile = false;
 };
 
 }  // namespace nimbrel::native

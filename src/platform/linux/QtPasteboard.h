@@ -6,14 +6,15 @@ class QClipboard;
 
 namespace nimbrel::native {
 
-// Writes the desktop clipboard (not the primary selection) through QClipboard; Qt then serves the
-// contents to other applications from the UI thread's event loop, without blocking it.
+// Writes the desktop clipboard, and the primary selection when asked, through QClipboard; Qt then serves
+// the contents to other applications from the UI thread's event loop, without blocking it.
 class QtPasteboard final : public Pasteboard {
 public:
     explicit QtPasteboard(QClipboard* clipboard) : m_clipboard(clipboard) {}
 
     void write(const QList<std::pair<QString, QByteArray>>& representations,
-               const std::optional<QImage>& image = std::nullopt) override;
+               const std::optional<QImage>& image = std::nullopt,
+               Selections selections = Selections::clipboard) override;
 
 private:
     QClipboard* m_clipboard;

@@ -91,11 +91,16 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     const auto entry = find([&](const DesktopEntries& installed) {
         return installed.forWindow(windowClass, instance, executable);
     });
-    if (entry)
-        return RunningApplication{entry->id, entry->localizedName(QLocale().uiLanguages())};
     RunningApplication application;
     if (!windowClass.isEmpty())
-        application.bundleIdentifier = windowClass;
+        application.windowClass = windowClass;
+    if (!entry) {
+        application.bundleIdentifier = application.windowClass;
+        return application;
+    }
+    application.bundleIdentifier = entry->id;
+    application.localizedName = entry->localizedName(QLocale().uiLanguages());
+    application.isTerminalEmulator = entry->categories.contains(QLatin1String("TerminalEmulator"));
     return application;
 }
 

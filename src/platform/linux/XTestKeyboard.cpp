@@ -1,4 +1,5 @@
 #include "platform/linux/XTestKeyboard.h"
+#include "platform/Console.h"
 #include "platform/linux/X11Connection.h"
 
 #include <QGuiApplication>
@@ -6,6 +7,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 #include <xcb/xtest.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <cstdlib>
 
@@ -13,14 +15,11 @@ namespace nimbrel::native {
 
 namespace {
 
-constexpr xcb_keysym_t keysymControlL = 0xffe3;
-constexpr xcb_keysym_t keysymV = 0x0076;
 constexpr quint16 heldMask = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4;
-
 
 }  // namespace
 
-XTestKeyboard::XTestKeyboard()
+XTestKeyboard::XTestKeyboard(Console& console) : m_console(console)
 {
     xcb_connection_t* c = x11Connection();
     if (!c)
@@ -51,23 +50,31 @@ void XTestKeyboard::post(const QList<SyntheticKey>& keys)
     xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
     if (!symbols)
         return;
-    const auto keycodeOf = [symbols](xcb_keysym_t symbol) -> xcb_keycode_t {
-        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, symbol);
-        const xcb_keycode_t code = codes ? codes[0] : XCB_NO_SYMBOL;
-        std::free(codes);
-        return code;
-    };
-    const xcb_keycode_t control = keycodeOf(keysymControlL);
-    const xcb_keycode_t v = keycodeOf(keysymV);
+    QList<xcb_keycode_t> codes;
     for (const SyntheticKey& key : keys) {
-        const xcb_keycode_t code = key.key == SyntheticKey::Key::control ? control : v;
-        // A key the keymap does not have is skipped; the others are still typed.
-        if (code == XCB_NO_SYMBOL)
-            continue;
-        xcb_test_fake_input(c, key.down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_keycode_t* found = xcb_key_symbols_get_keycode(symbols, key.keysym);
+        const xcb_keycode_t code = found ? found[0] : XCB_NO_SYMBOL;
+        std::free(found);
+        if (code == XCB_NO_SYMBOL) {
+            // Nothing is typed: the rest of a chord could type a stray character. The record stays on the clipboard.
+            if (!m_reportedMissing.contains(key.keysym)) {
+                m_reportedMissing.insert(key.keysym);
+                char name[64] = "?";
+                xkb_keysym_get_name(key.keysym, name, sizeof name);
+                m_console.line(QStringLiteral("[Nimbrel] The keyboard layout has no %1 key, so the paste keys are not "
+                                              "typed; the record is on the clipboard to paste by hand.")
+                                   .arg(QString::fromLatin1(name)));
+            }
+            codes.clear();
+            break;
+        }
+        codes.append(code);
     }
-    xcb_flush(c);
     xcb_key_symbols_free(symbols);
+    for (qsizetype i = 0; i < codes.size(); ++i)
+        xcb_test_fake_input(c, keys[i].down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, codes[i], XCB_CURRENT_TIME, XCB_NONE, 0,
+                            0, 0);
+    xcb_flush(c);
 }
 
 }  // namespace nimbrel::native
