@@ -44,9 +44,15 @@ PanelCoordinator::PanelCoordinator(PanelServices services, QObject* parent)
 {
 }
 
-PanelCoordinator::~PanelCoordinator() { removeMonitors(); }
+PanelCoordinator::~PanelCoordinator()
+{
+    removeMonitors();
+}
 
-bool PanelCoordinator::isVisible() const { return m_panel && m_panel->isVisible(); }
+bool PanelCoordinator::isVisible() const
+{
+    return m_panel && m_panel->isVisible();
+}
 
 void PanelCoordinator::toggle()
 {
@@ -81,8 +87,8 @@ void PanelCoordinator::show()
 
     ++m_presentToken;
     if (!m_hostingView) {
-        auto* content = new ClipListView(m_services.store, m_services.settings, m_services.thumbnails,
-                                         m_services.icons, m_services.clock, mode);
+        auto* content = new ClipListView(m_services.store, m_services.settings, m_services.thumbnails, m_services.icons,
+                                         m_services.clock, mode);
         connect(content, &ClipListView::selected, this, &PanelCoordinator::select);
         if (m_services.removeRecord)
             content->results().setRemover(m_services.removeRecord);
@@ -187,9 +193,8 @@ bool PanelCoordinator::eventFilter(QObject* watched, QEvent* event)
 void PanelCoordinator::select(ClipItem item)
 {
     hide();
-    // The full image is read only now, for the one record that is pasted.
-    if (item.kind() == ClipKind::image && !item.contentImage)
-        (void)m_services.store.loadImages(item);
+    // The full image and the formatted forms are read only now, for the one record that is pasted.
+    (void)m_services.store.loadContents(item);
     QPointer<PasteBack> pasteBack(&m_services.pasteBack);
     QTimer::singleShot(pasteDelayMs, this, [pasteBack, item] {
         if (pasteBack)
