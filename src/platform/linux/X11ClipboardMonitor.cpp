@@ -690,6 +690,8 @@ void X11ClipboardMonitor::Loop::run()
                 continue;
             }
         }
+        // What was asked or answered since the last flush must reach the server before the loop waits.
+        xcb_flush(c);
         if (sleep(wakeAt) == Wake::stopped)
             return;
     }
