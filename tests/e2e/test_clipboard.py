@@ -37,27 +37,16 @@ def launch(*command):
     return process
 
 
-class GtkField:
+class GtkField(TargetApp):
     """A GTK text view in front; its text is written to a file on every change."""
 
-    def __init__(self, workdir):
+    def __init__(self, workdir):  # its own program, the rest as TargetApp
         self.file = os.path.join(workdir, f"gtk-{time.monotonic_ns()}.txt")
         self.process = launch("/usr/bin/python3", GTK_TOOL, self.file)
         window = x11("xdotool", "search", "--sync", "--onlyvisible", "--name", "^nimbrel-gtk-field$").stdout.split()[0]
         x11("xdotool", "windowactivate", "--sync", window, check=False)
         time.sleep(0.2)
-
-    def text(self):
-        try:
-            with open(self.file, encoding="utf-8") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
-
-    def close(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait(5)
+        self.window = window
 
 
 class ClipboardCase(E2ETestCase):
