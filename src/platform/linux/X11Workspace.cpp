@@ -108,23 +108,26 @@ std::optional<QRect> X11Workspace::activeWindowFrame() const
     const auto active = cardinal(property(c, root, x11Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
     if (!active || *active == XCB_WINDOW_NONE)
         return std::nullopt;
-    const auto pid = cardinal(property(c, *active, x11Atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
-    if (pid && *pid == static_cast<uint32_t>(::getpid()))
-        return std::nullopt;
 
-    // The window's own area, its origin taken through the window manager's frame to the root. A window
-    // that went away meanwhile answers with errors, taken here so they are not reported as faults.
+    // The window's own area, its origin taken through the window manager's frame to the root. Only a
+    // window on screen counts: the window manager may leave the name of one that has gone. Errors for a
+    // window that went away are taken here, so they are not reported as faults.
+    const auto attributesCookie = xcb_get_window_attributes(c, *active);
     const auto geometryCookie = xcb_get_geometry(c, *active);
     const auto originCookie = xcb_translate_coordinates(c, *active, root, 0, 0);
-    xcb_generic_error_t* geometryError = nullptr;
-    xcb_generic_error_t* originError = nullptr;
+    xcb_generic_error_t* errors[3] = {};
+    const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+        xcb_get_window_attributes_reply(c, attributesCookie, &errors[0]), &std::free);
     const std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
-        xcb_get_geometry_reply(c, geometryCookie, &geometryError), &std::free);
+        xcb_get_geometry_reply(c, geometryCookie, &errors[1]), &std::free);
     const std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> origin(
-        xcb_translate_coordinates_reply(c, originCookie, &originError), &std::free);
-    std::free(geometryError);
-    std::free(originError);
-    if (!geometry || !origin || !origin->same_screen)
+        xcb_translate_coordinates_reply(c, originCookie, &errors[2]), &std::free);
+    for (xcb_generic_error_t* error : errors)
+        std::free(error);
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry || !origin || !origin->same_screen)
+        return std::nullopt;
+    const auto pid = cardinal(property(c, *active, x11Atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
+    if (pid && *pid == static_cast<uint32_t>(::getpid()))
         return std::nullopt;
     return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
 }
