@@ -209,9 +209,8 @@ bool PanelCoordinator::eventFilter(QObject* watched, QEvent* event)
 void PanelCoordinator::select(ClipItem item)
 {
     hide();
-    // The full image is read only now, for the one record that is pasted.
-    if (item.kind() == ClipKind::image && !item.contentImage)
-        (void)m_services.store.loadImages(item);
+    // The full image and the formatted forms are read only now, for the one record that is pasted.
+    (void)m_services.store.loadContents(item);
     QPointer<PasteBack> pasteBack(&m_services.pasteBack);
     QTimer::singleShot(pasteDelayMs, this, [pasteBack, item] {
         if (pasteBack)

@@ -21,7 +21,11 @@ public:
     PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, QObject* parent = nullptr);
 
     void paste(const ClipItem& item);
+    // Text records: the text, then their formatted forms; images: the PNG; always the marker.
     void writeToPasteboard(const ClipItem& item);
+    // Offers a record again after the application that held it on the clipboard went away, unless another
+    // application has taken the clipboard meanwhile. Nothing is typed.
+    void keepAlive(const ClipItem& item);
     bool isPasteAllowed() const;
     // Types the paste chord now: Control down, V down, V up, Control up.
     void postPasteKeystroke();

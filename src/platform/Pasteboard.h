@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QList>
 #include <QString>
 
-#include <optional>
 #include <utility>
 
 namespace nimbrel {
@@ -18,10 +16,10 @@ public:
     Pasteboard(const Pasteboard&) = delete;
     Pasteboard& operator=(const Pasteboard&) = delete;
 
-    // Replaces the contents with an image (offered in every format the platform can make of it), if
-    // given, and these representations (MIME type, bytes), in order.
-    virtual void write(const QList<std::pair<QString, QByteArray>>& representations,
-                       const std::optional<QImage>& image = std::nullopt) = 0;
+    // Replaces the contents with these representations (MIME type, bytes), in order.
+    virtual void write(const QList<std::pair<QString, QByteArray>>& representations) = 0;
+    // Whether any application (Nimbrel included) holds the clipboard now.
+    virtual bool hasOwner() const = 0;
 };
 
 }  // namespace nimbrel

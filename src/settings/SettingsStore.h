@@ -13,7 +13,7 @@ class Defaults;
 class LoginItemService;
 class Translations;
 
-// The four user settings, loaded from the defaults at construction and written back on every
+// The user settings, loaded from the defaults at construction and written back on every
 // assignment; observers are told only of real changes. Keeps launch-at-login in agreement with the
 // login-item service. One instance per process, made by the composition root. Main thread only.
 class SettingsStore final : public QObject {
@@ -22,11 +22,14 @@ class SettingsStore final : public QObject {
     Q_PROPERTY(qint64 maxStorageMB READ maxStorageMB WRITE setMaxStorageMB NOTIFY maxStorageMBChanged)
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
     Q_PROPERTY(nimbrel::AppLanguage language READ language WRITE setLanguage NOTIFY languageChanged)
+    Q_PROPERTY(bool recordPrimarySelection READ recordPrimarySelection WRITE setRecordPrimarySelection NOTIFY
+                   recordPrimarySelectionChanged)
 public:
     static inline const QString panelModeKey = QStringLiteral("Nimbrel.panelMode");
     static inline const QString maxStorageMBKey = QStringLiteral("Nimbrel.maxStorageMB");
     static inline const QString launchAtLoginKey = QStringLiteral("Nimbrel.launchAtLogin");
     static inline const QString languageKey = QStringLiteral("Nimbrel.language");
+    static inline const QString recordPrimarySelectionKey = QStringLiteral("Nimbrel.recordPrimarySelection");
     static inline const QString appleLanguagesKey = QStringLiteral("AppleLanguages");
 
     SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console, const Translations& translations,
@@ -42,6 +45,9 @@ public:
     void setLaunchAtLogin(bool enabled);
     AppLanguage language() const { return m_language; }
     void setLanguage(AppLanguage language);
+    // Whether mouse selections (the primary selection) are recorded as well as copies; off by default.
+    bool recordPrimarySelection() const { return m_recordPrimarySelection; }
+    void setRecordPrimarySelection(bool enabled);
     bool isSyncingLaunchAtLogin() const { return m_isSyncingLaunchAtLogin; }
 
     // Makes launchAtLogin agree with the state read from the login-item service, asking it nothing.
@@ -65,6 +71,7 @@ Q_SIGNALS:
     void maxStorageMBChanged();
     void launchAtLoginChanged();
     void languageChanged();
+    void recordPrimarySelectionChanged();
 
 private:
     void syncLaunchAtLogin(bool value);
@@ -78,6 +85,7 @@ private:
     qint64 m_maxStorageMB = 200;
     bool m_launchAtLogin = false;
     AppLanguage m_language = AppLanguage::system;
+    bool m_recordPrimarySelection = false;
 };
 
 // Asks the login-item service to match `wanted`; true when its state now matches. A refused

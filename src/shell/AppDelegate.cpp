@@ -114,6 +114,8 @@ void AppDelegate::didFinishLaunching()
         HistoryStore* store = m_modelContainer.get();
         connect(watcher.get(), &ClipboardWatcher::storeChanged, store, &HistoryStore::announceChange);
         connect(watcher.get(), &ClipboardWatcher::removeFailed, store, &HistoryStore::announceChange);
+        // What an application that exited had on the clipboard stays pasteable.
+        connect(watcher.get(), &ClipboardWatcher::offerAgain, &m_pasteBack, &PasteBack::keepAlive);
         auto hotkeys = std::make_unique<HotkeyManager>(m_services.shortcuts);
         hotkeys->setOnTrigger([self = QPointer<AppDelegate>(this)] {
             if (self)

@@ -53,7 +53,7 @@ def search_index_ready(path):
     try:
         version = db.execute("PRAGMA user_version").fetchone()[0]
         above = db.execute("SELECT indexedAbove FROM search_state").fetchone()[0] if version >= 2 else None
-        return version == 2 and above == -(2 ** 63)
+        return version >= 2 and above == -(2 ** 63)
     finally:
         db.close()
 

@@ -9,12 +9,11 @@ namespace nimbrel::fake {
 // A clipboard that records what Nimbrel writes to it.
 class FakePasteboard final : public Pasteboard {
 public:
-    void write(const QList<std::pair<QString, QByteArray>>& representations,
-               const std::optional<QImage>& image = std::nullopt) override
+    void write(const QList<std::pair<QString, QByteArray>>& representations) override
     {
         writes.append(representations);
-        writtenImages.append(image);
     }
+    bool hasOwner() const override { return owned || !writes.isEmpty(); }
 
     // What the last write offered.
     QStringList types() const
@@ -35,7 +34,8 @@ public:
     }
 
     QList<QList<std::pair<QString, QByteArray>>> writes;
-    QList<std::optional<QImage>> writtenImages;
+    // Another application holds the clipboard.
+    bool owned = false;
 };
 
 }  // namespace nimbrel::fake

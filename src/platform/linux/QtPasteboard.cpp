@@ -1,19 +1,36 @@
 #include "platform/linux/QtPasteboard.h"
+#include "platform/linux/X11Connection.h"
 
 #include <QClipboard>
 #include <QMimeData>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
 namespace nimbrel::native {
 
-void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations,
-                         const std::optional<QImage>& image)
+void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations)
 {
     auto* mime = new QMimeData;
-    if (image)
-        mime->setImageData(*image);
     for (const auto& [type, bytes] : representations)
         mime->setData(type, bytes);
     m_clipboard->setMimeData(mime, QClipboard::Clipboard);
+}
+
+bool QtPasteboard::hasOwner() const
+{
+    xcb_connection_t* c = x11Connection();
+    if (!c) {
+        const QMimeData* data = m_clipboard->mimeData(QClipboard::Clipboard);
+        return data && !data->formats().isEmpty();
+    }
+    const xcb_atom_t clipboard = x11Atom(c, "CLIPBOARD");
+    xcb_get_selection_owner_reply_t* reply =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard), nullptr);
+    const bool owned = reply && reply->owner != XCB_WINDOW_NONE;
+    std::free(reply);
+    return owned;
 }
 
 }  // namespace nimbrel::native

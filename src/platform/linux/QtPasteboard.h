@@ -12,8 +12,8 @@ class QtPasteboard final : public Pasteboard {
 public:
     explicit QtPasteboard(QClipboard* clipboard) : m_clipboard(clipboard) {}
 
-    void write(const QList<std::pair<QString, QByteArray>>& representations,
-               const std::optional<QImage>& image = std::nullopt) override;
+    void write(const QList<std::pair<QString, QByteArray>>& representations) override;
+    bool hasOwner() const override;
 
 private:
     QClipboard* m_clipboard;
