@@ -6,6 +6,7 @@
 #include "panel/PanelPlacement.h"
 #include "panel/PasteBack.h"
 #include "platform/ClickMonitor.h"
+#include "platform/Workspace.h"
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <vector>
+
 namespace nimbrel {
 
 namespace {
@@ -22,11 +25,23 @@ namespace {
 constexpr int keyboardGrabAttempts = 20;
 constexpr int keyboardGrabRetryMs = 10;
 
-QScreen* mainScreen()
+// The screen the user works on: that of the window with the keyboard focus, else the one under the
+// pointer, else the primary one. Null when there is no screen at all.
+QScreen* workingScreen(const Workspace& workspace)
 {
+    const auto screens = QGuiApplication::screens();
+    if (const auto window = workspace.activeWindowFrame()) {
+        std::vector<ScreenArea> areas;
+        areas.reserve(screens.size());
+        for (const QScreen* screen : screens)
+            areas.push_back({screen->geometry(), screen->devicePixelRatio()});
+        if (const auto index = screenOfWindow(areas, *window))
+            return screens.at(static_cast<qsizetype>(*index));
+    }
+    if (QScreen* pointer = QGuiApplication::screenAt(QCursor::pos()))
+        return pointer;
     if (QScreen* primary = QGuiApplication::primaryScreen())
         return primary;
-    const auto screens = QGuiApplication::screens();
     return screens.isEmpty() ? nullptr : screens.first();
 }
 
@@ -78,7 +93,8 @@ void PanelCoordinator::show()
     }
 
     // With no screen at all there is no frame to place the panel in: it is not shown.
-    QScreen* screen = mainScreen();
+    QScreen* screen = workingScreen(m_services.workspace);
+    m_screen = screen;
     if (!screen)
         return;
     const auto [visible, height] = visibleFrame(*screen);
@@ -212,7 +228,7 @@ void PanelCoordinator::imageHover(const std::optional<QImage>& image)
 
 void PanelCoordinator::showPreview(const QImage& image, QPoint pointer)
 {
-    QScreen* screen = mainScreen();
+    QScreen* screen = m_screen ? m_screen.data() : workingScreen(m_services.workspace);
     if (!screen)
         return;
     const auto [visible, height] = visibleFrame(*screen);

@@ -38,23 +38,24 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
 {
     if (m_modelContainer) {
         auto& shortcuts = m_services.shortcuts;
-        m_panelCoordinator = std::make_unique<PanelCoordinator>(PanelServices{
-            *m_modelContainer, m_settingsStore, m_thumbnails, m_icons, m_services.clock, m_pasteBack, m_services.clicks,
-            [&shortcuts](bool held) {
-                // While the panel holds the keyboard the desktop delivers no hot key: the shortcut is
-                // then recognised among the panel's own key events, as while a menu is open.
-                if (held)
-                    shortcuts.menuDidBeginTracking();
-                else
-                    shortcuts.menuDidEndTracking();
-            },
-            [this](const QUuid& id) {
-                if (m_clipboardWatcher && m_clipboardWatcher->isRunning()) {
-                    m_clipboardWatcher->remove(id);
-                } else if (m_modelContainer->remove(id)) {
-                    (void)m_modelContainer->save();
-                }
-            }});
+        m_panelCoordinator = std::make_unique<PanelCoordinator>(
+            PanelServices{*m_modelContainer, m_settingsStore, m_thumbnails, m_icons, m_services.clock, m_pasteBack,
+                          m_services.clicks, m_services.workspace,
+                          [&shortcuts](bool held) {
+                              // While the panel holds the keyboard the desktop delivers no hot key: the shortcut is
+                              // then recognised among the panel's own key events, as while a menu is open.
+                              if (held)
+                                  shortcuts.menuDidBeginTracking();
+                              else
+                                  shortcuts.menuDidEndTracking();
+                          },
+                          [this](const QUuid& id) {
+                              if (m_clipboardWatcher && m_clipboardWatcher->isRunning()) {
+                                  m_clipboardWatcher->remove(id);
+                              } else if (m_modelContainer->remove(id)) {
+                                  (void)m_modelContainer->save();
+                              }
+                          }});
     }
     connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
     connect(&m_trayMenu, &TrayMenu::settingsRequested, this, &AppDelegate::openSettings);
