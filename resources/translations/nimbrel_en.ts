@@ -96,6 +96,14 @@
         <translation>Launch at Login</translation>
     </message>
     <message>
+        <source>记录鼠标选中的文字</source>
+        <translation>Record mouse selections</translation>
+    </message>
+    <message>
+        <source>用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。</source>
+        <translation>Text you select with the mouse is recorded without copying it. Never while a password manager&apos;s secret is on the clipboard.</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>Language</translation>
     </message>

@@ -96,6 +96,14 @@
         <translation>ログイン時に起動</translation>
     </message>
     <message>
+        <source>记录鼠标选中的文字</source>
+        <translation>マウスで選択したテキストを記録</translation>
+    </message>
+    <message>
+        <source>用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。</source>
+        <translation>マウスで選択したテキストを、コピーしなくても記録します。パスワードマネージャーの機密情報がクリップボードにある間は記録しません。</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>言語</translation>
     </message>

@@ -96,6 +96,14 @@
         <translation>로그인 시 자동 실행</translation>
     </message>
     <message>
+        <source>记录鼠标选中的文字</source>
+        <translation>마우스로 선택한 텍스트 기록</translation>
+    </message>
+    <message>
+        <source>用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。</source>
+        <translation>마우스로 선택한 텍스트를 복사하지 않아도 기록합니다. 암호 관리자의 비밀 정보가 클립보드에 있는 동안에는 기록하지 않습니다.</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>언어</translation>
     </message>

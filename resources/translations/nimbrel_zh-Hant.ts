@@ -96,6 +96,14 @@
         <translation>登入時自動啟動</translation>
     </message>
     <message>
+        <source>记录鼠标选中的文字</source>
+        <translation>記錄滑鼠選取的文字</translation>
+    </message>
+    <message>
+        <source>用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。</source>
+        <translation>用滑鼠選取的文字無需複製即會記錄。密碼管理器的機密內容在剪貼簿上時不記錄。</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>語言</translation>
     </message>

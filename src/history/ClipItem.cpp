@@ -43,7 +43,8 @@ std::optional<QString> ClipItem::displayText() const
 
 ClipItem ClipItem::make(ClipKind kind, std::optional<QString> contentText, std::optional<QByteArray> contentImage,
                         std::optional<QByteArray> thumbnailData, std::optional<QString> sourceBundleID,
-                        std::optional<QString> sourceName, const QDateTime& createdAt)
+                        std::optional<QString> sourceName, const QDateTime& createdAt,
+                        QList<std::pair<QString, QByteArray>> formats)
 {
     ClipItem item;
     item.id = QUuid::createUuid();
@@ -55,6 +56,9 @@ ClipItem ClipItem::make(ClipKind kind, std::optional<QString> contentText, std::
     item.sourceBundleID = std::move(sourceBundleID);
     item.sourceName = std::move(sourceName);
     item.createdAt = createdAt;
+    for (const auto& [type, bytes] : formats)
+        item.byteSize += bytes.size();
+    item.formats = std::move(formats);
     return item;
 }
 

@@ -31,6 +31,7 @@ const QStringList utf8TextTypes{QStringLiteral("text/plain;charset=utf-8"), QStr
 const QString latin1TextType = QStringLiteral("STRING");
 const QStringList rtfTypes{QStringLiteral("text/rtf"), QStringLiteral("text/richtext"),
                            QStringLiteral("application/rtf")};
+const QString htmlType = QStringLiteral("text/html");
 constexpr qint64 hintCap = 64;
 constexpr int maxGenericImageSide = 1024;
 
@@ -161,6 +162,7 @@ CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, con
 {
     CapturedChange change;
     change.capturedAt = clock.now();
+    change.selection = offer.selection();
     const ClipboardOffer::TypeList offered = offer.types();
     if (const auto failed = fatal(offered.status); failed || offered.status != Status::ok) {
         change.outcome = failed.value_or(CapturedChange::Outcome::ignored);
@@ -170,13 +172,18 @@ CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, con
     // Nimbrel's own writes, and what password managers mark secret, are never read.
     if (types.contains(ownMarkerType) || offer.isOwnContent())
         return change;
-    for (const QString& type : concealedTypes)
-        if (types.contains(type))
+    for (const QString& type : concealedTypes) {
+        if (types.contains(type)) {
+            change.secret = true;
             return change;
+        }
+    }
     if (types.contains(passwordHintType)) {
         const ClipboardOffer::Read hint = offer.read(passwordHintType, hintCap);
-        if (hint.status != Status::ok || hint.bytes.trimmed() == "secret")
+        if (hint.status != Status::ok || hint.bytes.trimmed() == "secret") {
+            change.secret = true;
             return change;
+        }
     }
     // Copies inside Nimbrel's own windows: the panel never becomes the active window, so the owner is
     // asked above as well as the application in front here.
@@ -216,19 +223,30 @@ CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, con
             return change;
         }
     }
+    // The formatted forms of a text, kept with it: HTML and the first RTF offered. Without plain text the
+    // RTF is where the text comes from, so failing to read it fails the change; beside plain text a
+    // failure only costs the formatting.
     const auto text = textOf(change);
-    if (!text || text->isEmpty()) {
+    const bool plain = text && !text->isEmpty();
+    if (!image) {
+        QStringList formatTypes;
+        if (types.contains(htmlType) && plain)
+            formatTypes.append(htmlType);
         for (const QString& type : rtfTypes) {
-            if (!types.contains(type))
-                continue;
-            const Status status = reader.take(type);
-            if (status == Status::ok)
+            if (types.contains(type)) {
+                formatTypes.append(type);
                 break;
-            if (const auto failed = fatal(status); failed && !image) {
+            }
+        }
+        for (const QString& type : formatTypes) {
+            const auto failed = fatal(reader.take(type));
+            if (failed && !plain) {
                 change.outcome = *failed;
                 change.representations.clear();
                 return change;
             }
+            if (failed)
+                break;
         }
     }
     change.outcome = CapturedChange::Outcome::contents;
@@ -313,17 +331,21 @@ std::optional<ClipItem> makeItem(const CapturedChange& change)
         }
     }
 
+    QList<std::pair<QString, QByteArray>> formats;
+    for (const auto& entry : change.representations)
+        if (entry.first == htmlType || rtfTypes.contains(entry.first))
+            formats.append(entry);
     std::optional<QString> text = textOf(change);
     if (!text || text->isEmpty()) {
         text.reset();
-        for (const QString& type : rtfTypes) {
-            if (const auto rtf = change.data(type); rtf && (text = plainTextFromRtf(*rtf)))
+        for (const auto& [type, bytes] : formats) {
+            if (rtfTypes.contains(type) && (text = plainTextFromRtf(bytes)))
                 break;
         }
     }
     if (!text || text->isEmpty())
         return std::nullopt;
-    return ClipItem::make(classify(*text), *text, std::nullopt, std::nullopt, source, name, at);
+    return ClipItem::make(classify(*text), *text, std::nullopt, std::nullopt, source, name, at, std::move(formats));
 }
 
 }  // namespace nimbrel

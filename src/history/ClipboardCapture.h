@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/ClipItem.h"
+#include "platform/ClipboardMonitor.h"
 #include "platform/Workspace.h"
 
 #include <QByteArray>
@@ -30,6 +31,9 @@ struct CapturedChange {
         tooLarge,    // the chosen representation is over the size cap
     };
     Outcome outcome = Outcome::ignored;
+    Selection selection = Selection::clipboard;
+    // Marked secret by a password manager (then ignored, and nothing of it read).
+    bool secret = false;
     QList<std::pair<QString, QByteArray>> representations;
     std::optional<RunningApplication> source;
     QDateTime capturedAt;
@@ -40,13 +44,13 @@ struct CapturedChange {
 // The reading half of capture, on the monitor's thread: skips changes that are Nimbrel's own, made while
 // Nimbrel is in front, or marked secret by a password manager (their contents are never asked for),
 // then reads, each at most `cap` bytes, the first image representation whose header is sound, the
-// address lists and the plain text (the rich text only when there is no plain text).
+// address lists, the plain text, and the formatted forms of a text (HTML, RTF).
 CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, const Clock& clock, qint64 cap);
 
 // The making half, on the writer's thread: the record made of what was read, in the order image,
-// address, text, rich text. An image must decode within the image limits or it is not one; PNG bytes are
-// kept as they came, other image types become PNG (the generic ones reduced to 1024 pixels). None when
-// nothing qualifies, or for copied files.
+// address, text, rich text; a text keeps its formatted forms. An image must decode within the image limits or it is not
+// one; PNG bytes are kept as they came, other image types become PNG (the generic ones reduced to 1024 pixels). None
+// when nothing qualifies, or for copied files.
 std::optional<ClipItem> makeItem(const CapturedChange& change);
 
 // The image as PNG bytes, reduced first so its longer side is at most `maxSide` pixels (sizes rounded

@@ -10,6 +10,8 @@
 
 #include <QDeadlineTimer>
 
+#include <memory>
+
 namespace nimbrel {
 
 ClipboardWatcher::ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& workspace, HistoryStore& store,
@@ -18,6 +20,7 @@ ClipboardWatcher::ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& w
       m_monitor(monitor),
       m_workspace(workspace),
       m_store(store),
+      m_settings(settings),
       m_console(console),
       m_clock(clock),
       m_limitBytes(settings.maxStorageMB() * StorageBudget::bytesPerMegabyte)
@@ -25,6 +28,8 @@ ClipboardWatcher::ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& w
     m_thread.setObjectName(QStringLiteral("history writer"));
     connect(&settings, &SettingsStore::maxStorageMBChanged, this,
             [this, &settings] { m_limitBytes = settings.maxStorageMB() * StorageBudget::bytesPerMegabyte; });
+    connect(&settings, &SettingsStore::recordPrimarySelectionChanged, this,
+            [this, &settings] { m_monitor.watchPrimary(settings.recordPrimarySelection()); });
 }
 
 ClipboardWatcher::~ClipboardWatcher()
@@ -50,15 +55,31 @@ bool ClipboardWatcher::start()
     connect(m_writer, &HistoryWriter::diagnostic, this, [this](const QString& line) { m_console.line(line); });
     m_thread.start();
 
+    connect(m_writer, &HistoryWriter::offerAgain, this, &ClipboardWatcher::offerAgainById);
+    m_thread.start();
+
     HistoryWriter* writer = m_writer;
     const std::atomic<qint64>& limit = m_limitBytes;
     const Workspace& workspace = m_workspace;
     const Clock& clock = m_clock;
-    const auto handler = [writer, &limit, &workspace, &clock](ClipboardOffer& offer) {
+    // Whether the clipboard holds a password manager's secret now; only the monitor's thread uses it.
+    auto secretOnClipboard = std::make_shared<bool>(false);
+    const auto handler = [writer, &limit, &workspace, &clock, secretOnClipboard](ClipboardOffer& offer) {
+        // A mouse selection made while a secret is on the clipboard is never read: it may well be the
+        // secret shown in the password manager's window.
+        if (offer.selection() == Selection::primary && *secretOnClipboard)
+            return;
         CapturedChange change = readChange(offer, workspace, clock, limit.load() / 4);
+        if (change.selection == Selection::clipboard)
+            *secretOnClipboard = change.secret;
         QMetaObject::invokeMethod(
             writer, [writer, change = std::move(change)] { writer->ingest(change); }, Qt::QueuedConnection);
     };
+    m_monitor.setEmptiedHandler([writer, secretOnClipboard] {
+        *secretOnClipboard = false;
+        QMetaObject::invokeMethod(writer, &HistoryWriter::clipboardOwnerGone, Qt::QueuedConnection);
+    });
+    m_monitor.watchPrimary(m_settings.recordPrimarySelection());
     if (const std::optional<QString> error = m_monitor.start(handler, readDeadlineMs)) {
         m_console.line(QStringLiteral("[Nimbrel] ") + *error);
         stop();
@@ -82,6 +103,15 @@ bool ClipboardWatcher::stop(int waitMs)
         return false;
     m_writer = nullptr;
     return true;
+}
+
+void ClipboardWatcher::offerAgainById(const QUuid& id)
+{
+    // Read through the UI thread's connection: the record may be gone (deleted, pruned) by now.
+    Result<std::optional<ClipItem>> record = m_store.record(id);
+    if (!record || !*record || !m_store.loadContents(**record))
+        return;
+    Q_EMIT offerAgain(**record);
 }
 
 void ClipboardWatcher::remove(const QUuid& id)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/ClipItem.h"
+
 #include <QObject>
 #include <QThread>
 #include <QUuid>
@@ -47,11 +49,17 @@ Q_SIGNALS:
     void storeChanged();
     void changeHandled();
     void removeFailed(const QUuid& id);
+    // The application that held the clipboard went away and left it empty; this record, with its
+    // contents loaded, is what it held.
+    void offerAgain(const nimbrel::ClipItem& item);
 
 private:
+    void offerAgainById(const QUuid& id);
+
     ClipboardMonitor& m_monitor;
     const Workspace& m_workspace;
     HistoryStore& m_store;
+    const SettingsStore& m_settings;
     Console& m_console;
     const Clock& m_clock;
     std::atomic<qint64> m_limitBytes;

@@ -259,7 +259,6 @@ Error HistorySearch::failure(Error error)
     return error;
 }
 
-
 Result<SearchOutcome> HistorySearch::run(const SearchQuery& query, const SearchLimits& limits)
 {
     m_interrupted = false;

@@ -109,6 +109,18 @@ constexpr const char* searchIndexStatements[] = {
     " DELETE FROM clip_order WHERE block = OLD.pk >> 10 AND newest = -9223372036854775808;"
     " END",
 };
+// The formatted forms of text records (store version 3), in the order they are offered back. A trigger
+// rather than a foreign key deletes them with their record, so a writer that does not enable foreign keys
+// cannot leave them behind.
+constexpr const char* formatStatements[] = {
+    "CREATE TABLE clip_format ("
+    " clipPk INTEGER NOT NULL,"
+    " type TEXT NOT NULL,"
+    " data BLOB NOT NULL)",
+    "CREATE INDEX clip_format_clipPk ON clip_format (clipPk)",
+    "CREATE TRIGGER clip_format_deleted AFTER DELETE ON clip BEGIN"
+    " DELETE FROM clip_format WHERE clipPk = OLD.pk; END",
+};
 static_assert(applicationId == 1313686098);
 
 struct ConnectionCloser {
@@ -148,10 +160,12 @@ Result<QString> pragmaValue(sqlite3* db, const char* sql, const QString& what)
     return *row ? cursor.text(0).value_or(QString()) : QString();
 }
 
-enum class SchemaState { empty, withoutSearchIndex, current };
+// The layouts a store can have: nothing yet, the first release's (version 0), with the search index
+// (version 2), and with the formatted forms as well (version 3, the current one).
+enum class SchemaState { empty, firstRelease, withSearchIndex, current };
 
-// Whether the database may be used as a store: it is one of this version or of the one before (which
-// lacks the search index), or it holds nothing at all yet. Only reads.
+// Whether the database may be used as a store: it is of this version or of an earlier one, or it holds
+// nothing at all yet. Only reads.
 Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
 {
     const auto refuse = [&path](const QString& why) {
@@ -195,8 +209,15 @@ Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
         return refuse(QStringLiteral("it has schema version %1, and this Nimbrel reads only version %2")
                           .arg(*version, HistoryStore::schemaVersion));
     }
-    return storeVersion->toLongLong() == HistoryStore::storeVersion ? SchemaState::current
-                                                                   : SchemaState::withoutSearchIndex;
+    static_assert(HistoryStore::storeVersion == 3);
+    switch (storeVersion->toLongLong()) {
+        case 3:
+            return SchemaState::current;
+        case 2:
+            return SchemaState::withSearchIndex;
+        default:
+            return SchemaState::firstRelease;
+    }
 }
 
 Result<void> executeAll(sqlite3* db, const auto& statements, const QString& what)
@@ -208,7 +229,7 @@ Result<void> executeAll(sqlite3* db, const auto& statements, const QString& what
     return {};
 }
 
-// Adds the search index to a store of the version before, records untouched: every record present now
+// Adds the search index to a store of the first release, records untouched: every record present now
 // waits for the background build, every later one is indexed as it is inserted.
 Result<void> addSearchIndex(sqlite3* db, const QString& what)
 {
@@ -219,9 +240,7 @@ Result<void> addSearchIndex(sqlite3* db, const QString& what)
     if (!state)
         return state.error();
     (*state)->bindInt64(1, HistoryStore::searchIndexCompleteMark);
-    if (Result<void> made = (*state)->run(what); !made)
-        return made;
-    return execute(db, "PRAGMA user_version = 2", what);
+    return (*state)->run(what);
 }
 
 // Creates the schema in an empty database, or checks the one it has, in one write transaction so that
@@ -237,9 +256,15 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
     const Result<SchemaState> state = inspectSchema(db, path);
     if (!state)
         return abandon(state.error());
-    static_assert(HistoryStore::storeVersion == 2);
-    if (*state == SchemaState::withoutSearchIndex) {
-        if (Result<void> made = addSearchIndex(db, QStringLiteral("Could not add the search index to the history store"));
+    // Each layout grows into the next, records untouched.
+    if (*state == SchemaState::firstRelease) {
+        if (Result<void> made =
+                addSearchIndex(db, QStringLiteral("Could not add the search index to the history store"));
+            !made)
+            return abandon(made.error());
+    }
+    if (*state == SchemaState::firstRelease || *state == SchemaState::withSearchIndex) {
+        if (Result<void> made = executeAll(db, formatStatements, QStringLiteral("Could not upgrade the history store"));
             !made)
             return abandon(made.error());
     }
@@ -249,6 +274,8 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
             return abandon(made.error());
         if (Result<void> made = addSearchIndex(db, what); !made)
             return abandon(made.error());
+        if (Result<void> made = executeAll(db, formatStatements, what); !made)
+            return abandon(made.error());
         Result<std::unique_ptr<SqliteStatement>> meta =
             SqliteStatement::prepare(db, "INSERT INTO meta (singleton, schemaVersion) VALUES (1, ?)");
         if (!meta)
@@ -256,6 +283,12 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
         (*meta)->bindText(1, HistoryStore::schemaVersion);
         if (Result<void> made = (*meta)->run(QStringLiteral("Could not create the history store")); !made)
             return abandon(made.error());
+    }
+    if (*state != SchemaState::current) {
+        if (Result<void> set =
+                execute(db, "PRAGMA user_version = 3", QStringLiteral("Could not upgrade the history store"));
+            !set)
+            return abandon(set.error());
     }
     if (Result<void> done = execute(db, "COMMIT", QStringLiteral("Could not create the history store")); !done)
         return abandon(done.error());
@@ -281,9 +314,9 @@ Result<bool> regularFileExists(const QString& path)
     if (S_ISLNK(info.st_mode))
         return Error{QStringLiteral("The history store %1 is a symbolic link; it is left untouched").arg(path)};
     if (!S_ISREG(info.st_mode)) {
-        return Error{
-            QStringLiteral("The history store %1 is not a regular file (a folder, pipe or device); it is left untouched")
-                .arg(path)};
+        return Error{QStringLiteral(
+                         "The history store %1 is not a regular file (a folder, pipe or device); it is left untouched")
+                         .arg(path)};
     }
     return true;
 }
@@ -332,8 +365,8 @@ int fetchIndex(SortOrder order, int shape)
 
 QByteArray fetchSql(SortOrder order, int shape)
 {
-    QByteArray sql = shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c")
-                                : QByteArray("SELECT ") + recordColumns;
+    QByteArray sql =
+        shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c") : QByteArray("SELECT ") + recordColumns;
     if (shape == 1)
         sql += " FROM clip AS c";
     if (shape == 2)
@@ -373,6 +406,11 @@ struct HistoryStore::Statements {
     std::unique_ptr<SqliteStatement> totals;
     std::unique_ptr<SqliteStatement> thumbnail;
     std::unique_ptr<SqliteStatement> image;
+    std::unique_ptr<SqliteStatement> record;
+    // Absent for a store of an earlier version opened read-only: it has no formatted forms.
+    std::unique_ptr<SqliteStatement> insertFormat;
+    std::unique_ptr<SqliteStatement> formats;
+    std::unique_ptr<SqliteStatement> formatTypes;
     std::array<std::unique_ptr<SqliteStatement>, 3 * fetchShapes> fetch;
 
     static Result<std::unique_ptr<Statements>> prepare(sqlite3* db)
@@ -399,6 +437,8 @@ struct HistoryStore::Statements {
              " searchSource) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
         make(statements->insertImage, "INSERT INTO clip_image (clipPk, thumbnailData, contentImage) VALUES (?, ?, ?)");
         make(statements->removeClip, "DELETE FROM clip WHERE id = ?");
+        const QByteArray byId = QByteArray("SELECT ") + recordColumns + " FROM clip AS c WHERE c.id = ?";
+        make(statements->record, byId.constData());
         make(statements->totals, "SELECT totalByteSize, recordCount FROM meta WHERE singleton = 1");
         make(statements->thumbnail,
              "SELECT i.thumbnailData FROM clip AS c JOIN clip_image AS i ON i.clipPk = c.pk WHERE c.id = ?");
@@ -407,6 +447,20 @@ struct HistoryStore::Statements {
         for (const SortOrder order : {SortOrder::none, SortOrder::ascending, SortOrder::descending}) {
             for (int shape = 0; shape < fetchShapes; ++shape)
                 make(statements->fetch[fetchIndex(order, shape)], fetchSql(order, shape).constData());
+        }
+        const Result<QString> formatTable =
+            pragmaValue(db, "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'clip_format'",
+                        QStringLiteral("Could not read the history store's layout"));
+        if (!formatTable)
+            return formatTable.error();
+        if (*formatTable != QLatin1String("0")) {
+            make(statements->insertFormat, "INSERT INTO clip_format (clipPk, type, data) VALUES (?, ?, ?)");
+            make(statements->formats,
+                 "SELECT f.type, f.data FROM clip AS c JOIN clip_format AS f ON f.clipPk = c.pk"
+                 " WHERE c.id = ? ORDER BY f.rowid");
+            make(statements->formatTypes,
+                 "SELECT f.type FROM clip AS c JOIN clip_format AS f ON f.clipPk = c.pk"
+                 " WHERE c.id = ? ORDER BY f.rowid");
         }
         if (failure)
             return *failure;
@@ -545,7 +599,8 @@ Result<bool> HistoryStore::reclaimSpace(sqlite3* db)
 
 Result<bool> HistoryStore::convertToIncrementalVacuum(sqlite3* db)
 {
-    const Result<QString> mode = pragmaValue(db, "PRAGMA auto_vacuum", QStringLiteral("Could not read the vacuum mode"));
+    const Result<QString> mode =
+        pragmaValue(db, "PRAGMA auto_vacuum", QStringLiteral("Could not read the vacuum mode"));
     if (!mode)
         return mode.error();
     if (*mode != QLatin1String("0"))
@@ -611,13 +666,26 @@ void HistoryStore::endIfIdle()
         m_inTransaction = false;
 }
 
-Result<void> HistoryStore::insertImageRow(const ClipItem& item)
+Result<void> HistoryStore::insertContentRows(const ClipItem& item, qint64 clipPk)
 {
-    SqliteStatement& insert = *m_statements->insertImage;
-    insert.bindInt64(1, sqlite3_last_insert_rowid(m_db));
-    insert.bindBlob(2, item.thumbnailData);
-    insert.bindBlob(3, item.contentImage);
-    return insert.run(QStringLiteral("Could not insert the image of the record"));
+    if (item.contentImage || item.thumbnailData) {
+        SqliteStatement& insert = *m_statements->insertImage;
+        insert.bindInt64(1, clipPk);
+        insert.bindBlob(2, item.thumbnailData);
+        insert.bindBlob(3, item.contentImage);
+        if (Result<void> inserted = insert.run(QStringLiteral("Could not insert the image of the record")); !inserted)
+            return inserted;
+    }
+    for (const auto& [type, bytes] : item.formats) {
+        SqliteStatement& insert = *m_statements->insertFormat;
+        insert.bindInt64(1, clipPk);
+        insert.bindText(2, type);
+        insert.bindBlob(3, bytes);
+        if (Result<void> inserted = insert.run(QStringLiteral("Could not insert a formatted form of the record"));
+            !inserted)
+            return inserted;
+    }
+    return {};
 }
 
 Result<void> HistoryStore::insert(const ClipItem& item)
@@ -628,12 +696,15 @@ Result<void> HistoryStore::insert(const ClipItem& item)
         return Error{QStringLiteral("Could not insert the record: it has no id")};
     if (!item.createdAt.isValid())
         return Error{QStringLiteral("Could not insert the record: it has no valid creation time")};
+
+    if (!item.formats.isEmpty() && !m_statements->insertFormat)
+        return Error{QStringLiteral("Could not insert the record: the store has no place for formatted text")};
     if (Result<void> begun = beginIfNeeded(); !begun)
         return begun;
 
     Statements& statements = *m_statements;
-    // A record with image bytes takes two rows; a savepoint keeps the pair whole.
-    const bool hasImageRow = item.contentImage.has_value() || item.thumbnailData.has_value();
+    // A record with image bytes or formatted forms takes several rows; a savepoint keeps them whole.
+    const bool hasImageRow = item.contentImage.has_value() || item.thumbnailData.has_value() || !item.formats.isEmpty();
     if (hasImageRow) {
         if (Result<void> saved = statements.savepoint->run(QStringLiteral("Could not insert the record")); !saved)
             return afterFailure(saved.error());
@@ -651,7 +722,7 @@ Result<void> HistoryStore::insert(const ClipItem& item)
     insert.bindText(9, foldedSource);
     Result<void> inserted = insert.run(QStringLiteral("Could not insert the record"));
     if (inserted && hasImageRow)
-        inserted = insertImageRow(item);
+        inserted = insertContentRows(item, sqlite3_last_insert_rowid(m_db));
     if (hasImageRow) {
         if (inserted) {
             inserted = statements.release->run(QStringLiteral("Could not insert the record"));
@@ -756,16 +827,64 @@ Result<bool> HistoryStore::searchIndexComplete() const
     return complete ? complete : Result<bool>(afterFailure(complete.error()));
 }
 
-Result<void> HistoryStore::loadImages(ClipItem& item) const
+Result<void> HistoryStore::loadContents(ClipItem& item) const
 {
-    SqliteStatement& statement = *m_statements->image;
+    {
+        SqliteStatement& statement = *m_statements->image;
+        statement.bindBlob(1, item.id.toRfc4122());
+        SqliteStatement::Cursor cursor(statement);
+        Result<bool> row = cursor.next(QStringLiteral("Could not read the image of the record"));
+        if (!row)
+            return afterFailure(row.error());
+        item.contentImage = *row ? cursor.blob(0) : std::nullopt;
+    }
+    item.formats.clear();
+    if (!m_statements->formats)
+        return {};
+    SqliteStatement& statement = *m_statements->formats;
     statement.bindBlob(1, item.id.toRfc4122());
     SqliteStatement::Cursor cursor(statement);
-    Result<bool> row = cursor.next(QStringLiteral("Could not read the image of the record"));
+    for (;;) {
+        Result<bool> row = cursor.next(QStringLiteral("Could not read the formatted text of the record"));
+        if (!row) {
+            item.formats.clear();
+            return afterFailure(row.error());
+        }
+        if (!*row)
+            return {};
+        item.formats.append({cursor.text(0).value_or(QString()), cursor.blob(1).value_or(QByteArray())});
+    }
+}
+
+Result<std::optional<ClipItem>> HistoryStore::record(const QUuid& id) const
+{
+    SqliteStatement& statement = *m_statements->record;
+    statement.bindBlob(1, id.toRfc4122());
+    SqliteStatement::Cursor cursor(statement);
+    Result<bool> row = cursor.next(QStringLiteral("Could not read the record"));
     if (!row)
         return afterFailure(row.error());
-    item.contentImage = *row ? cursor.blob(0) : std::nullopt;
-    return {};
+    if (!*row)
+        return std::optional<ClipItem>();
+    return std::optional<ClipItem>(readRecord(cursor));
+}
+
+Result<QStringList> HistoryStore::formatTypes(const QUuid& id) const
+{
+    QStringList types;
+    if (!m_statements->formatTypes)
+        return types;
+    SqliteStatement& statement = *m_statements->formatTypes;
+    statement.bindBlob(1, id.toRfc4122());
+    SqliteStatement::Cursor cursor(statement);
+    for (;;) {
+        Result<bool> row = cursor.next(QStringLiteral("Could not read the formatted text of the record"));
+        if (!row)
+            return afterFailure(row.error());
+        if (!*row)
+            return types;
+        types.append(cursor.text(0).value_or(QString()));
+    }
 }
 
 Result<std::optional<QByteArray>> HistoryStore::thumbnail(const QUuid& id) const

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QStringList>
 
 #include <limits>
 #include <memory>
@@ -39,9 +40,9 @@ class HistoryStore final : public QObject {
 public:
     // The meta table's version; the previous release checks it, so it stays while the layout only grows.
     static inline const QString schemaVersion = QStringLiteral("1.0.0");
-    // The layout's version (PRAGMA user_version): 0 for the first release, 2 since the search index.
-    // A store of the version before is upgraded when opened for writing; a newer one is refused.
-    static constexpr int storeVersion = 2;
+    // The layout's version (PRAGMA user_version): 0 for the first release, 2 since the search index, 3
+    // since formatted text. An earlier store is upgraded when opened for writing; a newer one is refused.
+    static constexpr int storeVersion = 3;
     // search_state.indexedAbove once every record is in the search index.
     static constexpr qint64 searchIndexCompleteMark = std::numeric_limits<qint64>::min();
 
@@ -76,8 +77,13 @@ public:
     bool hasChanges() const { return m_hasWrites; }
     // Records come back with createdAt in UTC, at millisecond precision.
     Result<QList<ClipItem>> fetch(const FetchDescriptor& descriptor) const;
-    // Fills contentImage of the given record from the store (absent if the store has none for it).
-    Result<void> loadImages(ClipItem& item) const;
+    // The record with this id (without its image and formatted forms); none when there is no such record.
+    Result<std::optional<ClipItem>> record(const QUuid& id) const;
+    // Fills contentImage and formats of the given record from the store (absent or empty if the store has
+    // none for it).
+    Result<void> loadContents(ClipItem& item) const;
+    // The MIME types of the record's formatted forms, without their bytes.
+    Result<QStringList> formatTypes(const QUuid& id) const;
     // The thumbnail of the record with this id; absent for an unknown record or one without a thumbnail.
     Result<std::optional<QByteArray>> thumbnail(const QUuid& id) const;
     // The sum of byteSize over all records (pending changes included), kept by the store itself so it
@@ -118,7 +124,8 @@ private:
     // Makes our idea of the transaction agree with SQLite's after a failed statement; returns the error,
     // saying so when SQLite has rolled back the unsaved changes.
     Error afterFailure(Error error) const;
-    Result<void> insertImageRow(const ClipItem& item);
+    // The image row and the formatted forms of a record just inserted as `clipPk`.
+    Result<void> insertContentRows(const ClipItem& item, qint64 clipPk);
 
     sqlite3* m_db = nullptr;
     std::unique_ptr<Statements> m_statements;

@@ -46,7 +46,9 @@ void HistoryWriter::ingest(const CapturedChange& change)
 {
     if (m_stopping)
         return;
-    switch (change.outcome) {
+    // A mouse selection that could not be had is not worth a line: the user did not ask to copy.
+    const bool clipboard = change.selection == Selection::clipboard;
+    switch (clipboard ? change.outcome : CapturedChange::Outcome::ignored) {
         case CapturedChange::Outcome::ignored:
         case CapturedChange::Outcome::contents:
             break;
@@ -61,46 +63,90 @@ void HistoryWriter::ingest(const CapturedChange& change)
                                   .arg(sizeText(m_budget.largestRecord())));
             break;
     }
+    if (clipboard)
+        m_clipboardRecord.reset();
     std::optional<ClipItem> item = makeItem(change);
+    if (item && item->byteSize > m_budget.largestRecord() && !item->formats.isEmpty()) {
+        // The text matters more than its formatting.
+        for (const auto& [type, bytes] : std::exchange(item->formats, {}))
+            item->byteSize -= bytes.size();
+    }
     if (item && item->byteSize > m_budget.largestRecord()) {
         Q_EMIT diagnostic(QStringLiteral("[Nimbrel] A copy of %1 is larger than a quarter of the storage budget (%2) "
                                          "and is not recorded")
                               .arg(sizeText(item->byteSize), sizeText(m_budget.largestRecord())));
         item.reset();
     }
-    if (item && !isDuplicateOfNewest(*item)) {
-        m_pending.append({std::move(item), QUuid()});
-        flush();
+    if (item) {
+        if (const std::optional<QUuid> repeated = repeatedRecord(*item)) {
+            if (clipboard)
+                m_clipboardRecord = repeated;
+        } else {
+            if (!clipboard) {
+                if (growsLastSelection(*item, change.capturedAt)) {
+                    if (m_clipboardRecord == m_lastSelection->id)
+                        m_clipboardRecord.reset();
+                    m_pending.append({std::nullopt, m_lastSelection->id});
+                }
+                m_lastSelection = SelectionRecord{item->id, item->contentText.value_or(QString()), change.capturedAt};
+            } else {
+                m_clipboardRecord = item->id;
+            }
+            m_pending.append({std::move(item), QUuid()});
+            flush();
+        }
     }
     Q_EMIT changeHandled();
+}
+
+bool HistoryWriter::growsLastSelection(const ClipItem& item, const QDateTime& at) const
+{
+    if (!m_lastSelection || !item.contentText || item.kind() == ClipKind::image)
+        return false;
+    const qint64 after = m_lastSelection->at.msecsTo(at);
+    return after >= 0 && after <= selectionGrowthMs && item.contentText->size() > m_lastSelection->text.size() &&
+           item.contentText->contains(m_lastSelection->text);
+}
+
+void HistoryWriter::clipboardOwnerGone()
+{
+    if (m_clipboardRecord && !m_stopping)
+        Q_EMIT offerAgain(*m_clipboardRecord);
 }
 
 void HistoryWriter::remove(const QUuid& id)
 {
     if (m_stopping)
         return;
+    if (m_clipboardRecord == id)
+        m_clipboardRecord.reset();
+    if (m_lastSelection && m_lastSelection->id == id)
+        m_lastSelection.reset();
     m_pending.append({std::nullopt, id});
     flush();
 }
 
-bool HistoryWriter::isDuplicateOfNewest(const ClipItem& item)
+std::optional<QUuid> HistoryWriter::repeatedRecord(const ClipItem& item)
 {
+    const auto repeat = [&item](const ClipItem& last) {
+        return sameRecord(last, item) ? std::optional<QUuid>(last.id) : std::nullopt;
+    };
     // What waits for a busy store is newer than anything stored.
     for (auto it = m_pending.crbegin(); it != m_pending.crend(); ++it)
         if (it->item)
-            return sameRecord(*it->item, item);
+            return repeat(*it->item);
     FetchDescriptor newest;
     newest.sortByCreatedAt = SortOrder::descending;
     newest.limit = 1;
     auto latest = m_store->fetch(newest);
     if (!latest || latest->isEmpty())
-        return false;
+        return std::nullopt;
     ClipItem& last = latest->first();
     // A photo's bytes are read back only when the sizes leave a repeat possible.
     if (last.kind() == ClipKind::image && item.kind() == ClipKind::image && last.byteSize == item.byteSize &&
-        !m_store->loadImages(last))
-        return false;
-    return sameRecord(last, item);
+        !m_store->loadContents(last))
+        return std::nullopt;
+    return repeat(last);
 }
 
 void HistoryWriter::flush()

@@ -22,6 +22,8 @@ class HistoryWriter final : public QObject {
     Q_OBJECT
 public:
     static constexpr int retryIntervalMs = 500;
+    // A mouse selection that grows within this time replaces the record its smaller self made.
+    static constexpr qint64 selectionGrowthMs = 10'000;
 
     // `limitBytes` is the storage budget, asked at every record (set from the UI thread).
     HistoryWriter(std::unique_ptr<HistoryStore> store, const std::atomic<qint64>& limitBytes);
@@ -30,6 +32,9 @@ public:
     // Both are called on the writer's thread (queued from elsewhere).
     void ingest(const CapturedChange& change);
     void remove(const QUuid& id);
+    // The application that held the clipboard went away: `offerAgain` names the record its contents
+    // became, when they became one that is still kept.
+    void clipboardOwnerGone();
     // Ends the writer's work: what is queued after this is dropped. Safe from any thread.
     void stopAccepting() { m_stopping = true; }
     bool isStopping() const { return m_stopping; }
@@ -46,6 +51,8 @@ Q_SIGNALS:
     void removeFailed(const QUuid& id);
     // A diagnostic line for the console.
     void diagnostic(const QString& line);
+    // The clipboard's contents, this record, were lost with their application; put them back.
+    void offerAgain(const QUuid& id);
 
 private:
     struct Pending {
@@ -55,7 +62,10 @@ private:
     void flush();
     // False when the store was busy and the write must wait; true when done (or failed for good).
     bool write(const Pending& pending);
-    bool isDuplicateOfNewest(const ClipItem& item);
+    // The newest record (pending ones first) when the item repeats it.
+    std::optional<QUuid> repeatedRecord(const ClipItem& item);
+    // Whether a mouse selection is the last one grown, so it replaces that one's record.
+    bool growsLastSelection(const ClipItem& item, const QDateTime& at) const;
 
     std::unique_ptr<HistoryStore> m_store;
     StorageBudget m_budget;
@@ -65,6 +75,15 @@ private:
     // The first pending change is in the store's transaction, waiting for its save.
     bool m_applied = false;
     std::atomic<bool> m_stopping = false;
+    // The record the clipboard's present contents became; none when they were not recorded (a secret,
+    // Nimbrel's own, unanswered, too large) or the record was deleted since.
+    std::optional<QUuid> m_clipboardRecord;
+    struct SelectionRecord {
+        QUuid id;
+        QString text;
+        QDateTime at;
+    };
+    std::optional<SelectionRecord> m_lastSelection;
 };
 
 }  // namespace nimbrel

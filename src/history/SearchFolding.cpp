@@ -1,8 +1,8 @@
 #include "history/SearchFolding.h"
 
-#include <algorithm>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <algorithm>
 
 namespace nimbrel {
 

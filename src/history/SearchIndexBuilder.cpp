@@ -128,17 +128,18 @@ Result<SearchIndexBuilder::Step> SearchIndexBuilder::indexBatch(int records)
     if (indexedAbove == HistoryStore::searchIndexCompleteMark)
         return Step{0, true};
 
-    Result<std::unique_ptr<SqliteStatement>> select = prepared(
-        m_db, "SELECT pk, searchText, kindRaw, createdAt FROM clip WHERE pk <= ?1 ORDER BY pk DESC LIMIT ?2");
+    Result<std::unique_ptr<SqliteStatement>> select =
+        prepared(m_db, "SELECT pk, searchText, kindRaw, createdAt FROM clip WHERE pk <= ?1 ORDER BY pk DESC LIMIT ?2");
     Result<std::unique_ptr<SqliteStatement>> insert = prepared(
         m_db, "INSERT INTO clip_search (rowid, searchText, kindMark) VALUES (?1, ?2, char(1, 2) || substr(?3, 1, 1))");
     Result<std::unique_ptr<SqliteStatement>> refold =
         prepared(m_db, "SELECT contentText, sourceName FROM clip WHERE pk = ?1");
     Result<std::unique_ptr<SqliteStatement>> rewrite =
         prepared(m_db, "UPDATE clip SET searchText = ?2, searchSource = ?3 WHERE pk = ?1");
-    Result<std::unique_ptr<SqliteStatement>> order = prepared(
-        m_db, "INSERT INTO clip_order (block, newest) VALUES (?1, ?2)"
-              " ON CONFLICT (block) DO UPDATE SET newest = max(newest, excluded.newest)");
+    Result<std::unique_ptr<SqliteStatement>> order =
+        prepared(m_db,
+                 "INSERT INTO clip_order (block, newest) VALUES (?1, ?2)"
+                 " ON CONFLICT (block) DO UPDATE SET newest = max(newest, excluded.newest)");
     Result<std::unique_ptr<SqliteStatement>> advance =
         prepared(m_db, "UPDATE search_state SET indexedAbove = ?1 WHERE singleton = 1");
     for (const auto* statement : {&select, &insert, &refold, &rewrite, &order, &advance}) {

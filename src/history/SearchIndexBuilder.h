@@ -53,8 +53,9 @@ private:
 
 // Keeps a store's search index up to date in the background, on a thread and connection of its own:
 // first builds it for the records of an upgraded store and rewrites a store made before incremental
-// vacuum once, then takes deleted records out of the index whenever told that the store changed. Reports on the thread that made it. Destroying it stops the work after
-// the batch that is running; whatever is left is taken up at the next start.
+// vacuum once, then takes deleted records out of the index whenever told that the store changed. Reports on the thread
+// that made it. Destroying it stops the work after the batch that is running; whatever is left is taken up at the next
+// start.
 class SearchIndexMaintenance final : public QObject {
     Q_OBJECT
 public:

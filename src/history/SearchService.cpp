@@ -2,7 +2,6 @@
 
 #include <QThread>
 
-
 namespace nimbrel {
 
 // Lives on the worker thread and owns the search connection there.

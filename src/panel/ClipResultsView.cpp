@@ -289,7 +289,7 @@ void ClipResultsView::previewTimedOut()
         return;
     // The full image, not the thumbnail; read only now that it is wanted.
     ClipItem record = *found;
-    if (!m_store.loadImages(record) || !record.contentImage)
+    if (!m_store.loadContents(record) || !record.contentImage)
         return;
     // Decoded on a worker: a photo takes a large part of a second. The answer counts only if the pointer
     // is still where it asked.

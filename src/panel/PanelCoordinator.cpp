@@ -6,6 +6,7 @@
 #include "panel/PanelPlacement.h"
 #include "panel/PasteBack.h"
 #include "platform/ClickMonitor.h"
+#include "platform/Workspace.h"
 #include "settings/SettingsStore.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <vector>
+
 namespace nimbrel {
 
 namespace {
@@ -22,11 +25,23 @@ namespace {
 constexpr int keyboardGrabAttempts = 20;
 constexpr int keyboardGrabRetryMs = 10;
 
-QScreen* mainScreen()
+// The screen the user works on: that of the window with the keyboard focus, else the one under the
+// pointer, else the primary one. Null when there is no screen at all.
+QScreen* workingScreen(const Workspace& workspace)
 {
+    const auto screens = QGuiApplication::screens();
+    if (const auto window = workspace.activeWindowFrame()) {
+        std::vector<ScreenArea> areas;
+        areas.reserve(screens.size());
+        for (const QScreen* screen : screens)
+            areas.push_back({screen->geometry(), screen->devicePixelRatio()});
+        if (const auto index = screenOfWindow(areas, *window))
+            return screens.at(static_cast<qsizetype>(*index));
+    }
+    if (QScreen* pointer = QGuiApplication::screenAt(QCursor::pos()))
+        return pointer;
     if (QScreen* primary = QGuiApplication::primaryScreen())
         return primary;
-    const auto screens = QGuiApplication::screens();
     return screens.isEmpty() ? nullptr : screens.first();
 }
 
@@ -44,9 +59,15 @@ PanelCoordinator::PanelCoordinator(PanelServices services, QObject* parent)
 {
 }
 
-PanelCoordinator::~PanelCoordinator() { removeMonitors(); }
+PanelCoordinator::~PanelCoordinator()
+{
+    removeMonitors();
+}
 
-bool PanelCoordinator::isVisible() const { return m_panel && m_panel->isVisible(); }
+bool PanelCoordinator::isVisible() const
+{
+    return m_panel && m_panel->isVisible();
+}
 
 void PanelCoordinator::toggle()
 {
@@ -72,7 +93,8 @@ void PanelCoordinator::show()
     }
 
     // With no screen at all there is no frame to place the panel in: it is not shown.
-    QScreen* screen = mainScreen();
+    QScreen* screen = workingScreen(m_services.workspace);
+    m_screen = screen;
     if (!screen)
         return;
     const auto [visible, height] = visibleFrame(*screen);
@@ -81,8 +103,8 @@ void PanelCoordinator::show()
 
     ++m_presentToken;
     if (!m_hostingView) {
-        auto* content = new ClipListView(m_services.store, m_services.settings, m_services.thumbnails,
-                                         m_services.icons, m_services.clock, mode);
+        auto* content = new ClipListView(m_services.store, m_services.settings, m_services.thumbnails, m_services.icons,
+                                         m_services.clock, mode);
         connect(content, &ClipListView::selected, this, &PanelCoordinator::select);
         if (m_services.removeRecord)
             content->results().setRemover(m_services.removeRecord);
@@ -187,9 +209,8 @@ bool PanelCoordinator::eventFilter(QObject* watched, QEvent* event)
 void PanelCoordinator::select(ClipItem item)
 {
     hide();
-    // The full image is read only now, for the one record that is pasted.
-    if (item.kind() == ClipKind::image && !item.contentImage)
-        (void)m_services.store.loadImages(item);
+    // The full image and the formatted forms are read only now, for the one record that is pasted.
+    (void)m_services.store.loadContents(item);
     QPointer<PasteBack> pasteBack(&m_services.pasteBack);
     QTimer::singleShot(pasteDelayMs, this, [pasteBack, item] {
         if (pasteBack)
@@ -207,7 +228,7 @@ void PanelCoordinator::imageHover(const std::optional<QImage>& image)
 
 void PanelCoordinator::showPreview(const QImage& image, QPoint pointer)
 {
-    QScreen* screen = mainScreen();
+    QScreen* screen = m_screen ? m_screen.data() : workingScreen(m_services.workspace);
     if (!screen)
         return;
     const auto [visible, height] = visibleFrame(*screen);

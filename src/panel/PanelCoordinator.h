@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+class QScreen;
+
 namespace nimbrel {
 
 class AppIconCache;
@@ -20,6 +22,7 @@ class HistoryStore;
 class PasteBack;
 class SettingsStore;
 class ThumbnailCache;
+class Workspace;
 
 // What the panel is built from; the shell passes the real services, tests their fakes.
 struct PanelServices {
@@ -30,6 +33,8 @@ struct PanelServices {
     const Clock& clock;
     PasteBack& pasteBack;
     ClickMonitor& clicks;
+    // Where the window with the keyboard focus is, so the panel opens on the screen the user works on.
+    const Workspace& workspace;
     // Told when the panel takes and gives back the keyboard, so the global shortcut keeps working
     // while the panel holds it.
     std::function<void(bool held)> keyboardHeld;
@@ -73,6 +78,8 @@ private:
 
     PanelServices m_services;
     std::unique_ptr<ClipPanel> m_panel;
+    // The screen the panel was last placed on; the hover preview stays on it.
+    QPointer<QScreen> m_screen;
     QPointer<QWidget> m_hostingView;
     qint64 m_presentToken = 0;
     std::unique_ptr<ImagePreviewWindow> m_preview;

@@ -20,12 +20,12 @@ BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& v)
 {
     const double h = std::min(v.height - 80, sideMaxHeight);
     switch (mode) {
-    case PanelMode::left:
-        return {v.x + sideInset, v.midY() - h / 2, sideWidth, h};
-    case PanelMode::right:
-        return {v.maxX() - sideWidth - sideInset, v.midY() - h / 2, sideWidth, h};
-    case PanelMode::bottom:
-        break;
+        case PanelMode::left:
+            return {v.x + sideInset, v.midY() - h / 2, sideWidth, h};
+        case PanelMode::right:
+            return {v.maxX() - sideWidth - sideInset, v.midY() - h / 2, sideWidth, h};
+        case PanelMode::bottom:
+            break;
     }
     return {v.x + 2, v.y, v.width - 4, bottomHeight};
 }
@@ -49,6 +49,26 @@ std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF p, const Bottom
     return BottomLeftRect{x, y, width, height};
 }
 
+std::optional<std::size_t> screenOfWindow(std::span<const ScreenArea> screens, const QRect& window)
+{
+    std::optional<std::size_t> best;
+    std::pair<bool, qint64> bestScore{false, 0};
+    for (std::size_t i = 0; i < screens.size(); ++i) {
+        const ScreenArea& screen = screens[i];
+        const QRect native(screen.geometry.topLeft(),
+                           QSize(static_cast<int>(std::lround(screen.geometry.width() * screen.devicePixelRatio)),
+                                 static_cast<int>(std::lround(screen.geometry.height() * screen.devicePixelRatio))));
+        const QRect covered = native.intersected(window);
+        const std::pair<bool, qint64> score{native.contains(window.center()),
+                                            covered.isEmpty() ? 0 : qint64(covered.width()) * covered.height()};
+        if (score > bestScore) {
+            best = i;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
 BottomLeftRect fromQt(const QRectF& rect, double screenHeight)
 {
     return {rect.x(), screenHeight - (rect.y() + rect.height()), rect.width(), rect.height()};
@@ -62,6 +82,9 @@ QRect toQt(const BottomLeftRect& rect, double screenHeight)
                  static_cast<int>(std::lround(rect.width)), static_cast<int>(std::lround(rect.height)));
 }
 
-QPointF fromQt(QPointF point, double screenHeight) { return {point.x(), screenHeight - point.y()}; }
+QPointF fromQt(QPointF point, double screenHeight)
+{
+    return {point.x(), screenHeight - point.y()};
+}
 
 }  // namespace nimbrel

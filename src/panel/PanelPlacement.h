@@ -7,7 +7,9 @@
 #include <QRectF>
 #include <QSize>
 
+#include <cstddef>
 #include <optional>
+#include <span>
 
 namespace nimbrel {
 
@@ -34,6 +36,18 @@ BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& visible);
 // and never enlarged, centred above the pointer (below it when there is no room), 6 inside the
 // visible frame. None when the image has no pixels.
 std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF pointer, const BottomLeftRect& visible);
+
+// A screen as Qt 6 describes it: `geometry` has its top-left in native pixels and its size in
+// device-independent pixels, `devicePixelRatio` times smaller than the native size.
+struct ScreenArea {
+    QRect geometry;
+    double devicePixelRatio = 1;
+};
+
+// Which screen a window (native pixels of the virtual desktop) is on: the one holding its centre, and of
+// several such (overlapping screens) the one it covers most, else the one it covers most; the first on a
+// tie. None when it is on no screen.
+std::optional<std::size_t> screenOfWindow(std::span<const ScreenArea> screens, const QRect& window);
 
 // Conversions for a screen of total height `screenHeight` (Qt coordinates of the virtual desktop).
 BottomLeftRect fromQt(const QRectF& rect, double screenHeight);

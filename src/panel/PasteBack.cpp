@@ -6,16 +6,14 @@
 #include "platform/Workspace.h"
 #include "settings/SettingsStore.h"
 
-#include <QImage>
 #include <QPointer>
 #include <QTimer>
-#include <QUrl>
 
 namespace nimbrel {
 
 namespace {
 const QString plainText = QStringLiteral("text/plain");
-const QString uriList = QStringLiteral("text/uri-list");
+const QString pngType = QStringLiteral("image/png");
 
 const KeyChord controlV{KeyChord::control, keysym::v};
 const KeyChord controlShiftV{KeyChord::control | KeyChord::shift, keysym::v};
@@ -56,34 +54,34 @@ PasteBack::PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, cons
 {
 }
 
-bool PasteBack::isPasteAllowed() const { return m_keyboard.isAvailable(); }
+bool PasteBack::isPasteAllowed() const
+{
+    return m_keyboard.isAvailable();
+}
 
 void PasteBack::writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections)
 {
     QList<std::pair<QString, QByteArray>> representations;
-    std::optional<QImage> image;
-    switch (item.kind()) {
-    case ClipKind::image:
-        if (item.contentImage)
-            image = decodeImage(*item.contentImage);
-        break;
-    case ClipKind::link:
-        if (item.contentText) {
-            representations.append({plainText, item.contentText->toUtf8()});
-            const QUrl url(*item.contentText, QUrl::StrictMode);
-            if (url.isValid() && !url.scheme().isEmpty())
-                representations.append({uriList, url.toEncoded() + "\r\n"});
-        }
-        break;
-    case ClipKind::text:
-    case ClipKind::color:
-        if (item.contentText)
-            representations.append({plainText, item.contentText->toUtf8()});
-        break;
+    if (item.kind() == ClipKind::image) {
+        // The stored PNG as it is: decoding it here would hold up the UI thread for a large photo, and
+        // the header check keeps damaged bytes off the clipboard.
+        if (item.contentImage && checkImageHeader(*item.contentImage, "png"))
+            representations.append({pngType, *item.contentImage});
+    } else if (item.contentText) {
+        // A link is written as text only: an address list makes text fields insert a file or a section
+        // instead of the address. Formatted forms follow the text they belong to.
+        representations.append({plainText, item.contentText->toUtf8()});
+        representations.append(item.formats);
     }
     // Always, also when nothing else could be written: the watcher must not record this change.
     representations.append({ownMarkerType, QByteArray(1, '\x01')});
-    m_pasteboard.write(representations, image, selections);
+    m_pasteboard.write(representations, selections);
+}
+
+void PasteBack::keepAlive(const ClipItem& item)
+{
+    if (!m_pasteboard.hasOwner())
+        writeToPasteboard(item);
 }
 
 void PasteBack::paste(const ClipItem& item)

@@ -33,7 +33,12 @@ public:
               std::function<QVariant()> pasteKeys, QObject* parent = nullptr);
 
     void paste(const ClipItem& item);
-    void writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections = Pasteboard::Selections::clipboard);
+    // Text records: the text, then their formatted forms; images: the PNG; always the marker.
+    void writeToPasteboard(const ClipItem& item,
+                           Pasteboard::Selections selections = Pasteboard::Selections::clipboard);
+    // Offers a record again after the application that held it on the clipboard went away, unless another
+    // application has taken the clipboard meanwhile. Nothing is typed.
+    void keepAlive(const ClipItem& item);
     bool isPasteAllowed() const;
     // Types the paste chord now: its modifiers down, its key down and up, the modifiers up.
     void postPasteKeystroke(const KeyChord& chord);

@@ -9,6 +9,9 @@
 
 namespace nimbrel {
 
+// The clipboard (what Ctrl+C copies) and the primary selection (what the mouse selects).
+enum class Selection { clipboard, primary };
+
 // One change of the clipboard while it is being read, on the monitor's thread. Every call shares one
 // deadline, set when the change was seen; a read never blocks past it, whatever the owner does.
 class ClipboardOffer {
@@ -37,16 +40,20 @@ public:
     virtual TypeList types() = 0;
     // Whether the contents were put there by this process.
     virtual bool isOwnContent() const = 0;
+    virtual Selection selection() const = 0;
     // The bytes of one representation, at most `cap` of them.
     virtual Read read(const QString& type, qint64 cap) = 0;
 };
 
-// Watches the clipboard (not the primary selection) on a thread of its own. Each change is handed to the
-// handler on that thread, in order; a change replaced before it could be looked at is skipped. The
-// handler reads what it needs from the offer and returns; the offer is not valid afterwards.
+// Watches the clipboard, and the primary selection when asked, on a thread of its own. Each change is
+// handed to the handler on that thread, in order; a change replaced before it could be looked at is
+// skipped. A primary selection is handed over only once it has settled (no mouse button held, no
+// change for a moment). The handler reads what it needs from the offer and returns; the offer is not
+// valid afterwards.
 class ClipboardMonitor {
 public:
     using Handler = std::function<void(ClipboardOffer&)>;
+    using EmptiedHandler = std::function<void()>;
 
     ClipboardMonitor() = default;
     virtual ~ClipboardMonitor() = default;
@@ -58,6 +65,12 @@ public:
     virtual std::optional<QString> start(Handler handler, int deadlineMs) = 0;
     // Stops watching and returns once the handler no longer runs; a read in progress is abandoned at once.
     virtual void stop() = 0;
+    // Called on the monitor's thread, in order with the changes, when the application that owned the
+    // clipboard went away (exited or crashed) and left it empty, and that owner's change had been handed
+    // to the handler. Not for an owner that cleared the clipboard on purpose. Set before start().
+    virtual void setEmptiedHandler(EmptiedHandler handler) = 0;
+    // Whether the primary selection is watched too; takes effect at once, also while watching.
+    virtual void watchPrimary(bool on) = 0;
 };
 
 }  // namespace nimbrel

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QList>
 #include <QString>
 
-#include <optional>
 #include <utility>
 
 namespace nimbrel {
@@ -22,11 +20,11 @@ public:
     // xterm tradition paste with Shift+Insert).
     enum class Selections { clipboard, clipboardAndPrimary };
 
-    // Replaces the contents with an image (offered in every format the platform can make of it), if
-    // given, and these representations (MIME type, bytes), in order.
+    // Replaces the contents with these representations (MIME type, bytes), in order.
     virtual void write(const QList<std::pair<QString, QByteArray>>& representations,
-                       const std::optional<QImage>& image = std::nullopt,
                        Selections selections = Selections::clipboard) = 0;
+    // Whether any application (Nimbrel included) holds the clipboard now.
+    virtual bool hasOwner() const = 0;
 };
 
 }  // namespace nimbrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QRect>
 #include <QString>
 #include <QUrl>
 
@@ -30,6 +31,10 @@ public:
     // The application in front; absent when there is no window manager or no active window. A window
     // of Nimbrel's own process reports Nimbrel's own identifier. Callable from any thread.
     virtual std::optional<RunningApplication> frontmostApplication() const = 0;
+    // Where the window with the keyboard focus lies, in native pixels of the virtual desktop (the root
+    // window's coordinates, before any scaling of Qt's). Absent when there is no active window or it is
+    // one of Nimbrel's own, which tells nothing of where the user works. Main thread only.
+    virtual std::optional<QRect> activeWindowFrame() const = 0;
     // Nimbrel's own identifier, "org.nimbrel.Nimbrel".
     virtual QString ownBundleIdentifier() const = 0;
     // The icon of the installed application with that identifier; absent when none is installed.

@@ -26,6 +26,7 @@ SettingsStore::SettingsStore(Defaults& defaults, LoginItemService& loginItems, C
     m_panelMode = panelModeFromRaw(m_defaults.string(panelModeKey).value_or(QString())).value_or(PanelMode::bottom);
     m_maxStorageMB = clampBudget(m_defaults.integer(maxStorageMBKey).value_or(defaultBudgetMB));
     m_launchAtLogin = m_defaults.boolean(launchAtLoginKey);
+    m_recordPrimarySelection = m_defaults.boolean(recordPrimarySelectionKey);
     m_language = appLanguageFromRaw(m_defaults.string(languageKey).value_or(QString())).value_or(AppLanguage::system);
     // Corrects a changed or missing override before any window appears; no flush needed here.
     applyLanguageOverride();
@@ -38,6 +39,15 @@ void SettingsStore::setPanelMode(PanelMode mode)
     m_defaults.setString(panelModeKey, rawValue(mode));
     if (changed)
         Q_EMIT panelModeChanged();
+}
+
+void SettingsStore::setRecordPrimarySelection(bool enabled)
+{
+    const bool changed = enabled != m_recordPrimarySelection;
+    m_recordPrimarySelection = enabled;
+    m_defaults.setBool(recordPrimarySelectionKey, enabled);
+    if (changed)
+        Q_EMIT recordPrimarySelectionChanged();
 }
 
 void SettingsStore::setMaxStorageMB(qint64 megabytes)
@@ -179,6 +189,9 @@ bool applyLoginItem(LoginItemService& service, Console& console, bool wanted)
     return wanted == (service.status() == LoginItemStatus::enabled);
 }
 
-bool SettingsStore::synchronize() { return m_defaults.synchronize(); }
+bool SettingsStore::synchronize()
+{
+    return m_defaults.synchronize();
+}
 
 }  // namespace nimbrel

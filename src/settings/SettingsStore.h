@@ -13,7 +13,7 @@ class Defaults;
 class LoginItemService;
 class Translations;
 
-// The four user settings, loaded from the defaults at construction and written back on every
+// The user settings, loaded from the defaults at construction and written back on every
 // assignment; observers are told only of real changes. The paste keys are edited by hand and only read.
 // Keeps launch-at-login in agreement with the login-item service. One instance per process, made by the
 // composition root. Main thread only.
@@ -23,11 +23,14 @@ class SettingsStore final : public QObject {
     Q_PROPERTY(qint64 maxStorageMB READ maxStorageMB WRITE setMaxStorageMB NOTIFY maxStorageMBChanged)
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin WRITE setLaunchAtLogin NOTIFY launchAtLoginChanged)
     Q_PROPERTY(nimbrel::AppLanguage language READ language WRITE setLanguage NOTIFY languageChanged)
+    Q_PROPERTY(bool recordPrimarySelection READ recordPrimarySelection WRITE setRecordPrimarySelection NOTIFY
+                   recordPrimarySelectionChanged)
 public:
     static inline const QString panelModeKey = QStringLiteral("Nimbrel.panelMode");
     static inline const QString maxStorageMBKey = QStringLiteral("Nimbrel.maxStorageMB");
     static inline const QString launchAtLoginKey = QStringLiteral("Nimbrel.launchAtLogin");
     static inline const QString languageKey = QStringLiteral("Nimbrel.language");
+    static inline const QString recordPrimarySelectionKey = QStringLiteral("Nimbrel.recordPrimarySelection");
     static inline const QString appleLanguagesKey = QStringLiteral("AppleLanguages");
     static inline const QString pasteKeysKey = QStringLiteral("Nimbrel.pasteKeys");
 
@@ -44,6 +47,9 @@ public:
     void setLaunchAtLogin(bool enabled);
     AppLanguage language() const { return m_language; }
     void setLanguage(AppLanguage language);
+    // Whether mouse selections (the primary selection) are recorded as well as copies; off by default.
+    bool recordPrimarySelection() const { return m_recordPrimarySelection; }
+    void setRecordPrimarySelection(bool enabled);
     bool isSyncingLaunchAtLogin() const { return m_isSyncingLaunchAtLogin; }
     // The paste key per application ({"kitty": "Ctrl+Shift+V"}) as stored, unchecked; read afresh at each
     // call, so an edit of the settings file applies from the next paste on.
@@ -70,6 +76,7 @@ Q_SIGNALS:
     void maxStorageMBChanged();
     void launchAtLoginChanged();
     void languageChanged();
+    void recordPrimarySelectionChanged();
 
 private:
     void syncLaunchAtLogin(bool value);
@@ -83,6 +90,7 @@ private:
     qint64 m_maxStorageMB = 200;
     bool m_launchAtLogin = false;
     AppLanguage m_language = AppLanguage::system;
+    bool m_recordPrimarySelection = false;
 };
 
 // Asks the login-item service to match `wanted`; true when its state now matches. A refused

@@ -72,6 +72,7 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     m_accessibilityCard = buildAccessibilityCard();
     cards->addWidget(m_accessibilityCard);
     cards->addWidget(buildLaunchAtLoginCard());
+    cards->addWidget(buildPrimarySelectionCard());
     cards->addWidget(buildLanguageCard());
     cards->addWidget(buildShortcutCard());
     cards->addWidget(buildPanelModeCard());
@@ -84,6 +85,7 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     SettingsStore& settings = m_services.settings;
     connect(&settings, &SettingsStore::languageChanged, this, &SettingsView::retranslate);
     connect(&settings, &SettingsStore::launchAtLoginChanged, this, &SettingsView::showLaunchAtLogin);
+    connect(&settings, &SettingsStore::recordPrimarySelectionChanged, this, &SettingsView::showPrimarySelection);
     connect(&settings, &SettingsStore::panelModeChanged, this, &SettingsView::showPanelMode);
     connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showStorage);
     connect(&m_services.updater, &UpdaterService::stateChanged, this, &SettingsView::updateRestartButton);
@@ -104,6 +106,7 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     m_accessibilityCard->setVisible(!m_accessibilityTrusted);
     retranslate();
     showLaunchAtLogin();
+    showPrimarySelection();
     showPanelMode();
     showStorage();
     m_restart->setVisible(m_services.updater.state() == UpdaterService::State::readyToRelaunch);
@@ -210,6 +213,19 @@ QWidget* SettingsView::buildLaunchAtLoginCard()
     return card;
 }
 
+QWidget* SettingsView::buildPrimarySelectionCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::cursor, card);
+    m_texts.emplace_back(label->title(), QStringLiteral("记录鼠标选中的文字"));
+    m_primarySelection = new ToggleSwitch(card);
+    connect(m_primarySelection, &ToggleSwitch::toggled, this,
+            [this](bool on) { m_services.settings.setRecordPrimarySelection(on); });
+    card->setLayout(rowLayout(label, m_primarySelection));
+    return withCaption(card,
+                       QStringLiteral("用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。"));
+}
+
 QWidget* SettingsView::buildLanguageCard()
 {
     auto* card = new Card(this);
@@ -290,9 +306,8 @@ QWidget* SettingsView::buildStorageCard()
     m_storage->setSingleStep(1);
     m_storage->setPageStep(1);
     m_storage->setTickPosition(QSlider::NoTicks);
-    connect(m_storage, &QSlider::valueChanged, this, [this](int steps) {
-        m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep);
-    });
+    connect(m_storage, &QSlider::valueChanged, this,
+            [this](int steps) { m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep); });
     layout->addWidget(m_storage);
     return withCaption(card, QStringLiteral("超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。"));
 }
@@ -365,6 +380,7 @@ void SettingsView::retranslate()
     m_restart->setText(settings.localized(QStringLiteral("重启以更新")));
     m_restart->setToolTip(m_restart->text());
     m_launchAtLogin->setAccessibleName(settings.localized(QStringLiteral("开机自启动")));
+    m_primarySelection->setAccessibleName(settings.localized(QStringLiteral("记录鼠标选中的文字")));
     m_language->setAccessibleName(settings.localized(QStringLiteral("语言")));
     for (int i = 0; i < m_language->count(); ++i) {
         const auto language = appLanguageFromRaw(m_language->itemData(i).toString());
@@ -416,6 +432,12 @@ void SettingsView::showLaunchAtLogin()
 {
     const QSignalBlocker block(m_launchAtLogin);
     m_launchAtLogin->setChecked(m_services.settings.launchAtLogin());
+}
+
+void SettingsView::showPrimarySelection()
+{
+    const QSignalBlocker block(m_primarySelection);
+    m_primarySelection->setChecked(m_services.settings.recordPrimarySelection());
 }
 
 void SettingsView::showLanguage()

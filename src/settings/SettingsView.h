@@ -54,6 +54,7 @@ public:
     QWidget* accessibilityCard() const { return m_accessibilityCard; }
     QPushButton* restartButton() const { return m_restart; }
     ToggleSwitch* launchAtLoginSwitch() const { return m_launchAtLogin; }
+    ToggleSwitch* primarySelectionSwitch() const { return m_primarySelection; }
     QComboBox* languagePicker() const { return m_language; }
     KeyboardShortcuts::Recorder* shortcutRecorder() const { return m_recorder; }
     QComboBox* panelModePicker() const { return m_panelMode; }
@@ -70,6 +71,7 @@ private:
     QWidget* buildHeader();
     QWidget* buildAccessibilityCard();
     QWidget* buildLaunchAtLoginCard();
+    QWidget* buildPrimarySelectionCard();
     QWidget* buildLanguageCard();
     QWidget* buildShortcutCard();
     QWidget* buildPanelModeCard();
@@ -81,6 +83,7 @@ private:
     void retranslate();
     void updateRestartButton();
     void showLaunchAtLogin();
+    void showPrimarySelection();
     void showLanguage();
     void showPanelMode();
     void showStorage();
@@ -94,6 +97,7 @@ private:
     QPushButton* m_restart = nullptr;
     QPropertyAnimation* m_fade = nullptr;
     ToggleSwitch* m_launchAtLogin = nullptr;
+    ToggleSwitch* m_primarySelection = nullptr;
     QComboBox* m_language = nullptr;
     KeyboardShortcuts::Recorder* m_recorder = nullptr;
     QComboBox* m_panelMode = nullptr;

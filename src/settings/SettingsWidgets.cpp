@@ -113,6 +113,16 @@ void drawSymbol(QPainter& p, Symbol symbol, const QColor& color)
             p.drawLine(QPointF(12, 11), QPointF(12, 16.5));
             p.drawPoint(QPointF(12, 7.5));
             break;
+        case Symbol::cursor: {
+            // A text cursor beside a selected stretch of text.
+            QColor faint = color;
+            faint.setAlphaF(0.35);
+            p.fillRect(QRectF(3, 8, 12, 8), faint);
+            p.drawLine(QPointF(18, 4), QPointF(18, 20));
+            p.drawLine(QPointF(15.5, 4), QPointF(20.5, 4));
+            p.drawLine(QPointF(15.5, 20), QPointF(20.5, 20));
+            break;
+        }
         case Symbol::envelope:
             p.drawRoundedRect(QRectF(3, 6, 18, 13), 2, 2);
             p.drawPolyline(QPolygonF({QPointF(3.5, 7), QPointF(12, 13.5), QPointF(20.5, 7)}));

@@ -28,6 +28,7 @@ enum class Symbol {
     gear,
     info,
     envelope,
+    cursor,
 };
 QIcon symbolIcon(Symbol symbol, const QColor& color);
 

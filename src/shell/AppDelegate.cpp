@@ -41,7 +41,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
         auto& shortcuts = m_services.shortcuts;
         m_panelCoordinator = std::make_unique<PanelCoordinator>(
             PanelServices{*m_modelContainer, m_settingsStore, m_thumbnails, m_icons, m_services.clock, m_pasteBack,
-                          m_services.clicks, [&shortcuts](bool held) {
+                          m_services.clicks, m_services.workspace,
+                          [&shortcuts](bool held) {
                               // While the panel holds the keyboard the desktop delivers no hot key: the shortcut is
                               // then recognised among the panel's own key events, as while a menu is open.
                               if (held)
@@ -114,6 +115,8 @@ void AppDelegate::didFinishLaunching()
         HistoryStore* store = m_modelContainer.get();
         connect(watcher.get(), &ClipboardWatcher::storeChanged, store, &HistoryStore::announceChange);
         connect(watcher.get(), &ClipboardWatcher::removeFailed, store, &HistoryStore::announceChange);
+        // What an application that exited had on the clipboard stays pasteable.
+        connect(watcher.get(), &ClipboardWatcher::offerAgain, &m_pasteBack, &PasteBack::keepAlive);
         auto hotkeys = std::make_unique<HotkeyManager>(m_services.shortcuts);
         hotkeys->setOnTrigger([self = QPointer<AppDelegate>(this)] {
             if (self)
@@ -141,7 +144,8 @@ void AppDelegate::maintainSearchIndex()
     // Search reads the records until the index is ready; only a build that takes a while is reported.
     constexpr qint64 reportedFrom = 20000;
     if (pending >= reportedFrom)
-        console.line(QStringLiteral("[Nimbrel] Building the search index for %1 records in the background").arg(pending));
+        console.line(
+            QStringLiteral("[Nimbrel] Building the search index for %1 records in the background").arg(pending));
     m_searchIndex = std::make_unique<SearchIndexMaintenance>(m_modelContainer->connectionName(), pending);
     connect(m_searchIndex.get(), &SearchIndexMaintenance::progressed, this, [&console](qint64 indexed, qint64 total) {
         if (total >= reportedFrom)
@@ -162,20 +166,21 @@ void AppDelegate::maintainSearchIndex()
                 }
             });
     connect(m_searchIndex.get(), &SearchIndexMaintenance::purgeFailed, this, [&console](const QString& error) {
-        console.line(QStringLiteral("[Nimbrel] Deleted records could not be taken out of the search index yet: %1")
-                         .arg(error));
+        console.line(
+            QStringLiteral("[Nimbrel] Deleted records could not be taken out of the search index yet: %1").arg(error));
     });
     connect(m_searchIndex.get(), &SearchIndexMaintenance::storeRewritten, this,
             [&console](bool converted, const QString& error) {
                 if (converted)
-                    console.line(QStringLiteral("[Nimbrel] The history store was rewritten once so that deleted "
-                                                "records give their space back"));
+                    console.line(
+                        QStringLiteral("[Nimbrel] The history store was rewritten once so that deleted "
+                                       "records give their space back"));
                 else
                     console.line(QStringLiteral("[Nimbrel] The history store could not be rewritten to give space "
-                                                "back: %1").arg(error));
+                                                "back: %1")
+                                     .arg(error));
             });
-    connect(m_modelContainer.get(), &HistoryStore::changed, m_searchIndex.get(),
-            &SearchIndexMaintenance::storeChanged);
+    connect(m_modelContainer.get(), &HistoryStore::changed, m_searchIndex.get(), &SearchIndexMaintenance::storeChanged);
     m_searchIndex->start();
 }
 

@@ -28,7 +28,8 @@ struct Options {
     std::optional<ClipKind> kind;
 };
 
-constexpr const char* usage = "usage: nimbrel --history [--search TEXT] [--kind text|link|color|image] [--json] [--limit N]";
+constexpr const char* usage =
+    "usage: nimbrel --history [--search TEXT] [--kind text|link|color|image] [--json] [--limit N]";
 
 std::optional<Options> parse(const QStringList& arguments, QTextStream& err)
 {
@@ -139,13 +140,13 @@ int runHistoryCommand(const QStringList& arguments, const QString& storePath, co
     const QDateTime now = clock.now();
     for (ClipItem& item : items) {
         QSize size;
-        if (item.kind() == ClipKind::image && (*store)->loadImages(item) && item.contentImage)
+        if (item.kind() == ClipKind::image && (*store)->loadContents(item) && item.contentImage)
             size = imageSize(*item.contentImage);
         if (!options->json) {
             const QString source = item.sourceName.value_or(item.sourceBundleID.value_or(QStringLiteral("-")));
             out << item.kindRaw << '\t' << ageText(item.createdAt, now) << '\t'
-                << QLocale::c().formattedDataSize(item.byteSize, 1, QLocale::DataSizeSIFormat) << '\t' << source
-                << '\t' << oneLine(item, size) << '\n';
+                << QLocale::c().formattedDataSize(item.byteSize, 1, QLocale::DataSizeSIFormat) << '\t' << source << '\t'
+                << oneLine(item, size) << '\n';
             continue;
         }
         QJsonObject object{
@@ -156,12 +157,21 @@ int runHistoryCommand(const QStringList& arguments, const QString& storePath, co
             {QStringLiteral("sourceBundleID"), optionalString(item.sourceBundleID)},
             {QStringLiteral("sourceName"), optionalString(item.sourceName)},
         };
+        // The forms a choice of this record puts on the clipboard.
+        QJsonArray representations;
         if (item.kind() == ClipKind::image) {
             object.insert(QStringLiteral("imageWidth"), size.width());
             object.insert(QStringLiteral("imageHeight"), size.height());
+            if (item.contentImage)
+                representations.append(QStringLiteral("image/png"));
         } else if (item.contentText) {
             object.insert(QStringLiteral("text"), *item.contentText);
+            representations.append(QStringLiteral("text/plain"));
+            const Result<QStringList> formats = (*store)->formatTypes(item.id);
+            for (const QString& type : formats ? *formats : QStringList())
+                representations.append(type);
         }
+        object.insert(QStringLiteral("representations"), representations);
         array.append(object);
     }
     if (options->json)

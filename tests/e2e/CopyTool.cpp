@@ -1,6 +1,7 @@
 // Test helper: owns the X11 clipboard with several representations at once, as real applications do
-// (xclip offers only one). Usage: nimbrel-copy TYPE=FILE [TYPE=FILE …]. Prints "ready" once it owns
-// the clipboard and exits when another client takes it, or after a minute.
+// (xclip offers only one). Usage: nimbrel-copy [--exit-after MS] TYPE=FILE [TYPE=FILE …]. Prints "ready"
+// once it owns the clipboard and exits when another client takes it, after MS milliseconds (handing the
+// clipboard to a clipboard manager on the way out, as every Qt application does), or after a minute.
 
 #include <QClipboard>
 #include <QFile>
@@ -14,7 +15,12 @@ int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
     auto* mime = new QMimeData;
-    for (const QString& argument : app.arguments().mid(1)) {
+    QStringList arguments = app.arguments().mid(1);
+    if (arguments.size() >= 2 && arguments.first() == QLatin1String("--exit-after")) {
+        QTimer::singleShot(arguments.at(1).toInt(), &app, &QCoreApplication::quit);
+        arguments = arguments.mid(2);
+    }
+    for (const QString& argument : arguments) {
         const qsizetype eq = argument.indexOf(QLatin1Char('='));
         QFile file(argument.mid(eq + 1));
         if (eq <= 0 || !file.open(QIODevice::ReadOnly)) {

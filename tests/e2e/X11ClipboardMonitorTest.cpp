@@ -14,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
+
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -32,6 +36,7 @@ struct Wanted {
 
 struct Seen {
     bool own = false;
+    nimbrel::Selection selection = nimbrel::Selection::clipboard;
     ClipboardOffer::TypeList types;
     std::vector<ClipboardOffer::Read> reads;
     qint64 ms = 0;  // from the handler's start to its last answer
@@ -69,6 +74,8 @@ protected:
         m_monitor.stop();
         m_seen.clear();
         m_entered = 0;
+        m_emptied = 0;
+        m_monitor.setEmptiedHandler([this] { locked([&] { ++m_emptied; }); });
         m_wanted = std::move(wanted);
         const auto error = m_monitor.start(
             [this](ClipboardOffer& offer) {
@@ -81,6 +88,7 @@ protected:
                 }
                 Seen seen;
                 seen.own = offer.isOwnContent();
+                seen.selection = offer.selection();
                 seen.types = offer.types();
                 for (const Wanted& w : m_wanted)
                     seen.reads.push_back(offer.read(w.type, w.cap));
@@ -149,7 +157,13 @@ protected:
         run(QStringLiteral("xclip"), {"-quiet", "-selection", "clipboard", "-t", "UTF8_STRING", "-i", file(text)});
     }
 
+    int emptied()
+    {
+        return locked([&] { return m_emptied; });
+    }
+
     X11ClipboardMonitor m_monitor;
+    int m_emptied = 0;
     std::mutex m_mutex;
     std::vector<Seen> m_seen;
     int m_entered = 0;
@@ -340,3 +354,145 @@ TEST_F(X11ClipboardMonitorTest, ServerGoneEndsWatchingWithOneLine)
 }
 
 }  // namespace
+
+namespace {
+
+// A plain X client of the test's own, to own selections and ask the clipboard manager.
+struct Client {
+    Client() : c(xcb_connect(nullptr, nullptr)), root(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root) {}
+    ~Client() { xcb_disconnect(c); }
+
+    xcb_atom_t atom(const char* name)
+    {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr), &std::free);
+        return reply ? reply->atom : XCB_ATOM_NONE;
+    }
+    xcb_window_t window()
+    {
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_flush(c);
+        return w;
+    }
+    xcb_window_t owner(xcb_atom_t selection)
+    {
+        std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr), &std::free);
+        return reply ? reply->owner : XCB_WINDOW_NONE;
+    }
+    // Returns once the server has dealt with everything sent before, so the events it caused are out.
+    void sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+    void setOwner(xcb_window_t w, xcb_atom_t selection)
+    {
+        xcb_set_selection_owner(c, w, selection, XCB_CURRENT_TIME);
+        xcb_flush(c);
+    }
+    // The property the answer names (None for a refusal), or nullopt when no answer came.
+    std::optional<xcb_atom_t> convert(xcb_window_t w, xcb_atom_t selection, xcb_atom_t target, xcb_atom_t property)
+    {
+        xcb_convert_selection(c, w, selection, target, property, XCB_CURRENT_TIME);
+        xcb_flush(c);
+        std::optional<xcb_atom_t> answer;
+        QTest::qWaitFor(
+            [&] {
+                while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+                    if ((event->response_type & 0x7f) == XCB_SELECTION_NOTIFY)
+                        answer = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
+                    std::free(event);
+                }
+                return answer.has_value();
+            },
+            10'000);
+        return answer;
+    }
+
+    xcb_connection_t* c;
+    xcb_window_t root;
+};
+
+}  // namespace
+
+TEST_F(X11ClipboardMonitorTest, AnOwnerGoneIsToldOnlyWhenItsChangeWasHandedOver)
+{
+    Client client;
+    const xcb_atom_t clipboard = client.atom("CLIPBOARD");
+    watch(300, {{utf8, big}});
+    const xcb_window_t first = client.window();
+    client.setOwner(first, clipboard);
+    ASSERT_TRUE(waitForSeen(1));
+    // Cleared on purpose: respected, nothing is said.
+    client.setOwner(XCB_WINDOW_NONE, clipboard);
+    client.setOwner(first, clipboard);
+    ASSERT_TRUE(waitForSeen(2));
+    EXPECT_EQ(emptied(), 0);
+    // Its window destroyed: the contents are lost with it.
+    xcb_destroy_window(client.c, first);
+    xcb_flush(client.c);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return emptied() == 1; }, 10'000));
+
+    // An owner gone before its change could be read lost nothing that was handed over.
+    hold(true);
+    xclip("read while held");
+    ASSERT_TRUE(waitForEntered(3));
+    const xcb_window_t second = client.window();
+    client.setOwner(second, clipboard);
+    xcb_destroy_window(client.c, second);
+    client.sync();
+    hold(false);
+    ASSERT_TRUE(waitForSeen(3));
+    xclip("sentinel");
+    ASSERT_TRUE(waitForSeen(4));
+    EXPECT_EQ(seen(3).reads.at(0).bytes, "sentinel");
+    EXPECT_EQ(emptied(), 1);
+}
+
+TEST_F(X11ClipboardMonitorTest, ExitingApplicationsAreAnsweredAsClipboardManager)
+{
+    Client client;
+    const xcb_atom_t manager = client.atom("CLIPBOARD_MANAGER");
+    const xcb_atom_t property = client.atom("ANSWER");
+    watch(1000, {{utf8, big}});
+    ASSERT_NE(client.owner(manager), XCB_WINDOW_NONE);
+    xclip("saved");
+    ASSERT_TRUE(waitForSeen(1));
+    const xcb_window_t w = client.window();
+    EXPECT_EQ(client.convert(w, manager, client.atom("SAVE_TARGETS"), property), property);
+    EXPECT_EQ(client.convert(w, manager, client.atom("TARGETS"), property), property);
+    EXPECT_EQ(client.convert(w, manager, client.atom("UTF8_STRING"), property), XCB_ATOM_NONE);
+    m_monitor.stop();
+    EXPECT_EQ(client.owner(manager), XCB_WINDOW_NONE) << "given up with watching";
+
+    // Another clipboard manager is left alone.
+    const xcb_window_t other = client.window();
+    client.setOwner(other, manager);
+    watch(1000, {{utf8, big}});
+    EXPECT_EQ(client.owner(manager), other);
+}
+
+TEST_F(X11ClipboardMonitorTest, APrimarySelectionIsReadOnceSettledAndOnlyWhenWatched)
+{
+    watch(1000, {{utf8, big}});
+    run(QStringLiteral("xclip"), {"-quiet", "-selection", "primary", "-i", file("not watched")});
+    xclip("the clipboard");
+    ASSERT_TRUE(waitForSeen(1));
+    EXPECT_EQ(seen(0).selection, nimbrel::Selection::clipboard);
+
+    m_monitor.watchPrimary(true);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {"mousedown", "1"}), 0);
+    run(QStringLiteral("xclip"), {"-quiet", "-selection", "primary", "-i", file("dragged out")});
+    // Held for well past the settling time: nothing is read while the button is down.
+    QTest::qWait(800);
+    EXPECT_EQ(seenCount(), 1u);
+    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {"mouseup", "1"}), 0);
+    ASSERT_TRUE(waitForSeen(2));
+    EXPECT_EQ(seen(1).selection, nimbrel::Selection::primary);
+    EXPECT_EQ(seen(1).reads.at(0).bytes, "dragged out");
+
+    m_monitor.watchPrimary(false);
+    run(QStringLiteral("xclip"), {"-quiet", "-selection", "primary", "-i", file("after")});
+    xclip("clipboard again");
+    ASSERT_TRUE(waitForSeen(3));
+    EXPECT_EQ(seen(2).selection, nimbrel::Selection::clipboard);
+}

@@ -239,6 +239,7 @@ class Clipboard:
             if owner.poll() is None:
                 owner.kill()
                 owner.wait(5)
+            owner.stdout.close()
 
 
 def history(home, *args):
@@ -279,6 +280,7 @@ class TargetApp:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait(5)
+        self.process.stdout.close()
 
 
 def active_window():

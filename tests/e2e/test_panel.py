@@ -6,6 +6,7 @@ import sqlite3
 import time
 import unittest
 import uuid
+from collections import namedtuple
 
 from harness import (Clipboard, E2ETestCase, TargetApp, active_window, click, history, nimbrel_windows, run_once,
                      x11)
@@ -52,7 +53,7 @@ def search_index_ready(path):
     try:
         version = db.execute("PRAGMA user_version").fetchone()[0]
         above = db.execute("SELECT indexedAbove FROM search_state").fetchone()[0] if version >= 2 else None
-        return version == 2 and above == -(2 ** 63)
+        return version >= 2 and above == -(2 ** 63)
     finally:
         db.close()
 
@@ -61,7 +62,47 @@ def panel_windows():
     return [w for w in nimbrel_windows() if w[1] >= 300 and w[2] >= 200]
 
 
-class Panel(E2ETestCase):
+Monitor = namedtuple("Monitor", "x y width height")
+
+
+def split_into_two_monitors():
+    """Makes the test desktop's one screen two side-by-side RandR monitors, left and right; Qt builds its
+    screens from them. The left one takes the output, so the whole-screen monitor it made is gone."""
+    query = x11("xrandr", "--query").stdout
+    output = next(line.split()[0] for line in query.splitlines() if " connected" in line)
+    width, height = (int(v) for v in query.split(" current ", 1)[1].split(",", 1)[0].split(" x "))
+    left = Monitor(0, 0, width // 2, height)
+    right = Monitor(width // 2, 0, width - width // 2, height)
+    for name, m, outputs in (("nimbrel-left", left, output), ("nimbrel-right", right, "none")):
+        # Millimetres for 96 dots per inch, so that Qt scales neither.
+        x11("xrandr", "--setmonitor", name,
+            f"{m.width}/{m.width * 254 // 960}x{m.height}/{m.height * 254 // 960}+{m.x}+{m.y}", outputs)
+    return left, right
+
+
+def join_monitors():
+    for name in ("nimbrel-left", "nimbrel-right"):
+        x11("xrandr", "--delmonitor", name, check=False)
+
+
+def no_window_in_front():
+    """True when _NET_ACTIVE_WINDOW is unset, None, or names a window that is gone (openbox leaves the name
+    of the last active window when it closes)."""
+    out = x11("xprop", "-root", "_NET_ACTIVE_WINDOW").stdout
+    if "not found" in out:
+        return True
+    window = out.rsplit(" ", 1)[-1].strip()
+    return int(window, 16) == 0 or x11("xwininfo", "-id", window, check=False).returncode != 0
+
+
+def window_origin(window):
+    """The top-left corner of a window's own area on the root window."""
+    info = x11("xwininfo", "-id", window).stdout
+    return tuple(int(line.split(":")[1]) for line in info.splitlines()
+                 if line.strip().startswith(("Absolute upper-left X", "Absolute upper-left Y")))
+
+
+class PanelTestCase(E2ETestCase):
     def setUp(self):
         super().setUp()
         self.clipboard = Clipboard(self.home.path)
@@ -80,6 +121,8 @@ class Panel(E2ETestCase):
         nimbrel.wait_until(lambda: len(panel_windows()) == 1, what="the panel")
         time.sleep(0.4)
 
+
+class Panel(PanelTestCase):
     def test_typing_choosing_and_pasting_into_the_application_in_front(self):
         nimbrel = self.start_with_history("alpha one", "beta two", "gamma three")
         target = TargetApp(self.home.path)
@@ -165,6 +208,55 @@ class Panel(E2ETestCase):
         nimbrel.wait_ready()
         nimbrel.wait_until(lambda: len(panel_windows()) == 1, what="the panel of the new instance")
         self.assertEqual(nimbrel.lines, [])
+
+
+class PanelScreens(PanelTestCase):
+    """With two monitors the panel opens on the one the user works on."""
+
+    def setUp(self):
+        super().setUp()
+        self.addCleanup(join_monitors)
+        self.left, self.right = split_into_two_monitors()
+
+    def toggle_panel(self, nimbrel, shown):
+        self.assertEqual(run_once(self.home, "--toggle"), (0, ""))
+        nimbrel.wait_until(lambda: len(panel_windows()) == (1 if shown else 0),
+                           what="the panel to " + ("open" if shown else "close"))
+
+    def assert_panel_on(self, monitor, where):
+        _, width, height, x, y = panel_windows()[0]
+        # The window holds the panel and its shadow (8, 4, 8, 10 around it), which may reach past the edge.
+        panel = (x + 8, y + 4, x + width - 8, y + height - 10)
+        self.assertTrue(monitor.x <= panel[0] and panel[2] <= monitor.x + monitor.width
+                        and monitor.y <= panel[1] and panel[3] <= monitor.y + monitor.height,
+                        f"the panel at {panel} should lie on {monitor}, chosen by {where}")
+
+    def test_the_panel_opens_on_the_monitor_of_the_window_in_front(self):
+        nimbrel = self.start_with_history("one")
+        target = TargetApp(self.home.path)
+        self.addCleanup(target.close)
+        for monitor, other in ((self.right, self.left), (self.left, self.right)):
+            # The window manager places the frame there; the window's own area lies a border inside it.
+            x11("xdotool", "windowmove", target.window, str(monitor.x + 100), str(monitor.y + 150))
+            nimbrel.wait_until(lambda: monitor.x + 100 <= window_origin(target.window)[0] < monitor.x + 200,
+                               what="the window to move")
+            x11("xdotool", "windowactivate", "--sync", target.window)
+            # The pointer on the other monitor: the window in front decides, not the pointer.
+            x11("xdotool", "mousemove", str(other.x + other.width // 2), str(other.y + other.height // 2))
+            self.toggle_panel(nimbrel, True)
+            self.assert_panel_on(monitor, "the window in front")
+            self.toggle_panel(nimbrel, False)
+
+    def test_with_no_window_in_front_the_panel_opens_under_the_pointer(self):
+        nimbrel = self.start_with_history("one")
+        # The last application closes: no window is in front.
+        TargetApp(self.home.path).close()
+        nimbrel.wait_until(no_window_in_front, what="no window in front")
+        for monitor in (self.right, self.left):
+            x11("xdotool", "mousemove", str(monitor.x + monitor.width // 2), str(monitor.y + monitor.height // 3))
+            self.toggle_panel(nimbrel, True)
+            self.assert_panel_on(monitor, "the pointer")
+            self.toggle_panel(nimbrel, False)
 
 
 if __name__ == "__main__":

@@ -27,7 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     fuzz::require(item->kind() != ClipKind::image, "no image is made without image bytes");
     fuzz::require(item->contentText && !item->contentText->isEmpty(), "a text record has text");
-    fuzz::require(item->byteSize == item->contentText->toUtf8().size(), "a text record counts its UTF-8 bytes");
+    qint64 formats = 0;
+    for (const auto& [type, bytes] : item->formats) {
+        fuzz::require(offer.representations.contains(std::pair{type, bytes}), "a formatted form is kept as copied");
+        formats += bytes.size();
+    }
+    fuzz::require(item->byteSize == item->contentText->toUtf8().size() + formats,
+                  "a text record counts its UTF-8 bytes and its formatted forms");
     fuzz::require(!offer.asked.contains(QStringLiteral("org.nimbrel.internal")), "the marker's bytes are not read");
     return 0;
 }

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace nimbrel;
 using fake::FakeOffer;
 using Status = ClipboardOffer::Status;
@@ -132,6 +134,7 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
         QList<std::pair<QString, QByteArray>> contents;
         std::optional<ClipKind> kind;  // none: nothing is recorded
         QString text;
+        QStringList formats = {};  // the formatted forms kept with the text
     };
     const QByteArray png = encoded(picture(8, 4), "png");
     const QList<Case> cases = {
@@ -170,10 +173,23 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
          {rep("image/png", png), rep("text/uri-list", "https://a.example/\n")},
          ClipKind::image,
          {}},
-        {"only RTF",
+        {"only RTF: the text comes from it, and it is kept",
          {rep("text/rtf", "{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 #ABC}")},
          ClipKind::color,
-         QStringLiteral("#ABC")},
+         QStringLiteral("#ABC"),
+         {QStringLiteral("text/rtf")}},
+        {"HTML and RTF beside the text, the first RTF type only",
+         {rep("text/plain", "bold"), rep("application/rtf", "{\\rtf1 b}"), rep("text/html", "<b>bold</b>"),
+          rep("text/rtf", "{\\rtf1 {\\b bold}}")},
+         ClipKind::text,
+         QStringLiteral("bold"),
+         {QStringLiteral("text/html"), QStringLiteral("text/rtf")}},
+        {"a link with its markup",
+         {rep("text/plain", "https://a.example/"), rep("text/html", "<a href=\"https://a.example/\">a</a>")},
+         ClipKind::link,
+         QStringLiteral("https://a.example/"),
+         {QStringLiteral("text/html")}},
+        {"an image keeps no markup", {rep("image/png", png), rep("text/html", "<img>")}, ClipKind::image, {}},
         {"empty text", {rep("text/plain", "")}, std::nullopt, {}},
         {"nothing readable", {rep("application/x-unknown", "zz")}, std::nullopt, {}},
         {"Nimbrel's own paste", {rep("text/plain", "mine"), rep("org.nimbrel.internal", "\x01")}, std::nullopt, {}},
@@ -217,7 +233,17 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
             EXPECT_TRUE(capture.store->thumbnail(r.id).value().has_value());
         } else {
             EXPECT_EQ(r.contentText, c.text);
-            EXPECT_EQ(r.byteSize, c.text.toUtf8().size());
+            ClipItem loaded = r;
+            ASSERT_TRUE(capture.store->loadContents(loaded).ok());
+            QStringList kept;
+            qint64 size = c.text.toUtf8().size();
+            for (const auto& [type, bytes] : loaded.formats) {
+                kept.append(type);
+                size += bytes.size();
+                EXPECT_TRUE(c.contents.contains(std::pair{type, bytes})) << "kept as copied";
+            }
+            EXPECT_EQ(kept, c.formats);
+            EXPECT_EQ(r.byteSize, size) << "the budget counts the formatted forms";
         }
     }
 }
@@ -273,6 +299,131 @@ TEST(ClipboardWatcher, OnlyTheNewestRecordIsComparedForRepeats)
     for (const QByteArray& png : {first, first, second})
         capture.copy(FakeOffer({rep("image/png", png)}));
     EXPECT_EQ(capture.records().size(), 7);
+}
+
+TEST(ClipboardWatcher, AnApplicationThatExitsLeavesWhatItCopiedOnlyWhenItWasRecorded)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Capture&)> steps;
+        std::optional<QString> offered;  // the record put back on the clipboard, by its text
+        QStringList formats = {};
+    };
+    FakeOffer own = FakeOffer::text(QStringLiteral("mine"));
+    own.ownContent = true;
+    FakeOffer unanswered = FakeOffer::text(QStringLiteral("late"));
+    unanswered.statuses.insert(QStringLiteral("UTF8_STRING"), Status::timedOut);
+    const QList<Case> cases = {
+        {"a recorded copy, with its markup",
+         [](Capture& c) {
+             c.copy(FakeOffer({rep("text/plain", "bold"), rep("text/html", "<b>bold</b>")}));
+         },
+         QStringLiteral("bold"),
+         {QStringLiteral("text/html")}},
+        {"a repeat of the newest record",
+         [](Capture& c) {
+             for (const char* text : {"a", "b", "b"})
+                 c.copyText(QString::fromLatin1(text));
+         },
+         QStringLiteral("b")},
+        {"a password manager's secret",
+         [](Capture& c) {
+             c.copyText(QStringLiteral("older"));
+             c.copy(FakeOffer({rep("text/plain", "hunter2"), rep("x-kde-passwordManagerHint", "secret")}));
+         },
+         std::nullopt},
+        {"Nimbrel's own contents",
+         [&own](Capture& c) {
+             c.copyText(QStringLiteral("older"));
+             c.copy(own);
+         },
+         std::nullopt},
+        {"a copy that was not answered",
+         [&unanswered](Capture& c) {
+             c.copyText(QStringLiteral("older"));
+             c.copy(unanswered);
+         },
+         std::nullopt},
+        {"a record deleted since",
+         [](Capture& c) {
+             c.copyText(QStringLiteral("gone"));
+             c.watcher.remove(c.records().first().id);
+         },
+         std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Capture capture;
+        QList<ClipItem> offered;
+        QObject::connect(&capture.watcher, &ClipboardWatcher::offerAgain,
+                         [&offered](const ClipItem& item) { offered.append(item); });
+        c.steps(capture);
+        ASSERT_TRUE(capture.monitor.empty());
+        // Whatever the writer makes of the emptying has reached the UI thread once a later change is handled.
+        capture.monitor.watchPrimary(true);
+        FakeOffer later = FakeOffer::text(QStringLiteral("sentinel"));
+        later.statuses.insert(QStringLiteral("UTF8_STRING"), Status::superseded);
+        capture.copy(later);
+        if (!c.offered) {
+            EXPECT_TRUE(offered.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(offered.size(), 1);
+        EXPECT_EQ(offered.first().contentText, *c.offered);
+        QStringList types;
+        for (const auto& format : offered.first().formats)
+            types.append(format.first);
+        EXPECT_EQ(types, c.formats) << "offered with everything it was copied with";
+    }
+}
+
+TEST(ClipboardWatcher, MouseSelectionsAreRecordedOnlyWhenAskedAndGrowIntoOneRecord)
+{
+    Capture capture;
+    EXPECT_FALSE(capture.monitor.primaryWatched) << "off by default";
+    capture.settings.setRecordPrimarySelection(true);
+    EXPECT_TRUE(capture.monitor.primaryWatched);
+    const auto select = [&capture](const char* text, qint64 afterMs = 1000) {
+        FakeOffer offer = FakeOffer::text(QString::fromUtf8(text));
+        offer.from = Selection::primary;
+        capture.clock.advance(afterMs - 1000);
+        capture.copy(offer);
+    };
+    select("hello");
+    select("hello wor");
+    select("hello world");
+    EXPECT_EQ(capture.texts(), QStringList{QStringLiteral("hello world")}) << "a growing selection is one record";
+    select("hello world again", HistoryWriter::selectionGrowthMs + 1000);
+    select("unrelated");
+    capture.copyText(QStringLiteral("unrelated and copied"));
+    select("unrelated and copied, then selected");
+    // The grown selection replaces its own record, never the copy it also contains.
+    EXPECT_EQ(capture.texts(), (QStringList{QStringLiteral("hello world"), QStringLiteral("hello world again"),
+                                            QStringLiteral("unrelated and copied"),
+                                            QStringLiteral("unrelated and copied, then selected")}))
+        << "only a selection's own record made seconds before is replaced";
+
+    // While a password manager's secret is on the clipboard, a selection is not even read.
+    capture.copy(FakeOffer({rep("text/plain", "hunter2"), rep("x-kde-passwordManagerHint", "secret")}));
+    FakeOffer shown = FakeOffer::text(QStringLiteral("hunter2"));
+    shown.from = Selection::primary;
+    ASSERT_TRUE(capture.monitor.change(shown));
+    EXPECT_EQ(shown.typeReads, 0);
+    EXPECT_TRUE(shown.asked.isEmpty());
+    capture.copyText(QStringLiteral("after the secret"));
+    select("selected after the secret");
+    EXPECT_EQ(capture.texts().last(), QStringLiteral("selected after the secret"));
+
+    // A selection that cannot be had is not worth a line.
+    FakeOffer slow = FakeOffer::text(QStringLiteral("slow"));
+    slow.from = Selection::primary;
+    slow.statuses.insert(QStringLiteral("UTF8_STRING"), Status::timedOut);
+    const qsizetype lines = capture.console.lines.size();
+    capture.copy(slow);
+    EXPECT_EQ(capture.console.lines.size(), lines);
+
+    capture.settings.setRecordPrimarySelection(false);
+    EXPECT_FALSE(capture.monitor.primaryWatched);
 }
 
 TEST(ClipboardWatcher, ImagesFromOtherFormatsBecomePng)

@@ -97,11 +97,11 @@ void makeFirstReleaseStore(const QString& path)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    for (const char* sql : {"DROP TRIGGER clip_search_inserted", "DROP TRIGGER clip_search_deleted",
-                            "DROP TRIGGER clip_order_inserted", "DROP TRIGGER clip_order_deleted",
-                            "DROP TABLE clip_search", "DROP TABLE search_state", "DROP TABLE clip_order",
-                            "DROP TABLE search_pending",
-                            "PRAGMA user_version = 0"})
+    for (const char* sql :
+         {"DROP TRIGGER clip_search_inserted", "DROP TRIGGER clip_search_deleted", "DROP TRIGGER clip_order_inserted",
+          "DROP TRIGGER clip_order_deleted", "DROP TABLE clip_search", "DROP TABLE search_state",
+          "DROP TABLE clip_order", "DROP TABLE search_pending", "DROP TRIGGER clip_format_deleted",
+          "DROP TABLE clip_format", "PRAGMA user_version = 0"})
         rawExecute(db, sql);
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 }
@@ -150,8 +150,8 @@ struct NamedRecords {
         {"link-b", record(ClipKind::link, QStringLiteral("https://b.example/"), QStringLiteral("Firefox"), 8000)},
         {"glob", record(ClipKind::text, QStringLiteral("a*b?c[d]"), std::nullopt, 9000)},
         {"odd-kind", record(ClipKind::text, QStringLiteral("kept as is"), std::nullopt, 10000)},
-        {"nul", record(ClipKind::text, QStringLiteral("before") + QChar(0) + QStringLiteral("after"), std::nullopt,
-                       11000)},
+        {"nul",
+         record(ClipKind::text, QStringLiteral("before") + QChar(0) + QStringLiteral("after"), std::nullopt, 11000)},
         {"straße", record(ClipKind::text, QStringLiteral("Große Straße"), QStringLiteral("ＭＡＩＬ"), 12000)},
     };
 
@@ -273,8 +273,9 @@ TEST(HistorySearchTest, AnUpgradedStoreKeepsItsRecordsAndSearchesBeforeAndAfterT
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-        rawExecute(db, "UPDATE clip SET searchText = 'before' || char(0) || 'after' || char(10) WHERE contentText "
-                       "LIKE 'before%'");
+        rawExecute(db,
+                   "UPDATE clip SET searchText = 'before' || char(0) || 'after' || char(10) WHERE contentText "
+                   "LIKE 'before%'");
         sqlite3_close(db);
     }
     QList<ClipItem> before;
@@ -328,7 +329,7 @@ TEST(HistorySearchTest, ANewerStoreIsRefusedAndLeftUntouched)
     {
         sqlite3* db = nullptr;
         sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        rawExecute(db, "PRAGMA user_version = 3");
+        rawExecute(db, "PRAGMA user_version = 4");
         rawExecute(db, "PRAGMA wal_checkpoint(TRUNCATE)");
         sqlite3_close(db);
     }
@@ -339,7 +340,8 @@ TEST(HistorySearchTest, ANewerStoreIsRefusedAndLeftUntouched)
     for (const auto& open : {&HistoryStore::openFile, &HistoryStore::openReadOnly}) {
         Result<std::unique_ptr<HistoryStore>> store = open(path);
         ASSERT_FALSE(store.ok());
-        EXPECT_TRUE(store.error().description.contains(QLatin1String("newer Nimbrel"))) << store.error().description.toStdString();
+        EXPECT_TRUE(store.error().description.contains(QLatin1String("newer Nimbrel")))
+            << store.error().description.toStdString();
     }
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), bytes);
@@ -352,7 +354,7 @@ TEST(HistorySearchTest, IndexAgreesWithTheScanWhateverTheOrderOfTimes)
     auto store = value(HistoryStore::openInMemory());
     ASSERT_TRUE(store);
     QRandomGenerator random(42);
-    const QStringList words{QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("gamma"),
+    const QStringList words{QStringLiteral("alpha"), QStringLiteral("beta"),    QStringLiteral("gamma"),
                             QStringLiteral("delta"), QStringLiteral("Épsilon"), QStringLiteral("zeta")};
     QList<QUuid> inserted;
     qint64 clock = 1'000'000;
@@ -443,7 +445,8 @@ TEST(HistorySearchTest, AScanStopsAtItsBudgetOrWhenInterrupted)
     auto store = value(HistoryStore::openInMemory());
     ASSERT_TRUE(store);
     for (int i = 0; i < 60000; ++i) {
-        ASSERT_TRUE(store->insert(record(ClipKind::text, QStringLiteral("plain plain words %1").arg(i), std::nullopt, i)).ok());
+        ASSERT_TRUE(
+            store->insert(record(ClipKind::text, QStringLiteral("plain plain words %1").arg(i), std::nullopt, i)).ok());
     }
     ASSERT_TRUE(store->save().ok());
     auto search = searchOf(store->connectionName());

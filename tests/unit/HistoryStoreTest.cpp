@@ -215,9 +215,11 @@ TEST(HistoryStoreTest, SaveEmitsChangedOnlyWhenItWroteSomething)
 
 TEST(HistoryStoreTest, EveryFieldSurvivesSaveAndReopen)
 {
-    ClipItem full = ClipItem::make(ClipKind::text, QStringLiteral("Grüße 中文 \U0001F600\n"), std::nullopt,
-                                   std::nullopt, QStringLiteral("org.example.Editor"), QStringLiteral("Éditeur"),
-                                   QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 987), Qt::UTC));
+    ClipItem full =
+        ClipItem::make(ClipKind::text, QStringLiteral("Grüße 中文 \U0001F600\n"), std::nullopt, std::nullopt,
+                       QStringLiteral("org.example.Editor"), QStringLiteral("Éditeur"),
+                       QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 987), Qt::UTC),
+                       {{QStringLiteral("text/html"), "<b>Grüße</b>"}, {QStringLiteral("text/rtf"), "{\\rtf1}"}});
     ClipItem bare = ClipItem::make(ClipKind::link, QStringLiteral("https://example.org"), std::nullopt, std::nullopt,
                                    std::nullopt, std::nullopt, at(1));
     // Present but empty must not come back absent (SQLite binds a null pointer as NULL).
@@ -269,10 +271,22 @@ TEST(HistoryStoreTest, EveryFieldSurvivesSaveAndReopen)
         ASSERT_TRUE(thumbnail.ok());
         EXPECT_EQ(*thumbnail, original.thumbnailData);
 
+        EXPECT_TRUE(withoutImage.formats.isEmpty()) << "fetches leave the formatted forms";
         ClipItem lazy = withoutImage;
-        ASSERT_TRUE(store->loadImages(lazy).ok());
+        ASSERT_TRUE(store->loadContents(lazy).ok());
         EXPECT_EQ(lazy.contentImage, original.contentImage);
+        EXPECT_EQ(lazy.formats, original.formats);
+        QStringList types;
+        for (const auto& format : original.formats)
+            types.append(format.first);
+        EXPECT_EQ(store->formatTypes(original.id).value(), types);
+        const auto byIdRead = store->record(original.id).value();
+        ASSERT_TRUE(byIdRead.has_value());
+        expectSameRecord(*byIdRead, original);
     }
+    EXPECT_EQ(plain[full.id].byteSize, QStringLiteral("Grüße 中文 \U0001F600\n").toUtf8().size() + 14 + 7)
+        << "the budget counts the formatted forms";
+    EXPECT_FALSE(store->record(QUuid::createUuid()).value().has_value());
     EXPECT_TRUE(plain[empty.id].sourceName.has_value());
     EXPECT_TRUE(plain[empty.id].contentText.has_value());
     EXPECT_FALSE(plain[bare.id].sourceName.has_value());
@@ -290,7 +304,7 @@ TEST(HistoryStoreTest, UnknownIdsReadAsAbsent)
 
     ClipItem stranger = imageItem(10, QByteArray("t"), 1);
     stranger.contentImage = QByteArray("stale");
-    ASSERT_TRUE(store->loadImages(stranger).ok());
+    ASSERT_TRUE(store->loadContents(stranger).ok());
     EXPECT_FALSE(stranger.contentImage.has_value());
 }
 
@@ -858,7 +872,11 @@ TEST(HistoryStoreTest, DeletedRecordsLeaveNoTraceAndGiveTheirSpaceBack)
         const QString secret = QStringLiteral("swordfish-") + QString(200'000, QLatin1Char('s'));
         QList<QUuid> ids;
         for (int i = 0; i < 20; ++i) {
-            const ClipItem item = textItem(secret + QString::number(i), i);
+            ClipItem item = textItem(secret + QString::number(i), i);
+            if (i % 2)
+                item = ClipItem::make(ClipKind::text, QStringLiteral("plain %1").arg(i), std::nullopt, std::nullopt,
+                                      std::nullopt, std::nullopt, at(i),
+                                      {{QStringLiteral("text/html"), (QStringLiteral("<b>") + secret).toUtf8()}});
             ids.append(item.id);
             ASSERT_TRUE(store->insert(item).ok());
             ASSERT_TRUE(store->save().ok());
@@ -880,4 +898,44 @@ TEST(HistoryStoreTest, DeletedRecordsLeaveNoTraceAndGiveTheirSpaceBack)
             EXPECT_FALSE(bytes.readAll().contains("swordfish-")) << qPrintable(file);
         }
     }
+}
+
+TEST(HistoryStoreTest, AStoreOfTheVersionBeforeGainsFormattedTextInPlace)
+{
+    const QString path = storePath();
+    const ClipItem old = textItem(QStringLiteral("from before"), 1);
+    {
+        auto store = openFile(path);
+        ASSERT_TRUE(store);
+        ASSERT_TRUE(store->insert(old).ok());
+        ASSERT_TRUE(store->save().ok());
+        ASSERT_EQ(sqlite3_exec(store->handle(),
+                               "DROP TRIGGER clip_format_deleted; DROP TABLE clip_format; PRAGMA user_version = 2",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    }
+    {
+        // Read-only, as the command line reads it while an older Nimbrel runs: no formatted forms, no change.
+        auto reader = HistoryStore::openReadOnly(path);
+        ASSERT_TRUE(reader.ok()) << reader.error().description.toStdString();
+        ClipItem item = old;
+        ASSERT_TRUE((*reader)->loadContents(item).ok());
+        EXPECT_TRUE(item.formats.isEmpty());
+        EXPECT_TRUE((*reader)->formatTypes(old.id).value().isEmpty());
+    }
+    auto store = openFile(path);
+    ASSERT_TRUE(store);
+    const ClipItem formatted =
+        ClipItem::make(ClipKind::text, QStringLiteral("bold"), std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                       at(2), {{QStringLiteral("text/html"), "<b>bold</b>"}});
+    ASSERT_TRUE(store->insert(formatted).ok());
+    ASSERT_TRUE(store->save().ok());
+    const QList<ClipItem> all = fetchAll(*store);
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_EQ(store->formatTypes(formatted.id).value(), QStringList{QStringLiteral("text/html")});
+    sqlite3_stmt* version = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(store->handle(), "PRAGMA user_version", -1, &version, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(version, 0), HistoryStore::storeVersion);
+    sqlite3_finalize(version);
 }

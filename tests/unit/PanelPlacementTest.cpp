@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace nimbrel;
 
 TEST(PanelPlacement, FramesFollowThePlacementRule)
@@ -42,7 +44,10 @@ TEST(PanelPlacement, PreviewIsBoundedAndStaysOnScreen)
         {"no room above: below the pointer", {200, 100}, {700, 890}, BottomLeftRect{600, 890 - 118, 200, 100}},
         {"pointer at the left edge", {200, 100}, {0, 300}, BottomLeftRect{6, 318, 200, 100}},
         {"pointer at the right edge", {200, 100}, {1440, 300}, BottomLeftRect{1234, 318, 200, 100}},
-        {"no room above nor below: raised to the bottom margin", {400, 420}, {700, 400}, BottomLeftRect{500, 31, 400, 420},
+        {"no room above nor below: raised to the bottom margin",
+         {400, 420},
+         {700, 400},
+         BottomLeftRect{500, 31, 400, 420},
          {0, 25, 1440, 500}},
         {"no pixels", {0, 10}, {700, 300}, std::nullopt},
     };
@@ -66,4 +71,45 @@ TEST(PanelPlacement, ConvertsToQtCoordinatesOnce)
     EXPECT_EQ(visible, (BottomLeftRect{0, 25, 1440, 875}));
     EXPECT_EQ(toQt(panelFrame(PanelMode::bottom, visible), 900), QRect(2, 595, 1436, 280));
     EXPECT_EQ(fromQt(QPointF(10, 890), 900), QPointF(10, 10));
+}
+
+TEST(PanelPlacement, WindowIsOnTheScreenHoldingItsCentre)
+{
+    struct Case {
+        const char* name;
+        std::vector<ScreenArea> screens;
+        QRect window;  // native pixels
+        std::optional<std::size_t> screen;
+    };
+    const std::vector<ScreenArea> sideBySide = {{{0, 0, 1920, 1080}}, {{1920, 0, 1280, 1024}}};
+    // Qt keeps a scaled screen's top-left native and divides only its size.
+    const std::vector<ScreenArea> scaledFirst = {{{0, 0, 1280, 800}, 2}, {{2560, 0, 1920, 1080}, 1}};
+    const std::vector<ScreenArea> scaledSecond = {{{0, 0, 1920, 1080}, 1}, {{1920, 0, 1280, 720}, 1.5}};
+    const Case cases[] = {
+        {"on the first screen", sideBySide, {200, 150, 600, 300}, 0},
+        {"on the second screen", sideBySide, {2300, 300, 600, 300}, 1},
+        {"across both, centre on the second", sideBySide, {1800, 100, 600, 300}, 1},
+        {"centre below the shorter screen: the one covered most", sideBySide, {1800, 1000, 400, 100}, 0},
+        {"centre beyond the scaled screen's logical size", scaledFirst, {2000, 100, 400, 300}, 0},
+        {"right of a scaled screen", scaledFirst, {2600, 100, 400, 300}, 1},
+        {"bottom right of a scaled second screen", scaledSecond, {3500, 900, 100, 100}, 1},
+        {"on no screen", sideBySide, {4000, 100, 300, 200}, std::nullopt},
+        {"no screens", {}, {0, 0, 100, 100}, std::nullopt},
+        {"mirrored screens, covered alike: the first",
+         {{{0, 0, 1920, 1080}}, {{0, 0, 1920, 1080}}},
+         {100, 100, 400, 300},
+         0},
+        {"overlapping screens: the one covered most",
+         {{{0, 0, 1280, 720}}, {{0, 0, 1920, 1080}}},
+         {900, 400, 600, 400},
+         1},
+        {"the centre counts before the area covered",
+         {{{0, 0, 1000, 2000}}, {{1000, 900, 1000, 100}}},
+         {800, 700, 500, 450},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(screenOfWindow(c.screens, c.window), c.screen);
+    }
 }

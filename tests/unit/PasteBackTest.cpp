@@ -35,7 +35,10 @@ QByteArray png()
 }
 
 const std::pair<QString, QByteArray> marker{QStringLiteral("org.nimbrel.internal"), QByteArray(1, '\x01')};
-std::pair<QString, QByteArray> plain(const char* text) { return {QStringLiteral("text/plain"), QByteArray(text)}; }
+std::pair<QString, QByteArray> plain(const char* text)
+{
+    return {QStringLiteral("text/plain"), QByteArray(text)};
+}
 
 // Nothing in front and no paste keys set: Ctrl+V.
 const fake::FakeWorkspace nothingInFront;
@@ -55,25 +58,33 @@ const QList<SyntheticKey> shiftInsert{{shiftL, true}, {insert, true}, {insert, f
 
 TEST(PasteBack, EachKindIsWrittenWithTheMarker)
 {
+    const std::pair<QString, QByteArray> html{QStringLiteral("text/html"), "<b>two</b> words"};
+    const std::pair<QString, QByteArray> rtf{QStringLiteral("text/rtf"), "{\\rtf1 {\\b two} words}"};
+    ClipItem formatted = record(ClipKind::text, QStringLiteral("two words"));
+    formatted.formats = {html, rtf};
+    ClipItem formattedLink = record(ClipKind::link, QStringLiteral("https://example.org/"));
+    formattedLink.formats = {{QStringLiteral("text/html"), "<a href=\"https://example.org/\">example</a>"}};
     struct Case {
         const char* name;
         ClipItem item;
         Representations written;
-        bool image;
     };
     const Case cases[] = {
-        {"text", record(ClipKind::text, QStringLiteral(" two words \n")), {plain(" two words \n"), marker}, false},
-        {"colour is plain text", record(ClipKind::color, QStringLiteral("#1e90ff")), {plain("#1e90ff"), marker}, false},
-        {"link with an address item",
+        {"text", record(ClipKind::text, QStringLiteral(" two words \n")), {plain(" two words \n"), marker}},
+        {"formatted text keeps its forms, text first", formatted, {plain("two words"), html, rtf, marker}},
+        {"colour is plain text", record(ClipKind::color, QStringLiteral("#1e90ff")), {plain("#1e90ff"), marker}},
+        // An address list makes text fields insert a file or a section instead of the address.
+        {"link is text only",
          record(ClipKind::link, QStringLiteral("https://example.org/a?b=%C3%A9")),
-         {plain("https://example.org/a?b=%C3%A9"), {QStringLiteral("text/uri-list"), "https://example.org/a?b=%C3%A9\r\n"},
-          marker},
-         false},
-        {"link the parser rejects", record(ClipKind::link, QStringLiteral("https://example.org/a b")),
-         {plain("https://example.org/a b"), marker}, false},
-        {"text without content", record(ClipKind::text, std::nullopt), {marker}, false},
-        {"image", record(ClipKind::image, std::nullopt, png()), {marker}, true},
-        {"corrupt image", record(ClipKind::image, std::nullopt, QByteArray("not an image")), {marker}, false},
+         {plain("https://example.org/a?b=%C3%A9"), marker}},
+        {"link copied with its markup",
+         formattedLink,
+         {plain("https://example.org/"), formattedLink.formats[0], marker}},
+        {"text without content", record(ClipKind::text, std::nullopt), {marker}},
+        {"image as its PNG",
+         record(ClipKind::image, std::nullopt, png()),
+         {{QStringLiteral("image/png"), png()}, marker}},
+        {"corrupt image", record(ClipKind::image, std::nullopt, QByteArray("not an image")), {marker}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -84,10 +95,23 @@ TEST(PasteBack, EachKindIsWrittenWithTheMarker)
         pasteBack.writeToPasteboard(c.item);
         ASSERT_EQ(pasteboard.writes.size(), 1);
         EXPECT_EQ(pasteboard.writes.first(), c.written);
-        EXPECT_EQ(pasteboard.writtenImages.first().has_value(), c.image);
-        if (c.image) {
-            EXPECT_EQ(pasteboard.writtenImages.first()->size(), QSize(6, 4));
-        }
+    }
+}
+
+TEST(PasteBack, KeepsTheClipboardAliveOnlyWhenNobodyHoldsIt)
+{
+    for (const bool taken : {false, true}) {
+        SCOPED_TRACE(taken ? "another application took the clipboard meanwhile" : "the clipboard is empty");
+        fake::FakePasteboard pasteboard;
+        pasteboard.owned = taken;
+        fake::FakeKeyboard keyboard;
+        fake::RecordingConsole console;
+        PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
+        pasteBack.keepAlive(record(ClipKind::text, QStringLiteral("kept")));
+        EXPECT_EQ(pasteboard.writes.size(), taken ? 0 : 1);
+        EXPECT_TRUE(keyboard.posted.isEmpty()) << "nothing is typed";
+        if (!taken)
+            EXPECT_TRUE(pasteboard.types().contains(ownMarkerType)) << "re-owning must not create a record";
     }
 }
 

@@ -30,6 +30,7 @@ public:
         return list;
     }
     bool isOwnContent() const override { return ownContent; }
+    Selection selection() const override { return from; }
     Read read(const QString& type, qint64 cap) override
     {
         asked.append(type);
@@ -46,6 +47,7 @@ public:
     Status typesStatus = Status::ok;
     QMap<QString, Status> statuses;  // how reading a type fails, when it does
     bool ownContent = false;
+    Selection from = Selection::clipboard;
     int typeReads = 0;
     QStringList asked;
 };
@@ -75,8 +77,20 @@ public:
         return true;
     }
     bool change(FakeOffer&& offer) { return change(offer); }
+    void setEmptiedHandler(EmptiedHandler newHandler) override { emptied = std::move(newHandler); }
+    void watchPrimary(bool on) override { primaryWatched = on; }
+    // The clipboard's owner went away; false when nothing watches.
+    bool empty()
+    {
+        if (!handler || !emptied)
+            return false;
+        emptied();
+        return true;
+    }
 
     Handler handler;
+    EmptiedHandler emptied;
+    bool primaryWatched = false;
     int deadlineMs = 0;
     int stops = 0;
     std::optional<QString> startError;

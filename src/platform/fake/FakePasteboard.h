@@ -10,13 +10,12 @@ namespace nimbrel::fake {
 class FakePasteboard final : public Pasteboard {
 public:
     void write(const QList<std::pair<QString, QByteArray>>& representations,
-               const std::optional<QImage>& image = std::nullopt,
                Selections selections = Selections::clipboard) override
     {
         writes.append(representations);
-        writtenImages.append(image);
         writtenSelections.append(selections);
     }
+    bool hasOwner() const override { return owned || !writes.isEmpty(); }
 
     // What the last write offered.
     QStringList types() const
@@ -37,8 +36,9 @@ public:
     }
 
     QList<QList<std::pair<QString, QByteArray>>> writes;
-    QList<std::optional<QImage>> writtenImages;
     QList<Selections> writtenSelections;
+    // Another application holds the clipboard.
+    bool owned = false;
 };
 
 }  // namespace nimbrel::fake

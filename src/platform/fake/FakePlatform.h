@@ -145,6 +145,7 @@ public:
 class FakeWorkspace final : public Workspace {
 public:
     std::optional<RunningApplication> frontmostApplication() const override { return frontmost; }
+    std::optional<QRect> activeWindowFrame() const override { return activeFrame; }
     QString ownBundleIdentifier() const override { return QStringLiteral("org.nimbrel.Nimbrel"); }
     std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override
     {
@@ -161,6 +162,7 @@ public:
     }
 
     std::optional<RunningApplication> frontmost;
+    std::optional<QRect> activeFrame;
     // Installed applications by desktop id, with their icons.
     QMap<QString, QIcon> installedApplications;
     mutable int iconLookups = 0;

@@ -13,8 +13,8 @@ public:
     explicit QtPasteboard(QClipboard* clipboard) : m_clipboard(clipboard) {}
 
     void write(const QList<std::pair<QString, QByteArray>>& representations,
-               const std::optional<QImage>& image = std::nullopt,
                Selections selections = Selections::clipboard) override;
+    bool hasOwner() const override;
 
 private:
     QClipboard* m_clipboard;

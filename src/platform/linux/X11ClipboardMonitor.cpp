@@ -62,12 +62,28 @@ IdRange idRange(xcb_connection_t* c)
     return {setup->resource_id_base, setup->resource_id_mask};
 }
 
-// One XFixes report that the clipboard changed hands.
+// One XFixes report that a selection changed hands.
 struct Change {
     xcb_window_t owner = XCB_WINDOW_NONE;
     xcb_timestamp_t time = XCB_CURRENT_TIME;
     Clock::time_point seen;
+    // The owner went away without handing the selection to anyone, and its change had been handed over.
+    bool emptiedAfterHandOver = false;
 };
+
+// A primary selection is read once it has been left alone this long with no mouse button held, so a
+// selection being dragged out is read once, not at every extension.
+constexpr std::chrono::milliseconds primarySettle{300};
+constexpr std::chrono::milliseconds buttonPoll{50};
+constexpr uint16_t buttonsMask = XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 | XCB_KEY_BUT_MASK_BUTTON_3;
+constexpr uint32_t ownerEvents = XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                 XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                 XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE;
+
+constexpr int indexOf(Selection selection)
+{
+    return selection == Selection::clipboard ? 0 : 1;
+}
 
 enum class Wake { ready, timedOut, stopped, lost };
 
@@ -111,19 +127,18 @@ public:
             return QStringLiteral("the clipboard cannot be watched: %1")
                 .arg(QString::fromLocal8Bit(std::strerror(errno)));
         root = x11RootWindow(c);
-        for (const char* name : {"CLIPBOARD", "TARGETS", "INCR", "NIMBREL_CLIPBOARD"})
+        for (const char* name :
+             {"CLIPBOARD", "TARGETS", "INCR", "NIMBREL_CLIPBOARD", "CLIPBOARD_MANAGER", "SAVE_TARGETS", "MANAGER"})
             atoms.insert(name, x11Atom(c, name));
         clipboard = atoms.value("CLIPBOARD");
         targets = atoms.value("TARGETS");
         incr = atoms.value("INCR");
         property = atoms.value("NIMBREL_CLIPBOARD");
         ownIds = idRange(c);
+        becomeClipboardManager();
         // A new owner, and an owner gone (its window destroyed or its client closed): each replaces what
         // was there. The present contents bring no event, so they are never handed over.
-        xcb_xfixes_select_selection_input(c, root, clipboard,
-                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-                                              XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+        xcb_xfixes_select_selection_input(c, root, clipboard, ownerEvents);
         xcb_flush(c);
         if (xcb_connection_has_error(c))
             return QStringLiteral("the clipboard cannot be watched: the X11 connection failed");
@@ -131,6 +146,99 @@ public:
     }
 
     void run();
+
+    // Takes the CLIPBOARD_MANAGER selection when no other clipboard manager holds it, so applications that
+    // exit hand their clipboard over (SAVE_TARGETS) before they go, as the freedesktop convention asks. A
+    // manager selection is taken with a real timestamp, got from a property change on the window.
+    void becomeClipboardManager()
+    {
+        const xcb_atom_t selection = atoms.value("CLIPBOARD_MANAGER");
+        const ReplyPtr<xcb_get_selection_owner_reply_t> owner(
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+        if (!owner || owner->owner != XCB_WINDOW_NONE)
+            return;
+        const xcb_window_t window = newWindow();
+        xcb_change_property(c, XCB_PROP_MODE_APPEND, window, property, XCB_ATOM_STRING, 8, 0, nullptr);
+        xcb_flush(c);
+        xcb_timestamp_t time = XCB_CURRENT_TIME;
+        while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
+            EventPtr event(raw);
+            if (eventType(raw) == XCB_PROPERTY_NOTIFY &&
+                reinterpret_cast<const xcb_property_notify_event_t*>(raw)->window == window) {
+                time = reinterpret_cast<const xcb_property_notify_event_t*>(raw)->time;
+                break;
+            }
+        }
+        xcb_set_selection_owner(c, window, selection, time);
+        const ReplyPtr<xcb_get_selection_owner_reply_t> now(
+            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
+        if (!now || now->owner != window) {
+            xcb_destroy_window(c, window);
+            return;
+        }
+        managerWindow = window;
+        xcb_client_message_event_t announce{};
+        announce.response_type = XCB_CLIENT_MESSAGE;
+        announce.format = 32;
+        announce.window = root;
+        announce.type = atoms.value("MANAGER");
+        announce.data.data32[0] = time;
+        announce.data.data32[1] = selection;
+        announce.data.data32[2] = window;
+        xcb_send_event(c, 0, root, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char*>(&announce));
+    }
+
+    void answer(const xcb_selection_request_event_t& request, bool success)
+    {
+        xcb_selection_notify_event_t answer{};
+        answer.response_type = XCB_SELECTION_NOTIFY;
+        answer.time = request.time;
+        answer.requestor = request.requestor;
+        answer.selection = request.selection;
+        answer.target = request.target;
+        // A requestor of the oldest kind names no property and means the target's name.
+        answer.property = !success                            ? XCB_ATOM_NONE
+                          : request.property != XCB_ATOM_NONE ? request.property
+                                                              : request.target;
+        xcb_send_event(c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&answer));
+    }
+
+    // What is asked of the manager selection: its targets at once; a SAVE_TARGETS once the clipboard change
+    // the application made has been read (run() answers it); anything else is refused.
+    void answerManagerRequest(const xcb_selection_request_event_t& request)
+    {
+        if (request.owner != managerWindow || request.selection != atoms.value("CLIPBOARD_MANAGER")) {
+            answer(request, false);
+        } else if (request.target == atoms.value("SAVE_TARGETS")) {
+            saveRequests.push_back(request);
+        } else if (request.target == targets && request.property != XCB_ATOM_NONE) {
+            const xcb_atom_t offered[] = {targets, atoms.value("SAVE_TARGETS")};
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, XCB_ATOM_ATOM, 32, 2,
+                                offered);
+            answer(request, true);
+        } else {
+            answer(request, false);
+        }
+    }
+
+    // Watches the primary selection, or stops, as asked from the UI thread.
+    void applyPrimaryWatch()
+    {
+        const bool wanted = wantPrimary.load();
+        if (wanted == primaryWatched)
+            return;
+        xcb_xfixes_select_selection_input(c, root, XCB_ATOM_PRIMARY, wanted ? ownerEvents : 0);
+        primaryWatched = wanted;
+        if (!wanted)
+            primaryNewest.reset();
+    }
+
+    bool buttonHeld()
+    {
+        const ReplyPtr<xcb_query_pointer_reply_t> pointer(
+            xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr));
+        return pointer && (pointer->mask & buttonsMask) != 0;
+    }
 
     // Takes in what the server has sent: a clipboard change becomes the newest (the ones before it are
     // gone with their owners), the events of transfers are kept for the reads that wait on them.
@@ -141,12 +249,35 @@ public:
             const uint8_t type = eventType(raw);
             if (type == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY) {
                 const auto* notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(raw);
+                Change change{notify->owner, notify->selection_timestamp, Clock::now()};
                 if (notify->selection == clipboard) {
-                    newest = Change{notify->owner, notify->selection_timestamp, Clock::now()};
-                    ++changes;
+                    // Gone: the owner's window or connection closed. An owner that clears the clipboard on
+                    // purpose sets no owner, and that is respected.
+                    if (notify->owner == XCB_WINDOW_NONE &&
+                        notify->subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER)
+                        change.emptiedAfterHandOver =
+                            handed && handed->owner == lastOwner.owner && handed->time == lastOwner.time;
+                    else
+                        lastOwner = change;
+                    newest = change;
+                    ++changes[indexOf(Selection::clipboard)];
+                } else if (notify->selection == XCB_ATOM_PRIMARY && primaryWatched) {
+                    if (notify->owner == XCB_WINDOW_NONE)
+                        primaryNewest.reset();
+                    else
+                        primaryNewest = change;
+                    primaryQuietUntil = change.seen + primarySettle;
+                    ++changes[indexOf(Selection::primary)];
                 }
             } else if (type == XCB_SELECTION_NOTIFY || type == XCB_PROPERTY_NOTIFY) {
                 events.push_back(std::move(event));
+            } else if (type == XCB_SELECTION_REQUEST) {
+                answerManagerRequest(*reinterpret_cast<const xcb_selection_request_event_t*>(raw));
+            } else if (type == XCB_SELECTION_CLEAR &&
+                       reinterpret_cast<const xcb_selection_clear_event_t*>(raw)->owner == managerWindow) {
+                // Another manager took over; it answers the applications from now on.
+                managerWindow = XCB_WINDOW_NONE;
+                saveRequests.clear();
             }
             // X errors need no handling here: they can only come from a window or owner gone meanwhile, and
             // the read concerned finds its data missing or runs into the deadline.
@@ -172,8 +303,14 @@ public:
             const int n = ::poll(fds, 2, timeout);
             if (n < 0 && errno != EINTR)
                 return Wake::lost;
-            if (fds[1].revents)
-                return Wake::stopped;
+            if (fds[1].revents) {
+                // Woken to stop, or to watch the primary selection or not.
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t got = ::read(wakeFd, &count, sizeof count);
+                if (stopping.load())
+                    return Wake::stopped;
+                return Wake::ready;
+            }
             if (n > 0)
                 return Wake::ready;
         }
@@ -203,23 +340,35 @@ public:
     IdRange qtIds;
     IdRange ownIds;
     Handler handler;
+    EmptiedHandler emptied;
     std::chrono::milliseconds deadline{0};
     LostHandler onLost;
+    std::atomic<bool> wantPrimary{false};
+    bool primaryWatched = false;
+    xcb_window_t managerWindow = XCB_WINDOW_NONE;
+    std::vector<xcb_selection_request_event_t> saveRequests;
 
     std::optional<Change> newest;
-    // Counts the changes seen, so a read learns that a newer one came while it waited.
-    quint64 changes = 0;
+    std::optional<Change> primaryNewest;
+    Clock::time_point primaryQuietUntil;
+    // The clipboard's last owner, and the last clipboard change handed to the handler.
+    Change lastOwner;
+    std::optional<Change> handed;
+    // Counts the changes seen per selection, so a read learns that a newer one came while it waited.
+    quint64 changes[2] = {0, 0};
     std::deque<EventPtr> events;
 };
 
 class X11ClipboardMonitor::Loop::Offer final : public ClipboardOffer {
 public:
-    Offer(Loop& loop, const Change& change)
+    Offer(Loop& loop, const Change& change, Selection selection)
         : m_loop(loop),
           m_c(loop.c),
           m_change(change),
+          m_selection(selection),
+          m_atom(selection == Selection::clipboard ? loop.clipboard : XCB_ATOM_PRIMARY),
           m_deadline(change.seen + loop.deadline),
-          m_generation(loop.changes),
+          m_generation(loop.changes[indexOf(selection)]),
           m_window(loop.newWindow())
     {
     }
@@ -262,6 +411,8 @@ public:
         return m_loop.qtIds.holds(m_change.owner) || m_loop.ownIds.holds(m_change.owner);
     }
 
+    Selection selection() const override { return m_selection; }
+
     Read read(const QString& type, qint64 cap) override
     {
         if (ended())
@@ -283,7 +434,7 @@ private:
     // What ends every read of this change early: a newer change, or watching stopped.
     std::optional<Status> ended()
     {
-        if (!m_ended && (m_loop.changes != m_generation || m_loop.stopping.load()))
+        if (!m_ended && (m_loop.changes[indexOf(m_selection)] != m_generation || m_loop.stopping.load()))
             m_ended = Status::superseded;
         return m_ended;
     }
@@ -396,12 +547,12 @@ private:
     Fetched fetch(xcb_atom_t target, qint64 cap)
     {
         // The owner is asked as of the moment it took the clipboard, as the protocol wants.
-        xcb_convert_selection(m_c, m_window, m_loop.clipboard, target, m_loop.property, m_change.time);
+        xcb_convert_selection(m_c, m_window, m_atom, target, m_loop.property, m_change.time);
         const EventPtr event = awaitEvent([&](const xcb_generic_event_t* e) {
             if (eventType(e) != XCB_SELECTION_NOTIFY)
                 return false;
             const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(e);
-            return notify->requestor == m_window && notify->selection == m_loop.clipboard && notify->target == target;
+            return notify->requestor == m_window && notify->selection == m_atom && notify->target == target;
         });
         if (!event)
             return {*m_ended};
@@ -483,6 +634,8 @@ private:
     Loop& m_loop;
     xcb_connection_t* m_c;
     const Change m_change;
+    const Selection m_selection;
+    const xcb_atom_t m_atom;
     const Clock::time_point m_deadline;
     const quint64 m_generation;
     xcb_window_t m_window;
@@ -502,17 +655,44 @@ void X11ClipboardMonitor::Loop::run()
                 onLost(QStringLiteral("the clipboard is no longer watched: the X11 connection was lost"));
             return;
         }
+        applyPrimaryWatch();
         // Whatever the reads of earlier changes left behind is of no use any more.
         events.clear();
-        const std::optional<Change> change = std::exchange(newest, std::nullopt);
-        // An owner gone leaves nothing to read.
-        if (change && change->owner != XCB_WINDOW_NONE) {
-            Offer offer(*this, *change);
-            if (handler)
-                handler(offer);
+        if (const std::optional<Change> change = std::exchange(newest, std::nullopt)) {
+            // An owner gone leaves nothing to read.
+            if (change->owner != XCB_WINDOW_NONE) {
+                handed = *change;
+                Offer offer(*this, *change, Selection::clipboard);
+                if (handler)
+                    handler(offer);
+            } else if (change->emptiedAfterHandOver && emptied) {
+                emptied();
+            }
             continue;
         }
-        if (sleep(Clock::time_point::max()) == Wake::stopped)
+        // The clipboard's contents have been read: the applications waiting to exit may go.
+        for (const xcb_selection_request_event_t& request : std::exchange(saveRequests, {}))
+            answer(request, true);
+
+        Clock::time_point wakeAt = Clock::time_point::max();
+        if (primaryNewest) {
+            const Clock::time_point now = Clock::now();
+            if (now < primaryQuietUntil) {
+                wakeAt = primaryQuietUntil;
+            } else if (buttonHeld()) {
+                wakeAt = now + buttonPoll;
+            } else {
+                Change change = *std::exchange(primaryNewest, std::nullopt);
+                change.seen = now;
+                Offer offer(*this, change, Selection::primary);
+                if (handler)
+                    handler(offer);
+                continue;
+            }
+        }
+        // What was asked or answered since the last flush must reach the server before the loop waits.
+        xcb_flush(c);
+        if (sleep(wakeAt) == Wake::stopped)
             return;
     }
 }
@@ -536,11 +716,28 @@ std::optional<QString> X11ClipboardMonitor::start(Handler handler, int deadlineM
     if (xcb_connection_t* qt = x11Connection())
         loop->qtIds = idRange(qt);
     loop->handler = std::move(handler);
+    loop->emptied = m_emptied;
+    loop->wantPrimary = m_watchPrimary;
     loop->deadline = std::chrono::milliseconds(std::max(deadlineMs, 0));
     loop->onLost = m_onLost;
     m_loop = std::move(loop);
     m_thread = std::thread([loop = m_loop.get()] { loop->run(); });
     return std::nullopt;
+}
+
+void X11ClipboardMonitor::setEmptiedHandler(EmptiedHandler handler)
+{
+    m_emptied = std::move(handler);
+}
+
+void X11ClipboardMonitor::watchPrimary(bool on)
+{
+    m_watchPrimary = on;
+    if (!m_loop)
+        return;
+    m_loop->wantPrimary.store(on);
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_loop->wakeFd, &one, sizeof one);
 }
 
 void X11ClipboardMonitor::stop()

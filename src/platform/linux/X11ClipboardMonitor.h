@@ -8,10 +8,12 @@
 
 namespace nimbrel::native {
 
-// The X11 clipboard, watched through XFixes selection events on an X connection of its own and read on a
-// std::thread of its own: a frozen or slow owner, or a transfer of many megabytes, never touches Qt's
-// connection or the UI thread. The thread is a plain poll() loop over the connection and an eventfd, so
-// stop() wakes it at once whatever it waits for; it needs no Qt event loop.
+// The X11 clipboard (and the primary selection when asked), watched through XFixes selection events on an
+// X connection of its own and read on a std::thread of its own: a frozen or slow owner, or a transfer of many
+// megabytes, never touches Qt's connection or the UI thread. The thread is a plain poll() loop over the connection and
+// an eventfd, so stop() wakes it at once whatever it waits for; it needs no Qt event loop. It is also the desktop's
+// clipboard manager (CLIPBOARD_MANAGER) when no other is: an exiting application's SAVE_TARGETS is answered
+// once its clipboard change has been read.
 //
 // When the handler's reads are abandoned because watching stops (or the X server goes away), they answer
 // `superseded`: nothing more of that change will be read. The handler must not wait on the thread that calls
@@ -26,11 +28,15 @@ public:
 
     std::optional<QString> start(Handler handler, int deadlineMs) override;
     void stop() override;
+    void setEmptiedHandler(EmptiedHandler handler) override;
+    void watchPrimary(bool on) override;
 
 private:
     class Loop;
 
     LostHandler m_onLost;
+    EmptiedHandler m_emptied;
+    bool m_watchPrimary = false;
     std::unique_ptr<Loop> m_loop;
     std::thread m_thread;
 };

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace nimbrel::native {
 
@@ -88,9 +89,8 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     const QString windowClass = wmClass.size() > 1 ? QString::fromLocal8Bit(wmClass[1]) : QString();
     const QString executable = pid ? executableOf(*pid) : QString();
 
-    const auto entry = find([&](const DesktopEntries& installed) {
-        return installed.forWindow(windowClass, instance, executable);
-    });
+    const auto entry =
+        find([&](const DesktopEntries& installed) { return installed.forWindow(windowClass, instance, executable); });
     RunningApplication application;
     if (!windowClass.isEmpty())
         application.windowClass = windowClass;
@@ -102,6 +102,39 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     application.localizedName = entry->localizedName(QLocale().uiLanguages());
     application.isTerminalEmulator = entry->categories.contains(QLatin1String("TerminalEmulator"));
     return application;
+}
+
+std::optional<QRect> X11Workspace::activeWindowFrame() const
+{
+    xcb_connection_t* c = m_x11 ? x11Connection() : nullptr;
+    if (!c)
+        return std::nullopt;
+    const xcb_window_t root = x11RootWindow(c);
+    const auto active = cardinal(property(c, root, x11Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
+    if (!active || *active == XCB_WINDOW_NONE)
+        return std::nullopt;
+
+    // The window's own area, its origin taken through the window manager's frame to the root. Only a
+    // window on screen counts: the window manager may leave the name of one that has gone. Errors for a
+    // window that went away are taken here, so they are not reported as faults.
+    const auto attributesCookie = xcb_get_window_attributes(c, *active);
+    const auto geometryCookie = xcb_get_geometry(c, *active);
+    const auto originCookie = xcb_translate_coordinates(c, *active, root, 0, 0);
+    xcb_generic_error_t* errors[3] = {};
+    const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+        xcb_get_window_attributes_reply(c, attributesCookie, &errors[0]), &std::free);
+    const std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
+        xcb_get_geometry_reply(c, geometryCookie, &errors[1]), &std::free);
+    const std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> origin(
+        xcb_translate_coordinates_reply(c, originCookie, &errors[2]), &std::free);
+    for (xcb_generic_error_t* error : errors)
+        std::free(error);
+    if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || !geometry || !origin || !origin->same_screen)
+        return std::nullopt;
+    const auto pid = cardinal(property(c, *active, x11Atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
+    if (pid && *pid == static_cast<uint32_t>(::getpid()))
+        return std::nullopt;
+    return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
 }
 
 std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifier) const

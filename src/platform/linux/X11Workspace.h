@@ -18,6 +18,7 @@ public:
     ~X11Workspace() override;
 
     std::optional<RunningApplication> frontmostApplication() const override;
+    std::optional<QRect> activeWindowFrame() const override;
     QString ownBundleIdentifier() const override;
     std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override;
     bool openURL(const QUrl& url) const override;
