@@ -13,10 +13,10 @@ TITLE = "Nimbrel Settings"
 SHORTCUT_KEY = "KeyboardShortcuts_togglePanel"
 DEFAULT = '{"carbonKeyCode":9,"carbonModifiers":768}'
 RECORDED = '{"carbonKeyCode":11,"carbonModifiers":768}'
-# In a freshly opened window nothing has the focus yet; the launch-at-login switch and the language menu come before
-# the shortcut field in the focus chain (the accessibility card stays hidden: the test display has XTest). Tab is
-# used rather than a click because the header's subtitle may wrap, which moves the field.
-TABS_TO_RECORDER = 3
+# In a freshly opened window nothing has the focus yet; the launch-at-login and mouse-selection switches and the
+# language menu come before the shortcut field in the focus chain (the accessibility card stays hidden: the test
+# display has XTest). Tab is used rather than a click because the header's subtitle may wrap, which moves the field.
+TABS_TO_RECORDER = 4
 # How long a key press that should do nothing is given to show that it does nothing.
 QUIET = 0.7
 
