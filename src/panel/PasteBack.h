@@ -34,8 +34,7 @@ public:
 
     void paste(const ClipItem& item);
     // Text records: the text, then their formatted forms; images: the PNG; always the marker.
-    void writeToPasteboard(const ClipItem& item,
-                           Pasteboard::Selections selections = Pasteboard::Selections::clipboard);
+    void writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections = Pasteboard::Selections::clipboard);
     // Offers a record again after the application that held it on the clipboard went away, unless another
     // application has taken the clipboard meanwhile. Nothing is typed.
     void keepAlive(const ClipItem& item);
