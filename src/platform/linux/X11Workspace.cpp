@@ -41,6 +41,15 @@ std::optional<uint32_t> cardinal(const QByteArray& bytes)
     return value;
 }
 
+// The window the window manager names active; none when it names none.
+std::optional<xcb_window_t> activeWindow(xcb_connection_t* c)
+{
+    const auto active = cardinal(property(c, x11RootWindow(c), x11Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
+    if (!active || *active == XCB_WINDOW_NONE)
+        return std::nullopt;
+    return *active;
+}
+
 QString executableOf(uint32_t pid)
 {
     const QString target = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
@@ -74,9 +83,8 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     xcb_connection_t* c = m_x11 ? x11Connection() : nullptr;
     if (!c)
         return std::nullopt;
-    const xcb_window_t root = x11RootWindow(c);
-    const auto active = cardinal(property(c, root, x11Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
-    if (!active || *active == XCB_WINDOW_NONE)
+    const auto active = activeWindow(c);
+    if (!active)
         return std::nullopt;
 
     const auto pid = cardinal(property(c, *active, x11Atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
@@ -109,10 +117,10 @@ std::optional<QRect> X11Workspace::activeWindowFrame() const
     xcb_connection_t* c = m_x11 ? x11Connection() : nullptr;
     if (!c)
         return std::nullopt;
-    const xcb_window_t root = x11RootWindow(c);
-    const auto active = cardinal(property(c, root, x11Atom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1));
-    if (!active || *active == XCB_WINDOW_NONE)
+    const auto active = activeWindow(c);
+    if (!active)
         return std::nullopt;
+    const xcb_window_t root = x11RootWindow(c);
 
     // The window's own area, its origin taken through the window manager's frame to the root. Only a
     // window on screen counts: the window manager may leave the name of one that has gone. Errors for a
