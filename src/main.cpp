@@ -6,9 +6,9 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtPasteboard.h"
-#include "platform/linux/X11ClipboardMonitor.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/X11ClipboardMonitor.h"
 #include "platform/linux/X11HotKeys.h"
 #include "platform/linux/X11Workspace.h"
 #include "platform/linux/XInputClickMonitor.h"
@@ -44,6 +44,30 @@ bool hasArgument(int argc, char** argv, const char* wanted)
     return false;
 }
 
+constexpr const char* usage =
+    "usage: nimbrel [--toggle | --settings]\n"
+    "       nimbrel --history [--search TEXT] [--kind text|link|color|image] [--json] [--limit N]\n"
+    "       nimbrel --help | --version\n"
+    "\n"
+    "Keeps a history of what you copy and pastes any of it back from a panel (Shift+Super+V).\n"
+    "\n"
+    "  (none)      start Nimbrel in the tray; when it runs already, show or hide its panel\n"
+    "  --toggle    show or hide the running Nimbrel's panel (starts Nimbrel when none runs)\n"
+    "  --settings  open the running Nimbrel's settings window (starts Nimbrel when none runs)\n"
+    "  --history   print the newest records and exit; read-only, needs no display\n"
+    "  --help      print this help and exit\n"
+    "  --version   print the version and exit\n";
+
+// The options of the tray application; Qt's own single-dash options (-session, -platform, …) are Qt's.
+// Those of --history and --apply-update are their commands' to check.
+bool isApplicationOption(const char* argument)
+{
+    for (const char* known : {"--toggle", "--settings"})
+        if (std::strcmp(argument, known) == 0)
+            return true;
+    return std::strncmp(argument, "--", 2) != 0;
+}
+
 int runApplyUpdate(int argc, char** argv)
 {
     // Windowless: the helper swaps the bundles and records the outcome; no user interface starts.
@@ -71,6 +95,23 @@ int main(int argc, char** argv)
         QTextStream out(stdout);
         QTextStream err(stderr);
         return runHistoryCommand(app.arguments().mid(1), locations.storeFile(), clock, out, err);
+    }
+
+    // Answered before anything is made: no display, no file, no running Nimbrel is needed or touched.
+    if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--version")) {
+        std::printf("Nimbrel %s\n", NIMBREL_VERSION);
+        return 0;
+    }
+
+    for (int i = 1; i < argc; ++i) {
+        if (!isApplicationOption(argv[i])) {
+            std::fprintf(stderr, "nimbrel: unknown option %s\n%s", argv[i], usage);
+            return 2;
+        }
     }
 
     QApplication app(argc, argv);
@@ -125,10 +166,10 @@ int main(int argc, char** argv)
     UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
     LaunchReporter launchReporter(http, defaults, systemLog);
     native::DesktopKeyBindings desktopBindings;
-    AppDelegate delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboardMonitor,
-                                       workspace, clock,
-                                       shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings},
-                         settings);
+    AppDelegate delegate(
+        ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboardMonitor, workspace, clock,
+                      shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings},
+        settings);
     QObject::connect(
         &delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 

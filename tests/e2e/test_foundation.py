@@ -4,10 +4,31 @@ import json
 import os
 import signal
 import stat
+import subprocess
 import time
 import unittest
 
-from harness import E2ETestCase, click, nimbrel_windows, run_once, x11
+from harness import BINARY, E2ETestCase, click, nimbrel_windows, run_once, x11
+
+
+class CommandLine(E2ETestCase):
+    def test_help_version_and_unknown_options_need_no_display_and_touch_nothing(self):
+        cases = [
+            (["--help"], 0, "usage: nimbrel", "stdout"),
+            (["-h"], 0, "--settings", "stdout"),
+            (["--version"], 0, "Nimbrel ", "stdout"),
+            (["--toggle", "--help"], 0, "usage: nimbrel", "stdout"),
+            (["--bogus"], 2, "unknown option --bogus", "stderr"),
+            (["--toggle", "--verbose"], 2, "usage: nimbrel", "stderr"),
+        ]
+        before = sorted(os.listdir(self.home.path))
+        for args, status, text, stream in cases:
+            with self.subTest(args=args):
+                done = subprocess.run([BINARY, *args], env=self.home.env(DISPLAY="", QT_QPA_PLATFORM=""),
+                                      capture_output=True, text=True, timeout=10, stdin=subprocess.DEVNULL)
+                self.assertEqual(done.returncode, status, done.stderr)
+                self.assertIn(text, getattr(done, stream))
+                self.assertEqual(sorted(os.listdir(self.home.path)), before, "nothing was created")
 
 
 class StartAndStop(E2ETestCase):
