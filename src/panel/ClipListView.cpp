@@ -233,8 +233,11 @@ bool ClipListView::handleKey(QKeyEvent* event)
             m_model->onEnter();
             return true;
         case Qt::Key_Backspace:
-            // Without Ctrl, Backspace edits the search text.
-            if (!event->modifiers().testFlag(Qt::ControlModifier))
+            // Without Ctrl, Backspace edits the search text; with Ctrl it deletes the word before the cursor
+            // there, as in every text field, while the field holds text. Only on an empty field or in the
+            // list does Ctrl+Backspace delete the highlighted record.
+            if (!event->modifiers().testFlag(Qt::ControlModifier) ||
+                (isSearchFocused() && !searchEdit()->text().isEmpty()))
                 return false;
             m_model->onDelete();
             return true;

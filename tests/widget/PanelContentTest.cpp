@@ -355,7 +355,7 @@ TEST(PanelContent, TabLeavesTheSearchFieldSoThatReturnChooses)
     EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t0"));
 }
 
-TEST(PanelContent, CtrlBackspaceDeletesWhileBackspaceEditsTheSearch)
+TEST(PanelContent, CtrlBackspaceDeletesARecordOnlyWhereNoTextWouldBeEdited)
 {
     Panel panel(PanelMode::bottom);
     panel.addTexts(3);
@@ -372,9 +372,17 @@ TEST(PanelContent, CtrlBackspaceDeletesWhileBackspaceEditsTheSearch)
     // Editing the search went back to the first card.
     EXPECT_EQ(panel.index(), 0);
 
+    // In a field holding text, Ctrl+Backspace deletes the word before the cursor, as in every text field.
+    QTest::keyClicks(panel.search(), QStringLiteral("x t"));
+    panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(panel.search()->text(), QStringLiteral("x "));
+    EXPECT_EQ(panel.store->count().value(), 3);
+    panel.search()->setText(QStringLiteral("t"));
+
+    // With the list focused it deletes the highlighted record and leaves the search alone.
     panel.type(Qt::Key_Down);
-    QTest::keyClicks(panel.search(), QStringLiteral("t"));
-    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Tab);
+    ASSERT_FALSE(panel.view->isSearchFocused());
     panel.type(Qt::Key_Backspace, Qt::ControlModifier);
     EXPECT_EQ(panel.search()->text(), QStringLiteral("t")) << "the chord must not reach the field";
     EXPECT_EQ(panel.store->count().value(), 2);
