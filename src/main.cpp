@@ -1,6 +1,7 @@
 // Process entry: the apply-update mode, or the tray application.
 
 #include "KeyboardShortcuts/Shortcuts.h"
+#include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopKeyBindings.h"
 #include "platform/linux/JsonFileDefaults.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -166,9 +167,10 @@ int main(int argc, char** argv)
     UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
     LaunchReporter launchReporter(http, defaults, systemLog);
     native::DesktopKeyBindings desktopBindings;
+    native::DBusNotifier notifier;
     AppDelegate delegate(
         ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboardMonitor, workspace, clock,
-                      shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings},
+                      shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings, notifier},
         settings);
     QObject::connect(
         &delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);

@@ -72,24 +72,24 @@
         <translation>System Default</translation>
     </message>
     <message>
-        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
-        <translation>Lives in the menu bar · Opens with a global shortcut · Pick to paste</translation>
+        <source>常驻系统托盘 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>Lives in the system tray · Opens with a global shortcut · Pick to paste</translation>
     </message>
     <message>
         <source>重启以更新</source>
         <translation>Restart to Update</translation>
     </message>
     <message>
-        <source>辅助功能未授权</source>
-        <translation>Accessibility Not Granted</translation>
+        <source>无法自动粘贴</source>
+        <translation>Automatic Paste Unavailable</translation>
     </message>
     <message>
-        <source>授予后选中条目会自动粘贴到当前 App</source>
-        <translation>Once granted, the item you pick is pasted into the current app automatically</translation>
+        <source>此桌面不允许模拟按键：选中的条目会放到剪贴板上，请按 Ctrl+V 粘贴。</source>
+        <translation>This desktop does not let Nimbrel type keys: the item you pick is put on the clipboard, ready for Ctrl+V.</translation>
     </message>
     <message>
-        <source>打开系统设置</source>
-        <translation>Open System Settings</translation>
+        <source>了解详情</source>
+        <translation>Learn More</translation>
     </message>
     <message>
         <source>开机自启动</source>
@@ -144,8 +144,8 @@
         <translation>%lld MB</translation>
     </message>
     <message>
-        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
-        <translation>When the limit is reached, the oldest items are removed first. All data stays on this computer.</translation>
+        <source>超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。</source>
+        <translation>When the limit is reached, the oldest items are removed first. All data stays on this computer, in %1.</translation>
     </message>
     <message>
         <source>支持 Nimbrel</source>
@@ -198,6 +198,22 @@
     <message>
         <source>space_key</source>
         <translation>space</translation>
+    </message>
+    <message>
+        <source>请我喝杯咖啡</source>
+        <translation>Buy me a coffee</translation>
+    </message>
+    <message>
+        <source>此桌面没有系统托盘</source>
+        <translation>This desktop has no system tray</translation>
+    </message>
+    <message>
+        <source>按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>Press %1 or run nimbrel --toggle to open the clipboard panel; run nimbrel --settings for the settings.</translation>
+    </message>
+    <message>
+        <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>Run nimbrel --toggle to open the clipboard panel; run nimbrel --settings for the settings.</translation>
     </message>
 </context>
 </TS>

@@ -72,24 +72,24 @@
         <translation>システムに従う</translation>
     </message>
     <message>
-        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
-        <translation>メニューバーに常駐 · グローバルショートカットで呼び出し · 選ぶだけでペースト</translation>
+        <source>常驻系统托盘 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>システムトレイに常駐 · グローバルショートカットで呼び出し · 選ぶだけでペースト</translation>
     </message>
     <message>
         <source>重启以更新</source>
         <translation>再起動してアップデート</translation>
     </message>
     <message>
-        <source>辅助功能未授权</source>
-        <translation>アクセシビリティが許可されていません</translation>
+        <source>无法自动粘贴</source>
+        <translation>自動ペーストを利用できません</translation>
     </message>
     <message>
-        <source>授予后选中条目会自动粘贴到当前 App</source>
-        <translation>許可すると、選んだ項目が現在のアプリに自動でペーストされます</translation>
+        <source>此桌面不允许模拟按键：选中的条目会放到剪贴板上，请按 Ctrl+V 粘贴。</source>
+        <translation>このデスクトップではキー入力を送れません。選んだ項目はクリップボードに入るので、Ctrl+V でペーストしてください。</translation>
     </message>
     <message>
-        <source>打开系统设置</source>
-        <translation>システム設定を開く</translation>
+        <source>了解详情</source>
+        <translation>詳しく見る</translation>
     </message>
     <message>
         <source>开机自启动</source>
@@ -144,8 +144,8 @@
         <translation>%lld MB</translation>
     </message>
     <message>
-        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
-        <translation>容量を超えると古い順に自動で削除されます。すべてのデータはこのコンピュータ内に保存されます。</translation>
+        <source>超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。</source>
+        <translation>容量を超えると古い順に自動で削除されます。すべてのデータはこのコンピュータの %1 に保存されます。</translation>
     </message>
     <message>
         <source>支持 Nimbrel</source>
@@ -198,6 +198,22 @@
     <message>
         <source>space_key</source>
         <translation>スペース</translation>
+    </message>
+    <message>
+        <source>请我喝杯咖啡</source>
+        <translation>コーヒーをおごる</translation>
+    </message>
+    <message>
+        <source>此桌面没有系统托盘</source>
+        <translation>このデスクトップにはシステムトレイがありません</translation>
+    </message>
+    <message>
+        <source>按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>%1 を押すか nimbrel --toggle を実行するとクリップボードパネルが開きます。設定は nimbrel --settings で開きます。</translation>
+    </message>
+    <message>
+        <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>nimbrel --toggle を実行するとクリップボードパネルが開きます。設定は nimbrel --settings で開きます。</translation>
     </message>
 </context>
 </TS>

@@ -72,24 +72,24 @@
         <translation>시스템 설정 따르기</translation>
     </message>
     <message>
-        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
-        <translation>메뉴 막대에 상주 · 전역 단축키로 호출 · 선택하면 바로 붙여넣기</translation>
+        <source>常驻系统托盘 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>시스템 트레이에 상주 · 전역 단축키로 호출 · 선택하면 바로 붙여넣기</translation>
     </message>
     <message>
         <source>重启以更新</source>
         <translation>재시작하여 업데이트</translation>
     </message>
     <message>
-        <source>辅助功能未授权</source>
-        <translation>손쉬운 사용 권한 없음</translation>
+        <source>无法自动粘贴</source>
+        <translation>자동 붙여넣기를 사용할 수 없음</translation>
     </message>
     <message>
-        <source>授予后选中条目会自动粘贴到当前 App</source>
-        <translation>권한을 허용하면 선택한 항목이 현재 앱에 자동으로 붙여넣어집니다</translation>
+        <source>此桌面不允许模拟按键：选中的条目会放到剪贴板上，请按 Ctrl+V 粘贴。</source>
+        <translation>이 데스크톱에서는 키 입력을 보낼 수 없습니다. 선택한 항목은 클립보드에 들어가니 Ctrl+V로 붙여넣으세요.</translation>
     </message>
     <message>
-        <source>打开系统设置</source>
-        <translation>시스템 설정 열기</translation>
+        <source>了解详情</source>
+        <translation>자세히 알아보기</translation>
     </message>
     <message>
         <source>开机自启动</source>
@@ -144,8 +144,8 @@
         <translation>%lld MB</translation>
     </message>
     <message>
-        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
-        <translation>용량을 초과하면 오래된 항목부터 자동으로 정리됩니다. 모든 데이터는 이 컴퓨터에만 저장됩니다.</translation>
+        <source>超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。</source>
+        <translation>용량을 초과하면 오래된 항목부터 자동으로 정리됩니다. 모든 데이터는 이 컴퓨터의 %1에만 저장됩니다.</translation>
     </message>
     <message>
         <source>支持 Nimbrel</source>
@@ -198,6 +198,22 @@
     <message>
         <source>space_key</source>
         <translation>스페이스</translation>
+    </message>
+    <message>
+        <source>请我喝杯咖啡</source>
+        <translation>커피 한 잔 사 주기</translation>
+    </message>
+    <message>
+        <source>此桌面没有系统托盘</source>
+        <translation>이 데스크톱에는 시스템 트레이가 없습니다</translation>
+    </message>
+    <message>
+        <source>按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>%1 키를 누르거나 nimbrel --toggle을 실행하면 클립보드 패널이 열립니다. 설정은 nimbrel --settings로 엽니다.</translation>
+    </message>
+    <message>
+        <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>nimbrel --toggle을 실행하면 클립보드 패널이 열립니다. 설정은 nimbrel --settings로 엽니다.</translation>
     </message>
 </context>
 </TS>

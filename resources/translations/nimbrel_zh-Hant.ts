@@ -72,24 +72,24 @@
         <translation>跟隨系統</translation>
     </message>
     <message>
-        <source>常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴</source>
-        <translation>常駐選單列 · 全域快捷鍵喚出 · 選取即貼上</translation>
+        <source>常驻系统托盘 · 全局快捷键唤起 · 选中即粘贴</source>
+        <translation>常駐系統匣 · 全域快捷鍵喚出 · 選取即貼上</translation>
     </message>
     <message>
         <source>重启以更新</source>
         <translation>重新啟動以更新</translation>
     </message>
     <message>
-        <source>辅助功能未授权</source>
-        <translation>輔助使用未授權</translation>
+        <source>无法自动粘贴</source>
+        <translation>無法自動貼上</translation>
     </message>
     <message>
-        <source>授予后选中条目会自动粘贴到当前 App</source>
-        <translation>授權後，選取的項目會自動貼到目前的 App</translation>
+        <source>此桌面不允许模拟按键：选中的条目会放到剪贴板上，请按 Ctrl+V 粘贴。</source>
+        <translation>此桌面不允許模擬按鍵：選取的項目會放到剪貼簿上，請按 Ctrl+V 貼上。</translation>
     </message>
     <message>
-        <source>打开系统设置</source>
-        <translation>打開系統設定</translation>
+        <source>了解详情</source>
+        <translation>了解詳情</translation>
     </message>
     <message>
         <source>开机自启动</source>
@@ -144,8 +144,8 @@
         <translation>%lld MB</translation>
     </message>
     <message>
-        <source>超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。</source>
-        <translation>超過容量時會依時間由舊到新自動清理。所有資料都只保存在本機。</translation>
+        <source>超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。</source>
+        <translation>超過容量時會依時間由舊到新自動清理。所有資料都只保存在本機的 %1 中。</translation>
     </message>
     <message>
         <source>支持 Nimbrel</source>
@@ -198,6 +198,22 @@
     <message>
         <source>space_key</source>
         <translation>空白鍵</translation>
+    </message>
+    <message>
+        <source>请我喝杯咖啡</source>
+        <translation>請我喝杯咖啡</translation>
+    </message>
+    <message>
+        <source>此桌面没有系统托盘</source>
+        <translation>此桌面沒有系統匣</translation>
+    </message>
+    <message>
+        <source>按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>按 %1 或執行 nimbrel --toggle 打開剪貼簿面板；執行 nimbrel --settings 打開設定。</translation>
+    </message>
+    <message>
+        <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
+        <translation>執行 nimbrel --toggle 打開剪貼簿面板；執行 nimbrel --settings 打開設定。</translation>
     </message>
 </context>
 </TS>

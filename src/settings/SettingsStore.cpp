@@ -41,6 +41,16 @@ void SettingsStore::setPanelMode(PanelMode mode)
         Q_EMIT panelModeChanged();
 }
 
+bool SettingsStore::noTrayExplained() const
+{
+    return m_defaults.boolean(noTrayExplainedKey);
+}
+
+void SettingsStore::setNoTrayExplained()
+{
+    m_defaults.setBool(noTrayExplainedKey, true);
+}
+
 void SettingsStore::setRecordPrimarySelection(bool enabled)
 {
     const bool changed = enabled != m_recordPrimarySelection;

@@ -33,6 +33,7 @@ public:
     static inline const QString recordPrimarySelectionKey = QStringLiteral("Nimbrel.recordPrimarySelection");
     static inline const QString appleLanguagesKey = QStringLiteral("AppleLanguages");
     static inline const QString pasteKeysKey = QStringLiteral("Nimbrel.pasteKeys");
+    static inline const QString noTrayExplainedKey = QStringLiteral("Nimbrel.noTrayExplained");
 
     SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console, const Translations& translations,
                   QObject* parent = nullptr);
@@ -50,6 +51,9 @@ public:
     // Whether mouse selections (the primary selection) are recorded as well as copies; off by default.
     bool recordPrimarySelection() const { return m_recordPrimarySelection; }
     void setRecordPrimarySelection(bool enabled);
+    // Whether the user was once told how to reach Nimbrel on a desktop without a tray.
+    bool noTrayExplained() const;
+    void setNoTrayExplained();
     bool isSyncingLaunchAtLogin() const { return m_isSyncingLaunchAtLogin; }
     // The paste key per application ({"kitty": "Ctrl+Shift+V"}) as stored, unchecked; read afresh at each
     // call, so an edit of the settings file applies from the next paste on.

@@ -1,5 +1,6 @@
 #include "settings/SettingsView.h"
 
+#include "KeyboardShortcuts/Shortcuts.h"
 #include "hotkey/HotkeyManager.h"
 #include "platform/Workspace.h"
 #include "settings/SettingsStore.h"
@@ -8,6 +9,7 @@
 #include "update/UpdaterService.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -15,6 +17,7 @@
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -57,18 +60,22 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    outer->addWidget(buildHeader());
+    m_header = buildHeader();
+    outer->addWidget(m_header);
     outer->addWidget(divider(0.2, this));
 
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* page = new QWidget(scroll);
-    auto* cards = new QVBoxLayout(page);
+    // The page scrolls when the screen is too small for it (a small screen, or large scaling).
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_page = new QWidget(m_scroll);
+    auto* cards = new QVBoxLayout(m_page);
     cards->setContentsMargins(20, 14, 20, 14);
     cards->setSpacing(14);
+    m_noTrayCard = buildNoTrayCard();
+    cards->addWidget(m_noTrayCard);
     m_accessibilityCard = buildAccessibilityCard();
     cards->addWidget(m_accessibilityCard);
     cards->addWidget(buildLaunchAtLoginCard());
@@ -79,8 +86,8 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     cards->addWidget(buildStorageCard());
     cards->addWidget(buildSupportCard());
     cards->addStretch(1);
-    scroll->setWidget(page);
-    outer->addWidget(scroll, 1);
+    m_scroll->setWidget(m_page);
+    outer->addWidget(m_scroll, 1);
 
     SettingsStore& settings = m_services.settings;
     connect(&settings, &SettingsStore::languageChanged, this, &SettingsView::retranslate);
@@ -89,6 +96,8 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     connect(&settings, &SettingsStore::panelModeChanged, this, &SettingsView::showPanelMode);
     connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showStorage);
     connect(&m_services.updater, &UpdaterService::stateChanged, this, &SettingsView::updateRestartButton);
+    connect(&m_services.recorder.shortcuts, &KeyboardShortcuts::Shortcuts::shortcutByNameDidChange, this,
+            &SettingsView::showWaysIn);
 
     // Access granted elsewhere shows here within a second; revoked access shows at the next activation.
     m_trustTimer = new QTimer(this);
@@ -104,6 +113,7 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     });
 
     m_accessibilityCard->setVisible(!m_accessibilityTrusted);
+    showTrayState();
     retranslate();
     showLaunchAtLogin();
     showPrimarySelection();
@@ -114,7 +124,38 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
 
 SettingsView::~SettingsView() = default;
 
+int SettingsView::naturalHeight(int width) const
+{
+    const auto heightAt = [width](const QWidget* widget) {
+        return widget->hasHeightForWidth() ? widget->heightForWidth(width) : widget->sizeHint().height();
+    };
+    // Header, divider, page: the scroll area itself has no say in it. The page is measured as narrow as a
+    // scroll bar would make it: a scroll bar, once shown, stays until the narrower page fits.
+    const int scrollBar = m_scroll->verticalScrollBar()->sizeHint().width();
+    const auto pageHeight = [this](int pageWidth) {
+        return m_page->hasHeightForWidth() ? m_page->heightForWidth(pageWidth) : m_page->sizeHint().height();
+    };
+    return heightAt(m_header) + 1 + pageHeight(width - scrollBar);
+}
+
+QList<QWidget*> SettingsView::cards() const
+{
+    QList<QWidget*> found;
+    const QLayout* layout = m_page->layout();
+    for (int i = 0; i < layout->count(); ++i)
+        if (QWidget* widget = layout->itemAt(i)->widget())
+            found.append(widget);
+    return found;
+}
+
 QLabel* SettingsView::text(const QString& key, int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent)
+{
+    QLabel* shown = label(pixelSize, weight, secondary, parent);
+    m_texts.emplace_back(shown, key);
+    return shown;
+}
+
+QLabel* SettingsView::label(int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent)
 {
     auto* label = new QLabel(parent);
     label->setFont(uiFont(pixelSize, weight));
@@ -124,7 +165,6 @@ QLabel* SettingsView::text(const QString& key, int pixelSize, QFont::Weight weig
         palette.setColor(QPalette::WindowText, secondaryColor(palette));
         label->setPalette(palette);
     }
-    m_texts.emplace_back(label, key);
     return label;
 }
 
@@ -141,7 +181,7 @@ QWidget* SettingsView::buildHeader()
     titles->setSpacing(2);
     titles->addWidget(text(titleKey, 16, QFont::DemiBold, false, header));
     QLabel* subtitle =
-        text(QStringLiteral("常驻菜单栏 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header);
+        text(QStringLiteral("常驻系统托盘 · 全局快捷键唤起 · 选中即粘贴"), 11, QFont::Normal, true, header);
     titles->addWidget(subtitle);
     // The titles take all the room the restart button leaves, so the subtitle wraps only when it must.
     layout->addLayout(titles, 1);
@@ -156,6 +196,8 @@ QWidget* SettingsView::buildHeader()
         QStringLiteral("QPushButton#restartButton { color: white; background: palette(highlight);"
                        " border: none; border-radius: 12px; padding: 6px 12px; }"));
     auto* opacity = new QGraphicsOpacityEffect(m_restart);
+    // The effect starts at 0.7; a window opened with an update staged shows the button without a fade.
+    opacity->setOpacity(1.0);
     m_restart->setGraphicsEffect(opacity);
     m_fade = new QPropertyAnimation(opacity, "opacity", m_restart);
     m_fade->setDuration(250);
@@ -165,6 +207,42 @@ QWidget* SettingsView::buildHeader()
     connect(m_restart, &QPushButton::clicked, this, [this] { m_services.updater.installAndRelaunch(); });
     layout->addWidget(m_restart);
     return header;
+}
+
+QWidget* SettingsView::buildNoTrayCard()
+{
+    auto* card = new QFrame(this);
+    card->setObjectName(QStringLiteral("noTrayCard"));
+    card->setStyleSheet(
+        QStringLiteral("QFrame#noTrayCard { background: rgba(0, 122, 255, 0.10);"
+                       " border: 1px solid rgba(0, 122, 255, 0.35); border-radius: 10px; }"));
+    auto* layout = new QHBoxLayout(card);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(14);
+    auto* icon = new QLabel(card);
+    icon->setPixmap(symbolIcon(Symbol::info, palette().color(QPalette::Highlight)).pixmap(26, 26));
+    icon->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+    layout->addWidget(icon, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    QLabel* title = text(QStringLiteral("此桌面没有系统托盘"), 14, QFont::DemiBold, false, card);
+    title->setWordWrap(true);
+    m_noTrayText = label(11, QFont::Normal, false, card);
+    m_noTrayText->setWordWrap(true);
+    m_noTrayText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    for (QLabel* label : {title, m_noTrayText}) {
+        label->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
+        texts->addWidget(label);
+    }
+    layout->addLayout(texts, 1);
+    // With no tray menu, this is the one visible way to end Nimbrel.
+    m_quit = new QPushButton(card);
+    connect(m_quit, &QPushButton::clicked, this, [this] {
+        if (m_services.quit)
+            m_services.quit();
+    });
+    layout->addWidget(m_quit, 0, Qt::AlignVCenter);
+    return card;
 }
 
 QWidget* SettingsView::buildAccessibilityCard()
@@ -183,8 +261,9 @@ QWidget* SettingsView::buildAccessibilityCard()
     layout->addWidget(icon);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(3);
-    for (QLabel* label : {text(QStringLiteral("辅助功能未授权"), 14, QFont::DemiBold, false, card),
-                          text(QStringLiteral("授予后选中条目会自动粘贴到当前 App"), 11, QFont::Normal, true, card)}) {
+    for (QLabel* label : {text(QStringLiteral("无法自动粘贴"), 14, QFont::DemiBold, false, card),
+                          text(QStringLiteral("此桌面不允许模拟按键：选中的条目会放到剪贴板上，请按 Ctrl+V 粘贴。"), 11,
+                               QFont::Normal, true, card)}) {
         label->setStyleSheet(QStringLiteral("border: none; background: transparent;"));
         texts->addWidget(label);
     }
@@ -309,7 +388,10 @@ QWidget* SettingsView::buildStorageCard()
     connect(m_storage, &QSlider::valueChanged, this,
             [this](int steps) { m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep); });
     layout->addWidget(m_storage);
-    return withCaption(card, QStringLiteral("超过容量时按时间从旧到新自动清理。所有数据保存在 App 沙盒内。"));
+    // The caption names the real folder, so it is filled in on every translation (see showStorage).
+    QWidget* box = withCaption(card, QString());
+    m_storageCaption = box->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).constLast();
+    return box;
 }
 
 QWidget* SettingsView::buildSupportCard()
@@ -331,11 +413,7 @@ QWidget* SettingsView::buildSupportCard()
     m_support = new QPushButton(card);
     m_support->setFlat(true);
     m_support->setCursor(Qt::PointingHandCursor);
-    m_support->setIcon(QIcon(supportButtonImage(devicePixelRatioF())));
-    m_support->setIconSize(QSize(150, 42));
-    m_support->setFixedSize(150, 42);
     m_support->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; background: transparent; }"));
-    m_support->setAccessibleName(QStringLiteral("Buy Me a Coffee"));
     connect(m_support, &QPushButton::clicked, this, [this] { m_services.workspace.openURL(m_services.donationURL); });
     layout->addWidget(m_support);
     return card;
@@ -349,7 +427,9 @@ QWidget* SettingsView::withCaption(QWidget* card, const QString& captionKey)
     layout->setSpacing(6);
     card->setParent(box);
     layout->addWidget(card);
-    QLabel* caption = text(captionKey, 11, QFont::Normal, true, box);
+    // An empty key: the caption's text is set by whoever fills in its argument.
+    QLabel* caption =
+        captionKey.isEmpty() ? label(11, QFont::Normal, true, box) : text(captionKey, 11, QFont::Normal, true, box);
     caption->setContentsMargins(12, 0, 12, 0);
     layout->addWidget(caption);
     return box;
@@ -359,6 +439,7 @@ void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     recheckAccessibility();
+    showTrayState();
 }
 
 void SettingsView::recheckAccessibility()
@@ -368,6 +449,16 @@ void SettingsView::recheckAccessibility()
         return;
     m_accessibilityTrusted = trusted;
     m_accessibilityCard->setVisible(!trusted);
+    Q_EMIT naturalHeightChanged();
+}
+
+void SettingsView::showTrayState()
+{
+    const bool missing = m_services.isTrayAvailable && !m_services.isTrayAvailable();
+    if (missing == !m_noTrayCard->isHidden())
+        return;
+    m_noTrayCard->setVisible(missing);
+    Q_EMIT naturalHeightChanged();
 }
 
 void SettingsView::retranslate()
@@ -376,7 +467,16 @@ void SettingsView::retranslate()
     for (auto& [label, key] : m_texts)
         if (label)
             label->setText(settings.localized(key));
-    m_openSettings->setText(settings.localized(QStringLiteral("打开系统设置")));
+    m_openSettings->setText(settings.localized(QStringLiteral("了解详情")));
+    m_quit->setText(settings.localized(QStringLiteral("退出 Nimbrel")));
+    // The button is drawn with its text, so it is drawn again in each language.
+    const QString support = settings.localized(QStringLiteral("请我喝杯咖啡"));
+    const QPixmap supportImage = supportButtonImage(support, devicePixelRatioF());
+    const QSize supportSize = (QSizeF(supportImage.size()) / supportImage.devicePixelRatio()).toSize();
+    m_support->setIcon(QIcon(supportImage));
+    m_support->setIconSize(supportSize);
+    m_support->setFixedSize(m_support->sizeHint());
+    m_support->setAccessibleName(support);
     m_restart->setText(settings.localized(QStringLiteral("重启以更新")));
     m_restart->setToolTip(m_restart->text());
     m_launchAtLogin->setAccessibleName(settings.localized(QStringLiteral("开机自启动")));
@@ -400,6 +500,7 @@ void SettingsView::retranslate()
     m_recorder->control()->refreshDisplay();
     showLanguage();
     showStorage();
+    showWaysIn();
 
     // The window title follows too, once this page sits in its window.
     QTimer::singleShot(0, this, [this] {
@@ -460,9 +561,31 @@ void SettingsView::showStorage()
     m_storageValue->setText(m_services.settings.localized(QStringLiteral("%lld MB"))
                                 .replace(QStringLiteral("%lld"), QString::number(megabytes)));
     m_storage->setAccessibleDescription(m_storageValue->text());
+    QString folder = QDir::toNativeSeparators(m_services.dataDirectory);
+    const QString home = QDir::homePath();
+    if (folder.startsWith(home + QLatin1Char('/')))
+        folder.replace(0, home.size(), QStringLiteral("~"));
+    m_storageCaption->setText(
+        m_services.settings
+            .localized(QStringLiteral("超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。"))
+            .arg(folder));
     // Showing the stored value is not the user moving the slider: nothing is written back.
     const QSignalBlocker block(m_storage);
     m_storage->setValue(static_cast<int>(std::clamp<qint64>((megabytes + storageStep / 2) / storageStep, 1, 10)));
+}
+
+void SettingsView::showWaysIn()
+{
+    const SettingsStore& settings = m_services.settings;
+    const KeyboardShortcuts::Shortcuts& shortcuts = m_services.recorder.shortcuts;
+    const auto shortcut = shortcuts.getShortcut(KeyboardShortcuts::togglePanelName());
+    m_noTrayText->setText(
+        shortcut ? settings
+                       .localized(QStringLiteral(
+                           "按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。"))
+                       .arg(shortcuts.description(*shortcut))
+                 : settings.localized(
+                       QStringLiteral("运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。")));
 }
 
 }  // namespace nimbrel

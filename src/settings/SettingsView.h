@@ -2,6 +2,7 @@
 
 #include "KeyboardShortcuts/Recorder.h"
 
+#include <QList>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
@@ -14,6 +15,7 @@ class QComboBox;
 class QLabel;
 class QPropertyAnimation;
 class QPushButton;
+class QScrollArea;
 class QSlider;
 class QTimer;
 
@@ -36,6 +38,11 @@ struct SettingsViewServices {
     // Helps the user make paste possible (opens the help page on a desktop without key synthesis).
     std::function<void()> requestPasteAccess;
     QUrl donationURL;
+    // Where the history and settings are kept, as the storage card names it.
+    QString dataDirectory;
+    // Without a tray the page says how to reach Nimbrel and offers the way out (unset: there is one).
+    std::function<bool()> isTrayAvailable;
+    std::function<void()> quit;
 };
 
 // The content of the settings window: one scrolling page of cards under a header. Every control writes
@@ -47,6 +54,8 @@ public:
     ~SettingsView() override;
 
     bool accessibilityTrusted() const { return m_accessibilityTrusted; }
+    // The height the page needs at this width to show every card without scrolling.
+    int naturalHeight(int width) const;
     // Recomputes whether paste is possible; the warning card follows.
     void recheckAccessibility();
 
@@ -63,12 +72,23 @@ public:
     QLabel* storageValue() const { return m_storageValue; }
     QPushButton* supportButton() const { return m_support; }
     QTimer* trustTimer() const { return m_trustTimer; }
+    QScrollArea* scrollArea() const { return m_scroll; }
+    // The cards of the scrolling page, top to bottom (hidden ones included).
+    QList<QWidget*> cards() const;
+    QWidget* noTrayCard() const { return m_noTrayCard; }
+    QLabel* noTrayText() const { return m_noTrayText; }
+    QPushButton* quitButton() const { return m_quit; }
+
+Q_SIGNALS:
+    // A card came or went: the page needs another height.
+    void naturalHeightChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* buildHeader();
+    QWidget* buildNoTrayCard();
     QWidget* buildAccessibilityCard();
     QWidget* buildLaunchAtLoginCard();
     QWidget* buildPrimarySelectionCard();
@@ -78,7 +98,9 @@ private:
     QWidget* buildStorageCard();
     QWidget* buildSupportCard();
     QWidget* withCaption(QWidget* card, const QString& captionKey);
+    // A label that follows the language under `key`; label() alone is one whose text the caller sets.
     QLabel* text(const QString& key, int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent);
+    static QLabel* label(int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent);
 
     void retranslate();
     void updateRestartButton();
@@ -87,11 +109,20 @@ private:
     void showLanguage();
     void showPanelMode();
     void showStorage();
+    void showWaysIn();
+    void showTrayState();
 
     SettingsViewServices m_services;
     bool m_accessibilityTrusted;
     // Texts to redraw when the language changes, by key.
     std::vector<std::pair<QPointer<QLabel>, QString>> m_texts;
+    QWidget* m_header = nullptr;
+    QScrollArea* m_scroll = nullptr;
+    QWidget* m_page = nullptr;
+    QWidget* m_noTrayCard = nullptr;
+    QLabel* m_noTrayText = nullptr;
+    QPushButton* m_quit = nullptr;
+    QLabel* m_storageCaption = nullptr;
     QWidget* m_accessibilityCard = nullptr;
     QPushButton* m_openSettings = nullptr;
     QPushButton* m_restart = nullptr;

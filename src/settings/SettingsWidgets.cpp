@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOption>
 #include <QTransform>
+
+#include <algorithm>
 
 namespace nimbrel {
 
@@ -162,9 +165,12 @@ QIcon symbolIcon(Symbol symbol, const QColor& color)
     return icon;
 }
 
-QPixmap supportButtonImage(qreal devicePixelRatio)
+QPixmap supportButtonImage(const QString& text, qreal devicePixelRatio)
 {
-    const QSizeF size(150, 42);
+    const QFont font = uiFont(12, QFont::DemiBold);
+    // Wide enough for the text in any language, never narrower than the usual capsule.
+    const int textWidth = QFontMetrics(font).horizontalAdvance(text);
+    const QSizeF size(std::max(150, 36 + textWidth + 18), 42);
     QPixmap pixmap((size * devicePixelRatio).toSize());
     pixmap.setDevicePixelRatio(devicePixelRatio);
     pixmap.fill(Qt::transparent);
@@ -179,11 +185,9 @@ QPixmap supportButtonImage(qreal devicePixelRatio)
     p.scale(0.9, 0.9);
     drawSymbol(p, Symbol::cup, QColor(0x2b, 0x2f, 0x3a));
     p.restore();
-    QFont font = uiFont(12, QFont::DemiBold);
     p.setFont(font);
     p.setPen(QColor(0x2b, 0x2f, 0x3a));
-    p.drawText(QRectF(36, 0, size.width() - 42, size.height()), Qt::AlignVCenter | Qt::AlignHCenter,
-               QStringLiteral("Buy me a coffee"));
+    p.drawText(QRectF(36, 0, size.width() - 42, size.height()), Qt::AlignVCenter | Qt::AlignHCenter, text);
     return pixmap;
 }
 

@@ -33,7 +33,7 @@ enum class Symbol {
 QIcon symbolIcon(Symbol symbol, const QColor& color);
 
 // The picture on the support card's button: a cup and a short invitation on a warm capsule, 150 × 42.
-QPixmap supportButtonImage(qreal devicePixelRatio = 1.0);
+QPixmap supportButtonImage(const QString& text, qreal devicePixelRatio = 1.0);
 
 // A rounded card: padded content on a faint fill of the text colour.
 class Card : public QFrame {

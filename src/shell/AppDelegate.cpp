@@ -3,7 +3,9 @@
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/ActivationPolicy.h"
 #include "platform/Console.h"
+#include "platform/FileLocations.h"
 #include "platform/LoginItemService.h"
+#include "platform/Notifier.h"
 #include "platform/TrayItem.h"
 #include "platform/Workspace.h"
 #include "report/LaunchReporter.h"
@@ -19,6 +21,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QSessionManager>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdio>
@@ -105,6 +108,16 @@ void AppDelegate::didFinishLaunching()
     // 3. The launch report, until one is accepted.
     m_services.launchReporter.report();
 
+    // A desktop without a tray would leave Nimbrel invisible, with no way to its settings or to quit.
+    if (!m_services.tray.isAvailable()) {
+        QTimer::singleShot(trayGraceMs, this, [this] {
+            const bool available = m_services.tray.isAvailable();
+            if (!available)
+                explainMissingTray();
+            Q_EMIT trayChecked(available);
+        });
+    }
+
     // 4. Capture and the global shortcut exist only with a history store.
     if (m_modelContainer) {
         auto watcher =
@@ -130,6 +143,30 @@ void AppDelegate::didFinishLaunching()
         m_services.console.line(
             QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
     }
+}
+
+void AppDelegate::explainMissingTray()
+{
+    const auto shortcut = m_services.shortcuts.getShortcut(KeyboardShortcuts::togglePanelName());
+    const QString way =
+        shortcut ? QStringLiteral("press %1 or run `nimbrel --toggle`").arg(m_services.shortcuts.description(*shortcut))
+                 : QStringLiteral("run `nimbrel --toggle`");
+    m_services.console.line(
+        QStringLiteral("[Nimbrel] This desktop has no system tray: to open the panel, %1; for the settings, run "
+                       "`nimbrel --settings`")
+            .arg(way));
+    if (m_settingsStore.noTrayExplained())
+        return;
+    m_settingsStore.setNoTrayExplained();
+    const QString body =
+        shortcut ? m_settingsStore
+                       .localized(QStringLiteral(
+                           "按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。"))
+                       .arg(m_services.shortcuts.description(*shortcut))
+                 : m_settingsStore.localized(
+                       QStringLiteral("运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。"));
+    m_services.notifier.notify(m_settingsStore.localized(QStringLiteral("此桌面没有系统托盘")), body);
+    openSettings();
 }
 
 void AppDelegate::maintainSearchIndex()
@@ -202,7 +239,8 @@ void AppDelegate::openSettings()
                                  [this] { return m_pasteBack.isPasteAllowed(); },
                                  // No desktop setting grants key synthesis; the help page explains pasting by hand.
                                  [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_HELP_URL))); },
-                                 QUrl(QStringLiteral(NIMBREL_DONATION_URL))},
+                                 QUrl(QStringLiteral(NIMBREL_DONATION_URL)), m_services.locations.dataDirectory(),
+                                 [this] { return m_services.tray.isAvailable(); }, [this] { quit(); }},
             trusted);
         m_settingsWindow = new SettingsWindow(view, m_settingsStore);
         connect(m_settingsWindow, &SettingsWindow::closing, this,
@@ -210,8 +248,13 @@ void AppDelegate::openSettings()
         connect(m_settingsWindow, &SettingsWindow::aboutRequested, this, &AppDelegate::openAbout);
         connect(m_settingsWindow, &SettingsWindow::contactRequested, this,
                 [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_CONTACT_URL))); });
-        connect(m_settingsWindow, &SettingsWindow::quitRequested, this, &AppDelegate::requestTermination);
-        m_settingsWindow->adjustSize();
+        // With no tray menu to quit from, the window's own quit is honoured.
+        connect(m_settingsWindow, &SettingsWindow::quitRequested, this, [this] {
+            if (m_services.tray.isAvailable())
+                requestTermination();
+            else
+                quit();
+        });
         centerOnScreen(*m_settingsWindow);
     }
     m_services.activation.setPolicy(Policy::regular);

@@ -25,6 +25,7 @@ class Clock;
 class Console;
 class FileLocations;
 class LoginItemService;
+class Notifier;
 class Pasteboard;
 class ClipboardMonitor;
 class SettingsStore;
@@ -54,6 +55,7 @@ struct ShellServices {
     UpdaterService& updater;
     LaunchReporter& launchReporter;
     const SystemShortcuts& systemShortcuts;
+    Notifier& notifier;
 };
 
 // The composition root: owns the history store and the long-lived objects, runs the launch sequence
@@ -63,6 +65,8 @@ class AppDelegate final : public QObject {
 public:
     // How long an ending process waits for the history writer to finish the record in hand.
     static constexpr int terminationWaitMs = 700;
+    // A tray that starts with the session may come up after Nimbrel; only then is it missing.
+    static constexpr int trayGraceMs = 2000;
 
     AppDelegate(ShellServices services, SettingsStore& settingsStore, const StoreOpeners& openers = {},
                 QObject* parent = nullptr);
@@ -103,6 +107,8 @@ public:
 Q_SIGNALS:
     // Everything is wound down; the event loop should end with status 0.
     void terminationApproved();
+    // The tray was looked for again after the grace a starting session gets.
+    void trayChecked(bool available);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -114,6 +120,8 @@ private:
     void maintainSearchIndex();
     // Nimbrel's own menus, where a new shortcut must not clash with a key equivalent.
     QList<QMenu*> ownMenus();
+    // Without a tray: a line every start; a notification and the settings window the first time.
+    void explainMissingTray();
 
     ShellServices m_services;
     std::unique_ptr<HistoryStore> m_modelContainer;

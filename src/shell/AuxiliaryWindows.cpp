@@ -14,6 +14,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace nimbrel {
 
 namespace {
@@ -31,7 +33,6 @@ SettingsWindow::SettingsWindow(SettingsView* view, const SettingsStore& settings
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowIcon(appIcon());
     m_view->setParent(this);
-    m_view->setFixedSize(contentSize);
     setCentralWidget(m_view);
 
     m_menu = menuBar()->addMenu(QString());
@@ -49,10 +50,39 @@ SettingsWindow::SettingsWindow(SettingsView* view, const SettingsStore& settings
     connect(m_quit, &QAction::triggered, this, &SettingsWindow::quitRequested);
 
     connect(&m_settings, &SettingsStore::languageChanged, this, &SettingsWindow::retranslate);
+    // Texts of another length change the page's height; the page has taken them once this runs.
+    connect(&m_settings, &SettingsStore::languageChanged, this, &SettingsWindow::fitToScreen, Qt::QueuedConnection);
+    connect(m_view, &SettingsView::naturalHeightChanged, this, &SettingsWindow::fitToScreen, Qt::QueuedConnection);
     retranslate();
-    // Neither resizable nor minimizable: the page has one size.
+    // Not minimizable, and only as tall as the page and the screen allow.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    fitToScreen();
+}
+
+void SettingsWindow::fitToScreen()
+{
+    const int width = contentWidth;
+    const int menu = menuWidget() ? menuWidget()->sizeHint().height() : 0;
+    const int natural = m_view->naturalHeight(width) + menu;
+    // The title bar is known once the window manager has framed the window; until then a usual one.
+    const int frame = isVisible() && frameGeometry().height() > height() ? frameGeometry().height() - height()
+                                                                         : assumedTitleBarHeight;
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().height() - frame : natural;
+    const int shown = std::max(std::min(natural, room), std::min(natural, minimumHeight));
+    setFixedWidth(width);
+    setMinimumHeight(std::min(natural, minimumHeight));
+    setMaximumHeight(natural);
+    resize(width, shown);
+}
+
+void SettingsWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (QWindow* handle = windowHandle(); handle && !m_followsScreen) {
+        m_followsScreen = true;
+        connect(handle, &QWindow::screenChanged, this, &SettingsWindow::fitToScreen);
+    }
 }
 
 void SettingsWindow::retranslate()
@@ -106,8 +136,13 @@ void centerOnScreen(QWidget& window)
     QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QSize size = window.frameGeometry().size().expandedTo(window.sizeHint());
-    window.move(screen->availableGeometry().center() - QPoint(size.width() / 2, size.height() / 2));
+    const QSize size = window.frameGeometry().size().expandedTo(window.size());
+    const QRect room = screen->availableGeometry();
+    QPoint topLeft = room.center() - QPoint(size.width() / 2, size.height() / 2);
+    // A window taller than the screen keeps its title bar reachable.
+    topLeft.setY(std::max(topLeft.y(), room.top()));
+    topLeft.setX(std::max(topLeft.x(), room.left()));
+    window.move(topLeft);
 }
 
 }  // namespace nimbrel

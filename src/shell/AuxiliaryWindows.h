@@ -17,7 +17,12 @@ class SettingsView;
 class SettingsWindow final : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr QSize contentSize{520, 640};
+    // The page's width; its height follows the content, up to what the screen has room for.
+    static constexpr int contentWidth = 520;
+    // Below this the window is not made smaller: the page scrolls.
+    static constexpr int minimumHeight = 240;
+    // Room kept for the title bar before the window manager has said how tall it is.
+    static constexpr int assumedTitleBarHeight = 48;
 
     SettingsWindow(SettingsView* view, const SettingsStore& settings, QWidget* parent = nullptr);
 
@@ -28,6 +33,9 @@ public:
     QAction* closeAction() const { return m_close; }
     QAction* quitAction() const { return m_quit; }
 
+    // As tall as the page needs, but never taller than the screen it is on: the page scrolls then.
+    void fitToScreen();
+
 Q_SIGNALS:
     void aboutRequested();
     void contactRequested();
@@ -37,6 +45,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void retranslate();
@@ -48,6 +57,7 @@ private:
     QAction* m_contact;
     QAction* m_close;
     QAction* m_quit;
+    bool m_followsScreen = false;
 };
 
 // The small about window. It has no title and can be dragged by its background.

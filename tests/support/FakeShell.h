@@ -31,7 +31,7 @@ struct FakeShell {
           updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
           delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboard, workspace,
-                                 clock, shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts},
+                                 clock, shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts, notifier},
                    settings, openers)
     {
     }
@@ -41,6 +41,7 @@ struct FakeShell {
     fake::Locations locations;
     fake::Activation activation;
     fake::Tray tray;
+    fake::RecordingNotifier notifier;
     fake::FakePasteboard pasteboard;
     fake::FakeClipboardMonitor clipboard;
     fake::FakeWorkspace workspace;

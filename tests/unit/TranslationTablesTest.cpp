@@ -116,7 +116,7 @@ TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
                 EXPECT_NE(*text, key) << key.toStdString();
             }
             // Formats keep their argument.
-            for (const QString& placeholder : {QStringLiteral("%@"), QStringLiteral("%lld")})
+            for (const QString& placeholder : {QStringLiteral("%@"), QStringLiteral("%lld"), QStringLiteral("%1")})
                 if (key.contains(placeholder) ||
                     KeyboardShortcuts::builtInText(key).value_or(QString()).contains(placeholder)) {
                     EXPECT_TRUE(text->contains(placeholder)) << key.toStdString();

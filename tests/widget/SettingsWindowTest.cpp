@@ -23,11 +23,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
@@ -70,6 +73,8 @@ struct Platform {
     fake::FakeWorkspace workspace;
     bool pasteAllowed = true;
     int accessRequests = 0;
+    bool trayAvailable = true;
+    int quits = 0;
 };
 
 // A settings page in its window over the fakes. The stored values are in the defaults before the store
@@ -87,7 +92,8 @@ struct Page : Platform {
         view = new SettingsView(
             SettingsViewServices{*settings, updater, workspace,
                                  KeyboardShortcuts::RecorderEnvironment{shortcuts, systemShortcuts, {}},
-                                 [this] { return pasteAllowed; }, [this] { ++accessRequests; }, donationURL},
+                                 [this] { return pasteAllowed; }, [this] { ++accessRequests; }, donationURL,
+                                 locations.dataDirectory(), [this] { return trayAvailable; }, [this] { ++quits; }},
             pasteAllowedAtStart);
         window = std::make_unique<SettingsWindow>(view, *settings);
     }
@@ -301,7 +307,7 @@ TEST(SettingsWindow, PickingALanguageTranslatesTheWholePageAtOnce)
     page.show();
     const QStringList keys = pageTexts(*page.view);
     ASSERT_TRUE(keys.contains(QStringLiteral("Nimbrel 设置")));
-    ASSERT_TRUE(keys.contains(QStringLiteral("打开系统设置")));
+    ASSERT_TRUE(keys.contains(QStringLiteral("了解详情")));
     EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel 设置"));
 
     choose(page.view->languagePicker(), languageIndex(*page.view, AppLanguage::en));
@@ -312,10 +318,10 @@ TEST(SettingsWindow, PickingALanguageTranslatesTheWholePageAtOnce)
     EXPECT_EQ(english.size(), keys.size());
     for (const QString& text : english)
         EXPECT_FALSE(containsHan(text)) << text.toStdString();
-    for (const char* expected :
-         {"Nimbrel Settings", "Launch at Login", "Language", "Changes take effect immediately.", "Panel Shortcut",
-          "Panel Position", "Left Side", "Maximum Storage", "Support Nimbrel", "Accessibility Not Granted",
-          "Open System Settings", "Restart to Update", "System Default", "200 MB"})
+    for (const char* expected : {"Nimbrel Settings", "Launch at Login", "Language", "Changes take effect immediately.",
+                                 "Panel Shortcut", "Panel Position", "Left Side", "Maximum Storage", "Support Nimbrel",
+                                 "Automatic Paste Unavailable", "Learn More", "Restart to Update", "System Default",
+                                 "200 MB", "Buy me a coffee", "Quit Nimbrel", "This desktop has no system tray"})
         EXPECT_TRUE(english.contains(QString::fromUtf8(expected))) << expected;
     EXPECT_EQ(page.window->windowTitle(), QStringLiteral("Nimbrel Settings"));
     EXPECT_EQ(page.window->aboutAction()->text(), QStringLiteral("About Nimbrel"));
@@ -445,7 +451,7 @@ TEST(SettingsWindow, AccessibilityCardShowsOnlyWhilePasteIsNotAllowed)
     // Its button asks for access.
     auto* button = card->findChild<QPushButton*>();
     ASSERT_NE(button, nullptr);
-    EXPECT_EQ(button->text(), QStringLiteral("打开系统设置"));
+    EXPECT_EQ(button->text(), QStringLiteral("了解详情"));
     QTest::mouseClick(button, Qt::LeftButton);
     EXPECT_EQ(page.accessRequests, 1);
     QTest::qWait(1200);
@@ -481,10 +487,81 @@ TEST(SettingsWindow, SupportButtonOpensTheDonationPage)
 {
     Page page;
     page.show();
-    EXPECT_EQ(page.view->supportButton()->accessibleName(), QStringLiteral("Buy Me a Coffee"));
+    EXPECT_EQ(page.view->supportButton()->accessibleName(), QStringLiteral("请我喝杯咖啡"));
     QTest::mouseClick(page.view->supportButton(), Qt::LeftButton);
     EXPECT_EQ(page.workspace.openedURLs, QList<QUrl>{donationURL});
     EXPECT_EQ(page.accessRequests, 0);
+}
+
+TEST(SettingsWindow, RestartButtonOpensAtFullOpacity)
+{
+    // A window opened while an update is staged shows the button at once, without its fade.
+    Page page;
+    QPushButton* restart = page.view->restartButton();
+    restart->setVisible(true);
+    page.show();
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(restart->graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_DOUBLE_EQ(effect->opacity(), 1.0);
+}
+
+// Runs on several screens and scalings (tests/widget/CMakeLists.txt): the window is never taller than the
+// screen, every card can be scrolled into full view, no text is cut, and where the screen has room there is
+// nothing to scroll. Every card shows, in the languages with the longest texts.
+TEST(SettingsWindowFits, EveryCardReachableAndNoTextCut)
+{
+    for (const AppLanguage language : {AppLanguage::zhHans, AppLanguage::en, AppLanguage::ja}) {
+        SCOPED_TRACE(rawValue(language).toStdString());
+        Page page(false, {}, language);
+        page.trayAvailable = false;
+        page.show();
+        SettingsWindow& window = *page.window;
+        QScrollArea* scroll = page.view->scrollArea();
+        ASSERT_FALSE(page.view->noTrayCard()->isHidden());
+        ASSERT_FALSE(page.view->accessibilityCard()->isHidden());
+        const int menu = window.menuWidget()->sizeHint().height();
+        const int natural = page.view->naturalHeight(SettingsWindow::contentWidth) + menu;
+        // The cards that came with the showing are taken in by a queued refit.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.maximumHeight() == natural; }, 2000));
+        QCoreApplication::processEvents();
+
+        const QRect room = window.screen()->availableGeometry();
+        const int titleBar = window.frameGeometry().height() - window.height();
+        const bool hasRoom = natural + titleBar <= room.height();
+        EXPECT_LE(window.width(), room.width());
+        if (hasRoom) {
+            EXPECT_EQ(window.height(), natural);
+            EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0) << "nothing to scroll where there is room";
+        } else {
+            EXPECT_LE(window.frameGeometry().height(), room.height());
+            EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+        }
+        EXPECT_GE(window.frameGeometry().top(), room.top()) << "the title bar stays on the screen";
+
+        const QList<QWidget*> cards = page.view->cards();
+        ASSERT_GE(cards.size(), 9);
+        for (QWidget* card : cards) {
+            if (card->isHidden())
+                continue;
+            scroll->ensureWidgetVisible(card, 0, 0);
+            QCoreApplication::processEvents();
+            const QRect shown(card->mapTo(scroll->viewport(), QPoint(0, 0)), card->size());
+            EXPECT_TRUE(scroll->viewport()->rect().contains(shown))
+                << "card " << cards.indexOf(card) << " at " << shown.y() << "+" << shown.height() << " in a "
+                << scroll->viewport()->height() << " px view";
+        }
+        for (const QLabel* label : page.view->findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(page.view) || label->text().isEmpty())
+                continue;
+            if (label->wordWrap())
+                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+            else
+                EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        }
+        for (const QAbstractButton* button : page.view->findChildren<QAbstractButton*>())
+            if (button->isVisibleTo(page.view))
+                EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+    }
 }
 
 TEST(AboutWindow, ShowsTheVersionInTheStartUpLanguage)
@@ -567,10 +644,8 @@ TEST(SettingsShell, SettingsWindowIsMadeOnceAndSwitchesTheTaskbarPresence)
     EXPECT_EQ(shell.activation.policy(), Policy::regular);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Nimbrel 设置"));
     EXPECT_TRUE(window->view()->restartButton()->isHidden()) << "no update is staged";
-    EXPECT_EQ(window->view()->size(), QSize(520, 640));
-    EXPECT_EQ(window->width(), 520);
+    EXPECT_EQ(window->width(), SettingsWindow::contentWidth);
     EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "not resizable";
 
     shell.delegate.openSettings();
     EXPECT_EQ(shell.delegate.settingsWindow(), window) << "the second opening only brings it forward";
@@ -657,6 +732,77 @@ TEST(SettingsShell, QuitIsRefusedExceptFromTheTrayMenu)
         EXPECT_EQ(approved.count(), 1);
         EXPECT_TRUE(shell.delegate.allowsTermination());
     }
+}
+
+TEST(SettingsShell, WithoutATrayNimbrelSaysHowToReachItOnceAndCanBeQuit)
+{
+    struct Case {
+        const char* name;
+        bool toldBefore;
+        bool trayComesUp;  // within the grace a starting session gets
+        bool told;         // notification and the settings window
+        bool line;
+    };
+    const Case cases[] = {
+        {"first start without a tray", false, false, true, true},
+        {"a later start without a tray", true, false, false, true},
+        {"a tray that comes up late", false, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shell shell;
+        shell.tray.available = false;
+        if (c.toldBefore)
+            shell.settings.setNoTrayExplained();
+        QSignalSpy checked(&shell.delegate, &AppDelegate::trayChecked);
+        shell.delegate.didFinishLaunching();
+        if (c.trayComesUp)
+            shell.tray.available = true;
+        ASSERT_TRUE(checked.wait(AppDelegate::trayGraceMs + 3000));
+
+        const bool line = std::any_of(shell.console.lines.cbegin(), shell.console.lines.cend(), [](const QString& l) {
+            return l.contains(QStringLiteral("no system tray")) && l.contains(QStringLiteral("nimbrel --toggle")) &&
+                   l.contains(QStringLiteral("nimbrel --settings"));
+        });
+        EXPECT_EQ(line, c.line) << shell.console.lines.join(u'\n').toStdString();
+        SettingsWindow* window = shell.delegate.settingsWindow();
+        EXPECT_EQ(window != nullptr && window->isVisible(), c.told);
+        ASSERT_EQ(shell.notifier.shown.size(), c.told ? 1 : 0);
+        EXPECT_TRUE(shell.settings.noTrayExplained() || c.trayComesUp);
+        if (!c.told)
+            continue;
+
+        // The notification and the window say the same: the shortcut and both commands.
+        const QString shortcut =
+            shell.shortcuts.description(*shell.shortcuts.getShortcut(KeyboardShortcuts::togglePanelName()));
+        EXPECT_EQ(shell.notifier.shown[0].first, QStringLiteral("此桌面没有系统托盘"));
+        const QString body = shell.notifier.shown[0].second;
+        EXPECT_TRUE(body.contains(shortcut) && body.contains(QStringLiteral("nimbrel --toggle")) &&
+                    body.contains(QStringLiteral("nimbrel --settings")))
+            << body.toStdString();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        EXPECT_FALSE(window->view()->noTrayCard()->isHidden());
+        EXPECT_EQ(window->view()->noTrayText()->text(), body);
+
+        // Its quit button, the one way out without a tray menu, ends Nimbrel.
+        QSignalSpy approved(&shell.delegate, &AppDelegate::terminationApproved);
+        QTest::mouseClick(window->view()->quitButton(), Qt::LeftButton);
+        EXPECT_EQ(approved.count(), 1);
+        EXPECT_TRUE(shell.delegate.allowsTermination());
+    }
+}
+
+TEST(SettingsShell, WithoutATrayTheWindowsQuitEntryIsHonoured)
+{
+    Shell shell;
+    shell.tray.available = false;
+    shell.delegate.openSettings();
+    SettingsWindow* window = shell.delegate.settingsWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_FALSE(window->view()->noTrayCard()->isHidden());
+    QSignalSpy approved(&shell.delegate, &AppDelegate::terminationApproved);
+    QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(approved.count(), 1);
 }
 
 TEST(SettingsShell, TrayMenuEntriesInOrder)

@@ -9,6 +9,7 @@
 #include "platform/FileLocations.h"
 #include "platform/LoginItemService.h"
 #include "platform/SystemLog.h"
+#include "platform/Notifier.h"
 #include "platform/TrayItem.h"
 #include "platform/Workspace.h"
 
@@ -140,6 +141,12 @@ public:
     QMenu* menu = nullptr;
     bool shown = false;
     bool available = true;
+};
+
+class RecordingNotifier final : public Notifier {
+public:
+    void notify(const QString& title, const QString& body) override { shown.append({title, body}); }
+    QList<std::pair<QString, QString>> shown;
 };
 
 class FakeWorkspace final : public Workspace {
