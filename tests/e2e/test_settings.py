@@ -2,12 +2,17 @@
 it shows, its recorder replaces the global shortcut, and closing it or Ctrl+Q in it only hides it: Nimbrel stays in
 the tray."""
 
+import json
+import os
 import re
+import select
+import subprocess
 import time
 import unittest
 
 from harness import E2ETestCase, Home, TargetApp, active_window, click, nimbrel_windows, run_once, x11
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 # The harness runs Nimbrel in English.
 TITLE = "Nimbrel Settings"
 SHORTCUT_KEY = "KeyboardShortcuts_togglePanel"
@@ -234,3 +239,57 @@ class SettingsWindow(E2ETestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class WithoutATray(E2ETestCase):
+    """A desktop without a tray (GNOME's default): Nimbrel says so in a notification and a line, opens its settings
+    window with the ways in, and ends from there. It runs on an X server of its own, with no tray on it, and a
+    session bus of its own with a notification service."""
+
+    def spawn(self, command, env=None, pass_fds=()):
+        process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True, pass_fds=pass_fds)
+        self.addCleanup(lambda: (process.kill(), process.wait(5), process.stdout.close()))
+        return process
+
+    def line_of(self, process, what, timeout=15):
+        ready, _, _ = select.select([process.stdout], [], [], timeout)
+        if not ready:
+            self.fail(f"no {what} within {timeout}s")
+        return process.stdout.readline().strip()
+
+    def setUp(self):
+        super().setUp()
+        read, write = os.pipe()
+        self.spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "1366x768x24", "-nolisten", "tcp"],
+                   pass_fds=(write,))
+        os.close(write)
+        with os.fdopen(read) as numbers:
+            self.display = ":" + numbers.readline().strip()
+        bus = self.spawn(["dbus-daemon", "--session", "--nofork", "--print-address=1"])
+        self.bus = self.line_of(bus, "session bus address")
+        self.notifications = self.spawn(["/usr/bin/python3", os.path.join(HERE, "notification_server.py")],
+                                        env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.bus))
+        self.assertEqual(self.line_of(self.notifications, "notification service"), "ready")
+
+    def windows(self):
+        tree = x11("xwininfo", "-root", "-tree", env={"DISPLAY": self.display}).stdout
+        return [m[1] for m in _TREE_LINE.finditer(tree) if m[2] == TITLE
+                and "IsViewable" in x11("xwininfo", "-id", m[1], env={"DISPLAY": self.display}).stdout]
+
+    def test_first_start_notifies_opens_the_settings_and_quits_from_there(self):
+        nimbrel = self.start(DISPLAY=self.display, DBUS_SESSION_BUS_ADDRESS=self.bus)
+        notification = json.loads(self.line_of(self.notifications, "notification"))
+        self.assertEqual(notification["summary"], "This desktop has no system tray")
+        for part in ("nimbrel --toggle", "nimbrel --settings"):
+            self.assertIn(part, notification["body"])
+        self.assertEqual((notification["app"], notification["desktop-entry"]), ("Nimbrel", "org.nimbrel.Nimbrel"))
+        nimbrel.wait_for_line("This desktop has no system tray")
+        nimbrel.wait_until(lambda: len(self.windows()) == 1, what="the settings window")
+
+        # Its quit entry ends Nimbrel here: there is no tray menu to quit from.
+        window = self.windows()[0]
+        x11("xdotool", "windowfocus", "--sync", window, env={"DISPLAY": self.display})
+        x11("xdotool", "key", "ctrl+q", env={"DISPLAY": self.display})
+        self.assertEqual(nimbrel.process.wait(10), 0)
+        self.assertTrue(self.home.read_defaults().get("Nimbrel.noTrayExplained"))
