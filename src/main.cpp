@@ -104,7 +104,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (hasArgument(argc, argv, "--version")) {
-        std::printf("Nimbrel %s\n", NIMBREL_VERSION);
+        // The release tooling reads the build number from here: it is what the update check compares.
+        std::printf("Nimbrel %s (build %s)\n", NIMBREL_VERSION, NIMBREL_BUILD_NUMBER);
         return 0;
     }
 
@@ -164,7 +165,8 @@ int main(int argc, char** argv)
     native::XInputClickMonitor clicks;
     native::SyslogSystemLog systemLog;
     native::QtHttpClient http;
-    UpdaterService updater(UpdaterEnvironment{http, systemLog, locations, runningExecutablePath()});
+    UpdaterService updater(
+        UpdaterEnvironment{http, systemLog, locations, runningExecutablePath(), QStringLiteral(NIMBREL_BUILD_NUMBER)});
     LaunchReporter launchReporter(http, defaults, systemLog);
     native::DesktopKeyBindings desktopBindings;
     native::DBusNotifier notifier;

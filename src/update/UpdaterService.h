@@ -53,8 +53,8 @@ struct UpdaterEnvironment {
     const FileLocations& locations;
     // The running executable; the bundle around it is what an update replaces. Empty: unknown.
     QString executablePath;
-    // The running build's number as text.
-    QString buildNumber = QStringLiteral(NIMBREL_BUILD_NUMBER);
+    // The running build's number as text, as the program was compiled (empty or unreadable: 0).
+    QString buildNumber;
     QUrl appcastURL = defaultAppcastURL();
     bool allowLoopbackHttp = feedAddressOverridden();
     QByteArray publicKey = updatePublicKey();  // verifies packages and bundles

@@ -155,6 +155,12 @@ def run_once(home, *args, timeout=20, **env):
     return done.returncode, done.stdout
 
 
+def compiled_build(program):
+    """The build number a program was compiled as, from its --version line ("Nimbrel 1.0 (build 7)")."""
+    out = subprocess.run([program, "--version"], capture_output=True, text=True, timeout=30, check=True).stdout
+    return int(out.rsplit("(build ", 1)[1].rstrip(")\n"))
+
+
 def x11(*command, env=None, check=True):
     full = dict(os.environ, DISPLAY=DISPLAY or "")
     if env:

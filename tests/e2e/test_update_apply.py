@@ -11,7 +11,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BINARY, E2ETestCase, executable_of, stop_processes
+from harness import BINARY, E2ETestCase, compiled_build, executable_of, stop_processes
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -202,6 +202,16 @@ class ApplyUpdate(E2ETestCase):
         self.assertEqual(tree(staged), staged_tree)
         self.assertEqual({k: v for k, v in self.record().items() if k != "timestamp"},
                          {"result": "missingOptions", "note": "--staged"})
+
+    def test_packaging_refuses_a_build_number_the_program_was_not_compiled_as(self):
+        out = os.path.join(self.home.path, "release")
+        compiled = compiled_build(BINARY)
+        packaged = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base",
+                                   "https://updates.example.org/releases", "--output", out,
+                                   "--build-number", str(compiled + 1)], capture_output=True, text=True, timeout=120)
+        self.assertEqual(packaged.returncode, 1)
+        self.assertIn(f"is not the build {os.path.abspath(BINARY)} was compiled as ({compiled})", packaged.stderr)
+        self.assertFalse(os.path.exists(out), "nothing is written")
 
     def test_packaged_release_installs_and_starts(self):
         out = os.path.join(self.home.path, "release")

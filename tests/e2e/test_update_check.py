@@ -11,13 +11,15 @@ import threading
 import time
 import unittest
 
-from harness import BINARY, E2ETestCase, executable_of, stop_processes, x11
+from harness import BINARY, E2ETestCase, compiled_build, executable_of, stop_processes, x11
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TEST_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "TEST-ONLY-update-signing-key.pem")
 PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
 SIGN_TOOL = os.path.join(BUILD_DIR, "tools", "nimbrel-bundle-sign")
+# This program compiled as the next build: the newer release.
+NEXT_BUILD = os.environ.get("NIMBREL_NEXT_BUILD", "nimbrel-next-build")
 
 
 def tar_header(name, size, typeflag=b"0", mode=0o644):
@@ -89,10 +91,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 
 class UpdateCheck(E2ETestCase):
-    def package(self, build, url_base, out):
+    def package(self, program, url_base, out):
         done = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base", url_base,
-                               "--build-number", str(build), "--output", out], capture_output=True, text=True,
-                              timeout=180)
+                               "--program", program, "--output", out], capture_output=True, text=True, timeout=180)
         if done.returncode != 0 and "does not verify with this build's update key" in done.stderr:
             self.skipTest("this build verifies against a release key, not the test key")
         self.assertEqual(done.returncode, 0, done.stderr)
@@ -101,7 +102,7 @@ class UpdateCheck(E2ETestCase):
 
     def install_running_release(self, host):
         """This build, installed as an application folder the updater may replace; its program."""
-        running = self.package(1, host.base, os.path.join(self.home.path, "v1"))
+        running = self.package(BINARY, host.base, os.path.join(self.home.path, "v1"))
         applications = os.path.join(self.home.path, "Applications")
         os.makedirs(applications)
         package = os.path.join(self.home.path, "v1", os.path.basename(running["url"]))
@@ -148,18 +149,18 @@ class UpdateCheck(E2ETestCase):
 
         program = self.install_running_release(host)
         applications = os.path.dirname(os.path.dirname(os.path.dirname(program)))
-        newer = self.package(2, host.base, served)
-        self.assertEqual(newer["build"], 2)
+        newer = self.package(NEXT_BUILD, host.base, served)
+        self.assertEqual(newer["build"], compiled_build(program) + 1)
 
         env = {"NIMBREL_FEED_URL": host.base + "/appcast.json", "NIMBREL_REPORT_URL": host.base + "/api/launch"}
         nimbrel = self.start(program=program, **env)
 
         staged = os.path.join(self.home.data_dir, "Update", "Nimbrel.app")
         manifest = os.path.join(staged, "_signature", "manifest")
-        nimbrel.wait_until(lambda: os.path.exists(manifest), 60, "the newer release to be staged")
+        nimbrel.wait_until(lambda: os.path.exists(manifest) and os.path.exists(os.path.join(staged, "bin", "nimbrel")),
+                           60, "the newer release to be staged")
         with open(manifest, encoding="utf-8") as f:
-            self.assertEqual(json.load(f)["build"], 2)
-        self.assertTrue(os.path.exists(os.path.join(staged, "bin", "nimbrel")))
+            self.assertEqual(json.load(f)["build"], newer["build"])
 
         nimbrel.wait_until(lambda: self.home.read_defaults().get("Nimbrel.didReportLaunch") is True, 30,
                            "the launch report to be accepted")
@@ -189,7 +190,9 @@ class UpdateCheck(E2ETestCase):
         installed = os.path.join(applications, "Nimbrel.app", "_signature", "manifest")
         nimbrel.wait_until(lambda: not os.path.exists(staged), 30, "the staged release to be swapped in")
         with open(installed, encoding="utf-8") as f:
-            self.assertEqual(json.load(f)["build"], 2)
+            self.assertEqual(json.load(f)["build"], newer["build"])
+        # The program that now runs is that build, so the same feed offers it nothing more.
+        self.assertEqual(compiled_build(program), newer["build"])
         executable = os.path.realpath(program)
         relaunched = []
 
