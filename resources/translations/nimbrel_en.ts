@@ -195,9 +195,5 @@
         <source>force_use_shortcut</source>
         <translation>Use Anyway</translation>
     </message>
-    <message>
-        <source>space_key</source>
-        <translation>space</translation>
-    </message>
 </context>
 </TS>

@@ -195,9 +195,5 @@
         <source>force_use_shortcut</source>
         <translation>このまま使用</translation>
     </message>
-    <message>
-        <source>space_key</source>
-        <translation>スペース</translation>
-    </message>
 </context>
 </TS>

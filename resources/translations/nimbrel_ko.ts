@@ -195,9 +195,5 @@
         <source>force_use_shortcut</source>
         <translation>그래도 사용</translation>
     </message>
-    <message>
-        <source>space_key</source>
-        <translation>스페이스</translation>
-    </message>
 </context>
 </TS>

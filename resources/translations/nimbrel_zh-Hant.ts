@@ -195,9 +195,5 @@
         <source>force_use_shortcut</source>
         <translation>仍要使用</translation>
     </message>
-    <message>
-        <source>space_key</source>
-        <translation>空白鍵</translation>
-    </message>
 </context>
 </TS>
