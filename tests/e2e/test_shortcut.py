@@ -78,7 +78,7 @@ class Shortcut(E2ETestCase):
                 self.addCleanup(other_home.remove)
                 values = {"KeyboardShortcuts_togglePanel": stored}
                 if language:
-                    values["AppleLanguages"] = [language]
+                    values["Nimbrel.language"] = language
                 other_home.write_defaults(values)
                 environment = {"XDG_CURRENT_DESKTOP": desktop} if desktop else {}
                 second = self.start(home=other_home, **environment)
