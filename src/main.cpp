@@ -1,5 +1,6 @@
 // Process entry: the apply-update mode, or the tray application.
 
+#include "KeyboardShortcuts/KeyNameTranslations.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopKeyBindings.h"
@@ -150,6 +151,15 @@ int main(int argc, char** argv)
     translations.installMain();
     if (defaults.stringList(SettingsStore::appleLanguagesKey))
         QLocale::setDefault(QLocale(QString(language).replace(QLatin1Char('-'), QLatin1Char('_'))));
+    // Qt's own catalogue names the keys of shortcuts in the interface language, and follows a change of it
+    // (connected before any window is, so the texts are in place when the windows retranslate).
+    KeyboardShortcuts::KeyNameTranslations keyNames;
+    const auto useInterfaceLanguage = [&keyNames, &settings, &translations] {
+        const AppLanguage chosen = settings.language();
+        keyNames.use(chosen == AppLanguage::system ? translations.mainLanguage() : rawValue(chosen));
+    };
+    useInterfaceLanguage();
+    QObject::connect(&settings, &SettingsStore::languageChanged, &app, useInterfaceLanguage);
 
     native::X11ActivationPolicy activation;
     native::SystemTrayItem tray;
@@ -159,7 +169,9 @@ int main(int argc, char** argv)
     native::SystemClock clock;
     native::X11HotKeys hotKeys;
     native::XkbKeyboardLayout keyboardLayout;
-    KeyboardShortcuts::Shortcuts shortcuts(defaults, hotKeys, keyboardLayout, console);
+    KeyboardShortcuts::Shortcuts shortcuts(
+        defaults, hotKeys, keyboardLayout, console,
+        KeyboardShortcuts::notationForDesktop(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
     shortcuts.setStrings([&settings](const QString& key) { return settings.localized(key); });
     native::XTestKeyboard keyboard(console);
     native::XInputClickMonitor clicks;

@@ -196,10 +196,6 @@
         <translation>Use Anyway</translation>
     </message>
     <message>
-        <source>space_key</source>
-        <translation>space</translation>
-    </message>
-    <message>
         <source>请我喝杯咖啡</source>
         <translation>Buy me a coffee</translation>
     </message>

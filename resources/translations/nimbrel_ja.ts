@@ -196,10 +196,6 @@
         <translation>このまま使用</translation>
     </message>
     <message>
-        <source>space_key</source>
-        <translation>スペース</translation>
-    </message>
-    <message>
         <source>请我喝杯咖啡</source>
         <translation>コーヒーをおごる</translation>
     </message>

@@ -196,10 +196,6 @@
         <translation>그래도 사용</translation>
     </message>
     <message>
-        <source>space_key</source>
-        <translation>스페이스</translation>
-    </message>
-    <message>
         <source>请我喝杯咖啡</source>
         <translation>커피 한 잔 사 주기</translation>
     </message>

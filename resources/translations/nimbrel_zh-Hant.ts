@@ -196,10 +196,6 @@
         <translation>仍要使用</translation>
     </message>
     <message>
-        <source>space_key</source>
-        <translation>空白鍵</translation>
-    </message>
-    <message>
         <source>请我喝杯咖啡</source>
         <translation>請我喝杯咖啡</translation>
     </message>

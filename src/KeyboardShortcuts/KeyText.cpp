@@ -3,7 +3,8 @@
 #include "KeyboardShortcuts/SpecialKey.h"
 #include "platform/HotKeyPlatform.h"
 
-#include <QList>
+#include <QCoreApplication>
+#include <QStringList>
 #include <QTextBoundaryFinder>
 
 namespace nimbrel::KeyboardShortcuts {
@@ -19,7 +20,26 @@ int graphemeCount(const QString& text)
     return count;
 }
 
+struct ModifierName {
+    quint32 flag;
+    const char* name;
+};
+
+constexpr ModifierName gtkModifiers[] = {
+    {nsShift, "Shift"}, {nsControl, "Ctrl"}, {nsOption, "Alt"}, {nsCommand, "Super"}, {nsFunction, "Fn"},
+};
+constexpr ModifierName kdeModifiers[] = {
+    {nsCommand, "Meta"}, {nsControl, "Ctrl"}, {nsOption, "Alt"}, {nsShift, "Shift"}, {nsFunction, "Fn"},
+};
+
 }  // namespace
+
+ShortcutNotation notationForDesktop(const QString& currentDesktop)
+{
+    const QStringList desktops = currentDesktop.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    return desktops.contains(QStringLiteral("KDE"), Qt::CaseInsensitive) ? ShortcutNotation::kde
+                                                                         : ShortcutNotation::gtk;
+}
 
 std::optional<QString> keyToCharacter(int carbonKeyCode, const KeyboardLayout& layout)
 {
@@ -45,16 +65,27 @@ QString capitalized(const QString& text)
     return result;
 }
 
-QString keyDisplayText(int carbonKeyCode, const KeyboardLayout& layout, const Strings& strings)
+QString keyDisplayText(int carbonKeyCode, const KeyboardLayout& layout)
 {
     if (const auto special = specialKey(carbonKeyCode))
-        return presentableDescription(*special, strings);
+        return presentableDescription(*special);
     return capitalized(keyToCharacter(carbonKeyCode, layout).value_or(QString(QChar::ReplacementCharacter)));
 }
 
-QString description(const Shortcut& shortcut, const KeyboardLayout& layout, const Strings& strings)
+QString description(const Shortcut& shortcut, const KeyboardLayout& layout, ShortcutNotation notation)
 {
-    return ks_symbolicRepresentation(shortcut.modifiers()) + keyDisplayText(shortcut.carbonKeyCode, layout, strings);
+    const bool kde = notation == ShortcutNotation::kde;
+    const quint32 modifiers = shortcut.modifiers();
+    QStringList parts;
+    for (const ModifierName& modifier : kde ? kdeModifiers : gtkModifiers) {
+        if (!(modifiers & modifier.flag))
+            continue;
+        // Qt names its modifiers through its own catalogue, as QKeySequence's native text does.
+        parts.append(kde ? QCoreApplication::translate("QShortcut", modifier.name)
+                         : QString::fromLatin1(modifier.name));
+    }
+    parts.append(keyDisplayText(shortcut.carbonKeyCode, layout));
+    return parts.join(QLatin1Char('+'));
 }
 
 std::optional<QString> nsMenuItemKeyEquivalent(const Shortcut& shortcut, const KeyboardLayout& layout)

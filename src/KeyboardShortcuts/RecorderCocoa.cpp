@@ -16,6 +16,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+#include <algorithm>
 
 namespace nimbrel::KeyboardShortcuts {
 
@@ -26,6 +30,8 @@ const QString pressKey = QStringLiteral("press_shortcut");
 
 // A click this close to the field still counts as inside it.
 constexpr int clickSlop = 3;
+// The room QLineEdit keeps between its contents' edges and its text.
+constexpr int textSideMargin = 2;
 
 QIcon clearIcon()
 {
@@ -134,6 +140,7 @@ RecorderCocoa::RecorderCocoa(const Name& name, RecorderEnvironment environment, 
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setAccessibleName(m_environment.shortcuts.localized(recordKey));
 
+    connect(this, &QLineEdit::textChanged, this, [this] { updateGeometry(); });
     m_cancelButton = addAction(clearIcon(), QLineEdit::TrailingPosition);
     connect(m_cancelButton, &QAction::triggered, this, &RecorderCocoa::clearShortcut);
 
@@ -176,7 +183,13 @@ void RecorderCocoa::updateCancelButton()
 
 QSize RecorderCocoa::sizeHint() const
 {
-    return {minimumWidth, QLineEdit::sizeHint().height()};
+    // QLineEdit's own hint is room for 17 "x" plus its frame, margins and the visible clear button; the
+    // shortcut's text takes the place of the x's, so a long combination ("Shift+Ctrl+Alt+Super+Num+Enter")
+    // widens the field instead of being cut off.
+    const QSize lineEdit = QLineEdit::sizeHint();
+    const QFontMetrics metrics = fontMetrics();
+    const int chrome = lineEdit.width() - 17 * metrics.horizontalAdvance(QLatin1Char('x'));
+    return {std::max(minimumWidth, chrome + metrics.horizontalAdvance(text())), lineEdit.height()};
 }
 
 void RecorderCocoa::focusInEvent(QFocusEvent* event)
@@ -215,6 +228,24 @@ void RecorderCocoa::mousePressEvent(QMouseEvent* event)
     QLineEdit::mousePressEvent(event);
     if (hasFocus())
         startRecording();
+}
+
+void RecorderCocoa::paintEvent(QPaintEvent* event)
+{
+    QLineEdit::paintEvent(event);
+    // QLineEdit leaves out the placeholder of a focused field whose text is centred, and this field has the
+    // focus exactly while it records: "Press Shortcut" would never show. It is drawn here instead, where
+    // and as QLineEdit draws it when the field has no focus.
+    if (!hasFocus() || !text().isEmpty() || placeholderText().isEmpty() || !(alignment() & Qt::AlignHCenter))
+        return;
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const QRect contents =
+        style()->subElementRect(QStyle::SE_LineEditContents, &option, this).marginsRemoved(textMargins());
+    const QRect line = contents.adjusted(textSideMargin, 0, -textSideMargin, 0);
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    painter.drawText(line, Qt::AlignCenter, fontMetrics().elidedText(placeholderText(), Qt::ElideRight, line.width()));
 }
 
 void RecorderCocoa::blur()

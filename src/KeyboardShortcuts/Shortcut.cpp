@@ -16,17 +16,11 @@ namespace {
 struct ModifierUnit {
     quint32 ns;
     int carbon;
-    const char16_t* symbol;
 };
 
-// In display order.
 constexpr ModifierUnit modifierUnits[] = {
-    {nsControl, carbonControl, u"\u2303"},
-    {nsOption, carbonOption, u"\u2325"},
-    {nsShift, carbonShift, u"\u21E7"},
-    {nsCommand, carbonCommand, u"\u2318"},
-    // The globe, forced to text presentation so it sits in line with the other symbols.
-    {nsFunction, carbonFunction, u"\U0001F310\uFE0E"},
+    {nsControl, carbonControl}, {nsOption, carbonOption},     {nsShift, carbonShift},
+    {nsCommand, carbonCommand}, {nsFunction, carbonFunction},
 };
 
 const QString carbonKeyCodeMember = QStringLiteral("carbonKeyCode");
@@ -62,15 +56,6 @@ quint32 nsModifiersFromCarbon(int carbonModifiers)
         if (carbonModifiers & unit.carbon)
             ns |= unit.ns;
     return ns;
-}
-
-QString ks_symbolicRepresentation(quint32 nsModifierFlags)
-{
-    QString symbols;
-    for (const ModifierUnit& unit : modifierUnits)
-        if (nsModifierFlags & unit.ns)
-            symbols += QString::fromUtf16(unit.symbol);
-    return symbols;
 }
 
 Shortcut Shortcut::fromKey(Key key, quint32 nsModifierFlags)

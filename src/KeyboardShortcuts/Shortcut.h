@@ -21,9 +21,6 @@ inline constexpr quint32 nsFunction = 0x800000;
 int carbonModifiersFromNS(quint32 nsModifierFlags);
 quint32 nsModifiersFromCarbon(int carbonModifiers);
 
-// The symbols of the set modifiers, always in the order ⌃⌥⇧⌘ then 🌐︎; empty when none is set.
-QString ks_symbolicRepresentation(quint32 nsModifierFlags);
-
 // A key event as the recorder sees it: what happened, which key, and the modifiers held.
 struct KeyEvent {
     enum class Type { keyDown, keyUp, other };

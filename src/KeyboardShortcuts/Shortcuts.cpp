@@ -1,6 +1,5 @@
 #include "KeyboardShortcuts/Shortcuts.h"
 
-#include "KeyboardShortcuts/KeyText.h"
 #include "platform/Defaults.h"
 #include "platform/HotKeyPlatform.h"
 
@@ -9,10 +8,11 @@
 namespace nimbrel::KeyboardShortcuts {
 
 Shortcuts::Shortcuts(Defaults& defaults, HotKeyPlatform& platform, const KeyboardLayout& layout, Console& console,
-                     QObject* parent)
+                     ShortcutNotation notation, QObject* parent)
     : QObject(parent),
       m_defaults(defaults),
       m_layout(layout),
+      m_notation(notation),
       m_hotKeys(platform, console, [this](const Shortcut& shortcut) { return description(shortcut); })
 {
 }
@@ -138,7 +138,7 @@ void Shortcuts::handleOnKeyUp(const Shortcut& shortcut)
 
 QString Shortcuts::description(const Shortcut& shortcut) const
 {
-    return KeyboardShortcuts::description(shortcut, m_layout, m_strings);
+    return KeyboardShortcuts::description(shortcut, m_layout, m_notation);
 }
 
 std::optional<QString> Shortcuts::nsMenuItemKeyEquivalent(const Shortcut& shortcut) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KeyboardShortcuts/HotKeyRegistry.h"
+#include "KeyboardShortcuts/KeyText.h"
 #include "KeyboardShortcuts/Name.h"
 #include "KeyboardShortcuts/Shortcut.h"
 #include "KeyboardShortcuts/Strings.h"
@@ -32,8 +33,9 @@ class Shortcuts final : public QObject {
 public:
     using Action = std::function<void()>;
 
+    // `notation` is how the desktop writes shortcuts, for every display text (see notationForDesktop).
     Shortcuts(Defaults& defaults, HotKeyPlatform& platform, const KeyboardLayout& layout, Console& console,
-              QObject* parent = nullptr);
+              ShortcutNotation notation = ShortcutNotation::gtk, QObject* parent = nullptr);
     ~Shortcuts() override;
 
     // How the module's texts are looked up (see Strings.h); unset, every key answers itself.
@@ -77,7 +79,9 @@ public:
     // The shortcuts the name layer has registered (refused ones included; they are not retried).
     const QSet<Shortcut>& registeredShortcuts() const { return m_registeredShortcuts; }
 
-    // Display texts in the current keyboard layout and language.
+    // Display texts in the desktop's notation, the current keyboard layout and the language of the installed
+    // Qt translations.
+    ShortcutNotation notation() const { return m_notation; }
     QString description(const Shortcut& shortcut) const;
     std::optional<QString> nsMenuItemKeyEquivalent(const Shortcut& shortcut) const;
     std::optional<QString> keyToCharacter(int carbonKeyCode) const;
@@ -106,6 +110,7 @@ private:
 
     Defaults& m_defaults;
     const KeyboardLayout& m_layout;
+    const ShortcutNotation m_notation;
     Strings m_strings;
     HotKeyRegistry m_hotKeys;
     QSet<Shortcut> m_registeredShortcuts;

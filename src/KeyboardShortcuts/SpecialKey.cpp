@@ -1,9 +1,9 @@
 #include "KeyboardShortcuts/SpecialKey.h"
 
 #include "KeyboardShortcuts/Key.h"
-#include "KeyboardShortcuts/KeyText.h"
 
 #include <QHash>
+#include <QKeySequence>
 
 namespace nimbrel::KeyboardShortcuts {
 
@@ -12,66 +12,68 @@ namespace {
 struct Entry {
     SpecialKey key;
     int code;
-    const char16_t* display;  // nullptr: looked up (space)
+    Qt::Key qtKey;            // the key as Qt names it
+    bool keypad;              // named with Qt's keypad prefix ("Num+5")
     const char16_t* menuKey;  // nullptr: none
 };
 
 // The 53 special keys in case order. Function keys use the platform's private-use function-key
-// characters (F1 = U+F704 … F20 = U+F717) as menu key equivalents.
+// characters (F1 = U+F704 … F20 = U+F717) as menu key equivalents. Names follow the physical key a
+// hot key grabs (see CarbonKeyMap): on a PC keyboard "help" is Insert and the keypad's "clear" is Num Lock.
 constexpr Entry entries[specialKeyCount] = {
-    {SpecialKey::returnKey, Key::returnKey, u"\u21A9", u"\u21A9"},
-    {SpecialKey::deleteKey, Key::deleteKey, u"\u232B", u"\u232B"},
-    {SpecialKey::deleteForward, Key::deleteForward, u"\u2326", u"\u2326"},
-    {SpecialKey::end, Key::end, u"\u2198", u"\u2198"},
-    {SpecialKey::escape, Key::escape, u"\u238B", u"\u238B"},
-    {SpecialKey::help, Key::help, u"?\u20DD", u"?\u20DD"},
-    {SpecialKey::home, Key::home, u"\u2196", u"\u2196"},
-    {SpecialKey::space, Key::space, nullptr, u" "},
-    {SpecialKey::tab, Key::tab, u"\u21E5", u"\u21E5"},
-    {SpecialKey::pageUp, Key::pageUp, u"\u21DE", u"\u21DE"},
-    {SpecialKey::pageDown, Key::pageDown, u"\u21DF", u"\u21DF"},
-    {SpecialKey::upArrow, Key::upArrow, u"\u2191", u"\u2191"},
-    {SpecialKey::rightArrow, Key::rightArrow, u"\u2192", u"\u2192"},
-    {SpecialKey::downArrow, Key::downArrow, u"\u2193", u"\u2193"},
-    {SpecialKey::leftArrow, Key::leftArrow, u"\u2190", u"\u2190"},
-    {SpecialKey::f1, Key::f1, u"F1", u"\uF704"},
-    {SpecialKey::f2, Key::f2, u"F2", u"\uF705"},
-    {SpecialKey::f3, Key::f3, u"F3", u"\uF706"},
-    {SpecialKey::f4, Key::f4, u"F4", u"\uF707"},
-    {SpecialKey::f5, Key::f5, u"F5", u"\uF708"},
-    {SpecialKey::f6, Key::f6, u"F6", u"\uF709"},
-    {SpecialKey::f7, Key::f7, u"F7", u"\uF70A"},
-    {SpecialKey::f8, Key::f8, u"F8", u"\uF70B"},
-    {SpecialKey::f9, Key::f9, u"F9", u"\uF70C"},
-    {SpecialKey::f10, Key::f10, u"F10", u"\uF70D"},
-    {SpecialKey::f11, Key::f11, u"F11", u"\uF70E"},
-    {SpecialKey::f12, Key::f12, u"F12", u"\uF70F"},
-    {SpecialKey::f13, Key::f13, u"F13", u"\uF710"},
-    {SpecialKey::f14, Key::f14, u"F14", u"\uF711"},
-    {SpecialKey::f15, Key::f15, u"F15", u"\uF712"},
-    {SpecialKey::f16, Key::f16, u"F16", u"\uF713"},
-    {SpecialKey::f17, Key::f17, u"F17", u"\uF714"},
-    {SpecialKey::f18, Key::f18, u"F18", u"\uF715"},
-    {SpecialKey::f19, Key::f19, u"F19", u"\uF716"},
-    {SpecialKey::f20, Key::f20, u"F20", u"\uF717"},
-    {SpecialKey::keypad0, Key::keypad0, u"0\u20E3", nullptr},
-    {SpecialKey::keypad1, Key::keypad1, u"1\u20E3", nullptr},
-    {SpecialKey::keypad2, Key::keypad2, u"2\u20E3", nullptr},
-    {SpecialKey::keypad3, Key::keypad3, u"3\u20E3", nullptr},
-    {SpecialKey::keypad4, Key::keypad4, u"4\u20E3", nullptr},
-    {SpecialKey::keypad5, Key::keypad5, u"5\u20E3", nullptr},
-    {SpecialKey::keypad6, Key::keypad6, u"6\u20E3", nullptr},
-    {SpecialKey::keypad7, Key::keypad7, u"7\u20E3", nullptr},
-    {SpecialKey::keypad8, Key::keypad8, u"8\u20E3", nullptr},
-    {SpecialKey::keypad9, Key::keypad9, u"9\u20E3", nullptr},
-    {SpecialKey::keypadClear, Key::keypadClear, u"\u2612\u20E3", nullptr},
-    {SpecialKey::keypadDecimal, Key::keypadDecimal, u".\u20E3", nullptr},
-    {SpecialKey::keypadDivide, Key::keypadDivide, u"/\u20E3", nullptr},
-    {SpecialKey::keypadEnter, Key::keypadEnter, u"\u21A9\u20E3", nullptr},
-    {SpecialKey::keypadEquals, Key::keypadEquals, u"=\u20E3", nullptr},
-    {SpecialKey::keypadMinus, Key::keypadMinus, u"-\u20E3", nullptr},
-    {SpecialKey::keypadMultiply, Key::keypadMultiply, u"*\u20E3", nullptr},
-    {SpecialKey::keypadPlus, Key::keypadPlus, u"+\u20E3", nullptr},
+    {SpecialKey::returnKey, Key::returnKey, Qt::Key_Return, false, u"\u21A9"},
+    {SpecialKey::deleteKey, Key::deleteKey, Qt::Key_Backspace, false, u"\u232B"},
+    {SpecialKey::deleteForward, Key::deleteForward, Qt::Key_Delete, false, u"\u2326"},
+    {SpecialKey::end, Key::end, Qt::Key_End, false, u"\u2198"},
+    {SpecialKey::escape, Key::escape, Qt::Key_Escape, false, u"\u238B"},
+    {SpecialKey::help, Key::help, Qt::Key_Insert, false, u"?\u20DD"},
+    {SpecialKey::home, Key::home, Qt::Key_Home, false, u"\u2196"},
+    {SpecialKey::space, Key::space, Qt::Key_Space, false, u" "},
+    {SpecialKey::tab, Key::tab, Qt::Key_Tab, false, u"\u21E5"},
+    {SpecialKey::pageUp, Key::pageUp, Qt::Key_PageUp, false, u"\u21DE"},
+    {SpecialKey::pageDown, Key::pageDown, Qt::Key_PageDown, false, u"\u21DF"},
+    {SpecialKey::upArrow, Key::upArrow, Qt::Key_Up, false, u"\u2191"},
+    {SpecialKey::rightArrow, Key::rightArrow, Qt::Key_Right, false, u"\u2192"},
+    {SpecialKey::downArrow, Key::downArrow, Qt::Key_Down, false, u"\u2193"},
+    {SpecialKey::leftArrow, Key::leftArrow, Qt::Key_Left, false, u"\u2190"},
+    {SpecialKey::f1, Key::f1, Qt::Key_F1, false, u"\uF704"},
+    {SpecialKey::f2, Key::f2, Qt::Key_F2, false, u"\uF705"},
+    {SpecialKey::f3, Key::f3, Qt::Key_F3, false, u"\uF706"},
+    {SpecialKey::f4, Key::f4, Qt::Key_F4, false, u"\uF707"},
+    {SpecialKey::f5, Key::f5, Qt::Key_F5, false, u"\uF708"},
+    {SpecialKey::f6, Key::f6, Qt::Key_F6, false, u"\uF709"},
+    {SpecialKey::f7, Key::f7, Qt::Key_F7, false, u"\uF70A"},
+    {SpecialKey::f8, Key::f8, Qt::Key_F8, false, u"\uF70B"},
+    {SpecialKey::f9, Key::f9, Qt::Key_F9, false, u"\uF70C"},
+    {SpecialKey::f10, Key::f10, Qt::Key_F10, false, u"\uF70D"},
+    {SpecialKey::f11, Key::f11, Qt::Key_F11, false, u"\uF70E"},
+    {SpecialKey::f12, Key::f12, Qt::Key_F12, false, u"\uF70F"},
+    {SpecialKey::f13, Key::f13, Qt::Key_F13, false, u"\uF710"},
+    {SpecialKey::f14, Key::f14, Qt::Key_F14, false, u"\uF711"},
+    {SpecialKey::f15, Key::f15, Qt::Key_F15, false, u"\uF712"},
+    {SpecialKey::f16, Key::f16, Qt::Key_F16, false, u"\uF713"},
+    {SpecialKey::f17, Key::f17, Qt::Key_F17, false, u"\uF714"},
+    {SpecialKey::f18, Key::f18, Qt::Key_F18, false, u"\uF715"},
+    {SpecialKey::f19, Key::f19, Qt::Key_F19, false, u"\uF716"},
+    {SpecialKey::f20, Key::f20, Qt::Key_F20, false, u"\uF717"},
+    {SpecialKey::keypad0, Key::keypad0, Qt::Key_0, true, nullptr},
+    {SpecialKey::keypad1, Key::keypad1, Qt::Key_1, true, nullptr},
+    {SpecialKey::keypad2, Key::keypad2, Qt::Key_2, true, nullptr},
+    {SpecialKey::keypad3, Key::keypad3, Qt::Key_3, true, nullptr},
+    {SpecialKey::keypad4, Key::keypad4, Qt::Key_4, true, nullptr},
+    {SpecialKey::keypad5, Key::keypad5, Qt::Key_5, true, nullptr},
+    {SpecialKey::keypad6, Key::keypad6, Qt::Key_6, true, nullptr},
+    {SpecialKey::keypad7, Key::keypad7, Qt::Key_7, true, nullptr},
+    {SpecialKey::keypad8, Key::keypad8, Qt::Key_8, true, nullptr},
+    {SpecialKey::keypad9, Key::keypad9, Qt::Key_9, true, nullptr},
+    {SpecialKey::keypadClear, Key::keypadClear, Qt::Key_NumLock, false, nullptr},
+    {SpecialKey::keypadDecimal, Key::keypadDecimal, Qt::Key_Period, true, nullptr},
+    {SpecialKey::keypadDivide, Key::keypadDivide, Qt::Key_Slash, true, nullptr},
+    {SpecialKey::keypadEnter, Key::keypadEnter, Qt::Key_Enter, true, nullptr},
+    {SpecialKey::keypadEquals, Key::keypadEquals, Qt::Key_Equal, true, nullptr},
+    {SpecialKey::keypadMinus, Key::keypadMinus, Qt::Key_Minus, true, nullptr},
+    {SpecialKey::keypadMultiply, Key::keypadMultiply, Qt::Key_Asterisk, true, nullptr},
+    {SpecialKey::keypadPlus, Key::keypadPlus, Qt::Key_Plus, true, nullptr},
 };
 
 constexpr bool entriesFollowCaseOrder()
@@ -121,12 +123,11 @@ std::optional<SpecialKey> specialKey(int carbonKeyCode)
     return *found;
 }
 
-QString presentableDescription(SpecialKey key, const Strings& strings)
+QString presentableDescription(SpecialKey key)
 {
     const Entry& e = entry(key);
-    if (!e.display)
-        return capitalized(localizedString(strings, QStringLiteral("space_key")));
-    return QString::fromUtf16(e.display);
+    const QKeyCombination combination(e.keypad ? Qt::KeypadModifier : Qt::NoModifier, e.qtKey);
+    return QKeySequence(combination).toString(QKeySequence::NativeText);
 }
 
 std::optional<QString> menuKeyEquivalent(SpecialKey key)

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "KeyboardShortcuts/Strings.h"
-
 #include <QString>
 
 #include <array>
@@ -9,7 +7,7 @@
 
 namespace nimbrel::KeyboardShortcuts {
 
-// The keys that show as a symbol or a name rather than as the character the layout gives them.
+// The keys that show by their name rather than as the character the layout gives them.
 // clang-format off
 enum class SpecialKey {
     returnKey, deleteKey, deleteForward, end, escape, help, home, space, tab, pageUp, pageDown,
@@ -30,9 +28,9 @@ int keyCode(SpecialKey key);
 // The special key with this Carbon key code, if any.
 std::optional<SpecialKey> specialKey(int carbonKeyCode);
 
-// How the key shows in a shortcut's display text. Only space has a word, looked up as "space_key" and
-// capitalized.
-QString presentableDescription(SpecialKey key, const Strings& strings);
+// How the key shows in a shortcut's display text: Qt's native name of the key ("Space", "PgUp", "Num+5"),
+// in the language of the Qt translations the application has installed.
+QString presentableDescription(SpecialKey key);
 // The key string a menu item carries for this key; std::nullopt for the keypad keys.
 std::optional<QString> menuKeyEquivalent(SpecialKey key);
 

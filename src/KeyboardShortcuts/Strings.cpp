@@ -8,7 +8,6 @@ namespace {
 
 // The key language's texts of the module's own keys. "%@" is the argument, as in the tables.
 constexpr std::pair<const char16_t*, const char16_t*> builtInTexts[] = {
-    {u"space_key", u"空格"},
     {u"record_shortcut", u"录制快捷键"},
     {u"press_shortcut", u"按下快捷键"},
     {u"keyboard_shortcut_used_by_menu_item", u"此快捷键已被菜单项“%@”使用，无法使用。"},

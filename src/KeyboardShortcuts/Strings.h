@@ -8,8 +8,8 @@
 
 namespace nimbrel::KeyboardShortcuts {
 
-// Looks up the module's interface texts ("space_key", the recorder's placeholders and alerts) in the
-// application's current language. Set by the composition root; answers the key itself for a missing text.
+// Looks up the module's interface texts (the recorder's placeholders and alerts) in the application's
+// current language. Set by the composition root; answers the key itself for a missing text.
 using Strings = std::function<QString(const QString& key)>;
 
 // The module's text for `key`. The application's tables are keyed by their Simplified Chinese text, but

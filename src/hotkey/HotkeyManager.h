@@ -10,8 +10,8 @@ namespace nimbrel::KeyboardShortcuts {
 
 class Shortcuts;
 
-// The application's one global shortcut: show or hide the clip panel. Defaults to ⇧⌘V (v with command and
-// shift; Shift+Super+V on Linux).
+// The application's one global shortcut: show or hide the clip panel. Defaults to Shift+Super+V (v with the
+// command and shift modifiers).
 const Name& togglePanelName();
 
 }  // namespace nimbrel::KeyboardShortcuts

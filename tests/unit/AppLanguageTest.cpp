@@ -187,7 +187,6 @@ TEST(TranslationsTest, EveryTableTranslatesEveryInterfaceText)
         {QStringLiteral("keyboard_shortcuts_can_be_changed")},
         {QStringLiteral("ok")},
         {QStringLiteral("force_use_shortcut")},
-        {QStringLiteral("space_key")},
     };
     const QString stringPlaceholder = QStringLiteral("%@");
     const QString integerPlaceholder = QStringLiteral("%lld");

@@ -133,7 +133,7 @@ TEST(CarbonKeyMap, KeysMapByPhysicalPositionBothWays)
 TEST(CarbonKeyMap, ModifiersMapAndLockKeysAreDropped)
 {
     using namespace KeyboardShortcuts;
-    EXPECT_EQ(carbonModifiersFromX11State(0x01 | 0x40), 768) << "Shift+Super is ⇧⌘";
+    EXPECT_EQ(carbonModifiersFromX11State(0x01 | 0x40), 768) << "Shift+Super is shift and command";
     EXPECT_EQ(carbonModifiersFromX11State(0x04 | 0x08), carbonControl | carbonOption);
     EXPECT_EQ(carbonModifiersFromX11State(0x02 | 0x10 | 0x80), 0) << "CapsLock, NumLock and Mod5 are not modifiers";
     EXPECT_EQ(x11StateFromCarbonModifiers(768), 0x41u);

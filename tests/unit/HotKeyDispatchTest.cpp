@@ -96,7 +96,7 @@ TEST_F(HotKeyDispatchTest, ARefusedGrabWritesTheLineAndStaysStoredAndListed)
 
     shortcuts->declare(togglePanelName());
 
-    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Error registering hotkey ⇧⌘V: -9878")});
+    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Error registering hotkey Shift+Super+V: -9878")});
     EXPECT_EQ(shortcuts->getShortcut(togglePanelName()), shiftCommandV);
     EXPECT_TRUE(shortcuts->registeredShortcuts().contains(shiftCommandV));
     EXPECT_TRUE(shortcuts->hotKeyRegistry().hotKeys().empty());
@@ -121,8 +121,8 @@ TEST_F(HotKeyDispatchTest, TheRefusalLineCarriesTheStatusAsASignedNumber)
     platform.refusalStatus = 2147483647;
     shortcuts->setShortcut(Shortcut(Key::x, carbonOption | carbonCommand), second);
 
-    EXPECT_EQ(console.lines, (QStringList{QStringLiteral("Error registering hotkey ⌃A: -9879"),
-                                          QStringLiteral("Error registering hotkey ⌥⌘X: 2147483647")}));
+    EXPECT_EQ(console.lines, (QStringList{QStringLiteral("Error registering hotkey Ctrl+A: -9879"),
+                                          QStringLiteral("Error registering hotkey Alt+Super+X: 2147483647")}));
 }
 
 TEST_F(HotKeyDispatchTest, TheEventHandlerIsInstalledWithTheFirstSuccessAndRetriedUntilItWorks)
@@ -293,7 +293,7 @@ TEST_F(HotKeyDispatchTest, AHotKeyRefusedOnReRegistrationIsDroppedButStaysListed
 
     shortcuts->setEnabled(true);
 
-    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Error registering hotkey ⌃A: -9878")});
+    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Error registering hotkey Ctrl+A: -9878")});
     EXPECT_EQ(platform.activeIds(), (QList<quint32>{2}));
     ASSERT_EQ(shortcuts->hotKeyRegistry().hotKeys().size(), 1u);
     EXPECT_EQ(shortcuts->hotKeyRegistry().hotKeys().begin()->first, 2u);

@@ -1,4 +1,5 @@
 #include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyNameTranslations.h"
 #include "KeyboardShortcuts/KeyText.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "KeyboardShortcuts/SpecialKey.h"
@@ -6,6 +7,7 @@
 #include "platform/fake/FakeHotKeys.h"
 #include "platform/fake/FakePlatform.h"
 
+#include <QKeySequence>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -110,7 +112,7 @@ TEST_F(ShortcutModelTest, ReadingAcceptsOnlyAReadableStringAndNeverTouchesTheVal
         {QVariant(true), std::nullopt},
         {QVariant::fromValue<qint64>(9), std::nullopt},
         {QVariant(QStringList{storedShiftCommandV}), std::nullopt},
-        {QVariant(QStringLiteral("⇧⌘V")), std::nullopt},
+        {QVariant(QStringLiteral("Shift+Super+V")), std::nullopt},
     };
     const auto shortcuts = makeShortcuts();
     for (const Case& c : cases) {
@@ -281,28 +283,6 @@ TEST(ShortcutModifiers, ConvertBetweenUnitsKeepingOnlyTheFiveModifiers)
     EXPECT_EQ(Shortcut(9, 768 | 0x400).modifiers(), nsCommand | nsShift);
 }
 
-TEST(ShortcutModifiers, SymbolsAlwaysReadControlOptionShiftCommandThenGlobe)
-{
-    const QString globe = QString::fromUtf16(u"\U0001F310\uFE0E");
-    struct Case {
-        quint32 ns;
-        QString expected;
-    };
-    const std::vector<Case> cases{
-        {0, QString()},
-        {nsShift | nsCommand, QStringLiteral("⇧⌘")},
-        {nsCommand | nsControl, QStringLiteral("⌃⌘")},
-        {nsFunction | nsOption, QStringLiteral("⌥") + globe},
-        {nsFunction | nsCommand | nsShift | nsOption | nsControl, QStringLiteral("⌃⌥⇧⌘") + globe},
-        {0x10000 | 0x200000, QString()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.ns);
-        EXPECT_EQ(text(ks_symbolicRepresentation(c.ns)), text(c.expected));
-    }
-    EXPECT_EQ(globe.size(), 3);  // a surrogate pair and the text-presentation selector
-}
-
 TEST(ShortcutConstruction, FromAKeyAndFromKeyEvents)
 {
     EXPECT_EQ(Shortcut::fromKey(Key::v, nsCommand | nsShift), Shortcut(9, 768));
@@ -329,78 +309,94 @@ TEST(ShortcutConstruction, FromAKeyAndFromKeyEvents)
     }
 }
 
-TEST(SpecialKeys, EveryCaseHasItsCodeDisplayTextAndMenuEquivalent)
+TEST(SpecialKeys, EveryCaseHasItsCodeQtNameAndMenuEquivalent)
 {
     struct Row {
         SpecialKey key;
         int code;
-        const char16_t* display;
-        const char16_t* menu;  // nullptr: none
+        const char* name;       // Qt's untranslated name
+        QKeyCombination qtKey;  // the key as Qt knows it
+        const char16_t* menu;   // nullptr: none
     };
-    // Space is looked up; its row holds the text with a lookup that answers "space".
+    const auto keypad = [](Qt::Key key) { return QKeyCombination(Qt::KeypadModifier, key); };
     const std::vector<Row> rows{
-        {SpecialKey::returnKey, 36, u"↩", u"↩"},
-        {SpecialKey::deleteKey, 51, u"⌫", u"⌫"},
-        {SpecialKey::deleteForward, 117, u"⌦", u"⌦"},
-        {SpecialKey::end, 119, u"↘", u"↘"},
-        {SpecialKey::escape, 53, u"⎋", u"⎋"},
-        {SpecialKey::help, 114, u"?\u20DD", u"?\u20DD"},
-        {SpecialKey::home, 115, u"↖", u"↖"},
-        {SpecialKey::space, 49, u"Space", u" "},
-        {SpecialKey::tab, 48, u"⇥", u"⇥"},
-        {SpecialKey::pageUp, 116, u"⇞", u"⇞"},
-        {SpecialKey::pageDown, 121, u"⇟", u"⇟"},
-        {SpecialKey::upArrow, 126, u"↑", u"↑"},
-        {SpecialKey::rightArrow, 124, u"→", u"→"},
-        {SpecialKey::downArrow, 125, u"↓", u"↓"},
-        {SpecialKey::leftArrow, 123, u"←", u"←"},
-        {SpecialKey::f1, 122, u"F1", u"\uF704"},
-        {SpecialKey::f2, 120, u"F2", u"\uF705"},
-        {SpecialKey::f3, 99, u"F3", u"\uF706"},
-        {SpecialKey::f4, 118, u"F4", u"\uF707"},
-        {SpecialKey::f5, 96, u"F5", u"\uF708"},
-        {SpecialKey::f6, 97, u"F6", u"\uF709"},
-        {SpecialKey::f7, 98, u"F7", u"\uF70A"},
-        {SpecialKey::f8, 100, u"F8", u"\uF70B"},
-        {SpecialKey::f9, 101, u"F9", u"\uF70C"},
-        {SpecialKey::f10, 109, u"F10", u"\uF70D"},
-        {SpecialKey::f11, 103, u"F11", u"\uF70E"},
-        {SpecialKey::f12, 111, u"F12", u"\uF70F"},
-        {SpecialKey::f13, 105, u"F13", u"\uF710"},
-        {SpecialKey::f14, 107, u"F14", u"\uF711"},
-        {SpecialKey::f15, 113, u"F15", u"\uF712"},
-        {SpecialKey::f16, 106, u"F16", u"\uF713"},
-        {SpecialKey::f17, 64, u"F17", u"\uF714"},
-        {SpecialKey::f18, 79, u"F18", u"\uF715"},
-        {SpecialKey::f19, 80, u"F19", u"\uF716"},
-        {SpecialKey::f20, 90, u"F20", u"\uF717"},
-        {SpecialKey::keypad0, 82, u"0\u20E3", nullptr},
-        {SpecialKey::keypad1, 83, u"1\u20E3", nullptr},
-        {SpecialKey::keypad2, 84, u"2\u20E3", nullptr},
-        {SpecialKey::keypad3, 85, u"3\u20E3", nullptr},
-        {SpecialKey::keypad4, 86, u"4\u20E3", nullptr},
-        {SpecialKey::keypad5, 87, u"5\u20E3", nullptr},
-        {SpecialKey::keypad6, 88, u"6\u20E3", nullptr},
-        {SpecialKey::keypad7, 89, u"7\u20E3", nullptr},
-        {SpecialKey::keypad8, 91, u"8\u20E3", nullptr},
-        {SpecialKey::keypad9, 92, u"9\u20E3", nullptr},
-        {SpecialKey::keypadClear, 71, u"☒\u20E3", nullptr},
-        {SpecialKey::keypadDecimal, 65, u".\u20E3", nullptr},
-        {SpecialKey::keypadDivide, 75, u"/\u20E3", nullptr},
-        {SpecialKey::keypadEnter, 76, u"↩\u20E3", nullptr},
-        {SpecialKey::keypadEquals, 81, u"=\u20E3", nullptr},
-        {SpecialKey::keypadMinus, 78, u"-\u20E3", nullptr},
-        {SpecialKey::keypadMultiply, 67, u"*\u20E3", nullptr},
-        {SpecialKey::keypadPlus, 69, u"+\u20E3", nullptr},
+        {SpecialKey::returnKey, 36, "Return", Qt::Key_Return, u"↩"},
+        {SpecialKey::deleteKey, 51, "Backspace", Qt::Key_Backspace, u"⌫"},
+        {SpecialKey::deleteForward, 117, "Del", Qt::Key_Delete, u"⌦"},
+        {SpecialKey::end, 119, "End", Qt::Key_End, u"↘"},
+        {SpecialKey::escape, 53, "Esc", Qt::Key_Escape, u"⎋"},
+        // The key a hot key on this code grabs is Insert (evdev KEY_INSERT).
+        {SpecialKey::help, 114, "Ins", Qt::Key_Insert, u"?\u20DD"},
+        {SpecialKey::home, 115, "Home", Qt::Key_Home, u"↖"},
+        {SpecialKey::space, 49, "Space", Qt::Key_Space, u" "},
+        {SpecialKey::tab, 48, "Tab", Qt::Key_Tab, u"⇥"},
+        {SpecialKey::pageUp, 116, "PgUp", Qt::Key_PageUp, u"⇞"},
+        {SpecialKey::pageDown, 121, "PgDown", Qt::Key_PageDown, u"⇟"},
+        {SpecialKey::upArrow, 126, "Up", Qt::Key_Up, u"↑"},
+        {SpecialKey::rightArrow, 124, "Right", Qt::Key_Right, u"→"},
+        {SpecialKey::downArrow, 125, "Down", Qt::Key_Down, u"↓"},
+        {SpecialKey::leftArrow, 123, "Left", Qt::Key_Left, u"←"},
+        {SpecialKey::f1, 122, "F1", Qt::Key_F1, u"\uF704"},
+        {SpecialKey::f2, 120, "F2", Qt::Key_F2, u"\uF705"},
+        {SpecialKey::f3, 99, "F3", Qt::Key_F3, u"\uF706"},
+        {SpecialKey::f4, 118, "F4", Qt::Key_F4, u"\uF707"},
+        {SpecialKey::f5, 96, "F5", Qt::Key_F5, u"\uF708"},
+        {SpecialKey::f6, 97, "F6", Qt::Key_F6, u"\uF709"},
+        {SpecialKey::f7, 98, "F7", Qt::Key_F7, u"\uF70A"},
+        {SpecialKey::f8, 100, "F8", Qt::Key_F8, u"\uF70B"},
+        {SpecialKey::f9, 101, "F9", Qt::Key_F9, u"\uF70C"},
+        {SpecialKey::f10, 109, "F10", Qt::Key_F10, u"\uF70D"},
+        {SpecialKey::f11, 103, "F11", Qt::Key_F11, u"\uF70E"},
+        {SpecialKey::f12, 111, "F12", Qt::Key_F12, u"\uF70F"},
+        {SpecialKey::f13, 105, "F13", Qt::Key_F13, u"\uF710"},
+        {SpecialKey::f14, 107, "F14", Qt::Key_F14, u"\uF711"},
+        {SpecialKey::f15, 113, "F15", Qt::Key_F15, u"\uF712"},
+        {SpecialKey::f16, 106, "F16", Qt::Key_F16, u"\uF713"},
+        {SpecialKey::f17, 64, "F17", Qt::Key_F17, u"\uF714"},
+        {SpecialKey::f18, 79, "F18", Qt::Key_F18, u"\uF715"},
+        {SpecialKey::f19, 80, "F19", Qt::Key_F19, u"\uF716"},
+        {SpecialKey::f20, 90, "F20", Qt::Key_F20, u"\uF717"},
+        {SpecialKey::keypad0, 82, "Num+0", keypad(Qt::Key_0), nullptr},
+        {SpecialKey::keypad1, 83, "Num+1", keypad(Qt::Key_1), nullptr},
+        {SpecialKey::keypad2, 84, "Num+2", keypad(Qt::Key_2), nullptr},
+        {SpecialKey::keypad3, 85, "Num+3", keypad(Qt::Key_3), nullptr},
+        {SpecialKey::keypad4, 86, "Num+4", keypad(Qt::Key_4), nullptr},
+        {SpecialKey::keypad5, 87, "Num+5", keypad(Qt::Key_5), nullptr},
+        {SpecialKey::keypad6, 88, "Num+6", keypad(Qt::Key_6), nullptr},
+        {SpecialKey::keypad7, 89, "Num+7", keypad(Qt::Key_7), nullptr},
+        {SpecialKey::keypad8, 91, "Num+8", keypad(Qt::Key_8), nullptr},
+        {SpecialKey::keypad9, 92, "Num+9", keypad(Qt::Key_9), nullptr},
+        // A PC keyboard has Num Lock where this key is (evdev KEY_NUMLOCK).
+        {SpecialKey::keypadClear, 71, "NumLock", Qt::Key_NumLock, nullptr},
+        {SpecialKey::keypadDecimal, 65, "Num+.", keypad(Qt::Key_Period), nullptr},
+        {SpecialKey::keypadDivide, 75, "Num+/", keypad(Qt::Key_Slash), nullptr},
+        {SpecialKey::keypadEnter, 76, "Num+Enter", keypad(Qt::Key_Enter), nullptr},
+        {SpecialKey::keypadEquals, 81, "Num+=", keypad(Qt::Key_Equal), nullptr},
+        {SpecialKey::keypadMinus, 78, "Num+-", keypad(Qt::Key_Minus), nullptr},
+        {SpecialKey::keypadMultiply, 67, "Num+*", keypad(Qt::Key_Asterisk), nullptr},
+        {SpecialKey::keypadPlus, 69, "Num++", keypad(Qt::Key_Plus), nullptr},
     };
     ASSERT_EQ(rows.size(), 53u);
-    const Strings english = [](const QString& key) {
-        return key == QStringLiteral("space_key") ? QStringLiteral("space") : key;
-    };
     // The layout types something on every key; special keys must ignore it.
     fake::FakeKeyboardLayout layout;
     for (const Row& row : rows)
         layout.texts.insert(row.code, QStringLiteral("x"));
+
+    // KDE's notation is Qt's native text of the whole combination, in Qt's own language as well.
+    const auto expectQtsNativeText = [&](const Row& row) {
+        const std::pair<int, Qt::KeyboardModifiers> combinations[] = {
+            {0, {}},
+            {carbonCommand | carbonShift, Qt::MetaModifier | Qt::ShiftModifier},
+            {carbonControl | carbonOption, Qt::ControlModifier | Qt::AltModifier},
+            {carbonCommand | carbonControl | carbonOption | carbonShift,
+             Qt::MetaModifier | Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier},
+        };
+        for (const auto& [carbon, qt] : combinations) {
+            const QKeyCombination combination(row.qtKey.keyboardModifiers() | qt, row.qtKey.key());
+            EXPECT_EQ(text(description(Shortcut(row.code, carbon), layout, ShortcutNotation::kde)),
+                      text(QKeySequence(combination).toString(QKeySequence::NativeText)));
+        }
+    };
 
     const auto& all = allSpecialKeys();
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -409,13 +405,24 @@ TEST(SpecialKeys, EveryCaseHasItsCodeDisplayTextAndMenuEquivalent)
         EXPECT_EQ(all[i], row.key) << "case order";
         EXPECT_EQ(keyCode(row.key), row.code);
         EXPECT_EQ(specialKey(row.code), row.key);
-        EXPECT_EQ(text(presentableDescription(row.key, english)), text(QString::fromUtf16(row.display)));
+        EXPECT_EQ(text(presentableDescription(row.key)), row.name);
         EXPECT_EQ(text(menuKeyEquivalent(row.key)),
                   text(row.menu ? std::optional<QString>(QString::fromUtf16(row.menu)) : std::nullopt));
         EXPECT_EQ(keyToCharacter(row.code, layout), std::nullopt);
-        EXPECT_EQ(text(description(Shortcut(row.code, 0), layout, english)), text(QString::fromUtf16(row.display)));
+        for (const ShortcutNotation notation : {ShortcutNotation::gtk, ShortcutNotation::kde})
+            EXPECT_EQ(text(description(Shortcut(row.code, 0), layout, notation)), row.name);
         EXPECT_EQ(text(nsMenuItemKeyEquivalent(Shortcut(row.code, 0), layout)), text(menuKeyEquivalent(row.key)));
+        expectQtsNativeText(row);
     }
+    // Qt translates some names ("Num" is "數字鍵" in Traditional Chinese); the notation follows it.
+    KeyNameTranslations traditionalChinese;
+    ASSERT_TRUE(traditionalChinese.use(QStringLiteral("zh-Hant"))) << "Qt's translations (qt6-translations-l10n)";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code);
+        expectQtsNativeText(row);
+    }
+    EXPECT_EQ(text(presentableDescription(SpecialKey::keypad5)), "數字鍵+5");
+
     // Ordinary keys are not special.
     for (const int code : {int(Key::a), int(Key::v), int(Key::zero), int(Key::command), int(Key::isoSection), 52, 200})
         EXPECT_EQ(specialKey(code), std::nullopt) << code;
@@ -451,62 +458,116 @@ TEST(KeyText, OnlyASingleUserPerceivedCharacterCounts)
     }
 }
 
-TEST(KeyText, DisplayTextCapitalizesAndFallsBackToTheReplacementCharacter)
+TEST(KeyText, EachNotationOrdersTheModifiersAndNamesTheKeyAsItsDesktopDoes)
 {
     fake::FakeKeyboardLayout layout;
     layout.texts = {{Key::v, QStringLiteral("v")},          {Key::a, QStringLiteral("ä")},
                     {Key::seven, QStringLiteral("7")},      {Key::slash, QStringLiteral("/")},
-                    {Key::semicolon, QStringLiteral("ab")}, {Key::l, QStringLiteral("ǆ")}};
-    const Strings keys = [](const QString& key) { return key; };
+                    {Key::semicolon, QStringLiteral("ab")}, {Key::l, QStringLiteral("ǆ")},
+                    {Key::equal, QStringLiteral("+")}};
+    constexpr int all = carbonControl | carbonOption | carbonShift | carbonCommand;
     struct Case {
         Shortcut shortcut;
-        QString expected;
+        const char* gtk;
+        const char* kde;
     };
     const std::vector<Case> cases{
-        {Shortcut(Key::v, 768), QStringLiteral("⇧⌘V")},
-        {Shortcut(Key::v, 0x1000 | 0x100 | 0x800 | 0x200), QStringLiteral("⌃⌥⇧⌘V")},
-        {Shortcut(Key::a, 0x100), QStringLiteral("⌘Ä")},
-        {Shortcut(Key::seven, 0x800), QStringLiteral("⌥7")},
-        {Shortcut(Key::slash, 0x100), QStringLiteral("⌘/")},
-        {Shortcut(Key::l, 0x100), QStringLiteral("⌘ǅ")},  // title case, not upper case
-        {Shortcut(Key::semicolon, 0x100), QStringLiteral("⌘\uFFFD")},
-        {Shortcut(Key::b, 0x1000), QStringLiteral("⌃\uFFFD")},
-        {Shortcut(Key::f5, 0), QStringLiteral("F5")},
-        {Shortcut(Key::keypad7, 0x100), QStringLiteral("⌘7\u20E3")},
-        {Shortcut(Key::v, 0x20000), QString::fromUtf16(u"\U0001F310\uFE0EV")},
+        {Shortcut(Key::v, carbonShift | carbonCommand), "Shift+Super+V", "Meta+Shift+V"},
+        {Shortcut(Key::v, all), "Shift+Ctrl+Alt+Super+V", "Meta+Ctrl+Alt+Shift+V"},
+        {Shortcut(Key::v, carbonControl | carbonOption), "Ctrl+Alt+V", "Ctrl+Alt+V"},
+        {Shortcut(Key::v, carbonShift | carbonOption), "Shift+Alt+V", "Alt+Shift+V"},
+        {Shortcut(Key::v, 0), "V", "V"},
+        // The layout's character, in title case (not upper case).
+        {Shortcut(Key::a, carbonCommand), "Super+Ä", "Meta+Ä"},
+        {Shortcut(Key::l, carbonCommand), "Super+ǅ", "Meta+ǅ"},
+        {Shortcut(Key::seven, carbonOption), "Alt+7", "Alt+7"},
+        {Shortcut(Key::slash, carbonCommand), "Super+/", "Meta+/"},
+        {Shortcut(Key::equal, carbonControl), "Ctrl++", "Ctrl++"},
+        // A key that types more than one character, or nothing at all.
+        {Shortcut(Key::semicolon, carbonCommand), "Super+\uFFFD", "Meta+\uFFFD"},
+        {Shortcut(Key::b, carbonControl), "Ctrl+\uFFFD", "Ctrl+\uFFFD"},
+        // Special keys by Qt's names; keypad keys with Qt's keypad prefix.
+        {Shortcut(Key::f5, 0), "F5", "F5"},
+        {Shortcut(Key::f5, carbonShift), "Shift+F5", "Shift+F5"},
+        {Shortcut(Key::space, carbonControl), "Ctrl+Space", "Ctrl+Space"},
+        {Shortcut(Key::upArrow, carbonOption | carbonCommand), "Alt+Super+Up", "Meta+Alt+Up"},
+        {Shortcut(Key::deleteForward, carbonControl | carbonOption), "Ctrl+Alt+Del", "Ctrl+Alt+Del"},
+        {Shortcut(Key::escape, carbonShift | carbonCommand), "Shift+Super+Esc", "Meta+Shift+Esc"},
+        {Shortcut(Key::pageUp, carbonControl), "Ctrl+PgUp", "Ctrl+PgUp"},
+        {Shortcut(Key::keypad7, carbonCommand), "Super+Num+7", "Meta+Num+7"},
+        {Shortcut(Key::keypadEnter, carbonControl | carbonShift), "Shift+Ctrl+Num+Enter", "Ctrl+Shift+Num+Enter"},
+        // Only a stored shortcut can carry the function modifier; it comes after the others.
+        {Shortcut(Key::v, carbonFunction), "Fn+V", "Fn+V"},
+        {Shortcut(Key::v, carbonFunction | carbonShift | carbonCommand), "Shift+Super+Fn+V", "Meta+Shift+Fn+V"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(text(c.expected));
-        EXPECT_EQ(text(description(c.shortcut, layout, keys)), text(c.expected));
+        SCOPED_TRACE(c.gtk);
+        EXPECT_EQ(text(description(c.shortcut, layout, ShortcutNotation::gtk)), c.gtk);
+        EXPECT_EQ(text(description(c.shortcut, layout, ShortcutNotation::kde)), c.kde);
     }
     EXPECT_EQ(text(capitalized(QStringLiteral("space bar"))), "Space Bar");
     EXPECT_EQ(text(capitalized(QStringLiteral("leerTaste"))), "LeerTaste");
 }
 
-TEST(KeyText, SpaceShowsTheLocalizedWordCapitalized)
+TEST(KeyText, TheDesktopChoosesTheNotation)
 {
-    const fake::FakeKeyboardLayout layout;
     struct Case {
-        const char* language;
-        Strings strings;
-        QString expected;
-    };
-    const auto table = [](QString word) {
-        return Strings([word](const QString& key) { return key == QStringLiteral("space_key") ? word : key; });
+        const char* currentDesktop;
+        ShortcutNotation expected;
     };
     const std::vector<Case> cases{
-        {"en", table(QStringLiteral("space")), QStringLiteral("⌘Space")},
-        {"ja", table(QStringLiteral("スペース")), QStringLiteral("⌘スペース")},
-        {"zh-Hant", table(QStringLiteral("空白鍵")), QStringLiteral("⌘空白鍵")},
-        // The key language has no table: the lookup answers the key, and the module's own text is shown.
-        {"zh-Hans", [](const QString& key) { return key; }, QStringLiteral("⌘空格")},
-        {"empty entry", [](const QString&) { return QString(); }, QStringLiteral("⌘空格")},
-        {"no lookup", Strings(), QStringLiteral("⌘空格")},
+        {"KDE", ShortcutNotation::kde},          {"kde", ShortcutNotation::kde},
+        {"foo:KDE", ShortcutNotation::kde},      {"GNOME", ShortcutNotation::gtk},
+        {"ubuntu:GNOME", ShortcutNotation::gtk}, {"X-Cinnamon", ShortcutNotation::gtk},
+        {"XFCE", ShortcutNotation::gtk},         {"MATE", ShortcutNotation::gtk},
+        {"sway", ShortcutNotation::gtk},         {"", ShortcutNotation::gtk},
+        {"NotKDE", ShortcutNotation::gtk},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.language);
-        EXPECT_EQ(text(description(Shortcut(Key::space, 0x100), layout, c.strings)), text(c.expected));
+        SCOPED_TRACE(c.currentDesktop);
+        EXPECT_EQ(notationForDesktop(QString::fromUtf8(c.currentDesktop)), c.expected);
     }
+}
+
+TEST(KeyText, KeyNamesReadInTheLanguageOfQtsInstalledTranslations)
+{
+    const fake::FakeKeyboardLayout layout;
+    const Shortcut controlSpace(Key::space, carbonControl);
+    const Shortcut metaKeypadFive(Key::keypad5, carbonCommand);
+    const Shortcut controlLeft(Key::leftArrow, carbonControl);
+    struct Case {
+        const char* language;
+        bool found;
+        const char* controlSpace;
+        const char* metaKeypadFive;  // in KDE's notation
+        const char* controlLeft;
+    };
+    const std::vector<Case> cases{
+        {"zh-Hans", true, "Ctrl+空格", "Meta+Num+5", "Ctrl+左方向"},
+        {"zh-Hant", true, "Ctrl+空白鍵", "Meta+數字鍵+5", "Ctrl+左鍵"},
+        {"ja", true, "Ctrl+Space", "Meta+Num+5", "Ctrl+←"},
+        {"ko", true, "Ctrl+Space", "Meta+Num+5", "Ctrl+왼쪽"},
+        {"en", true, "Ctrl+Space", "Meta+Num+5", "Ctrl+Left"},
+        // No catalogue: the one installed before is gone, and Qt's English names apply.
+        {"xx", false, "Ctrl+Space", "Meta+Num+5", "Ctrl+Left"},
+        {"zh-Hant", true, "Ctrl+空白鍵", "Meta+數字鍵+5", "Ctrl+左鍵"},
+        {"", false, "Ctrl+Space", "Meta+Num+5", "Ctrl+Left"},
+    };
+    {
+        KeyNameTranslations translations;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.language);
+            EXPECT_EQ(translations.use(QString::fromUtf8(c.language)), c.found);
+            EXPECT_EQ(translations.filePath().isEmpty(), !c.found);
+            EXPECT_EQ(text(description(controlSpace, layout, ShortcutNotation::gtk)), c.controlSpace);
+            EXPECT_EQ(text(description(metaKeypadFive, layout, ShortcutNotation::kde)), c.metaKeypadFive);
+            EXPECT_EQ(text(description(controlLeft, layout, ShortcutNotation::gtk)), c.controlLeft);
+        }
+        ASSERT_TRUE(translations.use(QStringLiteral("zh-Hans")));
+        ASSERT_EQ(text(description(controlSpace, layout, ShortcutNotation::gtk)), "Ctrl+空格");
+    }
+    // Gone with its owner.
+    EXPECT_EQ(text(description(controlSpace, layout, ShortcutNotation::gtk)), "Ctrl+Space");
 }
 
 TEST(ModuleStrings, AMissingTextFallsBackToTheModuleTextThenToTheKey)
@@ -518,29 +579,33 @@ TEST(ModuleStrings, AMissingTextFallsBackToTheModuleTextThenToTheKey)
     EXPECT_EQ(text(localizedString(english, QStringLiteral("press_shortcut"))), "按下快捷键");
     EXPECT_EQ(text(localizedString(english, QStringLiteral("unknown_key"))), "unknown_key");
     EXPECT_EQ(text(localizedString(Strings(), QStringLiteral("unknown_key"))), "unknown_key");
-    // Every key the recorder and the display use has a module text, and the menu-item one keeps its argument.
-    for (const char* key : {"space_key", "record_shortcut", "press_shortcut", "keyboard_shortcut_used_by_menu_item",
-                            "keyboard_shortcut_disallowed", "keyboard_shortcut_used_by_system",
-                            "keyboard_shortcuts_can_be_changed", "ok", "force_use_shortcut"})
+    // Every key the recorder uses has a module text, and the menu-item one keeps its argument.
+    for (const char* key :
+         {"record_shortcut", "press_shortcut", "keyboard_shortcut_used_by_menu_item", "keyboard_shortcut_disallowed",
+          "keyboard_shortcut_used_by_system", "keyboard_shortcuts_can_be_changed", "ok", "force_use_shortcut"})
         EXPECT_TRUE(builtInText(QString::fromUtf8(key)).has_value()) << key;
     EXPECT_TRUE(builtInText(QStringLiteral("keyboard_shortcut_used_by_menu_item"))->contains(QStringLiteral("%@")));
 }
 
-TEST_F(ShortcutModelTest, TheModuleDescribesThroughItsLayoutAndLookup)
+TEST_F(ShortcutModelTest, TheModuleDescribesInItsNotationThroughItsLayout)
 {
     const auto shortcuts = makeShortcuts();
-    shortcuts->setStrings(
-        [](const QString& key) { return key == QStringLiteral("space_key") ? QStringLiteral("space") : key; });
-    EXPECT_EQ(text(shortcuts->description(Shortcut(9, 768))), "⇧⌘V");
-    EXPECT_EQ(text(shortcuts->description(Shortcut(Key::space, 0x1000))), "⌃Space");
+    EXPECT_EQ(shortcuts->notation(), ShortcutNotation::gtk);
+    EXPECT_EQ(text(shortcuts->description(Shortcut(9, 768))), "Shift+Super+V");
+    EXPECT_EQ(text(shortcuts->description(Shortcut(Key::space, 0x1000))), "Ctrl+Space");
     EXPECT_EQ(text(shortcuts->nsMenuItemKeyEquivalent(Shortcut(9, 768))), "\"v\"");
     EXPECT_EQ(text(shortcuts->nsMenuItemKeyEquivalent(Shortcut(Key::keypad1, 0x100))), "<none>");
     EXPECT_EQ(text(shortcuts->keyToCharacter(Key::a)), "\"a\"");
     EXPECT_EQ(text(shortcuts->localized(QStringLiteral("ok"))), "好");
 
+    Shortcuts onKde(defaults, platform, layout, console, ShortcutNotation::kde);
+    EXPECT_EQ(onKde.notation(), ShortcutNotation::kde);
+    EXPECT_EQ(text(onKde.description(Shortcut(9, 768))), "Meta+Shift+V");
+
     // The layout is read at the time of asking, so a layout switch shows at once.
     layout.texts.insert(Key::v, QStringLiteral("ж"));
-    EXPECT_EQ(text(shortcuts->description(Shortcut(9, 768))), "⇧⌘Ж");
+    EXPECT_EQ(text(shortcuts->description(Shortcut(9, 768))), "Shift+Super+Ж");
+    EXPECT_EQ(text(onKde.description(Shortcut(9, 768))), "Meta+Shift+Ж");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -201,7 +203,7 @@ TEST_F(RecorderTest, ActivatingTheWindowDoesNotRecordAClickDoes)
     EXPECT_FALSE(recorder()->isRecording());
     EXPECT_FALSE(shortcuts->isPaused());
     EXPECT_TRUE(statuses.isEmpty());
-    EXPECT_EQ(recorder()->text(), QStringLiteral("⇧⌘V"));
+    EXPECT_EQ(recorder()->text(), QStringLiteral("Shift+Super+V"));
     EXPECT_EQ(recorder()->placeholderText(), QStringLiteral("Record Shortcut"));
 
     QTest::mouseClick(recorder(), Qt::LeftButton);
@@ -324,7 +326,7 @@ TEST_F(RecorderTest, KeysWithoutACommandModifierBeepAndKeepRecording)
         EXPECT_TRUE(recorder()->isRecording());
         EXPECT_TRUE(shortcuts->isPaused());
         EXPECT_EQ(stored(), shiftCommandVJson);
-        EXPECT_EQ(recorder()->text(), QStringLiteral("⇧⌘V"));
+        EXPECT_EQ(recorder()->text(), QStringLiteral("Shift+Super+V"));
     }
     EXPECT_TRUE(changes.isEmpty());
     EXPECT_TRUE(alerts.isEmpty());
@@ -344,26 +346,30 @@ TEST_F(RecorderTest, AcceptedCombinationsAreStoredAndEndRecording)
     };
     const Case cases[] = {
         {Qt::Key_F6, Qt::NoModifier, R"({"carbonKeyCode":97,"carbonModifiers":0})", {Key::f6, 0}, "F6"},
-        {Qt::Key_F6, Qt::ShiftModifier, R"({"carbonKeyCode":97,"carbonModifiers":512})", {Key::f6, carbonShift}, "⇧F6"},
+        {Qt::Key_F6,
+         Qt::ShiftModifier,
+         R"({"carbonKeyCode":97,"carbonModifiers":512})",
+         {Key::f6, carbonShift},
+         "Shift+F6"},
         {Qt::Key_B,
          Qt::ControlModifier | Qt::AltModifier,
          R"({"carbonKeyCode":11,"carbonModifiers":6144})",
          {Key::b, carbonControl | carbonOption},
-         "⌃⌥B"},
+         "Ctrl+Alt+B"},
         {Qt::Key_Comma,
          Qt::AltModifier,
          R"({"carbonKeyCode":43,"carbonModifiers":2048})",
          {Key::comma, carbonOption},
-         "⌥,"},
+         "Alt+,"},
         // The menu's quit item is Ctrl+Q; with shift it is another combination.
         {Qt::Key_Q,
          Qt::ControlModifier | Qt::ShiftModifier,
          R"({"carbonKeyCode":12,"carbonModifiers":4608})",
          {Key::q, carbonControl | carbonShift},
-         "⌃⇧Q"},
+         "Shift+Ctrl+Q"},
         {Qt::Key_F12, Qt::NoModifier, R"({"carbonKeyCode":111,"carbonModifiers":0})", {Key::f12, 0}, "F12"},
         {Qt::Key_V, Qt::MetaModifier | Qt::ShiftModifier, R"({"carbonKeyCode":9,"carbonModifiers":768})", shiftCommandV,
-         "⇧⌘V"},
+         "Shift+Super+V"},
     };
     open();
     for (const Case& c : cases) {
@@ -430,7 +436,7 @@ TEST_F(RecorderTest, EscapeEndsRecordingAndKeepsTheShortcut)
     EXPECT_FALSE(recorder()->hasFocus());
     EXPECT_FALSE(shortcuts->isPaused());
     EXPECT_EQ(stored(), shiftCommandVJson);
-    EXPECT_EQ(recorder()->text(), QStringLiteral("⇧⌘V"));
+    EXPECT_EQ(recorder()->text(), QStringLiteral("Shift+Super+V"));
     EXPECT_TRUE(changes.isEmpty());
     EXPECT_EQ(beeps, 0);
     EXPECT_EQ(statuses, (QList<bool>{true, false}));
@@ -566,7 +572,7 @@ TEST_F(RecorderTest, AMenuItemsCombinationIsRefusedWithItsTitle)
         EXPECT_FALSE(alert.pausedDuring);
 
         EXPECT_EQ(stored(), shiftCommandVJson);
-        EXPECT_EQ(recorder()->text(), QStringLiteral("⇧⌘V"));
+        EXPECT_EQ(recorder()->text(), QStringLiteral("Shift+Super+V"));
         EXPECT_TRUE(changes.isEmpty());
         // Recording again for another try.
         EXPECT_TRUE(recorder()->isRecording());
@@ -679,14 +685,14 @@ TEST_F(RecorderTest, AChangedShortcutOfItsNameIsShown)
 {
     open();
     shortcuts->setShortcut(Shortcut(Key::b, carbonCommand), name);
-    EXPECT_EQ(recorder()->text(), QStringLiteral("⌘B"));
+    EXPECT_EQ(recorder()->text(), QStringLiteral("Super+B"));
 
     // A change of another name's shortcut leaves the field as it is.
     defaults.setString(name.userDefaultsKey(), Shortcut(Key::q, carbonControl).toJson());
     Q_EMIT shortcuts->shortcutByNameDidChange(QStringLiteral("somethingElse"));
-    EXPECT_EQ(recorder()->text(), QStringLiteral("⌘B"));
+    EXPECT_EQ(recorder()->text(), QStringLiteral("Super+B"));
     Q_EMIT shortcuts->shortcutByNameDidChange(name.rawValue);
-    EXPECT_EQ(recorder()->text(), QStringLiteral("⌃Q"));
+    EXPECT_EQ(recorder()->text(), QStringLiteral("Ctrl+Q"));
 
     shortcuts->setShortcut(std::nullopt, name);
     EXPECT_EQ(recorder()->text(), QString());
@@ -705,7 +711,7 @@ TEST_F(RecorderTest, AnotherNameRetargetsTheRow)
     row->setName(other);
     EXPECT_EQ(recorder(), control) << "the row keeps its one control";
     EXPECT_EQ(recorder()->shortcutName(), other);
-    EXPECT_EQ(recorder()->text(), QStringLiteral("⌃⌥B"));
+    EXPECT_EQ(recorder()->text(), QStringLiteral("Ctrl+Alt+B"));
 
     startRecording();
     press(Qt::Key_F6);
@@ -726,8 +732,92 @@ TEST_F(RecorderTest, ARowWithoutALabelIsTheControlAlone)
     EXPECT_FALSE(bare.hasLabel());
     EXPECT_EQ(bare.label(), nullptr);
     EXPECT_EQ(bare.control()->parentWidget(), &bare);
-    EXPECT_EQ(bare.control()->text(), QStringLiteral("⇧⌘V"));
+    EXPECT_EQ(bare.control()->text(), QStringLiteral("Shift+Super+V"));
     EXPECT_EQ(bare.sizeHint().width(), RecorderCocoa::minimumWidth);
+}
+
+// The bounding box of the pixels in which two pictures of the same size differ; null when none does.
+QRect differingPixels(const QImage& a, const QImage& b)
+{
+    QRect box;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+TEST_F(RecorderTest, AnEmptyFieldShowsItsPlaceholderWhileRecordingWhereQtDrawsItOtherwise)
+{
+    shortcuts->setShortcut(std::nullopt, name);
+    startRecording();
+    ASSERT_TRUE(recorder()->hasFocus());
+    ASSERT_EQ(recorder()->text(), QString());
+    ASSERT_EQ(recorder()->placeholderText(), QStringLiteral("Press Shortcut"));
+    const auto grabWith = [this](const QString& placeholder) {
+        recorder()->setPlaceholderText(placeholder);
+        return recorder()->grab().toImage();
+    };
+
+    const QImage recording = grabWith(QStringLiteral("Press Shortcut"));
+    const QRect drawn = differingPixels(recording, grabWith(QString()));
+    ASSERT_FALSE(drawn.isNull()) << "no placeholder drawn while recording";
+
+    // The same text in the field without the focus, drawn by QLineEdit itself: same place, same pixels.
+    press(Qt::Key_Escape);
+    ASSERT_FALSE(recorder()->hasFocus());
+    const QImage idle = grabWith(QStringLiteral("Press Shortcut"));
+    const QRect drawnByQt = differingPixels(idle, grabWith(QString()));
+    ASSERT_FALSE(drawnByQt.isNull());
+    EXPECT_EQ(drawn, drawnByQt);
+    EXPECT_EQ(recording.copy(drawn), idle.copy(drawnByQt)) << "the placeholder's colour and font";
+    // Centred in the field, as the shortcut's text is.
+    const int centre = recorder()->width() / 2;
+    EXPECT_LE(std::abs((drawn.left() + drawn.right()) / 2 - centre), 3);
+
+    // A field that shows a shortcut has no placeholder to draw.
+    startRecording();
+    press(Qt::Key_F6);
+    startRecording();
+    ASSERT_EQ(recorder()->text(), QStringLiteral("F6"));
+    EXPECT_EQ(differingPixels(grabWith(QStringLiteral("Press Shortcut")), grabWith(QString())), QRect());
+}
+
+TEST_F(RecorderTest, ALongCombinationWidensTheFieldAndShowsWhole)
+{
+    open();
+    const auto shownTextWidth = [this] {
+        const QImage withText = recorder()->grab().toImage();
+        const QString shown = recorder()->text();
+        recorder()->setText(QString());
+        const QImage without = recorder()->grab().toImage();
+        recorder()->setText(shown);
+        // The clear button goes with the text; only what lies left of it is the text.
+        QRect drawn = differingPixels(withText, without);
+        if (QToolButton* button = clearButtonWidget())
+            drawn &= QRect(0, 0, button->x(), recorder()->height());
+        return drawn.width();
+    };
+    struct Case {
+        Shortcut shortcut;
+        const char* text;
+        bool wider;
+    };
+    const Case cases[] = {
+        {shiftCommandV, "Shift+Super+V", false},
+        {Shortcut(Key::keypadEnter, carbonControl | carbonOption | carbonShift | carbonCommand),
+         "Shift+Ctrl+Alt+Super+Num+Enter", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        shortcuts->setShortcut(c.shortcut, name);
+        QApplication::processEvents();  // the row lays the field out anew
+        ASSERT_EQ(recorder()->text(), QString::fromUtf8(c.text));
+        EXPECT_EQ(recorder()->sizeHint().width() > RecorderCocoa::minimumWidth, c.wider);
+        EXPECT_EQ(recorder()->width(), recorder()->sizeHint().width());
+        const int advance = recorder()->fontMetrics().horizontalAdvance(recorder()->text());
+        EXPECT_GE(shownTextWidth(), advance - 3) << "the text is cut off";
+    }
 }
 
 TEST_F(RecorderTest, ARecorderDeletedWhileRecordingResumesTheGlobalShortcuts)
