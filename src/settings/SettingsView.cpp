@@ -28,6 +28,17 @@ namespace {
 const QString titleKey = QStringLiteral("Nimbrel 设置");
 constexpr int storageStep = 100;
 
+const QString launchReportKey = QStringLiteral("发送首次启动报告");
+const QString launchReportPendingKey =
+    QStringLiteral("首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。");
+const QString launchReportSentKey = QStringLiteral("已在首次启动时发送一次，此后不再发送任何内容。");
+const QString launchReportDeclinedKey = QStringLiteral("已拒绝：启动报告永不发送。");
+const QString updateCheckKey = QStringLiteral("自动检查更新");
+const QString updateCheckCaptionKey =
+    QStringLiteral("启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。");
+// %1: the environment variable that turned it off.
+const QString turnedOffByPackageKey = QStringLiteral("此项已被软件包关闭（%1）。");
+
 QFrame* divider(qreal opacity, QWidget* parent)
 {
     auto* line = new QFrame(parent);
@@ -77,6 +88,8 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     cards->addWidget(buildShortcutCard());
     cards->addWidget(buildPanelModeCard());
     cards->addWidget(buildStorageCard());
+    cards->addWidget(buildLaunchReportCard());
+    cards->addWidget(buildUpdateCheckCard());
     cards->addWidget(buildSupportCard());
     cards->addStretch(1);
     scroll->setWidget(page);
@@ -86,6 +99,9 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     connect(&settings, &SettingsStore::languageChanged, this, &SettingsView::retranslate);
     connect(&settings, &SettingsStore::launchAtLoginChanged, this, &SettingsView::showLaunchAtLogin);
     connect(&settings, &SettingsStore::recordPrimarySelectionChanged, this, &SettingsView::showPrimarySelection);
+    connect(&settings, &SettingsStore::sendsLaunchReportChanged, this, &SettingsView::showLaunchReport);
+    connect(&settings, &SettingsStore::launchReportStatusChanged, this, &SettingsView::showLaunchReport);
+    connect(&settings, &SettingsStore::checksForUpdatesChanged, this, &SettingsView::showUpdateCheck);
     connect(&settings, &SettingsStore::panelModeChanged, this, &SettingsView::showPanelMode);
     connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showStorage);
     connect(&m_services.updater, &UpdaterService::stateChanged, this, &SettingsView::updateRestartButton);
@@ -226,6 +242,30 @@ QWidget* SettingsView::buildPrimarySelectionCard()
                        QStringLiteral("用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。"));
 }
 
+QWidget* SettingsView::buildLaunchReportCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::send, card);
+    m_texts.emplace_back(label->title(), launchReportKey);
+    m_launchReport = new ToggleSwitch(card);
+    connect(m_launchReport, &ToggleSwitch::toggled, this,
+            [this](bool on) { m_services.settings.setSendsLaunchReport(on); });
+    card->setLayout(rowLayout(label, m_launchReport));
+    return withStateCaption(card, m_launchReportCaption);
+}
+
+QWidget* SettingsView::buildUpdateCheckCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::download, card);
+    m_texts.emplace_back(label->title(), updateCheckKey);
+    m_updateCheck = new ToggleSwitch(card);
+    connect(m_updateCheck, &ToggleSwitch::toggled, this,
+            [this](bool on) { m_services.settings.setChecksForUpdates(on); });
+    card->setLayout(rowLayout(label, m_updateCheck));
+    return withStateCaption(card, m_updateCheckCaption);
+}
+
 QWidget* SettingsView::buildLanguageCard()
 {
     auto* card = new Card(this);
@@ -355,6 +395,22 @@ QWidget* SettingsView::withCaption(QWidget* card, const QString& captionKey)
     return box;
 }
 
+QWidget* SettingsView::withStateCaption(QWidget* card, QLabel*& caption)
+{
+    auto* box = new QWidget(this);
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+    card->setParent(box);
+    layout->addWidget(card);
+    caption = text(QString(), 11, QFont::Normal, true, box);
+    // Not retranslated by key: the show function picks the text for the state, in the current language.
+    m_texts.pop_back();
+    caption->setContentsMargins(12, 0, 12, 0);
+    layout->addWidget(caption);
+    return box;
+}
+
 void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -381,6 +437,8 @@ void SettingsView::retranslate()
     m_restart->setToolTip(m_restart->text());
     m_launchAtLogin->setAccessibleName(settings.localized(QStringLiteral("开机自启动")));
     m_primarySelection->setAccessibleName(settings.localized(QStringLiteral("记录鼠标选中的文字")));
+    m_launchReport->setAccessibleName(settings.localized(launchReportKey));
+    m_updateCheck->setAccessibleName(settings.localized(updateCheckKey));
     m_language->setAccessibleName(settings.localized(QStringLiteral("语言")));
     for (int i = 0; i < m_language->count(); ++i) {
         const auto language = appLanguageFromRaw(m_language->itemData(i).toString());
@@ -400,6 +458,8 @@ void SettingsView::retranslate()
     m_recorder->control()->refreshDisplay();
     showLanguage();
     showStorage();
+    showLaunchReport();
+    showUpdateCheck();
 
     // The window title follows too, once this page sits in its window.
     QTimer::singleShot(0, this, [this] {
@@ -438,6 +498,42 @@ void SettingsView::showPrimarySelection()
 {
     const QSignalBlocker block(m_primarySelection);
     m_primarySelection->setChecked(m_services.settings.recordPrimarySelection());
+}
+
+void SettingsView::showLaunchReport()
+{
+    const SettingsStore& settings = m_services.settings;
+    const LaunchReportStatus status = settings.launchReportStatus();
+    const bool byPackage = settings.packagerPolicy().launchReportOff;
+    bool on = settings.sendsLaunchReport();
+    QString caption = settings.localized(launchReportPendingKey);
+    if (byPackage) {
+        on = false;
+        caption = settings.localized(turnedOffByPackageKey).arg(QLatin1String(PackagerPolicy::noLaunchReportVariable));
+    } else if (status == LaunchReportStatus::sent) {
+        on = true;
+        caption = settings.localized(launchReportSentKey);
+    } else if (status == LaunchReportStatus::declined) {
+        on = false;
+        caption = settings.localized(launchReportDeclinedKey);
+    }
+    // Once sent or declined, the switch changes nothing: it shows what happened and stays put.
+    const QSignalBlocker block(m_launchReport);
+    m_launchReport->setChecked(on);
+    m_launchReport->setEnabled(!byPackage && status == LaunchReportStatus::pending);
+    m_launchReportCaption->setText(caption);
+}
+
+void SettingsView::showUpdateCheck()
+{
+    const SettingsStore& settings = m_services.settings;
+    const bool byPackage = settings.packagerPolicy().updateCheckOff;
+    const QSignalBlocker block(m_updateCheck);
+    m_updateCheck->setChecked(settings.updateCheckAllowed());
+    m_updateCheck->setEnabled(!byPackage);
+    m_updateCheckCaption->setText(
+        byPackage ? settings.localized(turnedOffByPackageKey).arg(QLatin1String(PackagerPolicy::noUpdateCheckVariable))
+                  : settings.localized(updateCheckCaptionKey));
 }
 
 void SettingsView::showLanguage()

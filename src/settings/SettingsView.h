@@ -55,6 +55,10 @@ public:
     QPushButton* restartButton() const { return m_restart; }
     ToggleSwitch* launchAtLoginSwitch() const { return m_launchAtLogin; }
     ToggleSwitch* primarySelectionSwitch() const { return m_primarySelection; }
+    ToggleSwitch* launchReportSwitch() const { return m_launchReport; }
+    QLabel* launchReportCaption() const { return m_launchReportCaption; }
+    ToggleSwitch* updateCheckSwitch() const { return m_updateCheck; }
+    QLabel* updateCheckCaption() const { return m_updateCheckCaption; }
     QComboBox* languagePicker() const { return m_language; }
     KeyboardShortcuts::Recorder* shortcutRecorder() const { return m_recorder; }
     QComboBox* panelModePicker() const { return m_panelMode; }
@@ -77,13 +81,19 @@ private:
     QWidget* buildPanelModeCard();
     QWidget* buildStorageCard();
     QWidget* buildSupportCard();
+    QWidget* buildLaunchReportCard();
+    QWidget* buildUpdateCheckCard();
     QWidget* withCaption(QWidget* card, const QString& captionKey);
+    // A caption whose text the card's show function sets, since it follows the card's state.
+    QWidget* withStateCaption(QWidget* card, QLabel*& caption);
     QLabel* text(const QString& key, int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent);
 
     void retranslate();
     void updateRestartButton();
     void showLaunchAtLogin();
     void showPrimarySelection();
+    void showLaunchReport();
+    void showUpdateCheck();
     void showLanguage();
     void showPanelMode();
     void showStorage();
@@ -98,6 +108,10 @@ private:
     QPropertyAnimation* m_fade = nullptr;
     ToggleSwitch* m_launchAtLogin = nullptr;
     ToggleSwitch* m_primarySelection = nullptr;
+    ToggleSwitch* m_launchReport = nullptr;
+    QLabel* m_launchReportCaption = nullptr;
+    ToggleSwitch* m_updateCheck = nullptr;
+    QLabel* m_updateCheckCaption = nullptr;
     QComboBox* m_language = nullptr;
     KeyboardShortcuts::Recorder* m_recorder = nullptr;
     QComboBox* m_panelMode = nullptr;

@@ -66,6 +66,9 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
     connect(m_trayMenu.menu(), &QMenu::aboutToHide, this, [this] { m_services.shortcuts.menuDidEndTracking(); });
     // The relaunch into a staged update is the one other termination that is honoured.
     connect(&m_services.updater, &UpdaterService::terminationRequested, this, &AppDelegate::requestTermination);
+    // The settings window shows where the launch report stands.
+    connect(&m_services.launchReporter, &LaunchReporter::statusChanged, &m_settingsStore,
+            &SettingsStore::launchReportStatusChanged);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -97,13 +100,18 @@ void AppDelegate::didFinishLaunching()
     applyLoginItem(m_services.loginItems, m_services.console, m_settingsStore.launchAtLogin());
     m_settingsStore.adoptLoginItemStatus(m_services.loginItems.status() == LoginItemStatus::enabled);
 
-    // 2. The outcome of the last update attempt, a check now and one every six hours.
-    m_services.updater.reportLastApplyResult();
-    m_services.updater.checkForUpdates();
-    m_services.updater.scheduleCheckTimer(this);
+    // 2. The outcome of the last update attempt, a check now and one every six hours, while the user and
+    // the package allow checks; switched off or on later, checks stop or resume at once.
+    UpdaterService& updater = m_services.updater;
+    updater.reportLastApplyResult();
+    updater.setChecksEnabled(m_settingsStore.updateCheckAllowed());
+    updater.checkForUpdates();
+    updater.scheduleCheckTimer(this);
+    connect(&m_settingsStore, &SettingsStore::checksForUpdatesChanged, this,
+            [this] { m_services.updater.setChecksEnabled(m_settingsStore.updateCheckAllowed()); });
 
-    // 3. The launch report, until one is accepted.
-    m_services.launchReporter.report();
+    // 3. The launch report, until one is accepted; declined for good when not allowed at this start.
+    m_services.launchReporter.report(m_settingsStore.launchReportAllowed());
 
     // 4. Capture and the global shortcut exist only with a history store.
     if (m_modelContainer) {
