@@ -104,6 +104,34 @@
         <translation>Text you select with the mouse is recorded without copying it. Never while a password manager&apos;s secret is on the clipboard.</translation>
     </message>
     <message>
+        <source>发送首次启动报告</source>
+        <translation>Send launch report</translation>
+    </message>
+    <message>
+        <source>首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。</source>
+        <translation>Sent once, at the first start: a random installation ID, the system language and the kernel version. If it is off at a start, it is never sent.</translation>
+    </message>
+    <message>
+        <source>已在首次启动时发送一次，此后不再发送任何内容。</source>
+        <translation>Sent once at the first start; nothing more is ever sent.</translation>
+    </message>
+    <message>
+        <source>已拒绝：启动报告永不发送。</source>
+        <translation>Declined: the launch report is never sent.</translation>
+    </message>
+    <message>
+        <source>自动检查更新</source>
+        <translation>Check for updates automatically</translation>
+    </message>
+    <message>
+        <source>启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。</source>
+        <translation>Asks the update server for the newest release at start and every 6 hours, with no identifier. Switched off, checking stops at once.</translation>
+    </message>
+    <message>
+        <source>此项已被软件包关闭（%1）。</source>
+        <translation>Turned off by the package (%1).</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>Language</translation>
     </message>

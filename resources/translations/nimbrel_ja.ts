@@ -104,6 +104,34 @@
         <translation>マウスで選択したテキストを、コピーしなくても記録します。パスワードマネージャーの機密情報がクリップボードにある間は記録しません。</translation>
     </message>
     <message>
+        <source>发送首次启动报告</source>
+        <translation>初回起動レポートを送信</translation>
+    </message>
+    <message>
+        <source>首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。</source>
+        <translation>初回起動時に一度だけ送信します：ランダムなインストールID、システムの言語、カーネルのバージョン。起動時にオフなら、以後も送信しません。</translation>
+    </message>
+    <message>
+        <source>已在首次启动时发送一次，此后不再发送任何内容。</source>
+        <translation>初回起動時に一度送信済みです。今後は何も送信しません。</translation>
+    </message>
+    <message>
+        <source>已拒绝：启动报告永不发送。</source>
+        <translation>拒否済み：起動レポートは送信されません。</translation>
+    </message>
+    <message>
+        <source>自动检查更新</source>
+        <translation>アップデートを自動確認</translation>
+    </message>
+    <message>
+        <source>启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。</source>
+        <translation>起動時と6時間ごとに、識別情報を付けずにアップデートサーバーへ最新版を問い合わせます。オフにするとすぐに停止します。</translation>
+    </message>
+    <message>
+        <source>此项已被软件包关闭（%1）。</source>
+        <translation>パッケージによりオフにされています（%1）。</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>言語</translation>
     </message>

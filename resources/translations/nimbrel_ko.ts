@@ -104,6 +104,34 @@
         <translation>마우스로 선택한 텍스트를 복사하지 않아도 기록합니다. 암호 관리자의 비밀 정보가 클립보드에 있는 동안에는 기록하지 않습니다.</translation>
     </message>
     <message>
+        <source>发送首次启动报告</source>
+        <translation>첫 실행 보고서 보내기</translation>
+    </message>
+    <message>
+        <source>首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。</source>
+        <translation>첫 실행 시 한 번만 보냅니다: 임의의 설치 ID, 시스템 언어, 커널 버전. 실행할 때 꺼져 있으면 앞으로도 보내지 않습니다.</translation>
+    </message>
+    <message>
+        <source>已在首次启动时发送一次，此后不再发送任何内容。</source>
+        <translation>첫 실행 시 한 번 보냈습니다. 이후로는 아무것도 보내지 않습니다.</translation>
+    </message>
+    <message>
+        <source>已拒绝：启动报告永不发送。</source>
+        <translation>거부됨: 실행 보고서는 보내지 않습니다.</translation>
+    </message>
+    <message>
+        <source>自动检查更新</source>
+        <translation>자동으로 업데이트 확인</translation>
+    </message>
+    <message>
+        <source>启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。</source>
+        <translation>실행 시와 6시간마다 식별 정보 없이 업데이트 서버에 최신 버전을 확인합니다. 끄면 즉시 멈춥니다.</translation>
+    </message>
+    <message>
+        <source>此项已被软件包关闭（%1）。</source>
+        <translation>패키지에서 꺼 두었습니다(%1).</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>언어</translation>
     </message>

@@ -104,6 +104,34 @@
         <translation>用滑鼠選取的文字無需複製即會記錄。密碼管理器的機密內容在剪貼簿上時不記錄。</translation>
     </message>
     <message>
+        <source>发送首次启动报告</source>
+        <translation>傳送首次啟動報告</translation>
+    </message>
+    <message>
+        <source>首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。</source>
+        <translation>首次啟動時傳送一次：隨機安裝識別碼、系統語言和核心版本。啟動時若已關閉，則永不傳送。</translation>
+    </message>
+    <message>
+        <source>已在首次启动时发送一次，此后不再发送任何内容。</source>
+        <translation>已在首次啟動時傳送一次，此後不再傳送任何內容。</translation>
+    </message>
+    <message>
+        <source>已拒绝：启动报告永不发送。</source>
+        <translation>已拒絕：啟動報告永不傳送。</translation>
+    </message>
+    <message>
+        <source>自动检查更新</source>
+        <translation>自動檢查更新</translation>
+    </message>
+    <message>
+        <source>启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。</source>
+        <translation>啟動時及每 6 小時向更新伺服器查詢最新版本，不附帶任何識別碼。關閉後立即停止查詢。</translation>
+    </message>
+    <message>
+        <source>此项已被软件包关闭（%1）。</source>
+        <translation>此項已被軟體套件關閉（%1）。</translation>
+    </message>
+    <message>
         <source>语言</source>
         <translation>語言</translation>
     </message>

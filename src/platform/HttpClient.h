@@ -23,8 +23,9 @@ using AddressCheck = std::function<bool(const QUrl&)>;
 
 // The network requests of the updater and the launch report. Every completion runs later on the thread
 // that made the request (the main thread), never inside the call; it receives a transport failure (no
-// connection, time-out, refused address, truncated transfer) as an error. Nothing is read from or
-// written to a local cache. Completions of requests still running when the client is destroyed never run.
+// connection, time-out, refused address, truncated transfer) as an error. No cookie is kept or sent, and
+// nothing is read from or written to a local cache. Completions of requests still running when the client
+// is destroyed never run.
 class HttpClient {
 public:
     HttpClient() = default;

@@ -45,6 +45,15 @@ LaunchFacts systemLaunchFacts()
     return {preferredLanguageTag(QLocale::system().uiLanguages()), osVersionString(release)};
 }
 
+LaunchReportStatus launchReportStatus(const Defaults& defaults)
+{
+    if (defaults.boolean(LaunchReporter::didReportLaunchKey))
+        return LaunchReportStatus::sent;
+    if (defaults.boolean(LaunchReporter::didDeclineLaunchReportKey))
+        return LaunchReportStatus::declined;
+    return LaunchReportStatus::pending;
+}
+
 QUrl LaunchReporter::defaultEndpoint()
 {
     if (!qEnvironmentVariableIsEmpty("NIMBREL_REPORT_URL"))
@@ -63,10 +72,20 @@ LaunchReporter::LaunchReporter(HttpClient& http, Defaults& defaults, SystemLog& 
 {
 }
 
-void LaunchReporter::report()
+void LaunchReporter::report(bool allowed)
 {
-    if (m_defaults.boolean(didReportLaunchKey))
+    if (status() != LaunchReportStatus::pending)
         return;
+    if (!allowed) {
+        m_defaults.setBool(didDeclineLaunchReportKey, true);
+        // The identifier exists only for this report; declined, it has no use left.
+        if (m_defaults.object(installIDKey).isValid())
+            m_defaults.removeObject(installIDKey);
+        m_defaults.synchronize();
+        m_log.write(QStringLiteral("[Nimbrel] 启动上报已关闭：不发送，以后也不会发送"));
+        Q_EMIT statusChanged();
+        return;
+    }
     const QByteArray request = body(loadInstallID());
     m_http.postJson(m_endpoint, request, timeout, [self = QPointer<LaunchReporter>(this)](Result<HttpResponse> answer) {
         if (!self)
@@ -76,6 +95,7 @@ void LaunchReporter::report()
         } else if (answer->statusCode >= 200 && answer->statusCode <= 299) {
             self->m_defaults.setBool(didReportLaunchKey, true);
             self->m_defaults.synchronize();
+            Q_EMIT self->statusChanged();
         } else {
             QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
             QString text = decoder(answer->body);

@@ -6,6 +6,7 @@
 #include "settings/Translations.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace nimbrel {
 
@@ -17,8 +18,13 @@ constexpr qint64 budgetStepMB = 100;
 }  // namespace
 
 SettingsStore::SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console,
-                             const Translations& translations, QObject* parent)
-    : QObject(parent), m_defaults(defaults), m_loginItems(loginItems), m_console(console), m_translations(translations)
+                             const Translations& translations, PackagerPolicy packager, QObject* parent)
+    : QObject(parent),
+      m_defaults(defaults),
+      m_loginItems(loginItems),
+      m_console(console),
+      m_translations(translations),
+      m_packager(std::move(packager))
 {
     // Loading fills the members directly: reading a value must neither write it back nor touch the
     // login item (start-up reconciles that separately, once the application has launched).
@@ -28,6 +34,16 @@ SettingsStore::SettingsStore(Defaults& defaults, LoginItemService& loginItems, C
     m_launchAtLogin = m_defaults.boolean(launchAtLoginKey);
     m_recordPrimarySelection = m_defaults.boolean(recordPrimarySelectionKey);
     m_language = appLanguageFromRaw(m_defaults.string(languageKey).value_or(QString())).value_or(AppLanguage::system);
+    m_sendsLaunchReport = readSwitchOnByDefault(sendLaunchReportKey, QStringLiteral("the launch report"));
+    m_checksForUpdates = readSwitchOnByDefault(checkForUpdatesKey, QStringLiteral("the update check"));
+    for (const QString& line : m_packager.problems)
+        m_console.line(line);
+    if (m_packager.launchReportOff)
+        m_console.line(QStringLiteral("[Nimbrel] %1 is set: no launch report is sent")
+                           .arg(QLatin1String(PackagerPolicy::noLaunchReportVariable)));
+    if (m_packager.updateCheckOff)
+        m_console.line(QStringLiteral("[Nimbrel] %1 is set: no update check is made")
+                           .arg(QLatin1String(PackagerPolicy::noUpdateCheckVariable)));
     // Corrects a changed or missing override before any window appears; no flush needed here.
     applyLanguageOverride();
 }
@@ -58,6 +74,41 @@ void SettingsStore::setRecordPrimarySelection(bool enabled)
     m_defaults.setBool(recordPrimarySelectionKey, enabled);
     if (changed)
         Q_EMIT recordPrimarySelectionChanged();
+}
+
+bool SettingsStore::readSwitchOnByDefault(const QString& key, const QString& feature)
+{
+    const QVariant stored = m_defaults.object(key);
+    if (!stored.isValid())
+        return true;
+    if (stored.typeId() == QMetaType::Bool || m_defaults.integer(key))
+        return m_defaults.boolean(key);
+    // Whoever wrote something there most likely meant "off"; guessing "on" could send what they refused.
+    m_console.line(QStringLiteral("[Nimbrel] %1 in the settings is not true or false; %2 is off").arg(key, feature));
+    return false;
+}
+
+void SettingsStore::setSendsLaunchReport(bool enabled)
+{
+    const bool changed = enabled != m_sendsLaunchReport;
+    m_sendsLaunchReport = enabled;
+    m_defaults.setBool(sendLaunchReportKey, enabled);
+    if (changed)
+        Q_EMIT sendsLaunchReportChanged();
+}
+
+void SettingsStore::setChecksForUpdates(bool enabled)
+{
+    const bool changed = enabled != m_checksForUpdates;
+    m_checksForUpdates = enabled;
+    m_defaults.setBool(checkForUpdatesKey, enabled);
+    if (changed)
+        Q_EMIT checksForUpdatesChanged();
+}
+
+LaunchReportStatus SettingsStore::launchReportStatus() const
+{
+    return nimbrel::launchReportStatus(m_defaults);
 }
 
 void SettingsStore::setMaxStorageMB(qint64 megabytes)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "report/LaunchReporter.h"
 #include "settings/AppLanguage.h"
+#include "settings/PackagerPolicy.h"
 #include "settings/PanelMode.h"
 
 #include <QLocale>
@@ -25,6 +27,8 @@ class SettingsStore final : public QObject {
     Q_PROPERTY(nimbrel::AppLanguage language READ language WRITE setLanguage NOTIFY languageChanged)
     Q_PROPERTY(bool recordPrimarySelection READ recordPrimarySelection WRITE setRecordPrimarySelection NOTIFY
                    recordPrimarySelectionChanged)
+    Q_PROPERTY(bool sendsLaunchReport READ sendsLaunchReport WRITE setSendsLaunchReport NOTIFY sendsLaunchReportChanged)
+    Q_PROPERTY(bool checksForUpdates READ checksForUpdates WRITE setChecksForUpdates NOTIFY checksForUpdatesChanged)
 public:
     static inline const QString panelModeKey = QStringLiteral("Nimbrel.panelMode");
     static inline const QString maxStorageMBKey = QStringLiteral("Nimbrel.maxStorageMB");
@@ -34,9 +38,12 @@ public:
     static inline const QString appleLanguagesKey = QStringLiteral("AppleLanguages");
     static inline const QString pasteKeysKey = QStringLiteral("Nimbrel.pasteKeys");
     static inline const QString noTrayExplainedKey = QStringLiteral("Nimbrel.noTrayExplained");
+    static inline const QString sendLaunchReportKey = QStringLiteral("Nimbrel.sendLaunchReport");
+    static inline const QString checkForUpdatesKey = QStringLiteral("Nimbrel.checkForUpdates");
 
+    // `packager` says what the package turned off (lines about it go to the console).
     SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console, const Translations& translations,
-                  QObject* parent = nullptr);
+                  PackagerPolicy packager = packagerPolicyFromEnvironment(), QObject* parent = nullptr);
 
     PanelMode panelMode() const { return m_panelMode; }
     void setPanelMode(PanelMode mode);
@@ -54,6 +61,19 @@ public:
     // Whether the user was once told how to reach Nimbrel on a desktop without a tray.
     bool noTrayExplained() const;
     void setNoTrayExplained();
+    // The user's leave for the launch report and for the update check; both on by default. A value in the
+    // settings file that is neither a Boolean nor a number turns the feature off, with a console line at start.
+    bool sendsLaunchReport() const { return m_sendsLaunchReport; }
+    void setSendsLaunchReport(bool enabled);
+    bool checksForUpdates() const { return m_checksForUpdates; }
+    void setChecksForUpdates(bool enabled);
+    // What the package turned off; it stays off whatever the settings say.
+    const PackagerPolicy& packagerPolicy() const { return m_packager; }
+    // Whether the feature may reach the network now: the user's leave and the package's.
+    bool launchReportAllowed() const { return m_sendsLaunchReport && !m_packager.launchReportOff; }
+    bool updateCheckAllowed() const { return m_checksForUpdates && !m_packager.updateCheckOff; }
+    // Where the one launch report stands, as the settings file records it.
+    LaunchReportStatus launchReportStatus() const;
     bool isSyncingLaunchAtLogin() const { return m_isSyncingLaunchAtLogin; }
     // The paste key per application ({"kitty": "Ctrl+Shift+V"}) as stored, unchecked; read afresh at each
     // call, so an edit of the settings file applies from the next paste on.
@@ -81,9 +101,16 @@ Q_SIGNALS:
     void launchAtLoginChanged();
     void languageChanged();
     void recordPrimarySelectionChanged();
+    void sendsLaunchReportChanged();
+    void checksForUpdatesChanged();
+    // Emitted on behalf of the launch reporter (the composition root forwards its statusChanged).
+    void launchReportStatusChanged();
 
 private:
     void syncLaunchAtLogin(bool value);
+    // A Boolean setting that is on when absent (a number counts as in Defaults::boolean); any other value
+    // reads as off and is reported.
+    bool readSwitchOnByDefault(const QString& key, const QString& feature);
 
     Defaults& m_defaults;
     LoginItemService& m_loginItems;
@@ -95,6 +122,9 @@ private:
     bool m_launchAtLogin = false;
     AppLanguage m_language = AppLanguage::system;
     bool m_recordPrimarySelection = false;
+    bool m_sendsLaunchReport = true;
+    bool m_checksForUpdates = true;
+    PackagerPolicy m_packager;
 };
 
 // Asks the login-item service to match `wanted`; true when its state now matches. A refused

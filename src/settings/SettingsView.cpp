@@ -31,6 +31,17 @@ namespace {
 const QString titleKey = QStringLiteral("Nimbrel 设置");
 constexpr int storageStep = 100;
 
+const QString launchReportKey = QStringLiteral("发送首次启动报告");
+const QString launchReportPendingKey =
+    QStringLiteral("首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。");
+const QString launchReportSentKey = QStringLiteral("已在首次启动时发送一次，此后不再发送任何内容。");
+const QString launchReportDeclinedKey = QStringLiteral("已拒绝：启动报告永不发送。");
+const QString updateCheckKey = QStringLiteral("自动检查更新");
+const QString updateCheckCaptionKey =
+    QStringLiteral("启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。");
+// %1: the environment variable that turned it off.
+const QString turnedOffByPackageKey = QStringLiteral("此项已被软件包关闭（%1）。");
+
 QFrame* divider(qreal opacity, QWidget* parent)
 {
     auto* line = new QFrame(parent);
@@ -84,6 +95,8 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     cards->addWidget(buildShortcutCard());
     cards->addWidget(buildPanelModeCard());
     cards->addWidget(buildStorageCard());
+    cards->addWidget(buildLaunchReportCard());
+    cards->addWidget(buildUpdateCheckCard());
     cards->addWidget(buildSupportCard());
     cards->addStretch(1);
     m_scroll->setWidget(m_page);
@@ -93,6 +106,9 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     connect(&settings, &SettingsStore::languageChanged, this, &SettingsView::retranslate);
     connect(&settings, &SettingsStore::launchAtLoginChanged, this, &SettingsView::showLaunchAtLogin);
     connect(&settings, &SettingsStore::recordPrimarySelectionChanged, this, &SettingsView::showPrimarySelection);
+    connect(&settings, &SettingsStore::sendsLaunchReportChanged, this, &SettingsView::showLaunchReport);
+    connect(&settings, &SettingsStore::launchReportStatusChanged, this, &SettingsView::showLaunchReport);
+    connect(&settings, &SettingsStore::checksForUpdatesChanged, this, &SettingsView::showUpdateCheck);
     connect(&settings, &SettingsStore::panelModeChanged, this, &SettingsView::showPanelMode);
     connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showStorage);
     connect(&m_services.updater, &UpdaterService::stateChanged, this, &SettingsView::updateRestartButton);
@@ -305,6 +321,30 @@ QWidget* SettingsView::buildPrimarySelectionCard()
                        QStringLiteral("用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。"));
 }
 
+QWidget* SettingsView::buildLaunchReportCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::send, card);
+    m_texts.emplace_back(label->title(), launchReportKey);
+    m_launchReport = new ToggleSwitch(card);
+    connect(m_launchReport, &ToggleSwitch::toggled, this,
+            [this](bool on) { m_services.settings.setSendsLaunchReport(on); });
+    card->setLayout(rowLayout(label, m_launchReport));
+    return withCaption(card, QString(), &m_launchReportCaption);
+}
+
+QWidget* SettingsView::buildUpdateCheckCard()
+{
+    auto* card = new Card(this);
+    auto* label = new RowLabel(Symbol::download, card);
+    m_texts.emplace_back(label->title(), updateCheckKey);
+    m_updateCheck = new ToggleSwitch(card);
+    connect(m_updateCheck, &ToggleSwitch::toggled, this,
+            [this](bool on) { m_services.settings.setChecksForUpdates(on); });
+    card->setLayout(rowLayout(label, m_updateCheck));
+    return withCaption(card, QString(), &m_updateCheckCaption);
+}
+
 QWidget* SettingsView::buildLanguageCard()
 {
     auto* card = new Card(this);
@@ -389,9 +429,7 @@ QWidget* SettingsView::buildStorageCard()
             [this](int steps) { m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep); });
     layout->addWidget(m_storage);
     // The caption names the real folder, so it is filled in on every translation (see showStorage).
-    QWidget* box = withCaption(card, QString());
-    m_storageCaption = box->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).constLast();
-    return box;
+    return withCaption(card, QString(), &m_storageCaption);
 }
 
 QWidget* SettingsView::buildSupportCard()
@@ -419,7 +457,7 @@ QWidget* SettingsView::buildSupportCard()
     return card;
 }
 
-QWidget* SettingsView::withCaption(QWidget* card, const QString& captionKey)
+QWidget* SettingsView::withCaption(QWidget* card, const QString& captionKey, QLabel** captionOut)
 {
     auto* box = new QWidget(this);
     auto* layout = new QVBoxLayout(box);
@@ -427,11 +465,13 @@ QWidget* SettingsView::withCaption(QWidget* card, const QString& captionKey)
     layout->setSpacing(6);
     card->setParent(box);
     layout->addWidget(card);
-    // An empty key: the caption's text is set by whoever fills in its argument.
+    // An empty key: the caption's text is set by whoever fills in its argument or picks it for a state.
     QLabel* caption =
         captionKey.isEmpty() ? label(11, QFont::Normal, true, box) : text(captionKey, 11, QFont::Normal, true, box);
     caption->setContentsMargins(12, 0, 12, 0);
     layout->addWidget(caption);
+    if (captionOut)
+        *captionOut = caption;
     return box;
 }
 
@@ -481,6 +521,8 @@ void SettingsView::retranslate()
     m_restart->setToolTip(m_restart->text());
     m_launchAtLogin->setAccessibleName(settings.localized(QStringLiteral("开机自启动")));
     m_primarySelection->setAccessibleName(settings.localized(QStringLiteral("记录鼠标选中的文字")));
+    m_launchReport->setAccessibleName(settings.localized(launchReportKey));
+    m_updateCheck->setAccessibleName(settings.localized(updateCheckKey));
     m_language->setAccessibleName(settings.localized(QStringLiteral("语言")));
     for (int i = 0; i < m_language->count(); ++i) {
         const auto language = appLanguageFromRaw(m_language->itemData(i).toString());
@@ -501,6 +543,8 @@ void SettingsView::retranslate()
     showLanguage();
     showStorage();
     showWaysIn();
+    showLaunchReport();
+    showUpdateCheck();
 
     // The window title follows too, once this page sits in its window.
     QTimer::singleShot(0, this, [this] {
@@ -541,6 +585,42 @@ void SettingsView::showPrimarySelection()
     m_primarySelection->setChecked(m_services.settings.recordPrimarySelection());
 }
 
+void SettingsView::showLaunchReport()
+{
+    const SettingsStore& settings = m_services.settings;
+    const LaunchReportStatus status = settings.launchReportStatus();
+    const bool byPackage = settings.packagerPolicy().launchReportOff;
+    bool on = settings.sendsLaunchReport();
+    QString caption = settings.localized(launchReportPendingKey);
+    if (byPackage) {
+        on = false;
+        caption = settings.localized(turnedOffByPackageKey).arg(QLatin1String(PackagerPolicy::noLaunchReportVariable));
+    } else if (status == LaunchReportStatus::sent) {
+        on = true;
+        caption = settings.localized(launchReportSentKey);
+    } else if (status == LaunchReportStatus::declined) {
+        on = false;
+        caption = settings.localized(launchReportDeclinedKey);
+    }
+    // Once sent or declined, the switch changes nothing: it shows what happened and stays put.
+    const QSignalBlocker block(m_launchReport);
+    m_launchReport->setChecked(on);
+    m_launchReport->setEnabled(!byPackage && status == LaunchReportStatus::pending);
+    m_launchReportCaption->setText(caption);
+}
+
+void SettingsView::showUpdateCheck()
+{
+    const SettingsStore& settings = m_services.settings;
+    const bool byPackage = settings.packagerPolicy().updateCheckOff;
+    const QSignalBlocker block(m_updateCheck);
+    m_updateCheck->setChecked(settings.updateCheckAllowed());
+    m_updateCheck->setEnabled(!byPackage);
+    m_updateCheckCaption->setText(
+        byPackage ? settings.localized(turnedOffByPackageKey).arg(QLatin1String(PackagerPolicy::noUpdateCheckVariable))
+                  : settings.localized(updateCheckCaptionKey));
+}
+
 void SettingsView::showLanguage()
 {
     const int index = m_language->findData(rawValue(m_services.settings.language()));
@@ -576,16 +656,19 @@ void SettingsView::showStorage()
 
 void SettingsView::showWaysIn()
 {
-    const SettingsStore& settings = m_services.settings;
-    const KeyboardShortcuts::Shortcuts& shortcuts = m_services.recorder.shortcuts;
+    m_noTrayText->setText(waysIn(m_services.settings, m_services.recorder.shortcuts));
+}
+
+QString waysIn(const SettingsStore& settings, const KeyboardShortcuts::Shortcuts& shortcuts)
+{
+    // Kept whole on their lines: the translation check finds its keys by their literals.
+    // clang-format off
+    static const QString withShortcut = QStringLiteral("按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。");
+    static const QString withoutShortcut = QStringLiteral("运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。");
+    // clang-format on
     const auto shortcut = shortcuts.getShortcut(KeyboardShortcuts::togglePanelName());
-    m_noTrayText->setText(
-        shortcut ? settings
-                       .localized(QStringLiteral(
-                           "按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。"))
-                       .arg(shortcuts.description(*shortcut))
-                 : settings.localized(
-                       QStringLiteral("运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。")));
+    return shortcut ? settings.localized(withShortcut).arg(shortcuts.description(*shortcut))
+                    : settings.localized(withoutShortcut);
 }
 
 }  // namespace nimbrel

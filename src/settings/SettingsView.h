@@ -45,6 +45,10 @@ struct SettingsViewServices {
     std::function<void()> quit;
 };
 
+// How to reach Nimbrel without a tray: its shortcut (when one is set) and the two commands, in the
+// interface language.
+QString waysIn(const SettingsStore& settings, const KeyboardShortcuts::Shortcuts& shortcuts);
+
 // The content of the settings window: one scrolling page of cards under a header. Every control writes
 // straight into the settings store and follows it, and every text follows the interface language at once.
 class SettingsView final : public QWidget {
@@ -64,6 +68,10 @@ public:
     QPushButton* restartButton() const { return m_restart; }
     ToggleSwitch* launchAtLoginSwitch() const { return m_launchAtLogin; }
     ToggleSwitch* primarySelectionSwitch() const { return m_primarySelection; }
+    ToggleSwitch* launchReportSwitch() const { return m_launchReport; }
+    QLabel* launchReportCaption() const { return m_launchReportCaption; }
+    ToggleSwitch* updateCheckSwitch() const { return m_updateCheck; }
+    QLabel* updateCheckCaption() const { return m_updateCheckCaption; }
     QComboBox* languagePicker() const { return m_language; }
     KeyboardShortcuts::Recorder* shortcutRecorder() const { return m_recorder; }
     QComboBox* panelModePicker() const { return m_panelMode; }
@@ -97,7 +105,10 @@ private:
     QWidget* buildPanelModeCard();
     QWidget* buildStorageCard();
     QWidget* buildSupportCard();
-    QWidget* withCaption(QWidget* card, const QString& captionKey);
+    QWidget* buildLaunchReportCard();
+    QWidget* buildUpdateCheckCard();
+    // The card over its caption; with an empty key the caption's text is the caller's to set.
+    QWidget* withCaption(QWidget* card, const QString& captionKey, QLabel** captionOut = nullptr);
     // A label that follows the language under `key`; label() alone is one whose text the caller sets.
     QLabel* text(const QString& key, int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent);
     static QLabel* label(int pixelSize, QFont::Weight weight, bool secondary, QWidget* parent);
@@ -106,6 +117,8 @@ private:
     void updateRestartButton();
     void showLaunchAtLogin();
     void showPrimarySelection();
+    void showLaunchReport();
+    void showUpdateCheck();
     void showLanguage();
     void showPanelMode();
     void showStorage();
@@ -129,6 +142,10 @@ private:
     QPropertyAnimation* m_fade = nullptr;
     ToggleSwitch* m_launchAtLogin = nullptr;
     ToggleSwitch* m_primarySelection = nullptr;
+    ToggleSwitch* m_launchReport = nullptr;
+    QLabel* m_launchReportCaption = nullptr;
+    ToggleSwitch* m_updateCheck = nullptr;
+    QLabel* m_updateCheckCaption = nullptr;
     QComboBox* m_language = nullptr;
     KeyboardShortcuts::Recorder* m_recorder = nullptr;
     QComboBox* m_panelMode = nullptr;

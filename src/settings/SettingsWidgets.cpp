@@ -126,6 +126,17 @@ void drawSymbol(QPainter& p, Symbol symbol, const QColor& color)
             p.drawLine(QPointF(15.5, 20), QPointF(20.5, 20));
             break;
         }
+        case Symbol::send:
+            // A paper plane: what leaves the machine.
+            p.drawPolygon(QPolygonF({QPointF(3, 11), QPointF(21, 3.5), QPointF(15, 20.5), QPointF(11, 13)}));
+            p.drawLine(QPointF(11, 13), QPointF(21, 3.5));
+            break;
+        case Symbol::download:
+            // An arrow into a tray: what is fetched.
+            p.drawLine(QPointF(12, 3), QPointF(12, 14.5));
+            p.drawPolyline(QPolygonF({QPointF(7.5, 10), QPointF(12, 14.5), QPointF(16.5, 10)}));
+            p.drawPolyline(QPolygonF({QPointF(3.5, 15), QPointF(3.5, 20), QPointF(20.5, 20), QPointF(20.5, 15)}));
+            break;
         case Symbol::envelope:
             p.drawRoundedRect(QRectF(3, 6, 18, 13), 2, 2);
             p.drawPolyline(QPolygonF({QPointF(3.5, 7), QPointF(12, 13.5), QPointF(20.5, 7)}));
@@ -256,10 +267,20 @@ ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+void ToggleSwitch::changeEvent(QEvent* event)
+{
+    // A switch that cannot be flipped does not invite a click.
+    if (event->type() == QEvent::EnabledChange)
+        setCursor(isEnabled() ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    QAbstractButton::changeEvent(event);
+}
+
 void ToggleSwitch::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        p.setOpacity(0.45);
     const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
     QColor off = palette().color(QPalette::WindowText);
     off.setAlphaF(0.2);

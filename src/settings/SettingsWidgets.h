@@ -29,6 +29,8 @@ enum class Symbol {
     info,
     envelope,
     cursor,
+    send,
+    download,
 };
 QIcon symbolIcon(Symbol symbol, const QColor& color);
 
@@ -62,7 +64,7 @@ private:
     QLabel* m_title;
 };
 
-// An on/off switch: a capsule with a sliding knob.
+// An on/off switch: a capsule with a sliding knob, faded while disabled.
 class ToggleSwitch final : public QAbstractButton {
     Q_OBJECT
 public:
@@ -70,6 +72,7 @@ public:
     QSize sizeHint() const override { return {38, 22}; }
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 };
 

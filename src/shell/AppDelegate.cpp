@@ -69,6 +69,9 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
     connect(m_trayMenu.menu(), &QMenu::aboutToHide, this, [this] { m_services.shortcuts.menuDidEndTracking(); });
     // The relaunch into a staged update is the one other termination that is honoured.
     connect(&m_services.updater, &UpdaterService::terminationRequested, this, &AppDelegate::requestTermination);
+    // The settings window shows where the launch report stands.
+    connect(&m_services.launchReporter, &LaunchReporter::statusChanged, &m_settingsStore,
+            &SettingsStore::launchReportStatusChanged);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installEventFilter(this);
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -100,13 +103,18 @@ void AppDelegate::didFinishLaunching()
     applyLoginItem(m_services.loginItems, m_services.console, m_settingsStore.launchAtLogin());
     m_settingsStore.adoptLoginItemStatus(m_services.loginItems.status() == LoginItemStatus::enabled);
 
-    // 2. The outcome of the last update attempt, a check now and one every six hours.
-    m_services.updater.reportLastApplyResult();
-    m_services.updater.checkForUpdates();
-    m_services.updater.scheduleCheckTimer(this);
+    // 2. The outcome of the last update attempt, a check now and one every six hours, while the user and
+    // the package allow checks; switched off or on later, checks stop or resume at once.
+    UpdaterService& updater = m_services.updater;
+    updater.reportLastApplyResult();
+    updater.setChecksEnabled(m_settingsStore.updateCheckAllowed());
+    updater.checkForUpdates();
+    updater.scheduleCheckTimer(this);
+    connect(&m_settingsStore, &SettingsStore::checksForUpdatesChanged, this,
+            [this] { m_services.updater.setChecksEnabled(m_settingsStore.updateCheckAllowed()); });
 
-    // 3. The launch report, until one is accepted.
-    m_services.launchReporter.report();
+    // 3. The launch report, until one is accepted; declined for good when not allowed at this start.
+    m_services.launchReporter.report(m_settingsStore.launchReportAllowed());
 
     // A desktop without a tray would leave Nimbrel invisible, with no way to its settings or to quit.
     if (!m_services.tray.isAvailable()) {
@@ -158,14 +166,8 @@ void AppDelegate::explainMissingTray()
     if (m_settingsStore.noTrayExplained())
         return;
     m_settingsStore.setNoTrayExplained();
-    const QString body =
-        shortcut ? m_settingsStore
-                       .localized(QStringLiteral(
-                           "按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。"))
-                       .arg(m_services.shortcuts.description(*shortcut))
-                 : m_settingsStore.localized(
-                       QStringLiteral("运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。"));
-    m_services.notifier.notify(m_settingsStore.localized(QStringLiteral("此桌面没有系统托盘")), body);
+    m_services.notifier.notify(m_settingsStore.localized(QStringLiteral("此桌面没有系统托盘")),
+                               waysIn(m_settingsStore, m_services.shortcuts));
     openSettings();
 }
 

@@ -89,7 +89,7 @@ UpdaterService::~UpdaterService()
 
 void UpdaterService::checkForUpdates()
 {
-    if (m_state != State::idle)
+    if (!m_checksEnabled || m_state != State::idle)
         return;
     setState(State::checking);
     QTimer::singleShot(0, this, &UpdaterService::runCheckCycle);
@@ -104,18 +104,43 @@ QTimer* UpdaterService::scheduleCheckTimer(QObject* owner)
         if (service)
             service->checkForUpdates();
     });
-    timer->start();
+    if (m_checksEnabled)
+        timer->start();
     setTimer(timer);
     return timer;
 }
 
+void UpdaterService::setChecksEnabled(bool enabled)
+{
+    if (enabled == m_checksEnabled)
+        return;
+    m_checksEnabled = enabled;
+    if (!enabled) {
+        if (m_timer)
+            m_timer->stop();
+        return;
+    }
+    if (m_timer)
+        m_timer->start();
+    checkForUpdates();
+}
+
 void UpdaterService::runCheckCycle()
 {
+    if (!m_checksEnabled) {
+        setState(State::idle);
+        return;
+    }
     // Queued before any staging of this cycle on the same single thread, so it never races one.
     m_stagingPool.start([folder = updateDirectoryPath()] { removeStagingLeftovers(folder); });
     fetchLatestRelease([self = QPointer<UpdaterService>(this)](Result<Release> release) {
         if (!self)
             return;
+        // Switched off while the feed was asked: its answer leads to nothing, not even a failure line.
+        if (!self->m_checksEnabled) {
+            self->setState(State::idle);
+            return;
+        }
         if (!release) {
             self->failCycle(release.error());
             return;
@@ -169,7 +194,7 @@ void UpdaterService::fetchLatestRelease(std::function<void(Result<Release>)> don
 
 void UpdaterService::downloadAndStage(const Release& release, std::function<void(Result<void>)> done)
 {
-    if (!canReplaceInstalledApp()) {
+    if (!m_checksEnabled || !canReplaceInstalledApp()) {
         setState(State::idle);
         done({});
         return;
@@ -190,6 +215,13 @@ void UpdaterService::downloadAndStage(const Release& release, std::function<void
         if (!self) {
             if (file)
                 QFile::remove(*file);
+            return;
+        }
+        if (!self->m_checksEnabled) {
+            if (file)
+                QFile::remove(*file);
+            self->setState(State::idle);
+            done({});
             return;
         }
         if (!file) {

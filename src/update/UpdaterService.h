@@ -9,17 +9,15 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
 #include <optional>
-
-
 
 namespace nimbrel {
 
@@ -91,10 +89,17 @@ public:
     QTimer* timer() const { return m_timer; }
     QUrl appcastURL() const { return m_appcastURL; }
 
-    // Starts one check cycle when idle, else does nothing; returns at once.
+    // Starts one check cycle when idle and checks are enabled, else does nothing; returns at once.
     void checkForUpdates();
-    // Starts the repeating check timer, owned by `owner`; it holds this service weakly.
+    // Makes the repeating check timer, owned by `owner`, and starts it when checks are enabled; it holds
+    // this service weakly.
     QTimer* scheduleCheckTimer(QObject* owner);
+    // Whether the feed may be asked at all; on unless switched off. Off stops the repeating check at once,
+    // and a cycle under way ends at its next step without another request: a feed answer still coming is
+    // dropped, and a package still downloading is deleted unstaged. A staged update stays offered. On
+    // again checks at once and then every checkInterval, as a start does.
+    bool checksEnabled() const { return m_checksEnabled; }
+    void setChecksEnabled(bool enabled);
     void setTimer(QTimer* timer) { m_timer = timer; }
 
     qint64 currentBuild() const;
@@ -147,6 +152,7 @@ private:
     const QUrl m_appcastURL;
     bool m_isRelaunching = false;
     bool m_hasDispatchedUpdate = false;
+    bool m_checksEnabled = true;
     // Last, so that it is destroyed first: waits for a staging still running.
     QThreadPool m_stagingPool;
 };

@@ -1,6 +1,8 @@
 """A running Nimbrel in its application folder finds a newer signed release on its feed, downloads,
 verifies and stages it, reports its first launch once, and swaps in the staged release when the user
-presses the settings window's restart button. A hostile package writes nothing anywhere."""
+presses the settings window's restart button. A hostile package writes nothing anywhere. A package that
+turns the launch report and the update check off keeps every request in, and a report declined so is
+not sent by a later start."""
 
 import gzip
 import http.server
@@ -11,7 +13,7 @@ import threading
 import time
 import unittest
 
-from harness import BINARY, E2ETestCase, compiled_build, executable_of, stop_processes, x11
+from harness import BINARY, E2ETestCase, compiled_build, executable_of, nimbrel_windows, run_once, stop_processes, x11
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -207,6 +209,39 @@ class UpdateCheck(E2ETestCase):
         nimbrel.wait_until(lambda: not os.path.exists(record), 15, "the apply record to be consumed")
         time.sleep(1)
         self.assertEqual(len(host.reports), 1)
+
+    def test_the_package_switches_keep_every_request_in_and_a_declined_report_stays_unsent(self):
+        served = os.path.join(self.home.path, "served")
+        os.makedirs(served)
+        host = Host(served)
+        threading.Thread(target=host.serve_forever, daemon=True).start()
+        self.addCleanup(host.shutdown)
+        addresses = {"NIMBREL_FEED_URL": host.base + "/appcast.json", "NIMBREL_REPORT_URL": host.base + "/api/launch"}
+
+        nimbrel = self.start(NIMBREL_NO_LAUNCH_REPORT="1", NIMBREL_NO_UPDATE_CHECK="1", **addresses)
+        nimbrel.wait_for_line("[Nimbrel] NIMBREL_NO_LAUNCH_REPORT is set: no launch report is sent")
+        nimbrel.wait_for_line("[Nimbrel] NIMBREL_NO_UPDATE_CHECK is set: no update check is made")
+        nimbrel.wait_until(lambda: os.path.exists(self.home.defaults_file) and
+                           self.home.read_defaults().get("Nimbrel.didDeclineLaunchReport") is True, 15,
+                           "the launch report to be declined")
+        # The launch sequence is over once the panel answers: both requests would have left by then.
+        nimbrel.wait_ready()
+        self.assertEqual(run_once(self.home, "--toggle", **addresses)[0], 0)
+        nimbrel.wait_until(lambda: nimbrel_windows(), 15, "the panel")
+        self.assertEqual(host.fetched, [])
+        self.assertEqual(host.reports, [])
+        self.assertNotIn("Nimbrel.installID", self.home.read_defaults())
+        self.assertEqual(nimbrel.terminate(), 0)
+
+        # Started again without them, the update check asks the feed; the declined report stays unsent.
+        nimbrel = self.start(**addresses)
+        nimbrel.wait_until(lambda: "/appcast.json" in host.fetched, 30, "the update check")
+        nimbrel.wait_ready()
+        self.assertEqual(run_once(self.home, "--toggle", **addresses)[0], 0)
+        nimbrel.wait_until(lambda: nimbrel_windows(), 15, "the panel")
+        self.assertEqual(host.reports, [])
+        self.assertNotIn("Nimbrel.didReportLaunch", self.home.read_defaults())
+        self.assertEqual(nimbrel.terminate(), 0)
 
 
 if __name__ == "__main__":

@@ -4,9 +4,9 @@
 
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/fake/FakeClickMonitor.h"
+#include "platform/fake/FakeClipboardMonitor.h"
 #include "platform/fake/FakeHotKeys.h"
 #include "platform/fake/FakeKeyboard.h"
-#include "platform/fake/FakeClipboardMonitor.h"
 #include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakePlatform.h"
 #include "platform/fake/FakeSystemShortcuts.h"
@@ -21,12 +21,14 @@
 namespace nimbrel::test {
 
 struct FakeShell {
-    // `items` replaces the shell's own login items (tests that prepare their state first).
-    explicit FakeShell(const StoreOpeners& openers = {}, fake::LoginItems* items = nullptr)
+    // `items` replaces the shell's own login items (tests that prepare their state first); `packager` is
+    // what the package turned off (nothing, whatever this process's environment says).
+    explicit FakeShell(const StoreOpeners& openers = {}, fake::LoginItems* items = nullptr,
+                       PackagerPolicy packager = {})
         : locations(freshDirectory()),
           loginItems(items ? *items : ownLoginItems),
           translations(Translations::defaultDirectory()),
-          settings(defaults, loginItems, console, translations),
+          settings(defaults, loginItems, console, translations, std::move(packager)),
           shortcuts(defaults, hotKeys, keyboardLayout, console),
           updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),

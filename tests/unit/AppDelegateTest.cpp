@@ -213,6 +213,52 @@ TEST(AppDelegate, LaunchChecksForUpdatesThenReportsThenWiresTheShortcut)
     EXPECT_FALSE(panel->isVisible());
 }
 
+TEST(AppDelegate, NothingGoesOutWhenTheSettingsOrThePackageSayNoAndTheCheckFollowsTheSwitch)
+{
+    struct Case {
+        const char* name;
+        bool switchedOff;  // by the user, before this start
+        PackagerPolicy packager;
+        bool checkFollowsTheSwitch;
+    };
+    const Case cases[] = {
+        {"switched off in the settings", true, {}, true},
+        {"turned off by the package", false, {.launchReportOff = true, .updateCheckOff = true}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shell shell({}, nullptr, c.packager);
+        if (c.switchedOff) {
+            shell.settings.setSendsLaunchReport(false);
+            shell.settings.setChecksForUpdates(false);
+        }
+        QSignalSpy reportStatus(&shell.settings, &SettingsStore::launchReportStatusChanged);
+        shell.delegate.willFinishLaunching();
+        shell.delegate.didFinishLaunching();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_TRUE(shell.http.requests.isEmpty()) << shell.http.requests.join(u'\n').toStdString();
+        ASSERT_NE(shell.updater.timer(), nullptr);
+        EXPECT_FALSE(shell.updater.timer()->isActive());
+        EXPECT_EQ(shell.settings.launchReportStatus(), LaunchReportStatus::declined);
+        EXPECT_EQ(reportStatus.count(), 1) << "the settings window hears of the decline";
+
+        // Switched on: the package's word still stands; else the check runs at once and then every six hours.
+        shell.settings.setChecksForUpdates(false);
+        shell.settings.setChecksForUpdates(true);
+        shell.settings.setSendsLaunchReport(true);
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+        EXPECT_EQ(shell.updater.timer()->isActive(), c.checkFollowsTheSwitch);
+        EXPECT_EQ(shell.http.requests, c.checkFollowsTheSwitch
+                                           ? QStringList{QStringLiteral("GET ") + shell.updater.appcastURL().toString()}
+                                           : QStringList());
+        // Switched off again: the repeating check stops at once.
+        shell.settings.setChecksForUpdates(false);
+        EXPECT_FALSE(shell.updater.timer()->isActive());
+    }
+}
+
 TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
 {
     StoreOpeners openers;

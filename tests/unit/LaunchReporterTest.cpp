@@ -29,8 +29,10 @@ protected:
     {
         LaunchReporter reporter(http, defaults, log, endpoint, facts);
         QSignalSpy finished(&reporter, &LaunchReporter::finished);
-        reporter.report();
+        QSignalSpy changed(&reporter, &LaunchReporter::statusChanged);
+        reporter.report(true);
         ASSERT_TRUE(finished.wait(10'000));
+        statusChanges = changed.count();
     }
 
     QUrl endpoint() const { return server.url(QStringLiteral("/api/launch")); }
@@ -47,6 +49,7 @@ protected:
     native::QtHttpClient http;
     fake::MemoryDefaults defaults;
     fake::RecordingSystemLog log;
+    int statusChanges = 0;  // statusChanged signals of the last start
 };
 
 TEST(LaunchFacts, LanguageTagOrUnd)
@@ -108,12 +111,14 @@ TEST_F(LaunchReporterTest, AcceptedReportSetsTheFlagAndIsNeverSentAgain)
     EXPECT_EQ(request.body, R"({"install_id":")" + id.toUtf8() + R"(","language":"zh-Hans-CN","os_version":"6.1.0"})");
     EXPECT_TRUE(defaults.boolean(LaunchReporter::didReportLaunchKey));
     EXPECT_EQ(defaults.values.value(LaunchReporter::didReportLaunchKey).typeId(), QMetaType::Bool);
+    EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::sent);
+    EXPECT_EQ(statusChanges, 1);
     EXPECT_GE(defaults.synchronizations, 2) << "the identifier and the flag are forced to disk";
     EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
 
     // The next start sends nothing.
     LaunchReporter next(http, defaults, log, endpoint(), facts);
-    next.report();
+    next.report(true);
     QTest::qWait(100);
     EXPECT_EQ(server.requests.size(), 1);
 }
@@ -138,6 +143,7 @@ TEST_F(LaunchReporterTest, RefusalsAreLoggedAndRetriedAtTheNextStartWithTheSameI
         start(endpoint());
         EXPECT_EQ(log.lines, c.line.isEmpty() ? QStringList() : QStringList{c.line});
         EXPECT_EQ(defaults.boolean(LaunchReporter::didReportLaunchKey), c.line.isEmpty());
+        EXPECT_EQ(statusChanges, c.line.isEmpty() ? 1 : 0);
     }
     EXPECT_EQ(server.hits("/elsewhere"), 0) << "a redirect is an answer, not followed";
     ASSERT_EQ(server.requests.size(), 4);
@@ -173,12 +179,72 @@ TEST_F(LaunchReporterTest, ReportedFlagMeansNoRequestAndNoIdentifier)
     defaults.setBool(LaunchReporter::didReportLaunchKey, true);
     LaunchReporter reporter(http, defaults, log, endpoint(), facts);
     QSignalSpy finished(&reporter, &LaunchReporter::finished);
-    reporter.report();
+    reporter.report(true);
     QTest::qWait(200);
     EXPECT_TRUE(server.requests.isEmpty());
     EXPECT_EQ(finished.count(), 0);
     EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
     EXPECT_TRUE(log.lines.isEmpty());
+}
+
+TEST_F(LaunchReporterTest, NotAllowedWhilePendingDeclinesForGoodAndDropsTheIdentifier)
+{
+    struct Case {
+        const char* name;
+        bool triedBefore;  // an earlier start sent it and got no acceptance, so an identifier is stored
+    };
+    const Case cases[] = {{"never tried", false}, {"tried before", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.values.clear();
+        log.lines.clear();
+        if (c.triedBefore)
+            defaults.setString(LaunchReporter::installIDKey, QStringLiteral("8D0C2F1E-0000-4000-8000-000000000001"));
+        fake::UnreachableHttpClient recording;
+        EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::pending);
+
+        LaunchReporter declining(recording, defaults, log, endpoint(), facts);
+        QSignalSpy changed(&declining, &LaunchReporter::statusChanged);
+        const int synchronizations = defaults.synchronizations;
+        declining.report(false);
+        EXPECT_TRUE(recording.requests.isEmpty()) << recording.requests.join(u'\n').toStdString();
+        EXPECT_EQ(declining.status(), LaunchReportStatus::declined);
+        EXPECT_EQ(defaults.values.value(LaunchReporter::didDeclineLaunchReportKey), QVariant(true));
+        EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
+        EXPECT_FALSE(defaults.boolean(LaunchReporter::didReportLaunchKey));
+        EXPECT_GT(defaults.synchronizations, synchronizations) << "the decline is forced to disk";
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动上报已关闭：不发送，以后也不会发送")});
+
+        // Later starts, allowed again or not, send nothing and say nothing more.
+        for (const bool allowed : {true, false}) {
+            LaunchReporter later(recording, defaults, log, endpoint(), facts);
+            QSignalSpy laterChanged(&later, &LaunchReporter::statusChanged);
+            later.report(allowed);
+            EXPECT_TRUE(recording.requests.isEmpty());
+            EXPECT_EQ(laterChanged.count(), 0);
+            EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
+        }
+        EXPECT_EQ(log.lines.size(), 1);
+    }
+}
+
+TEST_F(LaunchReporterTest, ASentReportIsNotDeclinedAfterwards)
+{
+    server.answer("/api/launch", Response(204));
+    start(endpoint());
+    ASSERT_EQ(launchReportStatus(defaults), LaunchReportStatus::sent);
+    const QVariant id = defaults.values.value(LaunchReporter::installIDKey);
+
+    fake::UnreachableHttpClient recording;
+    LaunchReporter later(recording, defaults, log, endpoint(), facts);
+    QSignalSpy changed(&later, &LaunchReporter::statusChanged);
+    later.report(false);
+    EXPECT_TRUE(recording.requests.isEmpty());
+    EXPECT_EQ(later.status(), LaunchReportStatus::sent);
+    EXPECT_FALSE(defaults.values.contains(LaunchReporter::didDeclineLaunchReportKey));
+    EXPECT_EQ(defaults.values.value(LaunchReporter::installIDKey), id);
+    EXPECT_EQ(changed.count(), 0);
 }
 
 TEST_F(LaunchReporterTest, StoredIdentifierIsKeptAndOnlyAStringCounts)

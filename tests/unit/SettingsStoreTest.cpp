@@ -28,9 +28,10 @@ protected:
         loginItems.unregistrations = 0;
     }
 
-    std::unique_ptr<SettingsStore> makeStore()
+    // The package turns nothing off unless a test says so, whatever this process's environment holds.
+    std::unique_ptr<SettingsStore> makeStore(PackagerPolicy packager = {})
     {
-        return std::make_unique<SettingsStore>(defaults, loginItems, console, translations);
+        return std::make_unique<SettingsStore>(defaults, loginItems, console, translations, std::move(packager));
     }
 
     fake::MemoryDefaults defaults;
@@ -153,6 +154,149 @@ TEST_F(SettingsStoreTest, StoredLaunchAtLoginReadsAsBoolean)
     }
 }
 
+TEST_F(SettingsStoreTest, NetworkSwitchesAreOnUnlessStoredOffAndAnythingOddReadsAsOff)
+{
+    struct Case {
+        const char* name;
+        QVariant stored;
+        bool expected;
+        bool reported;
+    };
+    const std::vector<Case> cases{
+        {"absent", QVariant(), true, false},
+        {"true", QVariant(true), true, false},
+        {"false", QVariant(false), false, false},
+        {"1", QVariant::fromValue<qint64>(1), true, false},
+        {"0", QVariant::fromValue<qint64>(0), false, false},
+        // A hand-written "false" or "no" means off: reading it as the default would send what was refused.
+        {"string false", QStringLiteral("false"), false, true},
+        {"string true", QStringLiteral("true"), false, true},
+        {"list", QVariant(QStringList{QStringLiteral("on")}), false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const QString& key : {SettingsStore::sendLaunchReportKey, SettingsStore::checkForUpdatesKey}) {
+            SCOPED_TRACE(key.toStdString());
+            defaults.values.clear();
+            console.lines.clear();
+            if (c.stored.isValid())
+                defaults.values.insert(key, c.stored);
+            const auto store = makeStore();
+            const bool launchReport = key == SettingsStore::sendLaunchReportKey;
+            EXPECT_EQ(launchReport ? store->sendsLaunchReport() : store->checksForUpdates(), c.expected);
+            EXPECT_EQ(launchReport ? store->launchReportAllowed() : store->updateCheckAllowed(), c.expected);
+            // The other switch keeps its default.
+            EXPECT_TRUE(launchReport ? store->checksForUpdates() : store->sendsLaunchReport());
+            const QString line =
+                QStringLiteral("[Nimbrel] %1 in the settings is not true or false; %2 is off")
+                    .arg(key, launchReport ? QStringLiteral("the launch report") : QStringLiteral("the update check"));
+            EXPECT_EQ(console.lines, c.reported ? QStringList{line} : QStringList());
+            // An odd value stays in the file as it was, absent stays absent.
+            EXPECT_EQ(defaults.values.value(key), c.stored);
+            EXPECT_EQ(defaults.values.contains(key), c.stored.isValid());
+        }
+    }
+}
+
+TEST_F(SettingsStoreTest, WhatThePackageTurnedOffStaysOffWhateverTheSettingsSay)
+{
+    struct Case {
+        const char* name;
+        PackagerPolicy packager;
+        bool reportAllowed;
+        bool checkAllowed;
+        QStringList lines;
+    };
+    const std::vector<Case> cases{
+        {"nothing", {}, true, true, {}},
+        {"launch report",
+         {.launchReportOff = true},
+         false,
+         true,
+         {QStringLiteral("[Nimbrel] NIMBREL_NO_LAUNCH_REPORT is set: no launch report is sent")}},
+        {"update check",
+         {.updateCheckOff = true},
+         true,
+         false,
+         {QStringLiteral("[Nimbrel] NIMBREL_NO_UPDATE_CHECK is set: no update check is made")}},
+        {"both, one of them odd",
+         {.launchReportOff = true,
+          .updateCheckOff = true,
+          .problems = {QStringLiteral(
+              "[Nimbrel] NIMBREL_NO_UPDATE_CHECK=\"yes\" is neither 1 nor 0; it is taken as 1")}},
+         false,
+         false,
+         {QStringLiteral("[Nimbrel] NIMBREL_NO_UPDATE_CHECK=\"yes\" is neither 1 nor 0; it is taken as 1"),
+          QStringLiteral("[Nimbrel] NIMBREL_NO_LAUNCH_REPORT is set: no launch report is sent"),
+          QStringLiteral("[Nimbrel] NIMBREL_NO_UPDATE_CHECK is set: no update check is made")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        defaults.values.clear();
+        console.lines.clear();
+        const auto store = makeStore(c.packager);
+        EXPECT_EQ(console.lines, c.lines);
+        // Switched on by the user, the switches still give no leave where the package said no.
+        store->setSendsLaunchReport(true);
+        store->setChecksForUpdates(true);
+        EXPECT_EQ(store->launchReportAllowed(), c.reportAllowed);
+        EXPECT_EQ(store->updateCheckAllowed(), c.checkAllowed);
+        EXPECT_TRUE(store->sendsLaunchReport());
+        EXPECT_TRUE(store->checksForUpdates());
+    }
+}
+
+TEST(PackagerPolicy, OneTurnsOffZeroOrNothingLeavesItToTheSettingsAnythingElseTurnsOffAndIsReported)
+{
+    struct Case {
+        const char* report;
+        const char* check;
+        bool reportOff;
+        bool checkOff;
+        QStringList problems;
+    };
+    const std::vector<Case> cases{
+        {nullptr, nullptr, false, false, {}},
+        {"", "", false, false, {}},
+        {"0", "0", false, false, {}},
+        {"1", nullptr, true, false, {}},
+        {nullptr, "1", false, true, {}},
+        {" 1\n", "0 ", true, false, {}},
+        {"yes",
+         "false",
+         true,
+         true,
+         {QStringLiteral("[Nimbrel] NIMBREL_NO_LAUNCH_REPORT=\"yes\" is neither 1 nor 0; it is taken as 1"),
+          QStringLiteral("[Nimbrel] NIMBREL_NO_UPDATE_CHECK=\"false\" is neither 1 nor 0; it is taken as 1")}},
+        {"2",
+         "1",
+         true,
+         true,
+         {QStringLiteral("[Nimbrel] NIMBREL_NO_LAUNCH_REPORT=\"2\" is neither 1 nor 0; it is taken as 1")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.report ? c.report : "(unset)") << " / "
+                                        << (c.check ? c.check : "(unset)"));
+        const PackagerPolicy policy = readPackagerPolicy([&c](const char* variable) {
+            const char* value = QByteArray(variable) == "NIMBREL_NO_LAUNCH_REPORT"  ? c.report
+                                : QByteArray(variable) == "NIMBREL_NO_UPDATE_CHECK" ? c.check
+                                                                                    : "1";
+            return value ? QString::fromUtf8(value) : QString();
+        });
+        EXPECT_EQ(policy.launchReportOff, c.reportOff);
+        EXPECT_EQ(policy.updateCheckOff, c.checkOff);
+        EXPECT_EQ(policy.problems, c.problems);
+    }
+
+    // The process environment is what a start reads.
+    qputenv("NIMBREL_NO_UPDATE_CHECK", "1");
+    qunsetenv("NIMBREL_NO_LAUNCH_REPORT");
+    const PackagerPolicy fromEnvironment = packagerPolicyFromEnvironment();
+    qunsetenv("NIMBREL_NO_UPDATE_CHECK");
+    EXPECT_TRUE(fromEnvironment.updateCheckOff);
+    EXPECT_FALSE(fromEnvironment.launchReportOff);
+}
+
 TEST_F(SettingsStoreTest, BudgetAssignmentStoresOnlyTheClampedValue)
 {
     struct Case {
@@ -207,6 +351,12 @@ TEST_F(SettingsStoreTest, AssignmentAlwaysWritesButNotifiesOnlyAChange)
         {"language", SettingsStore::languageKey, &SettingsStore::languageChanged,
          [](SettingsStore& s) { s.setLanguage(AppLanguage::system); },
          [](SettingsStore& s) { s.setLanguage(AppLanguage::ko); }, QStringLiteral("ko")},
+        {"sendsLaunchReport", SettingsStore::sendLaunchReportKey, &SettingsStore::sendsLaunchReportChanged,
+         [](SettingsStore& s) { s.setSendsLaunchReport(true); },
+         [](SettingsStore& s) { s.setSendsLaunchReport(false); }, QVariant(false)},
+        {"checksForUpdates", SettingsStore::checkForUpdatesKey, &SettingsStore::checksForUpdatesChanged,
+         [](SettingsStore& s) { s.setChecksForUpdates(true); }, [](SettingsStore& s) { s.setChecksForUpdates(false); },
+         QVariant(false)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

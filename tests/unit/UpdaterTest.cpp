@@ -129,7 +129,7 @@ protected:
                                                 std::optional<QString> executablePath = {})
     {
         return std::make_unique<UpdaterService>(UpdaterEnvironment{
-            .http = http,
+            .http = heldHttp ? static_cast<HttpClient&>(*heldHttp) : http,
             .log = log,
             .locations = *locations,
             .executablePath = executablePath.value_or(executable()),
@@ -155,6 +155,8 @@ protected:
     std::unique_ptr<fake::Locations> locations;
     fake::LocalHttpServer server;
     native::QtHttpClient http;
+    // Set before makeService: the service's requests wait for the test to answer them.
+    fake::HeldHttpClient* heldHttp = nullptr;
     fake::RecordingSystemLog log;
     QList<QStringList> spawned;
     bool spawnSucceeds = true;
@@ -558,6 +560,111 @@ TEST_F(UpdaterServiceTest, CheckTimerRepeatsEverySixHoursAndHoldsTheServiceWeakl
     EXPECT_EQ(server.hits("/appcast.json"), hits);
 }
 
+TEST_F(UpdaterServiceTest, SwitchedOffTheFeedIsNeverAskedAndSwitchedOnTheRepeatingCheckResumes)
+{
+    fake::HeldHttpClient held;
+    heldHttp = &held;
+    const QByteArray sameBuild = feed(10, server.url(QStringLiteral("/package")), "package");
+    const auto answerEveryFeedRequest = [&] {
+        while (!held.gets.isEmpty())
+            held.gets.takeFirst()(sameBuild);
+    };
+    QObject owner;
+    const auto service = makeService(QStringLiteral("10"));
+
+    // Off from the start: no timer runs and asking for a check does nothing.
+    service->setChecksEnabled(false);
+    QTimer* timer = service->scheduleCheckTimer(&owner);
+    EXPECT_FALSE(timer->isActive());
+    service->checkForUpdates();
+    EXPECT_EQ(service->state(), State::idle);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(held.requests.isEmpty()) << held.requests.join(u'\n').toStdString();
+
+    // On: a check at once, then the repeating one.
+    timer->setInterval(1);
+    service->setChecksEnabled(true);
+    EXPECT_TRUE(service->checksEnabled());
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(service->state(), State::checking);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            answerEveryFeedRequest();
+            return held.requests.size() >= 3;
+        },
+        10'000));
+    EXPECT_EQ(
+        held.requests.filter(QStringLiteral("GET ") + server.url(QStringLiteral("/appcast.json")).toString()).size(),
+        held.requests.size());
+
+    // Off again: the timer stops at once, and a cycle it had already queued asks nothing.
+    service->setChecksEnabled(false);
+    EXPECT_FALSE(timer->isActive());
+    answerEveryFeedRequest();
+    const qsizetype sent = held.requests.size();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(held.requests.size(), sent);
+    EXPECT_EQ(service->state(), State::idle);
+    EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+}
+
+TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
+{
+    enum class Step { queued, feedAsked, downloading };
+    struct Case {
+        const char* name;
+        Step offAt;
+        QStringList requests;  // paths asked, in order
+    };
+    const Case cases[] = {
+        {"before the feed is asked", Step::queued, {}},
+        {"while the feed is asked", Step::feedAsked, {QStringLiteral("GET /appcast.json")}},
+        {"while the package downloads",
+         Step::downloading,
+         {QStringLiteral("GET /appcast.json"), QStringLiteral("DOWNLOAD /package")}},
+    };
+    const QByteArray newer = feed(11, server.url(QStringLiteral("/package")), "package");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::HeldHttpClient held;
+        heldHttp = &held;
+        log.lines.clear();
+        const auto service = makeService(QStringLiteral("10"));
+        service->checkForUpdates();
+        if (c.offAt != Step::queued) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !held.gets.isEmpty(); }, 5'000));
+            if (c.offAt == Step::downloading) {
+                held.gets.takeFirst()(newer);
+                ASSERT_EQ(held.downloads.size(), 1);
+                EXPECT_EQ(service->state(), State::downloading);
+            }
+        }
+
+        service->setChecksEnabled(false);
+        const QString package = temporaryFolder() + QStringLiteral("/nimbrel-download-test");
+        writeFile(package, "package");
+        if (!held.gets.isEmpty())
+            held.gets.takeFirst()(newer);
+        if (!held.downloads.isEmpty())
+            held.downloads.takeFirst()(package);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return service->state() == State::idle; }, 5'000));
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+
+        QStringList paths;
+        for (const QString& request : held.requests)
+            paths.append(request.section(u' ', 0, 0) + u' ' + QUrl(request.section(u' ', 1)).path());
+        EXPECT_EQ(paths, c.requests);
+        EXPECT_EQ(QFile::exists(package), c.offAt != Step::downloading) << "a package downloaded meanwhile is deleted";
+        QFile::remove(package);
+        EXPECT_FALSE(service->stagedApp());
+        EXPECT_FALSE(QFileInfo::exists(stagedBundle()));
+        EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+    }
+    heldHttp = nullptr;
+}
+
 TEST_F(UpdaterServiceTest, RelaunchHandsOverToTheHelperOnce)
 {
     serveRelease(11, signedPackage(11));
@@ -671,6 +778,38 @@ TEST(QtHttpClient, GetReturnsTheBodyOfAnyStatus)
     ASSERT_TRUE(answer->ok()) << answer->error().description.toStdString();
     EXPECT_EQ(answer->value(), "maintenance");
     EXPECT_EQ(server.requests.first().headers.value("accept-encoding"), "identity");
+}
+
+TEST(QtHttpClient, NoCookieAHostSetsIsKeptOrSentBack)
+{
+    // A cookie from the launch report's answer would tie every later update check to its install_id.
+    fake::LocalHttpServer server;
+    server.answer("/api/launch", fake::LocalHttpServer::Response(204).header("Set-Cookie", "visitor=42; Path=/"));
+    server.answer("/appcast.json", fake::LocalHttpServer::Response(200, "{}").header("Set-Cookie", "seen=1; Path=/"));
+    server.answer("/package", {200, "package"});
+    native::QtHttpClient http;
+    int answers = 0;
+    http.postJson(server.url(QStringLiteral("/api/launch")), "{}", std::chrono::seconds(10),
+                  [&](Result<HttpResponse>) { ++answers; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers == 1; }, 10'000));
+    http.get(server.url(QStringLiteral("/appcast.json")), std::chrono::seconds(10), {},
+             [&](Result<QByteArray>) { ++answers; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers == 2; }, 10'000));
+    http.get(server.url(QStringLiteral("/appcast.json")), std::chrono::seconds(10), {},
+             [&](Result<QByteArray>) { ++answers; });
+    http.download(server.url(QStringLiteral("/package")), std::chrono::seconds(10), 100, {}, [&](Result<QString> file) {
+        if (file)
+            QFile::remove(*file);
+        ++answers;
+    });
+    http.postJson(server.url(QStringLiteral("/api/launch")), "{}", std::chrono::seconds(10),
+                  [&](Result<HttpResponse>) { ++answers; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers == 5; }, 10'000));
+    ASSERT_EQ(server.requests.size(), 5);
+    for (const fake::LocalHttpServer::Request& request : server.requests)
+        EXPECT_FALSE(request.headers.contains("cookie"))
+            << request.method.toStdString() << ' ' << request.path.toStdString() << ": "
+            << request.headers.value("cookie").toStdString();
 }
 
 TEST(QtHttpClient, RedirectsOnlyToAcceptedAddresses)

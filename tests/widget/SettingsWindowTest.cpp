@@ -152,6 +152,33 @@ QStringList pageTexts(const SettingsView& view)
     return texts;
 }
 
+// Sets an environment variable (unsets it for nullptr) while it lives, as a package's launcher would.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value)
+        : m_name(name), m_saved(qgetenv(name)), m_was(qEnvironmentVariableIsSet(name))
+    {
+        if (value)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    }
+    ~ScopedVariable()
+    {
+        if (m_was)
+            qputenv(m_name, m_saved);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    QByteArray m_saved;
+    bool m_was;
+};
+
 }  // namespace
 
 TEST(SettingsWindow, StorageSliderStoresWholeHundreds)
@@ -430,6 +457,150 @@ TEST(SettingsWindow, LaunchAtLoginSwitchShowsWhatTheSystemDid)
     EXPECT_EQ(page.defaults.values.value(SettingsStore::launchAtLoginKey), QVariant(false));
     page.settings->adoptLoginItemStatus(true);
     EXPECT_TRUE(toggle->isChecked());
+}
+
+TEST(SettingsWindow, NetworkSwitchesShowAndWriteTheSettings)
+{
+    const ScopedVariable noReport("NIMBREL_NO_LAUNCH_REPORT", nullptr);
+    const ScopedVariable noCheck("NIMBREL_NO_UPDATE_CHECK", nullptr);
+    const QString pending =
+        QStringLiteral("首次启动时发送一次：随机安装标识、系统语言和内核版本。启动时若已关闭，则永不发送。");
+    const QString checkCaption =
+        QStringLiteral("启动时及每 6 小时向更新服务器查询最新版本，不附带任何标识。关闭后立即停止查询。");
+
+    // Both on by default; a click writes the setting and the switch follows it.
+    {
+        Page page;
+        page.show();
+        ToggleSwitch* report = page.view->launchReportSwitch();
+        ToggleSwitch* check = page.view->updateCheckSwitch();
+        EXPECT_TRUE(report->isChecked());
+        EXPECT_TRUE(report->isEnabled());
+        EXPECT_EQ(page.view->launchReportCaption()->text(), pending);
+        EXPECT_TRUE(check->isChecked());
+        EXPECT_TRUE(check->isEnabled());
+        EXPECT_EQ(page.view->updateCheckCaption()->text(), checkCaption);
+        EXPECT_EQ(report->accessibleName(), QStringLiteral("发送首次启动报告"));
+        EXPECT_EQ(check->accessibleName(), QStringLiteral("自动检查更新"));
+
+        QTest::mouseClick(report, Qt::LeftButton);
+        EXPECT_FALSE(report->isChecked());
+        EXPECT_FALSE(page.settings->sendsLaunchReport());
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::sendLaunchReportKey), QVariant(false));
+        EXPECT_TRUE(report->isEnabled())
+            << "off within a session, it can still be turned back on before the next start";
+
+        QTest::mouseClick(check, Qt::LeftButton);
+        EXPECT_FALSE(check->isChecked());
+        EXPECT_FALSE(page.settings->checksForUpdates());
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::checkForUpdatesKey), QVariant(false));
+        QTest::mouseClick(check, Qt::LeftButton);
+        EXPECT_TRUE(check->isChecked());
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::checkForUpdatesKey), QVariant(true));
+
+        // A change made elsewhere shows on the switch.
+        page.settings->setSendsLaunchReport(true);
+        EXPECT_TRUE(report->isChecked());
+    }
+
+    // Where the report stands decides what its card shows, also when it changes while the page is open.
+    struct Case {
+        const char* name;
+        QMap<QString, QVariant> stored;
+        bool reportShown;
+        bool reportEnabled;
+        QString caption;
+        bool checkShown;
+    };
+    const Case cases[] = {
+        {"switched off before this start",
+         {{SettingsStore::sendLaunchReportKey, false}, {SettingsStore::checkForUpdatesKey, false}},
+         false,
+         true,
+         pending,
+         false},
+        {"sent",
+         {{LaunchReporter::didReportLaunchKey, true}},
+         true,
+         false,
+         QStringLiteral("已在首次启动时发送一次，此后不再发送任何内容。"),
+         true},
+        {"declined",
+         {{LaunchReporter::didDeclineLaunchReportKey, true}, {SettingsStore::sendLaunchReportKey, true}},
+         false,
+         false,
+         QStringLiteral("已拒绝：启动报告永不发送。"),
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool whileOpen : {false, true}) {
+            SCOPED_TRACE(whileOpen ? "while open" : "at opening");
+            Page page(true, whileOpen ? QMap<QString, QVariant>{} : c.stored);
+            page.show();
+            if (whileOpen) {
+                for (auto it = c.stored.begin(); it != c.stored.end(); ++it)
+                    page.defaults.values.insert(it.key(), it.value());
+                if (c.stored.contains(SettingsStore::sendLaunchReportKey))
+                    page.settings->setSendsLaunchReport(c.stored.value(SettingsStore::sendLaunchReportKey).toBool());
+                if (c.stored.contains(SettingsStore::checkForUpdatesKey))
+                    page.settings->setChecksForUpdates(c.stored.value(SettingsStore::checkForUpdatesKey).toBool());
+                Q_EMIT page.settings->launchReportStatusChanged();
+            }
+            ToggleSwitch* report = page.view->launchReportSwitch();
+            EXPECT_EQ(report->isChecked(), c.reportShown);
+            EXPECT_EQ(report->isEnabled(), c.reportEnabled);
+            EXPECT_EQ(page.view->launchReportCaption()->text(), c.caption);
+            EXPECT_EQ(page.view->updateCheckSwitch()->isChecked(), c.checkShown);
+            EXPECT_TRUE(page.view->updateCheckSwitch()->isEnabled());
+            // A settled report's switch takes no clicks.
+            const int writes = page.defaults.writes;
+            QTest::mouseClick(report, Qt::LeftButton);
+            EXPECT_EQ(report->isChecked(), c.reportEnabled ? !c.reportShown : c.reportShown);
+            EXPECT_EQ(page.defaults.writes - writes, c.reportEnabled ? 1 : 0);
+        }
+    }
+}
+
+TEST(SettingsWindow, WhatThePackageTurnedOffShowsOffAndCannotBeTurnedOn)
+{
+    const ScopedVariable noReport("NIMBREL_NO_LAUNCH_REPORT", "1");
+    const ScopedVariable noCheck("NIMBREL_NO_UPDATE_CHECK", "1");
+    struct Case {
+        AppLanguage language;
+        QString reportCaption;
+        QString checkCaption;
+    };
+    const Case cases[] = {
+        {AppLanguage::zhHans, QStringLiteral("此项已被软件包关闭（NIMBREL_NO_LAUNCH_REPORT）。"),
+         QStringLiteral("此项已被软件包关闭（NIMBREL_NO_UPDATE_CHECK）。")},
+        {AppLanguage::en, QStringLiteral("Turned off by the package (NIMBREL_NO_LAUNCH_REPORT)."),
+         QStringLiteral("Turned off by the package (NIMBREL_NO_UPDATE_CHECK).")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(rawValue(c.language).toStdString());
+        // The user's settings say yes; the package's word is what shows. A report sent before changes nothing.
+        Page page(true,
+                  {{SettingsStore::sendLaunchReportKey, true},
+                   {SettingsStore::checkForUpdatesKey, true},
+                   {LaunchReporter::didReportLaunchKey, true}},
+                  c.language);
+        page.show();
+        EXPECT_TRUE(page.console.lines.contains(
+            QStringLiteral("[Nimbrel] NIMBREL_NO_UPDATE_CHECK is set: no update check is made")));
+        for (ToggleSwitch* toggle : {page.view->launchReportSwitch(), page.view->updateCheckSwitch()}) {
+            EXPECT_FALSE(toggle->isChecked());
+            EXPECT_FALSE(toggle->isEnabled());
+            QTest::mouseClick(toggle, Qt::LeftButton);
+            EXPECT_FALSE(toggle->isChecked());
+        }
+        EXPECT_EQ(page.view->launchReportCaption()->text(), c.reportCaption);
+        EXPECT_EQ(page.view->updateCheckCaption()->text(), c.checkCaption);
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::sendLaunchReportKey), QVariant(true));
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::checkForUpdatesKey), QVariant(true));
+        EXPECT_FALSE(page.settings->updateCheckAllowed());
+        EXPECT_FALSE(page.settings->launchReportAllowed());
+    }
 }
 
 TEST(SettingsWindow, AccessibilityCardShowsOnlyWhilePasteIsNotAllowed)

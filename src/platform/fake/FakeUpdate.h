@@ -206,4 +206,33 @@ public:
     QStringList requests;
 };
 
+// Records the requests it is given and keeps their completions until the test runs them, so that a test
+// decides what happens while a request is out. A completion run by the test runs after the call that made
+// the request, as the interface promises.
+class HeldHttpClient final : public HttpClient {
+public:
+    void get(const QUrl& url, std::chrono::milliseconds, const AddressCheck&,
+             std::function<void(Result<QByteArray>)> done) override
+    {
+        requests.append(QStringLiteral("GET ") + url.toString());
+        gets.append(std::move(done));
+    }
+    void download(const QUrl& url, std::chrono::milliseconds, qint64, const AddressCheck&,
+                  std::function<void(Result<QString>)> done) override
+    {
+        requests.append(QStringLiteral("DOWNLOAD ") + url.toString());
+        downloads.append(std::move(done));
+    }
+    void postJson(const QUrl& url, const QByteArray&, std::chrono::milliseconds,
+                  std::function<void(Result<HttpResponse>)> done) override
+    {
+        requests.append(QStringLiteral("POST ") + url.toString());
+        posts.append(std::move(done));
+    }
+    QStringList requests;
+    QList<std::function<void(Result<QByteArray>)>> gets;
+    QList<std::function<void(Result<QString>)>> downloads;
+    QList<std::function<void(Result<HttpResponse>)>> posts;
+};
+
 }  // namespace nimbrel::fake

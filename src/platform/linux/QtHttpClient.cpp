@@ -93,6 +93,10 @@ QNetworkRequest QtHttpClient::request(const QUrl& url, std::chrono::milliseconds
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // A cookie one answer sets would tie every later request to it: the anonymous update checks to each other
+    // and to the launch report's install_id.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     request.setRawHeader("Accept-Encoding", "identity");
     request.setTransferTimeout(static_cast<int>(timeout.count()));
     return request;
