@@ -364,7 +364,7 @@ QWidget* SettingsView::buildLanguageCard()
 QWidget* SettingsView::buildShortcutCard()
 {
     auto* card = new Card(this);
-    auto* label = new RowLabel(Symbol::command, card);
+    auto* label = new RowLabel(Symbol::keyboard, card);
     m_texts.emplace_back(label->title(), QStringLiteral("弹出快捷键"));
     m_recorder =
         new KeyboardShortcuts::Recorder(KeyboardShortcuts::togglePanelName(), m_services.recorder, {}, label, card);

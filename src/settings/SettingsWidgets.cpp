@@ -31,16 +31,16 @@ void drawSymbol(QPainter& p, Symbol symbol, const QColor& color)
             p.drawEllipse(QRectF(8, 3, 8, 18));
             p.drawLine(QPointF(3.5, 12), QPointF(20.5, 12));
             break;
-        case Symbol::command: {
-            QPainterPath path;
-            path.addEllipse(QRectF(3, 3, 5, 5));
-            path.addEllipse(QRectF(16, 3, 5, 5));
-            path.addEllipse(QRectF(3, 16, 5, 5));
-            path.addEllipse(QRectF(16, 16, 5, 5));
-            p.drawPath(path);
-            p.drawRect(QRectF(8, 8, 8, 8));
+        case Symbol::keyboard:
+            // A keyboard: two rows of keys over a space bar.
+            p.drawRoundedRect(QRectF(2.5, 6, 19, 12), 2, 2);
+            p.setBrush(color);
+            for (int column = 0; column < 5; ++column) {
+                p.drawRect(QRectF(5 + column * 3.2, 8.5, 1.4, 1.4));
+                p.drawRect(QRectF(5 + column * 3.2, 11.3, 1.4, 1.4));
+            }
+            p.drawRect(QRectF(8, 14.5, 8, 1.2));
             break;
-        }
         case Symbol::panels:
             p.drawRoundedRect(QRectF(3, 5, 18, 14), 2, 2);
             p.drawLine(QPointF(9, 5), QPointF(9, 19));

@@ -15,7 +15,7 @@ namespace nimbrel {
 enum class Symbol {
     power,
     globe,
-    command,
+    keyboard,
     panels,
     drive,
     cup,
