@@ -854,6 +854,75 @@ TEST(PanelContent, RendersARoundedTranslucentPanelWithTheHighlightedCard)
     }
 }
 
+namespace {
+
+// The left and right ends of the dark ink (text, symbols) inside a card, in the card's own coordinates.
+std::pair<qreal, qreal> inkExtent(Panel& panel, int row)
+{
+    const QImage image = render(*panel.window);
+    const qreal ratio = image.devicePixelRatio();
+    const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+    const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(row, 0)));
+    const QPointF origin = QPointF(panel.list()->viewport()->mapTo(panel.window.get(), QPoint(0, 0))) + card.topLeft();
+    // Inside the rounded frame only.
+    const QRect area = QRectF(origin * ratio, card.size() * ratio).toRect().adjusted(6, 6, -6, -6);
+    std::optional<int> left;
+    std::optional<int> right;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < 110) {
+                left = std::min(left.value_or(x), x);
+                right = std::max(right.value_or(x), x);
+            }
+        }
+    }
+    if (!left)
+        return {-1, -1};
+    return {*left / ratio - origin.x(), (*right + 1) / ratio - origin.x()};
+}
+
+}  // namespace
+
+// Hebrew and Arabic texts are laid out from the right edge of the card's text column; others from the left.
+TEST(PanelContent, RightToLeftTextsEndAtTheRightOfTheCard)
+{
+    struct Case {
+        const char* name;
+        QString text;
+        bool rightToLeft;
+    };
+    const Case cases[] = {
+        {"Hebrew", QStringLiteral("שלום עולם"), true},
+        {"Arabic", QStringLiteral("مرحبا بالعالم"), true},
+        {"Hebrew title over an English line", QStringLiteral("שלום\nhello"), true},
+        {"English", QStringLiteral("hello world"), false},
+    };
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::right}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(rawValue(mode).toStdString() + " " + c.name);
+            Panel panel(mode, AppLanguage::en);
+            // The card looked at is the second, which is not highlighted.
+            panel.add(
+                {panel.record(ClipKind::text, QStringLiteral("x"), 10), panel.record(ClipKind::text, c.text, 20)});
+            panel.show();
+            panel.view->present(1);
+            panel.settle();
+            const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+            const qreal cardWidth = delegate->cardRect(panel.list()->visualRect(panel.model().index(1, 0))).width();
+            const auto [left, right] = inkExtent(panel, 1);
+            ASSERT_GE(left, 0) << "no ink";
+            // The text column ends 12 (big card) or 10 (row) inside the card; the badge and the age stay left.
+            const qreal textEnd = cardWidth - (mode == PanelMode::bottom ? 12 : 10);
+            if (c.rightToLeft) {
+                EXPECT_GT(right, textEnd - 3);
+            } else {
+                EXPECT_LT(right, textEnd - 40);
+            }
+            EXPECT_LE(right, textEnd + 1);
+        }
+    }
+}
+
 // Captures while the panel is hidden cost no query; showing it again brings the list up to date.
 TEST(PanelContent, NothingIsQueriedWhileThePanelIsHidden)
 {
