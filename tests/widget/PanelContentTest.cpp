@@ -15,6 +15,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QPainter>
@@ -766,6 +767,43 @@ TEST(PanelContent, TextsFollowTheInterfaceLanguage)
     panel.settings.setLanguage(AppLanguage::zhHans);
     EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色"}));
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("未找到匹配项"));
+}
+
+// Every kind chip shows its whole label, in every language and placement, down to the narrow column of
+// a small screen: a row that would not fit wraps.
+TEST(PanelContent, KindChipsAreNeverClipped)
+{
+    struct Placement {
+        PanelMode mode;
+        QSize window;
+    };
+    const Placement placements[] = {
+        {PanelMode::left, {376, 736}},
+        {PanelMode::right, {376, 736}},
+        // A 720 × 450 screen (1440 × 900 at twice the scale): a narrower column, a shorter strip.
+        {PanelMode::right, {340, 366}},
+        {PanelMode::bottom, {732, 208}},
+    };
+    for (const AppLanguage language :
+         {AppLanguage::zhHans, AppLanguage::zhHant, AppLanguage::en, AppLanguage::ja, AppLanguage::ko}) {
+        for (const Placement& placement : placements) {
+            SCOPED_TRACE(rawValue(language).toStdString() + " " + rawValue(placement.mode).toStdString() + " " +
+                         std::to_string(placement.window.width()));
+            Panel panel(placement.mode, language);
+            panel.window->resize(placement.window);
+            panel.show();
+            panel.view->present(1);
+            const QRect panelArea = panel.view->rect().marginsRemoved(ClipListView::shadowMargins());
+            for (FilterChip* chip : panel.view->filterChips()) {
+                SCOPED_TRACE(chip->text().toStdString());
+                const QFontMetricsF metrics(chip->font());
+                EXPECT_GE(chip->width(), std::ceil(metrics.horizontalAdvance(chip->text())) + 24);
+                EXPECT_EQ(chip->size(), chip->sizeHint());
+                EXPECT_EQ(chip->visibleRegion(), QRegion(chip->rect()));
+                EXPECT_TRUE(panelArea.contains(QRect(chip->mapTo(panel.view, QPoint(0, 0)), chip->size())));
+            }
+        }
+    }
 }
 
 namespace {
