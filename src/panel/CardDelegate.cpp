@@ -241,9 +241,15 @@ int CardDelegate::rowCardHeight() const
 
 QSize CardDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
 {
-    // Rows are stretched to the list's width by the view.
-    if (m_layout == CardLayout::bigCard)
-        return bigCardSize + QSize(cardSpacing, cardSpacing);
+    // Rows are stretched to the list's width by the view, and big cards' cells to the strip's height: the
+    // cell asks only for the lowest card that still shows a line, so a short strip (a small screen) lowers
+    // the cards instead of cutting them off.
+    if (m_layout == CardLayout::bigCard) {
+        const qreal lowest = 10 + bigCardHeaderHeight() + 7 + QFontMetricsF(m_bodyFont).lineSpacing() + 6 +
+                             QFontMetricsF(m_footerFont).height() + 9;
+        return QSize(bigCardSize.width() + cardSpacing,
+                     std::min(bigCardSize.height(), static_cast<int>(std::ceil(lowest))) + cardSpacing);
+    }
     return QSize(cardSpacing * 2, rowCardHeight() + cardSpacing);
 }
 
@@ -253,9 +259,32 @@ QRectF CardDelegate::cardRect(const QRect& cell) const
         QRectF(cell).adjusted(cardSpacing / 2.0, cardSpacing / 2.0, -cardSpacing / 2.0, -cardSpacing / 2.0);
     if (m_layout == CardLayout::row)
         return inner;
-    // The view stretches the cell to the strip's height; the card keeps its size, centred.
-    const QSizeF size(bigCardSize);
+    // The view stretches the cell to the strip's height; the card keeps its size, centred, and gets lower
+    // only where the strip is (a small screen).
+    const QSizeF size(bigCardSize.width(), std::min<qreal>(bigCardSize.height(), inner.height()));
     return QRectF(inner.left(), inner.center().y() - size.height() / 2, size.width(), size.height());
+}
+
+qreal CardDelegate::bigCardHeaderHeight() const
+{
+    const qreal chipHeight = std::ceil(QFontMetricsF(m_chipFont).height()) + 6;
+    return std::max<qreal>(chipHeight, 18);
+}
+
+QRectF CardDelegate::bigCardBody(const QRectF& card) const
+{
+    // Whatever space is left between the header and the footer.
+    const qreal top = card.top() + 10 + bigCardHeaderHeight() + 7;
+    const qreal bottom = card.bottom() - 9 - QFontMetricsF(m_footerFont).height() - 6;
+    return QRectF(card.left() + 12, top, card.width() - 24, std::max<qreal>(0, bottom - top));
+}
+
+QList<CardLine> CardDelegate::bigCardLines(const QRectF& card, const QString& text) const
+{
+    const QRectF body = bigCardBody(card);
+    // A card lowered to fit a short strip shows fewer lines, but always one.
+    const int fitting = static_cast<int>(body.height() / QFontMetricsF(m_bodyFont).lineSpacing());
+    return wrappedLines(text, m_bodyFont, body.width(), std::clamp(fitting, 1, bigCardTextLines));
 }
 
 void CardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -298,9 +327,7 @@ void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const Cli
     const ClipKind kind = item.kind();
 
     // Header: badge on the left, source icon on the right.
-    const qreal chipHeight = std::ceil(QFontMetricsF(m_chipFont).height()) + 6;
-    const qreal headerHeight = std::max<qreal>(chipHeight, 18);
-    const qreal headerCentre = card.top() + 10 + headerHeight / 2;
+    const qreal headerCentre = card.top() + 10 + bigCardHeaderHeight() / 2;
     paintKindChip(painter, QPointF(card.left() + 12, headerCentre), kind,
                   m_settings.localized(kindStyle(kind).labelKey), m_chipFont, palette);
     paintSourceIcon(painter, QRectF(card.right() - 12 - 18, headerCentre - 9, 18, 18), item);
@@ -310,9 +337,7 @@ void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const Cli
     const QRectF footer(card.left() + 12, card.bottom() - 9 - footerHeight, card.width() - 24, footerHeight);
     paintMetaLine(painter, footer, item, m_footerFont, palette);
 
-    // Body: whatever space is left between the two.
-    const QRectF body(card.left() + 12, card.top() + 10 + headerHeight + 7, card.width() - 24,
-                      footer.top() - 6 - (card.top() + 10 + headerHeight + 7));
+    const QRectF body = bigCardBody(card);
     switch (kind) {
         case ClipKind::image: {
             const QVariant thumbnail = index.data(ResultsModel::ThumbnailRole);
@@ -342,8 +367,7 @@ void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const Cli
         }
         case ClipKind::text:
         case ClipKind::link: {
-            const QList<CardLine> lines =
-                wrappedLines(item.displayText().value_or(QString()), m_bodyFont, body.width(), bigCardTextLines);
+            const QList<CardLine> lines = bigCardLines(card, item.displayText().value_or(QString()));
             paintLines(painter, lines, m_bodyFont, body, faded(colors.primary, 0.88));
             break;
         }

@@ -53,6 +53,11 @@ public:
 
     // The card within a model row's cell.
     QRectF cardRect(const QRect& cell) const;
+    // A big card's body, between its badge and its age line.
+    QRectF bigCardBody(const QRectF& card) const;
+    // The lines of text a big card shows: as many as its body holds, at most bigCardTextLines.
+    QList<CardLine> bigCardLines(const QRectF& card, const QString& text) const;
+    const QFont& bodyFont() const { return m_bodyFont; }
     // The height of a row card, which holds two title lines.
     int rowCardHeight() const;
 
@@ -62,6 +67,7 @@ public:
     static qreal cardScale(CardLayout layout, bool highlighted, qreal hoverProgress);
 
 private:
+    qreal bigCardHeaderHeight() const;
     void paintBigCard(QPainter& painter, const QRectF& card, const ClipItem& item, const QModelIndex& index,
                       const QPalette& palette) const;
     void paintRow(QPainter& painter, const QRectF& card, const ClipItem& item, const QModelIndex& index,

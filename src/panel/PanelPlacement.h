@@ -29,7 +29,8 @@ struct BottomLeftRect {
 
 // The panel's frame for a placement inside the screen's visible frame V: a 280-high strip across the
 // bottom with 2 free at each side, or a 360-wide column 16 in from the left or right edge, centred,
-// min(V.height − 80, 720) high.
+// min(V.height − 80, 720) high. On a small screen the strip is at most 45 % of V's height and a column
+// at most 45 % of its width (whole pixels), so the panel never covers most of the screen.
 BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& visible);
 
 // The hover preview's frame for an image of `pixels` with the pointer at `pointer`: at most 560 × 420

@@ -806,6 +806,52 @@ TEST(PanelContent, KindChipsAreNeverClipped)
     }
 }
 
+// On a small screen the strip is lower than a big card: the cards shrink to the strip and show fewer lines,
+// whole, rather than being cut off.
+TEST(PanelContent, CardsFitTheStripOfASmallScreen)
+{
+    struct Case {
+        const char* name;
+        QSize window;
+    };
+    const Case cases[] = {
+        {"the usual strip", {1452, 294}},
+        // 45 % of a 720 × 450 screen with a dock, and the shadow around it.
+        {"a 720 × 450 screen", {732, 207}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Panel panel(PanelMode::bottom, AppLanguage::en);
+        QString paragraphs;
+        for (int i = 1; i <= 9; ++i)
+            paragraphs += QStringLiteral("line %1\n").arg(i);
+        panel.add({panel.record(ClipKind::text, paragraphs, 10),
+                   panel.record(ClipKind::image, std::nullopt, 20, std::nullopt, png({300, 200}, Qt::red)),
+                   panel.record(ClipKind::color, QStringLiteral("#1e90ff"), 30)});
+        panel.window->resize(c.window);
+        panel.show();
+        panel.view->present(1);
+        panel.settle();
+        const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+        const QRectF viewport(panel.list()->viewport()->rect());
+        for (int row = 0; row < panel.model().rowCount(); ++row) {
+            const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(row, 0)));
+            // The strip scrolls sideways; up and down every card is whole.
+            EXPECT_GE(card.top(), viewport.top()) << row;
+            EXPECT_LE(card.bottom(), viewport.bottom()) << row;
+            EXPECT_LE(card.height(), CardDelegate::bigCardSize.height()) << row;
+        }
+        // The text card shows as many whole lines as its body holds, at most six, the last with an ellipsis.
+        const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(0, 0)));
+        const QList<CardLine> lines = delegate->bigCardLines(card, paragraphs);
+        EXPECT_GE(lines.size(), 2);
+        EXPECT_LE(lines.size(), CardDelegate::bigCardTextLines);
+        EXPECT_TRUE(lines.last().text.endsWith(QChar(0x2026)));
+        EXPECT_LE(lines.size() * QFontMetricsF(delegate->bodyFont()).lineSpacing(),
+                  delegate->bigCardBody(card).height());
+    }
+}
+
 namespace {
 
 // The panel's window as the screen would show it: transparent where the panel paints nothing, at the
