@@ -13,8 +13,8 @@ constexpr double sideMaxHeight = 720;
 // On a small screen (a HiDPI screen at a large scale factor) the panel still leaves most of it free: the
 // strip takes at most this share of the visible height, a column at most this share of its width.
 constexpr double maxScreenShare = 0.45;
-constexpr double previewMaxWidth = 560;
-constexpr double previewMaxHeight = 420;
+constexpr double previewMaxWidth = previewMaxSize.width();
+constexpr double previewMaxHeight = previewMaxSize.height();
 constexpr double previewGap = 18;
 constexpr double previewMargin = 6;
 }  // namespace

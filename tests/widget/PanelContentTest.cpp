@@ -4,6 +4,7 @@
 #include "panel/CardFormat.h"
 #include "panel/ClipListView.h"
 #include "panel/ClipResultsView.h"
+#include "panel/ImagePreviewLoader.h"
 #include "panel/PanelHeader.h"
 #include "panel/ResultsModel.h"
 #include "platform/fake/FakePlatform.h"
@@ -19,6 +20,7 @@
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
@@ -697,6 +699,97 @@ TEST(PanelContent, HidingThePanelCancelsAPendingPreview)
     panel.show();
     panel.pointerAt(panel.cardCentre(0));
     EXPECT_TRUE(panel.list()->isPreviewPending());
+}
+
+namespace {
+
+// A photo-like PNG: noise in every pixel, so that it compresses badly and takes a while to decode.
+QByteArray noisyPng(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(11);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = 0xFF000000u | random.bounded(0x1000000u);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return bytes;
+}
+
+}  // namespace
+
+// Only as many pixels as the preview window shows on its screen reach the panel, whatever the image's size.
+TEST(PanelContent, ImagePreviewIsDecodedAtThePreviewSize)
+{
+    const QSize cases[] = {{1600, 1200}, {1200, 1600}, {900, 300}, {600, 400}, {64, 32}};
+    for (const QSize& pixels : cases) {
+        SCOPED_TRACE(std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()));
+        Panel panel(PanelMode::bottom);
+        panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, png(pixels, Qt::blue))});
+        panel.show();
+        panel.view->present(1);
+        panel.list()->setHoverDelay(0);
+        panel.pointerAt(panel.cardCentre(0));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.hovers.isEmpty(); }, 5000));
+        ASSERT_TRUE(panel.hovers.last().has_value());
+        const QSize shown = panel.hovers.last()->size();
+        const qreal ratio = panel.list()->devicePixelRatioF();
+        const qreal scale = std::min({560 * ratio / pixels.width(), 420 * ratio / pixels.height(), 1.0});
+        EXPECT_NEAR(shown.width(), pixels.width() * scale, 1.0);
+        EXPECT_NEAR(shown.height(), pixels.height() * scale, 1.0);
+        EXPECT_FALSE(panel.list()->isPreviewPending());
+    }
+}
+
+// A preview still being decoded when the pointer moves on or the panel closes never shows up late.
+TEST(PanelContent, APreviewDecodedTooLateIsDropped)
+{
+    static const QByteArray photo = noisyPng({2000, 1500});
+    struct Case {
+        const char* name;
+        std::function<void(Panel&)> interrupt;
+        // The image that may show afterwards: that of the card moved to.
+        std::optional<QSize> next;
+    };
+    const Case cases[] = {
+        {"another image card", [](Panel& p) { p.pointerAt(p.cardCentre(1)); }, QSize(40, 40)},
+        {"a text card", [](Panel& p) { p.pointerAt(p.cardCentre(2)); }, std::nullopt},
+        {"pointer leaves the list", [](Panel& p) { p.pointerLeaves(); }, std::nullopt},
+        {"panel closed", [](Panel& p) { p.window->hide(); }, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Panel panel(PanelMode::bottom);
+        panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, photo),
+                   panel.record(ClipKind::image, std::nullopt, 2, std::nullopt, png({40, 40}, Qt::green)),
+                   panel.record(ClipKind::text, QStringLiteral("words"), 3)});
+        panel.show();
+        panel.view->present(1);
+        panel.list()->setHoverDelay(0);
+        const ImagePreviewLoader& loader = panel.list()->previewLoader();
+        panel.pointerAt(panel.cardCentre(0));
+        // The photo is asked for; decoding it takes far longer than getting here.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return loader.isBusy(); }, 5000));
+        ASSERT_TRUE(panel.list()->isPreviewPending());
+        const qsizetype before = panel.hovers.size();
+        c.interrupt(panel);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.isBusy(); }, 10000));
+        QCoreApplication::processEvents();
+        if (c.next) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return panel.hovers.last().has_value(); }, 5000));
+        }
+        QList<QSize> shown;
+        for (qsizetype i = before; i < panel.hovers.size(); ++i) {
+            if (panel.hovers[i])
+                shown.append(panel.hovers[i]->size());
+        }
+        EXPECT_EQ(shown, c.next ? QList<QSize>{*c.next} : QList<QSize>{});
+        EXPECT_FALSE(panel.list()->isPreviewPending());
+    }
 }
 
 TEST(PanelContent, VerticalWheelScrollsTheStripSidewaysOnlyInTheBottomPlacement)
