@@ -15,7 +15,7 @@ class HistoryStore;
 
 // Reads and decodes the hover preview of image records on a thread of its own, with a store connection of
 // its own, so that neither a photo's megabytes nor their decoding hold up the UI thread. The image is decoded
-// no larger than asked for, scaled while it is decoded where the format allows (JPEG) and right after
+// no larger than asked for, scaled while it is decoded where the decoder can (PNG, JPEG) and right after
 // otherwise, so only preview-sized pixels ever reach the UI thread. The bytes pass checkImageHeader before
 // anything decodes them. A request supersedes the one before: one not yet started is skipped, and the answer
 // to one under way is dropped. Main thread only.
