@@ -39,78 +39,103 @@ QFont uiFont(int pixels, QFont::Weight weight)
 
 }  // namespace
 
-QStringList wrappedLines(const QString& text, const QFont& font, qreal width, int maxLines)
+QList<CardLine> wrappedLines(const QString& text, const QFont& font, qreal width, int maxLines)
 {
-    if (text.isEmpty() || width <= 0)
+    if (text.isEmpty() || width <= 0 || maxLines <= 0)
         return {};
     const bool cut = text.size() > layoutCharacterLimit;
     QString prepared = text.left(layoutCharacterLimit);
-    prepared.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
-    prepared.replace(QLatin1Char('\r'), QChar::LineSeparator);
-    prepared.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    prepared.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    prepared.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    prepared.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    prepared.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    const QStringList paragraphs = prepared.split(QLatin1Char('\n'));
 
-    QTextLayout layout(prepared, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
+    // Each paragraph is laid out on its own, so that it takes the direction of its own text.
     struct Span {
+        qsizetype paragraph;
         int start;
         int length;
     };
     QList<Span> spans;
-    layout.beginLayout();
-    while (spans.size() <= maxLines) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        spans.append({line.textStart(), line.textLength()});
+    QList<Qt::LayoutDirection> directions;
+    for (qsizetype p = 0; p < paragraphs.size() && spans.size() <= maxLines; ++p) {
+        const QString& paragraph = paragraphs[p];
+        const Qt::LayoutDirection direction = paragraph.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+        directions.append(direction);
+        if (paragraph.isEmpty()) {
+            spans.append({p, 0, 0});
+            continue;
+        }
+        QTextLayout layout(paragraph, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        option.setTextDirection(direction);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        while (spans.size() <= maxLines) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(width);
+            spans.append({p, line.textStart(), line.textLength()});
+        }
+        layout.endLayout();
     }
-    layout.endLayout();
 
-    const auto lineText = [&prepared](const Span& span) {
-        QString line = prepared.mid(span.start, span.length);
-        while (!line.isEmpty() && (line.back() == QChar::LineSeparator || line.back().isSpace()))
+    const auto trimmedEnd = [](QString line) {
+        while (!line.isEmpty() && line.back().isSpace())
             line.chop(1);
         return line;
     };
-    QStringList lines;
+    const QFontMetricsF metrics(font);
+    const QString ellipsis(QChar(0x2026));
     const bool overflow = cut || spans.size() > maxLines;
     const int shown = std::min<int>(static_cast<int>(spans.size()), maxLines);
+    QList<CardLine> lines;
     for (int i = 0; i < shown; ++i) {
-        if (i + 1 == shown && overflow) {
-            // The last line shows as much of the rest as fits, ending in an ellipsis.
-            QString rest = prepared.mid(spans[i].start);
-            rest.replace(QChar::LineSeparator, QLatin1Char(' '));
-            const QFontMetricsF metrics(font);
-            QString elided = metrics.elidedText(rest, Qt::ElideRight, width);
-            // When the rest happens to fit (the text was cut before layout, or only blank lines follow),
-            // the ellipsis still says that there is more.
-            if (!elided.endsWith(QChar(0x2026)))
-                elided = metrics.elidedText(rest.trimmed() + QChar(0x2026), Qt::ElideRight, width);
-            // "word …" reads as a lone dot; keep the ellipsis on the word.
-            if (elided.size() >= 2 && elided.at(elided.size() - 2).isSpace())
-                elided = elided.left(elided.size() - 2).trimmed() + QChar(0x2026);
-            lines.append(elided);
-        } else {
-            lines.append(lineText(spans[i]));
+        const Span& span = spans[i];
+        const QString& paragraph = paragraphs[span.paragraph];
+        const Qt::LayoutDirection direction = directions[span.paragraph];
+        if (i + 1 < shown || !overflow) {
+            lines.append({trimmedEnd(paragraph.mid(span.start, span.length)), direction});
+            continue;
         }
+        // The last line shows as much of the rest of its own paragraph as fits, ending in an ellipsis; later
+        // paragraphs are never joined onto it.
+        const QString rest = trimmedEnd(paragraph.mid(span.start));
+        QString elided = metrics.elidedText(rest, Qt::ElideRight, width);
+        // When the rest fits (the paragraph ends here, or the text was cut before layout), the ellipsis still
+        // says that there is more.
+        if (!elided.endsWith(ellipsis))
+            elided = metrics.elidedText(rest + ellipsis, Qt::ElideRight, width);
+        // "word …" reads as a lone dot; keep the ellipsis on the word.
+        if (elided.size() >= 2 && elided.at(elided.size() - 2).isSpace())
+            elided = trimmedEnd(elided.left(elided.size() - 2)) + ellipsis;
+        lines.append({elided, direction});
     }
     return lines;
 }
 
 namespace {
 
-void paintLines(QPainter& painter, const QStringList& lines, const QFont& font, QPointF topLeft, const QColor& color)
+// Each line starts at the side its direction reads from: right-to-left lines end at the right of `box`.
+void paintLines(QPainter& painter, const QList<CardLine>& lines, const QFont& font, const QRectF& box,
+                const QColor& color)
 {
     const QFontMetricsF metrics(font);
+    painter.save();
     painter.setFont(font);
     painter.setPen(color);
-    qreal baseline = topLeft.y() + metrics.ascent();
-    for (const QString& line : lines) {
-        painter.drawText(QPointF(topLeft.x(), baseline), line);
+    qreal baseline = box.top() + metrics.ascent();
+    for (const CardLine& line : lines) {
+        painter.setLayoutDirection(line.direction);
+        const qreal x =
+            line.direction == Qt::RightToLeft ? box.right() - metrics.horizontalAdvance(line.text) : box.left();
+        painter.drawText(QPointF(x, baseline), line.text);
         baseline += metrics.lineSpacing();
     }
+    painter.restore();
 }
 
 void fillCapsule(QPainter& painter, const QRectF& box, const QColor& color)
@@ -216,9 +241,15 @@ int CardDelegate::rowCardHeight() const
 
 QSize CardDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const
 {
-    // Rows are stretched to the list's width by the view.
-    if (m_layout == CardLayout::bigCard)
-        return bigCardSize + QSize(cardSpacing, cardSpacing);
+    // Rows are stretched to the list's width by the view, and big cards' cells to the strip's height: the
+    // cell asks only for the lowest card that still shows a line, so a short strip (a small screen) lowers
+    // the cards instead of cutting them off.
+    if (m_layout == CardLayout::bigCard) {
+        const qreal lowest = 10 + bigCardHeaderHeight() + 7 + QFontMetricsF(m_bodyFont).lineSpacing() + 6 +
+                             QFontMetricsF(m_footerFont).height() + 9;
+        return QSize(bigCardSize.width() + cardSpacing,
+                     std::min(bigCardSize.height(), static_cast<int>(std::ceil(lowest))) + cardSpacing);
+    }
     return QSize(cardSpacing * 2, rowCardHeight() + cardSpacing);
 }
 
@@ -228,9 +259,32 @@ QRectF CardDelegate::cardRect(const QRect& cell) const
         QRectF(cell).adjusted(cardSpacing / 2.0, cardSpacing / 2.0, -cardSpacing / 2.0, -cardSpacing / 2.0);
     if (m_layout == CardLayout::row)
         return inner;
-    // The view stretches the cell to the strip's height; the card keeps its size, centred.
-    const QSizeF size(bigCardSize);
+    // The view stretches the cell to the strip's height; the card keeps its size, centred, and gets lower
+    // only where the strip is (a small screen).
+    const QSizeF size(bigCardSize.width(), std::min<qreal>(bigCardSize.height(), inner.height()));
     return QRectF(inner.left(), inner.center().y() - size.height() / 2, size.width(), size.height());
+}
+
+qreal CardDelegate::bigCardHeaderHeight() const
+{
+    const qreal chipHeight = std::ceil(QFontMetricsF(m_chipFont).height()) + 6;
+    return std::max<qreal>(chipHeight, 18);
+}
+
+QRectF CardDelegate::bigCardBody(const QRectF& card) const
+{
+    // Whatever space is left between the header and the footer.
+    const qreal top = card.top() + 10 + bigCardHeaderHeight() + 7;
+    const qreal bottom = card.bottom() - 9 - QFontMetricsF(m_footerFont).height() - 6;
+    return QRectF(card.left() + 12, top, card.width() - 24, std::max<qreal>(0, bottom - top));
+}
+
+QList<CardLine> CardDelegate::bigCardLines(const QRectF& card, const QString& text) const
+{
+    const QRectF body = bigCardBody(card);
+    // A card lowered to fit a short strip shows fewer lines, but always one.
+    const int fitting = static_cast<int>(body.height() / QFontMetricsF(m_bodyFont).lineSpacing());
+    return wrappedLines(text, m_bodyFont, body.width(), std::clamp(fitting, 1, bigCardTextLines));
 }
 
 void CardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
@@ -273,9 +327,7 @@ void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const Cli
     const ClipKind kind = item.kind();
 
     // Header: badge on the left, source icon on the right.
-    const qreal chipHeight = std::ceil(QFontMetricsF(m_chipFont).height()) + 6;
-    const qreal headerHeight = std::max<qreal>(chipHeight, 18);
-    const qreal headerCentre = card.top() + 10 + headerHeight / 2;
+    const qreal headerCentre = card.top() + 10 + bigCardHeaderHeight() / 2;
     paintKindChip(painter, QPointF(card.left() + 12, headerCentre), kind,
                   m_settings.localized(kindStyle(kind).labelKey), m_chipFont, palette);
     paintSourceIcon(painter, QRectF(card.right() - 12 - 18, headerCentre - 9, 18, 18), item);
@@ -285,9 +337,7 @@ void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const Cli
     const QRectF footer(card.left() + 12, card.bottom() - 9 - footerHeight, card.width() - 24, footerHeight);
     paintMetaLine(painter, footer, item, m_footerFont, palette);
 
-    // Body: whatever space is left between the two.
-    const QRectF body(card.left() + 12, card.top() + 10 + headerHeight + 7, card.width() - 24,
-                      footer.top() - 6 - (card.top() + 10 + headerHeight + 7));
+    const QRectF body = bigCardBody(card);
     switch (kind) {
         case ClipKind::image: {
             const QVariant thumbnail = index.data(ResultsModel::ThumbnailRole);
@@ -317,9 +367,8 @@ void CardDelegate::paintBigCard(QPainter& painter, const QRectF& card, const Cli
         }
         case ClipKind::text:
         case ClipKind::link: {
-            const QStringList lines =
-                wrappedLines(item.displayText().value_or(QString()), m_bodyFont, body.width(), bigCardTextLines);
-            paintLines(painter, lines, m_bodyFont, body.topLeft(), faded(colors.primary, 0.88));
+            const QList<CardLine> lines = bigCardLines(card, item.displayText().value_or(QString()));
+            paintLines(painter, lines, m_bodyFont, body, faded(colors.primary, 0.88));
             break;
         }
     }
@@ -354,7 +403,7 @@ void CardDelegate::paintRow(QPainter& painter, const QRectF& card, const ClipIte
     const qreal left = tile.right() + 10;
     const qreal width = card.right() - 10 - left;
     const QFontMetricsF bodyMetrics(m_bodyFont);
-    const QStringList title = wrappedLines(
+    const QList<CardLine> title = wrappedLines(
         rowTitle(item, m_settings.locale(), [this](const QString& key) { return m_settings.localized(key); }),
         m_bodyFont, width, rowTitleLines);
     const qreal chipHeight = std::max<qreal>(miniChipHeight(m_miniChipFont), 14);
@@ -367,7 +416,7 @@ void CardDelegate::paintRow(QPainter& painter, const QRectF& card, const ClipIte
                   m_miniChipFont, palette);
     paintSourceIcon(painter, QRectF(left + width - 14, y + chipHeight / 2 - 7, 14, 14), item);
     y += chipHeight + 4;
-    paintLines(painter, title, m_bodyFont, QPointF(left, y), faded(colors.primary, 0.85));
+    paintLines(painter, title, m_bodyFont, QRectF(left, y, width, titleHeight), faded(colors.primary, 0.85));
     y += titleHeight + 4;
     paintMetaLine(painter, QRectF(left, y, width, metaHeight), item, m_metaFont, palette);
 }

@@ -18,9 +18,18 @@ class SettingsStore;
 // (side placements).
 enum class CardLayout { bigCard, row };
 
-// The lines `text` takes at `width`, at most `maxLines`, the last one cut with an ellipsis when more text
-// follows. Line breaks in the text are kept.
-QStringList wrappedLines(const QString& text, const QFont& font, qreal width, int maxLines);
+// One line of a card's text, with the direction of the paragraph it belongs to (right to left for a
+// paragraph whose first strong letter is Hebrew, Arabic, …).
+struct CardLine {
+    QString text;
+    Qt::LayoutDirection direction = Qt::LeftToRight;
+};
+
+// The lines `text` takes at `width`, at most `maxLines`. Line breaks in the text are kept, and each
+// paragraph wraps on its own, in its own direction: at word boundaries, and inside a word only where the
+// word is wider than the line. When more text follows the last line, that line shows as much of its own
+// paragraph as fits and ends in an ellipsis; later paragraphs are never joined onto it.
+QList<CardLine> wrappedLines(const QString& text, const QFont& font, qreal width, int maxLines);
 
 // Paints the results as cards, straight from the model's roles: only the visible cards are ever painted.
 // Each model row occupies a cell that holds its card plus half the gap between cards on every side.
@@ -44,6 +53,11 @@ public:
 
     // The card within a model row's cell.
     QRectF cardRect(const QRect& cell) const;
+    // A big card's body, between its badge and its age line.
+    QRectF bigCardBody(const QRectF& card) const;
+    // The lines of text a big card shows: as many as its body holds, at most bigCardTextLines.
+    QList<CardLine> bigCardLines(const QRectF& card, const QString& text) const;
+    const QFont& bodyFont() const { return m_bodyFont; }
     // The height of a row card, which holds two title lines.
     int rowCardHeight() const;
 
@@ -53,6 +67,7 @@ public:
     static qreal cardScale(CardLayout layout, bool highlighted, qreal hoverProgress);
 
 private:
+    qreal bigCardHeaderHeight() const;
     void paintBigCard(QPainter& painter, const QRectF& card, const ClipItem& item, const QModelIndex& index,
                       const QPalette& palette) const;
     void paintRow(QPainter& painter, const QRectF& card, const ClipItem& item, const QModelIndex& index,

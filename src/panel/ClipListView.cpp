@@ -13,9 +13,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QWheelEvent>
+
+#include <algorithm>
 
 namespace nimbrel {
 
@@ -45,30 +44,80 @@ private:
     qreal m_opacity;
 };
 
-// The filter chips of a side panel, in a row that scrolls sideways when it is wider than the panel.
-class ChipStrip final : public QScrollArea {
+// The filter chips of a side panel: each at the size its label needs, in rows that wrap where the next
+// chip would not fit, so a narrow column still shows every chip whole.
+class WrappingRow final : public QLayout {
 public:
-    explicit ChipStrip(QWidget* parent) : QScrollArea(parent)
+    WrappingRow(QWidget* parent, int spacing) : QLayout(parent)
     {
-        setFrameShape(QFrame::NoFrame);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        setWidgetResizable(true);
-        setFocusPolicy(Qt::NoFocus);
-        setFixedHeight(SearchField::fieldHeight);
-        viewport()->setAutoFillBackground(false);
-        setAutoFillBackground(false);
+        setContentsMargins(0, 0, 0, 0);
+        setSpacing(spacing);
+    }
+    ~WrappingRow() override
+    {
+        while (QLayoutItem* item = WrappingRow::takeAt(0))
+            delete item;
     }
 
-protected:
-    void wheelEvent(QWheelEvent* event) override
+    void addItem(QLayoutItem* item) override { m_items.append(item); }
+    int count() const override { return static_cast<int>(m_items.size()); }
+    QLayoutItem* itemAt(int index) const override { return m_items.value(index); }
+    QLayoutItem* takeAt(int index) override
     {
-        // The row only scrolls sideways; either wheel direction moves it.
-        const QPoint angle = event->angleDelta();
-        const int delta = angle.x() != 0 ? angle.x() : angle.y();
-        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta / 4);
-        event->accept();
+        return index >= 0 && index < m_items.size() ? m_items.takeAt(index) : nullptr;
     }
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+
+    // All chips in one row.
+    QSize sizeHint() const override
+    {
+        QSize size;
+        for (const QLayoutItem* item : m_items) {
+            const QSize chip = item->sizeHint();
+            size = QSize(size.width() + (size.width() > 0 ? spacing() : 0) + chip.width(),
+                         std::max(size.height(), chip.height()));
+        }
+        return size;
+    }
+    // One chip a row.
+    QSize minimumSize() const override
+    {
+        QSize size;
+        for (const QLayoutItem* item : m_items)
+            size = size.expandedTo(item->sizeHint());
+        return size;
+    }
+    void setGeometry(const QRect& rect) override
+    {
+        QLayout::setGeometry(rect);
+        arrange(rect, true);
+    }
+
+private:
+    // Places the chips in `rect` (when `place`), left-aligned, and returns the height they take.
+    int arrange(const QRect& rect, bool place) const
+    {
+        int x = rect.x();
+        int y = rect.y();
+        int rowHeight = 0;
+        for (QLayoutItem* item : m_items) {
+            const QSize chip = item->sizeHint();
+            if (x > rect.x() && x + chip.width() > rect.x() + rect.width()) {
+                x = rect.x();
+                y += rowHeight + spacing();
+                rowHeight = 0;
+            }
+            if (place)
+                item->setGeometry(QRect(QPoint(x, y), chip));
+            x += chip.width() + spacing();
+            rowHeight = std::max(rowHeight, chip.height());
+        }
+        return y + rowHeight - rect.y();
+    }
+
+    QList<QLayoutItem*> m_items;
 };
 
 }  // namespace
@@ -125,9 +174,15 @@ QWidget* ClipListView::makeHeader()
 {
     auto* header = new QWidget(this);
     auto* chipRow = new QWidget(header);
-    auto* chips = new QHBoxLayout(chipRow);
-    chips->setContentsMargins(0, 0, 0, 0);
-    chips->setSpacing(6);
+    constexpr int chipSpacing = 6;
+    QLayout* chips = nullptr;
+    if (m_mode == PanelMode::bottom) {
+        chips = new QHBoxLayout(chipRow);
+        chips->setContentsMargins(0, 0, 0, 0);
+        chips->setSpacing(chipSpacing);
+    } else {
+        chips = new WrappingRow(chipRow, chipSpacing);
+    }
     for (const KindStyle& style : kindStyles()) {
         auto* chip = new FilterChip(style.kind, chipRow);
         chip->setChecked(!style.kind.has_value());
@@ -151,12 +206,7 @@ QWidget* ClipListView::makeHeader()
         stack->setContentsMargins(14, 12, 14, 10);
         stack->setSpacing(10);
         stack->addWidget(m_search);
-        auto* strip = new ChipStrip(header);
-        chips->addStretch(1);
-        strip->setWidget(chipRow);
-        // setWidget turns the background filling on; the panel's own background shows through.
-        chipRow->setAutoFillBackground(false);
-        stack->addWidget(strip);
+        stack->addWidget(chipRow);
     }
     return header;
 }

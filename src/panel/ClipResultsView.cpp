@@ -1,12 +1,9 @@
 #include "panel/ClipResultsView.h"
 
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include "history/HistoryStore.h"
-#include "history/ImageDecoding.h"
 #include "panel/CardDelegate.h"
+#include "panel/ImagePreviewLoader.h"
 #include "panel/KindStyle.h"
+#include "panel/PanelPlacement.h"
 #include "panel/ResultsModel.h"
 
 #include <QCoreApplication>
@@ -31,7 +28,11 @@ constexpr int wheelStep = 24;
 
 ClipResultsView::ClipResultsView(PanelMode mode, ResultsModel& model, CardDelegate& delegate, HistoryStore& store,
                                  QWidget* parent)
-    : QListView(parent), m_model(model), m_delegate(delegate), m_store(store), m_mapsWheel(mode == PanelMode::bottom)
+    : QListView(parent),
+      m_model(model),
+      m_delegate(delegate),
+      m_previews(new ImagePreviewLoader(store, this)),
+      m_mapsWheel(mode == PanelMode::bottom)
 {
     setModel(&m_model);
     setItemDelegate(&m_delegate);
@@ -67,6 +68,7 @@ ClipResultsView::ClipResultsView(PanelMode mode, ResultsModel& model, CardDelega
 
     m_hoverTimer.setSingleShot(true);
     connect(&m_hoverTimer, &QTimer::timeout, this, &ClipResultsView::previewTimedOut);
+    connect(m_previews, &ImagePreviewLoader::loaded, this, &ClipResultsView::previewLoaded);
 
     m_growth.setStartValue(0.0);
     m_growth.setEndValue(1.0);
@@ -226,8 +228,7 @@ void ClipResultsView::hideEvent(QHideEvent* event)
     // A hidden panel wants no preview. The coordinator hides a shown preview with the panel, so nothing
     // is announced here (the panel may be going away with its listeners).
     m_pointer.reset();
-    m_hoverTimer.stop();
-    ++m_previewTicket;
+    cancelPreview();
     m_hoveredId.reset();
     m_shrinkingId.reset();
     m_growth.stop();
@@ -259,8 +260,7 @@ void ClipResultsView::setHovered(std::optional<QUuid> id)
             entered = *found;
     }
 
-    m_hoverTimer.stop();
-    ++m_previewTicket;
+    cancelPreview();
     m_shrinkingId = m_hoveredId;
     m_shrinkFrom = m_growthProgress;
     m_hoveredId = id;
@@ -287,21 +287,28 @@ void ClipResultsView::previewTimedOut()
         std::find_if(items.cbegin(), items.cend(), [&](const ClipItem& i) { return i.id == *m_hoveredId; });
     if (found == items.cend() || found->kind() != ClipKind::image)
         return;
-    // The full image, not the thumbnail; read only now that it is wanted.
-    ClipItem record = *found;
-    if (!m_store.loadContents(record) || !record.contentImage)
+    // The full image, not the thumbnail, read and decoded on the loader's thread only now that it is wanted,
+    // at no more device pixels than the preview window can show on this screen.
+    const QSize limit = (QSizeF(previewMaxSize) * devicePixelRatioF()).toSize();
+    m_previewRequested = true;
+    m_previews->request(*m_hoveredId, limit);
+}
+
+void ClipResultsView::previewLoaded(const QUuid& id, const QImage& image)
+{
+    // The loader drops answers to cancelled requests; this one is for the card the pointer rests on.
+    if (!m_previewRequested || m_hoveredId != id)
         return;
-    // Decoded on a worker: a photo takes a large part of a second. The answer counts only if the pointer
-    // is still where it asked.
-    const quint64 ticket = ++m_previewTicket;
-    auto* decoding = new QFutureWatcher<std::optional<QImage>>(this);
-    connect(decoding, &QFutureWatcherBase::finished, this, [this, decoding, ticket] {
-        decoding->deleteLater();
-        const std::optional<QImage> image = decoding->result();
-        if (image && ticket == m_previewTicket)
-            Q_EMIT imageHover(*image);
-    });
-    decoding->setFuture(QtConcurrent::run([bytes = *record.contentImage] { return decodeImage(bytes); }));
+    m_previewRequested = false;
+    if (!image.isNull())
+        Q_EMIT imageHover(image);
+}
+
+void ClipResultsView::cancelPreview()
+{
+    m_hoverTimer.stop();
+    m_previewRequested = false;
+    m_previews->cancel();
 }
 
 void ClipResultsView::animateGrowth(qreal progress)

@@ -17,6 +17,7 @@ namespace nimbrel {
 
 class CardDelegate;
 class HistoryStore;
+class ImagePreviewLoader;
 class ResultsModel;
 
 // The list of cards: a horizontal strip without scroll bars in the bottom placement (where a plain
@@ -44,7 +45,10 @@ public:
     QModelIndex cardAt(const QPoint& viewportPoint) const;
     // The record whose card the pointer is over.
     std::optional<QUuid> hoveredId() const { return m_hoveredId; }
-    bool isPreviewPending() const { return m_hoverTimer.isActive(); }
+    // The pointer rests on an image card whose preview is not shown yet: the delay runs, or the image is
+    // being read and decoded.
+    bool isPreviewPending() const { return m_hoverTimer.isActive() || m_previewRequested; }
+    const ImagePreviewLoader& previewLoader() const { return *m_previews; }
 
     // Scrolls so that the card of `row` sits in the middle of the list, gliding there when `animated`.
     void centreOn(int row, bool animated = true);
@@ -69,11 +73,13 @@ private:
     void updateHover();
     void setHovered(std::optional<QUuid> id);
     void previewTimedOut();
+    void previewLoaded(const QUuid& id, const QImage& image);
+    void cancelPreview();
     void animateGrowth(qreal progress);
 
     ResultsModel& m_model;
     CardDelegate& m_delegate;
-    HistoryStore& m_store;
+    ImagePreviewLoader* m_previews;
     bool m_mapsWheel;
     QString m_emptyText;
     int m_hoverDelayMs = defaultHoverDelayMs;
@@ -82,8 +88,8 @@ private:
     std::optional<QPoint> m_pointer;
     std::optional<QUuid> m_hoveredId;
     QTimer m_hoverTimer;
-    // Moves with every new hover and every decoding asked for, so a late decoding is dropped.
-    quint64 m_previewTicket = 0;
+    // The hovered card's image was asked for and has not arrived.
+    bool m_previewRequested = false;
     QModelIndex m_pressed;
     // Hover growth of big cards: the card being entered grows while the one left shrinks back.
     QVariantAnimation m_growth;

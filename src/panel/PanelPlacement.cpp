@@ -10,8 +10,11 @@ constexpr double bottomHeight = 280;
 constexpr double sideWidth = 360;
 constexpr double sideInset = 16;
 constexpr double sideMaxHeight = 720;
-constexpr double previewMaxWidth = 560;
-constexpr double previewMaxHeight = 420;
+// On a small screen (a HiDPI screen at a large scale factor) the panel still leaves most of it free: the
+// strip takes at most this share of the visible height, a column at most this share of its width.
+constexpr double maxScreenShare = 0.45;
+constexpr double previewMaxWidth = previewMaxSize.width();
+constexpr double previewMaxHeight = previewMaxSize.height();
 constexpr double previewGap = 18;
 constexpr double previewMargin = 6;
 }  // namespace
@@ -19,15 +22,17 @@ constexpr double previewMargin = 6;
 BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& v)
 {
     const double h = std::min(v.height - 80, sideMaxHeight);
+    // Whole pixels, so that rounding never takes the panel past the visible frame.
+    const double w = std::min(sideWidth, std::floor(v.width * maxScreenShare));
     switch (mode) {
         case PanelMode::left:
-            return {v.x + sideInset, v.midY() - h / 2, sideWidth, h};
+            return {v.x + sideInset, v.midY() - h / 2, w, h};
         case PanelMode::right:
-            return {v.maxX() - sideWidth - sideInset, v.midY() - h / 2, sideWidth, h};
+            return {v.maxX() - w - sideInset, v.midY() - h / 2, w, h};
         case PanelMode::bottom:
             break;
     }
-    return {v.x + 2, v.y, v.width - 4, bottomHeight};
+    return {v.x + 2, v.y, v.width - 4, std::min(bottomHeight, std::floor(v.height * maxScreenShare))};
 }
 
 std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF p, const BottomLeftRect& v)

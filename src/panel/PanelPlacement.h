@@ -29,10 +29,14 @@ struct BottomLeftRect {
 
 // The panel's frame for a placement inside the screen's visible frame V: a 280-high strip across the
 // bottom with 2 free at each side, or a 360-wide column 16 in from the left or right edge, centred,
-// min(V.height − 80, 720) high.
+// min(V.height − 80, 720) high. On a small screen the strip is at most 45 % of V's height and a column
+// at most 45 % of its width (whole pixels), so the panel never covers most of the screen.
 BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& visible);
 
-// The hover preview's frame for an image of `pixels` with the pointer at `pointer`: at most 560 × 420
+// The largest hover preview, in device-independent pixels.
+inline constexpr QSize previewMaxSize{560, 420};
+
+// The hover preview's frame for an image of `pixels` with the pointer at `pointer`: at most previewMaxSize
 // and never enlarged, centred above the pointer (below it when there is no room), 6 inside the
 // visible frame. None when the image has no pixels.
 std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF pointer, const BottomLeftRect& visible);

@@ -15,12 +15,23 @@ TEST(PanelPlacement, FramesFollowThePlacementRule)
         BottomLeftRect frame;
     };
     const BottomLeftRect laptop{0, 25, 1440, 875};
+    // 1440 × 900 at twice the scale: a 720 × 450 screen with a 20-high dock.
+    const BottomLeftRect smallLogical{0, 20, 720, 430};
     const Case cases[] = {
         {"bottom strip on the visible bottom edge", PanelMode::bottom, laptop, {2, 25, 1436, 280}},
         {"left column, 720 high, centred", PanelMode::left, laptop, {16, 102.5, 360, 720}},
         {"right column", PanelMode::right, laptop, {1064, 102.5, 360, 720}},
         {"short screen: 600 − 80", PanelMode::left, {0, 0, 1024, 600}, {16, 40, 360, 520}},
         {"second screen to the right", PanelMode::right, {1920, 0, 1280, 1024}, {2824, 152, 360, 720}},
+        {"small logical screen: the strip takes at most 45 % of its height",
+         PanelMode::bottom,
+         smallLogical,
+         {2, 20, 716, 193}},
+        {"small logical screen: the column takes at most 45 % of its width",
+         PanelMode::left,
+         smallLogical,
+         {16, 60, 324, 350}},
+        {"small logical screen, right column", PanelMode::right, smallLogical, {380, 60, 324, 350}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -2,6 +2,7 @@
 #include "panel/CardFormat.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QTimeZone>
 
@@ -149,10 +150,29 @@ TEST(CardFormat, RowTitleByKind)
     EXPECT_EQ(rowTitle(captioned, locale, english), QStringLiteral("Image · 1.5 MB"));
 }
 
-TEST(CardText, LinesAreLimitedAndCutWithAnEllipsis)
+namespace {
+
+QFont cardFont()
 {
     QFont font = QGuiApplication::font();
     font.setPixelSize(12);
+    return font;
+}
+
+// The lines as one readable string, " | " between them.
+std::string texts(const QList<CardLine>& lines)
+{
+    QStringList result;
+    for (const CardLine& line : lines)
+        result.append(line.text);
+    return result.join(QStringLiteral(" | ")).toStdString();
+}
+
+}  // namespace
+
+TEST(CardText, LinesAreLimitedAndCutWithAnEllipsis)
+{
+    const QFont font = cardFont();
     const QString ellipsis(QChar(0x2026));
     struct Case {
         QString text;
@@ -174,14 +194,130 @@ TEST(CardText, LinesAreLimitedAndCutWithAnEllipsis)
         {QString(), 6, 0, false},
     };
     for (const Case& c : cases) {
-        const QStringList lines = wrappedLines(c.text, font, 200, c.maxLines);
+        const QList<CardLine> lines = wrappedLines(c.text, font, 200, c.maxLines);
         EXPECT_EQ(lines.size(), c.expectedLines) << c.text.left(40).toStdString();
         if (!lines.isEmpty()) {
-            EXPECT_EQ(lines.last().endsWith(ellipsis), c.cut) << lines.last().toStdString();
+            EXPECT_EQ(lines.last().text.endsWith(ellipsis), c.cut) << lines.last().text.toStdString();
         }
     }
-    EXPECT_EQ(wrappedLines(QStringLiteral("1\n2\n3\n4\n5\n6\n7"), font, 200, 6).mid(0, 5),
-              (QStringList{"1", "2", "3", "4", "5"}));
+    // A long paragraph cut at the limit fills its last line before the ellipsis.
+    const QList<CardLine> cut = wrappedLines(word.repeated(400), font, 200, 2);
+    ASSERT_EQ(cut.size(), 2);
+    EXPECT_GT(QFontMetricsF(font).horizontalAdvance(cut.last().text),
+              200 - QFontMetricsF(font).horizontalAdvance(word));
+}
+
+// The last line a card shows holds its own paragraph only: what follows is announced by the ellipsis,
+// never glued onto the line.
+TEST(CardText, LinesPastTheLimitAreCutNotJoined)
+{
+    struct Case {
+        QString text;
+        int maxLines;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {QStringLiteral("1\n2\n3"), 2, "1 | 2…"},
+        {QStringLiteral("1\n2\n3\n4\n5\n6\n7\n8\n9"), 6, "1 | 2 | 3 | 4 | 5 | 6…"},
+        {QStringLiteral("title\r\nbody\rmore"), 2, "title | body…"},
+        {QStringLiteral("a\nb c d\ne f"), 2, "a | b c d…"},
+        {QStringLiteral("one\n\nthree"), 2, "one | …"},
+        {QStringLiteral("one\ntwo"), 2, "one | two"},
+        {QStringLiteral("only line\nnext"), 1, "only line…"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(texts(wrappedLines(c.text, cardFont(), 200, c.maxLines)), c.expected) << c.text.toStdString();
+}
+
+// Each paragraph is laid out in the direction of its own text: Hebrew and Arabic from the right, the rest
+// from the left.
+TEST(CardText, ParagraphsTakeTheDirectionOfTheirText)
+{
+    constexpr auto ltr = Qt::LeftToRight;
+    constexpr auto rtl = Qt::RightToLeft;
+    const QString hebrew = QStringLiteral("שלום עולם");
+    const QString arabic = QStringLiteral("مرحبا بالعالم");
+    struct Case {
+        const char* name;
+        QString text;
+        int maxLines;
+        QList<Qt::LayoutDirection> expected;
+    };
+    const Case cases[] = {
+        {"English", QStringLiteral("hello world"), 6, {ltr}},
+        {"Hebrew", hebrew, 6, {rtl}},
+        {"Arabic", arabic, 6, {rtl}},
+        {"digits before Hebrew", QStringLiteral("42 ") + hebrew, 6, {rtl}},
+        {"Hebrew, then English", hebrew + QStringLiteral("\nhello"), 6, {rtl, ltr}},
+        {"English, then Arabic", QStringLiteral("hello\n") + arabic, 6, {ltr, rtl}},
+        {"a wrapped Arabic paragraph", QString(arabic + QLatin1Char(' ')).repeated(20), 3, {rtl, rtl, rtl}},
+        {"cut Hebrew", QString(hebrew + QLatin1Char(' ')).repeated(40), 2, {rtl, rtl}},
+        {"no strong letters", QStringLiteral("12:30"), 6, {ltr}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QList<Qt::LayoutDirection> directions;
+        for (const CardLine& line : wrappedLines(c.text, cardFont(), 200, c.maxLines))
+            directions.append(line.direction);
+        EXPECT_EQ(directions, c.expected);
+    }
+}
+
+// A token without spaces (an address, a hash) wider than the card wraps at the card's width, each line
+// filled, after the last word boundary that fits before it; nothing is lost at the breaks.
+TEST(CardText, LongTokensWrapAtTheCardWidth)
+{
+    const QFont font = cardFont();
+    const QFontMetricsF metrics(font);
+    const QString hash =
+        QStringLiteral("3f786850e387550fdab836ed7e6dc881de23001b3f786850e387550fdab836ed7e6dc881de23001b");
+    const QString url =
+        QStringLiteral("https://example.org/a/very/long/path/that/does/not/fit/anywhere?query=1&key=abcdefghijklmnop");
+    struct Case {
+        const char* name;
+        QString text;
+        qreal width;
+        // The lines that may end early, at a word boundary before the token.
+        int shortLines;
+    };
+    const Case cases[] = {
+        {"hash", hash, 216, 0},
+        {"hash in a row", hash, 250, 0},
+        {"hash in a narrow card", hash, 100, 0},
+        {"hash after a word", QStringLiteral("commit ") + hash, 216, 1},
+        {"hash after two words", QStringLiteral("see commit ") + hash, 216, 1},
+        {"hash in a right-to-left paragraph", QStringLiteral("שלום ") + hash, 216, 1},
+        {"x repeated", QStringLiteral("x").repeated(300), 216, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QList<CardLine> lines = wrappedLines(c.text, font, c.width, 50);
+        ASSERT_GT(lines.size(), c.shortLines + 1);
+        QString joined;
+        qsizetype end = 0;
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString& line = lines[i].text;
+            EXPECT_LE(metrics.horizontalAdvance(line), c.width) << line.toStdString();
+            joined += line;
+            end = c.text.indexOf(line, end) + line.size();
+            if (i < c.shortLines || i + 1 == lines.size())
+                continue;
+            // Filled: the next character would not have fitted.
+            EXPECT_GT(metrics.horizontalAdvance(line + c.text.at(end)), c.width) << i << " " << line.toStdString();
+        }
+        EXPECT_EQ(joined.remove(QLatin1Char(' ')).toStdString(),
+                  QString(c.text).remove(QLatin1Char(' ')).toStdString());
+    }
+    // URLs break at their slashes where those fit, else anywhere; still within the width, nothing lost.
+    const QList<CardLine> lines = wrappedLines(url, font, 216, 50);
+    ASSERT_GT(lines.size(), 1);
+    QString joined;
+    for (const CardLine& line : lines) {
+        EXPECT_GT(line.text.size(), 1) << line.text.toStdString();
+        EXPECT_LE(metrics.horizontalAdvance(line.text), 216.0);
+        joined += line.text;
+    }
+    EXPECT_EQ(joined.toStdString(), url.toStdString());
 }
 
 TEST(CardScale, OnlyAHoveredBigCardThatIsNotHighlightedGrows)

@@ -4,6 +4,7 @@
 #include "panel/CardFormat.h"
 #include "panel/ClipListView.h"
 #include "panel/ClipResultsView.h"
+#include "panel/ImagePreviewLoader.h"
 #include "panel/PanelHeader.h"
 #include "panel/ResultsModel.h"
 #include "platform/fake/FakePlatform.h"
@@ -15,9 +16,11 @@
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFontMetricsF>
 #include <QImageWriter>
 #include <QLineEdit>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
 #include <QVBoxLayout>
@@ -698,6 +701,97 @@ TEST(PanelContent, HidingThePanelCancelsAPendingPreview)
     EXPECT_TRUE(panel.list()->isPreviewPending());
 }
 
+namespace {
+
+// A photo-like PNG: noise in every pixel, so that it compresses badly and takes a while to decode.
+QByteArray noisyPng(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(11);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = 0xFF000000u | random.bounded(0x1000000u);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return bytes;
+}
+
+}  // namespace
+
+// Only as many pixels as the preview window shows on its screen reach the panel, whatever the image's size.
+TEST(PanelContent, ImagePreviewIsDecodedAtThePreviewSize)
+{
+    const QSize cases[] = {{1600, 1200}, {1200, 1600}, {900, 300}, {600, 400}, {64, 32}};
+    for (const QSize& pixels : cases) {
+        SCOPED_TRACE(std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()));
+        Panel panel(PanelMode::bottom);
+        panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, png(pixels, Qt::blue))});
+        panel.show();
+        panel.view->present(1);
+        panel.list()->setHoverDelay(0);
+        panel.pointerAt(panel.cardCentre(0));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.hovers.isEmpty(); }, 5000));
+        ASSERT_TRUE(panel.hovers.last().has_value());
+        const QSize shown = panel.hovers.last()->size();
+        const qreal ratio = panel.list()->devicePixelRatioF();
+        const qreal scale = std::min({560 * ratio / pixels.width(), 420 * ratio / pixels.height(), 1.0});
+        EXPECT_NEAR(shown.width(), pixels.width() * scale, 1.0);
+        EXPECT_NEAR(shown.height(), pixels.height() * scale, 1.0);
+        EXPECT_FALSE(panel.list()->isPreviewPending());
+    }
+}
+
+// A preview still being decoded when the pointer moves on or the panel closes never shows up late.
+TEST(PanelContent, APreviewDecodedTooLateIsDropped)
+{
+    static const QByteArray photo = noisyPng({2000, 1500});
+    struct Case {
+        const char* name;
+        std::function<void(Panel&)> interrupt;
+        // The image that may show afterwards: that of the card moved to.
+        std::optional<QSize> next;
+    };
+    const Case cases[] = {
+        {"another image card", [](Panel& p) { p.pointerAt(p.cardCentre(1)); }, QSize(40, 40)},
+        {"a text card", [](Panel& p) { p.pointerAt(p.cardCentre(2)); }, std::nullopt},
+        {"pointer leaves the list", [](Panel& p) { p.pointerLeaves(); }, std::nullopt},
+        {"panel closed", [](Panel& p) { p.window->hide(); }, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Panel panel(PanelMode::bottom);
+        panel.add({panel.record(ClipKind::image, std::nullopt, 1, std::nullopt, photo),
+                   panel.record(ClipKind::image, std::nullopt, 2, std::nullopt, png({40, 40}, Qt::green)),
+                   panel.record(ClipKind::text, QStringLiteral("words"), 3)});
+        panel.show();
+        panel.view->present(1);
+        panel.list()->setHoverDelay(0);
+        const ImagePreviewLoader& loader = panel.list()->previewLoader();
+        panel.pointerAt(panel.cardCentre(0));
+        // The photo is asked for; decoding it takes far longer than getting here.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return loader.isBusy(); }, 5000));
+        ASSERT_TRUE(panel.list()->isPreviewPending());
+        const qsizetype before = panel.hovers.size();
+        c.interrupt(panel);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.isBusy(); }, 10000));
+        QCoreApplication::processEvents();
+        if (c.next) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return panel.hovers.last().has_value(); }, 5000));
+        }
+        QList<QSize> shown;
+        for (qsizetype i = before; i < panel.hovers.size(); ++i) {
+            if (panel.hovers[i])
+                shown.append(panel.hovers[i]->size());
+        }
+        EXPECT_EQ(shown, c.next ? QList<QSize>{*c.next} : QList<QSize>{});
+        EXPECT_FALSE(panel.list()->isPreviewPending());
+    }
+}
+
 TEST(PanelContent, VerticalWheelScrollsTheStripSidewaysOnlyInTheBottomPlacement)
 {
     Panel bottom(PanelMode::bottom);
@@ -766,6 +860,89 @@ TEST(PanelContent, TextsFollowTheInterfaceLanguage)
     panel.settings.setLanguage(AppLanguage::zhHans);
     EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色"}));
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("未找到匹配项"));
+}
+
+// Every kind chip shows its whole label, in every language and placement, down to the narrow column of
+// a small screen: a row that would not fit wraps.
+TEST(PanelContent, KindChipsAreNeverClipped)
+{
+    struct Placement {
+        PanelMode mode;
+        QSize window;
+    };
+    const Placement placements[] = {
+        {PanelMode::left, {376, 736}},
+        {PanelMode::right, {376, 736}},
+        // A 720 × 450 screen (1440 × 900 at twice the scale): a narrower column, a shorter strip.
+        {PanelMode::right, {340, 366}},
+        {PanelMode::bottom, {732, 208}},
+    };
+    for (const AppLanguage language :
+         {AppLanguage::zhHans, AppLanguage::zhHant, AppLanguage::en, AppLanguage::ja, AppLanguage::ko}) {
+        for (const Placement& placement : placements) {
+            SCOPED_TRACE(rawValue(language).toStdString() + " " + rawValue(placement.mode).toStdString() + " " +
+                         std::to_string(placement.window.width()));
+            Panel panel(placement.mode, language);
+            panel.window->resize(placement.window);
+            panel.show();
+            panel.view->present(1);
+            const QRect panelArea = panel.view->rect().marginsRemoved(ClipListView::shadowMargins());
+            for (FilterChip* chip : panel.view->filterChips()) {
+                SCOPED_TRACE(chip->text().toStdString());
+                const QFontMetricsF metrics(chip->font());
+                EXPECT_GE(chip->width(), std::ceil(metrics.horizontalAdvance(chip->text())) + 24);
+                EXPECT_EQ(chip->size(), chip->sizeHint());
+                EXPECT_EQ(chip->visibleRegion(), QRegion(chip->rect()));
+                EXPECT_TRUE(panelArea.contains(QRect(chip->mapTo(panel.view, QPoint(0, 0)), chip->size())));
+            }
+        }
+    }
+}
+
+// On a small screen the strip is lower than a big card: the cards shrink to the strip and show fewer lines,
+// whole, rather than being cut off.
+TEST(PanelContent, CardsFitTheStripOfASmallScreen)
+{
+    struct Case {
+        const char* name;
+        QSize window;
+    };
+    const Case cases[] = {
+        {"the usual strip", {1452, 294}},
+        // 45 % of a 720 × 450 screen with a dock, and the shadow around it.
+        {"a 720 × 450 screen", {732, 207}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Panel panel(PanelMode::bottom, AppLanguage::en);
+        QString paragraphs;
+        for (int i = 1; i <= 9; ++i)
+            paragraphs += QStringLiteral("line %1\n").arg(i);
+        panel.add({panel.record(ClipKind::text, paragraphs, 10),
+                   panel.record(ClipKind::image, std::nullopt, 20, std::nullopt, png({300, 200}, Qt::red)),
+                   panel.record(ClipKind::color, QStringLiteral("#1e90ff"), 30)});
+        panel.window->resize(c.window);
+        panel.show();
+        panel.view->present(1);
+        panel.settle();
+        const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+        const QRectF viewport(panel.list()->viewport()->rect());
+        for (int row = 0; row < panel.model().rowCount(); ++row) {
+            const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(row, 0)));
+            // The strip scrolls sideways; up and down every card is whole.
+            EXPECT_GE(card.top(), viewport.top()) << row;
+            EXPECT_LE(card.bottom(), viewport.bottom()) << row;
+            EXPECT_LE(card.height(), CardDelegate::bigCardSize.height()) << row;
+        }
+        // The text card shows as many whole lines as its body holds, at most six, the last with an ellipsis.
+        const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(0, 0)));
+        const QList<CardLine> lines = delegate->bigCardLines(card, paragraphs);
+        EXPECT_GE(lines.size(), 2);
+        EXPECT_LE(lines.size(), CardDelegate::bigCardTextLines);
+        EXPECT_TRUE(lines.last().text.endsWith(QChar(0x2026)));
+        EXPECT_LE(lines.size() * QFontMetricsF(delegate->bodyFont()).lineSpacing(),
+                  delegate->bigCardBody(card).height());
+    }
 }
 
 namespace {
@@ -851,6 +1028,75 @@ TEST(PanelContent, RendersARoundedTranslucentPanelWithTheHighlightedCard)
             return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
         };
         EXPECT_LT(distance(cardColour(1), accent), distance(cardColour(0), accent)) << rawValue(mode).toStdString();
+    }
+}
+
+namespace {
+
+// The left and right ends of the dark ink (text, symbols) inside a card, in the card's own coordinates.
+std::pair<qreal, qreal> inkExtent(Panel& panel, int row)
+{
+    const QImage image = render(*panel.window);
+    const qreal ratio = image.devicePixelRatio();
+    const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+    const QRectF card = delegate->cardRect(panel.list()->visualRect(panel.model().index(row, 0)));
+    const QPointF origin = QPointF(panel.list()->viewport()->mapTo(panel.window.get(), QPoint(0, 0))) + card.topLeft();
+    // Inside the rounded frame only.
+    const QRect area = QRectF(origin * ratio, card.size() * ratio).toRect().adjusted(6, 6, -6, -6);
+    std::optional<int> left;
+    std::optional<int> right;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (qGray(image.pixel(x, y)) < 110) {
+                left = std::min(left.value_or(x), x);
+                right = std::max(right.value_or(x), x);
+            }
+        }
+    }
+    if (!left)
+        return {-1, -1};
+    return {*left / ratio - origin.x(), (*right + 1) / ratio - origin.x()};
+}
+
+}  // namespace
+
+// Hebrew and Arabic texts are laid out from the right edge of the card's text column; others from the left.
+TEST(PanelContent, RightToLeftTextsEndAtTheRightOfTheCard)
+{
+    struct Case {
+        const char* name;
+        QString text;
+        bool rightToLeft;
+    };
+    const Case cases[] = {
+        {"Hebrew", QStringLiteral("שלום עולם"), true},
+        {"Arabic", QStringLiteral("مرحبا بالعالم"), true},
+        {"Hebrew title over an English line", QStringLiteral("שלום\nhello"), true},
+        {"English", QStringLiteral("hello world"), false},
+    };
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::right}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(rawValue(mode).toStdString() + " " + c.name);
+            Panel panel(mode, AppLanguage::en);
+            // The card looked at is the second, which is not highlighted.
+            panel.add(
+                {panel.record(ClipKind::text, QStringLiteral("x"), 10), panel.record(ClipKind::text, c.text, 20)});
+            panel.show();
+            panel.view->present(1);
+            panel.settle();
+            const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+            const qreal cardWidth = delegate->cardRect(panel.list()->visualRect(panel.model().index(1, 0))).width();
+            const auto [left, right] = inkExtent(panel, 1);
+            ASSERT_GE(left, 0) << "no ink";
+            // The text column ends 12 (big card) or 10 (row) inside the card; the badge and the age stay left.
+            const qreal textEnd = cardWidth - (mode == PanelMode::bottom ? 12 : 10);
+            if (c.rightToLeft) {
+                EXPECT_GT(right, textEnd - 3);
+            } else {
+                EXPECT_LT(right, textEnd - 40);
+            }
+            EXPECT_LE(right, textEnd + 1);
+        }
     }
 }
 
