@@ -102,6 +102,15 @@ class UpdateCheck(E2ETestCase):
         with open(os.path.join(out, "appcast.json"), encoding="utf-8") as f:
             return json.load(f)
 
+    def serve(self):
+        """A feed and report server on a folder of its own, for the length of the test; (server, folder)."""
+        served = os.path.join(self.home.path, "served")
+        os.makedirs(served, exist_ok=True)
+        host = Host(served)
+        threading.Thread(target=host.serve_forever, daemon=True).start()
+        self.addCleanup(host.shutdown)
+        return host, served
+
     def install_running_release(self, host):
         """This build, installed as an application folder the updater may replace; its program."""
         running = self.package(BINARY, host.base, os.path.join(self.home.path, "v1"))
@@ -112,11 +121,7 @@ class UpdateCheck(E2ETestCase):
         return os.path.join(applications, "Nimbrel.app", "bin", "nimbrel")
 
     def test_a_hostile_package_writes_nothing_and_stages_nothing(self):
-        served = os.path.join(self.home.path, "served")
-        os.makedirs(served)
-        host = Host(served)
-        threading.Thread(target=host.serve_forever, daemon=True).start()
-        self.addCleanup(host.shutdown)
+        host, served = self.serve()
         program = self.install_running_release(host)
 
         # Signed with the key this build trusts, as a compromised release machine could: the reader itself
@@ -144,10 +149,7 @@ class UpdateCheck(E2ETestCase):
         self.assertEqual(nimbrel.terminate(), 0)
 
     def test_a_newer_release_is_staged_and_the_launch_is_reported_once(self):
-        served = os.path.join(self.home.path, "served")
-        host = Host(served)
-        threading.Thread(target=host.serve_forever, daemon=True).start()
-        self.addCleanup(host.shutdown)
+        host, served = self.serve()
 
         program = self.install_running_release(host)
         applications = os.path.dirname(os.path.dirname(os.path.dirname(program)))
@@ -211,11 +213,7 @@ class UpdateCheck(E2ETestCase):
         self.assertEqual(len(host.reports), 1)
 
     def test_the_package_switches_keep_every_request_in_and_a_declined_report_stays_unsent(self):
-        served = os.path.join(self.home.path, "served")
-        os.makedirs(served)
-        host = Host(served)
-        threading.Thread(target=host.serve_forever, daemon=True).start()
-        self.addCleanup(host.shutdown)
+        host, served = self.serve()
         addresses = {"NIMBREL_FEED_URL": host.base + "/appcast.json", "NIMBREL_REPORT_URL": host.base + "/api/launch"}
 
         nimbrel = self.start(NIMBREL_NO_LAUNCH_REPORT="1", NIMBREL_NO_UPDATE_CHECK="1", **addresses)
