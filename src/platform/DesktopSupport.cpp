@@ -1,0 +1,193 @@
+#include "platform/DesktopSupport.h"
+
+namespace nimbrel {
+
+namespace {
+
+bool has(const DesktopProbe& probe, const char* interface)
+{
+    return probe.globals.contains(QLatin1String(interface));
+}
+
+bool isDesktop(const DesktopProbe& probe, const char* name)
+{
+    return probe.desktops.contains(QLatin1String(name), Qt::CaseInsensitive);
+}
+
+bool isWaylandSession(const DesktopProbe& probe)
+{
+    if (probe.sessionType == QLatin1String("wayland"))
+        return probe.waylandDisplay;
+    // A session manager that sets no type: a reachable compositor and no X server of its own.
+    return probe.sessionType.isEmpty() && probe.waylandDisplay;
+}
+
+ShortcutService waylandShortcut(const DesktopProbe& probe)
+{
+    if (isDesktop(probe, "KDE") && probe.busNames.contains(QStringLiteral("org.kde.kglobalaccel")))
+        return ShortcutService::kglobalaccel;
+    if (probe.globalShortcutsPortal > 0)
+        return ShortcutService::globalShortcutsPortal;
+    if (isDesktop(probe, "sway") && probe.swayIpc)
+        return ShortcutService::swayIpc;
+    if (isDesktop(probe, "GNOME"))
+        return ShortcutService::gnomeCustomKeybinding;
+    return ShortcutService::none;
+}
+
+}  // namespace
+
+DesktopServices chooseDesktopServices(const DesktopProbe& probe)
+{
+    DesktopServices chosen;
+    if (!isWaylandSession(probe)) {
+        if (!probe.x11Display) {
+            chosen.degraded.append(QStringLiteral(
+                "No display server could be reached: Nimbrel can neither record copies nor show its panel."));
+            return chosen;
+        }
+        chosen.x11 = true;
+        chosen.capture = CaptureService::x11;
+        chosen.sourceApp = SourceAppService::x11;
+        chosen.paste = PasteService::xtest;
+        chosen.shortcut = ShortcutService::x11Grab;
+        chosen.panel = PanelService::x11;
+        return chosen;
+    }
+
+    if (has(probe, "ext_data_control_manager_v1"))
+        chosen.capture = CaptureService::extDataControl;
+    else if (has(probe, "zwlr_data_control_manager_v1"))
+        chosen.capture = CaptureService::wlrDataControl;
+    else if (probe.x11Display) {
+        // No clipboard control for Wayland clients (GNOME): an X11 client under XWayland still sees every
+        // change, so Nimbrel runs as one. Its X11 view of windows and keys covers only other X11 clients.
+        chosen.x11 = true;
+        chosen.capture = CaptureService::x11;
+    }
+
+    if (chosen.x11)
+        chosen.sourceApp = SourceAppService::none;
+    else if (has(probe, "zwlr_foreign_toplevel_manager_v1"))
+        chosen.sourceApp = SourceAppService::foreignToplevel;
+
+    if (!chosen.x11 && has(probe, "zwp_virtual_keyboard_manager_v1"))
+        chosen.paste = PasteService::virtualKeyboard;
+    else if (probe.remoteDesktopPortal > 0)
+        chosen.paste = PasteService::remoteDesktopPortal;
+
+    chosen.shortcut = waylandShortcut(probe);
+    chosen.panel =
+        !chosen.x11 && has(probe, "zwlr_layer_shell_v1") ? PanelService::layerShell : PanelService::ordinaryWindow;
+
+    if (chosen.capture == CaptureService::none)
+        chosen.degraded.append(
+            QStringLiteral("This desktop lets no application watch the clipboard: copies are not recorded."));
+    if (chosen.sourceApp == SourceAppService::none)
+        chosen.degraded.append(QStringLiteral(
+            "This desktop does not tell which application is in front: records show no source application."));
+    if (chosen.paste == PasteService::none)
+        chosen.degraded.append(QStringLiteral(
+            "This desktop lets no application type keys: a chosen record is put on the clipboard; press Ctrl+V "
+            "to paste it."));
+    else if (chosen.paste == PasteService::remoteDesktopPortal)
+        chosen.degraded.append(
+            QStringLiteral("Pasting asks once for the desktop's permission to control the keyboard (remote desktop)."));
+    switch (chosen.shortcut) {
+        case ShortcutService::none:
+            chosen.degraded.append(QStringLiteral(
+                "This desktop offers no global shortcut to applications: bind `nimbrel --toggle` to a key in its "
+                "keyboard settings."));
+            break;
+        case ShortcutService::swayIpc:
+        case ShortcutService::gnomeCustomKeybinding:
+            chosen.degraded.append(QStringLiteral(
+                "The shortcut is a desktop key binding that runs `nimbrel --toggle`: it acts when the key goes "
+                "down, and the settings window cannot tell which other bindings use the same key."));
+            break;
+        default:
+            break;
+    }
+    if (chosen.panel == PanelService::ordinaryWindow)
+        chosen.degraded.append(QStringLiteral(
+            "The panel opens as an ordinary window in the middle of the screen and takes the keyboard while it "
+            "is open."));
+    return chosen;
+}
+
+QString serviceName(CaptureService service)
+{
+    switch (service) {
+        case CaptureService::x11:
+            return QStringLiteral("X11 selections (XFixes)");
+        case CaptureService::extDataControl:
+            return QStringLiteral("Wayland data control (ext)");
+        case CaptureService::wlrDataControl:
+            return QStringLiteral("Wayland data control (wlr)");
+        case CaptureService::none:
+            break;
+    }
+    return QStringLiteral("none");
+}
+
+QString serviceName(SourceAppService service)
+{
+    switch (service) {
+        case SourceAppService::x11:
+            return QStringLiteral("X11 active window");
+        case SourceAppService::foreignToplevel:
+            return QStringLiteral("Wayland foreign toplevels (wlr)");
+        case SourceAppService::none:
+            break;
+    }
+    return QStringLiteral("none");
+}
+
+QString serviceName(PasteService service)
+{
+    switch (service) {
+        case PasteService::xtest:
+            return QStringLiteral("X11 XTest");
+        case PasteService::virtualKeyboard:
+            return QStringLiteral("Wayland virtual keyboard");
+        case PasteService::remoteDesktopPortal:
+            return QStringLiteral("RemoteDesktop portal");
+        case PasteService::none:
+            break;
+    }
+    return QStringLiteral("none");
+}
+
+QString serviceName(ShortcutService service)
+{
+    switch (service) {
+        case ShortcutService::x11Grab:
+            return QStringLiteral("X11 key grab");
+        case ShortcutService::kglobalaccel:
+            return QStringLiteral("KDE global shortcuts (kglobalaccel)");
+        case ShortcutService::globalShortcutsPortal:
+            return QStringLiteral("GlobalShortcuts portal");
+        case ShortcutService::swayIpc:
+            return QStringLiteral("sway key binding (IPC)");
+        case ShortcutService::gnomeCustomKeybinding:
+            return QStringLiteral("GNOME custom key binding");
+        case ShortcutService::none:
+            break;
+    }
+    return QStringLiteral("none");
+}
+
+QString serviceName(PanelService service)
+{
+    switch (service) {
+        case PanelService::x11:
+            return QStringLiteral("X11 tool window");
+        case PanelService::layerShell:
+            return QStringLiteral("Wayland layer shell (overlay)");
+        case PanelService::ordinaryWindow:
+            break;
+    }
+    return QStringLiteral("ordinary window");
+}
+
+}  // namespace nimbrel
