@@ -1,0 +1,47 @@
+// The session probe against a headless sway of its own (tests/support/private-sway).
+
+#include "platform/linux/DesktopProbing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace nimbrel;
+
+namespace {
+
+void skipWithoutSway()
+{
+    if (const char* reason = std::getenv("NIMBREL_SWAY_UNAVAILABLE"))
+        GTEST_SKIP() << "no headless sway here: " << reason;
+}
+
+}  // namespace
+
+TEST(DesktopProbe, SwayOffersWhatTheWaylandServicesNeedAndIsChosenSo)
+{
+    skipWithoutSway();
+    qputenv("XDG_SESSION_TYPE", "wayland");
+    qputenv("XDG_CURRENT_DESKTOP", "sway");
+    qunsetenv("DISPLAY");
+    const DesktopProbe probe = native::probeDesktop();
+    EXPECT_TRUE(probe.waylandDisplay);
+    EXPECT_FALSE(probe.x11Display);
+    EXPECT_TRUE(probe.swayIpc);
+    for (const char* needed : {"zwlr_data_control_manager_v1", "zwlr_foreign_toplevel_manager_v1",
+                               "zwp_virtual_keyboard_manager_v1", "zwlr_layer_shell_v1", "wl_seat"})
+        EXPECT_GE(probe.globals.value(QLatin1String(needed)), 1u) << needed;
+
+    const DesktopServices chosen = chooseDesktopServices(probe);
+    EXPECT_FALSE(chosen.x11);
+    EXPECT_EQ(chosen.capture, CaptureService::wlrDataControl);
+    EXPECT_EQ(chosen.sourceApp, SourceAppService::foreignToplevel);
+    EXPECT_EQ(chosen.paste, PasteService::virtualKeyboard);
+    EXPECT_EQ(chosen.shortcut, ShortcutService::swayIpc);
+    EXPECT_EQ(chosen.panel, PanelService::layerShell);
+}
+
+TEST(DesktopProbe, NoCompositorMeansNoGlobals)
+{
+    EXPECT_TRUE(native::waylandGlobals("/nonexistent/wayland-0").isEmpty());
+}
