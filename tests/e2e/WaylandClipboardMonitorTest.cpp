@@ -1,0 +1,153 @@
+// The Wayland clipboard monitor against real copies (wl-copy) on a headless sway of its own
+// (tests/support/private-sway), while Nimbrel's side has no window and no focus at all.
+
+#include "platform/linux/WaylandClipboardMonitor.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+using namespace nimbrel;
+using Status = ClipboardOffer::Status;
+
+namespace {
+
+struct Seen {
+    QStringList types;
+    Status status = Status::missing;
+    QByteArray bytes;
+};
+
+// Starts the monitor and keeps what each change offered and what reading `type` gave.
+class Watch {
+public:
+    explicit Watch(QString type, qint64 cap = 1 << 20)
+    {
+        monitor.setEmptiedHandler([this] {
+            const std::lock_guard lock(m_mutex);
+            ++emptied;
+            m_changed.notify_all();
+        });
+        const auto error = monitor.start(
+            [this, type, cap](ClipboardOffer& offer) {
+                Seen seen;
+                const auto listed = offer.types();
+                seen.types = listed.types;
+                const auto read = offer.read(type, cap);
+                seen.status = read.status;
+                seen.bytes = read.bytes;
+                const std::lock_guard lock(m_mutex);
+                changes.push_back(seen);
+                m_changed.notify_all();
+            },
+            2000);
+        EXPECT_FALSE(error.has_value()) << error.value_or(QString()).toStdString();
+    }
+
+    // Waits until `count` changes (or emptyings) have come; false after five seconds.
+    bool waitForChanges(size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return changes.size() >= count; });
+    }
+    bool waitForEmptied(int count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return emptied >= count; });
+    }
+    std::vector<Seen> seen()
+    {
+        const std::lock_guard lock(m_mutex);
+        return changes;
+    }
+
+    native::WaylandClipboardMonitor monitor;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Seen> changes;
+    int emptied = 0;
+};
+
+// Copies as a Wayland application does: wl-copy serves the bytes until another copy replaces them.
+void copy(const QString& type, const QByteArray& bytes)
+{
+    QProcess wlCopy;
+    wlCopy.start(QStringLiteral("wl-copy"), {QStringLiteral("--type"), type});
+    ASSERT_TRUE(wlCopy.waitForStarted(5000));
+    wlCopy.write(bytes);
+    wlCopy.closeWriteChannel();
+    // It forks a server and returns once the clipboard is its own.
+    ASSERT_TRUE(wlCopy.waitForFinished(5000));
+    ASSERT_EQ(wlCopy.exitCode(), 0) << wlCopy.readAllStandardError().toStdString();
+}
+
+void skipWithoutSway()
+{
+    if (const char* reason = std::getenv("NIMBREL_SWAY_UNAVAILABLE"))
+        GTEST_SKIP() << "no headless sway here: " << reason;
+}
+
+}  // namespace
+
+TEST(WaylandClipboardMonitor, EveryCopyIsHandedOverWithItsTypesAndItsBytes)
+{
+    skipWithoutSway();
+    copy(QStringLiteral("text/plain"), "there before watching");
+    Watch watch(QStringLiteral("text/plain"));
+
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png.append(QByteArray(300000, '\x5a'));  // more than a pipe holds at once
+    struct Case {
+        const char* name;
+        QString type;
+        QByteArray bytes;
+        Status status;
+        QByteArray read;
+    };
+    const Case cases[] = {
+        {"a text", QStringLiteral("text/plain"), "hello from Wayland", Status::ok, "hello from Wayland"},
+        {"an image, read as text", QStringLiteral("image/png"), png, Status::missing, {}},
+        {"a secret, marked", QStringLiteral("x-kde-passwordManagerHint"), "secret", Status::missing, {}},
+        {"a long text", QStringLiteral("text/plain"), QByteArray(300000, 'w'), Status::ok, QByteArray(300000, 'w')},
+    };
+    size_t count = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        copy(c.type, c.bytes);
+        ASSERT_TRUE(watch.waitForChanges(++count));
+        const Seen seen = watch.seen().back();
+        EXPECT_TRUE(seen.types.contains(c.type)) << seen.types.join(u' ').toStdString();
+        EXPECT_EQ(seen.status, c.status);
+        EXPECT_EQ(seen.bytes, c.read);
+    }
+    EXPECT_EQ(watch.seen().size(), std::size(cases)) << "what was there before watching is not a change";
+}
+
+TEST(WaylandClipboardMonitor, ReadsStopAtTheCapAndAnOwnerThatLeavesEmptiesTheClipboard)
+{
+    skipWithoutSway();
+    Watch watch(QStringLiteral("text/plain"), 1000);
+    copy(QStringLiteral("text/plain"), QByteArray(5000, 'x'));
+    ASSERT_TRUE(watch.waitForChanges(1));
+    EXPECT_EQ(watch.seen().back().status, Status::tooLarge);
+
+    // An owner in the foreground, then gone.
+    QProcess owner;
+    owner.start(QStringLiteral("wl-copy"), {QStringLiteral("--foreground"), QStringLiteral("--type"),
+                                            QStringLiteral("text/plain"), QStringLiteral("short")});
+    ASSERT_TRUE(owner.waitForStarted(5000));
+    ASSERT_TRUE(watch.waitForChanges(2));
+    EXPECT_EQ(watch.seen().back().status, Status::ok);
+    EXPECT_EQ(watch.seen().back().bytes, "short");
+    owner.kill();
+    owner.waitForFinished(5000);
+    EXPECT_TRUE(watch.waitForEmptied(1));
+}
