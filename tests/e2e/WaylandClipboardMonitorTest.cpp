@@ -151,3 +151,50 @@ TEST(WaylandClipboardMonitor, ReadsStopAtTheCapAndAnOwnerThatLeavesEmptiesTheCli
     owner.waitForFinished(5000);
     EXPECT_TRUE(watch.waitForEmptied(1));
 }
+
+TEST(WaylandClipboardMonitor, NimbrelsOwnWritesAreServedMarkedToOtherApplications)
+{
+    skipWithoutSway();
+    Watch watch(QStringLiteral("text/plain"));
+    native::WaylandPasteboard pasteboard(watch.monitor);
+    const auto paste = [](QStringList arguments) {
+        QProcess wlPaste;
+        wlPaste.start(QStringLiteral("wl-paste"), arguments << QStringLiteral("--no-newline"));
+        EXPECT_TRUE(wlPaste.waitForFinished(5000));
+        return wlPaste.readAllStandardOutput();
+    };
+    struct Case {
+        const char* name;
+        Pasteboard::Selections selections;
+        QByteArray primary;
+    };
+    const Case cases[] = {
+        {"the clipboard", Pasteboard::Selections::clipboard, "before"},
+        {"and the primary selection", Pasteboard::Selections::clipboardAndPrimary, "chosen again"},
+    };
+    size_t changes = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        copy(QStringLiteral("text/plain"), "before");
+        QProcess primary;
+        primary.start(QStringLiteral("wl-copy"), {QStringLiteral("--primary"), QStringLiteral("before")});
+        ASSERT_TRUE(primary.waitForFinished(5000));
+        ASSERT_TRUE(watch.waitForChanges(++changes));
+
+        pasteboard.write({{QStringLiteral("text/plain"), "chosen again"},
+                          {QStringLiteral("org.nimbrel.internal"), QByteArray(1, '\x01')}},
+                         c.selections);
+        ASSERT_TRUE(watch.waitForChanges(++changes));
+        EXPECT_TRUE(watch.seen().back().types.contains(QStringLiteral("org.nimbrel.internal")))
+            << "capture knows it as Nimbrel's own";
+        EXPECT_TRUE(pasteboard.hasOwner());
+        EXPECT_EQ(paste({QStringLiteral("--type"), QStringLiteral("text/plain")}), "chosen again");
+        EXPECT_EQ(paste({QStringLiteral("--list-types")}), "text/plain\norg.nimbrel.internal\n");
+        EXPECT_EQ(paste({QStringLiteral("--primary")}), c.primary);
+    }
+    // Replaced by another application: Nimbrel's source is let go, and the clipboard has its new owner.
+    copy(QStringLiteral("text/plain"), "after");
+    ASSERT_TRUE(watch.waitForChanges(++changes));
+    EXPECT_EQ(watch.seen().back().bytes, "after");
+    EXPECT_TRUE(pasteboard.hasOwner());
+}

@@ -2,13 +2,19 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QStringList>
+
+#include <memory>
+#include <mutex>
 
 #include <wayland-client.h>
 #include <wlr-data-control-unstable-v1-client-protocol.h>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -63,6 +69,14 @@ struct WaylandClipboardMonitor::Session {
     bool lost = false;
     // The offer the handler holds; replaced meanwhile, it is destroyed only once the handler returns.
     Offer* reading = nullptr;
+    std::atomic<bool>* hasOwner = nullptr;
+
+    // Writes asked for by other threads, taken up by the monitor's thread.
+    using Representations = QList<std::pair<QString, QByteArray>>;
+    std::mutex writesMutex;
+    std::vector<std::pair<std::shared_ptr<const Representations>, bool>> writes;
+    // Nimbrel's own selections still offered.
+    QSet<zwlr_data_control_source_v1*> sources;
 
     void forget(Offer* offer)
     {
@@ -106,6 +120,78 @@ namespace {
 
 using Session = WaylandClipboardMonitor::Session;
 
+// One write of Nimbrel's, offered until another application takes the selection.
+struct Source {
+    Session* session;
+    std::shared_ptr<const Session::Representations> representations;
+};
+
+void sendSource(void* data, zwlr_data_control_source_v1*, const char* mimeType, int32_t fd)
+{
+    const auto& representations = static_cast<Source*>(data)->representations;
+    const QString type = QString::fromUtf8(mimeType);
+    QByteArray bytes;
+    for (const auto& [offered, content] : *representations)
+        if (offered == type)
+            bytes = content;
+    // The reader may take its time (a large image): a thread of its own writes, so the monitor never waits.
+    std::thread([fd, bytes] {
+        // A reader that leaves early must cost an EPIPE here, not the process.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        const int flags = ::fcntl(fd, F_GETFL);
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        qsizetype written = 0;
+        while (written < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;  // the reader went away
+            written += n;
+        }
+        ::close(fd);
+    }).detach();
+}
+
+void cancelSource(void* data, zwlr_data_control_source_v1* source)
+{
+    auto* own = static_cast<Source*>(data);
+    own->session->sources.remove(source);
+    delete own;
+    zwlr_data_control_source_v1_destroy(source);
+}
+
+const zwlr_data_control_source_v1_listener sourceListener{sendSource, cancelSource};
+
+void offerWrites(Session& session)
+{
+    std::vector<std::pair<std::shared_ptr<const Session::Representations>, bool>> writes;
+    {
+        const std::lock_guard lock(session.writesMutex);
+        writes.swap(session.writes);
+    }
+    // A source serves one selection; the primary selection needs version 2 of the protocol.
+    const bool hasPrimary = zwlr_data_control_device_v1_get_version(session.device) >= 2;
+    for (const auto& [representations, primaryToo] : writes) {
+        for (const bool primary : {false, true}) {
+            if (primary && !(primaryToo && hasPrimary))
+                continue;
+            zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(session.manager);
+            zwlr_data_control_source_v1_add_listener(source, &sourceListener, new Source{&session, representations});
+            session.sources.insert(source);
+            for (const auto& [type, bytes] : *representations)
+                zwlr_data_control_source_v1_offer(source, type.toUtf8().constData());
+            if (primary)
+                zwlr_data_control_device_v1_set_primary_selection(session.device, source);
+            else
+                zwlr_data_control_device_v1_set_selection(session.device, source);
+        }
+    }
+}
+
 void offered(void* data, Offer* offer, const char* mimeType)
 {
     static_cast<Session*>(data)->types[offer].append(QString::fromUtf8(mimeType));
@@ -125,6 +211,7 @@ void clipboardChanged(void* data, zwlr_data_control_device_v1*, Offer* offer)
     auto* session = static_cast<Session*>(data);
     Offer* previous = session->clipboard;
     session->clipboard = offer;
+    session->hasOwner->store(offer != nullptr);
     if (previous != offer)
         session->forget(previous);
     if (!session->primed)
@@ -287,6 +374,7 @@ std::optional<QString> WaylandClipboardMonitor::start(Handler handler, int deadl
     stop();
     auto session = std::make_unique<Session>();
     session->watchPrimary = &m_watchPrimary;
+    session->hasOwner = &m_hasOwner;
     session->handler = std::move(handler);
     session->emptied = m_emptied;
     session->deadlineMs = deadlineMs;
@@ -322,6 +410,7 @@ void WaylandClipboardMonitor::run()
         const auto settled = s.primarySeen + std::chrono::milliseconds(primarySettleMs);
         if (!s.dispatch(primaryWaits ? millisecondsUntil(settled) : -1))
             break;
+        offerWrites(s);
         if (s.emptiedPending) {
             s.emptiedPending = false;
             if (s.emptied)
@@ -354,6 +443,18 @@ void WaylandClipboardMonitor::run()
     }
 }
 
+void WaylandClipboardMonitor::write(const QList<std::pair<QString, QByteArray>>& representations, bool primaryToo)
+{
+    if (!m_session || m_session->wake < 0)
+        return;
+    {
+        const std::lock_guard lock(m_session->writesMutex);
+        m_session->writes.emplace_back(std::make_shared<const Session::Representations>(representations), primaryToo);
+    }
+    const uint64_t one = 1;
+    (void)!::write(m_session->wake, &one, sizeof one);
+}
+
 void WaylandClipboardMonitor::stop()
 {
     if (!m_session)
@@ -368,6 +469,10 @@ void WaylandClipboardMonitor::stop()
         m_thread.join();
     for (Offer* offer : s.types.keys())
         zwlr_data_control_offer_v1_destroy(offer);
+    for (zwlr_data_control_source_v1* source : s.sources) {
+        delete static_cast<Source*>(zwlr_data_control_source_v1_get_user_data(source));
+        zwlr_data_control_source_v1_destroy(source);
+    }
     if (s.device)
         zwlr_data_control_device_v1_destroy(s.device);
     if (s.manager)

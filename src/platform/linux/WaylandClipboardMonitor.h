@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ClipboardMonitor.h"
+#include "platform/Pasteboard.h"
 
 #include <QByteArray>
 
@@ -25,6 +26,12 @@ public:
     void setEmptiedHandler(EmptiedHandler handler) override;
     void watchPrimary(bool on) override;
 
+    // Puts these representations on the clipboard (and the primary selection) through the same
+    // connection; the monitor's thread answers the applications that paste them. Any thread.
+    void write(const QList<std::pair<QString, QByteArray>>& representations, bool primaryToo);
+    // Whether any application (Nimbrel included) holds the clipboard, as the compositor last said.
+    bool hasOwner() const { return m_hasOwner.load(); }
+
     // How long a primary selection must stay as it is before it is handed over (no pointer state to
     // read on Wayland: time alone says the drag is over).
     static constexpr int primarySettleMs = 300;
@@ -39,6 +46,22 @@ private:
     EmptiedHandler m_emptied;
     std::thread m_thread;
     std::atomic<bool> m_watchPrimary{false};
+    std::atomic<bool> m_hasOwner{false};
+};
+
+// The clipboard as Nimbrel writes it in a Wayland session: through the monitor's connection.
+class WaylandPasteboard final : public Pasteboard {
+public:
+    explicit WaylandPasteboard(WaylandClipboardMonitor& monitor) : m_monitor(monitor) {}
+    void write(const QList<std::pair<QString, QByteArray>>& representations,
+               Selections selections = Selections::clipboard) override
+    {
+        m_monitor.write(representations, selections == Selections::clipboardAndPrimary);
+    }
+    bool hasOwner() const override { return m_monitor.hasOwner(); }
+
+private:
+    WaylandClipboardMonitor& m_monitor;
 };
 
 }  // namespace nimbrel::native
