@@ -1,6 +1,11 @@
-// The session probe against a headless sway of its own (tests/support/private-sway).
+// The session probe and the window list against a headless sway of its own (tests/support/private-sway).
 
 #include "platform/linux/DesktopProbing.h"
+#include "platform/linux/WaylandToplevels.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -44,4 +49,30 @@ TEST(DesktopProbe, SwayOffersWhatTheWaylandServicesNeedAndIsChosenSo)
 TEST(DesktopProbe, NoCompositorMeansNoGlobals)
 {
     EXPECT_TRUE(native::waylandGlobals("/nonexistent/wayland-0").isEmpty());
+}
+
+TEST(WaylandToplevels, TheActivatedWindowsAppIdIsTheApplicationInFront)
+{
+    skipWithoutSway();
+    native::WaylandToplevels toplevels;
+    const auto error = toplevels.start();
+    ASSERT_FALSE(error.has_value()) << error.value_or(QString()).toStdString();
+    EXPECT_EQ(toplevels.activeAppId(), std::nullopt) << "an empty desktop has nothing in front";
+
+    // A Qt application on Wayland: its app id is its desktop file name, else its program's name.
+    QProcess target;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    target.setProcessEnvironment(environment);
+    const QTemporaryDir scratch;
+    target.start(QString::fromLocal8Bit(qgetenv("NIMBREL_TARGET")), {scratch.filePath(QStringLiteral("text"))});
+    ASSERT_TRUE(target.waitForStarted(5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return toplevels.activeAppId() == QStringLiteral("nimbrel-target"); }, 10000))
+        << toplevels.activeAppId().value_or(QStringLiteral("(none)")).toStdString() << " "
+        << target.readAllStandardError().toStdString();
+
+    target.kill();
+    target.waitForFinished(5000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !toplevels.activeAppId().has_value(); }, 5000))
+        << "a closed window is in front no more";
 }
