@@ -1,8 +1,11 @@
-// The session probe and the window list against a headless sway of its own (tests/support/private-sway).
+// The session probe, the window list and the virtual keyboard against a headless sway of its own
+// (tests/support/private-sway).
 
 #include "platform/linux/DesktopProbing.h"
 #include "platform/linux/WaylandToplevels.h"
+#include "platform/linux/WaylandVirtualKeyboard.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,4 +78,41 @@ TEST(WaylandToplevels, TheActivatedWindowsAppIdIsTheApplicationInFront)
     target.waitForFinished(5000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !toplevels.activeAppId().has_value(); }, 5000))
         << "a closed window is in front no more";
+}
+
+TEST(WaylandVirtualKeyboard, CtrlVPastesIntoTheQtFieldInFront)
+{
+    skipWithoutSway();
+    native::WaylandToplevels toplevels;
+    ASSERT_FALSE(toplevels.start().has_value());
+    native::WaylandVirtualKeyboard keyboard;
+    ASSERT_TRUE(keyboard.isAvailable());
+
+    QProcess target;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    target.setProcessEnvironment(environment);
+    const QTemporaryDir scratch;
+    const QString typed = scratch.filePath(QStringLiteral("text"));
+    target.start(QString::fromLocal8Bit(qgetenv("NIMBREL_TARGET")), {typed});
+    ASSERT_TRUE(target.waitForStarted(5000));
+    ASSERT_TRUE(target.waitForReadyRead(10000)) << "the field shows";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return toplevels.activeAppId() == QStringLiteral("nimbrel-target"); }, 10000));
+
+    QProcess copy;
+    copy.start(QStringLiteral("wl-copy"), {QStringLiteral("--type"), QStringLiteral("text/plain"),
+                                           QStringLiteral("typed by the virtual keyboard")});
+    ASSERT_TRUE(copy.waitForFinished(5000));
+
+    // A chord with a key the keymap lacks is not typed at all; the next one lands once.
+    keyboard.post(KeyChord{KeyChord::control, 0x10ffff}.transitions());
+    keyboard.post(KeyChord{KeyChord::control, keysym::v}.transitions());
+    const auto content = [&] {
+        QFile file(typed);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return content() == "typed by the virtual keyboard"; }, 10000))
+        << content().toStdString();
+    target.kill();
+    target.waitForFinished(5000);
 }
