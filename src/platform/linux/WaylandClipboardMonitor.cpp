@@ -1,5 +1,7 @@
 #include "platform/linux/WaylandClipboardMonitor.h"
 
+#include "platform/linux/WaylandEvents.h"
+
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -12,7 +14,6 @@
 #include <wlr-data-control-unstable-v1-client-protocol.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -86,33 +87,9 @@ struct WaylandClipboardMonitor::Session {
         zwlr_data_control_offer_v1_destroy(offer);
     }
 
-    // Waits up to `timeoutMs` (-1: no limit) for the compositor, the wake-up or `extraFd`, then runs the
-    // events that came. False when the connection is gone.
     bool dispatch(int timeoutMs, int extraFd = -1, bool* extraReady = nullptr)
     {
-        while (wl_display_prepare_read(display) != 0) {
-            if (wl_display_dispatch_pending(display) < 0)
-                return false;
-        }
-        if (wl_display_flush(display) < 0 && errno != EAGAIN) {
-            wl_display_cancel_read(display);
-            return false;
-        }
-        pollfd fds[3] = {{wl_display_get_fd(display), POLLIN, 0}, {wake, POLLIN, 0}, {extraFd, POLLIN, 0}};
-        const int ready = ::poll(fds, extraFd >= 0 ? 3 : 2, timeoutMs);
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            if (wl_display_read_events(display) < 0)
-                return false;
-        } else {
-            wl_display_cancel_read(display);
-        }
-        if (fds[1].revents & POLLIN) {
-            uint64_t count = 0;
-            (void)!::read(wake, &count, sizeof count);
-        }
-        if (extraReady)
-            *extraReady = extraFd >= 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR));
-        return wl_display_dispatch_pending(display) >= 0 && !lost;
+        return waitAndDispatch(display, wake, timeoutMs, extraFd, extraReady) && !lost;
     }
 };
 
@@ -363,10 +340,8 @@ void WaylandClipboardMonitor::setEmptiedHandler(EmptiedHandler handler)
 void WaylandClipboardMonitor::watchPrimary(bool on)
 {
     m_watchPrimary = on;
-    if (m_session && m_session->wake >= 0) {
-        const uint64_t one = 1;
-        (void)!::write(m_session->wake, &one, sizeof one);
-    }
+    if (m_session)
+        wakeUp(m_session->wake);
 }
 
 std::optional<QString> WaylandClipboardMonitor::start(Handler handler, int deadlineMs)
@@ -451,8 +426,7 @@ void WaylandClipboardMonitor::write(const QList<std::pair<QString, QByteArray>>&
         const std::lock_guard lock(m_session->writesMutex);
         m_session->writes.emplace_back(std::make_shared<const Session::Representations>(representations), primaryToo);
     }
-    const uint64_t one = 1;
-    (void)!::write(m_session->wake, &one, sizeof one);
+    wakeUp(m_session->wake);
 }
 
 void WaylandClipboardMonitor::stop()
@@ -461,10 +435,7 @@ void WaylandClipboardMonitor::stop()
         return;
     Session& s = *m_session;
     s.stopping = true;
-    if (s.wake >= 0) {
-        const uint64_t one = 1;
-        (void)!::write(s.wake, &one, sizeof one);
-    }
+    wakeUp(s.wake);
     if (m_thread.joinable())
         m_thread.join();
     for (Offer* offer : s.types.keys())

@@ -1,11 +1,12 @@
 #include "platform/linux/WaylandToplevels.h"
 
+#include "platform/linux/WaylandEvents.h"
+
 #include <QHash>
 
 #include <wayland-client.h>
 #include <wlr-foreign-toplevel-management-unstable-v1-client-protocol.h>
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -175,22 +176,7 @@ void WaylandToplevels::run()
 {
     Session& s = *m_session;
     while (!s.stopping.load()) {
-        while (wl_display_prepare_read(s.display) != 0) {
-            if (wl_display_dispatch_pending(s.display) < 0)
-                return;
-        }
-        if (wl_display_flush(s.display) < 0 && errno != EAGAIN) {
-            wl_display_cancel_read(s.display);
-            return;
-        }
-        pollfd fds[2] = {{wl_display_get_fd(s.display), POLLIN, 0}, {s.wake, POLLIN, 0}};
-        if (::poll(fds, 2, -1) > 0 && (fds[0].revents & POLLIN)) {
-            if (wl_display_read_events(s.display) < 0)
-                return;
-        } else {
-            wl_display_cancel_read(s.display);
-        }
-        if (wl_display_dispatch_pending(s.display) < 0)
+        if (!waitAndDispatch(s.display, s.wake, -1))
             return;
     }
 }
@@ -209,10 +195,7 @@ void WaylandToplevels::stop()
         return;
     Session& s = *m_session;
     s.stopping = true;
-    if (s.wake >= 0) {
-        const uint64_t one = 1;
-        (void)!::write(s.wake, &one, sizeof one);
-    }
+    wakeUp(s.wake);
     if (m_thread.joinable())
         m_thread.join();
     for (Handle* handle : s.toplevels.keys())
