@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 namespace nimbrel::native {
 
