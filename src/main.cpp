@@ -4,11 +4,15 @@
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopKeyBindings.h"
+#include "platform/linux/DesktopProbing.h"
 #include "platform/linux/JsonFileDefaults.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtPasteboard.h"
 #include "platform/linux/SystemTrayItem.h"
+#include "platform/linux/WaylandClipboardMonitor.h"
+#include "platform/linux/WaylandVirtualKeyboard.h"
+#include "platform/linux/WaylandWorkspace.h"
 #include "platform/linux/X11ActivationPolicy.h"
 #include "platform/linux/X11ClipboardMonitor.h"
 #include "platform/linux/X11HotKeys.h"
@@ -35,6 +39,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -48,6 +53,7 @@ bool hasArgument(int argc, char** argv, const char* wanted)
 
 constexpr const char* usage =
     "usage: nimbrel [--toggle | --settings]\n"
+    "       nimbrel --diagnose\n"
     "       nimbrel --history [--search TEXT] [--kind text|link|color|image] [--json] [--limit N]\n"
     "       nimbrel --help | --version\n"
     "\n"
@@ -57,6 +63,7 @@ constexpr const char* usage =
     "  --toggle    show or hide the running Nimbrel's panel (starts Nimbrel when none runs)\n"
     "  --settings  open the running Nimbrel's settings window (starts Nimbrel when none runs)\n"
     "  --history   print the newest records and exit; read-only, needs no display\n"
+    "  --diagnose  print how Nimbrel works on this desktop and what it cannot do here, and exit\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n";
 
@@ -64,10 +71,78 @@ constexpr const char* usage =
 // Those of --history and --apply-update are their commands' to check.
 bool isApplicationOption(const char* argument)
 {
-    for (const char* known : {"--toggle", "--settings"})
+    for (const char* known : {"--toggle", "--settings", "--diagnose"})
         if (std::strcmp(argument, known) == 0)
             return true;
     return std::strncmp(argument, "--", 2) != 0;
+}
+
+// The services of the display system Nimbrel runs on: X11 (also under XWayland), or Wayland's protocols
+// on connections of their own. Chosen once; the rest of Nimbrel sees only the interfaces.
+struct DisplayServices {
+    std::unique_ptr<nimbrel::ClipboardMonitor> clipboardMonitor;
+    std::unique_ptr<nimbrel::Pasteboard> pasteboard;
+    std::unique_ptr<nimbrel::native::WaylandToplevels> toplevels;
+    std::unique_ptr<nimbrel::Workspace> workspace;
+    std::unique_ptr<nimbrel::KeyboardSynthesizer> keyboard;
+    std::unique_ptr<nimbrel::HotKeyPlatform> hotKeys;
+};
+
+DisplayServices makeDisplayServices(const nimbrel::DesktopServices& chosen, nimbrel::Console& console)
+{
+    using namespace nimbrel;
+    DisplayServices made;
+    if (chosen.x11 || chosen.capture == CaptureService::none) {
+        made.clipboardMonitor = std::make_unique<native::X11ClipboardMonitor>();
+        made.pasteboard = std::make_unique<native::QtPasteboard>(QGuiApplication::clipboard());
+    } else {
+        auto monitor = std::make_unique<native::WaylandClipboardMonitor>();
+        made.pasteboard = std::make_unique<native::WaylandPasteboard>(*monitor);
+        made.clipboardMonitor = std::move(monitor);
+    }
+
+    if (chosen.x11 || chosen.sourceApp == SourceAppService::x11) {
+        made.workspace = std::make_unique<native::X11Workspace>();
+    } else {
+        if (chosen.sourceApp == SourceAppService::foreignToplevel) {
+            made.toplevels = std::make_unique<native::WaylandToplevels>();
+            if (const auto error = made.toplevels->start()) {
+                console.line(*error);
+                made.toplevels.reset();
+            }
+        }
+        made.workspace = std::make_unique<native::WaylandWorkspace>(made.toplevels.get());
+    }
+
+    switch (chosen.paste) {
+        case PasteService::virtualKeyboard:
+            made.keyboard = std::make_unique<native::WaylandVirtualKeyboard>();
+            break;
+        default:
+            // XTest where there is X11; elsewhere it reports that no keys can be typed.
+            made.keyboard = std::make_unique<native::XTestKeyboard>(console);
+            break;
+    }
+
+    switch (chosen.shortcut) {
+        default:
+            // X11 key grabs; without X11 they report that no hot key can be delivered.
+            made.hotKeys = std::make_unique<native::X11HotKeys>();
+            break;
+    }
+    return made;
+}
+
+int runDiagnose(int argc, char** argv)
+{
+    // Asks the session what it offers, as a start does, without starting anything.
+    QCoreApplication app(argc, argv);
+    nimbrel::DesktopProbe probe = nimbrel::native::probeDisplays();
+    nimbrel::native::probeSessionBus(probe);
+    QTextStream out(stdout);
+    for (const QString& line : nimbrel::describeDesktopServices(probe, nimbrel::chooseDesktopServices(probe)))
+        out << line << '\n';
+    return 0;
 }
 
 int runApplyUpdate(int argc, char** argv)
@@ -117,6 +192,16 @@ int main(int argc, char** argv)
         }
     }
 
+    if (hasArgument(argc, argv, "--diagnose"))
+        return runDiagnose(argc, argv);
+
+    // Qt's platform plugin follows the display system chosen: on a Wayland desktop that lets no client
+    // watch the clipboard (GNOME) Nimbrel runs as an X11 client under XWayland, where it can. The user's
+    // own QT_QPA_PLATFORM stands.
+    DesktopProbe probe = native::probeDisplays();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && (probe.x11Display || probe.waylandDisplay))
+        qputenv("QT_QPA_PLATFORM", chooseDesktopServices(probe).x11 ? "xcb" : "wayland");
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nimbrel"));
     QApplication::setApplicationVersion(QStringLiteral(NIMBREL_VERSION));
@@ -161,19 +246,20 @@ int main(int argc, char** argv)
     useInterfaceLanguage();
     QObject::connect(&settings, &SettingsStore::languageChanged, &app, useInterfaceLanguage);
 
+    native::probeSessionBus(probe);
+    const DesktopServices chosen = chooseDesktopServices(probe);
+    for (const QString& limit : chosen.degraded)
+        console.line(QStringLiteral("[Nimbrel] ") + limit);
+    DisplayServices display = makeDisplayServices(chosen, console);
+
     native::X11ActivationPolicy activation;
     native::SystemTrayItem tray;
-    native::QtPasteboard pasteboard(QGuiApplication::clipboard());
-    native::X11ClipboardMonitor clipboardMonitor;
-    native::X11Workspace workspace;
     native::SystemClock clock;
-    native::X11HotKeys hotKeys;
     native::XkbKeyboardLayout keyboardLayout;
     KeyboardShortcuts::Shortcuts shortcuts(
-        defaults, hotKeys, keyboardLayout, console,
+        defaults, *display.hotKeys, keyboardLayout, console,
         KeyboardShortcuts::notationForDesktop(qEnvironmentVariable("XDG_CURRENT_DESKTOP")));
     shortcuts.setStrings([&settings](const QString& key) { return settings.localized(key); });
-    native::XTestKeyboard keyboard(console);
     native::XInputClickMonitor clicks;
     native::SyslogSystemLog systemLog;
     native::QtHttpClient http;
@@ -183,8 +269,9 @@ int main(int argc, char** argv)
     native::DesktopKeyBindings desktopBindings;
     native::DBusNotifier notifier;
     AppDelegate delegate(
-        ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboardMonitor, workspace, clock,
-                      shortcuts, keyboard, clicks, updater, launchReporter, desktopBindings, notifier},
+        ShellServices{console, locations, activation, tray, loginItems, *display.pasteboard, *display.clipboardMonitor,
+                      *display.workspace, clock, shortcuts, *display.keyboard, clicks, updater, launchReporter,
+                      desktopBindings, notifier},
         settings);
     QObject::connect(
         &delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);

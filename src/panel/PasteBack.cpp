@@ -86,18 +86,35 @@ void PasteBack::keepAlive(const ClipItem& item)
 
 void PasteBack::paste(const ClipItem& item)
 {
-    // The panel never takes the focus, so the application in front now is the one the paste goes to.
-    const KeyChord chord = pasteChord();
-    writeToPasteboard(
-        item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary : Pasteboard::Selections::clipboard);
+    // On X11 the panel never takes the focus, so the application in front now is the one the paste goes to.
+    // Where the panel had the keyboard (Wayland), that application is known only once the panel has gone.
+    const std::optional<KeyChord> chord = pasteChordNow();
+    writeToPasteboard(item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary
+                                                 : Pasteboard::Selections::clipboard);
     if (!isPasteAllowed())
         return;
-    QTimer::singleShot(keystrokeDelayMs, this, [this, chord] { postWhenModifiersReleased(chord, 0); });
+    QTimer::singleShot(keystrokeDelayMs + m_keyboard.settleMs(), this, [this, chord, item] {
+        if (chord) {
+            postWhenModifiersReleased(*chord, 0);
+            return;
+        }
+        const KeyChord later = pasteChordNow().value_or(controlV);
+        if (later == shiftInsert)
+            writeToPasteboard(item, Pasteboard::Selections::clipboardAndPrimary);
+        postWhenModifiersReleased(later, 0);
+    });
 }
 
-KeyChord PasteBack::pasteChord()
+std::optional<KeyChord> PasteBack::pasteChordNow()
 {
     const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
+    if (front && front->bundleIdentifier == m_workspace.ownBundleIdentifier())
+        return std::nullopt;
+    return pasteChord(front);
+}
+
+KeyChord PasteBack::pasteChord(const std::optional<RunningApplication>& front)
+{
     if (!front)
         return controlV;
     if (const auto chosen = chosenPasteKey(*front))

@@ -9,6 +9,7 @@
 #include <QVariant>
 
 #include <functional>
+#include <optional>
 
 namespace nimbrel {
 
@@ -47,8 +48,9 @@ Q_SIGNALS:
     void keystrokePosted();
 
 private:
-    // The chord that pastes into the application in front.
-    KeyChord pasteChord();
+    // The chord that pastes into the application in front; absent while that is Nimbrel itself.
+    std::optional<KeyChord> pasteChordNow();
+    KeyChord pasteChord(const std::optional<RunningApplication>& front);
     // The settings' paste key for that application, when they name one Nimbrel can type; each unusable
     // entry is reported once.
     std::optional<KeyChord> chosenPasteKey(const RunningApplication& front);

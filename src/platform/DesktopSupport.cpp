@@ -190,4 +190,31 @@ QString serviceName(PanelService service)
     return QStringLiteral("ordinary window");
 }
 
+QStringList describeDesktopServices(const DesktopProbe& probe, const DesktopServices& services)
+{
+    QString session = isWaylandSession(probe) ? QStringLiteral("Wayland session")
+                      : probe.x11Display      ? QStringLiteral("X11 session")
+                                              : QStringLiteral("no graphical session");
+    if (!probe.desktops.isEmpty())
+        session += QStringLiteral(" (%1)").arg(probe.desktops.join(QStringLiteral(", ")));
+    if (isWaylandSession(probe) && services.x11)
+        session += QStringLiteral(", Nimbrel running as an X11 client under XWayland");
+    QStringList lines{
+        QStringLiteral("Desktop: %1").arg(session),
+        QStringLiteral("Recording copies: %1").arg(serviceName(services.capture)),
+        QStringLiteral("Application in front: %1").arg(serviceName(services.sourceApp)),
+        QStringLiteral("Pasting: %1").arg(serviceName(services.paste)),
+        QStringLiteral("Shortcut: %1").arg(serviceName(services.shortcut)),
+        QStringLiteral("Panel: %1").arg(serviceName(services.panel)),
+    };
+    if (services.degraded.isEmpty()) {
+        lines.append(QStringLiteral("Everything Nimbrel does works on this desktop."));
+        return lines;
+    }
+    lines.append(QStringLiteral("Limits on this desktop:"));
+    for (const QString& limit : services.degraded)
+        lines.append(QStringLiteral("  - ") + limit);
+    return lines;
+}
+
 }  // namespace nimbrel

@@ -59,4 +59,7 @@ QString serviceName(PasteService service);
 QString serviceName(ShortcutService service);
 QString serviceName(PanelService service);
 
+// What `nimbrel --diagnose` prints: the session, each service chosen, then each degradation.
+QStringList describeDesktopServices(const DesktopProbe& probe, const DesktopServices& services);
+
 }  // namespace nimbrel

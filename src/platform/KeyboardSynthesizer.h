@@ -47,6 +47,9 @@ public:
     virtual bool isAvailable() const = 0;
     // Whether Shift, Control, Alt or Super is physically held down right now.
     virtual bool modifiersHeld() const = 0;
+    // A fixed wait before typing where the held modifiers cannot be read and the keyboard comes back to the
+    // application only after Nimbrel's panel has gone (Wayland); 0 where the modifiers are watched instead.
+    virtual int settleMs() const { return 0; }
     // Posts the transitions in order; none of them when the keyboard lacks one of their keys.
     virtual void post(const QList<SyntheticKey>& keys) = 0;
 };

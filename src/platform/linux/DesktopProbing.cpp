@@ -67,7 +67,7 @@ QMap<QString, quint32> waylandGlobals(const char* display)
     return globals;
 }
 
-DesktopProbe probeDesktop()
+DesktopProbe probeDisplays()
 {
     DesktopProbe probe;
     probe.sessionType = qEnvironmentVariable("XDG_SESSION_TYPE").toLower();
@@ -79,7 +79,11 @@ DesktopProbe probeDesktop()
     }
     const QString swaySocket = qEnvironmentVariable("SWAYSOCK");
     probe.swayIpc = !swaySocket.isEmpty() && QFileInfo(swaySocket).exists();
+    return probe;
+}
 
+void probeSessionBus(DesktopProbe& probe)
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
         QDBusConnectionInterface* names = bus.interface();
@@ -93,7 +97,6 @@ DesktopProbe probeDesktop()
         if (probe.remoteDesktopPortal > 0 || probe.globalShortcutsPortal > 0)
             probe.busNames.insert(portalService);
     }
-    return probe;
 }
 
 }  // namespace nimbrel::native

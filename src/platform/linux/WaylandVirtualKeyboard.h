@@ -21,6 +21,9 @@ public:
     bool isAvailable() const override;
     // Wayland tells an unfocused client nothing of the physical keyboard: never known to be held.
     bool modifiersHeld() const override { return false; }
+    // Time for the user to let go of the keys that chose the record and for the compositor to give the
+    // keyboard back to the application behind the panel.
+    int settleMs() const override { return 250; }
     void post(const QList<SyntheticKey>& keys) override;
 
     struct Session;

@@ -150,29 +150,34 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
 
 QString XkbKeyboardLayout::unshiftedText(int carbonKeyCode) const
 {
-    xcb_connection_t* c = QGuiApplication::platformName() == QLatin1String("xcb") ? x11Connection() : nullptr;
     const auto keycode = KeyboardShortcuts::x11KeycodeFromCarbon(carbonKeyCode);
-    if (!c || !keycode)
-        return {};
     const std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS),
                                                                              &xkb_context_unref);
-    if (!context)
+    if (!keycode || !context)
         return {};
-    const int32_t device = xkb_x11_get_core_keyboard_device_id(c);
-    if (device < 0)
-        return {};
+    xcb_connection_t* c = QGuiApplication::platformName() == QLatin1String("xcb") ? x11Connection() : nullptr;
+    const int32_t device = c ? xkb_x11_get_core_keyboard_device_id(c) : -1;
+    // The X server's layout and group when there is one. A Wayland compositor tells its layout only to the
+    // client with the keyboard focus: there the session's default keymap (XKB_DEFAULT_LAYOUT, else the
+    // system's) names the keys.
     const std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_x11_keymap_new_from_device(context.get(), c, device, XKB_KEYMAP_COMPILE_NO_FLAGS), &xkb_keymap_unref);
+        device >= 0 ? xkb_x11_keymap_new_from_device(context.get(), c, device, XKB_KEYMAP_COMPILE_NO_FLAGS)
+                    : xkb_keymap_new_from_names(context.get(), nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
     if (!keymap)
         return {};
-    const std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> current(
-        xkb_x11_state_new_from_device(keymap.get(), c, device), &xkb_state_unref);
     const std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> plain(xkb_state_new(keymap.get()), &xkb_state_unref);
-    if (!current || !plain)
+    if (!plain)
         return {};
-    // The layout the user types in now, with no modifier held.
-    const xkb_layout_index_t group = xkb_state_serialize_layout(current.get(), XKB_STATE_LAYOUT_EFFECTIVE);
-    xkb_state_update_mask(plain.get(), 0, 0, 0, 0, 0, group);
+    if (device >= 0) {
+        // The layout the user types in now, with no modifier held.
+        const std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> current(
+            xkb_x11_state_new_from_device(keymap.get(), c, device), &xkb_state_unref);
+        if (!current)
+            return {};
+        const xkb_layout_index_t group = xkb_state_serialize_layout(current.get(), XKB_STATE_LAYOUT_EFFECTIVE);
+        xkb_state_update_mask(plain.get(), 0, 0, 0, 0, 0, group);
+    }
     const xkb_keysym_t symbol = xkb_state_key_get_one_sym(plain.get(), static_cast<xkb_keycode_t>(*keycode));
     char utf8[16] = {};
     if (symbol == XKB_KEY_NoSymbol || xkb_keysym_to_utf8(symbol, utf8, sizeof utf8) <= 0)

@@ -44,7 +44,8 @@ private:
     std::optional<Grab> m_pressed;
 };
 
-// The unshifted character of a physical key in the current XKB layout and group.
+// The unshifted character of a physical key in the current XKB layout and group (without X11: the
+// session's default keymap).
 class XkbKeyboardLayout final : public KeyboardLayout {
 public:
     QString unshiftedText(int carbonKeyCode) const override;

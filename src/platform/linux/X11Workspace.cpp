@@ -4,7 +4,6 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLocale>
 
 #include <xcb/xcb.h>
 
@@ -16,8 +15,6 @@
 namespace nimbrel::native {
 
 namespace {
-
-const QString ownId = QStringLiteral("org.nimbrel.Nimbrel");
 
 QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type, uint32_t length)
 {
@@ -66,16 +63,7 @@ X11Workspace::~X11Workspace() = default;
 
 QString X11Workspace::ownBundleIdentifier() const
 {
-    return ownId;
-}
-
-const DesktopEntries& X11Workspace::entries(bool afterMiss) const
-{
-    if (!m_entries || (afterMiss && m_scanned.hasExpired(60'000))) {
-        m_entries = std::make_unique<DesktopEntries>(DesktopEntries::standardFolders());
-        m_scanned.start();
-    }
-    return *m_entries;
+    return ownDesktopId;
 }
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() const
@@ -89,7 +77,7 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
 
     const auto pid = cardinal(property(c, *active, x11Atom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 1));
     if (pid && *pid == static_cast<uint32_t>(::getpid()))
-        return RunningApplication{ownId, QStringLiteral("Nimbrel")};
+        return RunningApplication{ownDesktopId, QStringLiteral("Nimbrel")};
 
     // WM_CLASS holds the instance and the class, each ending in a NUL.
     const QList<QByteArray> wmClass = property(c, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256).split('\0');
@@ -97,19 +85,7 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     const QString windowClass = wmClass.size() > 1 ? QString::fromLocal8Bit(wmClass[1]) : QString();
     const QString executable = pid ? executableOf(*pid) : QString();
 
-    const auto entry =
-        find([&](const DesktopEntries& installed) { return installed.forWindow(windowClass, instance, executable); });
-    RunningApplication application;
-    if (!windowClass.isEmpty())
-        application.windowClass = windowClass;
-    if (!entry) {
-        application.bundleIdentifier = application.windowClass;
-        return application;
-    }
-    application.bundleIdentifier = entry->id;
-    application.localizedName = entry->localizedName(QLocale().uiLanguages());
-    application.isTerminalEmulator = entry->categories.contains(QLatin1String("TerminalEmulator"));
-    return application;
+    return m_applications.describe(windowClass, instance, executable);
 }
 
 std::optional<QRect> X11Workspace::activeWindowFrame() const
@@ -147,18 +123,8 @@ std::optional<QRect> X11Workspace::activeWindowFrame() const
 
 std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifier) const
 {
-    const auto entry = find([&](const DesktopEntries& installed) { return installed.byId(bundleIdentifier); });
-    if (!entry || entry->icon.isEmpty())
-        return std::nullopt;
-    QIcon icon = QFileInfo(entry->icon).isAbsolute() ? QIcon(entry->icon) : QIcon::fromTheme(entry->icon);
-    if (icon.isNull())
-        return std::nullopt;
-    return icon;
+    return m_applications.icon(bundleIdentifier);
 }
-
-}  // namespace nimbrel::native
-
-namespace nimbrel::native {
 
 bool X11Workspace::openURL(const QUrl& url) const
 {

@@ -1,12 +1,7 @@
 #pragma once
 
 #include "platform/Workspace.h"
-#include "platform/linux/DesktopEntries.h"
-
-#include <QElapsedTimer>
-#include <QMutex>
-
-#include <memory>
+#include "platform/linux/InstalledApplications.h"
 
 namespace nimbrel::native {
 
@@ -24,25 +19,8 @@ public:
     bool openURL(const QUrl& url) const override;
 
 private:
-    // The installed applications, read at first use and again after a miss once a minute has passed,
-    // so an application installed while Nimbrel runs is found.
-    const DesktopEntries& entries(bool afterMiss) const;
-    // Looks an entry up, reading the installed applications again after a miss; callable from any
-    // thread (capture asks for the application in front on the clipboard monitor's thread).
-    template <typename Lookup>
-    auto find(const Lookup& lookup) const
-    {
-        const QMutexLocker locked(&m_entriesLock);
-        auto entry = lookup(entries(false));
-        if (!entry)
-            entry = lookup(entries(true));
-        return entry;
-    }
-
     bool m_x11 = false;
-    mutable std::unique_ptr<DesktopEntries> m_entries;
-    mutable QElapsedTimer m_scanned;
-    mutable QMutex m_entriesLock;
+    InstalledApplications m_applications;
 };
 
 }  // namespace nimbrel::native

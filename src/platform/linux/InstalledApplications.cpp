@@ -1,0 +1,46 @@
+#include "platform/linux/InstalledApplications.h"
+
+#include <QFileInfo>
+#include <QLocale>
+
+namespace nimbrel::native {
+
+const DesktopEntries& InstalledApplications::entries(bool afterMiss) const
+{
+    if (!m_entries || (afterMiss && m_scanned.hasExpired(60'000))) {
+        m_entries = std::make_unique<DesktopEntries>(DesktopEntries::standardFolders());
+        m_scanned.start();
+    }
+    return *m_entries;
+}
+
+RunningApplication InstalledApplications::describe(const QString& windowClass, const QString& instance,
+                                                   const QString& executable) const
+{
+    const auto entry =
+        find([&](const DesktopEntries& installed) { return installed.forWindow(windowClass, instance, executable); });
+    RunningApplication application;
+    if (!windowClass.isEmpty())
+        application.windowClass = windowClass;
+    if (!entry) {
+        application.bundleIdentifier = application.windowClass;
+        return application;
+    }
+    application.bundleIdentifier = entry->id;
+    application.localizedName = entry->localizedName(QLocale().uiLanguages());
+    application.isTerminalEmulator = entry->categories.contains(QLatin1String("TerminalEmulator"));
+    return application;
+}
+
+std::optional<QIcon> InstalledApplications::icon(const QString& id) const
+{
+    const auto entry = find([&](const DesktopEntries& installed) { return installed.byId(id); });
+    if (!entry || entry->icon.isEmpty())
+        return std::nullopt;
+    QIcon icon = QFileInfo(entry->icon).isAbsolute() ? QIcon(entry->icon) : QIcon::fromTheme(entry->icon);
+    if (icon.isNull())
+        return std::nullopt;
+    return icon;
+}
+
+}  // namespace nimbrel::native
