@@ -1,0 +1,230 @@
+"""Nimbrel in a Wayland session: the real program on a headless sway of its own (tests/support/private-sway),
+driven as the user's other Wayland applications would drive it."""
+
+import json
+import os
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import zlib
+
+from harness import BINARY, TARGET_TOOL, Home, Nimbrel, history
+
+WAYLAND_TOOL = os.environ.get("NIMBREL_WAYLAND_TOOL", "nimbrel-wayland")
+UNAVAILABLE = os.environ.get("NIMBREL_SWAY_UNAVAILABLE")
+
+
+def session_env():
+    return dict(WAYLAND_DISPLAY=os.environ.get("WAYLAND_DISPLAY", ""), SWAYSOCK=os.environ.get("SWAYSOCK", ""),
+                XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway", DISPLAY="", QT_QPA_PLATFORM="",
+                NIMBREL_NO_LAUNCH_REPORT="1", NIMBREL_NO_UPDATE_CHECK="1")
+
+
+def png(width, height):
+    """A small opaque PNG, as an image editor would copy it."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    rows = b"".join(
+        b"\x00" + b"".join(bytes((x * 40 % 256, y * 40 % 256, 128)) for x in range(width)) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def wait_for(predicate, what, timeout=10):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.05)
+
+
+def read_text(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def sway_tree():
+    out = subprocess.run(["swaymsg", "-t", "get_tree", "--raw"], capture_output=True, text=True, timeout=10,
+                         check=True).stdout
+    return json.loads(out)
+
+
+def windows(node=None):
+    """Every window sway shows: (app id, name, focused)."""
+    node = node or sway_tree()
+    found = []
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        if child.get("app_id") is not None or child.get("window") is not None:
+            found.append((child.get("app_id"), child.get("name"), child.get("focused")))
+        found.extend(windows(child))
+    return found
+
+
+def focused_app():
+    return next((app for app, _, focused in windows() if focused), None)
+
+
+class Keyboard:
+    """One virtual keyboard, kept open for the test (the first key after a new keymap can be lost)."""
+
+    def __init__(self):
+        self.process = subprocess.Popen([WAYLAND_TOOL, "keys"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        if self.process.stdout.readline().strip() != "ready":
+            raise AssertionError("the virtual keyboard did not start")
+
+    def type(self, chord):
+        self.process.stdin.write(chord + "\n")
+        self.process.stdin.flush()
+        if self.process.stdout.readline().strip() != "typed":
+            raise AssertionError(f"{chord} was not typed")
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait(5)
+
+
+@unittest.skipIf(UNAVAILABLE, f"no headless sway here: {UNAVAILABLE}")
+class WaylandSession(unittest.TestCase):
+    def setUp(self):
+        self.home = Home()
+        self.work = tempfile.mkdtemp(prefix="nimbrel-wayland-")
+        self.processes = []
+        self.copies = []
+
+    def tearDown(self):
+        for p in self.copies:
+            p.kill()
+            p.wait(5)
+        for p in self.processes:
+            p.stop()
+        self.home.remove()
+
+    def start(self):
+        # A headless sway has no tray; the settings window that explains that once would take the focus.
+        self.home.write_defaults({"Nimbrel.noTrayExplained": True})
+        nimbrel = Nimbrel(self.home, **session_env())
+        self.processes.append(nimbrel)
+        nimbrel.wait_ready()
+        return nimbrel
+
+    def copy(self, *representations):
+        """Copies these (type, bytes) together, replacing the clipboard, and serves them as a copying
+        application does."""
+        arguments = []
+        for index, (kind, data) in enumerate(representations):
+            path = os.path.join(self.work, f"copy-{len(self.copies)}-{index}")
+            with open(path, "wb") as f:
+                f.write(data)
+            arguments.append(f"{kind}={path}")
+        process = subprocess.Popen([WAYLAND_TOOL, "copy", *arguments], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True)
+        self.copies.append(process)
+        self.assertEqual(process.stdout.readline().strip(), "ready")
+
+    def records(self):
+        return history(self.home)
+
+    def start_target(self):
+        target_file = os.path.join(self.work, "target.txt")
+        target = subprocess.Popen([TARGET_TOOL, target_file],
+                                  env=dict(os.environ, QT_QPA_PLATFORM="wayland", DISPLAY=""),
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.processes.append(_Process(target))
+        self.assertEqual(target.stdout.readline().strip(), "ready")
+        wait_for(lambda: focused_app() == "nimbrel-target", "the target application in front")
+        return target_file
+
+    def test_copies_made_elsewhere_become_records_and_secrets_never_do(self):
+        self.start()
+        target_file = self.start_target()
+        del target_file
+        image = png(6, 4)
+        cases = [
+            ("text", [("text/plain", b"hello from wayland")], "text", "hello from wayland"),
+            ("link", [("text/plain;charset=utf-8", b"https://example.org/wayland")], "link",
+             "https://example.org/wayland"),
+            ("image", [("image/png", image)], "image", None),
+        ]
+        for name, representations, kind, text in cases:
+            with self.subTest(name):
+                count = len(self.records())
+                self.copy(*representations)
+                records = wait_for(lambda: len(self.records()) > count and self.records(), f"the {name} record")
+                newest = records[0]
+                self.assertEqual(newest["kind"], kind)
+                if text is not None:
+                    self.assertEqual(newest["text"], text)
+                else:
+                    self.assertEqual((newest["imageWidth"], newest["imageHeight"]), (6, 4))
+                # The application in front when the copy was made names the record's source.
+                self.assertEqual(newest["sourceBundleID"], "nimbrel-target")
+
+        # A password manager's copy: its bytes are never read, so nothing is recorded; a copy after it is.
+        count = len(self.records())
+        self.copy(("text/plain", b"hunter2-secret"), ("x-kde-passwordManagerHint", b"secret"))
+        self.copy(("text/plain", b"after the secret"))
+        records = wait_for(lambda: len(self.records()) > count and self.records(), "the copy after the secret")
+        self.assertEqual(records[0]["text"], "after the secret")
+        self.assertEqual(len(records), count + 1)
+        for path in (self.home.store, self.home.store + "-wal"):
+            if os.path.exists(path):
+                with open(path, "rb") as f:
+                    self.assertNotIn(b"hunter2-secret", f.read())
+
+    def test_the_shortcut_opens_the_panel_and_a_chosen_record_lands_in_the_application_behind(self):
+        nimbrel = self.start()
+        self.copy(("text/plain", b"pasted through wayland"))
+        wait_for(lambda: self.records(), "the record")
+        target_file = self.start_target()
+        keyboard = Keyboard()
+        try:
+            # The shortcut is a binding Nimbrel gave sway: Shift+Super+V shows the panel.
+            keyboard.type("Meta+Shift+V")
+            wait_for(lambda: focused_app() == "org.nimbrel.Nimbrel", "the panel with the keyboard")
+            keyboard.type("Tab")
+            keyboard.type("Return")
+            wait_for(lambda: read_text(target_file) == "pasted through wayland", "the paste in the target application")
+            self.assertEqual(focused_app(), "nimbrel-target")
+        finally:
+            keyboard.close()
+        del nimbrel
+
+    def test_idle_nimbrel_uses_no_processor_time(self):
+        nimbrel = self.start()
+        pid = nimbrel.process.pid
+
+        def ticks():
+            with open(f"/proc/{pid}/stat", encoding="ascii") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return int(fields[11]) + int(fields[12])  # utime + stime
+
+        before = ticks()
+        time.sleep(30)  # the measurement itself: idle time is what is measured
+        used = (ticks() - before) / os.sysconf("SC_CLK_TCK")
+        self.assertLess(used, 0.3, f"{used:.2f} s of processor time in 30 s idle")
+
+
+class _Process:
+    """Adapts a plain subprocess to the tests' clean-up."""
+
+    def __init__(self, process):
+        self.process = process
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
+        self.process.stdout.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
