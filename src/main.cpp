@@ -248,8 +248,8 @@ int main(int argc, char** argv)
 
     native::probeSessionBus(probe);
     const DesktopServices chosen = chooseDesktopServices(probe);
-    for (const QString& limit : chosen.degraded)
-        console.line(QStringLiteral("[Nimbrel] ") + limit);
+    for (const Limit limit : chosen.degraded)
+        console.line(QStringLiteral("[Nimbrel] ") + limitText(limit));
     DisplayServices display = makeDisplayServices(chosen, console);
 
     native::X11ActivationPolicy activation;

@@ -42,8 +42,7 @@ DesktopServices chooseDesktopServices(const DesktopProbe& probe)
     DesktopServices chosen;
     if (!isWaylandSession(probe)) {
         if (!probe.x11Display) {
-            chosen.degraded.append(QStringLiteral(
-                "No display server could be reached: Nimbrel can neither record copies nor show its panel."));
+            chosen.degraded.append(Limit::noDisplay);
             return chosen;
         }
         chosen.x11 = true;
@@ -81,37 +80,21 @@ DesktopServices chooseDesktopServices(const DesktopProbe& probe)
         !chosen.x11 && has(probe, "zwlr_layer_shell_v1") ? PanelService::layerShell : PanelService::ordinaryWindow;
 
     if (chosen.capture == CaptureService::none)
-        chosen.degraded.append(
-            QStringLiteral("This desktop lets no application watch the clipboard: copies are not recorded."));
+        chosen.degraded.append(Limit::noCapture);
     if (chosen.sourceApp == SourceAppService::none)
-        chosen.degraded.append(QStringLiteral(
-            "This desktop does not tell which application is in front: records show no source application."));
+        chosen.degraded.append(Limit::noSourceApp);
     if (chosen.paste == PasteService::none)
-        chosen.degraded.append(QStringLiteral(
-            "This desktop lets no application type keys: a chosen record is put on the clipboard; press Ctrl+V "
-            "to paste it."));
+        chosen.degraded.append(Limit::noPaste);
     else if (chosen.paste == PasteService::remoteDesktopPortal)
-        chosen.degraded.append(
-            QStringLiteral("Pasting asks once for the desktop's permission to control the keyboard (remote desktop)."));
-    switch (chosen.shortcut) {
-        case ShortcutService::none:
-            chosen.degraded.append(QStringLiteral(
-                "This desktop offers no global shortcut to applications: bind `nimbrel --toggle` to a key in its "
-                "keyboard settings."));
-            break;
-        case ShortcutService::swayIpc:
-        case ShortcutService::gnomeCustomKeybinding:
-            chosen.degraded.append(QStringLiteral(
-                "The shortcut is a desktop key binding that runs `nimbrel --toggle`: it acts when the key goes "
-                "down, and the settings window cannot tell which other bindings use the same key."));
-            break;
-        default:
-            break;
-    }
+        chosen.degraded.append(Limit::pasteAsksPermission);
+    if (chosen.shortcut == ShortcutService::none)
+        chosen.degraded.append(Limit::noShortcut);
+    else if (chosen.shortcut == ShortcutService::swayIpc)
+        chosen.degraded.append(Limit::shortcutIsSwayBinding);
+    else if (chosen.shortcut == ShortcutService::gnomeCustomKeybinding)
+        chosen.degraded.append(Limit::shortcutIsGnomeBinding);
     if (chosen.panel == PanelService::ordinaryWindow)
-        chosen.degraded.append(QStringLiteral(
-            "The panel opens as an ordinary window in the middle of the screen and takes the keyboard while it "
-            "is open."));
+        chosen.degraded.append(Limit::panelIsOrdinaryWindow);
     return chosen;
 }
 
@@ -190,6 +173,38 @@ QString serviceName(PanelService service)
     return QStringLiteral("ordinary window");
 }
 
+QString limitText(Limit limit)
+{
+    switch (limit) {
+        case Limit::noDisplay:
+            return QStringLiteral("No display server could be reached: Nimbrel can neither record copies nor show its "
+                                  "panel.");
+        case Limit::noCapture:
+            return QStringLiteral("This desktop lets no application watch the clipboard: copies are not recorded.");
+        case Limit::noSourceApp:
+            return QStringLiteral("This desktop does not tell which application is in front: records show no source "
+                                  "application.");
+        case Limit::noPaste:
+            return QStringLiteral("This desktop lets no application type keys: a chosen record is put on the "
+                                  "clipboard; press Ctrl+V to paste it.");
+        case Limit::pasteAsksPermission:
+            return QStringLiteral("Pasting asks once for the desktop's permission to control the keyboard (remote "
+                                  "desktop).");
+        case Limit::noShortcut:
+            return QStringLiteral("This desktop offers no global shortcut to applications: bind `nimbrel --toggle` to a "
+                                  "key in its keyboard settings.");
+        case Limit::shortcutIsSwayBinding:
+            return QStringLiteral("The shortcut is a sway key binding that runs `nimbrel --toggle`; Nimbrel cannot see "
+                                  "which other bindings use the same key.");
+        case Limit::shortcutIsGnomeBinding:
+            return QStringLiteral("The shortcut is a GNOME custom shortcut that runs `nimbrel --toggle`, added once you "
+                                  "allow it in the settings window; it acts when the key goes down.");
+        case Limit::panelIsOrdinaryWindow:
+            return QStringLiteral("The panel opens as an ordinary window and takes the keyboard while it is open.");
+    }
+    return {};
+}
+
 QStringList describeDesktopServices(const DesktopProbe& probe, const DesktopServices& services)
 {
     QString session = isWaylandSession(probe) ? QStringLiteral("Wayland session")
@@ -212,8 +227,8 @@ QStringList describeDesktopServices(const DesktopProbe& probe, const DesktopServ
         return lines;
     }
     lines.append(QStringLiteral("Limits on this desktop:"));
-    for (const QString& limit : services.degraded)
-        lines.append(QStringLiteral("  - ") + limit);
+    for (const Limit limit : services.degraded)
+        lines.append(QStringLiteral("  - ") + limitText(limit));
     return lines;
 }
 

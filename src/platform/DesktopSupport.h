@@ -34,6 +34,19 @@ enum class PasteService { xtest, virtualKeyboard, remoteDesktopPortal, none };
 enum class ShortcutService { x11Grab, kglobalaccel, globalShortcutsPortal, swayIpc, gnomeCustomKeybinding, none };
 enum class PanelService { x11, layerShell, ordinaryWindow };
 
+// What the user goes without, or must do differently, on a desktop.
+enum class Limit {
+    noDisplay,
+    noCapture,
+    noSourceApp,
+    noPaste,
+    pasteAsksPermission,
+    noShortcut,
+    shortcutIsSwayBinding,
+    shortcutIsGnomeBinding,
+    panelIsOrdinaryWindow,
+};
+
 // The platform services Nimbrel runs with, chosen once at start-up, and what the user goes without.
 struct DesktopServices {
     // The process talks X11 (a Wayland session without clipboard control runs it under XWayland).
@@ -43,8 +56,7 @@ struct DesktopServices {
     PasteService paste = PasteService::none;
     ShortcutService shortcut = ShortcutService::none;
     PanelService panel = PanelService::ordinaryWindow;
-    // One sentence each, in words a user understands.
-    QStringList degraded;
+    QList<Limit> degraded;
 
     bool operator==(const DesktopServices&) const = default;
 };
@@ -58,6 +70,9 @@ QString serviceName(SourceAppService service);
 QString serviceName(PasteService service);
 QString serviceName(ShortcutService service);
 QString serviceName(PanelService service);
+
+// One sentence, in words a user understands (English: the command line's language).
+QString limitText(Limit limit);
 
 // What `nimbrel --diagnose` prints: the session, each service chosen, then each degradation.
 QStringList describeDesktopServices(const DesktopProbe& probe, const DesktopServices& services);
