@@ -26,13 +26,6 @@ using namespace KeyboardShortcuts;
 
 const QString mediaKeysSchema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys");
 const QString customKeybindingSchema = QStringLiteral("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding");
-const char* const gnomeSchemas[] = {
-    "org.gnome.desktop.wm.keybindings",
-    "org.gnome.shell.keybindings",
-    "org.gnome.mutter.keybindings",
-    "org.gnome.mutter.wayland.keybindings",
-    "org.gnome.settings-daemon.plugins.media-keys",
-};
 // gsettings answers in milliseconds; a hung one (a stuck D-Bus or dconf) must not freeze the recorder.
 constexpr int gsettingsCallTimeoutMs = 1000;
 constexpr int gsettingsBudgetMs = 3000;
@@ -283,13 +276,13 @@ void appendGnomeBindings(QList<SystemHotKey>& hotKeys, const KeysymToCarbon& car
         return;
     Gsettings gsettings(program);
     QStringList customPaths;
-    for (const char* schema : gnomeSchemas) {
-        const auto listing = gsettings.run({QStringLiteral("list-recursively"), QLatin1String(schema)});
+    for (const QString& schema : gnomeKeybindingSchemas()) {
+        const auto listing = gsettings.run({QStringLiteral("list-recursively"), schema});
         if (!listing)
             continue;
         for (const SystemHotKey& hotKey : parseGsettingsListing(*listing, carbonFromKeysym))
             appendUnique(hotKeys, hotKey);
-        if (QLatin1String(schema) == mediaKeysSchema)
+        if (schema == mediaKeysSchema)
             customPaths = customKeybindingPaths(*listing);
     }
     for (const QString& path : std::as_const(customPaths)) {
@@ -323,6 +316,22 @@ Keymap x11Keymap(xkb_context* context)
 }
 
 }  // namespace
+
+QStringList gnomeKeybindingSchemas()
+{
+    return {QStringLiteral("org.gnome.desktop.wm.keybindings"), QStringLiteral("org.gnome.shell.keybindings"),
+            QStringLiteral("org.gnome.mutter.keybindings"), QStringLiteral("org.gnome.mutter.wayland.keybindings"),
+            mediaKeysSchema};
+}
+
+QString gnomeMediaKeysSchema()
+{
+    return mediaKeysSchema;
+}
+QString gnomeCustomKeybindingSchema()
+{
+    return customKeybindingSchema;
+}
 
 std::optional<SystemHotKey> parseGnomeAccelerator(const QString& accelerator, const KeysymToCarbon& carbonFromKeysym)
 {
@@ -584,9 +593,15 @@ KeysymToCarbon currentKeymapLookup()
     const Context context(xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
     if (!context)
         return keysymLookup(nullptr);
-    if (const Keymap keymap = x11Keymap(context.get()))
-        return keysymLookup(keymap.get());
-    return defaultKeymapLookup();
+    const Keymap keymap(newCurrentKeymap(context.get()), &xkb_keymap_unref);
+    return keysymLookup(keymap.get());
+}
+
+xkb_keymap* newCurrentKeymap(xkb_context* context)
+{
+    if (Keymap keymap = x11Keymap(context))
+        return keymap.release();
+    return xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
 }
 
 QList<SystemHotKey> DesktopKeyBindings::enabledHotKeys() const

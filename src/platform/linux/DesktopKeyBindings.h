@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+struct xkb_context;
 struct xkb_keymap;
 
 namespace nimbrel::native {
@@ -28,6 +29,12 @@ QStringList parseGvariantStrings(const QString& value);
 // The bindings in `gsettings list-recursively` output ("schema key value" lines), deduplicated. Custom
 // keybinding schemas contribute their `binding` key only.
 QList<SystemHotKey> parseGsettingsListing(const QString& listing, const KeysymToCarbon& carbonFromKeysym);
+
+// The GNOME schemas that hold global key bindings (window manager, shell, mutter, media keys).
+QStringList gnomeKeybindingSchemas();
+// The schema of a custom keybinding (relocatable: one path per binding) and the media-keys schema that lists them.
+QString gnomeMediaKeysSchema();
+QString gnomeCustomKeybindingSchema();
 
 // The paths of the user's custom keybindings named in a media-keys listing.
 QStringList customKeybindingPaths(const QString& listing);
@@ -56,6 +63,8 @@ KeysymToCarbon keysymLookup(xkb_keymap* keymap);
 KeysymToCarbon defaultKeymapLookup();
 // The X server's core keyboard on X11, the default keymap elsewhere.
 KeysymToCarbon currentKeymapLookup();
+// That keymap itself, owned by the caller (xkb_keymap_unref); null when neither can be compiled.
+xkb_keymap* newCurrentKeymap(xkb_context* context);
 
 // The desktop's global key bindings: GNOME's through gsettings (window manager, shell, mutter, media keys and
 // custom keybindings), KDE's from kglobalshortcutsrc.

@@ -1,0 +1,240 @@
+// sway key bindings made over IPC, proven by pressing the keys on a headless sway of its own
+// (tests/support/private-sway); the failure paths against IPC servers that misbehave.
+
+#include "platform/fake/FakePlatform.h"
+#include "platform/linux/SwayHotKeys.h"
+#include "platform/linux/WaylandVirtualKeyboard.h"
+
+#include "KeyboardShortcuts/CarbonKeyMap.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QProcess>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+using namespace nimbrel;
+using namespace nimbrel::KeyboardShortcuts;
+
+namespace {
+
+constexpr int carbonV = 9;
+constexpr int carbonC = 8;
+constexpr quint32 keysymC = 0x63;
+
+// A program for sway to run: appends its first argument to `ran` in its own folder. The folder's name has
+// what a shell or sway's command parser would take apart unquoted: blanks, ; , & # brackets and parentheses.
+struct Program {
+    explicit Program(const QTemporaryDir& root, const QString& name)
+    {
+        const QString folder = root.filePath(name + QStringLiteral(" [x] (y) &#é;a,b"));
+        QDir().mkpath(folder);
+        // sway runs as another user when the tests run as root.
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                          QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+        path = folder + QStringLiteral("/record");
+        log = folder + QStringLiteral("/ran");
+        QFile script(path);
+        if (script.open(QIODevice::WriteOnly))
+            script.write("#!/bin/sh\necho \"$1\" >> \"${0%/*}/ran\"\n");
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                              QFileDevice::ReadOther | QFileDevice::ExeOther);
+    }
+    QStringList runs() const
+    {
+        QFile file(log);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    QString path;
+    QString log;
+};
+
+// Presses the chord until the program has run once more; a binding made in reply to a reload may land a moment
+// after the reload itself. False when it never runs.
+bool pressUntilRun(native::WaylandVirtualKeyboard& keyboard, const KeyChord& chord, const Program& program)
+{
+    const qsizetype before = program.runs().size();
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        keyboard.post(chord.transitions());
+        if (QTest::qWaitFor([&] { return program.runs().size() > before; }, 2000))
+            return program.runs().size() == before + 1;
+    }
+    return false;
+}
+
+QByteArray ipcMessage(quint32 type, const QByteArray& payload)
+{
+    const quint32 header[] = {quint32(payload.size()), type};
+    return QByteArray("i3-ipc") + QByteArray(reinterpret_cast<const char*>(header), sizeof header) + payload;
+}
+
+// An IPC server in place of sway, on a thread of its own since the class waits for answers synchronously.
+// Subscriptions succeed; a command gets `answer`, or nothing at all.
+class FakeSway final : public QThread {
+public:
+    FakeSway(QString path, std::optional<QByteArray> answer) : m_path(std::move(path)), m_answer(std::move(answer)) {}
+    ~FakeSway() override
+    {
+        quit();
+        wait();
+    }
+    bool start()
+    {
+        QThread::start();
+        m_ready.acquire();
+        return m_listening;
+    }
+
+private:
+    void run() override
+    {
+        QLocalServer server;
+        m_listening = server.listen(m_path);
+        QObject::connect(&server, &QLocalServer::newConnection, &server, [&] {
+            while (QLocalSocket* client = server.nextPendingConnection()) {
+                QObject::connect(client, &QLocalSocket::readyRead, client, [this, client] {
+                    const QByteArray request = client->readAll();
+                    quint32 type = 0;
+                    if (request.size() >= 14)
+                        std::memcpy(&type, request.constData() + 10, sizeof type);
+                    if (type == 2)
+                        client->write(ipcMessage(2, R"({"success": true})"));
+                    else if (m_answer)
+                        client->write(*m_answer);
+                    client->flush();
+                });
+            }
+        });
+        m_ready.release();
+        exec();
+    }
+
+    QString m_path;
+    std::optional<QByteArray> m_answer;
+    QSemaphore m_ready;
+    bool m_listening = false;
+};
+
+QString sway(const QStringList& arguments)
+{
+    QProcess swaymsg;
+    swaymsg.start(QStringLiteral("swaymsg"),
+                  QStringList{QStringLiteral("-s"), qEnvironmentVariable("SWAYSOCK")} + arguments);
+    swaymsg.waitForFinished(5000);
+    return QString::fromUtf8(swaymsg.readAllStandardOutput());
+}
+
+}  // namespace
+
+TEST(SwayHotKeys, BindingsRunTheProgramSurviveAReloadAndGoWhenUnregistered)
+{
+    if (const char* reason = std::getenv("NIMBREL_SWAY_UNAVAILABLE"))
+        GTEST_SKIP() << "no headless sway here: " << reason;
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    QFile::setPermissions(root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                           QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const Program toggle(root, QStringLiteral("toggle")), control(root, QStringLiteral("control"));
+    fake::RecordingConsole console;
+    native::WaylandVirtualKeyboard keyboard;
+    ASSERT_TRUE(keyboard.isAvailable());
+    auto hotKeys = std::make_unique<native::SwayHotKeys>(qEnvironmentVariable("SWAYSOCK"), toggle.path, console);
+    native::SwayHotKeys controlKeys(qEnvironmentVariable("SWAYSOCK"), control.path, console);
+
+    HotKeyRef ref = 0, second = 0, controlRef = 0;
+    ASSERT_EQ(hotKeys->registerHotKey(carbonV, carbonCommand | carbonShift, {1, 1}, ref), hotKeyNoError)
+        << console.lines.join(u'\n').toStdString();
+    EXPECT_TRUE(hotKeys->installEventHandler([](HotKeyEventKind, HotKeyIdentifier) { return hotKeyNoError; }));
+    ASSERT_EQ(controlKeys.registerHotKey(carbonC, carbonControl | carbonOption, {1, 2}, controlRef), hotKeyNoError);
+    const KeyChord chord{KeyChord::super | KeyChord::shift, keysym::v};
+    const KeyChord controlChord{KeyChord::control | KeyChord::alt, keysymC};
+
+    ASSERT_TRUE(pressUntilRun(keyboard, chord, toggle)) << "the binding runs the program";
+    EXPECT_EQ(toggle.runs(), QStringList{QStringLiteral("--toggle")});
+
+    EXPECT_EQ(sway({QStringLiteral("reload")}).count(QLatin1String("\"success\": true")), 1);
+    EXPECT_TRUE(pressUntilRun(keyboard, chord, toggle)) << "made again after sway's reload";
+
+    // A second registration of the combination shares the binding: the key works until both are gone.
+    ASSERT_EQ(hotKeys->registerHotKey(carbonV, carbonCommand | carbonShift, {1, 3}, second), hotKeyNoError);
+    hotKeys->unregisterHotKey(ref);
+    EXPECT_TRUE(pressUntilRun(keyboard, chord, toggle)) << "still bound for the other registration";
+    hotKeys->unregisterHotKey(second);
+    const qsizetype runs = toggle.runs().size();
+    keyboard.post(chord.transitions());
+    // sway handles keys in order: the control's second run is long after the first key's would have started.
+    ASSERT_TRUE(pressUntilRun(keyboard, controlChord, control));
+    ASSERT_TRUE(pressUntilRun(keyboard, controlChord, control));
+    EXPECT_EQ(toggle.runs().size(), runs) << "unbound";
+
+    // Destroyed, an object takes its bindings with it.
+    controlKeys.unregisterHotKey(controlRef);
+    ASSERT_EQ(hotKeys->registerHotKey(carbonC, carbonControl | carbonOption, {1, 4}, ref), hotKeyNoError);
+    ASSERT_TRUE(pressUntilRun(keyboard, controlChord, toggle));
+    hotKeys.reset();
+    ASSERT_EQ(controlKeys.registerHotKey(carbonV, carbonCommand | carbonShift, {1, 5}, controlRef), hotKeyNoError);
+    const qsizetype before = toggle.runs().size();
+    keyboard.post(controlChord.transitions());
+    ASSERT_TRUE(pressUntilRun(keyboard, chord, control));
+    ASSERT_TRUE(pressUntilRun(keyboard, chord, control));
+    EXPECT_EQ(toggle.runs().size(), before) << "the destroyed object's binding is gone";
+    EXPECT_TRUE(console.lines.isEmpty()) << console.lines.join(u'\n').toStdString();
+}
+
+TEST(SwayHotKeys, AFailedCommandIsAStatusAndOneLineNeverAHang)
+{
+    const QByteArray refusal = R"([{"success": false, "parse_error": false, "error": "Unknown modifier"}])";
+    struct Case {
+        const char* name;
+        bool listening;
+        // The bytes a command gets back; nothing at all when null.
+        std::optional<QByteArray> answer;
+        const char* line;
+        const char* program = "/opt/My Tools/nimbrel";
+    };
+    const QByteArray success = R"([{"success": true}])";
+    const Case cases[] = {
+        {"no server", false, std::nullopt, "cannot reach sway"},
+        {"silent", true, std::nullopt, "did not answer within 300 ms"},
+        {"not IPC", true, QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n"), "not IPC"},
+        {"refused", true, ipcMessage(0, refusal), "Unknown modifier"},
+        {"quote in the path", true, ipcMessage(0, success), "cannot run Nimbrel from a path", "/home/o'hara/nimbrel"},
+        {"$ in the path", true, ipcMessage(0, success), "cannot run Nimbrel from a path", "/opt/$mod/nimbrel"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString socket = dir.filePath(QStringLiteral("ipc.sock"));
+        FakeSway server(socket, c.answer);
+        if (c.listening) {
+            ASSERT_TRUE(server.start());
+        }
+        fake::RecordingConsole console;
+        QElapsedTimer clock;
+        clock.start();
+        {
+            native::SwayHotKeys hotKeys(socket, QString::fromUtf8(c.program), console, 300);
+            HotKeyRef ref = 0;
+            EXPECT_NE(hotKeys.registerHotKey(carbonV, carbonCommand | carbonShift, {1, 1}, ref), hotKeyNoError);
+            EXPECT_LT(clock.elapsed(), 1500);
+            ASSERT_EQ(console.lines.size(), 1) << console.lines.join(u'\n').toStdString();
+            EXPECT_TRUE(console.lines.first().contains(QLatin1String(c.line))) << console.lines.first().toStdString();
+        }
+        EXPECT_EQ(console.lines.size(), 1) << "nothing bound, nothing to remove";
+    }
+}
