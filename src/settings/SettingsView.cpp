@@ -89,6 +89,8 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     cards->addWidget(m_noTrayCard);
     m_accessibilityCard = buildAccessibilityCard();
     cards->addWidget(m_accessibilityCard);
+    if (!m_services.desktopLimits.isEmpty())
+        cards->addWidget(buildDesktopSupportCard());
     cards->addWidget(buildLaunchAtLoginCard());
     cards->addWidget(buildPrimarySelectionCard());
     cards->addWidget(buildLanguageCard());
@@ -291,6 +293,77 @@ QWidget* SettingsView::buildAccessibilityCard()
     });
     layout->addWidget(m_openSettings);
     return card;
+}
+
+namespace {
+
+// The limit in the interface language's key; the paste card already says what pasting without keys means.
+std::optional<QString> limitKey(Limit limit)
+{
+    switch (limit) {
+        case Limit::noDisplay:
+            return QStringLiteral("无法连接显示服务器：Nimbrel 既不能记录复制的内容，也不能显示面板。");
+        case Limit::noCapture:
+            return QStringLiteral("此桌面不允许应用程序监视剪贴板：复制的内容不会被记录。");
+        case Limit::noSourceApp:
+            return QStringLiteral("此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。");
+        case Limit::noPaste:
+            return std::nullopt;
+        case Limit::pasteAsksPermission:
+            return QStringLiteral("首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。");
+        case Limit::noShortcut:
+            return QStringLiteral(
+                "此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。");
+        case Limit::shortcutIsSwayBinding:
+            return QStringLiteral(
+                "快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。");
+        case Limit::shortcutIsGnomeBinding:
+            return QStringLiteral(
+                "在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。");
+        case Limit::panelIsOrdinaryWindow:
+            return QStringLiteral("面板以普通窗口打开，打开期间会占用键盘。");
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+QWidget* SettingsView::buildDesktopSupportCard()
+{
+    auto* card = new Card(this);
+    card->setObjectName(QStringLiteral("desktopSupportCard"));
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(6);
+    auto* heading = new RowLabel(Symbol::info, card);
+    m_texts.emplace_back(heading->title(), QStringLiteral("桌面支持"));
+    layout->addWidget(heading);
+    for (const Limit limit : m_services.desktopLimits) {
+        if (const auto key = limitKey(limit))
+            layout->addWidget(text(*key, 11, QFont::Normal, true, card));
+    }
+    if (m_services.allowDesktopShortcut) {
+        // Changing the desktop's own settings waits for the user's word.
+        m_allowDesktopShortcut = new QPushButton(card);
+        m_allowDesktopShortcut->setObjectName(QStringLiteral("allowDesktopShortcut"));
+        connect(m_allowDesktopShortcut, &QPushButton::clicked, this, [this] {
+            m_services.allowDesktopShortcut();
+            showDesktopShortcutConsent();
+        });
+        m_desktopShortcutAdded = text(QStringLiteral("已添加到 GNOME 的键盘设置中。"), 11, QFont::Normal, true, card);
+        layout->addWidget(m_allowDesktopShortcut, 0, Qt::AlignLeft);
+        layout->addWidget(m_desktopShortcutAdded);
+        showDesktopShortcutConsent();
+    }
+    return card;
+}
+
+void SettingsView::showDesktopShortcutConsent()
+{
+    const bool allowed = m_services.isDesktopShortcutAllowed && m_services.isDesktopShortcutAllowed();
+    m_allowDesktopShortcut->setVisible(!allowed);
+    m_desktopShortcutAdded->setVisible(allowed);
+    Q_EMIT naturalHeightChanged();
 }
 
 QWidget* SettingsView::buildLaunchAtLoginCard()
@@ -509,6 +582,8 @@ void SettingsView::retranslate()
             label->setText(settings.localized(key));
     m_openSettings->setText(settings.localized(QStringLiteral("了解详情")));
     m_quit->setText(settings.localized(QStringLiteral("退出 Nimbrel")));
+    if (m_allowDesktopShortcut)
+        m_allowDesktopShortcut->setText(settings.localized(QStringLiteral("添加 GNOME 快捷键")));
     // The button is drawn with its text, so it is drawn again in each language.
     const QString support = settings.localized(QStringLiteral("请我喝杯咖啡"));
     const QPixmap supportImage = supportButtonImage(support, devicePixelRatioF());

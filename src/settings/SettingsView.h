@@ -1,10 +1,12 @@
 #pragma once
 
 #include "KeyboardShortcuts/Recorder.h"
+#include "platform/DesktopSupport.h"
 
 #include <QList>
 #include <QPointer>
 #include <QUrl>
+
 #include <QWidget>
 
 #include <functional>
@@ -43,6 +45,12 @@ struct SettingsViewServices {
     // Without a tray the page says how to reach Nimbrel and offers the way out (unset: there is one).
     std::function<bool()> isTrayAvailable;
     std::function<void()> quit;
+    // What this desktop does not let Nimbrel do (empty on a desktop that lets it do everything: no card).
+    QList<Limit> desktopLimits;
+    // Where the shortcut is a desktop setting Nimbrel may change only with the user's consent: whether it
+    // has it, and how to give it. Unset elsewhere.
+    std::function<bool()> isDesktopShortcutAllowed;
+    std::function<void()> allowDesktopShortcut;
 };
 
 // How to reach Nimbrel without a tray: its shortcut (when one is set) and the two commands, in the
@@ -84,6 +92,7 @@ public:
     // The cards of the scrolling page, top to bottom (hidden ones included).
     QList<QWidget*> cards() const;
     QWidget* noTrayCard() const { return m_noTrayCard; }
+    QPushButton* allowDesktopShortcutButton() const { return m_allowDesktopShortcut; }
     QLabel* noTrayText() const { return m_noTrayText; }
     QPushButton* quitButton() const { return m_quit; }
 
@@ -98,6 +107,8 @@ private:
     QWidget* buildHeader();
     QWidget* buildNoTrayCard();
     QWidget* buildAccessibilityCard();
+    QWidget* buildDesktopSupportCard();
+    void showDesktopShortcutConsent();
     QWidget* buildLaunchAtLoginCard();
     QWidget* buildPrimarySelectionCard();
     QWidget* buildLanguageCard();
@@ -133,6 +144,8 @@ private:
     QScrollArea* m_scroll = nullptr;
     QWidget* m_page = nullptr;
     QWidget* m_noTrayCard = nullptr;
+    QPushButton* m_allowDesktopShortcut = nullptr;
+    QLabel* m_desktopShortcutAdded = nullptr;
     QLabel* m_noTrayText = nullptr;
     QPushButton* m_quit = nullptr;
     QLabel* m_storageCaption = nullptr;
