@@ -175,9 +175,9 @@ class SignalProbe final : public QObject {
 public:
     int seen = 0;
 public Q_SLOTS:
-    void activated(const QDBusObjectPath&, const QString& id, qulonglong, const QVariantMap&)
+    void activated(const QDBusMessage& message)
     {
-        if (id == QLatin1String("marker"))
+        if (message.arguments().value(1).toString() == QLatin1String("marker"))
             ++seen;
     }
 };
@@ -203,7 +203,7 @@ protected:
         ASSERT_TRUE(service.isConnected());
         ASSERT_TRUE(client.isConnected());
         ASSERT_TRUE(client.connect(QString(), portalPath, shortcutsInterface, QStringLiteral("Activated"), &probe,
-                                   SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap))));
+                                   SLOT(activated(QDBusMessage))));
     }
 
     void TearDown() override

@@ -176,6 +176,8 @@ namespace nimbrel::native {
 PortalGlobalShortcuts::PortalGlobalShortcuts(Console& console, QDBusConnection bus, int timeoutMs)
     : m_console(console), m_bus(std::move(bus)), m_timeoutMs(timeoutMs)
 {
+    // Signals are matched to slots by parameter type names: the object path type must be known by its name.
+    qRegisterMetaType<QDBusObjectPath>();
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<QList<PortalShortcut>>();
     m_sessionTimeout.setSingleShot(true);
