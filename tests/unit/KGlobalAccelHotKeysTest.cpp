@@ -79,6 +79,19 @@ public:
             return true;  // never answered
         QVariantList answer;
         const QString member = message.member();
+        // The daemon's own signatures: a call with other argument types is refused as it would be there.
+        static const QHash<QString, QString> signatures = {
+            {QStringLiteral("getGlobalShortcutsByKey"), QStringLiteral("i")},
+            {QStringLiteral("doRegister"), QStringLiteral("as")},
+            {QStringLiteral("setShortcut"), QStringLiteral("asaiu")},
+            {QStringLiteral("getComponent"), QStringLiteral("s")},
+            {QStringLiteral("unRegister"), QStringLiteral("as")},
+        };
+        if (signatures.value(member) != message.signature()) {
+            connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+                                                     member + u'(' + message.signature() + u')'));
+            return true;
+        }
         if (member == QLatin1String("getGlobalShortcutsByKey")) {
             QList<ShortcutInfo> owners;
             const int key = message.arguments().value(0).toInt();

@@ -78,6 +78,17 @@ public:
         m_members.append(message.member());
         if (silent)
             return true;  // never answered
+        // The portal's own signatures: a call with other argument types is refused as it would be there.
+        static const QHash<QString, QString> signatures = {
+            {QStringLiteral("CreateSession"), QStringLiteral("a{sv}")},
+            {QStringLiteral("BindShortcuts"), QStringLiteral("oa(sa{sv})sa{sv}")},
+            {QStringLiteral("Close"), QString()},
+        };
+        if (!signatures.contains(message.member()) || signatures.value(message.member()) != message.signature()) {
+            connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+                                                     message.member() + u'(' + message.signature() + u')'));
+            return true;
+        }
         const QString sender = message.service().mid(1).replace(u'.', u'_');
         const QList<QVariant> arguments = message.arguments();
         if (message.member() == QLatin1String("CreateSession")) {
@@ -113,12 +124,9 @@ public:
             respond(connection, request, bindResponse,
                     bindResponse == 0 ? QVariantMap{{QStringLiteral("shortcuts"), QVariant::fromValue(bound)}}
                                       : QVariantMap());
-        } else if (message.member() == QLatin1String("Close")) {
+        } else {
             m_closed.append(message.path());
             connection.send(message.createReply());
-        } else {
-            connection.send(
-                message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"), message.member()));
         }
         return true;
     }
