@@ -123,11 +123,15 @@ std::optional<SpecialKey> specialKey(int carbonKeyCode)
     return *found;
 }
 
-QString presentableDescription(SpecialKey key)
+QKeyCombination qtKeyCombination(SpecialKey key)
 {
     const Entry& e = entry(key);
-    const QKeyCombination combination(e.keypad ? Qt::KeypadModifier : Qt::NoModifier, e.qtKey);
-    return QKeySequence(combination).toString(QKeySequence::NativeText);
+    return QKeyCombination(e.keypad ? Qt::KeypadModifier : Qt::NoModifier, e.qtKey);
+}
+
+QString presentableDescription(SpecialKey key)
+{
+    return QKeySequence(qtKeyCombination(key)).toString(QKeySequence::NativeText);
 }
 
 std::optional<QString> menuKeyEquivalent(SpecialKey key)

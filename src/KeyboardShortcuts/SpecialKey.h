@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QKeyCombination>
 #include <QString>
 
 #include <array>
@@ -28,6 +29,8 @@ int keyCode(SpecialKey key);
 // The special key with this Carbon key code, if any.
 std::optional<SpecialKey> specialKey(int carbonKeyCode);
 
+// The key as Qt names it, with the keypad modifier for a key of the keypad.
+QKeyCombination qtKeyCombination(SpecialKey key);
 // How the key shows in a shortcut's display text: Qt's native name of the key ("Space", "PgUp", "Num+5"),
 // in the language of the Qt translations the application has installed.
 QString presentableDescription(SpecialKey key);
