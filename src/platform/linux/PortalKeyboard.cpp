@@ -196,12 +196,15 @@ void PortalKeyboard::onResponse(uint code, const QVariantMap& results, const QDB
 void PortalKeyboard::started(const QVariantMap& results)
 {
     const bool keyboard = (results.value(QStringLiteral("devices")).toUInt() & keyboardDevice) != 0;
-    // A token is good once: the one sent is spent, so keep the new one or none.
-    const QString token = results.value(QStringLiteral("restore_token")).toString();
-    if (keyboard && !token.isEmpty())
-        m_defaults.setString(restoreTokenKey, token);
-    else if (m_defaults.object(restoreTokenKey).isValid())
-        m_defaults.removeObject(restoreTokenKey);
+    if (m_version >= tokenVersion) {
+        // A token is good once: the one sent is spent, so keep the new one or none. A session without the
+        // keyboard is not worth restoring.
+        const QString token = results.value(QStringLiteral("restore_token")).toString();
+        if (keyboard && !token.isEmpty())
+            m_defaults.setString(restoreTokenKey, token);
+        else if (m_defaults.object(restoreTokenKey).isValid())
+            m_defaults.removeObject(restoreTokenKey);
+    }
     if (!keyboard) {
         giveUp(QStringLiteral("The remote desktop session was started without the keyboard"));
         return;
