@@ -41,6 +41,25 @@ QString pathOf(const QVariant& value)
     return value.typeId() == QMetaType::QString ? value.toString() : QString();
 }
 
+// Why a call failed, in a few words: the bus's own texts are long and end in a full stop.
+QString failure(const QDBusError& error, std::chrono::milliseconds replyTimeout)
+{
+    switch (error.type()) {
+        case QDBusError::ServiceUnknown:
+            return QStringLiteral("The desktop offers no remote desktop portal");
+        case QDBusError::NoReply:
+        case QDBusError::Timeout:
+            return QStringLiteral("The remote desktop portal did not answer within %1 seconds")
+                .arg(QString::number(static_cast<double>(replyTimeout.count()) / 1000.0));
+        default:
+            QString message = error.message().trimmed();
+            if (message.endsWith(u'.'))
+                message.chop(1);
+            return QStringLiteral("The remote desktop portal failed: %1")
+                .arg(message.isEmpty() ? error.name() : message);
+    }
+}
+
 }  // namespace
 
 PortalKeyboard::PortalKeyboard(QDBusConnection bus, quint32 portalVersion, Defaults& defaults, Console& console,
@@ -139,7 +158,7 @@ void PortalKeyboard::request(Step step, const QString& method, QVariantList argu
                     return;
                 const QDBusPendingReply<QDBusObjectPath> reply = *finished;
                 if (reply.isError()) {
-                    giveUp(QStringLiteral("The remote desktop portal failed: %1").arg(reply.error().message()));
+                    giveUp(failure(reply.error(), m_timing.reply));
                     return;
                 }
                 // Portals before 0.9 chose the handle themselves.
@@ -230,7 +249,7 @@ void PortalKeyboard::sendQueued()
                     finished->deleteLater();
                     if (finished->isError() && generation == m_generation && m_state == State::running) {
                         closeObject(m_sessionPath, sessionInterface);
-                        sessionLost(QStringLiteral("typing a key failed: %1").arg(finished->error().message()));
+                        sessionLost(failure(finished->error(), m_timing.reply), true);
                     }
                 });
     }
@@ -242,27 +261,30 @@ void PortalKeyboard::onSessionClosed(const QVariantMap&, const QDBusMessage& mes
     if (message.path() != m_sessionPath)
         return;
     if (m_state == State::running) {
-        sessionLost(QStringLiteral("the desktop closed it"));
+        sessionLost(QStringLiteral("The desktop closed the remote desktop session"), false);
         return;
     }
     unwatchSession();
     giveUp(QStringLiteral("The desktop closed the remote desktop session before it started"));
 }
 
-void PortalKeyboard::sessionLost(const QString& why)
+void PortalKeyboard::sessionLost(const QString& why, bool keysLost)
 {
     unwatchSession();
     ++m_generation;
     m_queued.clear();
     if (m_version >= tokenVersion && !m_defaults.string(restoreTokenKey).value_or(QString()).isEmpty()) {
         m_state = State::idle;
-        m_console.line(QStringLiteral("[Nimbrel] The remote desktop session for typing the paste keys ended (%1); "
-                                      "the next paste opens it again with the permission given before.")
-                           .arg(why));
+        m_console.line(QStringLiteral("[Nimbrel] %1%2; the next paste opens the session again with the permission "
+                                      "given before.")
+                           .arg(why, keysLost
+                                         ? QStringLiteral(", so the paste keys were not typed: the record stays on "
+                                                          "the clipboard to paste with Ctrl+V")
+                                         : QString()));
         return;
     }
     // Without a token a new session means asking the user again: not in this run.
-    giveUp(QStringLiteral("The remote desktop session ended (%1)").arg(why));
+    giveUp(why);
 }
 
 void PortalKeyboard::giveUp(const QString& why)

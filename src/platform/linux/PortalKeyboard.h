@@ -73,7 +73,7 @@ private:
     void watchSession(const QString& path);
     void unwatchSession();
     // The session ended under a running keyboard: with a token the next paste reopens it quietly.
-    void sessionLost(const QString& why);
+    void sessionLost(const QString& why, bool keysLost);
     // Paste-back is off for this run; the keys waiting are dropped.
     void giveUp(const QString& why);
     void closeObject(const QString& path, const QString& interface);
