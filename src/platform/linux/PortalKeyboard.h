@@ -33,8 +33,10 @@ struct PortalTiming {
 // hands back lets later runs open the session without asking again.
 //
 // When the user declines, the portal is missing or stops answering, one console line says so and paste-back
-// stays off for the rest of the run: isAvailable() turns false and nothing is asked again. Every call to the
-// portal is asynchronous; nothing here waits for it on the calling thread.
+// stays off for the rest of the run: isAvailable() turns false and nothing is asked again. A session the
+// desktop closes later is opened again at the next paste when a restore token spares the user the dialog;
+// without one, paste-back goes off the same way. Every call to the portal is asynchronous; nothing here waits
+// for it on the calling thread.
 class PortalKeyboard final : public QObject, public KeyboardSynthesizer {
     Q_OBJECT
 public:
