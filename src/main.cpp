@@ -5,10 +5,15 @@
 #include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopKeyBindings.h"
 #include "platform/linux/DesktopProbing.h"
+#include "platform/linux/GnomeCustomKeybinding.h"
 #include "platform/linux/JsonFileDefaults.h"
+#include "platform/linux/KGlobalAccelHotKeys.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/PortalGlobalShortcuts.h"
+#include "platform/linux/PortalKeyboard.h"
 #include "platform/linux/QtHttpClient.h"
 #include "platform/linux/QtPasteboard.h"
+#include "platform/linux/SwayHotKeys.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/WaylandClipboardMonitor.h"
 #include "platform/linux/WaylandVirtualKeyboard.h"
@@ -86,9 +91,15 @@ struct DisplayServices {
     std::unique_ptr<nimbrel::Workspace> workspace;
     std::unique_ptr<nimbrel::KeyboardSynthesizer> keyboard;
     std::unique_ptr<nimbrel::HotKeyPlatform> hotKeys;
+    // The shortcut as a GNOME setting, which waits for the user's consent; null elsewhere.
+    nimbrel::native::GnomeCustomKeybinding* gnomeShortcut = nullptr;
 };
 
-DisplayServices makeDisplayServices(const nimbrel::DesktopServices& chosen, nimbrel::Console& console)
+// The user agreed, in the settings window, that Nimbrel may add its shortcut to GNOME's keyboard settings.
+const QString gnomeShortcutAllowedKey = QStringLiteral("Nimbrel.gnomeShortcutAllowed");
+
+DisplayServices makeDisplayServices(const nimbrel::DesktopServices& chosen, const nimbrel::DesktopProbe& probe,
+                                    nimbrel::Defaults& defaults, nimbrel::Console& console)
 {
     using namespace nimbrel;
     DisplayServices made;
@@ -118,13 +129,38 @@ DisplayServices makeDisplayServices(const nimbrel::DesktopServices& chosen, nimb
         case PasteService::virtualKeyboard:
             made.keyboard = std::make_unique<native::WaylandVirtualKeyboard>();
             break;
+        case PasteService::remoteDesktopPortal: {
+            auto portal = std::make_unique<native::PortalKeyboard>(QDBusConnection::sessionBus(),
+                                                                   probe.remoteDesktopPortal, defaults, console);
+            // With the permission kept from an earlier run the session opens now, without a dialog.
+            portal->prepare();
+            made.keyboard = std::move(portal);
+            break;
+        }
         default:
             // XTest where there is X11; elsewhere it reports that no keys can be typed.
             made.keyboard = std::make_unique<native::XTestKeyboard>(console);
             break;
     }
 
+    const QString program = QCoreApplication::applicationFilePath();
     switch (chosen.shortcut) {
+        case ShortcutService::swayIpc:
+            made.hotKeys = std::make_unique<native::SwayHotKeys>(qEnvironmentVariable("SWAYSOCK"), program, console);
+            break;
+        case ShortcutService::kglobalaccel:
+            made.hotKeys = std::make_unique<native::KGlobalAccelHotKeys>(console);
+            break;
+        case ShortcutService::globalShortcutsPortal:
+            made.hotKeys = std::make_unique<native::PortalGlobalShortcuts>(console);
+            break;
+        case ShortcutService::gnomeCustomKeybinding: {
+            auto gnome = std::make_unique<native::GnomeCustomKeybinding>(program, console);
+            gnome->setAllowed(defaults.boolean(gnomeShortcutAllowedKey));
+            made.gnomeShortcut = gnome.get();
+            made.hotKeys = std::move(gnome);
+            break;
+        }
         default:
             // X11 key grabs; without X11 they report that no hot key can be delivered.
             made.hotKeys = std::make_unique<native::X11HotKeys>();
@@ -250,7 +286,7 @@ int main(int argc, char** argv)
     const DesktopServices chosen = chooseDesktopServices(probe);
     for (const Limit limit : chosen.degraded)
         console.line(QStringLiteral("[Nimbrel] ") + limitText(limit));
-    DisplayServices display = makeDisplayServices(chosen, console);
+    DisplayServices display = makeDisplayServices(chosen, probe, defaults, console);
 
     native::X11ActivationPolicy activation;
     native::SystemTrayItem tray;
@@ -268,10 +304,23 @@ int main(int argc, char** argv)
     LaunchReporter launchReporter(http, defaults, systemLog);
     native::DesktopKeyBindings desktopBindings;
     native::DBusNotifier notifier;
+    DesktopSupportServices desktopSupport{chosen.degraded};
+    if (native::GnomeCustomKeybinding* gnome = display.gnomeShortcut) {
+        desktopSupport.isShortcutAllowed = [gnome] { return gnome->isAllowed(); };
+        desktopSupport.allowShortcut = [gnome, &defaults, &shortcuts] {
+            defaults.setObject(gnomeShortcutAllowedKey, true);
+            gnome->setAllowed(true);
+            // Registered again, the shortcut is now written into GNOME's settings.
+            if (shortcuts.isEnabled()) {
+                shortcuts.setEnabled(false);
+                shortcuts.setEnabled(true);
+            }
+        };
+    }
     AppDelegate delegate(
         ShellServices{console, locations, activation, tray, loginItems, *display.pasteboard, *display.clipboardMonitor,
                       *display.workspace, clock, shortcuts, *display.keyboard, clicks, updater, launchReporter,
-                      desktopBindings, notifier},
+                      desktopBindings, notifier, desktopSupport},
         settings);
     QObject::connect(
         &delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);

@@ -239,5 +239,49 @@
         <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
         <translation>Run nimbrel --toggle to open the clipboard panel; run nimbrel --settings for the settings.</translation>
     </message>
+    <message>
+        <source>桌面支持</source>
+        <translation>Desktop Support</translation>
+    </message>
+    <message>
+        <source>无法连接显示服务器：Nimbrel 既不能记录复制的内容，也不能显示面板。</source>
+        <translation>No display server could be reached: Nimbrel can neither record copies nor show its panel.</translation>
+    </message>
+    <message>
+        <source>此桌面不允许应用程序监视剪贴板：复制的内容不会被记录。</source>
+        <translation>This desktop lets no application watch the clipboard: copies are not recorded.</translation>
+    </message>
+    <message>
+        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。</source>
+        <translation>This desktop does not tell which application is in front: records show no source application.</translation>
+    </message>
+    <message>
+        <source>首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。</source>
+        <translation>The first paste asks, once, for the desktop's permission to control the keyboard (remote desktop).</translation>
+    </message>
+    <message>
+        <source>此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。</source>
+        <translation>This desktop offers no global shortcut to applications: bind nimbrel --toggle to a key in its keyboard settings.</translation>
+    </message>
+    <message>
+        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>The shortcut is a sway key binding that runs nimbrel --toggle; Nimbrel cannot see which other bindings use the same key.</translation>
+    </message>
+    <message>
+        <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>
+        <translation>Once you allow it below, the shortcut becomes a GNOME custom shortcut that runs nimbrel --toggle; it acts as soon as the key goes down.</translation>
+    </message>
+    <message>
+        <source>面板以普通窗口打开，打开期间会占用键盘。</source>
+        <translation>The panel opens as an ordinary window and takes the keyboard while it is open.</translation>
+    </message>
+    <message>
+        <source>添加 GNOME 快捷键</source>
+        <translation>Add GNOME Shortcut</translation>
+    </message>
+    <message>
+        <source>已添加到 GNOME 的键盘设置中。</source>
+        <translation>Added to GNOME's keyboard settings.</translation>
+    </message>
 </context>
 </TS>

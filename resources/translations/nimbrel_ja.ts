@@ -239,5 +239,49 @@
         <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
         <translation>nimbrel --toggle を実行するとクリップボードパネルが開きます。設定は nimbrel --settings で開きます。</translation>
     </message>
+    <message>
+        <source>桌面支持</source>
+        <translation>デスクトップの対応状況</translation>
+    </message>
+    <message>
+        <source>无法连接显示服务器：Nimbrel 既不能记录复制的内容，也不能显示面板。</source>
+        <translation>ディスプレイサーバーに接続できません。Nimbrel はコピーを記録することも、パネルを表示することもできません。</translation>
+    </message>
+    <message>
+        <source>此桌面不允许应用程序监视剪贴板：复制的内容不会被记录。</source>
+        <translation>このデスクトップではアプリがクリップボードを監視できないため、コピーは記録されません。</translation>
+    </message>
+    <message>
+        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。</source>
+        <translation>このデスクトップは前面のアプリを知らせないため、記録にコピー元のアプリは表示されません。</translation>
+    </message>
+    <message>
+        <source>首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。</source>
+        <translation>初めて貼り付けるときに、キーボードの操作（リモートデスクトップ）の許可をデスクトップが一度だけ求めます。</translation>
+    </message>
+    <message>
+        <source>此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。</source>
+        <translation>このデスクトップはアプリにグローバルショートカットを提供しません。キーボード設定で nimbrel --toggle をキーに割り当ててください。</translation>
+    </message>
+    <message>
+        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>ショートカットは nimbrel --toggle を実行する sway のキー割り当てです。同じキーを使う他の割り当ては Nimbrel からは分かりません。</translation>
+    </message>
+    <message>
+        <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>
+        <translation>下で許可すると、ショートカットは nimbrel --toggle を実行する GNOME のカスタムショートカットになります。キーを押した時点で動作します。</translation>
+    </message>
+    <message>
+        <source>面板以普通窗口打开，打开期间会占用键盘。</source>
+        <translation>パネルは通常のウインドウとして開き、開いている間はキーボード入力を受け取ります。</translation>
+    </message>
+    <message>
+        <source>添加 GNOME 快捷键</source>
+        <translation>GNOME ショートカットを追加</translation>
+    </message>
+    <message>
+        <source>已添加到 GNOME 的键盘设置中。</source>
+        <translation>GNOME のキーボード設定に追加しました。</translation>
+    </message>
 </context>
 </TS>

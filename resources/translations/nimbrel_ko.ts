@@ -239,5 +239,49 @@
         <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
         <translation>nimbrel --toggle을 실행하면 클립보드 패널이 열립니다. 설정은 nimbrel --settings로 엽니다.</translation>
     </message>
+    <message>
+        <source>桌面支持</source>
+        <translation>데스크톱 지원</translation>
+    </message>
+    <message>
+        <source>无法连接显示服务器：Nimbrel 既不能记录复制的内容，也不能显示面板。</source>
+        <translation>디스플레이 서버에 연결할 수 없습니다. Nimbrel이 복사한 내용을 기록할 수도, 패널을 표시할 수도 없습니다.</translation>
+    </message>
+    <message>
+        <source>此桌面不允许应用程序监视剪贴板：复制的内容不会被记录。</source>
+        <translation>이 데스크톱은 앱이 클립보드를 지켜보도록 허용하지 않으므로 복사한 내용이 기록되지 않습니다.</translation>
+    </message>
+    <message>
+        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。</source>
+        <translation>이 데스크톱은 앞에 있는 앱을 알려 주지 않으므로 기록에 출처 앱이 표시되지 않습니다.</translation>
+    </message>
+    <message>
+        <source>首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。</source>
+        <translation>처음 붙여 넣을 때 데스크톱이 키보드 제어(원격 데스크톱) 권한을 한 번 요청합니다.</translation>
+    </message>
+    <message>
+        <source>此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。</source>
+        <translation>이 데스크톱은 앱에 전역 단축키를 제공하지 않습니다. 키보드 설정에서 nimbrel --toggle을 키에 지정하세요.</translation>
+    </message>
+    <message>
+        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>단축키는 nimbrel --toggle을 실행하는 sway 키 바인딩입니다. 같은 키를 쓰는 다른 바인딩은 Nimbrel이 알 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>
+        <translation>아래에서 허용하면 단축키가 nimbrel --toggle을 실행하는 GNOME 사용자 지정 단축키가 됩니다. 키를 누르는 순간 동작합니다.</translation>
+    </message>
+    <message>
+        <source>面板以普通窗口打开，打开期间会占用键盘。</source>
+        <translation>패널은 일반 창으로 열리며, 열려 있는 동안 키보드 입력을 받습니다.</translation>
+    </message>
+    <message>
+        <source>添加 GNOME 快捷键</source>
+        <translation>GNOME 단축키 추가</translation>
+    </message>
+    <message>
+        <source>已添加到 GNOME 的键盘设置中。</source>
+        <translation>GNOME 키보드 설정에 추가했습니다.</translation>
+    </message>
 </context>
 </TS>

@@ -239,5 +239,49 @@
         <source>运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。</source>
         <translation>執行 nimbrel --toggle 打開剪貼簿面板；執行 nimbrel --settings 打開設定。</translation>
     </message>
+    <message>
+        <source>桌面支持</source>
+        <translation>桌面支援</translation>
+    </message>
+    <message>
+        <source>无法连接显示服务器：Nimbrel 既不能记录复制的内容，也不能显示面板。</source>
+        <translation>無法連線到顯示伺服器：Nimbrel 既不能記錄複製的內容，也不能顯示面板。</translation>
+    </message>
+    <message>
+        <source>此桌面不允许应用程序监视剪贴板：复制的内容不会被记录。</source>
+        <translation>此桌面不允許應用程式監看剪貼簿：複製的內容不會被記錄。</translation>
+    </message>
+    <message>
+        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。</source>
+        <translation>此桌面不會告知哪個應用程式在前景：記錄不顯示來源應用程式。</translation>
+    </message>
+    <message>
+        <source>首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。</source>
+        <translation>首次貼上時，桌面會詢問一次是否允許控制鍵盤（遠端桌面）。</translation>
+    </message>
+    <message>
+        <source>此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。</source>
+        <translation>此桌面不向應用程式提供全域快速鍵：請在桌面的鍵盤設定中把 nimbrel --toggle 綁定到一個按鍵。</translation>
+    </message>
+    <message>
+        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>快速鍵是執行 nimbrel --toggle 的 sway 按鍵綁定；Nimbrel 無法得知是否有其他綁定使用同一按鍵。</translation>
+    </message>
+    <message>
+        <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>
+        <translation>在你於下方允許後，快速鍵會成為執行 nimbrel --toggle 的 GNOME 自訂快速鍵；按下按鍵時即生效。</translation>
+    </message>
+    <message>
+        <source>面板以普通窗口打开，打开期间会占用键盘。</source>
+        <translation>面板以一般視窗開啟，開啟期間會佔用鍵盤。</translation>
+    </message>
+    <message>
+        <source>添加 GNOME 快捷键</source>
+        <translation>新增 GNOME 快速鍵</translation>
+    </message>
+    <message>
+        <source>已添加到 GNOME 的键盘设置中。</source>
+        <translation>已新增到 GNOME 的鍵盤設定中。</translation>
+    </message>
 </context>
 </TS>

@@ -89,8 +89,8 @@ void PasteBack::paste(const ClipItem& item)
     // On X11 the panel never takes the focus, so the application in front now is the one the paste goes to.
     // Where the panel had the keyboard (Wayland), that application is known only once the panel has gone.
     const std::optional<KeyChord> chord = pasteChordNow();
-    writeToPasteboard(item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary
-                                                 : Pasteboard::Selections::clipboard);
+    writeToPasteboard(
+        item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary : Pasteboard::Selections::clipboard);
     if (!isPasteAllowed())
         return;
     QTimer::singleShot(keystrokeDelayMs + m_keyboard.settleMs(), this, [this, chord, item] {

@@ -177,28 +177,35 @@ QString limitText(Limit limit)
 {
     switch (limit) {
         case Limit::noDisplay:
-            return QStringLiteral("No display server could be reached: Nimbrel can neither record copies nor show its "
-                                  "panel.");
+            return QStringLiteral(
+                "No display server could be reached: Nimbrel can neither record copies nor show its "
+                "panel.");
         case Limit::noCapture:
             return QStringLiteral("This desktop lets no application watch the clipboard: copies are not recorded.");
         case Limit::noSourceApp:
-            return QStringLiteral("This desktop does not tell which application is in front: records show no source "
-                                  "application.");
+            return QStringLiteral(
+                "This desktop does not tell which application is in front: records show no source "
+                "application.");
         case Limit::noPaste:
-            return QStringLiteral("This desktop lets no application type keys: a chosen record is put on the "
-                                  "clipboard; press Ctrl+V to paste it.");
+            return QStringLiteral(
+                "This desktop lets no application type keys: a chosen record is put on the "
+                "clipboard; press Ctrl+V to paste it.");
         case Limit::pasteAsksPermission:
-            return QStringLiteral("Pasting asks once for the desktop's permission to control the keyboard (remote "
-                                  "desktop).");
+            return QStringLiteral(
+                "Pasting asks once for the desktop's permission to control the keyboard (remote "
+                "desktop).");
         case Limit::noShortcut:
-            return QStringLiteral("This desktop offers no global shortcut to applications: bind `nimbrel --toggle` to a "
-                                  "key in its keyboard settings.");
+            return QStringLiteral(
+                "This desktop offers no global shortcut to applications: bind `nimbrel --toggle` to a "
+                "key in its keyboard settings.");
         case Limit::shortcutIsSwayBinding:
-            return QStringLiteral("The shortcut is a sway key binding that runs `nimbrel --toggle`; Nimbrel cannot see "
-                                  "which other bindings use the same key.");
+            return QStringLiteral(
+                "The shortcut is a sway key binding that runs `nimbrel --toggle`; Nimbrel cannot see "
+                "which other bindings use the same key.");
         case Limit::shortcutIsGnomeBinding:
-            return QStringLiteral("The shortcut is a GNOME custom shortcut that runs `nimbrel --toggle`, added once you "
-                                  "allow it in the settings window; it acts when the key goes down.");
+            return QStringLiteral(
+                "The shortcut is a GNOME custom shortcut that runs `nimbrel --toggle`, added once you "
+                "allow it in the settings window; it acts when the key goes down.");
         case Limit::panelIsOrdinaryWindow:
             return QStringLiteral("The panel opens as an ordinary window and takes the keyboard while it is open.");
     }

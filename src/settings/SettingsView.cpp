@@ -300,6 +300,8 @@ namespace {
 // The limit in the interface language's key; the paste card already says what pasting without keys means.
 std::optional<QString> limitKey(Limit limit)
 {
+    // Each text on one line, as the translation tables' check reads them.
+    // clang-format off
     switch (limit) {
         case Limit::noDisplay:
             return QStringLiteral("无法连接显示服务器：Nimbrel 既不能记录复制的内容，也不能显示面板。");
@@ -312,17 +314,15 @@ std::optional<QString> limitKey(Limit limit)
         case Limit::pasteAsksPermission:
             return QStringLiteral("首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。");
         case Limit::noShortcut:
-            return QStringLiteral(
-                "此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。");
+            return QStringLiteral("此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。");
         case Limit::shortcutIsSwayBinding:
-            return QStringLiteral(
-                "快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。");
+            return QStringLiteral("快捷键是运行 nimbrel --toggle 的 sway 按键绑定；Nimbrel 无法得知是否有其他绑定使用同一按键。");
         case Limit::shortcutIsGnomeBinding:
-            return QStringLiteral(
-                "在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。");
+            return QStringLiteral("在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。");
         case Limit::panelIsOrdinaryWindow:
             return QStringLiteral("面板以普通窗口打开，打开期间会占用键盘。");
     }
+    // clang-format on
     return std::nullopt;
 }
 

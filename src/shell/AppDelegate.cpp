@@ -242,7 +242,9 @@ void AppDelegate::openSettings()
                                  // No desktop setting grants key synthesis; the help page explains pasting by hand.
                                  [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_HELP_URL))); },
                                  QUrl(QStringLiteral(NIMBREL_DONATION_URL)), m_services.locations.dataDirectory(),
-                                 [this] { return m_services.tray.isAvailable(); }, [this] { quit(); }},
+                                 [this] { return m_services.tray.isAvailable(); }, [this] { quit(); },
+                                 m_services.desktop.limits, m_services.desktop.isShortcutAllowed,
+                                 m_services.desktop.allowShortcut},
             trusted);
         m_settingsWindow = new SettingsWindow(view, m_settingsStore);
         connect(m_settingsWindow, &SettingsWindow::closing, this,

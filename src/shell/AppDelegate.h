@@ -7,6 +7,7 @@
 #include "hotkey/HotkeyManager.h"
 #include "panel/PanelCoordinator.h"
 #include "panel/PasteBack.h"
+#include "platform/DesktopSupport.h"
 #include "shell/AuxiliaryWindows.h"
 #include "shell/ModelContainer.h"
 #include "shell/TrayMenu.h"
@@ -39,6 +40,14 @@ class Shortcuts;
 }
 
 // The platform services the shell is built on; main passes the Linux ones, tests the fakes.
+// What the desktop does not let Nimbrel do, and the consent a desktop-setting shortcut waits for (unset
+// where the shortcut needs none), as the settings window shows them.
+struct DesktopSupportServices {
+    QList<Limit> limits;
+    std::function<bool()> isShortcutAllowed;
+    std::function<void()> allowShortcut;
+};
+
 struct ShellServices {
     Console& console;
     const FileLocations& locations;
@@ -56,6 +65,7 @@ struct ShellServices {
     LaunchReporter& launchReporter;
     const SystemShortcuts& systemShortcuts;
     Notifier& notifier;
+    DesktopSupportServices desktop = {};
 };
 
 // The composition root: owns the history store and the long-lived objects, runs the launch sequence

@@ -53,6 +53,9 @@ public:
     // The portal reports nothing of the physical keyboard: modifiers are never known to be held, so a
     // paste chord may reach the application while the user still holds the panel's shortcut.
     bool modifiersHeld() const override { return false; }
+    // Time for the user to let go of the keys that chose the record and for the keyboard to come back to the
+    // application behind the panel.
+    int settleMs() const override { return 250; }
     // Sends the keys at once when the session runs; otherwise opens it (the first time, the desktop asks the
     // user) and sends them once it has started.
     void post(const QList<SyntheticKey>& keys) override;
