@@ -146,7 +146,7 @@ DisplayServices makeDisplayServices(const nimbrel::DesktopServices& chosen, cons
     const QString program = QCoreApplication::applicationFilePath();
     switch (chosen.shortcut) {
         case ShortcutService::swayIpc:
-            made.hotKeys = std::make_unique<native::SwayHotKeys>(qEnvironmentVariable("SWAYSOCK"), program, console);
+            made.hotKeys = std::make_unique<native::SwayHotKeys>(qEnvironmentVariable("SWAYSOCK"), console);
             break;
         case ShortcutService::kglobalaccel:
             made.hotKeys = std::make_unique<native::KGlobalAccelHotKeys>(console);

@@ -1,5 +1,6 @@
 #include "panel/ClipPanel.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -10,11 +11,23 @@ namespace {
 constexpr qreal previewCornerRadius = 8;
 }
 
-ClipPanel::ClipPanel()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                           Qt::NoDropShadowWindowHint)
+namespace {
+
+// On X11 the panel never takes the focus: it holds the keyboard with a grab while the application behind stays
+// active. A Wayland compositor gives the keyboard only to the window it activates, so there the panel is
+// activated, and the focus goes back to the application when it hides.
+bool takesFocus()
 {
-    setAttribute(Qt::WA_ShowWithoutActivating);
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+}  // namespace
+
+ClipPanel::ClipPanel()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint |
+                           (takesFocus() ? Qt::WindowFlags() : Qt::WindowDoesNotAcceptFocus))
+{
+    setAttribute(Qt::WA_ShowWithoutActivating, !takesFocus());
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Nimbrel"));
     resize(800, 240);

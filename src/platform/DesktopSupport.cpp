@@ -200,8 +200,8 @@ QString limitText(Limit limit)
                 "key in its keyboard settings.");
         case Limit::shortcutIsSwayBinding:
             return QStringLiteral(
-                "The shortcut is a sway key binding that runs `nimbrel --toggle`; Nimbrel cannot see "
-                "which other bindings use the same key.");
+                "The shortcut is a sway key binding that runs `nimbrel --toggle` as soon as the key goes down; "
+                "Nimbrel cannot see which other bindings use the same key.");
         case Limit::shortcutIsGnomeBinding:
             return QStringLiteral(
                 "The shortcut is a GNOME custom shortcut that runs `nimbrel --toggle`, added once you "

@@ -11,6 +11,8 @@
 #include <QSet>
 #include <QtEndian>
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace nimbrel::native {
@@ -23,6 +25,9 @@ constexpr qsizetype headerSize = sizeof magic + 8;
 constexpr quint32 runCommand = 0;
 constexpr quint32 subscribe = 2;
 constexpr quint32 workspaceEvent = 0x80000000u | 0;
+constexpr quint32 bindingEvent = 0x80000000u | 5;
+// What a binding of Nimbrel's runs: nothing, under a name its binding event is known by.
+const QString commandPrefix = QStringLiteral("nop nimbrel-shortcut ");
 // A reply larger than this is not sway's.
 constexpr quint32 maxPayload = 16 * 1024 * 1024;
 
@@ -79,29 +84,15 @@ std::optional<QString> combinationFor(int carbonKeyCode, int carbonModifiers)
 
 }  // namespace
 
-std::optional<QString> swayToggleCommand(const QString& program)
-{
-    // sway splits and unescapes a binding's command by rules of its own, once when binding and again when
-    // running it, and replaces $names it knows; inside single quotes the shell takes the rest literally.
-    for (const QChar c : program)
-        if (c == u'\'' || c == u'"' || c == u'\\' || c == u'$' || c.category() == QChar::Other_Control)
-            return std::nullopt;
-    return QStringLiteral("exec \"'") + program + QStringLiteral("' --toggle\"");
-}
-
-SwayHotKeys::SwayHotKeys(QString socketPath, QString program, Console& console, int replyTimeoutMs)
-    : m_socketPath(std::move(socketPath)),
-      m_program(std::move(program)),
-      m_console(console),
-      m_replyTimeoutMs(replyTimeoutMs)
+SwayHotKeys::SwayHotKeys(QString socketPath, Console& console, int replyTimeoutMs)
+    : m_socketPath(std::move(socketPath)), m_console(console), m_replyTimeoutMs(replyTimeoutMs)
 {
 }
 
 SwayHotKeys::~SwayHotKeys()
 {
-    const QList<QString> combinations = m_bindings.values();
-    for (const QString& combination : QSet<QString>(combinations.cbegin(), combinations.cend()))
-        if (const auto error = run(QStringLiteral("unbindcode --release ") + combination))
+    for (const QString& combination : combinations())
+        if (const auto error = run(QStringLiteral("unbindcode ") + combination))
             m_console.line(QStringLiteral("sway kept the shortcut ") + combination + QStringLiteral(": ") + *error);
 }
 
@@ -147,19 +138,13 @@ std::optional<QString> SwayHotKeys::run(const QString& command)
 
 bool SwayHotKeys::bind(const QString& combination)
 {
-    const auto command = swayToggleCommand(m_program);
-    if (!command) {
-        m_console.line(QStringLiteral("sway cannot run Nimbrel from a path with ' \" \\ or $ in it (") + m_program +
-                       QStringLiteral("); the shortcut ") + combination + QStringLiteral(" is not bound"));
-        return false;
-    }
-    const auto error = run(QStringLiteral("bindcode --release --no-warn ") + combination + u' ' + *command);
+    const auto error = run(QStringLiteral("bindcode --no-warn ") + combination + u' ' + commandPrefix + combination);
     if (error)
         m_console.line(QStringLiteral("sway did not take the shortcut ") + combination + QStringLiteral(": ") + *error);
     return !error;
 }
 
-int SwayHotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier, HotKeyRef& ref)
+int SwayHotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref)
 {
     const auto combination = combinationFor(carbonKeyCode, carbonModifiers);
     if (!combination) {
@@ -167,16 +152,17 @@ int SwayHotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyId
                        QStringLiteral(" on sway"));
         return eventHotKeyInvalidErr;
     }
-    // Watching first, so a reload right after the binding is made cannot go unnoticed; that it cannot be
-    // watched is worth a line only once the binding stands.
-    const auto watchError = watchReloads();
-    if (!m_bindings.values().contains(*combination) && !bind(*combination))
-        return eventHotKeyInvalidErr;
-    if (watchError)
-        m_console.line(QStringLiteral("sway's reloads cannot be watched; a reload will drop Nimbrel's shortcut: ") +
+    // Watching first: the key reaches Nimbrel only as sway's binding event, and a reload right after the
+    // binding is made must not go unnoticed.
+    if (const auto watchError = watchEvents()) {
+        m_console.line(QStringLiteral("sway's events cannot be watched, so its key bindings cannot reach Nimbrel: ") +
                        *watchError);
+        return eventHotKeyInvalidErr;
+    }
+    if (!contains(*combination) && !bind(*combination))
+        return eventHotKeyInvalidErr;
     ref = m_nextRef++;
-    m_bindings.insert(ref, *combination);
+    m_bindings.insert(ref, {*combination, identifier});
     return hotKeyNoError;
 }
 
@@ -185,16 +171,30 @@ void SwayHotKeys::unregisterHotKey(HotKeyRef ref)
     const auto it = m_bindings.find(ref);
     if (it == m_bindings.end())
         return;
-    const QString combination = *it;
+    const QString combination = it->combination;
     m_bindings.erase(it);
     // Another registration of the same combination keeps the binding.
-    if (m_bindings.values().contains(combination))
+    if (contains(combination))
         return;
-    if (const auto error = run(QStringLiteral("unbindcode --release ") + combination))
+    if (const auto error = run(QStringLiteral("unbindcode ") + combination))
         m_console.line(QStringLiteral("sway kept the shortcut ") + combination + QStringLiteral(": ") + *error);
 }
 
-std::optional<QString> SwayHotKeys::watchReloads()
+bool SwayHotKeys::contains(const QString& combination) const
+{
+    return std::any_of(m_bindings.cbegin(), m_bindings.cend(),
+                       [&](const Binding& binding) { return binding.combination == combination; });
+}
+
+QSet<QString> SwayHotKeys::combinations() const
+{
+    QSet<QString> all;
+    for (const Binding& binding : m_bindings)
+        all.insert(binding.combination);
+    return all;
+}
+
+std::optional<QString> SwayHotKeys::watchEvents()
 {
     if (m_socketPath.isEmpty() || (m_events && m_events->state() == QLocalSocket::ConnectedState))
         return std::nullopt;
@@ -208,7 +208,7 @@ std::optional<QString> SwayHotKeys::watchReloads()
     const QDeadlineTimer deadline(m_replyTimeoutMs);
     if (!m_events->waitForConnected(int(deadline.remainingTime())))
         return m_events->errorString();
-    m_events->write(message(subscribe, R"(["workspace"])"));
+    m_events->write(message(subscribe, R"(["workspace", "binding"])"));
     m_events->flush();
     connect(m_events, &QLocalSocket::readyRead, this, &SwayHotKeys::readEvents);
     return std::nullopt;
@@ -219,26 +219,40 @@ void SwayHotKeys::readEvents()
     m_eventBuffer += m_events->readAll();
     bool broken = false;
     bool reloaded = false;
+    QStringList pressed;
     while (const auto event = takeMessage(m_eventBuffer, broken)) {
+        const QJsonObject body = QJsonDocument::fromJson(event->payload).object();
         if (event->type == subscribe) {
-            if (!QJsonDocument::fromJson(event->payload).object().value(QLatin1String("success")).toBool())
-                m_console.line(QStringLiteral("sway refused to report reloads; a reload will drop Nimbrel's shortcut"));
-        } else if (event->type == workspaceEvent &&
-                   QJsonDocument::fromJson(event->payload).object().value(QLatin1String("change")).toString() ==
-                       QLatin1String("reload")) {
-            reloaded = true;
+            if (!body.value(QLatin1String("success")).toBool())
+                m_console.line(QStringLiteral("sway refused to report its events; Nimbrel's shortcut does not work"));
+        } else if (event->type == workspaceEvent) {
+            reloaded = reloaded || body.value(QLatin1String("change")).toString() == QLatin1String("reload");
+        } else if (event->type == bindingEvent) {
+            const QString command =
+                body.value(QLatin1String("binding")).toObject().value(QLatin1String("command")).toString();
+            if (command.startsWith(commandPrefix))
+                pressed.append(command.mid(commandPrefix.size()));
         }
     }
     if (broken) {
-        m_console.line(QStringLiteral("sway's event stream cannot be read; its reloads are no longer watched"));
+        m_console.line(QStringLiteral("sway's event stream cannot be read; Nimbrel's shortcut no longer works"));
         m_events->abort();
         return;
     }
-    if (!reloaded)
-        return;
-    const QList<QString> combinations = m_bindings.values();
-    for (const QString& combination : QSet<QString>(combinations.cbegin(), combinations.cend()))
-        bind(combination);
+    if (reloaded) {
+        for (const QString& combination : combinations())
+            bind(combination);
+    }
+    // sway runs a binding when its key goes down and tells nothing of the release: the shortcut's press and
+    // release arrive together.
+    for (const QString& combination : pressed) {
+        for (const Binding& binding : std::as_const(m_bindings)) {
+            if (binding.combination != combination || !m_eventsEnabled || !m_handler)
+                continue;
+            m_handler(HotKeyEventKind::pressed, binding.identifier);
+            m_handler(HotKeyEventKind::released, binding.identifier);
+        }
+    }
 }
 
 }  // namespace nimbrel::native
