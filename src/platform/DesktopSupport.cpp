@@ -54,9 +54,9 @@ DesktopServices chooseDesktopServices(const DesktopProbe& probe)
         return chosen;
     }
 
-    if (has(probe, "ext_data_control_manager_v1"))
-        chosen.capture = CaptureService::extDataControl;
-    else if (has(probe, "zwlr_data_control_manager_v1"))
+    // The newer ext_data_control (KDE Plasma 6.5 offers only that one) is not in Debian 12's protocols and
+    // has no compositor here to be tested against: such a desktop is treated as one without clipboard control.
+    if (has(probe, "zwlr_data_control_manager_v1"))
         chosen.capture = CaptureService::wlrDataControl;
     else if (probe.x11Display) {
         // No clipboard control for Wayland clients (GNOME): an X11 client under XWayland still sees every
@@ -103,8 +103,6 @@ QString serviceName(CaptureService service)
     switch (service) {
         case CaptureService::x11:
             return QStringLiteral("X11 selections (XFixes)");
-        case CaptureService::extDataControl:
-            return QStringLiteral("Wayland data control (ext)");
         case CaptureService::wlrDataControl:
             return QStringLiteral("Wayland data control (wlr)");
         case CaptureService::none:

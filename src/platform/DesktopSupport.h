@@ -28,7 +28,7 @@ struct DesktopProbe {
     bool swayIpc = false;
 };
 
-enum class CaptureService { x11, extDataControl, wlrDataControl, none };
+enum class CaptureService { x11, wlrDataControl, none };
 enum class SourceAppService { x11, foreignToplevel, none };
 enum class PasteService { xtest, virtualKeyboard, remoteDesktopPortal, none };
 enum class ShortcutService { x11Grab, kglobalaccel, globalShortcutsPortal, swayIpc, gnomeCustomKeybinding, none };

@@ -48,6 +48,9 @@ TEST(DesktopSupport, EachDesktopGetsItsServicesAndHearsWhatItGoesWithout)
     plasma5.globalShortcutsPortal = 1;
     DesktopProbe plasma6 = plasma5;
     plasma6.globals = kwin65;
+    plasma6.x11Display = true;  // XWayland
+    DesktopProbe plasma6WithoutXWayland = plasma6;
+    plasma6WithoutXWayland.x11Display = false;
 
     DesktopProbe gnome = wayland("ubuntu:GNOME", mutter43);
     gnome.x11Display = true;  // XWayland
@@ -118,15 +121,24 @@ TEST(DesktopSupport, EachDesktopGetsItsServicesAndHearsWhatItGoesWithout)
          ShortcutService::kglobalaccel,
          PanelService::layerShell,
          {Limit::noSourceApp, Limit::pasteAsksPermission}},
-        {"KDE Plasma 6.5",
+        {"KDE Plasma 6.5 (ext data control only)",
          plasma6,
+         true,
+         CaptureService::x11,
+         SourceAppService::none,
+         PasteService::remoteDesktopPortal,
+         ShortcutService::kglobalaccel,
+         PanelService::ordinaryWindow,
+         {Limit::noSourceApp, Limit::pasteAsksPermission, Limit::panelIsOrdinaryWindow}},
+        {"KDE Plasma 6.5 without XWayland",
+         plasma6WithoutXWayland,
          false,
-         CaptureService::extDataControl,
+         CaptureService::none,
          SourceAppService::none,
          PasteService::remoteDesktopPortal,
          ShortcutService::kglobalaccel,
          PanelService::layerShell,
-         {Limit::noSourceApp, Limit::pasteAsksPermission}},
+         {Limit::noCapture, Limit::noSourceApp, Limit::pasteAsksPermission}},
         {"GNOME 43",
          gnome,
          true,
