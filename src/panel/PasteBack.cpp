@@ -91,8 +91,10 @@ void PasteBack::paste(const ClipItem& item)
     const std::optional<KeyChord> chord = pasteChordNow();
     writeToPasteboard(
         item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary : Pasteboard::Selections::clipboard);
-    if (!isPasteAllowed())
+    if (!isPasteAllowed()) {
+        Q_EMIT leftForManualPaste();
         return;
+    }
     QTimer::singleShot(keystrokeDelayMs + m_keyboard.settleMs(), this, [this, chord, item] {
         if (chord) {
             postWhenModifiersReleased(*chord, 0);

@@ -46,6 +46,8 @@ public:
 Q_SIGNALS:
     // The chord was typed (or, without synthesis, would have been); for tests and diagnostics.
     void keystrokePosted();
+    // A chosen record was put on the clipboard but nothing could type the paste key: the user pastes it.
+    void leftForManualPaste();
 
 private:
     // The chord that pastes into the application in front; absent while that is Nimbrel itself.

@@ -40,6 +40,16 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
                   [&settingsStore] { return settingsStore.pasteKeys(); }),
       m_trayMenu(services.tray, settingsStore)
 {
+    // Said once a run: where no key can be typed, a chosen record only lands on the clipboard.
+    connect(&m_pasteBack, &PasteBack::leftForManualPaste, this, [this] {
+        if (m_toldManualPaste)
+            return;
+        m_toldManualPaste = true;
+        const QString words = m_settingsStore.localized(
+            QStringLiteral("此桌面不允许模拟按键：选中的条目会放到剪贴板上，请按 Ctrl+V 粘贴。"));
+        m_services.console.line(QStringLiteral("[Nimbrel] ") + words);
+        m_services.notifier.notify(m_settingsStore.localized(QStringLiteral("无法自动粘贴")), words);
+    });
     if (m_modelContainer) {
         auto& shortcuts = m_services.shortcuts;
         m_panelCoordinator = std::make_unique<PanelCoordinator>(

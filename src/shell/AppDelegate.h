@@ -100,6 +100,7 @@ public:
     HistoryStore* modelContainer() const { return m_modelContainer.get(); }
     ClipboardWatcher* clipboardWatcher() const { return m_clipboardWatcher.get(); }
     HotkeyManager* hotkeyManager() const { return m_hotkeyManager.get(); }
+    PasteBack& pasteBack() { return m_pasteBack; }
     PanelCoordinator* panelCoordinator() const { return m_panelCoordinator.get(); }
 
     // Shows the clip panel, or hides it when it is visible; nothing without a history store.
@@ -139,6 +140,7 @@ private:
     ThumbnailCache m_thumbnails;
     AppIconCache m_icons;
     PasteBack m_pasteBack;
+    bool m_toldManualPaste = false;
     std::unique_ptr<PanelCoordinator> m_panelCoordinator;
     std::unique_ptr<ClipboardWatcher> m_clipboardWatcher;
     std::unique_ptr<HotkeyManager> m_hotkeyManager;

@@ -259,6 +259,21 @@ TEST(AppDelegate, NothingGoesOutWhenTheSettingsOrThePackageSayNoAndTheCheckFollo
     }
 }
 
+TEST(AppDelegate, WithoutKeySynthesisTheUserIsToldOnceARunToPasteByHand)
+{
+    Shell shell;
+    shell.keyboard.available = false;
+    shell.delegate.didFinishLaunching();
+    for (int choice = 0; choice < 2; ++choice)
+        shell.delegate.pasteBack().paste(ClipItem::make(ClipKind::text, QStringLiteral("chosen"), std::nullopt,
+                                                        std::nullopt, std::nullopt, std::nullopt,
+                                                        QDateTime::currentDateTimeUtc()));
+    ASSERT_EQ(shell.notifier.shown.size(), 1);
+    EXPECT_TRUE(shell.notifier.shown.first().second.contains(QLatin1String("Ctrl+V")));
+    EXPECT_EQ(shell.console.lines.filter(QStringLiteral("Ctrl+V")).size(), 1);
+    EXPECT_TRUE(shell.keyboard.posted.isEmpty());
+}
+
 TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
 {
     StoreOpeners openers;

@@ -141,6 +141,36 @@ TEST(PasteBack, TypesExactlyCtrlVAfterTheDelay)
     EXPECT_EQ(keyboard.posted, ctrlV);
 }
 
+TEST(PasteBack, WhereThePanelHadTheKeyboardTheKeyFitsTheApplicationItGoesBackTo)
+{
+    // On Wayland the panel itself is in front when the record is chosen; the keyboard goes back to the
+    // application behind only once it has hidden.
+    const RunningApplication nimbrel{QStringLiteral("org.nimbrel.Nimbrel"), QStringLiteral("Nimbrel"), std::nullopt,
+                                     false};
+    const RunningApplication xterm{QStringLiteral("debian-xterm"), QStringLiteral("XTerm"), QStringLiteral("XTerm"),
+                                   true};
+    fake::FakePasteboard pasteboard;
+    fake::FakeKeyboard keyboard;
+    fake::FakeWorkspace workspace;
+    workspace.frontmost = nimbrel;
+    fake::RecordingConsole console;
+    PasteBack pasteBack(pasteboard, keyboard, workspace, console, noPasteKeys);
+    QSignalSpy posted(&pasteBack, &PasteBack::keystrokePosted);
+    QSignalSpy byHand(&pasteBack, &PasteBack::leftForManualPaste);
+    pasteBack.paste(record(ClipKind::text, QStringLiteral("x")));
+    workspace.frontmost = xterm;
+    ASSERT_TRUE(posted.wait(2000));
+    EXPECT_EQ(keyboard.posted, shiftInsert);
+    EXPECT_EQ(pasteboard.writtenSelections, QList<Selections>({Selections::clipboard, Selections::clipboardAndPrimary}))
+        << "xterm pastes the primary selection, so the record goes there too once xterm is known";
+
+    // Nothing can type the key: the record stays on the clipboard, and the user is to be told.
+    keyboard.available = false;
+    pasteBack.paste(record(ClipKind::text, QStringLiteral("y")));
+    EXPECT_EQ(byHand.size(), 1);
+    EXPECT_EQ(keyboard.posted, shiftInsert);
+}
+
 TEST(PasteBack, ThePasteKeyFitsTheApplicationInFront)
 {
     const RunningApplication editor{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor"),
