@@ -75,13 +75,16 @@ struct Platform {
     int accessRequests = 0;
     bool trayAvailable = true;
     int quits = 0;
+    bool desktopShortcutAllowed = false;
+    int desktopShortcutAllowances = 0;
 };
 
 // A settings page in its window over the fakes. The stored values are in the defaults before the store
 // reads them, as at a real start.
 struct Page : Platform {
+    // `limits`: what the desktop does not allow; with GNOME's custom shortcut among them the page offers to add it.
     explicit Page(bool pasteAllowedAtStart = true, const QMap<QString, QVariant>& stored = {},
-                  AppLanguage language = AppLanguage::zhHans)
+                  AppLanguage language = AppLanguage::zhHans, const QList<Limit>& limits = {})
     {
         pasteAllowed = pasteAllowedAtStart;
         defaults.values = stored;
@@ -90,10 +93,10 @@ struct Page : Platform {
         // The recorder's texts come from the same tables, as the application wires them.
         shortcuts.setStrings([this](const QString& key) { return settings->localized(key); });
         view = new SettingsView(
-            SettingsViewServices{*settings, updater, workspace,
-                                 KeyboardShortcuts::RecorderEnvironment{shortcuts, systemShortcuts, {}},
-                                 [this] { return pasteAllowed; }, [this] { ++accessRequests; }, donationURL,
-                                 locations.dataDirectory(), [this] { return trayAvailable; }, [this] { ++quits; }},
+            SettingsViewServices{
+                *settings, updater, workspace, KeyboardShortcuts::RecorderEnvironment{shortcuts, systemShortcuts, {}},
+                [this] { return pasteAllowed; }, [this] { ++accessRequests; }, donationURL, locations.dataDirectory(),
+                [this] { return trayAvailable; }, [this] { ++quits; }, limits},
             pasteAllowedAtStart);
         window = std::make_unique<SettingsWindow>(view, *settings);
     }
@@ -654,6 +657,60 @@ TEST(SettingsWindow, AccessibilityCardShowsOnlyWhilePasteIsNotAllowed)
     EXPECT_FALSE(card->isHidden());
 }
 
+TEST(SettingsWindow, DesktopSupportCardListsTheLimitsAndAsksBeforeAddingAGnomeShortcut)
+{
+    {
+        Page page;
+        page.show();
+        EXPECT_EQ(page.view->findChild<QWidget*>(QStringLiteral("desktopSupportCard")), nullptr)
+            << "a desktop that allows everything shows no card";
+    }
+    Page page(true, {}, AppLanguage::en);
+    QPushButton* allow = nullptr;
+    {
+        // The consent is the shell's to give and keep: the page asks for it and shows it.
+        SettingsViewServices services{
+            *page.settings,      page.updater,
+            page.workspace,      KeyboardShortcuts::RecorderEnvironment{page.shortcuts, page.systemShortcuts, {}},
+            [] { return true; }, [] {},
+            donationURL};
+        services.desktopLimits = {Limit::noSourceApp, Limit::noPaste, Limit::shortcutIsGnomeBinding};
+        services.isDesktopShortcutAllowed = [&page] { return page.desktopShortcutAllowed; };
+        services.allowDesktopShortcut = [&page] {
+            ++page.desktopShortcutAllowances;
+            page.desktopShortcutAllowed = true;
+        };
+        auto* view = new SettingsView(services, true);
+        page.window = std::make_unique<SettingsWindow>(view, *page.settings);
+        page.view = view;
+        page.show();
+        allow = view->allowDesktopShortcutButton();
+    }
+    QWidget* card = page.view->findChild<QWidget*>(QStringLiteral("desktopSupportCard"));
+    ASSERT_NE(card, nullptr);
+    QStringList texts;
+    for (const QLabel* label : card->findChildren<QLabel*>())
+        if (label->isVisibleTo(card) && !label->text().isEmpty())
+            texts.append(label->text());
+    EXPECT_TRUE(texts.contains(QStringLiteral("Desktop Support")));
+    EXPECT_TRUE(texts.contains(QStringLiteral(
+        "This desktop does not tell which application is in front: records show no source application.")));
+    EXPECT_FALSE(texts.join(u' ').contains(QLatin1String("press Ctrl+V"))) << "the paste card says that already";
+
+    ASSERT_NE(allow, nullptr);
+    EXPECT_TRUE(allow->isVisibleTo(page.view));
+    EXPECT_EQ(allow->text(), QStringLiteral("Add GNOME Shortcut"));
+    EXPECT_EQ(page.desktopShortcutAllowances, 0) << "nothing is changed before the user says so";
+    QTest::mouseClick(allow, Qt::LeftButton);
+    EXPECT_EQ(page.desktopShortcutAllowances, 1);
+    EXPECT_FALSE(allow->isVisibleTo(page.view));
+    bool added = false;
+    for (const QLabel* label : card->findChildren<QLabel*>())
+        added = added ||
+                (label->isVisibleTo(card) && label->text() == QStringLiteral("Added to GNOME's keyboard settings."));
+    EXPECT_TRUE(added);
+}
+
 TEST(SettingsWindow, SupportButtonOpensTheDonationPage)
 {
     Page page;
@@ -683,7 +740,10 @@ TEST(SettingsWindowFits, EveryCardReachableAndNoTextCut)
 {
     for (const AppLanguage language : {AppLanguage::zhHans, AppLanguage::en, AppLanguage::ja}) {
         SCOPED_TRACE(rawValue(language).toStdString());
-        Page page(false, {}, language);
+        // Every card at once, the desktop's limits included.
+        Page page(false, {}, language,
+                  {Limit::noCapture, Limit::noSourceApp, Limit::noPaste, Limit::pasteAsksPermission,
+                   Limit::shortcutIsGnomeBinding, Limit::panelIsOrdinaryWindow});
         page.trayAvailable = false;
         page.show();
         SettingsWindow& window = *page.window;
