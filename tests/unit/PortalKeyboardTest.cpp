@@ -1,7 +1,7 @@
 #include "platform/fake/FakePlatform.h"
 #include "platform/linux/PortalKeyboard.h"
 #include "support/FakeRemoteDesktopPortal.h"
-#include "support/PrivateBusDaemon.h"
+#include "support/PrivateSessionBus.h"
 
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -40,10 +40,8 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        static int connections = 0;
-        ++connections;
-        portalConnection = bus.connect(QStringLiteral("portal-%1").arg(connections));
-        clientConnection = bus.connect(QStringLiteral("client-%1").arg(connections));
+        portalConnection = bus.connect();
+        clientConnection = bus.connect();
         ASSERT_TRUE(portalConnection.isConnected());
         ASSERT_TRUE(clientConnection.isConnected());
     }
@@ -84,7 +82,7 @@ protected:
         return QTest::qWaitFor([&] { return console.lines.size() >= count; }, waitMs);
     }
 
-    test::PrivateBusDaemon bus;
+    test::PrivateSessionBus bus;
     QDBusConnection portalConnection{QString()};
     QDBusConnection clientConnection{QString()};
     fake::MemoryDefaults defaults;

@@ -16,35 +16,7 @@ namespace nimbrel::native {
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
-const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
-const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
-const char* const responseSlot = SLOT(requestAnswered(uint, QVariantMap, QDBusMessage));
-const char* const closedSlot = SLOT(sessionClosed(QVariantMap, QDBusMessage));
-
-// One element of BindShortcuts' list: the id and its properties (description, preferred_trigger).
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
-
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut)
-{
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut)
-{
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
 
 QString errorText(const QDBusMessage& reply)
 {
@@ -167,14 +139,30 @@ QString responseText(uint response)
 
 }  // namespace
 
-}  // namespace nimbrel::native
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut)
+{
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
 
-Q_DECLARE_METATYPE(nimbrel::native::PortalShortcut)
-
-namespace nimbrel::native {
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut)
+{
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
 
 PortalGlobalShortcuts::PortalGlobalShortcuts(Console& console, QDBusConnection bus, int timeoutMs)
-    : m_console(console), m_bus(std::move(bus)), m_timeoutMs(timeoutMs)
+    : m_console(console),
+      m_bus(std::move(bus)),
+      m_timeoutMs(timeoutMs),
+      m_session(m_bus, portal::sessionInterface, QStringLiteral("Closed"), this,
+                SLOT(sessionClosed(QVariantMap, QDBusMessage))),
+      m_request(m_bus, portal::requestInterface, QStringLiteral("Response"), this,
+                SLOT(requestAnswered(uint, QVariantMap, QDBusMessage)))
 {
     // Signals are matched to slots by parameter type names: the object path type must be known by its name.
     qRegisterMetaType<QDBusObjectPath>();
@@ -214,51 +202,38 @@ QString PortalGlobalShortcuts::trigger(QKeyCombination combination)
     return parts.join(u'+');
 }
 
-QString PortalGlobalShortcuts::requestPath(const QString& token) const
-{
-    // The portal's documented handle: the caller's unique name without the colon, dots as underscores.
-    QString sender = m_bus.baseService();
-    sender.remove(0, sender.startsWith(u':') ? 1 : 0).replace(u'.', u'_');
-    return portalPath + QStringLiteral("/request/") + sender + u'/' + token;
-}
-
 bool PortalGlobalShortcuts::watchRequest(const QString& path)
 {
     forgetRequest();
-    if (!m_bus.connect(portalService, path, requestInterface, QStringLiteral("Response"), this, responseSlot))
-        return false;
-    m_requestPath = path;
-    return true;
+    if (m_request.follow(path))
+        return true;
+    m_request.forget();
+    return false;
 }
 
 void PortalGlobalShortcuts::forgetRequest()
 {
-    if (!m_requestPath.isEmpty())
-        m_bus.disconnect(portalService, m_requestPath, requestInterface, QStringLiteral("Response"), this,
-                         responseSlot);
-    m_requestPath.clear();
+    m_request.forget();
     m_pending = Pending::nothing;
     m_sessionTimeout.stop();
 }
 
 void PortalGlobalShortcuts::closeSession()
 {
-    if (m_sessionPath.isEmpty())
+    if (m_session.path().isEmpty())
         return;
-    m_bus.disconnect(portalService, m_sessionPath, sessionInterface, QStringLiteral("Closed"), this, closedSlot);
     // Not waited for: the next session does not depend on it, and it may run while Nimbrel quits.
-    m_bus.send(QDBusMessage::createMethodCall(portalService, m_sessionPath, sessionInterface, QStringLiteral("Close")));
-    m_sessionPath.clear();
+    m_session.close();
     m_sessionIds.clear();
 }
 
 bool PortalGlobalShortcuts::openSession(QString& error)
 {
     if (!m_listening) {
-        m_listening = m_bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-                                    SLOT(shortcutActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))) &&
-                      m_bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Deactivated"), this,
-                                    SLOT(shortcutDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+        m_listening = m_bus.connect(portal::service, portal::path, shortcutsInterface, QStringLiteral("Activated"),
+                                    this, SLOT(shortcutActivated(QDBusObjectPath, QString, qulonglong, QVariantMap))) &&
+                      m_bus.connect(portal::service, portal::path, shortcutsInterface, QStringLiteral("Deactivated"),
+                                    this, SLOT(shortcutDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
         if (!m_listening) {
             error = m_bus.isConnected() ? m_bus.lastError().message() : QStringLiteral("no session bus");
             return false;
@@ -270,12 +245,12 @@ bool PortalGlobalShortcuts::openSession(QString& error)
     const int session = ++m_sessions;
     const QString sessionToken = session == 1 ? QStringLiteral("nimbrel") : QStringLiteral("nimbrel_%1").arg(session);
     // Subscribed before asking: the answer may come before the call returns.
-    if (!watchRequest(requestPath(token))) {
+    if (!watchRequest(portal::requestPath(m_bus, token))) {
         error = m_bus.lastError().message();
         return false;
     }
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, QStringLiteral("CreateSession"));
+    QDBusMessage message = QDBusMessage::createMethodCall(portal::service, portal::path, shortcutsInterface,
+                                                          QStringLiteral("CreateSession"));
     message << QVariantMap{{QStringLiteral("handle_token"), token},
                            {QStringLiteral("session_handle_token"), sessionToken}};
     const QDBusMessage reply = m_bus.call(message, QDBus::Block, m_timeoutMs);
@@ -286,7 +261,7 @@ bool PortalGlobalShortcuts::openSession(QString& error)
     }
     // An older portal picks its own path.
     const QString handle = qdbus_cast<QDBusObjectPath>(reply.arguments().constFirst()).path();
-    if (handle != m_requestPath && !watchRequest(handle)) {
+    if (handle != m_request.path() && !watchRequest(handle)) {
         error = m_bus.lastError().message();
         return false;
     }
@@ -326,7 +301,7 @@ int PortalGlobalShortcuts::registerHotKey(int carbonKeyCode, int carbonModifiers
 
 void PortalGlobalShortcuts::requestAnswered(uint response, const QVariantMap& results, const QDBusMessage& message)
 {
-    if (message.path() != m_requestPath)
+    if (message.path() != m_request.path())
         return;
     const Pending pending = m_pending;
     forgetRequest();
@@ -348,8 +323,7 @@ void PortalGlobalShortcuts::sessionCreated(uint response, const QVariantMap& res
                        (response != 0 ? responseText(response) : QStringLiteral("the portal named none")));
         return;
     }
-    m_sessionPath = path;
-    m_bus.connect(portalService, m_sessionPath, sessionInterface, QStringLiteral("Closed"), this, closedSlot);
+    m_session.follow(path);
     bind();
 }
 
@@ -369,23 +343,23 @@ void PortalGlobalShortcuts::bind()
     if (shortcuts.isEmpty())
         return;
     const QString token = QStringLiteral("nimbrel_request_%1").arg(++m_requests);
-    if (!watchRequest(requestPath(token))) {
+    if (!watchRequest(portal::requestPath(m_bus, token))) {
         m_console.line(QStringLiteral("Global shortcuts portal: cannot bind shortcuts: ") +
                        m_bus.lastError().message());
         return;
     }
     m_pending = Pending::bind;
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, QStringLiteral("BindShortcuts"));
-    message << QVariant::fromValue(QDBusObjectPath(m_sessionPath)) << QVariant::fromValue(shortcuts) << QString()
+    QDBusMessage message = QDBusMessage::createMethodCall(portal::service, portal::path, shortcutsInterface,
+                                                          QStringLiteral("BindShortcuts"));
+    message << QVariant::fromValue(QDBusObjectPath(m_session.path())) << QVariant::fromValue(shortcuts) << QString()
             << QVariantMap{{QStringLiteral("handle_token"), token}};
     // The desktop may ask the user first: the answer comes as the request's Response, whenever that is.
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(message, m_timeoutMs), this);
-    const QString session = m_sessionPath;
+    const QString session = m_session.path();
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, session] {
         watcher->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
-        if (session != m_sessionPath || m_pending != Pending::bind)
+        if (session != m_session.path() || m_pending != Pending::bind)
             return;
         if (reply.isError()) {
             m_console.line(QStringLiteral("Global shortcuts portal: cannot bind shortcuts: ") +
@@ -393,7 +367,7 @@ void PortalGlobalShortcuts::bind()
             forgetRequest();
             return;
         }
-        if (reply.value().path() != m_requestPath && !watchRequest(reply.value().path()))
+        if (reply.value().path() != m_request.path() && !watchRequest(reply.value().path()))
             forgetRequest();
         else
             m_pending = Pending::bind;
@@ -436,11 +410,10 @@ void PortalGlobalShortcuts::shortcutsBound(uint response, const QVariantMap& res
 
 void PortalGlobalShortcuts::sessionClosed(const QVariantMap&, const QDBusMessage& message)
 {
-    if (message.path() != m_sessionPath)
+    if (message.path() != m_session.path())
         return;
     m_console.line(QStringLiteral("Global shortcuts portal: the desktop closed the session; shortcuts are off"));
-    m_bus.disconnect(portalService, m_sessionPath, sessionInterface, QStringLiteral("Closed"), this, closedSlot);
-    m_sessionPath.clear();
+    m_session.forget();
     m_sessionIds.clear();
     forgetRequest();
 }
@@ -460,7 +433,7 @@ bool PortalGlobalShortcuts::installEventHandler(Handler handler)
 
 void PortalGlobalShortcuts::deliver(HotKeyEventKind kind, const QDBusObjectPath& session, const QString& id) const
 {
-    if (session.path() != m_sessionPath || m_sessionPath.isEmpty() || !m_eventsEnabled || !m_handler)
+    if (session.path() != m_session.path() || m_session.path().isEmpty() || !m_eventsEnabled || !m_handler)
         return;
     // The handler may change the registrations: it runs after the lookup.
     std::optional<HotKeyIdentifier> identifier;

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "platform/HotKeyPlatform.h"
+#include "platform/linux/PortalRequests.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QKeyCombination>
 #include <QMap>
+#include <QMetaType>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -17,6 +20,23 @@
 namespace nimbrel {
 class Console;
 }
+
+namespace nimbrel::native {
+
+// One shortcut as BindShortcuts takes them and its Response gives them back (a(sa{sv})): the id and its
+// properties (description, preferred_trigger; trigger_description in the answer). Register it with
+// qDBusRegisterMetaType, as a list too, before a message carries it.
+struct PortalShortcut {
+    QString id;
+    QVariantMap properties;
+};
+
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut);
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut);
+
+}  // namespace nimbrel::native
+
+Q_DECLARE_METATYPE(nimbrel::native::PortalShortcut)
 
 namespace nimbrel::native {
 
@@ -63,7 +83,6 @@ private:
     };
     enum class Pending { nothing, session, bind };
 
-    QString requestPath(const QString& token) const;
     bool watchRequest(const QString& path);
     void forgetRequest();
     bool openSession(QString& error);
@@ -85,11 +104,11 @@ private:
 
     int m_sessions = 0;
     int m_requests = 0;
-    QString m_sessionPath;
+    portal::Object m_session;
     // The shortcut ids sent with the session's bind, or to be sent once the session exists.
     QSet<QString> m_sessionIds;
     Pending m_pending = Pending::nothing;
-    QString m_requestPath;
+    portal::Object m_request;
     QTimer m_sessionTimeout;
 };
 

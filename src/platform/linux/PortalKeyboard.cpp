@@ -14,11 +14,7 @@ namespace nimbrel::native {
 
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString remoteDesktopInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
-const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
-const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
 
 // Device types of the portal.
 constexpr uint keyboardDevice = 1;
@@ -69,7 +65,11 @@ PortalKeyboard::PortalKeyboard(QDBusConnection bus, quint32 portalVersion, Defau
       m_version(portalVersion),
       m_defaults(defaults),
       m_console(console),
-      m_timing(timing)
+      m_timing(timing),
+      m_request(m_bus, portal::requestInterface, QStringLiteral("Response"), this,
+                SLOT(onResponse(uint, QVariantMap, QDBusMessage))),
+      m_session(m_bus, portal::sessionInterface, QStringLiteral("Closed"), this,
+                SLOT(onSessionClosed(QVariantMap, QDBusMessage)))
 {
     m_openingDeadline.setSingleShot(true);
     connect(&m_openingDeadline, &QTimer::timeout, this, [this] {
@@ -81,12 +81,8 @@ PortalKeyboard::PortalKeyboard(QDBusConnection bus, quint32 portalVersion, Defau
 PortalKeyboard::~PortalKeyboard()
 {
     // The portal keeps a session as long as its client is connected: end what this object opened.
-    if (!m_requestPath.isEmpty())
-        closeObject(m_requestPath, requestInterface);
-    if (!m_sessionPath.isEmpty())
-        closeObject(m_sessionPath, sessionInterface);
-    unwatchRequest();
-    unwatchSession();
+    m_request.close();
+    m_session.close();
 }
 
 bool PortalKeyboard::isAvailable() const
@@ -142,19 +138,19 @@ void PortalKeyboard::request(Step step, const QString& method, QVariantList argu
     const QString token = newToken();
     options.insert(QStringLiteral("handle_token"), token);
     // Subscribed before the call: the portal may answer before the call's own reply is read.
-    watchRequest(objectPath(QStringLiteral("request"), token));
+    watchRequest(portal::requestPath(m_bus, token));
     if (m_state != State::opening)
         return;
     m_step = step;
-    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktopInterface, method);
+    QDBusMessage call = QDBusMessage::createMethodCall(portal::service, portal::path, remoteDesktopInterface, method);
     arguments.append(options);
     call.setArguments(arguments);
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, static_cast<int>(m_timing.reply.count())), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, generation = m_generation, expected = m_requestPath](QDBusPendingCallWatcher* finished) {
+            [this, generation = m_generation, expected = m_request.path()](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
                 // Answered already, or the opening this call belonged to is over.
-                if (generation != m_generation || m_state != State::opening || m_requestPath != expected)
+                if (generation != m_generation || m_state != State::opening || m_request.path() != expected)
                     return;
                 const QDBusPendingReply<QDBusObjectPath> reply = *finished;
                 if (reply.isError()) {
@@ -163,16 +159,16 @@ void PortalKeyboard::request(Step step, const QString& method, QVariantList argu
                 }
                 // Portals before 0.9 chose the handle themselves.
                 const QString handle = reply.value().path();
-                if (handle != m_requestPath)
+                if (handle != m_request.path())
                     watchRequest(handle);
             });
 }
 
 void PortalKeyboard::onResponse(uint code, const QVariantMap& results, const QDBusMessage& message)
 {
-    if (m_state != State::opening || message.path() != m_requestPath)
+    if (m_state != State::opening || message.path() != m_request.path())
         return;
-    unwatchRequest();
+    m_request.forget();
     if (code == 1) {
         giveUp(QStringLiteral("Typing keys through the remote desktop portal was not allowed"));
         return;
@@ -188,7 +184,7 @@ void PortalKeyboard::onResponse(uint code, const QVariantMap& results, const QDB
                 giveUp(QStringLiteral("The remote desktop portal made a session without a handle"));
                 return;
             }
-            watchSession(session);
+            m_session.follow(session);
             QVariantMap options;
             options.insert(QStringLiteral("types"), keyboardDevice);
             if (m_version >= tokenVersion) {
@@ -204,7 +200,7 @@ void PortalKeyboard::onResponse(uint code, const QVariantMap& results, const QDB
         case Step::selectDevices:
             // No parent window: the panel never takes the focus, so there is no window of ours to name.
             request(Step::start, QStringLiteral("Start"),
-                    {QVariant::fromValue(QDBusObjectPath(m_sessionPath)), QString()}, {});
+                    {QVariant::fromValue(QDBusObjectPath(m_session.path())), QString()}, {});
             return;
         case Step::start:
             started(results);
@@ -235,9 +231,9 @@ void PortalKeyboard::started(const QVariantMap& results)
 
 void PortalKeyboard::sendQueued()
 {
-    const QDBusObjectPath session(m_sessionPath);
+    const QDBusObjectPath session(m_session.path());
     for (const SyntheticKey& key : std::as_const(m_queued)) {
-        QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, remoteDesktopInterface,
+        QDBusMessage call = QDBusMessage::createMethodCall(portal::service, portal::path, remoteDesktopInterface,
                                                            QStringLiteral("NotifyKeyboardKeysym"));
         call << QVariant::fromValue(session) << QVariantMap() << static_cast<int>(key.keysym)
              << static_cast<uint>(key.down ? 1 : 0);
@@ -248,7 +244,7 @@ void PortalKeyboard::sendQueued()
                 [this, generation = m_generation](QDBusPendingCallWatcher* finished) {
                     finished->deleteLater();
                     if (finished->isError() && generation == m_generation && m_state == State::running) {
-                        closeObject(m_sessionPath, sessionInterface);
+                        m_session.close();
                         sessionLost(failure(finished->error(), m_timing.reply), true);
                     }
                 });
@@ -258,19 +254,19 @@ void PortalKeyboard::sendQueued()
 
 void PortalKeyboard::onSessionClosed(const QVariantMap&, const QDBusMessage& message)
 {
-    if (message.path() != m_sessionPath)
+    if (message.path() != m_session.path())
         return;
     if (m_state == State::running) {
         sessionLost(QStringLiteral("The desktop closed the remote desktop session"), false);
         return;
     }
-    unwatchSession();
+    m_session.forget();
     giveUp(QStringLiteral("The desktop closed the remote desktop session before it started"));
 }
 
 void PortalKeyboard::sessionLost(const QString& why, bool keysLost)
 {
-    unwatchSession();
+    m_session.forget();
     ++m_generation;
     m_queued.clear();
     if (m_version >= tokenVersion && !m_defaults.string(restoreTokenKey).value_or(QString()).isEmpty()) {
@@ -289,12 +285,8 @@ void PortalKeyboard::sessionLost(const QString& why, bool keysLost)
 
 void PortalKeyboard::giveUp(const QString& why)
 {
-    if (!m_requestPath.isEmpty())
-        closeObject(m_requestPath, requestInterface);
-    unwatchRequest();
-    if (!m_sessionPath.isEmpty())
-        closeObject(m_sessionPath, sessionInterface);
-    unwatchSession();
+    m_request.close();
+    m_session.close();
     m_openingDeadline.stop();
     m_queued.clear();
     ++m_generation;
@@ -306,53 +298,11 @@ void PortalKeyboard::giveUp(const QString& why)
 
 void PortalKeyboard::watchRequest(const QString& path)
 {
-    unwatchRequest();
-    if (!m_bus.connect(portalService, path, requestInterface, QStringLiteral("Response"), this,
-                       SLOT(onResponse(uint, QVariantMap, QDBusMessage)))) {
-        giveUp(QStringLiteral("The session bus cannot be watched for the remote desktop portal's answers"));
+    if (m_request.follow(path))
         return;
-    }
-    m_requestPath = path;
-}
-
-void PortalKeyboard::unwatchRequest()
-{
-    if (m_requestPath.isEmpty())
-        return;
-    m_bus.disconnect(portalService, m_requestPath, requestInterface, QStringLiteral("Response"), this,
-                     SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
-    m_requestPath.clear();
-}
-
-void PortalKeyboard::watchSession(const QString& path)
-{
-    unwatchSession();
-    m_sessionPath = path;
-    m_bus.connect(portalService, path, sessionInterface, QStringLiteral("Closed"), this,
-                  SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
-}
-
-void PortalKeyboard::unwatchSession()
-{
-    if (m_sessionPath.isEmpty())
-        return;
-    m_bus.disconnect(portalService, m_sessionPath, sessionInterface, QStringLiteral("Closed"), this,
-                     SLOT(onSessionClosed(QVariantMap, QDBusMessage)));
-    m_sessionPath.clear();
-}
-
-void PortalKeyboard::closeObject(const QString& path, const QString& interface)
-{
-    // Not waited for: the object may be gone already, and nothing depends on the answer.
-    m_bus.send(QDBusMessage::createMethodCall(portalService, path, interface, QStringLiteral("Close")));
-}
-
-QString PortalKeyboard::objectPath(const QString& kind, const QString& token) const
-{
-    // The portal names its objects after the caller's unique name: ":1.42" becomes "1_42".
-    QString sender = m_bus.baseService();
-    sender.remove(0, 1).replace(u'.', u'_');
-    return QStringLiteral("%1/%2/%3/%4").arg(portalPath, kind, sender, token);
+    // Without its Response the request is of no use.
+    m_request.forget();
+    giveUp(QStringLiteral("The session bus cannot be watched for the remote desktop portal's answers"));
 }
 
 }  // namespace nimbrel::native

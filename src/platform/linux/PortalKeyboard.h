@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KeyboardSynthesizer.h"
+#include "platform/linux/PortalRequests.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -74,15 +75,10 @@ private:
     void started(const QVariantMap& results);
     void sendQueued();
     void watchRequest(const QString& path);
-    void unwatchRequest();
-    void watchSession(const QString& path);
-    void unwatchSession();
     // The session ended under a running keyboard: with a token the next paste reopens it quietly.
     void sessionLost(const QString& why, bool keysLost);
     // Paste-back is off for this run; the keys waiting are dropped.
     void giveUp(const QString& why);
-    void closeObject(const QString& path, const QString& interface);
-    QString objectPath(const QString& kind, const QString& token) const;
 
 private Q_SLOTS:
     void onResponse(uint code, const QVariantMap& results, const QDBusMessage& message);
@@ -98,8 +94,8 @@ private:
     Step m_step = Step::createSession;
     // Bumped whenever an opening or a session ends, so late answers to it are recognised and ignored.
     quint64 m_generation = 0;
-    QString m_requestPath;
-    QString m_sessionPath;
+    portal::Object m_request;
+    portal::Object m_session;
     QList<SyntheticKey> m_queued;
     QTimer m_openingDeadline;
 };
