@@ -16,6 +16,7 @@
 #include "platform/linux/SwayHotKeys.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/WaylandClipboardMonitor.h"
+#include "platform/linux/WaylandLayerShell.h"
 #include "platform/linux/WaylandVirtualKeyboard.h"
 #include "platform/linux/WaylandWorkspace.h"
 #include "platform/linux/X11ActivationPolicy.h"
@@ -237,6 +238,10 @@ int main(int argc, char** argv)
     DesktopProbe probe = native::probeDisplays();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && (probe.x11Display || probe.waylandDisplay))
         qputenv("QT_QPA_PLATFORM", chooseDesktopServices(probe).x11 ? "xcb" : "wayland");
+    // Qt then gives no shell role of its own to the windows that the layer shell places (those made with
+    // Qt::BypassWindowManagerHint: the panel, the catcher under it and the image preview).
+    if (chooseDesktopServices(probe).panel == PanelService::layerShell)
+        qputenv("QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT", "1");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nimbrel"));
@@ -288,6 +293,16 @@ int main(int argc, char** argv)
         console.line(QStringLiteral("[Nimbrel] ") + limitText(limit));
     DisplayServices display = makeDisplayServices(chosen, probe, defaults, console);
 
+    std::unique_ptr<native::WaylandLayerShell> layerShell;
+    if (chosen.panel == PanelService::layerShell) {
+        layerShell = std::make_unique<native::WaylandLayerShell>();
+        if (!layerShell->isAvailable()) {
+            console.line(QStringLiteral("[Nimbrel] The desktop's layers cannot be reached: the panel is an ordinary "
+                                        "window."));
+            layerShell.reset();
+        }
+    }
+
     native::X11ActivationPolicy activation;
     native::SystemTrayItem tray;
     native::SystemClock clock;
@@ -320,7 +335,7 @@ int main(int argc, char** argv)
     AppDelegate delegate(
         ShellServices{console, locations, activation, tray, loginItems, *display.pasteboard, *display.clipboardMonitor,
                       *display.workspace, clock, shortcuts, *display.keyboard, clicks, updater, launchReporter,
-                      desktopBindings, notifier, desktopSupport},
+                      desktopBindings, notifier, desktopSupport, layerShell.get()},
         settings);
     QObject::connect(
         &delegate, &AppDelegate::terminationApproved, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);

@@ -1,6 +1,7 @@
 #include "panel/ClipPanel.h"
 
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -23,11 +24,18 @@ bool takesFocus()
 
 }  // namespace
 
-ClipPanel::ClipPanel()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint |
-                           (takesFocus() ? Qt::WindowFlags() : Qt::WindowDoesNotAcceptFocus))
+// A window on a layer of the desktop: Qt gives it no shell role of its own (with
+// QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT set), so the layer shell can give it one.
+constexpr Qt::WindowFlags layeredFlags = Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint |
+                                         Qt::NoDropShadowWindowHint;
+
+ClipPanel::ClipPanel(bool layered)
+    : QWidget(nullptr, layered ? layeredFlags
+                               : Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                     Qt::NoDropShadowWindowHint |
+                                     (takesFocus() ? Qt::WindowFlags() : Qt::WindowDoesNotAcceptFocus))
 {
-    setAttribute(Qt::WA_ShowWithoutActivating, !takesFocus());
+    setAttribute(Qt::WA_ShowWithoutActivating, !layered && !takesFocus());
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Nimbrel"));
     resize(800, 240);
@@ -42,9 +50,11 @@ void ClipPanel::setContent(QWidget* content)
     layout()->addWidget(content);
 }
 
-ImagePreviewWindow::ImagePreviewWindow()
-    : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
+ImagePreviewWindow::ImagePreviewWindow(bool layered)
+    : QWidget(nullptr, layered ? layeredFlags | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus
+                               : Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                     Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus |
+                                     Qt::NoDropShadowWindowHint)
 {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TranslucentBackground);
@@ -66,6 +76,27 @@ void ImagePreviewWindow::paintEvent(QPaintEvent*)
     clip.addRoundedRect(QRectF(rect()), previewCornerRadius, previewCornerRadius);
     painter.setClipPath(clip);
     painter.drawImage(QRectF(rect()), m_image);
+}
+
+ClickCatcher::ClickCatcher() : QWidget(nullptr, layeredFlags | Qt::WindowDoesNotAcceptFocus)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowTitle(QStringLiteral("Nimbrel"));
+}
+
+void ClickCatcher::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    Q_EMIT clicked();
+}
+
+void ClickCatcher::paintEvent(QPaintEvent*)
+{
+    // Fully transparent: what lies beneath shows through, only the click is taken.
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect(), Qt::transparent);
 }
 
 }  // namespace nimbrel

@@ -10,11 +10,12 @@ namespace nimbrel {
 
 // The floating panel window: frameless, translucent, above other windows, and never activated, so
 // the application in front keeps the focus and receives the paste. The content paints its own rounded
-// background and shadow.
+// background and shadow. `layered`: the window is placed on a layer of the desktop (Wayland's layer
+// shell) rather than managed as a window, and has the keyboard while it is shown.
 class ClipPanel final : public QWidget {
     Q_OBJECT
 public:
-    ClipPanel();
+    explicit ClipPanel(bool layered = false);
 
     // The placement this panel was built for; none right after construction.
     std::optional<PanelMode> cachedMode;
@@ -32,7 +33,7 @@ private:
 class ImagePreviewWindow final : public QWidget {
     Q_OBJECT
 public:
-    ImagePreviewWindow();
+    explicit ImagePreviewWindow(bool layered = false);
     void setImage(const QImage& image);
 
 protected:
@@ -40,6 +41,21 @@ protected:
 
 private:
     QImage m_image;
+};
+
+// Where the panel is on a layer of its own, clicks elsewhere cannot be watched: this transparent window
+// spans the output under the panel and takes them instead, each one closing the panel.
+class ClickCatcher final : public QWidget {
+    Q_OBJECT
+public:
+    ClickCatcher();
+
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 }  // namespace nimbrel

@@ -5,6 +5,7 @@
 #include "panel/ClipListView.h"
 #include "panel/PanelPlacement.h"
 #include "panel/PasteBack.h"
+#include "platform/LayerShell.h"
 #include "platform/ClickMonitor.h"
 #include "platform/Workspace.h"
 #include "settings/SettingsStore.h"
@@ -55,13 +56,16 @@ std::pair<BottomLeftRect, double> visibleFrame(const QScreen& screen)
 }  // namespace
 
 PanelCoordinator::PanelCoordinator(PanelServices services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)), m_preview(std::make_unique<ImagePreviewWindow>())
+    : QObject(parent),
+      m_services(std::move(services)),
+      m_preview(std::make_unique<ImagePreviewWindow>(m_services.layerShell != nullptr))
 {
 }
 
 PanelCoordinator::~PanelCoordinator()
 {
-    removeMonitors();
+    // Layer surfaces go before the windows whose surfaces they use.
+    hide();
 }
 
 bool PanelCoordinator::isVisible() const
@@ -85,9 +89,12 @@ void PanelCoordinator::show()
         removeMonitors();
     if (!m_panel || !m_panel->cachedMode || *m_panel->cachedMode != mode) {
         // A placement change builds a new panel; the old one goes with its content.
-        if (m_panel)
+        if (m_panel) {
+            if (m_services.layerShell && m_panel->windowHandle())
+                m_services.layerShell->detach(m_panel->windowHandle());
             m_panel->hide();
-        m_panel = std::make_unique<ClipPanel>();
+        }
+        m_panel = std::make_unique<ClipPanel>(m_services.layerShell != nullptr);
         m_panel->cachedMode = mode;
         m_hostingView.clear();
     }
@@ -113,6 +120,8 @@ void PanelCoordinator::show()
         m_hostingView = content;
     }
     m_panel->show();
+    if (m_services.layerShell)
+        placeOnLayers(mode, m_panel->geometry(), screen->geometry());
     m_panel->raise();
     // Qt's idea of the active window only: typing reaches the search field while the window manager
     // keeps the application in front active.
@@ -124,8 +133,19 @@ void PanelCoordinator::show()
 
 void PanelCoordinator::hide()
 {
+    // A layer surface goes before its window: the window's surface must not lose a role still in use.
+    if (m_services.layerShell) {
+        if (m_panel && m_panel->windowHandle())
+            m_services.layerShell->detach(m_panel->windowHandle());
+        if (m_catcher && m_catcher->windowHandle())
+            m_services.layerShell->detach(m_catcher->windowHandle());
+        if (m_preview->windowHandle())
+            m_services.layerShell->detach(m_preview->windowHandle());
+    }
     if (m_panel)
         m_panel->hide();
+    if (m_catcher)
+        m_catcher->hide();
     m_preview->hide();
     removeMonitors();
 }
@@ -236,9 +256,67 @@ void PanelCoordinator::showPreview(const QImage& image, QPoint pointer)
     if (!frame)
         return;
     m_preview->setImage(image);
-    m_preview->setGeometry(toQt(*frame, height));
+    const QRect placed = toQt(*frame, height);
+    m_preview->setGeometry(placed);
+    if (!m_services.layerShell) {
+        m_preview->show();
+        m_preview->raise();
+        return;
+    }
+    // On a layer, the preview is placed from the output's corner, beside the panel's own place.
+    m_services.layerShell->detach(m_preview->windowHandle());
+    m_preview->hide();
     m_preview->show();
-    m_preview->raise();
+    const QRect output = screen->geometry();
+    LayerShell::Placement placement;
+    placement.edges = LayerShell::top | LayerShell::left;
+    placement.margins = QMargins(placed.left() - output.left(), placed.top() - output.top(), 0, 0);
+    if (!m_services.layerShell->attach(m_preview->windowHandle(), placement))
+        m_preview->hide();
+}
+
+void PanelCoordinator::placeOnLayers(PanelMode mode, const QRect& frame, const QRect& screen)
+{
+    LayerShell& layers = *m_services.layerShell;
+    const QPointer<PanelCoordinator> self(this);
+    const auto closeLater = [self] {
+        QTimer::singleShot(0, self, [self] {
+            if (self)
+                self->hide();
+        });
+    };
+    // The catcher first, under the panel: any click that misses the panel closes it.
+    if (!m_catcher) {
+        m_catcher = std::make_unique<ClickCatcher>();
+        connect(m_catcher.get(), &ClickCatcher::clicked, this, closeLater);
+    }
+    m_catcher->setGeometry(screen);
+    m_catcher->show();
+    if (!layers.attach(m_catcher->windowHandle(),
+                       {LayerShell::top | LayerShell::bottom | LayerShell::left | LayerShell::right, {}, false, false},
+                       closeLater))
+        m_catcher->hide();
+
+    // Anchored to the placement's edge, at the placement's inset from it; the desktop centres it along the
+    // edge and keeps it clear of its bars.
+    LayerShell::Placement placement;
+    placement.keyboard = true;
+    switch (mode) {
+        case PanelMode::bottom:
+            placement.edges = LayerShell::bottom;
+            placement.margins.setBottom(screen.bottom() - frame.bottom());
+            break;
+        case PanelMode::left:
+            placement.edges = LayerShell::left;
+            placement.margins.setLeft(frame.left() - screen.left());
+            break;
+        case PanelMode::right:
+            placement.edges = LayerShell::right;
+            placement.margins.setRight(screen.right() - frame.right());
+            break;
+    }
+    if (!layers.attach(m_panel->windowHandle(), placement, closeLater))
+        hide();
 }
 
 }  // namespace nimbrel

@@ -19,6 +19,7 @@ class AppIconCache;
 class ClickMonitor;
 class Clock;
 class HistoryStore;
+class LayerShell;
 class PasteBack;
 class SettingsStore;
 class ThumbnailCache;
@@ -40,6 +41,9 @@ struct PanelServices {
     std::function<void(bool held)> keyboardHeld;
     // Deletes a record off the UI thread; when absent the panel deletes through `store` itself.
     std::function<void(const QUuid&)> removeRecord;
+    // The desktop's layers (Wayland's layer shell), where it has them: the panel is placed there, with the
+    // keyboard, and a catcher under it closes it on a click elsewhere. Null: an X11 tool window.
+    LayerShell* layerShell = nullptr;
 };
 
 // Owns the floating panel: builds it for the current placement, shows and hides it, closes it on
@@ -61,6 +65,7 @@ public:
     QWidget* hostingView() const { return m_hostingView; }
     qint64 presentToken() const { return m_presentToken; }
     ImagePreviewWindow* previewWindow() const { return m_preview.get(); }
+    ClickCatcher* clickCatcher() const { return m_catcher.get(); }
     bool monitorsInstalled() const { return m_clickMonitorInstalled || m_keyMonitorInstalled; }
 
     // The pure steps behind the content's actions.
@@ -75,9 +80,12 @@ private:
     void removeMonitors();
     void grabKeyboard(int attemptsLeft);
     void showPreview(const QImage& image, QPoint pointer);
+    // Gives the shown panel (and the catcher under it) their places on the desktop's layers.
+    void placeOnLayers(PanelMode mode, const QRect& frame, const QRect& screen);
 
     PanelServices m_services;
     std::unique_ptr<ClipPanel> m_panel;
+    std::unique_ptr<ClickCatcher> m_catcher;
     // The screen the panel was last placed on; the hover preview stays on it.
     QPointer<QScreen> m_screen;
     QPointer<QWidget> m_hostingView;

@@ -76,8 +76,8 @@ DesktopServices chooseDesktopServices(const DesktopProbe& probe)
         chosen.paste = PasteService::remoteDesktopPortal;
 
     chosen.shortcut = waylandShortcut(probe);
-    // Qt 6.4 cannot give a window the layer-shell role: on Wayland the panel is an ordinary window.
-    chosen.panel = PanelService::ordinaryWindow;
+    chosen.panel =
+        !chosen.x11 && has(probe, "zwlr_layer_shell_v1") ? PanelService::layerShell : PanelService::ordinaryWindow;
 
     if (chosen.capture == CaptureService::none)
         chosen.degraded.append(Limit::noCapture);
@@ -163,6 +163,8 @@ QString serviceName(PanelService service)
     switch (service) {
         case PanelService::x11:
             return QStringLiteral("X11 tool window");
+        case PanelService::layerShell:
+            return QStringLiteral("Wayland layer shell (overlay)");
         case PanelService::ordinaryWindow:
             break;
     }

@@ -32,7 +32,7 @@ enum class CaptureService { x11, wlrDataControl, none };
 enum class SourceAppService { x11, foreignToplevel, none };
 enum class PasteService { xtest, virtualKeyboard, remoteDesktopPortal, none };
 enum class ShortcutService { x11Grab, kglobalaccel, globalShortcutsPortal, swayIpc, gnomeCustomKeybinding, none };
-enum class PanelService { x11, ordinaryWindow };
+enum class PanelService { x11, layerShell, ordinaryWindow };
 
 // What the user goes without, or must do differently, on a desktop.
 enum class Limit {

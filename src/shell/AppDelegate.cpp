@@ -69,7 +69,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
                               } else if (m_modelContainer->remove(id)) {
                                   (void)m_modelContainer->save();
                               }
-                          }});
+                          },
+                          m_services.layerShell});
     }
     connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
     connect(&m_trayMenu, &TrayMenu::settingsRequested, this, &AppDelegate::openSettings);

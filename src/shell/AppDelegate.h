@@ -66,6 +66,8 @@ struct ShellServices {
     const SystemShortcuts& systemShortcuts;
     Notifier& notifier;
     DesktopSupportServices desktop = {};
+    // The desktop's layers, where the panel is placed on Wayland; null elsewhere.
+    LayerShell* layerShell = nullptr;
 };
 
 // The composition root: owns the history store and the long-lived objects, runs the launch sequence

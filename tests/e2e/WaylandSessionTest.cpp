@@ -46,7 +46,7 @@ TEST(DesktopProbe, SwayOffersWhatTheWaylandServicesNeedAndIsChosenSo)
     EXPECT_EQ(chosen.sourceApp, SourceAppService::foreignToplevel);
     EXPECT_EQ(chosen.paste, PasteService::virtualKeyboard);
     EXPECT_EQ(chosen.shortcut, ShortcutService::swayIpc);
-    EXPECT_EQ(chosen.panel, PanelService::ordinaryWindow);
+    EXPECT_EQ(chosen.panel, PanelService::layerShell);
 }
 
 TEST(DesktopProbe, NoCompositorMeansNoGlobals)
