@@ -107,6 +107,7 @@ void ResultsModel::setPresentToken(qint64 token)
         return;
     m_presentToken = token;
     m_startAtTop = true;
+    m_chooseWhenAnswered = false;
     setKeyboardIndex(0);
     // Every showing queries at once (its cleared search does not wait for the typing pause), so that the
     // answer that puts the highlight on the first row is sure to come.
@@ -136,6 +137,12 @@ void ResultsModel::onEnter()
 {
     if (m_searchFocused)
         return;
+    // Typed and chosen faster than the search answers: the choice is made among the answer to what was typed,
+    // not among the cards still shown from before.
+    if (isQuerying()) {
+        m_chooseWhenAnswered = true;
+        return;
+    }
     if (const std::optional<ClipItem> chosen = selectedItem())
         Q_EMIT selected(*chosen);
 }
@@ -200,8 +207,11 @@ void ResultsModel::arrived(quint64 ticket, const QList<ClipItem>& items, bool fi
     show(items);
     if (std::exchange(m_startAtTop, false))
         setKeyboardIndex(0);
-    if (final)
+    if (final) {
         Q_EMIT queryFinished();
+        if (std::exchange(m_chooseWhenAnswered, false))
+            onEnter();
+    }
 }
 
 void ResultsModel::show(QList<ClipItem> items)

@@ -105,6 +105,8 @@ private:
     ThumbnailCache& m_thumbnails;
     std::unique_ptr<SearchService> m_search;
     QTimer m_debounce;
+    // Return came while a query was on its way: the choice waits for its answer.
+    bool m_chooseWhenAnswered = false;
     bool m_active = false;
     // A query was asked for while inactive.
     bool m_stale = true;

@@ -69,6 +69,44 @@ def windows(node=None):
     return found
 
 
+def screenshot():
+    """The whole output as (width, height, RGB bytes), taken by grim through the compositor."""
+    data = subprocess.run(["grim", "-t", "ppm", "-"], capture_output=True, timeout=10, check=True).stdout
+    magic, size, depth, pixels = data.split(b"\n", 3)
+    width, height = (int(n) for n in size.split())
+    assert magic == b"P6" and depth == b"255"
+    return width, height, pixels
+
+
+def changed_box(before, after, step=4):
+    """The bounding box (left, top, right, bottom) of what differs between two screenshots, or None."""
+    width, height, old = before
+    _, _, new = after
+    box = None
+    for y in range(0, height, step):
+        row = y * width * 3
+        for x in range(0, width, step):
+            i = row + x * 3
+            if abs(old[i] - new[i]) + abs(old[i + 1] - new[i + 1]) + abs(old[i + 2] - new[i + 2]) > 24:
+                box = (x, y, x, y) if box is None else (min(box[0], x), min(box[1], y), max(box[2], x),
+                                                         max(box[3], y))
+    return box
+
+
+def panel_box(before, what, timeout=10):
+    """Where the panel shows, once two screenshots in a row agree on it."""
+    last = None
+
+    def settled():
+        nonlocal last
+        box = changed_box(before, screenshot())
+        agreed = box is not None and box == last
+        last = box
+        return box if agreed else None
+
+    return wait_for(settled, what, timeout)
+
+
 def focused_app():
     return next((app for app, _, focused in windows() if focused), None)
 
@@ -109,9 +147,9 @@ class WaylandSession(unittest.TestCase):
             p.stop()
         self.home.remove()
 
-    def start(self):
+    def start(self, placement="bottom"):
         # A headless sway has no tray; the settings window that explains that once would take the focus.
-        self.home.write_defaults({"Nimbrel.noTrayExplained": True})
+        self.home.write_defaults({"Nimbrel.noTrayExplained": True, "Nimbrel.panelMode": placement})
         nimbrel = Nimbrel(self.home, **session_env())
         self.processes.append(nimbrel)
         nimbrel.wait_ready()
@@ -184,13 +222,19 @@ class WaylandSession(unittest.TestCase):
     def test_the_shortcut_opens_the_panel_and_a_chosen_record_lands_in_the_application_behind(self):
         nimbrel = self.start()
         self.copy(("text/plain", b"pasted through wayland"))
-        wait_for(lambda: self.records(), "the record")
+        wait_for(lambda: self.records(), "the first record")
+        self.copy(("text/plain", b"a newer record"))
+        wait_for(lambda: len(self.records()) == 2, "the second record")
         target_file = self.start_target()
         keyboard = Keyboard()
         try:
-            # The shortcut is a binding Nimbrel gave sway: Shift+Super+V shows the panel.
+            before = screenshot()
+            # The shortcut is a binding Nimbrel gave sway: Shift+Super+V shows the panel, over the application.
             keyboard.type("Meta+Shift+V")
-            wait_for(lambda: focused_app() == "org.nimbrel.Nimbrel", "the panel with the keyboard")
+            panel_box(before, "the panel")
+            # Typing filters (the newest record does not match), Tab leaves the field, Return chooses.
+            for key in ("P", "A", "S", "T", "E", "D"):
+                keyboard.type(key)
             keyboard.type("Tab")
             keyboard.type("Return")
             try:
@@ -203,7 +247,58 @@ class WaylandSession(unittest.TestCase):
             self.assertEqual(focused_app(), "nimbrel-target")
         finally:
             keyboard.close()
-        del nimbrel
+
+    def test_the_panel_is_a_layer_at_its_placement_and_closes_on_escape_or_the_shortcut(self):
+        # A click elsewhere is taken by the catcher under the panel (a widget test): the headless sway has no
+        # pointer to click with.
+        shots = os.environ.get("NIMBREL_SCREENSHOT_DIR")
+        for placement in ("bottom", "left", "right"):
+            with self.subTest(placement):
+                nimbrel = self.start(placement)
+                self.copy(("text/plain", f"shown at the {placement}".encode()))
+                wait_for(lambda: self.records(), "the record")
+                self.start_target()
+                keyboard = Keyboard()
+                try:
+                    before = screenshot()
+                    width, height, _ = before
+
+                    def opened():
+                        subprocess.run([BINARY, "--toggle"], env=self.home.env(**session_env()), timeout=20,
+                                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                        return panel_box(before, f"the panel at the {placement}")
+
+                    left, top, right, bottom = opened()
+                    # On the placement's edge, centred along it, as on X11 (the shadow blurs the box's edges).
+                    if placement == "bottom":
+                        self.assertGreater(bottom, height - 40)
+                        self.assertLess(abs((left + right) / 2 - width / 2), 24)
+                        self.assertLess(bottom - top, height / 2)
+                    else:
+                        self.assertLess(abs((top + bottom) / 2 - height / 2), 24)
+                        self.assertLess(right - left, width / 2)
+                        if placement == "left":
+                            self.assertLess(left, 40)
+                        else:
+                            self.assertGreater(right, width - 40)
+                    if shots:
+                        subprocess.run(["grim", os.path.join(shots, f"panel-sway-{placement}.png")], check=True,
+                                       timeout=10)
+
+                    gone = lambda: changed_box(before, screenshot(), step=8) is None
+                    keyboard.type("Escape")
+                    wait_for(gone, "the panel closed by Escape")
+                    wait_for(lambda: focused_app() == "nimbrel-target", "the keyboard back with the application")
+
+                    opened()
+                    keyboard.type("Meta+Shift+V")
+                    wait_for(gone, "the panel closed by the shortcut")
+                finally:
+                    keyboard.close()
+                    nimbrel.stop()
+                    for p in self.processes:
+                        p.stop()
+                    self.processes.clear()
 
     def test_idle_nimbrel_uses_no_processor_time(self):
         nimbrel = self.start()

@@ -358,6 +358,24 @@ TEST(PanelContent, TabLeavesTheSearchFieldSoThatReturnChooses)
     EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t0"));
 }
 
+TEST(PanelContent, ReturnRightAfterTypingChoosesAmongWhatWasTypedFor)
+{
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(3);
+    panel.show();
+    panel.view->present(1);
+    panel.settle();
+    // Typed, Tab and Return faster than the search answers, as a quick typist or a script does.
+    QTest::keyClicks(panel.search(), QStringLiteral("t2"));
+    QTest::keyClick(panel.search(), Qt::Key_Tab);
+    ASSERT_TRUE(panel.view->results().isQuerying()) << "the case needs the answer still on its way";
+    QTest::keyClick(panel.window->focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(panel.chosen.isEmpty()) << "not from the cards shown before";
+    panel.settle();
+    ASSERT_EQ(panel.chosen.size(), 1);
+    EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t2"));
+}
+
 TEST(PanelContent, CtrlBackspaceDeletesARecordOnlyWhereNoTextWouldBeEdited)
 {
     Panel panel(PanelMode::bottom);
