@@ -297,8 +297,9 @@ int main(int argc, char** argv)
     if (chosen.panel == PanelService::layerShell) {
         layerShell = std::make_unique<native::WaylandLayerShell>();
         if (!layerShell->isAvailable()) {
-            console.line(QStringLiteral("[Nimbrel] The desktop's layers cannot be reached: the panel is an ordinary "
-                                        "window."));
+            console.line(
+                QStringLiteral("[Nimbrel] The desktop's layers cannot be reached: the panel is an ordinary "
+                               "window."));
             layerShell.reset();
         }
     }

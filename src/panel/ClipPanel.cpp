@@ -26,8 +26,8 @@ bool takesFocus()
 
 // A window on a layer of the desktop: Qt gives it no shell role of its own (with
 // QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT set), so the layer shell can give it one.
-constexpr Qt::WindowFlags layeredFlags = Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint |
-                                         Qt::NoDropShadowWindowHint;
+constexpr Qt::WindowFlags layeredFlags =
+    Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::NoDropShadowWindowHint;
 
 ClipPanel::ClipPanel(bool layered)
     : QWidget(nullptr, layered ? layeredFlags

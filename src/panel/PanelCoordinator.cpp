@@ -5,8 +5,8 @@
 #include "panel/ClipListView.h"
 #include "panel/PanelPlacement.h"
 #include "panel/PasteBack.h"
-#include "platform/LayerShell.h"
 #include "platform/ClickMonitor.h"
+#include "platform/LayerShell.h"
 #include "platform/Workspace.h"
 #include "settings/SettingsStore.h"
 

@@ -10,8 +10,8 @@
 #include <QTimer>
 
 #include <chrono>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace nimbrel {

@@ -23,8 +23,9 @@ namespace nimbrel::test {
 struct FakeShell {
     // `items` replaces the shell's own login items (tests that prepare their state first); `packager` is
     // what the package turned off (nothing, whatever this process's environment says).
+    // `layers`: the desktop's layers the panel is placed on (Wayland); none: an X11 panel.
     explicit FakeShell(const StoreOpeners& openers = {}, fake::LoginItems* items = nullptr,
-                       PackagerPolicy packager = {})
+                       PackagerPolicy packager = {}, LayerShell* layers = nullptr)
         : locations(freshDirectory()),
           loginItems(items ? *items : ownLoginItems),
           translations(Translations::defaultDirectory()),
@@ -32,8 +33,24 @@ struct FakeShell {
           shortcuts(defaults, hotKeys, keyboardLayout, console),
           updater(UpdaterEnvironment{http, systemLog, locations, QString()}),
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
-          delegate(ShellServices{console, locations, activation, tray, loginItems, pasteboard, clipboard, workspace,
-                                 clock, shortcuts, keyboard, clicks, updater, launchReporter, systemShortcuts, notifier},
+          delegate(ShellServices{console,
+                                 locations,
+                                 activation,
+                                 tray,
+                                 loginItems,
+                                 pasteboard,
+                                 clipboard,
+                                 workspace,
+                                 clock,
+                                 shortcuts,
+                                 keyboard,
+                                 clicks,
+                                 updater,
+                                 launchReporter,
+                                 systemShortcuts,
+                                 notifier,
+                                 {},
+                                 layers},
                    settings, openers)
     {
     }

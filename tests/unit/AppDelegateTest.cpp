@@ -114,6 +114,59 @@ TEST(AppDelegate, TheTrayEntryTogglesThePanelAndARefusedQuitHidesIt)
     EXPECT_FALSE(shell.delegate.panelCoordinator()->isVisible());
 }
 
+TEST(AppDelegate, OnTheDesktopsLayersThePanelIsAnchoredToItsEdgeAndAClickElsewhereClosesIt)
+{
+    fake::RecordingLayerShell layers;
+    Shell shell({}, nullptr, {}, &layers);
+    shell.delegate.didFinishLaunching();
+    PanelCoordinator* panel = shell.delegate.panelCoordinator();
+    using Edge = LayerShell::Edge;
+    const std::pair<PanelMode, quint8> cases[] = {
+        {PanelMode::bottom, Edge::bottom}, {PanelMode::left, Edge::left}, {PanelMode::right, Edge::right}};
+    for (const auto& [mode, edge] : cases) {
+        SCOPED_TRACE(rawValue(mode).toStdString());
+        shell.settings.setPanelMode(mode);
+        layers.attached.clear();
+        layers.detached.clear();
+        shell.delegate.togglePanel();
+        ASSERT_TRUE(panel->isVisible());
+        ASSERT_EQ(layers.attached.size(), 2);
+        // Under the panel, over the whole output, without the keyboard: the catcher of clicks elsewhere.
+        const auto& catcher = layers.attached.at(0);
+        EXPECT_EQ(catcher.window, panel->clickCatcher()->windowHandle());
+        EXPECT_EQ(catcher.placement.edges, Edge::top | Edge::bottom | Edge::left | Edge::right);
+        EXPECT_FALSE(catcher.placement.overlay);
+        EXPECT_FALSE(catcher.placement.keyboard);
+        // The panel: over everything, on its placement's edge, with the keyboard to itself.
+        const auto& placed = layers.attached.at(1);
+        EXPECT_EQ(placed.window, panel->panel()->windowHandle());
+        EXPECT_EQ(placed.placement.edges, edge);
+        EXPECT_TRUE(placed.placement.overlay);
+        EXPECT_TRUE(placed.placement.keyboard);
+        // The inset from that edge only (the shadow around the panel may reach past the edge, as on X11).
+        const QMargins& margins = placed.placement.margins;
+        const int inset = edge == Edge::bottom ? margins.bottom()
+                          : edge == Edge::left ? margins.left()
+                                               : margins.right();
+        EXPECT_EQ(margins.top() + margins.bottom() + margins.left() + margins.right(), inset);
+
+        // A click elsewhere lands on the catcher: the panel closes, each layer going before its window.
+        QTest::mouseClick(panel->clickCatcher(), Qt::LeftButton, {}, QPoint(5, 5));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !panel->isVisible(); }, 2000));
+        // (A new placement builds a new panel: the old one's layer went first.)
+        ASSERT_GE(layers.detached.size(), 2);
+        const qsizetype last = layers.detached.size() - 1;
+        EXPECT_EQ(layers.detached.at(last - 1), std::make_pair(panel->panel()->windowHandle(), true));
+        EXPECT_EQ(layers.detached.at(last), std::make_pair(panel->clickCatcher()->windowHandle(), true));
+    }
+
+    // The desktop taking the panel's place away (its output went) closes it too.
+    shell.delegate.togglePanel();
+    ASSERT_TRUE(panel->isVisible());
+    layers.attached.last().closed();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !panel->isVisible(); }, 2000));
+}
+
 TEST(AppDelegate, LaunchReappliesTheLoginItemAndAdoptsItsRealState)
 {
     struct Case {

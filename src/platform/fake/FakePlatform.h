@@ -7,9 +7,10 @@
 #include "platform/Console.h"
 #include "platform/Defaults.h"
 #include "platform/FileLocations.h"
+#include "platform/LayerShell.h"
 #include "platform/LoginItemService.h"
-#include "platform/SystemLog.h"
 #include "platform/Notifier.h"
+#include "platform/SystemLog.h"
 #include "platform/TrayItem.h"
 #include "platform/Workspace.h"
 
@@ -17,6 +18,7 @@
 #include <QMap>
 #include <QStringList>
 #include <QTimeZone>
+#include <QWindow>
 
 #include <optional>
 
@@ -141,6 +143,26 @@ public:
     QMenu* menu = nullptr;
     bool shown = false;
     bool available = true;
+};
+
+// Records which windows were placed on layers and how; says yes to every one.
+class RecordingLayerShell final : public LayerShell {
+public:
+    struct Attached {
+        QWindow* window;
+        Placement placement;
+        std::function<void()> closed;
+    };
+    bool attach(QWindow* window, const Placement& placement, std::function<void()> closed = {}) override
+    {
+        attached.append({window, placement, std::move(closed)});
+        return true;
+    }
+    void detach(QWindow* window) override { detached.append({window, isMapped(window)}); }
+    // Whether the window was still shown when its layer went, as the role's order requires.
+    static bool isMapped(QWindow* window) { return window && window->isVisible(); }
+    QList<Attached> attached;
+    QList<std::pair<QWindow*, bool>> detached;
 };
 
 class RecordingNotifier final : public Notifier {

@@ -1,9 +1,9 @@
 #include "platform/linux/WaylandLayerShell.h"
 
+#include <qpa/qplatformnativeinterface.h>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QWindow>
-#include <qpa/qplatformnativeinterface.h>
 
 #include <wayland-client.h>
 // The generated header names a parameter `namespace`.
@@ -101,8 +101,8 @@ bool WaylandLayerShell::attach(QWindow* window, const Placement& placement, std:
     auto* placed = new Surface{nullptr, window, std::move(closedHandler)};
     // A null output: the compositor picks the one the user works on (the focused one).
     placed->layer = zwlr_layer_shell_v1_get_layer_surface(
-        m_shell, surface, nullptr, placement.overlay ? ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY : ZWLR_LAYER_SHELL_V1_LAYER_TOP,
-        "nimbrel");
+        m_shell, surface, nullptr,
+        placement.overlay ? ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY : ZWLR_LAYER_SHELL_V1_LAYER_TOP, "nimbrel");
     zwlr_layer_surface_v1_add_listener(placed->layer, &layerListener, placed);
     uint32_t anchors = 0;
     if (placement.edges & top)
