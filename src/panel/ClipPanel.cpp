@@ -1,6 +1,5 @@
 #include "panel/ClipPanel.h"
 
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -9,38 +8,45 @@
 namespace nimbrel {
 
 namespace {
+
 constexpr qreal previewCornerRadius = 8;
-}
-
-namespace {
-
-// On X11 the panel never takes the focus: it holds the keyboard with a grab while the application behind stays
-// active. A Wayland compositor gives the keyboard only to the window it activates, so there the panel is
-// activated, and the focus goes back to the application when it hides.
-bool takesFocus()
-{
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-}  // namespace
 
 // A window on a layer of the desktop: Qt gives it no shell role of its own (with
 // QT_WAYLAND_USE_BYPASSWINDOWMANAGERHINT set), so the layer shell can give it one.
 constexpr Qt::WindowFlags layeredFlags =
     Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::NoDropShadowWindowHint;
 
-ClipPanel::ClipPanel(bool layered)
+}  // namespace
+
+ClipPanel::ClipPanel(bool layered, bool closesWhenLeft)
     : QWidget(nullptr, layered ? layeredFlags
                                : Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                      Qt::NoDropShadowWindowHint |
-                                     (takesFocus() ? Qt::WindowFlags() : Qt::WindowDoesNotAcceptFocus))
+                                     (closesWhenLeft ? Qt::WindowFlags() : Qt::WindowDoesNotAcceptFocus))
 {
-    setAttribute(Qt::WA_ShowWithoutActivating, !layered && !takesFocus());
+    // On X11 the panel never takes the focus: it holds the keyboard with a grab while the application behind
+    // stays active. A Wayland compositor gives the keyboard only to the window it activates.
+    setAttribute(Qt::WA_ShowWithoutActivating, !layered && !closesWhenLeft);
+    m_closesWhenLeft = closesWhenLeft;
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Nimbrel"));
     resize(800, 240);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+}
+
+bool ClipPanel::event(QEvent* event)
+{
+    if (event->type() == QEvent::WindowActivate) {
+        m_wasActive = true;
+    } else if (event->type() == QEvent::WindowDeactivate && m_wasActive) {
+        m_wasActive = false;
+        if (m_closesWhenLeft && isVisible())
+            Q_EMIT left();
+    } else if (event->type() == QEvent::Hide) {
+        m_wasActive = false;
+    }
+    return QWidget::event(event);
 }
 
 void ClipPanel::setContent(QWidget* content)

@@ -15,7 +15,9 @@ namespace nimbrel {
 class ClipPanel final : public QWidget {
     Q_OBJECT
 public:
-    explicit ClipPanel(bool layered = false);
+    // `closesWhenLeft`: an ordinary window that has the keyboard (Wayland without layers) says when it loses
+    // it, the one sign there of a click elsewhere.
+    explicit ClipPanel(bool layered = false, bool closesWhenLeft = false);
 
     // The placement this panel was built for; none right after construction.
     std::optional<PanelMode> cachedMode;
@@ -24,8 +26,17 @@ public:
     void setContent(QWidget* content);
     QWidget* content() const { return m_content; }
 
+Q_SIGNALS:
+    // The panel had the keyboard and lost it to another window.
+    void left();
+
+protected:
+    bool event(QEvent* event) override;
+
 private:
     QWidget* m_content = nullptr;
+    bool m_closesWhenLeft = false;
+    bool m_wasActive = false;
 };
 
 // The large preview of an image record beside the pointer: above everything, takes neither the focus

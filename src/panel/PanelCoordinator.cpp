@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTimer>
@@ -94,7 +95,12 @@ void PanelCoordinator::show()
                 m_services.layerShell->detach(m_panel->windowHandle());
             m_panel->hide();
         }
-        m_panel = std::make_unique<ClipPanel>(m_services.layerShell != nullptr);
+        // On Wayland without layers the panel is an ordinary window with the keyboard: losing the keyboard is
+        // the sign of a click elsewhere.
+        const bool layered = m_services.layerShell != nullptr;
+        m_panel = std::make_unique<ClipPanel>(
+            layered, !layered && QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+        connect(m_panel.get(), &ClipPanel::left, this, [this] { QTimer::singleShot(0, this, [this] { hide(); }); });
         m_panel->cachedMode = mode;
         m_hostingView.clear();
     }

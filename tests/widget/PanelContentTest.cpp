@@ -3,6 +3,7 @@
 #include "panel/CardDelegate.h"
 #include "panel/CardFormat.h"
 #include "panel/ClipListView.h"
+#include "panel/ClipPanel.h"
 #include "panel/ClipResultsView.h"
 #include "panel/ImagePreviewLoader.h"
 #include "panel/PanelHeader.h"
@@ -22,6 +23,7 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -374,6 +376,27 @@ TEST(PanelContent, ReturnRightAfterTypingChoosesAmongWhatWasTypedFor)
     panel.settle();
     ASSERT_EQ(panel.chosen.size(), 1);
     EXPECT_EQ(panel.chosen.first().contentText, QStringLiteral("t2"));
+}
+
+TEST(PanelWindow, AnOrdinaryPanelWindowSaysWhenAnotherWindowTakesTheKeyboard)
+{
+    // Where the panel is an ordinary window (Wayland without layers), a click elsewhere shows only as the
+    // keyboard going to another window.
+    ClipPanel panel(false, true);
+    QWidget other;
+    QSignalSpy left(&panel, &ClipPanel::left);
+    other.show();
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    EXPECT_EQ(left.size(), 0);
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_EQ(left.size(), 1);
+    // Hidden, it has left already: going back and forth says nothing more.
+    panel.hide();
+    other.activateWindow();
+    EXPECT_EQ(left.size(), 1);
 }
 
 TEST(PanelContent, CtrlBackspaceDeletesARecordOnlyWhereNoTextWouldBeEdited)
