@@ -264,8 +264,8 @@
         <translation>This desktop offers no global shortcut to applications: bind nimbrel --toggle to a key in its keyboard settings.</translation>
     </message>
     <message>
-        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
-        <translation>The shortcut is a sway key binding that runs nimbrel --toggle as soon as the key goes down; Nimbrel cannot see which other bindings use the same key.</translation>
+        <source>快捷键是 Nimbrel 设置的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>The shortcut is a sway key binding that Nimbrel makes; it acts as soon as the key goes down, and Nimbrel cannot see which other bindings use the same key.</translation>
     </message>
     <message>
         <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>

@@ -264,8 +264,8 @@
         <translation>このデスクトップはアプリにグローバルショートカットを提供しません。キーボード設定で nimbrel --toggle をキーに割り当ててください。</translation>
     </message>
     <message>
-        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
-        <translation>ショートカットは nimbrel --toggle を実行する sway のキー割り当てで、キーを押した時点で動作します。同じキーを使う他の割り当ては Nimbrel からは分かりません。</translation>
+        <source>快捷键是 Nimbrel 设置的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>ショートカットは Nimbrel が設定する sway のキー割り当てで、キーを押した時点で動作します。同じキーを使う他の割り当ては Nimbrel からは分かりません。</translation>
     </message>
     <message>
         <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>

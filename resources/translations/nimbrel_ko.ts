@@ -264,8 +264,8 @@
         <translation>이 데스크톱은 앱에 전역 단축키를 제공하지 않습니다. 키보드 설정에서 nimbrel --toggle을 키에 지정하세요.</translation>
     </message>
     <message>
-        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
-        <translation>단축키는 nimbrel --toggle을 실행하는 sway 키 바인딩이며 키를 누르는 순간 동작합니다. 같은 키를 쓰는 다른 바인딩은 Nimbrel이 알 수 없습니다.</translation>
+        <source>快捷键是 Nimbrel 设置的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>단축키는 Nimbrel이 설정하는 sway 키 바인딩이며 키를 누르는 순간 동작합니다. 같은 키를 쓰는 다른 바인딩은 Nimbrel이 알 수 없습니다.</translation>
     </message>
     <message>
         <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>

@@ -264,8 +264,8 @@
         <translation>此桌面不向應用程式提供全域快速鍵：請在桌面的鍵盤設定中把 nimbrel --toggle 綁定到一個按鍵。</translation>
     </message>
     <message>
-        <source>快捷键是运行 nimbrel --toggle 的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
-        <translation>快速鍵是執行 nimbrel --toggle 的 sway 按鍵綁定，按下按鍵時即生效；Nimbrel 無法得知是否有其他綁定使用同一按鍵。</translation>
+        <source>快捷键是 Nimbrel 设置的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。</source>
+        <translation>快速鍵是 Nimbrel 設定的 sway 按鍵綁定，按下按鍵時即生效；Nimbrel 無法得知是否有其他綁定使用同一按鍵。</translation>
     </message>
     <message>
         <source>在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。</source>

@@ -198,7 +198,7 @@ QString limitText(Limit limit)
                 "key in its keyboard settings.");
         case Limit::shortcutIsSwayBinding:
             return QStringLiteral(
-                "The shortcut is a sway key binding that runs `nimbrel --toggle` as soon as the key goes down; "
+                "The shortcut is a sway key binding that Nimbrel makes; it acts as soon as the key goes down, and "
                 "Nimbrel cannot see which other bindings use the same key.");
         case Limit::shortcutIsGnomeBinding:
             return QStringLiteral(

@@ -316,7 +316,7 @@ std::optional<QString> limitKey(Limit limit)
         case Limit::noShortcut:
             return QStringLiteral("此桌面不向应用程序提供全局快捷键：请在桌面的键盘设置中把 nimbrel --toggle 绑定到一个按键。");
         case Limit::shortcutIsSwayBinding:
-            return QStringLiteral("快捷键是运行 nimbrel --toggle 的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。");
+            return QStringLiteral("快捷键是 Nimbrel 设置的 sway 按键绑定，按下按键时即生效；Nimbrel 无法得知是否有其他绑定使用同一按键。");
         case Limit::shortcutIsGnomeBinding:
             return QStringLiteral("在你于下方允许后，快捷键会成为运行 nimbrel --toggle 的 GNOME 自定义快捷键；按下按键时即生效。");
         case Limit::panelIsOrdinaryWindow:
