@@ -358,9 +358,7 @@ std::optional<QString> WaylandClipboardMonitor::start(Handler handler, int deadl
         return QStringLiteral("[Nimbrel] No Wayland compositor could be reached: copies are not recorded");
     m_session = std::move(session);
     Session& s = *m_session;
-    s.registry = wl_display_get_registry(s.display);
-    wl_registry_add_listener(s.registry, &registryListener, &s);
-    wl_display_roundtrip(s.display);
+    s.registry = listGlobals(s.display, registryListener, &s);
     if (!s.manager || !s.seat) {
         stop();
         return QStringLiteral(
@@ -450,12 +448,7 @@ void WaylandClipboardMonitor::stop()
         zwlr_data_control_manager_v1_destroy(s.manager);
     if (s.seat)
         wl_seat_destroy(s.seat);
-    if (s.registry)
-        wl_registry_destroy(s.registry);
-    if (s.display)
-        wl_display_disconnect(s.display);
-    if (s.wake >= 0)
-        ::close(s.wake);
+    closeConnection(s.display, s.registry, s.wake);
     m_session.reset();
 }
 

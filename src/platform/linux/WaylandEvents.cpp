@@ -45,4 +45,22 @@ void wakeUp(int wake)
     (void)!::write(wake, &one, sizeof one);
 }
 
+wl_registry* listGlobals(wl_display* display, const wl_registry_listener& listener, void* data)
+{
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, data);
+    wl_display_roundtrip(display);
+    return registry;
+}
+
+void closeConnection(wl_display* display, wl_registry* registry, int wake)
+{
+    if (registry)
+        wl_registry_destroy(registry);
+    if (display)
+        wl_display_disconnect(display);
+    if (wake >= 0)
+        ::close(wake);
+}
+
 }  // namespace nimbrel::native

@@ -155,9 +155,7 @@ std::optional<QString> WaylandToplevels::start()
         return QStringLiteral("[Nimbrel] No Wayland compositor could be reached: the application in front is unknown");
     m_session = std::move(session);
     Session& s = *m_session;
-    s.registry = wl_display_get_registry(s.display);
-    wl_registry_add_listener(s.registry, &registryListener, &s);
-    wl_display_roundtrip(s.display);
+    s.registry = listGlobals(s.display, registryListener, &s);
     if (!s.manager) {
         stop();
         return QStringLiteral(
@@ -201,12 +199,7 @@ void WaylandToplevels::stop()
         zwlr_foreign_toplevel_handle_v1_destroy(handle);
     if (s.manager)
         zwlr_foreign_toplevel_manager_v1_destroy(s.manager);
-    if (s.registry)
-        wl_registry_destroy(s.registry);
-    if (s.display)
-        wl_display_disconnect(s.display);
-    if (s.wake >= 0)
-        ::close(s.wake);
+    closeConnection(s.display, s.registry, s.wake);
     m_session.reset();
 }
 

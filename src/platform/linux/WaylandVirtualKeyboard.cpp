@@ -1,5 +1,7 @@
 #include "platform/linux/WaylandVirtualKeyboard.h"
 
+#include "platform/linux/WaylandEvents.h"
+
 #include <QHash>
 
 #include <virtual-keyboard-unstable-v1-client-protocol.h>
@@ -41,10 +43,7 @@ struct WaylandVirtualKeyboard::Session {
             zwp_virtual_keyboard_manager_v1_destroy(manager);
         if (seat)
             wl_seat_destroy(seat);
-        if (registry)
-            wl_registry_destroy(registry);
-        if (display)
-            wl_display_disconnect(display);
+        closeConnection(display, registry);
     }
 };
 
@@ -111,9 +110,7 @@ WaylandVirtualKeyboard::WaylandVirtualKeyboard(QByteArray display) : m_session(s
     s.display = wl_display_connect(display.isEmpty() ? nullptr : display.constData());
     if (!s.display)
         return;
-    s.registry = wl_display_get_registry(s.display);
-    wl_registry_add_listener(s.registry, &registryListener, &s);
-    wl_display_roundtrip(s.display);
+    s.registry = listGlobals(s.display, registryListener, &s);
     s.context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     s.keymap = s.context ? xkb_keymap_new_from_names(s.context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
     if (!s.manager || !s.seat || !s.keymap)
