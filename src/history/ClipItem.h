@@ -31,6 +31,8 @@ struct ClipItem {
     // The formatted forms a text came with (text/html, RTF), as (MIME type, bytes) in the order they are
     // offered back. Kept apart like the image: fetches leave it empty; HistoryStore::loadContents fills it.
     QList<std::pair<QString, QByteArray>> formats;
+    // Kept by the user: never deleted to keep the history within its budget (though counted in it).
+    bool pinned = false;
 
     // kindRaw read as a kind; an unknown raw value reads as text.
     ClipKind kind() const;

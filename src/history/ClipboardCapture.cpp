@@ -158,11 +158,18 @@ QList<QUrl> parseUriList(const QByteArray& bytes, bool skipFirstLine)
     return urls;
 }
 
-CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, const Clock& clock, qint64 cap)
+CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, const Clock& clock, qint64 cap,
+                          const CaptureGate* gate)
 {
     CapturedChange change;
     change.capturedAt = clock.now();
     change.selection = offer.selection();
+    // Paused, or an excluded application in front: not even the types are asked for.
+    if (gate && gate->isPaused())
+        return change;
+    const std::optional<RunningApplication> front = workspace.frontmostApplication();
+    if (gate && gate->excludes(front))
+        return change;
     const ClipboardOffer::TypeList offered = offer.types();
     if (const auto failed = fatal(offered.status); failed || offered.status != Status::ok) {
         change.outcome = failed.value_or(CapturedChange::Outcome::ignored);
@@ -187,7 +194,7 @@ CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, con
     }
     // Copies inside Nimbrel's own windows: the panel never becomes the active window, so the owner is
     // asked above as well as the application in front here.
-    change.source = workspace.frontmostApplication();
+    change.source = front;
     if (change.source && change.source->bundleIdentifier == workspace.ownBundleIdentifier())
         return change;
 

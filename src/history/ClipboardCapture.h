@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/CaptureGate.h"
 #include "history/ClipItem.h"
 #include "platform/ClipboardMonitor.h"
 #include "platform/Workspace.h"
@@ -41,11 +42,13 @@ struct CapturedChange {
     std::optional<QByteArray> data(const QString& type) const;
 };
 
-// The reading half of capture, on the monitor's thread: skips changes that are Nimbrel's own, made while
-// Nimbrel is in front, or marked secret by a password manager (their contents are never asked for),
+// The reading half of capture, on the monitor's thread: skips changes the gate holds back (paused, an
+// excluded application in front), and those that are Nimbrel's own, made while Nimbrel is in front, or
+// marked secret by a password manager (their contents are never asked for),
 // then reads, each at most `cap` bytes, the first image representation whose header is sound, the
 // address lists, the plain text, and the formatted forms of a text (HTML, RTF).
-CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, const Clock& clock, qint64 cap);
+CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, const Clock& clock, qint64 cap,
+                          const CaptureGate* gate = nullptr);
 
 // The making half, on the writer's thread: the record made of what was read, in the order image,
 // address, text, rich text; a text keeps its formatted forms. An image must decode within the image limits or it is not

@@ -28,6 +28,9 @@ ClipboardWatcher::ClipboardWatcher(ClipboardMonitor& monitor, const Workspace& w
     m_thread.setObjectName(QStringLiteral("history writer"));
     connect(&settings, &SettingsStore::maxStorageMBChanged, this,
             [this, &settings] { m_limitBytes = settings.maxStorageMB() * StorageBudget::bytesPerMegabyte; });
+    m_gate.setExcludedApplications(settings.excludedApplications());
+    connect(&settings, &SettingsStore::excludedApplicationsChanged, this,
+            [this, &settings] { m_gate.setExcludedApplications(settings.excludedApplications()); });
     connect(&settings, &SettingsStore::recordPrimarySelectionChanged, this,
             [this, &settings] { m_monitor.watchPrimary(settings.recordPrimarySelection()); });
 }
@@ -53,8 +56,6 @@ bool ClipboardWatcher::start()
     connect(m_writer, &HistoryWriter::changeHandled, this, &ClipboardWatcher::changeHandled);
     connect(m_writer, &HistoryWriter::removeFailed, this, &ClipboardWatcher::removeFailed);
     connect(m_writer, &HistoryWriter::diagnostic, this, [this](const QString& line) { m_console.line(line); });
-    m_thread.start();
-
     connect(m_writer, &HistoryWriter::offerAgain, this, &ClipboardWatcher::offerAgainById);
     m_thread.start();
 
@@ -62,14 +63,15 @@ bool ClipboardWatcher::start()
     const std::atomic<qint64>& limit = m_limitBytes;
     const Workspace& workspace = m_workspace;
     const Clock& clock = m_clock;
+    const CaptureGate& gate = m_gate;
     // Whether the clipboard holds a password manager's secret now; only the monitor's thread uses it.
     auto secretOnClipboard = std::make_shared<bool>(false);
-    const auto handler = [writer, &limit, &workspace, &clock, secretOnClipboard](ClipboardOffer& offer) {
+    const auto handler = [writer, &limit, &workspace, &clock, &gate, secretOnClipboard](ClipboardOffer& offer) {
         // A mouse selection made while a secret is on the clipboard is never read: it may well be the
         // secret shown in the password manager's window.
         if (offer.selection() == Selection::primary && *secretOnClipboard)
             return;
-        CapturedChange change = readChange(offer, workspace, clock, limit.load() / 4);
+        CapturedChange change = readChange(offer, workspace, clock, limit.load() / 4, &gate);
         if (change.selection == Selection::clipboard)
             *secretOnClipboard = change.secret;
         QMetaObject::invokeMethod(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/CaptureGate.h"
 #include "history/ClipItem.h"
 
 #include <QObject>
@@ -43,6 +44,8 @@ public:
     // Deletes a record on the writer's thread; `removeFailed` if it could not be deleted.
     void remove(const QUuid& id);
     HistoryWriter* writer() const { return m_writer; }
+    // Pausing and the excluded applications hold changes back before anything of them is read.
+    CaptureGate& gate() { return m_gate; }
 
 Q_SIGNALS:
     // The writer changed the store (records stored or deleted); emitted on the UI thread.
@@ -63,6 +66,7 @@ private:
     Console& m_console;
     const Clock& m_clock;
     std::atomic<qint64> m_limitBytes;
+    CaptureGate m_gate;
     QThread m_thread;
     HistoryWriter* m_writer = nullptr;
     bool m_running = false;

@@ -25,6 +25,8 @@ struct SearchQuery {
     std::optional<ClipKind> kind;
     // The newest matches, at most this many (at least 1).
     int limit = 200;
+    // Only pinned records.
+    bool pinnedOnly = false;
 };
 
 struct SearchLimits {

@@ -44,6 +44,12 @@ struct PanelServices {
     // The desktop's layers (Wayland's layer shell), where it has them: the panel is placed there, with the
     // keyboard, and a catcher under it closes it on a click elsewhere. Null: an X11 tool window.
     LayerShell* layerShell = nullptr;
+    // Pins or unpins a record off the UI thread; absent: records cannot be pinned from the panel.
+    std::function<void(const QUuid&, bool pinned)> setPinned;
+    // Brings back the record the panel deleted last, while the panel is open; absent: no undo.
+    std::function<void()> undoRemove;
+    // The panel closed: the deleted record kept for undo is let go.
+    std::function<void()> forgetRemoved;
 };
 
 // Owns the floating panel: builds it for the current placement, shows and hides it, closes it on

@@ -14,6 +14,17 @@ namespace {
 constexpr qint64 defaultBudgetMB = 200;
 constexpr qint64 minimumBudgetMB = 100;
 constexpr qint64 maximumBudgetMB = 1000;
+
+QStringList cleanedApplicationList(const QStringList& applications)
+{
+    QStringList cleaned;
+    for (const QString& application : applications) {
+        const QString id = application.trimmed();
+        if (!id.isEmpty() && !cleaned.contains(id, Qt::CaseInsensitive))
+            cleaned.append(id);
+    }
+    return cleaned;
+}
 constexpr qint64 budgetStepMB = 100;
 }  // namespace
 
@@ -33,6 +44,8 @@ SettingsStore::SettingsStore(Defaults& defaults, LoginItemService& loginItems, C
     m_maxStorageMB = clampBudget(m_defaults.integer(maxStorageMBKey).value_or(defaultBudgetMB));
     m_launchAtLogin = m_defaults.boolean(launchAtLoginKey);
     m_recordPrimarySelection = m_defaults.boolean(recordPrimarySelectionKey);
+    m_excludedApplications =
+        cleanedApplicationList(m_defaults.stringList(excludedApplicationsKey).value_or(QStringList()));
     m_language = appLanguageFromRaw(m_defaults.string(languageKey).value_or(QString())).value_or(AppLanguage::system);
     m_sendsLaunchReport = readSwitchOnByDefault(sendLaunchReportKey, QStringLiteral("the launch report"));
     m_checksForUpdates = readSwitchOnByDefault(checkForUpdatesKey, QStringLiteral("the update check"));
@@ -55,6 +68,26 @@ void SettingsStore::setPanelMode(PanelMode mode)
     m_defaults.setString(panelModeKey, rawValue(mode));
     if (changed)
         Q_EMIT panelModeChanged();
+}
+
+void SettingsStore::setExcludedApplications(const QStringList& applications)
+{
+    const QStringList cleaned = cleanedApplicationList(applications);
+    if (cleaned == m_excludedApplications)
+        return;
+    m_excludedApplications = cleaned;
+    m_defaults.setStringList(excludedApplicationsKey, cleaned);
+    Q_EMIT excludedApplicationsChanged();
+}
+
+bool SettingsStore::recordingPaused() const
+{
+    return m_defaults.boolean(recordingPausedKey);
+}
+
+void SettingsStore::setRecordingPaused(bool paused)
+{
+    m_defaults.setBool(recordingPausedKey, paused);
 }
 
 bool SettingsStore::noTrayExplained() const

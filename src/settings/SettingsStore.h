@@ -40,6 +40,9 @@ public:
     static inline const QString noTrayExplainedKey = QStringLiteral("Nimbrel.noTrayExplained");
     static inline const QString sendLaunchReportKey = QStringLiteral("Nimbrel.sendLaunchReport");
     static inline const QString checkForUpdatesKey = QStringLiteral("Nimbrel.checkForUpdates");
+    static inline const QString excludedApplicationsKey = QStringLiteral("Nimbrel.excludedApplications");
+    // Set only for a pause without an end: a pause of some minutes ends with the process that made it.
+    static inline const QString recordingPausedKey = QStringLiteral("Nimbrel.recordingPaused");
 
     // `packager` says what the package turned off (lines about it go to the console).
     SettingsStore(Defaults& defaults, LoginItemService& loginItems, Console& console, const Translations& translations,
@@ -58,6 +61,13 @@ public:
     // Whether mouse selections (the primary selection) are recorded as well as copies; off by default.
     bool recordPrimarySelection() const { return m_recordPrimarySelection; }
     void setRecordPrimarySelection(bool enabled);
+    // The desktop ids (or window classes) of the applications whose copies are never read, in the order
+    // the user added them; blanks and repeats (compared without case) are dropped when set.
+    QStringList excludedApplications() const { return m_excludedApplications; }
+    void setExcludedApplications(const QStringList& applications);
+    // Whether recording stays paused across a restart (a pause without an end).
+    bool recordingPaused() const;
+    void setRecordingPaused(bool paused);
     // Whether the user was once told how to reach Nimbrel on a desktop without a tray.
     bool noTrayExplained() const;
     void setNoTrayExplained();
@@ -101,6 +111,7 @@ Q_SIGNALS:
     void launchAtLoginChanged();
     void languageChanged();
     void recordPrimarySelectionChanged();
+    void excludedApplicationsChanged();
     void sendsLaunchReportChanged();
     void checksForUpdatesChanged();
     // Emitted on behalf of the launch reporter (the composition root forwards its statusChanged).
@@ -122,6 +133,7 @@ private:
     bool m_launchAtLogin = false;
     AppLanguage m_language = AppLanguage::system;
     bool m_recordPrimarySelection = false;
+    QStringList m_excludedApplications;
     bool m_sendsLaunchReport = true;
     bool m_checksForUpdates = true;
     PackagerPolicy m_packager;
