@@ -31,6 +31,7 @@
 #include "settings/Translations.h"
 #include "shell/AppDelegate.h"
 #include "shell/HistoryCommand.h"
+#include "shell/HistoryEditCommand.h"
 #include "shell/SingleInstance.h"
 #include "shell/TerminationSignals.h"
 #include "update/ApplyUpdate.h"
@@ -40,6 +41,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLocale>
+#include <QProcess>
 #include <QTextStream>
 #include <QTimer>
 
@@ -61,6 +63,9 @@ constexpr const char* usage =
     "usage: nimbrel [--toggle | --settings]\n"
     "       nimbrel --diagnose\n"
     "       nimbrel --history [--search TEXT] [--kind text|link|color|image] [--json] [--limit N]\n"
+    "       nimbrel --copy ID | --delete ID | --pin ID | --unpin ID\n"
+    "       nimbrel --clear [--include-pinned]\n"
+    "       nimbrel --pause [MINUTES] | --resume\n"
     "       nimbrel --help | --version\n"
     "\n"
     "Keeps a history of what you copy and pastes any of it back from a panel (Shift+Super+V).\n"
@@ -69,6 +74,16 @@ constexpr const char* usage =
     "  --toggle    show or hide the running Nimbrel's panel (starts Nimbrel when none runs)\n"
     "  --settings  open the running Nimbrel's settings window (starts Nimbrel when none runs)\n"
     "  --history   print the newest records and exit; read-only, needs no display\n"
+    "              (--json gives each record's id, for the options below)\n"
+    "  --copy      put that record back on the clipboard, as choosing it in the panel does, without pasting\n"
+    "              (starts Nimbrel when none runs: something must hold the clipboard)\n"
+    "  --delete    delete that record\n"
+    "  --pin       keep that record whatever the storage budget; --unpin lets it go again\n"
+    "  --clear     delete every record that is not pinned (with --include-pinned, every record) and give\n"
+    "              the space back; asks nothing\n"
+    "  --pause     stop recording copies, until --resume or for MINUTES (at most a day)\n"
+    "  --resume    record copies again\n"
+    "              These talk to the running Nimbrel, or change the store themselves when none runs.\n"
     "  --diagnose  print how Nimbrel works on this desktop and what it cannot do here, and exit\n"
     "  --help      print this help and exit\n"
     "  --version   print the version and exit\n";
@@ -182,6 +197,55 @@ int runDiagnose(int argc, char** argv)
     return 0;
 }
 
+// `--copy`, `--delete`, `--pin`, `--unpin`, `--clear`, `--pause`, `--resume`: the running Nimbrel makes the
+// change, so the history keeps one writer; without one it is made here on the store.
+int runEditCommand(int argc, char** argv)
+{
+    using namespace nimbrel;
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const auto parsed = parseEditCommand(app.arguments().mid(1));
+    if (const QString* problem = std::get_if<QString>(&parsed)) {
+        err << "nimbrel: " << *problem << "\n" << usage;
+        return 2;
+    }
+    const EditCommand& command = std::get<EditCommand>(parsed);
+    native::StandardLocations locations;
+    SingleInstance instance(locations.runtimeDirectory(), locations.dataDirectory());
+    if (!instance.tryLock())
+        return reportAnswer(command, instance.ask(requestLine(command)), out, err);
+
+    if (command.verb != EditCommand::Verb::copy) {
+        native::StdoutConsole console;
+        native::JsonFileDefaults defaults(locations.defaultsFile(), console);
+        const int status = runOnStore(command, locations.storeFile(), defaults, out, err);
+        defaults.synchronize();
+        return status;
+    }
+    // Only a running process can hand the record out when an application asks for it: Nimbrel starts,
+    // in the background, and is asked as if it had been running. An unknown record starts nothing.
+    auto store = HistoryStore::openReadOnly(locations.storeFile());
+    const Result<std::optional<ClipItem>> record =
+        store ? (*store)->record(command.id) : Result<std::optional<ClipItem>>(store.error());
+    if (!record || !*record)
+        return reportAnswer(command, record ? std::optional<QString>(QStringLiteral("unknown")) : std::nullopt, out,
+                            err);
+    store.value().reset();
+    instance.unlock();
+    QProcess nimbrel;
+    nimbrel.setProgram(QCoreApplication::applicationFilePath());
+    // Its lines would keep a caller's pipe open for as long as it runs.
+    nimbrel.setStandardOutputFile(QProcess::nullDevice());
+    nimbrel.setStandardErrorFile(QProcess::nullDevice());
+    if (!nimbrel.startDetached()) {
+        err << "nimbrel: Nimbrel could not be started to hold the clipboard\n";
+        return 1;
+    }
+    constexpr int startTimeoutMs = 20000;
+    return reportAnswer(command, instance.ask(requestLine(command), startTimeoutMs), out, err);
+}
+
 int runApplyUpdate(int argc, char** argv)
 {
     // Windowless: the helper swaps the bundles and records the outcome; no user interface starts.
@@ -200,6 +264,14 @@ int main(int argc, char** argv)
 
     if (hasArgument(argc, argv, "--apply-update"))
         return runApplyUpdate(argc, argv);
+
+    {
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (isEditCommand(arguments) && !hasArgument(argc, argv, "--history"))
+            return runEditCommand(argc, argv);
+    }
 
     if (hasArgument(argc, argv, "--history")) {
         // Reads the store only; needs no display and no running Nimbrel.
@@ -344,12 +416,21 @@ int main(int argc, char** argv)
     TerminationSignals signals_;
     QObject::connect(&signals_, &TerminationSignals::received, &delegate, &AppDelegate::terminateForSystem);
 
-    QObject::connect(&instance, &SingleInstance::requestReceived, &delegate, [&delegate](const QString& request) {
-        if (request == QLatin1String("toggle"))
-            delegate.togglePanel();
-        else if (request == QLatin1String("settings"))
-            delegate.openSettings();
-    });
+    QObject::connect(
+        &instance, &SingleInstance::requestReceived, &delegate,
+        [&delegate](const QString& request, const InstanceReply& reply) {
+            if (request == QLatin1String("toggle") || request == QLatin1String("settings")) {
+                reply.send(QStringLiteral("ok"));
+                if (request == QLatin1String("toggle"))
+                    delegate.togglePanel();
+                else
+                    delegate.openSettings();
+            } else if (const std::optional<EditCommand> command = commandFromRequest(request)) {
+                delegate.perform(*command, [reply](const QString& answer) { reply.send(answer); });
+            } else {
+                reply.send(QStringLiteral("failed this Nimbrel does not know the request \"%1\"").arg(request));
+            }
+        });
     instance.listen();
 
     delegate.willFinishLaunching();

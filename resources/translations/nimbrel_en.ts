@@ -16,6 +16,22 @@
         <translation>Quit Nimbrel</translation>
     </message>
     <message>
+        <source>暂停记录</source>
+        <translation>Pause Recording</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>Clear History…</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停</source>
+        <translation>Nimbrel: recording paused</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停，直到 %1</source>
+        <translation>Nimbrel: recording paused until %1</translation>
+    </message>
+    <message>
         <source>关于 Nimbrel</source>
         <translation>About Nimbrel</translation>
     </message>

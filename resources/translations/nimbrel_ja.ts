@@ -16,6 +16,22 @@
         <translation>Nimbrel を終了</translation>
     </message>
     <message>
+        <source>暂停记录</source>
+        <translation>記録を一時停止</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>履歴を消去…</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停</source>
+        <translation>Nimbrel：記録は一時停止中</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停，直到 %1</source>
+        <translation>Nimbrel：%1 まで記録を一時停止中</translation>
+    </message>
+    <message>
         <source>关于 Nimbrel</source>
         <translation>Nimbrel について</translation>
     </message>

@@ -16,6 +16,22 @@
         <translation>Nimbrel 종료</translation>
     </message>
     <message>
+        <source>暂停记录</source>
+        <translation>기록 일시 중지</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>기록 지우기…</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停</source>
+        <translation>Nimbrel: 기록 일시 중지됨</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停，直到 %1</source>
+        <translation>Nimbrel: %1까지 기록 일시 중지됨</translation>
+    </message>
+    <message>
         <source>关于 Nimbrel</source>
         <translation>Nimbrel 정보</translation>
     </message>

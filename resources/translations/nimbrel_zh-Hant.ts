@@ -16,6 +16,22 @@
         <translation>結束 Nimbrel</translation>
     </message>
     <message>
+        <source>暂停记录</source>
+        <translation>暫停記錄</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>清除歷史記錄…</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停</source>
+        <translation>Nimbrel：記錄已暫停</translation>
+    </message>
+    <message>
+        <source>Nimbrel：记录已暂停，直到 %1</source>
+        <translation>Nimbrel：記錄已暫停，直到 %1</translation>
+    </message>
+    <message>
         <source>关于 Nimbrel</source>
         <translation>關於 Nimbrel</translation>
     </message>

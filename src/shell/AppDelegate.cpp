@@ -38,7 +38,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
       m_icons(services.workspace),
       m_pasteBack(services.pasteboard, services.keyboard, services.workspace, services.console,
                   [&settingsStore] { return settingsStore.pasteKeys(); }),
-      m_trayMenu(services.tray, settingsStore)
+      m_trayMenu(services.tray, settingsStore),
+      m_pause(settingsStore, services.clock)
 {
     // Said once a run: where no key can be typed, a chosen record only lands on the clipboard.
     connect(&m_pasteBack, &PasteBack::leftForManualPaste, this, [this] {
@@ -64,17 +65,37 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
                                   shortcuts.menuDidEndTracking();
                           },
                           [this](const QUuid& id) {
-                              if (m_clipboardWatcher && m_clipboardWatcher->isRunning()) {
-                                  m_clipboardWatcher->remove(id);
-                              } else if (m_modelContainer->remove(id)) {
-                                  (void)m_modelContainer->save();
-                              }
+                              // Kept by the writer while the panel is open, so Ctrl+Z can bring it back.
+                              if (m_clipboardWatcher && m_clipboardWatcher->isRunning())
+                                  m_clipboardWatcher->remove(id, true);
+                              else
+                                  edit(EditCommand{EditCommand::Verb::remove, id}, {});
                           },
-                          m_services.layerShell});
+                          m_services.layerShell,
+                          [this](const QUuid& id, bool pinned) {
+                              edit(EditCommand{pinned ? EditCommand::Verb::pin : EditCommand::Verb::unpin, id}, {});
+                          },
+                          [this] {
+                              if (m_clipboardWatcher && m_clipboardWatcher->isRunning())
+                                  m_clipboardWatcher->undoRemove();
+                          },
+                          [this] {
+                              if (m_clipboardWatcher && m_clipboardWatcher->isRunning())
+                                  m_clipboardWatcher->forgetRemoved();
+                          }});
     }
     connect(&m_trayMenu, &TrayMenu::panelRequested, this, &AppDelegate::togglePanel);
     connect(&m_trayMenu, &TrayMenu::settingsRequested, this, &AppDelegate::openSettings);
     connect(&m_trayMenu, &TrayMenu::quitRequested, this, &AppDelegate::quit);
+    connect(&m_trayMenu, &TrayMenu::pauseToggled, this, [this](bool paused) {
+        if (paused)
+            m_pause.pause();
+        else
+            m_pause.resume();
+    });
+    connect(&m_trayMenu, &TrayMenu::clearRequested, this, &AppDelegate::askToClearHistory);
+    connect(&m_pause, &RecordingPause::changed, this, &AppDelegate::applyPause);
+    m_trayMenu.showPaused(m_pause.isPaused());
     // The shortcut keeps working while the tray menu holds the keyboard.
     connect(m_trayMenu.menu(), &QMenu::aboutToShow, this, [this] { m_services.shortcuts.menuDidBeginTracking(); });
     connect(m_trayMenu.menu(), &QMenu::aboutToHide, this, [this] { m_services.shortcuts.menuDidEndTracking(); });
@@ -155,6 +176,11 @@ void AppDelegate::didFinishLaunching()
                 self->togglePanel();
         });
         m_clipboardWatcher = std::move(watcher);
+        // A pause kept from the last run holds from the first change on.
+        m_clipboardWatcher->gate().setPaused(m_pause.isPaused());
+        if (m_pause.isPaused())
+            m_services.console.line(
+                QStringLiteral("[Nimbrel] Recording is paused; the tray menu or `nimbrel --resume` resumes it"));
         m_clipboardWatcher->start();
         m_hotkeyManager = std::move(hotkeys);
         maintainSearchIndex();
@@ -180,6 +206,104 @@ void AppDelegate::explainMissingTray()
     m_services.notifier.notify(m_settingsStore.localized(QStringLiteral("此桌面没有系统托盘")),
                                waysIn(m_settingsStore, m_services.shortcuts));
     openSettings();
+}
+
+void AppDelegate::applyPause()
+{
+    if (m_clipboardWatcher)
+        m_clipboardWatcher->gate().setPaused(m_pause.isPaused());
+    m_trayMenu.showPaused(m_pause.isPaused(), m_pause.endsAt());
+    if (!m_pause.isPaused())
+        m_services.console.line(QStringLiteral("[Nimbrel] Recording resumed"));
+    else if (const std::optional<QDateTime> end = m_pause.endsAt())
+        m_services.console.line(QStringLiteral("[Nimbrel] Recording paused until %1")
+                                    .arg(end->toLocalTime().time().toString(QStringLiteral("HH:mm"))));
+    else
+        m_services.console.line(QStringLiteral("[Nimbrel] Recording paused"));
+}
+
+void AppDelegate::edit(const EditCommand& command, EditReply reply)
+{
+    const auto answer = [&reply](const EditOutcome& outcome) {
+        if (reply)
+            reply(outcome);
+    };
+    if (!m_modelContainer)
+        return answer(EditOutcome{EditOutcome::Status::failed, QStringLiteral("Nimbrel has no history store")});
+    if (m_clipboardWatcher && m_clipboardWatcher->isRunning()) {
+        switch (command.verb) {
+            case EditCommand::Verb::remove:
+                return m_clipboardWatcher->remove(command.id, false, std::move(reply));
+            case EditCommand::Verb::pin:
+            case EditCommand::Verb::unpin:
+                return m_clipboardWatcher->setPinned(command.id, command.verb == EditCommand::Verb::pin,
+                                                     std::move(reply));
+            case EditCommand::Verb::clear:
+                return m_clipboardWatcher->clear(command.includePinned, std::move(reply));
+            default:
+                break;
+        }
+    }
+    const EditOutcome outcome = applyToStore(*m_modelContainer, command);
+    if (outcome.status == EditOutcome::Status::done)
+        m_modelContainer->announceChange();
+    answer(outcome);
+}
+
+void AppDelegate::perform(const EditCommand& command, std::function<void(const QString&)> answer)
+{
+    switch (command.verb) {
+        case EditCommand::Verb::copy: {
+            Result<std::optional<ClipItem>> record =
+                m_modelContainer
+                    ? m_modelContainer->record(command.id)
+                    : Result<std::optional<ClipItem>>(Error{QStringLiteral("Nimbrel has no history store")});
+            if (record && *record) {
+                if (const Result<void> loaded = m_modelContainer->loadContents(**record); !loaded)
+                    record = loaded.error();
+            }
+            if (!record)
+                return answer(answerLine(EditOutcome{EditOutcome::Status::failed, record.error().description}));
+            if (!*record)
+                return answer(answerLine(EditOutcome{EditOutcome::Status::unknownRecord}));
+            // As a choice from the panel, without the paste.
+            m_pasteBack.writeToPasteboard(**record);
+            return answer(answerLine({}));
+        }
+        case EditCommand::Verb::pause:
+            if (command.minutes)
+                m_pause.pause(std::chrono::minutes(*command.minutes));
+            else
+                m_pause.pause();
+            return answer(answerLine({}));
+        case EditCommand::Verb::resume:
+            m_pause.resume();
+            return answer(answerLine({}));
+        default:
+            return edit(command, [answer](const EditOutcome& outcome) { answer(answerLine(outcome)); });
+    }
+}
+
+void AppDelegate::clearHistory(bool includePinned, EditReply reply)
+{
+    Console& console = m_services.console;
+    edit(EditCommand{EditCommand::Verb::clear, {}, includePinned},
+         [&console, reply = std::move(reply)](const EditOutcome& outcome) {
+             if (outcome.status == EditOutcome::Status::done)
+                 console.line(QStringLiteral("[Nimbrel] History cleared: %1 records deleted").arg(outcome.records));
+             else
+                 console.line(QStringLiteral("[Nimbrel] The history could not be cleared: ") + outcome.error);
+             if (reply)
+                 reply(outcome);
+         });
+}
+
+HistoryUsage AppDelegate::historyUsage() const
+{
+    if (!m_modelContainer)
+        return {};
+    const Result<HistoryUsage> usage = m_modelContainer->usage();
+    return usage ? *usage : HistoryUsage{};
 }
 
 void AppDelegate::maintainSearchIndex()

@@ -9,7 +9,9 @@
 #include "panel/PasteBack.h"
 #include "platform/DesktopSupport.h"
 #include "shell/AuxiliaryWindows.h"
+#include "shell/HistoryEditCommand.h"
 #include "shell/ModelContainer.h"
+#include "shell/RecordingPause.h"
 #include "shell/TrayMenu.h"
 
 #include <QObject>
@@ -116,6 +118,14 @@ public:
     AboutWindow* aboutWindow() const { return m_aboutWindow; }
     bool allowsTermination() const { return m_allowsTermination; }
     TrayMenu& trayMenu() { return m_trayMenu; }
+    RecordingPause& recordingPause() { return m_pause; }
+
+    // A change asked from the command line; `answer` gets the one line the asker reports from.
+    void perform(const EditCommand& command, std::function<void(const QString&)> answer);
+    // Deletes every record (or every unpinned one) and gives the space back; `reply` hears how it went.
+    void clearHistory(bool includePinned, EditReply reply = {});
+    // What the history holds now; empty without a store.
+    HistoryUsage historyUsage() const;
 
 Q_SIGNALS:
     // Everything is wound down; the event loop should end with status 0.
@@ -135,6 +145,13 @@ private:
     QList<QMenu*> ownMenus();
     // Without a tray: a line every start; a notification and the settings window the first time.
     void explainMissingTray();
+    // A change of the history through the writer, or through the UI thread's connection when the writer
+    // is not running.
+    void edit(const EditCommand& command, EditReply reply);
+    // The tray's entry: asks first.
+    void askToClearHistory();
+    // Recording paused or resumed: capture, the tray and a line follow.
+    void applyPause();
 
     ShellServices m_services;
     std::unique_ptr<HistoryStore> m_modelContainer;
@@ -148,6 +165,7 @@ private:
     std::unique_ptr<HotkeyManager> m_hotkeyManager;
     std::unique_ptr<SearchIndexMaintenance> m_searchIndex;
     TrayMenu m_trayMenu;
+    RecordingPause m_pause;
     // Top-level windows; owned here and deleted with the delegate.
     QPointer<SettingsWindow> m_settingsWindow;
     QPointer<AboutWindow> m_aboutWindow;

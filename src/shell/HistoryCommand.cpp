@@ -154,6 +154,7 @@ int runHistoryCommand(const QStringList& arguments, const QString& storePath, co
             {QStringLiteral("kind"), rawValue(item.kind())},
             {QStringLiteral("createdAt"), item.createdAt.toUTC().toString(Qt::ISODateWithMs)},
             {QStringLiteral("byteSize"), item.byteSize},
+            {QStringLiteral("pinned"), item.pinned},
             {QStringLiteral("sourceBundleID"), optionalString(item.sourceBundleID)},
             {QStringLiteral("sourceName"), optionalString(item.sourceName)},
         };

@@ -2,9 +2,9 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QElapsedTimer>
 #include <QLockFile>
 #include <QThread>
 #include <QTimer>
@@ -12,9 +12,19 @@
 namespace nimbrel {
 
 namespace {
-constexpr qint64 maxRequestLength = 64;
+constexpr qint64 maxRequestLength = 128;
 // A client that says nothing in this time is dropped, so idle connections cannot pile up.
 constexpr int requestTimeoutMs = 2000;
+}  // namespace
+
+void InstanceReply::send(const QString& line) const
+{
+    QLocalSocket* socket = m_socket.data();
+    if (!socket || socket->state() != QLocalSocket::ConnectedState)
+        return;
+    socket->write(line.toUtf8() + '\n');
+    socket->flush();
+    socket->disconnectFromServer();
 }
 
 SingleInstance::SingleInstance(const QString& runtimeDirectory, const QString& dataDirectory)
@@ -34,6 +44,12 @@ bool SingleInstance::tryLock()
     return m_lock->tryLock(0);
 }
 
+void SingleInstance::unlock()
+{
+    if (m_lock)
+        m_lock->unlock();
+}
+
 bool SingleInstance::listen()
 {
     const QString name = m_base + QStringLiteral(".socket");
@@ -44,25 +60,29 @@ bool SingleInstance::listen()
     connect(m_server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = m_server->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            QTimer::singleShot(requestTimeoutMs, socket, [socket] { socket->abort(); });
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            auto* silence = new QTimer(socket);
+            silence->setSingleShot(true);
+            connect(silence, &QTimer::timeout, socket, [socket] { socket->abort(); });
+            silence->start(requestTimeoutMs);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket, silence] {
+                if (!silence->isActive())
+                    return;  // one request per connection; its answer may still be on its way
                 if (!socket->canReadLine()) {
                     if (socket->bytesAvailable() > maxRequestLength)
                         socket->abort();
                     return;
                 }
                 const QString request = QString::fromUtf8(socket->readLine(maxRequestLength)).trimmed();
-                socket->write("ok\n");
-                socket->flush();
-                socket->disconnectFromServer();
-                Q_EMIT requestReceived(request);
+                // The asker waits as long as the work takes, up to its own limit.
+                silence->stop();
+                Q_EMIT requestReceived(request, InstanceReply(socket));
             });
         }
     });
     return m_server->listen(name);
 }
 
-bool SingleInstance::send(const QString& request, int timeoutMs) const
+std::optional<QString> SingleInstance::ask(const QString& request, int connectTimeoutMs, int answerTimeoutMs) const
 {
     // The running instance listens only once it has started up; until then connecting fails at once.
     QLocalSocket socket;
@@ -70,19 +90,28 @@ bool SingleInstance::send(const QString& request, int timeoutMs) const
     waited.start();
     for (;;) {
         socket.connectToServer(m_base + QStringLiteral(".socket"));
-        if (socket.waitForConnected(timeoutMs))
+        if (socket.waitForConnected(connectTimeoutMs))
             break;
-        if (waited.hasExpired(timeoutMs))
-            return false;
+        if (waited.hasExpired(connectTimeoutMs))
+            return std::nullopt;
         QThread::msleep(50);
     }
     socket.write(request.toUtf8() + '\n');
-    if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
-    while (!socket.canReadLine())
-        if (!socket.waitForReadyRead(timeoutMs))
-            return false;
-    return socket.readLine().trimmed() == "ok";
+    if (!socket.waitForBytesWritten(connectTimeoutMs))
+        return std::nullopt;
+    QElapsedTimer answering;
+    answering.start();
+    while (!socket.canReadLine()) {
+        const qint64 left = answerTimeoutMs - answering.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(int(left)))
+            return std::nullopt;
+    }
+    return QString::fromUtf8(socket.readLine()).trimmed();
+}
+
+bool SingleInstance::send(const QString& request, int timeoutMs) const
+{
+    return ask(request, timeoutMs, timeoutMs) == QLatin1String("ok");
 }
 
 }  // namespace nimbrel

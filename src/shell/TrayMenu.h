@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMenu>
 #include <QObject>
+
+#include <optional>
 
 namespace nimbrel {
 
@@ -19,10 +22,18 @@ public:
     QAction* panelAction() const { return m_panel; }
     QAction* settingsAction() const { return m_settingsEntry; }
     QAction* quitAction() const { return m_quit; }
+    QAction* pauseAction() const { return m_pause; }
+    QAction* clearAction() const { return m_clear; }
+
+    // Shows whether recording is paused: the entry's check mark, the icon and its tool tip (with the
+    // time a pause ends, when it has one).
+    void showPaused(bool paused, const std::optional<QDateTime>& endsAt = std::nullopt);
 
 Q_SIGNALS:
     void panelRequested();
     void settingsRequested();
+    void pauseToggled(bool paused);
+    void clearRequested();
     void quitRequested();
 
 private:
@@ -34,6 +45,9 @@ private:
     QAction* m_panel = nullptr;
     QAction* m_settingsEntry = nullptr;
     QAction* m_quit = nullptr;
+    QAction* m_pause = nullptr;
+    QAction* m_clear = nullptr;
+    std::optional<QDateTime> m_pausedUntil;
 };
 
 }  // namespace nimbrel

@@ -352,3 +352,62 @@ TEST(AppDelegate, TheTrayMenuKeepsTheShortcutWorking)
     Q_EMIT shell.tray.menu->aboutToHide();
     EXPECT_FALSE(shell.shortcuts.isMenuOpen());
 }
+
+// The tray's pause entry holds every change back before it is read, shows it, and lasts across a restart.
+TEST(AppDelegate, TheTrayPauseHoldsCopiesBackAndShowsIt)
+{
+    Shell shell;
+    shell.delegate.didFinishLaunching();
+    QAction* pause = shell.delegate.trayMenu().pauseAction();
+    const QImage recording = shell.tray.icon.pixmap(32, 32).toImage();
+    pause->trigger();
+    EXPECT_TRUE(pause->isChecked());
+    EXPECT_TRUE(shell.delegate.clipboardWatcher()->gate().isPaused());
+    EXPECT_NE(shell.tray.icon.pixmap(32, 32).toImage(), recording);
+    EXPECT_TRUE(shell.tray.toolTip.contains(QLatin1String("paused"))) << shell.tray.toolTip.toStdString();
+    fake::FakeOffer offer = fake::FakeOffer::text(QStringLiteral("copied while paused"));
+    ASSERT_TRUE(shell.clipboard.change(offer));
+    EXPECT_EQ(offer.typeReads, 0);
+    EXPECT_TRUE(shell.settings.recordingPaused());
+
+    shell.delegate.perform(EditCommand{EditCommand::Verb::pause, {}, false, 5}, [](const QString&) {});
+    EXPECT_FALSE(shell.settings.recordingPaused()) << "a pause with an end is not kept";
+    EXPECT_TRUE(shell.tray.toolTip.contains(QLatin1String("until"))) << shell.tray.toolTip.toStdString();
+    pause->trigger();
+    EXPECT_FALSE(shell.delegate.clipboardWatcher()->gate().isPaused());
+    EXPECT_EQ(shell.tray.icon.pixmap(32, 32).toImage(), recording);
+    EXPECT_EQ(shell.console.lines.filter(QStringLiteral("Recording")).size(), 3);
+}
+
+// The command line's requests reach the writer and are answered with what became of them.
+TEST(AppDelegate, RequestsFromTheCommandLineAreAnswered)
+{
+    Shell shell;
+    shell.delegate.didFinishLaunching();
+    const ClipItem record = ClipItem::make(ClipKind::text, QStringLiteral("kept"), std::nullopt, std::nullopt,
+                                           std::nullopt, std::nullopt, QDateTime::currentDateTimeUtc());
+    ASSERT_TRUE(shell.delegate.modelContainer()->insert(record).ok());
+    ASSERT_TRUE(shell.delegate.modelContainer()->save().ok());
+    struct Case {
+        EditCommand command;
+        QString answer;
+    };
+    const Case cases[] = {
+        {{EditCommand::Verb::pin, record.id}, QStringLiteral("ok")},
+        {{EditCommand::Verb::pin, QUuid::createUuid()}, QStringLiteral("unknown")},
+        {{EditCommand::Verb::copy, record.id}, QStringLiteral("ok")},
+        {{EditCommand::Verb::copy, QUuid::createUuid()}, QStringLiteral("unknown")},
+        {{EditCommand::Verb::clear}, QStringLiteral("ok")},
+        {{EditCommand::Verb::clear, {}, true}, QStringLiteral("ok 1 4")},
+        {{EditCommand::Verb::remove, record.id}, QStringLiteral("unknown")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(requestLine(c.command).toStdString());
+        std::optional<QString> answer;
+        shell.delegate.perform(c.command, [&answer](const QString& line) { answer = line; });
+        ASSERT_TRUE(QTest::qWaitFor([&answer] { return answer.has_value(); }, 5000));
+        EXPECT_EQ(*answer, c.answer);
+    }
+    ASSERT_EQ(shell.pasteboard.writes.size(), 1);
+    EXPECT_EQ(shell.pasteboard.data(QStringLiteral("text/plain")), QByteArray("kept"));
+}

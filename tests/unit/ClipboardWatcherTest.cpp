@@ -283,6 +283,50 @@ TEST(ClipboardWatcher, SecretsAndOwnContentsAreNeverRead)
     EXPECT_TRUE(capture.console.lines.isEmpty());
 }
 
+// Paused, or with an excluded application in front, a change is not even asked for its types.
+TEST(ClipboardWatcher, PausedOrExcludedChangesAreNeverRead)
+{
+    Capture capture;
+    capture.settings.setExcludedApplications(
+        {QStringLiteral(" org.keepassxc.KeePassXC.desktop "), QStringLiteral("xterm"), QStringLiteral("")});
+    EXPECT_EQ(capture.settings.excludedApplications(),
+              (QStringList{QStringLiteral("org.keepassxc.KeePassXC.desktop"), QStringLiteral("xterm")}));
+    struct Case {
+        const char* name;
+        std::optional<RunningApplication> front;
+        bool paused;
+        bool recorded;
+    };
+    const Case cases[] = {
+        {"desktop id, without its suffix and case", RunningApplication{QStringLiteral("org.KeePassXC.keepassxc")},
+         false, false},
+        {"window class", RunningApplication{QStringLiteral("org.example.Term"), {}, QStringLiteral("XTerm")}, false,
+         false},
+        {"a name that only contains an excluded one", RunningApplication{QStringLiteral("uxterm")}, false, true},
+        {"no window in front", std::nullopt, false, true},
+        {"paused", RunningApplication{QStringLiteral("org.gnome.TextEditor")}, true, false},
+    };
+    int records = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        capture.workspace.frontmost = c.front;
+        capture.watcher.gate().setPaused(c.paused);
+        FakeOffer offer = FakeOffer::text(QString::fromUtf8(c.name));
+        capture.copy(offer);
+        records += c.recorded;
+        EXPECT_EQ(capture.records().size(), records);
+        if (!c.recorded) {
+            EXPECT_EQ(offer.typeReads, 0);
+            EXPECT_TRUE(offer.asked.isEmpty());
+        }
+    }
+    capture.settings.setExcludedApplications({});
+    capture.workspace.frontmost = RunningApplication{QStringLiteral("org.keepassxc.KeePassXC")};
+    capture.watcher.gate().setPaused(false);
+    capture.copyText(QStringLiteral("no longer excluded"));
+    EXPECT_EQ(capture.records().size(), records + 1);
+}
+
 TEST(ClipboardWatcher, OnlyTheNewestRecordIsComparedForRepeats)
 {
     Capture capture;

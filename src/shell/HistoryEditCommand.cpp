@@ -1,0 +1,314 @@
+#include "shell/HistoryEditCommand.h"
+
+#include "history/HistoryStore.h"
+#include "platform/Defaults.h"
+#include "settings/SettingsStore.h"
+#include "shell/RecordingPause.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QTextStream>
+
+#include <array>
+
+namespace nimbrel {
+
+namespace {
+
+struct VerbName {
+    EditCommand::Verb verb;
+    const char* option;   // on the command line
+    const char* request;  // on the instance's socket
+    bool takesId;
+};
+
+constexpr std::array<VerbName, 7> verbs{{
+    {EditCommand::Verb::copy, "--copy", "copy", true},
+    {EditCommand::Verb::remove, "--delete", "delete", true},
+    {EditCommand::Verb::pin, "--pin", "pin", true},
+    {EditCommand::Verb::unpin, "--unpin", "unpin", true},
+    {EditCommand::Verb::clear, "--clear", "clear", false},
+    {EditCommand::Verb::pause, "--pause", "pause", false},
+    {EditCommand::Verb::resume, "--resume", "resume", false},
+}};
+
+const VerbName* byOption(const QString& argument)
+{
+    for (const VerbName& name : verbs)
+        if (argument == QLatin1String(name.option))
+            return &name;
+    return nullptr;
+}
+
+const VerbName& nameOf(EditCommand::Verb verb)
+{
+    for (const VerbName& name : verbs)
+        if (name.verb == verb)
+            return name;
+    return verbs.front();
+}
+
+// A record id as `nimbrel --history --json` prints it; braces are accepted too.
+std::optional<QUuid> recordId(const QString& text)
+{
+    const QUuid id = QUuid::fromString(text.trimmed());
+    return id.isNull() ? std::nullopt : std::optional<QUuid>(id);
+}
+
+std::optional<int> pauseMinutes(const QString& text)
+{
+    bool ok = false;
+    const int minutes = text.toInt(&ok);
+    if (!ok || minutes < 1 || minutes > RecordingPause::maximumMinutes)
+        return std::nullopt;
+    return minutes;
+}
+
+QString idText(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces);
+}
+
+QString sizeText(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+}  // namespace
+
+bool isEditCommand(const QStringList& arguments)
+{
+    for (const QString& argument : arguments)
+        if (byOption(argument))
+            return true;
+    return false;
+}
+
+std::variant<EditCommand, QString> parseEditCommand(const QStringList& arguments)
+{
+    std::optional<EditCommand> command;
+    bool includePinned = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == QLatin1String("--include-pinned")) {
+            includePinned = true;
+            continue;
+        }
+        const VerbName* name = byOption(argument);
+        if (!name)
+            return QStringLiteral("unknown argument \"%1\"").arg(argument);
+        if (command)
+            return QStringLiteral("%1 and %2 cannot be given together")
+                .arg(QLatin1String(nameOf(command->verb).option), argument);
+        command = EditCommand{name->verb};
+        if (name->takesId) {
+            if (i + 1 >= arguments.size())
+                return QStringLiteral("%1 takes the id of a record (as `nimbrel --history --json` prints it)")
+                    .arg(argument);
+            const std::optional<QUuid> id = recordId(arguments[++i]);
+            if (!id)
+                return QStringLiteral(
+                           "%1 takes the id of a record (as `nimbrel --history --json` prints it), not \"%2\"")
+                    .arg(argument, arguments[i]);
+            command->id = *id;
+        } else if (name->verb == EditCommand::Verb::pause && i + 1 < arguments.size() &&
+                   !arguments[i + 1].startsWith(QLatin1String("--"))) {
+            command->minutes = pauseMinutes(arguments[++i]);
+            if (!command->minutes)
+                return QStringLiteral("--pause takes a number of minutes from 1 to %1, not \"%2\"")
+                    .arg(RecordingPause::maximumMinutes)
+                    .arg(arguments[i]);
+        }
+    }
+    if (!command)
+        return QStringLiteral("no change of the history was asked for");
+    if (includePinned && command->verb != EditCommand::Verb::clear)
+        return QStringLiteral("--include-pinned goes with --clear only");
+    command->includePinned = includePinned;
+    return *command;
+}
+
+QString requestLine(const EditCommand& command)
+{
+    QString line = QLatin1String(nameOf(command.verb).request);
+    if (nameOf(command.verb).takesId)
+        line += QLatin1Char(' ') + idText(command.id);
+    if (command.includePinned)
+        line += QStringLiteral(" pinned");
+    if (command.minutes)
+        line += QLatin1Char(' ') + QString::number(*command.minutes);
+    return line;
+}
+
+std::optional<EditCommand> commandFromRequest(const QString& line)
+{
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return std::nullopt;
+    for (const VerbName& name : verbs) {
+        if (words.first() != QLatin1String(name.request))
+            continue;
+        EditCommand command{name.verb};
+        if (name.takesId) {
+            const std::optional<QUuid> id = words.size() == 2 ? recordId(words[1]) : std::nullopt;
+            if (!id)
+                return std::nullopt;
+            command.id = *id;
+        } else if (name.verb == EditCommand::Verb::clear && words.size() == 2) {
+            if (words[1] != QLatin1String("pinned"))
+                return std::nullopt;
+            command.includePinned = true;
+        } else if (name.verb == EditCommand::Verb::pause && words.size() == 2) {
+            command.minutes = pauseMinutes(words[1]);
+            if (!command.minutes)
+                return std::nullopt;
+        } else if (words.size() != 1) {
+            return std::nullopt;
+        }
+        return command;
+    }
+    return std::nullopt;
+}
+
+QString answerLine(const EditOutcome& outcome)
+{
+    switch (outcome.status) {
+        case EditOutcome::Status::done:
+            return outcome.records || outcome.bytes ? QStringLiteral("ok %1 %2").arg(outcome.records).arg(outcome.bytes)
+                                                    : QStringLiteral("ok");
+        case EditOutcome::Status::unknownRecord:
+            return QStringLiteral("unknown");
+        case EditOutcome::Status::failed:
+            break;
+    }
+    // One line: the socket's answers end at the first line feed.
+    return QStringLiteral("failed ") + QString(outcome.error).replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+int reportAnswer(const EditCommand& command, const std::optional<QString>& answer, QTextStream& out, QTextStream& err)
+{
+    if (!answer) {
+        err << "nimbrel: Nimbrel is running but did not answer\n";
+        return 1;
+    }
+    if (*answer == QLatin1String("unknown")) {
+        err << "nimbrel: no record has the id " << idText(command.id) << "\n";
+        return 1;
+    }
+    if (!answer->startsWith(QLatin1String("ok"))) {
+        err << "nimbrel: " << (answer->startsWith(QLatin1String("failed ")) ? answer->mid(7) : *answer) << "\n";
+        return 1;
+    }
+    switch (command.verb) {
+        case EditCommand::Verb::copy:
+            out << "The record " << idText(command.id) << " is on the clipboard\n";
+            break;
+        case EditCommand::Verb::remove:
+            out << "Deleted " << idText(command.id) << "\n";
+            break;
+        case EditCommand::Verb::pin:
+            out << "Pinned " << idText(command.id) << "\n";
+            break;
+        case EditCommand::Verb::unpin:
+            out << "Unpinned " << idText(command.id) << "\n";
+            break;
+        case EditCommand::Verb::clear: {
+            const QStringList words = answer->split(QLatin1Char(' '));
+            const qint64 records = words.value(1).toLongLong();
+            out << "Deleted " << records << (records == 1 ? " record (" : " records (")
+                << sizeText(words.value(2).toLongLong()) << ")"
+                << (command.includePinned ? "" : "; pinned records are kept") << "\n";
+            break;
+        }
+        case EditCommand::Verb::pause:
+            if (command.minutes)
+                out << "Recording paused for " << *command.minutes
+                    << (*command.minutes == 1 ? " minute\n" : " minutes\n");
+            else
+                out << "Recording paused until `nimbrel --resume`\n";
+            break;
+        case EditCommand::Verb::resume:
+            out << "Recording resumed\n";
+            break;
+    }
+    out.flush();
+    return 0;
+}
+
+EditOutcome applyToStore(HistoryStore& store, const EditCommand& command)
+{
+    const auto failed = [](const Error& error) { return EditOutcome{EditOutcome::Status::failed, error.description}; };
+    const auto saved = [&store, &failed](EditOutcome outcome) {
+        if (const Result<void> written = store.save(); !written)
+            return failed(written.error());
+        return outcome;
+    };
+    switch (command.verb) {
+        case EditCommand::Verb::remove: {
+            const Result<std::optional<ClipItem>> record = store.record(command.id);
+            if (!record)
+                return failed(record.error());
+            if (!*record)
+                return EditOutcome{EditOutcome::Status::unknownRecord};
+            if (const Result<void> removed = store.remove(command.id); !removed)
+                return failed(removed.error());
+            return saved({});
+        }
+        case EditCommand::Verb::pin:
+        case EditCommand::Verb::unpin: {
+            const Result<bool> found = store.setPinned(command.id, command.verb == EditCommand::Verb::pin);
+            if (!found)
+                return failed(found.error());
+            if (!*found)
+                return EditOutcome{EditOutcome::Status::unknownRecord};
+            return saved({});
+        }
+        case EditCommand::Verb::clear: {
+            const Result<EditOutcome> cleared = store.clear(command.includePinned);
+            if (!cleared)
+                return failed(cleared.error());
+            const EditOutcome outcome = saved(*cleared);
+            if (outcome.status == EditOutcome::Status::done)
+                (void)HistoryStore::reclaimSpace(store.handle());
+            return outcome;
+        }
+        case EditCommand::Verb::copy:
+        case EditCommand::Verb::pause:
+        case EditCommand::Verb::resume:
+            break;
+    }
+    return failed(Error{QStringLiteral("this is not a change of the history store")});
+}
+
+int runOnStore(const EditCommand& command, const QString& storePath, Defaults& defaults, QTextStream& out,
+               QTextStream& err)
+{
+    if (command.verb == EditCommand::Verb::pause || command.verb == EditCommand::Verb::resume) {
+        if (command.minutes) {
+            err << "nimbrel: Nimbrel is not running, so nothing is being recorded; `nimbrel --pause` without "
+                   "minutes keeps it paused from its next start\n";
+            return 1;
+        }
+        defaults.setBool(SettingsStore::recordingPausedKey, command.verb == EditCommand::Verb::pause);
+        out << (command.verb == EditCommand::Verb::pause
+                    ? "Nimbrel is not running; recording stays paused when it starts\n"
+                    : "Nimbrel is not running; recording goes on when it starts\n");
+        return 0;
+    }
+    if (!QFileInfo::exists(storePath)) {
+        if (command.verb == EditCommand::Verb::clear) {
+            out << "The history is empty\n";
+            return 0;
+        }
+        err << "nimbrel: there is no history store at " << storePath << "\n";
+        return 1;
+    }
+    Result<std::unique_ptr<HistoryStore>> store = HistoryStore::openFile(storePath);
+    if (!store) {
+        err << "nimbrel: " << store.error().description << "\n";
+        return 1;
+    }
+    return reportAnswer(command, answerLine(applyToStore(**store, command)), out, err);
+}
+
+}  // namespace nimbrel
