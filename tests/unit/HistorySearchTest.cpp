@@ -101,7 +101,7 @@ void makeFirstReleaseStore(const QString& path)
          {"DROP TRIGGER clip_search_inserted", "DROP TRIGGER clip_search_deleted", "DROP TRIGGER clip_order_inserted",
           "DROP TRIGGER clip_order_deleted", "DROP TABLE clip_search", "DROP TABLE search_state",
           "DROP TABLE clip_order", "DROP TABLE search_pending", "DROP TRIGGER clip_format_deleted",
-          "DROP TABLE clip_format", "PRAGMA user_version = 0"})
+          "DROP TABLE clip_format", "DROP TRIGGER clip_pin_deleted", "DROP TABLE clip_pin", "PRAGMA user_version = 0"})
         rawExecute(db, sql);
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 }
@@ -329,7 +329,8 @@ TEST(HistorySearchTest, ANewerStoreIsRefusedAndLeftUntouched)
     {
         sqlite3* db = nullptr;
         sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        rawExecute(db, "PRAGMA user_version = 4");
+        rawExecute(db,
+                   QStringLiteral("PRAGMA user_version = %1").arg(HistoryStore::storeVersion + 1).toUtf8().constData());
         rawExecute(db, "PRAGMA wal_checkpoint(TRUNCATE)");
         sqlite3_close(db);
     }
