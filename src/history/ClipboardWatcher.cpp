@@ -116,13 +116,72 @@ void ClipboardWatcher::offerAgainById(const QUuid& id)
     Q_EMIT offerAgain(**record);
 }
 
-void ClipboardWatcher::remove(const QUuid& id)
+HistoryWriter* ClipboardWatcher::runningWriter(const EditReply& reply) const
 {
-    if (!m_writer)
+    if (m_writer && !m_writer->isStopping())
+        return m_writer;
+    if (reply) {
+        EditOutcome outcome;
+        outcome.status = EditOutcome::Status::failed;
+        outcome.error = QStringLiteral("recording is not running");
+        reply(outcome);
+    }
+    return nullptr;
+}
+
+EditReply ClipboardWatcher::onThisThread(EditReply reply)
+{
+    if (!reply)
+        return {};
+    // Posted to this object: dropped with it if it is gone by then.
+    return [this, reply = std::move(reply)](const EditOutcome& outcome) {
+        QMetaObject::invokeMethod(
+            this, [reply, outcome] { reply(outcome); }, Qt::QueuedConnection);
+    };
+}
+
+void ClipboardWatcher::remove(const QUuid& id, bool keepForUndo, EditReply reply)
+{
+    HistoryWriter* writer = runningWriter(reply);
+    if (!writer)
         return;
-    HistoryWriter* writer = m_writer;
     QMetaObject::invokeMethod(
-        writer, [writer, id] { writer->remove(id); }, Qt::QueuedConnection);
+        writer,
+        [writer, id, keepForUndo, reply = onThisThread(std::move(reply))] { writer->remove(id, keepForUndo, reply); },
+        Qt::QueuedConnection);
+}
+
+void ClipboardWatcher::setPinned(const QUuid& id, bool pinned, EditReply reply)
+{
+    HistoryWriter* writer = runningWriter(reply);
+    if (!writer)
+        return;
+    QMetaObject::invokeMethod(
+        writer, [writer, id, pinned, reply = onThisThread(std::move(reply))] { writer->setPinned(id, pinned, reply); },
+        Qt::QueuedConnection);
+}
+
+void ClipboardWatcher::clear(bool includePinned, EditReply reply)
+{
+    HistoryWriter* writer = runningWriter(reply);
+    if (!writer)
+        return;
+    QMetaObject::invokeMethod(
+        writer,
+        [writer, includePinned, reply = onThisThread(std::move(reply))] { writer->clear(includePinned, reply); },
+        Qt::QueuedConnection);
+}
+
+void ClipboardWatcher::undoRemove()
+{
+    if (HistoryWriter* writer = runningWriter({}))
+        QMetaObject::invokeMethod(writer, &HistoryWriter::undoRemove, Qt::QueuedConnection);
+}
+
+void ClipboardWatcher::forgetRemoved()
+{
+    if (HistoryWriter* writer = runningWriter({}))
+        QMetaObject::invokeMethod(writer, &HistoryWriter::forgetRemoved, Qt::QueuedConnection);
 }
 
 }  // namespace nimbrel

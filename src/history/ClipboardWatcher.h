@@ -2,6 +2,7 @@
 
 #include "history/CaptureGate.h"
 #include "history/ClipItem.h"
+#include "history/HistoryEdits.h"
 
 #include <QObject>
 #include <QThread>
@@ -41,8 +42,15 @@ public:
     bool stop(int waitMs = 800);
     bool isRunning() const { return m_running; }
 
-    // Deletes a record on the writer's thread; `removeFailed` if it could not be deleted.
-    void remove(const QUuid& id);
+    // The history's edits, made on the writer's thread in the order asked, behind the captures before
+    // them. Each reply is called once on this (the UI) thread; at once, failed, when recording is not
+    // running. See HistoryWriter for what each does.
+    // Deletes a record; `removeFailed` too if it could not be deleted.
+    void remove(const QUuid& id, bool keepForUndo = false, EditReply reply = {});
+    void setPinned(const QUuid& id, bool pinned, EditReply reply = {});
+    void clear(bool includePinned, EditReply reply);
+    void undoRemove();
+    void forgetRemoved();
     HistoryWriter* writer() const { return m_writer; }
     // Pausing and the excluded applications hold changes back before anything of them is read.
     CaptureGate& gate() { return m_gate; }
@@ -58,6 +66,10 @@ Q_SIGNALS:
 
 private:
     void offerAgainById(const QUuid& id);
+    // The writer, or none after the reply has been told that recording is not running.
+    HistoryWriter* runningWriter(const EditReply& reply) const;
+    // The reply, called on this thread whatever thread calls it.
+    EditReply onThisThread(EditReply reply);
 
     ClipboardMonitor& m_monitor;
     const Workspace& m_workspace;

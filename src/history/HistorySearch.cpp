@@ -27,13 +27,22 @@ constexpr int progressSteps = 2000;
 // no match can reach across the one that joins the parts), or against each part alone.
 enum class Match { none, joined, partwise };
 
+// What a search asks besides its text: a kind, pinned records only.
+struct Filters {
+    bool byKind = false;
+    bool pinnedOnly = false;
+};
+
 // Parameters: ?1 the limit, ?2 the kind's raw value, ?3 the folded query, ?4 the index query. instr()
 // compares literally, so no character of the query acts as a pattern.
-QByteArray filterTerms(bool byKind, Match match)
+QByteArray filterTerms(Filters filters, Match match)
 {
     QByteArrayList terms;
-    if (byKind)
+    if (filters.byKind)
         terms.append("c.kindRaw = ?2");
+    // Pinned records are few: looked up by their pks, not by reading every record.
+    if (filters.pinnedOnly)
+        terms.append("c.pk IN (SELECT clipPk FROM clip_pin)");
     if (match == Match::joined)
         terms.append("instr(c.searchText, ?3) > 0");
     if (match == Match::partwise) {
@@ -44,26 +53,26 @@ QByteArray filterTerms(bool byKind, Match match)
     return terms.join(" AND ");
 }
 
-QByteArray scanSql(bool byKind, Match match)
+QByteArray scanSql(Filters filters, Match match)
 {
-    const QByteArray filter = filterTerms(byKind, match);
+    const QByteArray filter = filterTerms(filters, match);
     return QByteArray("SELECT c.pk, ") + recordColumns + " FROM clip AS c" +
            (filter.isEmpty() ? QByteArray() : " WHERE " + filter) + " ORDER BY c.createdAt DESC, c.pk DESC LIMIT ?1";
 }
 
 // Candidates come newest pk first straight from the index, each checked against the exact rule.
-QByteArray indexedSql(bool byKind, Match match)
+QByteArray indexedSql(Filters filters, Match match)
 {
-    const QByteArray filter = filterTerms(byKind, match);
+    const QByteArray filter = filterTerms(filters, match);
     return QByteArray("SELECT c.pk, ") + recordColumns +
            " FROM clip_search AS s JOIN clip AS c ON c.pk = s.rowid WHERE s.clip_search MATCH ?4" +
            (filter.isEmpty() ? QByteArray() : " AND " + filter) + " ORDER BY s.rowid DESC";
 }
 
-constexpr int shapeCount = 6;
-int shapeIndex(bool byKind, Match match)
+constexpr int shapeCount = 12;
+int shapeIndex(Filters filters, Match match)
 {
-    return (byKind ? 3 : 0) + static_cast<int>(match);
+    return (filters.pinnedOnly ? 6 : 0) + (filters.byKind ? 3 : 0) + static_cast<int>(match);
 }
 
 Match matchFor(const QString& folded)
@@ -76,12 +85,12 @@ Match matchFor(const QString& folded)
 using StatementSlots = std::array<std::unique_ptr<SqliteStatement>, shapeCount>;
 
 // The statement of this shape, prepared on first use.
-Result<SqliteStatement*> statementFor(sqlite3* db, StatementSlots& slots, QByteArray (*sql)(bool, Match), bool byKind,
-                                      Match match)
+Result<SqliteStatement*> statementFor(sqlite3* db, StatementSlots& slots, QByteArray (*sql)(Filters, Match),
+                                      Filters filters, Match match)
 {
-    std::unique_ptr<SqliteStatement>& slot = slots[shapeIndex(byKind, match)];
+    std::unique_ptr<SqliteStatement>& slot = slots[shapeIndex(filters, match)];
     if (!slot) {
-        Result<std::unique_ptr<SqliteStatement>> made = SqliteStatement::prepare(db, sql(byKind, match).constData());
+        Result<std::unique_ptr<SqliteStatement>> made = SqliteStatement::prepare(db, sql(filters, match).constData());
         if (!made)
             return made.error();
         slot = std::move(made).value();
@@ -236,7 +245,10 @@ Result<std::unique_ptr<HistorySearch>> HistorySearch::open(const QString& storeN
     Result<sqlite3*> db = openStoreConnection(storeName, SQLITE_OPEN_READONLY);
     if (!db)
         return db.error();
-    return std::unique_ptr<HistorySearch>(new HistorySearch(*db, std::make_unique<Statements>()));
+    auto search = std::unique_ptr<HistorySearch>(new HistorySearch(*db, std::make_unique<Statements>()));
+    if (Result<void> pins = providePinTable(*db); !pins)
+        return pins.error();
+    return search;
 }
 
 void HistorySearch::interrupt()
@@ -377,8 +389,8 @@ Result<SearchOutcome> HistorySearch::runIndexed(const QString& folded, const Sea
     }
 
     const Match match = matchFor(folded);
-    Result<SqliteStatement*> prepared =
-        statementFor(m_db, m_statements->indexed, &indexedSql, query.kind.has_value(), match);
+    Result<SqliteStatement*> prepared = statementFor(m_db, m_statements->indexed, &indexedSql,
+                                                     Filters{query.kind.has_value(), query.pinnedOnly}, match);
     if (!prepared)
         return prepared.error();
     SqliteStatement& statement = **prepared;
@@ -423,7 +435,8 @@ Result<SearchOutcome> HistorySearch::runScan(const QString& folded, const Search
                                              const SearchLimits& limits)
 {
     const Match match = matchFor(folded);
-    Result<SqliteStatement*> prepared = statementFor(m_db, m_statements->scan, &scanSql, query.kind.has_value(), match);
+    Result<SqliteStatement*> prepared =
+        statementFor(m_db, m_statements->scan, &scanSql, Filters{query.kind.has_value(), query.pinnedOnly}, match);
     if (!prepared)
         return prepared.error();
     SqliteStatement& statement = **prepared;

@@ -121,6 +121,14 @@ constexpr const char* formatStatements[] = {
     "CREATE TRIGGER clip_format_deleted AFTER DELETE ON clip BEGIN"
     " DELETE FROM clip_format WHERE clipPk = OLD.pk; END",
 };
+// Records the user keeps (store version 4): never pruned by the budget, kept by a clear that spares them.
+// A table of its own rather than a column, so that pinning rewrites no record row; a trigger takes a
+// record's pin with it, whatever the writer.
+constexpr const char* pinStatements[] = {
+    "CREATE TABLE clip_pin (clipPk INTEGER PRIMARY KEY, pinnedAt INTEGER NOT NULL)",
+    "CREATE TRIGGER clip_pin_deleted AFTER DELETE ON clip BEGIN"
+    " DELETE FROM clip_pin WHERE clipPk = OLD.pk; END",
+};
 static_assert(applicationId == 1313686098);
 
 struct ConnectionCloser {
@@ -161,8 +169,8 @@ Result<QString> pragmaValue(sqlite3* db, const char* sql, const QString& what)
 }
 
 // The layouts a store can have: nothing yet, the first release's (version 0), with the search index
-// (version 2), and with the formatted forms as well (version 3, the current one).
-enum class SchemaState { empty, firstRelease, withSearchIndex, current };
+// (version 2), with the formatted forms as well (version 3), and with pins (version 4, the current one).
+enum class SchemaState { empty, firstRelease, withSearchIndex, withFormats, current };
 
 // Whether the database may be used as a store: it is of this version or of an earlier one, or it holds
 // nothing at all yet. Only reads.
@@ -209,10 +217,12 @@ Result<SchemaState> inspectSchema(sqlite3* db, const QString& path)
         return refuse(QStringLiteral("it has schema version %1, and this Nimbrel reads only version %2")
                           .arg(*version, HistoryStore::schemaVersion));
     }
-    static_assert(HistoryStore::storeVersion == 3);
+    static_assert(HistoryStore::storeVersion == 4);
     switch (storeVersion->toLongLong()) {
-        case 3:
+        case 4:
             return SchemaState::current;
+        case 3:
+            return SchemaState::withFormats;
         case 2:
             return SchemaState::withSearchIndex;
         default:
@@ -268,6 +278,12 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
             !made)
             return abandon(made.error());
     }
+    if (*state == SchemaState::firstRelease || *state == SchemaState::withSearchIndex ||
+        *state == SchemaState::withFormats) {
+        if (Result<void> made = executeAll(db, pinStatements, QStringLiteral("Could not upgrade the history store"));
+            !made)
+            return abandon(made.error());
+    }
     if (*state == SchemaState::empty) {
         const QString what = QStringLiteral("Could not create the history store");
         if (Result<void> made = executeAll(db, recordStatements, what); !made)
@@ -275,6 +291,8 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
         if (Result<void> made = addSearchIndex(db, what); !made)
             return abandon(made.error());
         if (Result<void> made = executeAll(db, formatStatements, what); !made)
+            return abandon(made.error());
+        if (Result<void> made = executeAll(db, pinStatements, what); !made)
             return abandon(made.error());
         Result<std::unique_ptr<SqliteStatement>> meta =
             SqliteStatement::prepare(db, "INSERT INTO meta (singleton, schemaVersion) VALUES (1, ?)");
@@ -286,7 +304,7 @@ Result<void> prepareSchema(sqlite3* db, const QString& path)
     }
     if (*state != SchemaState::current) {
         if (Result<void> set =
-                execute(db, "PRAGMA user_version = 3", QStringLiteral("Could not upgrade the history store"));
+                execute(db, "PRAGMA user_version = 4", QStringLiteral("Could not upgrade the history store"));
             !set)
             return abandon(set.error());
     }
@@ -357,13 +375,14 @@ Result<void> restrictToOwner(const QString& path)
 }
 
 constexpr int fetchShapes = 3;  // id and byteSize only; full records; full records with images
+constexpr int fetchStatementCount = 3 * fetchShapes * 2;  // each order, each shape, all or unpinned only
 
-int fetchIndex(SortOrder order, int shape)
+int fetchIndex(SortOrder order, int shape, bool unpinnedOnly)
 {
-    return static_cast<int>(order) * fetchShapes + shape;
+    return (static_cast<int>(order) * fetchShapes + shape) * 2 + (unpinnedOnly ? 1 : 0);
 }
 
-QByteArray fetchSql(SortOrder order, int shape)
+QByteArray fetchSql(SortOrder order, int shape, bool unpinnedOnly)
 {
     QByteArray sql =
         shape == 0 ? QByteArray("SELECT c.id, c.byteSize FROM clip AS c") : QByteArray("SELECT ") + recordColumns;
@@ -371,6 +390,8 @@ QByteArray fetchSql(SortOrder order, int shape)
         sql += " FROM clip AS c";
     if (shape == 2)
         sql += ", i.contentImage FROM clip AS c LEFT JOIN clip_image AS i ON i.clipPk = c.pk";
+    if (unpinnedOnly)
+        sql += " WHERE NOT EXISTS (SELECT 1 FROM clip_pin AS p WHERE p.clipPk = c.pk)";
     if (order == SortOrder::ascending)
         sql += " ORDER BY c.createdAt ASC";
     if (order == SortOrder::descending)
@@ -390,7 +411,21 @@ ClipItem readRecord(const SqliteStatement::Cursor& cursor, int first)
     item.sourceBundleID = cursor.text(first + 4);
     item.sourceName = cursor.text(first + 5);
     item.createdAt = QDateTime::fromMSecsSinceEpoch(cursor.int64(first + 6), Qt::UTC);
+    item.pinned = cursor.int64(first + 7) != 0;
     return item;
+}
+
+Result<void> providePinTable(sqlite3* db)
+{
+    const QString what = QStringLiteral("Could not read the history store's layout");
+    const Result<QString> pins =
+        pragmaValue(db, "SELECT count(*) FROM main.sqlite_schema WHERE type = 'table' AND name = 'clip_pin'", what);
+    if (!pins)
+        return pins.error();
+    if (*pins != QLatin1String("0"))
+        return {};
+    return execute(
+        db, "CREATE TEMP TABLE IF NOT EXISTS clip_pin (clipPk INTEGER PRIMARY KEY, pinnedAt INTEGER NOT NULL)", what);
 }
 
 struct HistoryStore::Statements {
@@ -411,7 +446,11 @@ struct HistoryStore::Statements {
     std::unique_ptr<SqliteStatement> insertFormat;
     std::unique_ptr<SqliteStatement> formats;
     std::unique_ptr<SqliteStatement> formatTypes;
-    std::array<std::unique_ptr<SqliteStatement>, 3 * fetchShapes> fetch;
+    std::unique_ptr<SqliteStatement> pkOf;
+    std::unique_ptr<SqliteStatement> pin;
+    std::unique_ptr<SqliteStatement> unpin;
+    std::unique_ptr<SqliteStatement> pinnedTotals;
+    std::array<std::unique_ptr<SqliteStatement>, fetchStatementCount> fetch;
 
     static Result<std::unique_ptr<Statements>> prepare(sqlite3* db)
     {
@@ -429,9 +468,9 @@ struct HistoryStore::Statements {
         make(statements->begin, "BEGIN IMMEDIATE");
         make(statements->commit, "COMMIT");
         make(statements->rollback, "ROLLBACK");
-        make(statements->savepoint, "SAVEPOINT insert_record");
-        make(statements->release, "RELEASE insert_record");
-        make(statements->rollbackToSavepoint, "ROLLBACK TO insert_record");
+        make(statements->savepoint, "SAVEPOINT whole_change");
+        make(statements->release, "RELEASE whole_change");
+        make(statements->rollbackToSavepoint, "ROLLBACK TO whole_change");
         make(statements->insertClip,
              "INSERT INTO clip (id, kindRaw, contentText, sourceBundleID, sourceName, createdAt, byteSize, searchText,"
              " searchSource) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -444,9 +483,18 @@ struct HistoryStore::Statements {
              "SELECT i.thumbnailData FROM clip AS c JOIN clip_image AS i ON i.clipPk = c.pk WHERE c.id = ?");
         make(statements->image,
              "SELECT i.contentImage FROM clip AS c JOIN clip_image AS i ON i.clipPk = c.pk WHERE c.id = ?");
+        make(statements->pkOf, "SELECT pk FROM clip WHERE id = ?");
+        make(statements->pin, "INSERT OR IGNORE INTO clip_pin (clipPk, pinnedAt) VALUES (?, ?)");
+        make(statements->unpin, "DELETE FROM clip_pin WHERE clipPk = ?");
+        make(statements->pinnedTotals,
+             "SELECT count(*), coalesce(sum(c.byteSize), 0) FROM clip_pin AS p JOIN clip AS c ON c.pk = p.clipPk");
         for (const SortOrder order : {SortOrder::none, SortOrder::ascending, SortOrder::descending}) {
-            for (int shape = 0; shape < fetchShapes; ++shape)
-                make(statements->fetch[fetchIndex(order, shape)], fetchSql(order, shape).constData());
+            for (int shape = 0; shape < fetchShapes; ++shape) {
+                for (const bool unpinnedOnly : {false, true}) {
+                    make(statements->fetch[fetchIndex(order, shape, unpinnedOnly)],
+                         fetchSql(order, shape, unpinnedOnly).constData());
+                }
+            }
         }
         const Result<QString> formatTable =
             pragmaValue(db, "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'clip_format'",
@@ -629,6 +677,8 @@ Result<std::unique_ptr<HistoryStore>> HistoryStore::openReadOnly(const QString& 
         return state.error();
     if (*state == SchemaState::empty)
         return Error{QStringLiteral("The file %1 is not a Nimbrel history store: it is empty").arg(path)};
+    if (Result<void> pins = providePinTable(db->get()); !pins)
+        return pins.error();
     return finishOpening(db.value().release(), path, true);
 }
 
@@ -668,6 +718,13 @@ void HistoryStore::endIfIdle()
 
 Result<void> HistoryStore::insertContentRows(const ClipItem& item, qint64 clipPk)
 {
+    if (item.pinned) {
+        SqliteStatement& pin = *m_statements->pin;
+        pin.bindInt64(1, clipPk);
+        pin.bindInt64(2, QDateTime::currentMSecsSinceEpoch());
+        if (Result<void> pinned = pin.run(QStringLiteral("Could not pin the record")); !pinned)
+            return pinned;
+    }
     if (item.contentImage || item.thumbnailData) {
         SqliteStatement& insert = *m_statements->insertImage;
         insert.bindInt64(1, clipPk);
@@ -703,8 +760,9 @@ Result<void> HistoryStore::insert(const ClipItem& item)
         return begun;
 
     Statements& statements = *m_statements;
-    // A record with image bytes or formatted forms takes several rows; a savepoint keeps them whole.
-    const bool hasImageRow = item.contentImage.has_value() || item.thumbnailData.has_value() || !item.formats.isEmpty();
+    // A record with image bytes, formatted forms or a pin takes several rows; a savepoint keeps them whole.
+    const bool hasImageRow =
+        item.contentImage.has_value() || item.thumbnailData.has_value() || !item.formats.isEmpty() || item.pinned;
     if (hasImageRow) {
         if (Result<void> saved = statements.savepoint->run(QStringLiteral("Could not insert the record")); !saved)
             return afterFailure(saved.error());
@@ -759,6 +817,151 @@ Result<void> HistoryStore::remove(const QUuid& id)
     return {};
 }
 
+Result<bool> HistoryStore::setPinned(const QUuid& id, bool pinned)
+{
+    if (Result<void> writable = checkWritable(); !writable)
+        return writable.error();
+    if (Result<void> begun = beginIfNeeded(); !begun)
+        return begun.error();
+    const QString what =
+        pinned ? QStringLiteral("Could not pin the record") : QStringLiteral("Could not unpin the record");
+    const auto fail = [this](const Error& error) {
+        Error failure = afterFailure(error);
+        endIfIdle();
+        return failure;
+    };
+    std::optional<qint64> pk;
+    {
+        SqliteStatement& lookup = *m_statements->pkOf;
+        lookup.bindBlob(1, id.toRfc4122());
+        SqliteStatement::Cursor cursor(lookup);
+        Result<bool> row = cursor.next(what);
+        if (!row)
+            return fail(row.error());
+        if (*row)
+            pk = cursor.int64(0);
+    }
+    if (!pk) {
+        endIfIdle();
+        return false;
+    }
+    SqliteStatement& change = pinned ? *m_statements->pin : *m_statements->unpin;
+    change.bindInt64(1, *pk);
+    if (pinned)
+        change.bindInt64(2, QDateTime::currentMSecsSinceEpoch());
+    if (Result<void> changed = change.run(what); !changed)
+        return fail(changed.error());
+    if (sqlite3_changes(m_db) > 0)
+        m_hasWrites = true;
+    endIfIdle();
+    return true;
+}
+
+Result<EditOutcome> HistoryStore::clear(bool includePinned)
+{
+    if (Result<void> writable = checkWritable(); !writable)
+        return writable.error();
+    if (Result<void> begun = beginIfNeeded(); !begun)
+        return begun.error();
+    const QString what = QStringLiteral("Could not clear the history");
+    const auto fail = [this](const Error& error) {
+        Error failure = afterFailure(error);
+        endIfIdle();
+        return failure;
+    };
+    const Result<HistoryUsage> before = usage();
+    if (!before)
+        return fail(before.error());
+    Statements& statements = *m_statements;
+    if (Result<void> saved = statements.savepoint->run(what); !saved)
+        return fail(saved.error());
+
+    const auto run = [this, &what](const char* sql, std::optional<qint64> first = std::nullopt,
+                                   std::optional<qint64> second = std::nullopt) -> Result<void> {
+        Result<std::unique_ptr<SqliteStatement>> statement = SqliteStatement::prepare(m_db, sql);
+        if (!statement)
+            return statement.error();
+        if (first)
+            (*statement)->bindInt64(1, *first);
+        if (second)
+            (*statement)->bindInt64(2, *second);
+        return (*statement)->run(what);
+    };
+    const auto clearAll = [&]() -> Result<void> {
+        const Result<QString> state =
+            pragmaValue(m_db, "SELECT indexedAbove FROM search_state WHERE singleton = 1", what);
+        if (!state)
+            return state.error();
+        const qint64 indexedAbove = state->toLongLong();
+        // Taking each record out of the contentless index one by one would only mark its entries deleted
+        // (they stay in the index's pages until a merge) and queue its text in search_pending meanwhile.
+        // Instead no deletion queues anything, the whole index is emptied at once, and the entries of the
+        // records that stay are put back: only those above indexedAbove, as the index always holds.
+        if (Result<void> done = run("UPDATE search_state SET indexedAbove = 9223372036854775807"); !done)
+            return done;
+        if (Result<void> done =
+                run(includePinned
+                        ? "DELETE FROM clip"
+                        : "DELETE FROM clip WHERE NOT EXISTS (SELECT 1 FROM clip_pin AS p WHERE p.clipPk = clip.pk)");
+            !done)
+            return done;
+        if (Result<void> done = run("INSERT INTO clip_search (clip_search) VALUES ('delete-all')"); !done)
+            return done;
+        if (Result<void> done = run("DELETE FROM search_pending"); !done)
+            return done;
+        if (Result<void> done =
+                run("INSERT INTO clip_search (rowid, searchText, kindMark)"
+                    " SELECT pk, searchText, char(1, 2) || substr(kindRaw, 1, 1) FROM clip WHERE pk > ?1",
+                    indexedAbove);
+            !done)
+            return done;
+        // With no record left for the background build, the index is complete.
+        return run(
+            "UPDATE search_state SET indexedAbove ="
+            " CASE WHEN EXISTS (SELECT 1 FROM clip WHERE pk <= ?1) THEN ?1 ELSE ?2 END",
+            indexedAbove, searchIndexCompleteMark);
+    };
+    Result<void> cleared = clearAll();
+    Result<HistoryUsage> after = cleared ? usage() : Result<HistoryUsage>(cleared.error());
+    if (after)
+        cleared = statements.release->run(what);
+    if (!cleared || !after) {
+        (void)statements.rollbackToSavepoint->run(QString());
+        (void)statements.release->run(QString());
+        return fail(!cleared ? cleared.error() : after.error());
+    }
+    m_hasWrites = true;
+    EditOutcome outcome;
+    outcome.records = before->records - after->records;
+    outcome.bytes = before->bytes - after->bytes;
+    return outcome;
+}
+
+Result<HistoryUsage> HistoryStore::usage() const
+{
+    const QString what = QStringLiteral("Could not read the size of the history");
+    HistoryUsage usage;
+    {
+        SqliteStatement::Cursor cursor(*m_statements->totals);
+        Result<bool> row = cursor.next(what);
+        if (!row)
+            return afterFailure(row.error());
+        if (*row) {
+            usage.bytes = cursor.int64(0);
+            usage.records = cursor.int64(1);
+        }
+    }
+    SqliteStatement::Cursor cursor(*m_statements->pinnedTotals);
+    Result<bool> row = cursor.next(what);
+    if (!row)
+        return afterFailure(row.error());
+    if (*row) {
+        usage.pinnedRecords = cursor.int64(0);
+        usage.pinnedBytes = cursor.int64(1);
+    }
+    return usage;
+}
+
 Result<void> HistoryStore::save()
 {
     if (!m_inTransaction)
@@ -776,7 +979,8 @@ Result<QList<ClipItem>> HistoryStore::fetch(const FetchDescriptor& descriptor) c
     if (descriptor.limit && *descriptor.limit < 0)
         return Error{QStringLiteral("Could not read the history: the limit %1 is negative").arg(*descriptor.limit)};
     const int shape = descriptor.byteSizeOnly ? 0 : (descriptor.includeImages ? 2 : 1);
-    SqliteStatement& statement = *m_statements->fetch[fetchIndex(descriptor.sortByCreatedAt, shape)];
+    SqliteStatement& statement =
+        *m_statements->fetch[fetchIndex(descriptor.sortByCreatedAt, shape, descriptor.unpinnedOnly)];
     statement.bindInt64(1, descriptor.limit.value_or(-1));
 
     const QString what = QStringLiteral("Could not read the history");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/ClipItem.h"
+#include "history/HistoryEdits.h"
 #include "platform/Result.h"
 
 #include <QList>
@@ -29,6 +30,8 @@ struct FetchDescriptor {
     bool byteSizeOnly = false;
     // Also load contentImage. thumbnailData is never loaded by a fetch: HistoryStore::thumbnail reads it.
     bool includeImages = false;
+    // Leave out pinned records (what the budget may prune).
+    bool unpinnedOnly = false;
 };
 
 // The persistent container of ClipItem records on SQLite: a file store (WAL journal, owner-only
@@ -41,8 +44,9 @@ public:
     // The meta table's version; the previous release checks it, so it stays while the layout only grows.
     static inline const QString schemaVersion = QStringLiteral("1.0.0");
     // The layout's version (PRAGMA user_version): 0 for the first release, 2 since the search index, 3
-    // since formatted text. An earlier store is upgraded when opened for writing; a newer one is refused.
-    static constexpr int storeVersion = 3;
+    // since formatted text, 4 since pins. An earlier store is upgraded when opened for writing (and read
+    // as it is when opened read-only, every record unpinned); a newer one is refused.
+    static constexpr int storeVersion = 4;
     // search_state.indexedAbove once every record is in the search index.
     static constexpr qint64 searchIndexCompleteMark = std::numeric_limits<qint64>::min();
 
@@ -71,6 +75,15 @@ public:
     Result<void> insert(const ClipItem& item);
     // Removing an id that is not in the store does nothing.
     Result<void> remove(const QUuid& id);
+    // Pins or unpins a record; false when there is no such record. Pending until save(), like insert.
+    Result<bool> setPinned(const QUuid& id, bool pinned);
+    // Deletes every record (every unpinned one, unless `includePinned`) and takes their entries out of
+    // the search index at once, so that nothing of their texts stays queued in the file. Pending until
+    // save(); then reclaimSpace() gives their space back. The outcome says how many records and bytes
+    // went.
+    Result<EditOutcome> clear(bool includePinned);
+    // What the history holds (pending changes included), without a scan of the records.
+    Result<HistoryUsage> usage() const;
     // Writes pending inserts and deletes. If the write fails and SQLite has kept the changes, they stay
     // pending for the next save; if SQLite has rolled them back, the error says so.
     Result<void> save();

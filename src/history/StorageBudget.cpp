@@ -16,12 +16,20 @@ int StorageBudget::enforce()
     if (!counted)
         return 0;
     qint64 total = *counted;
+    if (total <= limit)
+        return 0;
+    // Pinned records count but never go: once only they are left over the budget, nothing more is done.
+    const Result<HistoryUsage> usage = m_store.usage();
+    if (!usage)
+        return 0;
+    qint64 unpinned = usage->bytes - usage->pinnedBytes;
     FetchDescriptor oldest;
     oldest.sortByCreatedAt = SortOrder::ascending;
     oldest.limit = batchSize;
     oldest.byteSizeOnly = true;
+    oldest.unpinnedOnly = true;
     int deleted = 0;
-    while (total > limit) {
+    while (total > limit && unpinned > 0) {
         const auto batch = m_store.fetch(oldest);
         if (!batch || batch->isEmpty())
             break;
@@ -29,6 +37,7 @@ int StorageBudget::enforce()
             if (!m_store.remove(item.id))
                 return deleted;  // the store refuses to delete (a full disk): try again at the next record
             total -= item.byteSize;
+            unpinned -= item.byteSize;
             ++deleted;
             if (total <= limit)
                 break;

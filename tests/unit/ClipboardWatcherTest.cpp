@@ -9,6 +9,8 @@
 #include "support/TestEnvironment.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
@@ -108,6 +110,32 @@ struct Capture {
         for (const ClipItem& r : records())
             list.prepend(r.contentText.value_or(QStringLiteral("<image>")));
         return list;
+    }
+    std::optional<ClipItem> record(const QString& text)
+    {
+        for (const ClipItem& r : records()) {
+            if (r.contentText.value_or(QStringLiteral("<image>")) == text)
+                return r;
+        }
+        return std::nullopt;
+    }
+
+    // Asks for an edit and waits for its reply, which must come on this (the UI) thread.
+    EditOutcome edit(const std::function<void(EditReply)>& ask)
+    {
+        auto outcome = std::make_shared<std::optional<EditOutcome>>();
+        ask([outcome](const EditOutcome& reply) {
+            EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+            EXPECT_FALSE(outcome->has_value()) << "replied twice";
+            *outcome = reply;
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return outcome->has_value(); }, 20'000));
+        return outcome->value_or(EditOutcome{EditOutcome::Status::failed, QStringLiteral("no reply")});
+    }
+    // Returns once the writer has done everything asked before: its queue keeps the order.
+    void sync()
+    {
+        edit([this](EditReply reply) { watcher.setPinned(QUuid::createUuid(), true, std::move(reply)); });
     }
 
     fake::MemoryDefaults defaults;
@@ -643,4 +671,337 @@ TEST(ClipboardWatcher, FailuresToStartOrSaveAreSaid)
     EXPECT_FALSE(capture.watcher.isRunning());
     EXPECT_EQ(capture.console.lines.last(),
               QStringLiteral("[Nimbrel] the clipboard cannot be watched: no X11 display"));
+}
+
+namespace {
+
+const char* statusName(EditOutcome::Status status)
+{
+    switch (status) {
+        case EditOutcome::Status::done:
+            return "done";
+        case EditOutcome::Status::unknownRecord:
+            return "unknownRecord";
+        case EditOutcome::Status::failed:
+            return "failed";
+    }
+    return "?";
+}
+
+}  // namespace
+
+// Every edit answers on the UI thread with what became of it.
+TEST(HistoryWriter, EditsReplyWithWhatBecameOfThem)
+{
+    using Status = EditOutcome::Status;
+    struct Case {
+        const char* name;
+        // Returns the outcome of the edit tried on a history of "a", "bb" (pinned) and "ccc".
+        std::function<EditOutcome(Capture&)> edit;
+        Status status;
+        QStringList left;
+        QStringList pinned;
+        qint64 records = 0;
+        qint64 bytes = 0;
+    };
+    const auto idOf = [](Capture& c, const char* text) { return c.record(QString::fromLatin1(text))->id; };
+    const QList<Case> cases = {
+        {"delete a record",
+         [&](Capture& c) { return c.edit([&](EditReply r) { c.watcher.remove(idOf(c, "a"), false, r); }); },
+         Status::done,
+         {QStringLiteral("bb"), QStringLiteral("ccc")},
+         {QStringLiteral("bb")}},
+        {"delete an unknown record",
+         [](Capture& c) { return c.edit([&](EditReply r) { c.watcher.remove(QUuid::createUuid(), true, r); }); },
+         Status::unknownRecord,
+         {QStringLiteral("a"), QStringLiteral("bb"), QStringLiteral("ccc")},
+         {QStringLiteral("bb")}},
+        {"pin a record",
+         [&](Capture& c) { return c.edit([&](EditReply r) { c.watcher.setPinned(idOf(c, "ccc"), true, r); }); },
+         Status::done,
+         {QStringLiteral("a"), QStringLiteral("bb"), QStringLiteral("ccc")},
+         {QStringLiteral("bb"), QStringLiteral("ccc")}},
+        {"unpin a record",
+         [&](Capture& c) { return c.edit([&](EditReply r) { c.watcher.setPinned(idOf(c, "bb"), false, r); }); },
+         Status::done,
+         {QStringLiteral("a"), QStringLiteral("bb"), QStringLiteral("ccc")},
+         {}},
+        {"pin an unknown record",
+         [](Capture& c) { return c.edit([&](EditReply r) { c.watcher.setPinned(QUuid::createUuid(), true, r); }); },
+         Status::unknownRecord,
+         {QStringLiteral("a"), QStringLiteral("bb"), QStringLiteral("ccc")},
+         {QStringLiteral("bb")}},
+        {"clear the unpinned records",
+         [](Capture& c) { return c.edit([&](EditReply r) { c.watcher.clear(false, r); }); },
+         Status::done,
+         {QStringLiteral("bb")},
+         {QStringLiteral("bb")},
+         2,
+         4},
+        {"clear everything",
+         [](Capture& c) { return c.edit([&](EditReply r) { c.watcher.clear(true, r); }); },
+         Status::done,
+         {},
+         {},
+         3,
+         6},
+        {"recording stopped",
+         [](Capture& c) {
+             c.watcher.stop();
+             // Said at once, without waiting for anything.
+             std::optional<EditOutcome> said;
+             c.watcher.clear(true, [&said](const EditOutcome& outcome) { said = outcome; });
+             EXPECT_TRUE(said.has_value());
+             EXPECT_EQ(said.value_or(EditOutcome{}).error, QStringLiteral("recording is not running"));
+             return said.value_or(EditOutcome{});
+         },
+         Status::failed,
+         {QStringLiteral("a"), QStringLiteral("bb"), QStringLiteral("ccc")},
+         {QStringLiteral("bb")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Capture capture;
+        for (const char* text : {"a", "bb", "ccc"})
+            capture.copyText(QString::fromLatin1(text));
+        capture.sync();
+        ASSERT_EQ(capture.edit([&](EditReply r) { capture.watcher.setPinned(idOf(capture, "bb"), true, r); }).status,
+                  Status::done);
+        const int changes = capture.storeChanges;
+        const EditOutcome outcome = c.edit(capture);
+        EXPECT_STREQ(statusName(outcome.status), statusName(c.status));
+        EXPECT_EQ(outcome.records, c.records);
+        EXPECT_EQ(outcome.bytes, c.bytes);
+        EXPECT_EQ(capture.texts(), c.left);
+        QStringList pinned;
+        for (const ClipItem& r : capture.records()) {
+            if (r.pinned)
+                pinned.prepend(*r.contentText);
+        }
+        EXPECT_EQ(pinned, c.pinned);
+        // The UI hears of every change the writer made (the reply is posted after the signal).
+        EXPECT_EQ(capture.storeChanges > changes, c.status == Status::done);
+    }
+
+    // A store that refuses writes: the reply says why.
+    const QString path = test::freshDirectory() + QStringLiteral("/history.store");
+    QUuid id;
+    {
+        auto writable = std::move(HistoryStore::openFile(path)).value();
+        const ClipItem item = ClipItem::make(ClipKind::text, QStringLiteral("kept"), std::nullopt, std::nullopt,
+                                             std::nullopt, std::nullopt, QDateTime::currentDateTimeUtc());
+        id = item.id;
+        ASSERT_TRUE(writable->insert(item).ok());
+        ASSERT_TRUE(writable->save().ok());
+    }
+    Capture readOnly(std::move(HistoryStore::openReadOnly(path)).value());
+    const QList<std::function<void(EditReply)>> refused = {
+        [&](EditReply r) { readOnly.watcher.remove(id, true, r); },
+        [&](EditReply r) { readOnly.watcher.setPinned(id, true, r); },
+        [&](EditReply r) { readOnly.watcher.clear(true, r); },
+    };
+    for (const auto& ask : refused) {
+        const EditOutcome outcome = readOnly.edit(ask);
+        EXPECT_EQ(outcome.status, Status::failed);
+        EXPECT_TRUE(outcome.error.contains(QStringLiteral("read-only"))) << outcome.error.toStdString();
+    }
+    EXPECT_EQ(readOnly.texts(), QStringList{QStringLiteral("kept")});
+}
+
+// A deletion kept for undo comes back exactly as it was: same id, contents, formatted forms, image and
+// thumbnail, pin, time and source. Only the last one is kept, and forgetting or clearing drops it.
+TEST(HistoryWriter, UndoBringsBackTheLastDeletedRecordAsItWas)
+{
+    const QByteArray png = encoded(picture(300, 200), "png");
+    const auto whole = [](Capture& c, const QString& text) {
+        ClipItem item = c.record(text).value_or(ClipItem{});
+        EXPECT_TRUE(c.store->loadContents(item).ok());
+        item.thumbnailData = c.store->thumbnail(item.id).value();
+        return item;
+    };
+    struct Case {
+        const char* name;
+        QString deleted;  // the record deleted for undo, by its text
+        bool pin;
+    };
+    const QList<Case> cases = {
+        {"a pinned text with its markup", QStringLiteral("bold"), true},
+        {"an image with its thumbnail", QStringLiteral("<image>"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Capture capture;
+        capture.copy(FakeOffer({rep("text/plain", "bold"), rep("text/html", "<b>bold</b>")}));
+        capture.copy(FakeOffer({rep("image/png", png)}));
+        capture.copyText(QStringLiteral("plain"));
+        const QUuid id = capture.record(c.deleted)->id;
+        if (c.pin)
+            capture.watcher.setPinned(id, true);
+        capture.sync();
+        const ClipItem before = whole(capture, c.deleted);
+        ASSERT_EQ(before.pinned, c.pin);
+        ASSERT_TRUE(before.thumbnailData.has_value() || !before.formats.isEmpty());
+
+        ASSERT_EQ(capture.edit([&](EditReply r) { capture.watcher.remove(id, true, r); }).status,
+                  EditOutcome::Status::done);
+        ASSERT_FALSE(capture.record(c.deleted));
+        capture.watcher.undoRemove();
+        capture.sync();
+        const ClipItem after = whole(capture, c.deleted);
+        EXPECT_EQ(after.id, before.id);
+        EXPECT_EQ(after.kindRaw, before.kindRaw);
+        EXPECT_EQ(after.contentText, before.contentText);
+        EXPECT_EQ(after.contentImage, before.contentImage);
+        EXPECT_EQ(after.thumbnailData, before.thumbnailData);
+        EXPECT_EQ(after.formats, before.formats);
+        EXPECT_EQ(after.pinned, before.pinned);
+        EXPECT_EQ(after.createdAt, before.createdAt);
+        EXPECT_EQ(after.sourceBundleID, before.sourceBundleID);
+        EXPECT_EQ(after.sourceName, before.sourceName);
+        EXPECT_EQ(after.byteSize, before.byteSize);
+        EXPECT_EQ(capture.texts(),
+                  (QStringList{QStringLiteral("bold"), QStringLiteral("<image>"), QStringLiteral("plain")}));
+    }
+
+    struct Sequence {
+        const char* name;
+        std::function<void(Capture&, const QUuid& bold, const QUuid& plain)> steps;
+        QStringList left;
+    };
+    const QList<Sequence> sequences = {
+        {"only the last deletion is kept",
+         [](Capture& c, const QUuid& bold, const QUuid& plain) {
+             c.watcher.remove(bold, true);
+             c.watcher.remove(plain, true);
+             c.watcher.undoRemove();
+             c.watcher.undoRemove();
+         },
+         {QStringLiteral("plain")}},
+        {"a deletion not kept for undo leaves the kept one",
+         [](Capture& c, const QUuid& bold, const QUuid& plain) {
+             c.watcher.remove(bold, true);
+             c.watcher.remove(plain);
+             c.watcher.undoRemove();
+         },
+         {QStringLiteral("bold")}},
+        {"forgotten",
+         [](Capture& c, const QUuid& bold, const QUuid&) {
+             c.watcher.remove(bold, true);
+             c.watcher.forgetRemoved();
+             c.watcher.undoRemove();
+         },
+         {QStringLiteral("plain")}},
+        {"forgotten after the undo",
+         [](Capture& c, const QUuid& bold, const QUuid&) {
+             c.watcher.remove(bold, true);
+             c.watcher.undoRemove();
+             c.watcher.forgetRemoved();
+         },
+         {QStringLiteral("bold"), QStringLiteral("plain")}},
+        {"a clear leaves nothing to undo",
+         [](Capture& c, const QUuid& bold, const QUuid& plain) {
+             c.watcher.setPinned(plain, true);
+             c.watcher.remove(bold, true);
+             c.watcher.clear(false, {});
+             c.watcher.undoRemove();
+         },
+         {QStringLiteral("plain")}},
+    };
+    for (const Sequence& s : sequences) {
+        SCOPED_TRACE(s.name);
+        Capture capture;
+        capture.copyText(QStringLiteral("bold"));
+        capture.copyText(QStringLiteral("plain"));
+        s.steps(capture, capture.record(QStringLiteral("bold"))->id, capture.record(QStringLiteral("plain"))->id);
+        capture.sync();
+        EXPECT_EQ(capture.texts(), s.left);
+    }
+}
+
+// Captures and edits are made in the order asked, also when they all wait for a store another program
+// holds: each one sees the history the ones before it left.
+TEST(HistoryWriter, EditsKeepTheirOrderBehindABusyStore)
+{
+    const QString path = test::freshDirectory() + QStringLiteral("/history.store");
+    Capture capture(std::move(HistoryStore::openFile(path)).value());
+    ASSERT_TRUE(capture.started);
+    capture.copyText(QStringLiteral("x"));
+    capture.copyText(QStringLiteral("y"));
+    const QUuid x = capture.record(QStringLiteral("x"))->id;
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    QStringList replies;
+    const auto note = [&replies](const char* what) {
+        return [&replies, what](const EditOutcome& outcome) {
+            replies.append(QStringLiteral("%1 %2 %3")
+                               .arg(QString::fromLatin1(what), QString::fromLatin1(statusName(outcome.status)))
+                               .arg(outcome.records));
+        };
+    };
+    capture.copyText(QStringLiteral("first"));
+    capture.watcher.remove(x, true, note("remove"));
+    capture.watcher.undoRemove();
+    capture.watcher.setPinned(x, true, note("pin"));
+    capture.watcher.clear(false, note("clear"));
+    capture.copyText(QStringLiteral("last"));
+    capture.watcher.setPinned(x, false, note("unpin"));
+    EXPECT_EQ(capture.texts(), (QStringList{QStringLiteral("x"), QStringLiteral("y")}));
+    EXPECT_TRUE(replies.isEmpty());
+    ASSERT_FALSE(capture.console.lines.isEmpty());
+    EXPECT_TRUE(capture.console.lines.first().startsWith(QLatin1String("[Nimbrel] The history store is busy")));
+
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return replies.size() == 4; }, 20'000));
+    EXPECT_EQ(replies, (QStringList{QStringLiteral("remove done 0"), QStringLiteral("pin done 0"),
+                                    QStringLiteral("clear done 2"), QStringLiteral("unpin done 0")}));
+    EXPECT_EQ(capture.texts(), (QStringList{QStringLiteral("x"), QStringLiteral("last")}));
+    EXPECT_FALSE(capture.record(QStringLiteral("x"))->pinned);
+}
+
+// After a clear the writer gives the space back at once, or, while a reader holds the WAL, shortly after;
+// if the reader never lets go, it says so.
+TEST(HistoryWriter, AClearGivesItsSpaceBackOnceReadersLetGo)
+{
+    for (const bool readerStays : {false, true}) {
+        SCOPED_TRACE(readerStays ? "the reader stays" : "the reader lets go");
+        const QString path = test::freshDirectory() + QStringLiteral("/history.store");
+        Capture capture(std::move(HistoryStore::openFile(path)).value());
+        const QByteArray secret = "correct-horse-battery-staple-" + QByteArray(50'000, 'z');
+        capture.copyText(QString::fromLatin1(secret));
+        const QString wal = path + QStringLiteral("-wal");
+        const auto fileHolds = [&path, &wal](const QByteArray& bytes) {
+            QFile store(path);
+            QFile journal(wal);
+            return (store.open(QIODevice::ReadOnly) && store.readAll().contains(bytes)) ||
+                   (journal.open(QIODevice::ReadOnly) && journal.readAll().contains(bytes));
+        };
+        ASSERT_TRUE(fileHolds("correct-horse"));
+
+        sqlite3* reader = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &reader, SQLITE_OPEN_READONLY, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM clip", nullptr, nullptr, nullptr), SQLITE_OK);
+        const EditOutcome outcome = capture.edit([&](EditReply r) { capture.watcher.clear(true, r); });
+        EXPECT_EQ(outcome.status, EditOutcome::Status::done);
+        EXPECT_EQ(outcome.records, 1);
+        EXPECT_GT(QFileInfo(wal).size(), 0) << "the reader keeps the WAL";
+        if (readerStays) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return capture.console.lines.size() == 1; }, 20'000));
+            EXPECT_EQ(capture.console.lines.first(),
+                      QStringLiteral("[Nimbrel] The space of the cleared records could not be given back yet: "
+                                     "another program keeps reading the history store"));
+        }
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
+        if (readerStays) {
+            // Given back with the next clear.
+            capture.edit([&](EditReply r) { capture.watcher.clear(true, r); });
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(wal).size() == 0; }, 20'000));
+        EXPECT_FALSE(fileHolds("correct-horse"));
+        EXPECT_EQ(capture.console.lines.size(), readerStays ? 1 : 0);
+    }
 }

@@ -101,7 +101,7 @@ void makeFirstReleaseStore(const QString& path)
          {"DROP TRIGGER clip_search_inserted", "DROP TRIGGER clip_search_deleted", "DROP TRIGGER clip_order_inserted",
           "DROP TRIGGER clip_order_deleted", "DROP TABLE clip_search", "DROP TABLE search_state",
           "DROP TABLE clip_order", "DROP TABLE search_pending", "DROP TRIGGER clip_format_deleted",
-          "DROP TABLE clip_format", "PRAGMA user_version = 0"})
+          "DROP TABLE clip_format", "DROP TRIGGER clip_pin_deleted", "DROP TABLE clip_pin", "PRAGMA user_version = 0"})
         rawExecute(db, sql);
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 }
@@ -259,6 +259,60 @@ TEST(HistorySearchTest, MatchingRulesHoldThroughTheIndexAndTheScan)
     expectMatchingRules(*search, named, false, false, "scan");
 }
 
+// Pinned only narrows every search, on the index as on the scan, and every result says whether it is pinned.
+TEST(HistorySearchTest, PinnedOnlyHoldsThroughTheIndexAndTheScan)
+{
+    NamedRecords named;
+    auto store = value(HistoryStore::openInMemory());
+    ASSERT_TRUE(store);
+    named.insertInto(*store);
+    const QStringList pinned = {QStringLiteral("cafe"), QStringLiteral("link-b"), QStringLiteral("image"),
+                                QStringLiteral("lines")};
+    for (const auto& [name, item] : named.records) {
+        if (pinned.contains(name))
+            ASSERT_TRUE(store->setPinned(item.id, true).value());
+    }
+    ASSERT_TRUE(store->save().ok());
+    auto search = searchOf(store->connectionName());
+    ASSERT_TRUE(search);
+
+    const MatchCase cases[] = {
+        {"", std::nullopt, 200, "link-b,lines,image,cafe"},
+        {"", std::nullopt, 2, "link-b,lines"},
+        {"", ClipKind::link, 200, "link-b"},
+        {"example", std::nullopt, 200, "link-b"},
+        {"firefox", ClipKind::link, 200, "link-b"},
+        {"line", std::nullopt, 200, "lines"},
+        {"CAFÉ", std::nullopt, 200, "cafe"},
+        {"viewer", std::nullopt, 200, "image"},
+        {"e", std::nullopt, 200, "link-b,lines,image,cafe"},
+        {"100%", std::nullopt, 200, ""},
+        {"", ClipKind::color, 200, ""},
+    };
+    for (const bool useIndex : {true, false}) {
+        for (const MatchCase& c : cases) {
+            SCOPED_TRACE(std::string(useIndex ? "index: " : "scan: ") + c.search);
+            SearchQuery query{QString::fromUtf8(c.search), c.kind, c.limit};
+            query.pinnedOnly = true;
+            SearchLimits limits;
+            limits.useIndex = useIndex;
+            const SearchOutcome outcome = search->run(query, limits).value();
+            EXPECT_EQ(named.names(outcome.items), QString::fromUtf8(c.expected));
+            EXPECT_EQ(outcome.indexed, useIndex && !indexQuery(foldForSearch(query.text), c.kind).isEmpty());
+            for (const ClipItem& item : outcome.items)
+                EXPECT_TRUE(item.pinned);
+        }
+        const SearchOutcome all = run(*search, QString(), std::nullopt, 200, useIndex);
+        QStringList flagged;
+        for (const ClipItem& item : all.items) {
+            if (item.pinned)
+                flagged.append(named.names({item}));
+        }
+        EXPECT_EQ(flagged, (QStringList{QStringLiteral("link-b"), QStringLiteral("lines"), QStringLiteral("image"),
+                                        QStringLiteral("cafe")}));
+    }
+}
+
 TEST(HistorySearchTest, AnUpgradedStoreKeepsItsRecordsAndSearchesBeforeAndAfterTheBuild)
 {
     const QString path = test::freshDirectory() + QStringLiteral("/Nimbrel.store");
@@ -329,7 +383,8 @@ TEST(HistorySearchTest, ANewerStoreIsRefusedAndLeftUntouched)
     {
         sqlite3* db = nullptr;
         sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        rawExecute(db, "PRAGMA user_version = 4");
+        rawExecute(db,
+                   QStringLiteral("PRAGMA user_version = %1").arg(HistoryStore::storeVersion + 1).toUtf8().constData());
         rawExecute(db, "PRAGMA wal_checkpoint(TRUNCATE)");
         sqlite3_close(db);
     }

@@ -909,10 +909,12 @@ TEST(HistoryStoreTest, AStoreOfTheVersionBeforeGainsFormattedTextInPlace)
         ASSERT_TRUE(store);
         ASSERT_TRUE(store->insert(old).ok());
         ASSERT_TRUE(store->save().ok());
-        ASSERT_EQ(sqlite3_exec(store->handle(),
-                               "DROP TRIGGER clip_format_deleted; DROP TABLE clip_format; PRAGMA user_version = 2",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
+        ASSERT_EQ(
+            sqlite3_exec(store->handle(),
+                         "DROP TRIGGER clip_format_deleted; DROP TABLE clip_format; DROP TRIGGER clip_pin_deleted;"
+                         " DROP TABLE clip_pin; PRAGMA user_version = 2",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
     }
     {
         // Read-only, as the command line reads it while an older Nimbrel runs: no formatted forms, no change.

@@ -22,11 +22,12 @@ struct Budget {
     }
 
     // Stores a record of the given size, `seconds` after a fixed start, the way the watcher does.
-    void add(qint64 byteSize, int seconds, bool enforce = true)
+    void add(qint64 byteSize, int seconds, bool enforce = true, bool pinned = false)
     {
         ClipItem item = ClipItem::make(ClipKind::text, QStringLiteral("r%1").arg(seconds), std::nullopt, std::nullopt,
                                        std::nullopt, std::nullopt, start.addSecs(seconds));
         item.byteSize = byteSize;
+        item.pinned = pinned;
         ASSERT_TRUE(store->insert(item).ok());
         ASSERT_TRUE(store->save().ok());
         if (enforce)
@@ -74,6 +75,48 @@ TEST(StorageBudget, OldestRecordsGoUntilTheStoreFits)
             b.add(c.sizes[i], i + 1);
         EXPECT_EQ(b.texts(), c.left);
         EXPECT_LE(b.store->totalByteSize().value(), c.budgetMB * MB);
+    }
+}
+
+// Pinned records count in the total but are never pruned; when they alone are over the budget, every
+// unpinned record goes (a new one at once) and the pruning ends there.
+TEST(StorageBudget, PinnedRecordsCountButStay)
+{
+    struct Record {
+        qint64 size;
+        bool pinned = false;
+    };
+    struct Case {
+        const char* name;
+        QList<Record> records;  // stored in this order, the budget run after each
+        QStringList left;
+        qint64 total;
+    };
+    const QList<Case> cases = {
+        {"the oldest unpinned go, the pinned oldest stays",
+         {{40 * MB, true}, {40 * MB}, {40 * MB}, {40 * MB}},
+         {QStringLiteral("r1"), QStringLiteral("r4")},
+         80 * MB},
+        {"pinned alone over the budget: every unpinned record goes, new ones at once",
+         {{10}, {60 * MB, true}, {20}, {60 * MB, true}, {30}},
+         {QStringLiteral("r2"), QStringLiteral("r4")},
+         120 * MB},
+        {"pinned bytes leave less room for the others",
+         {{30 * MB}, {30 * MB}, {90 * MB, true}},
+         {QStringLiteral("r3")},
+         90 * MB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Budget b(100);
+        for (int i = 0; i < c.records.size(); ++i)
+            b.add(c.records[i].size, i + 1, true, c.records[i].pinned);
+        EXPECT_EQ(b.texts(), c.left);
+        EXPECT_EQ(b.store->totalByteSize().value(), c.total);
+        // Over the budget with only pinned records left, a run deletes nothing and writes nothing.
+        QSignalSpy saves(b.store.get(), &HistoryStore::changed);
+        EXPECT_EQ(b.budget.enforce(), 0);
+        EXPECT_EQ(saves.count(), 0);
     }
 }
 
