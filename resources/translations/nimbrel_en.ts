@@ -299,5 +299,93 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>Added to GNOME's keyboard settings.</translation>
     </message>
+    <message>
+        <source>排除的应用</source>
+        <translation>Excluded Applications</translation>
+    </message>
+    <message>
+        <source>尚未排除任何应用。</source>
+        <translation>No applications are excluded.</translation>
+    </message>
+    <message>
+        <source>这些应用在前台时复制的内容一律不读取。标记了复制内容的密码管理器始终不记录。</source>
+        <translation>Copies made while one of these applications is in front are never read. Password managers that mark their copies are always left out.</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>添加排除的应用</source>
+        <translation>Add an Excluded Application</translation>
+    </message>
+    <message>
+        <source>移除 %1</source>
+        <translation>Remove %1</translation>
+    </message>
+    <message>
+        <source>没有其他正在运行的应用</source>
+        <translation>No Other Applications Running</translation>
+    </message>
+    <message>
+        <source>输入桌面 ID 或窗口类…</source>
+        <translation>Enter a Desktop ID or Window Class…</translation>
+    </message>
+    <message>
+        <source>排除应用</source>
+        <translation>Exclude an Application</translation>
+    </message>
+    <message>
+        <source>桌面 ID（如 org.gnome.TextEditor）或窗口类（如 XTerm）：</source>
+        <translation>Desktop ID (such as org.gnome.TextEditor) or window class (such as XTerm):</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>Clear History…</translation>
+    </message>
+    <message>
+        <source>历史记录为空。</source>
+        <translation>The history is empty.</translation>
+    </message>
+    <message>
+        <source>置顶记录占用 %1，已超过最大占用空间 %2。置顶记录会全部保留，因此其他记录都不会保留。</source>
+        <translation>Pinned records take %1, more than the maximum storage of %2. Pinned records are all kept, so no other records are kept.</translation>
+    </message>
+    <message>
+        <source>清除历史记录</source>
+        <translation>Clear History</translation>
+    </message>
+    <message>
+        <source>要清除剪贴板历史吗？</source>
+        <translation>Clear the clipboard history?</translation>
+    </message>
+    <message>
+        <source>历史中有 1 条记录，占用 %1。</source>
+        <translation>The history holds 1 record, taking %1.</translation>
+    </message>
+    <message>
+        <source>历史中有 %1 条记录，占用 %2。</source>
+        <translation>The history holds %1 records, taking %2.</translation>
+    </message>
+    <message>
+        <source>此操作无法撤销。</source>
+        <translation>This cannot be undone.</translation>
+    </message>
+    <message>
+        <source>同时删除 1 条置顶记录（%1）</source>
+        <translation>Also delete the 1 pinned record (%1)</translation>
+    </message>
+    <message>
+        <source>同时删除 %1 条置顶记录（%2）</source>
+        <translation>Also delete the %1 pinned records (%2)</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
 </context>
 </TS>

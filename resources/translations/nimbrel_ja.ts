@@ -299,5 +299,93 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>GNOME のキーボード設定に追加しました。</translation>
     </message>
+    <message>
+        <source>排除的应用</source>
+        <translation>除外するアプリ</translation>
+    </message>
+    <message>
+        <source>尚未排除任何应用。</source>
+        <translation>除外しているアプリはありません。</translation>
+    </message>
+    <message>
+        <source>这些应用在前台时复制的内容一律不读取。标记了复制内容的密码管理器始终不记录。</source>
+        <translation>これらのアプリが前面にある間にコピーされた内容は読み取りません。コピーに印を付けるパスワードマネージャーは常に記録しません。</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>追加</translation>
+    </message>
+    <message>
+        <source>添加排除的应用</source>
+        <translation>除外するアプリを追加</translation>
+    </message>
+    <message>
+        <source>移除 %1</source>
+        <translation>%1 を外す</translation>
+    </message>
+    <message>
+        <source>没有其他正在运行的应用</source>
+        <translation>ほかに実行中のアプリはありません</translation>
+    </message>
+    <message>
+        <source>输入桌面 ID 或窗口类…</source>
+        <translation>デスクトップ ID またはウインドウクラスを入力…</translation>
+    </message>
+    <message>
+        <source>排除应用</source>
+        <translation>アプリを除外</translation>
+    </message>
+    <message>
+        <source>桌面 ID（如 org.gnome.TextEditor）或窗口类（如 XTerm）：</source>
+        <translation>デスクトップ ID（例: org.gnome.TextEditor）またはウインドウクラス（例: XTerm）:</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>履歴を消去…</translation>
+    </message>
+    <message>
+        <source>历史记录为空。</source>
+        <translation>履歴は空です。</translation>
+    </message>
+    <message>
+        <source>置顶记录占用 %1，已超过最大占用空间 %2。置顶记录会全部保留，因此其他记录都不会保留。</source>
+        <translation>ピン留めした記録が %1 を使用し、最大使用容量 %2 を超えています。ピン留めした記録はすべて保持されるため、ほかの記録は保持されません。</translation>
+    </message>
+    <message>
+        <source>清除历史记录</source>
+        <translation>履歴を消去</translation>
+    </message>
+    <message>
+        <source>要清除剪贴板历史吗？</source>
+        <translation>クリップボードの履歴を消去しますか？</translation>
+    </message>
+    <message>
+        <source>历史中有 1 条记录，占用 %1。</source>
+        <translation>履歴には 1 件の記録があり、%1 を使用しています。</translation>
+    </message>
+    <message>
+        <source>历史中有 %1 条记录，占用 %2。</source>
+        <translation>履歴には %1 件の記録があり、%2 を使用しています。</translation>
+    </message>
+    <message>
+        <source>此操作无法撤销。</source>
+        <translation>この操作は取り消せません。</translation>
+    </message>
+    <message>
+        <source>同时删除 1 条置顶记录（%1）</source>
+        <translation>ピン留めした 1 件の記録も削除（%1）</translation>
+    </message>
+    <message>
+        <source>同时删除 %1 条置顶记录（%2）</source>
+        <translation>ピン留めした %1 件の記録も削除（%2）</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>消去</translation>
+    </message>
 </context>
 </TS>

@@ -299,5 +299,93 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>GNOME 키보드 설정에 추가했습니다.</translation>
     </message>
+    <message>
+        <source>排除的应用</source>
+        <translation>제외된 앱</translation>
+    </message>
+    <message>
+        <source>尚未排除任何应用。</source>
+        <translation>제외된 앱이 없습니다.</translation>
+    </message>
+    <message>
+        <source>这些应用在前台时复制的内容一律不读取。标记了复制内容的密码管理器始终不记录。</source>
+        <translation>이 앱들이 앞에 있을 때 복사한 내용은 읽지 않습니다. 복사한 내용에 표시를 하는 비밀번호 관리자는 항상 기록하지 않습니다.</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>추가</translation>
+    </message>
+    <message>
+        <source>添加排除的应用</source>
+        <translation>제외할 앱 추가</translation>
+    </message>
+    <message>
+        <source>移除 %1</source>
+        <translation>%1 제거</translation>
+    </message>
+    <message>
+        <source>没有其他正在运行的应用</source>
+        <translation>실행 중인 다른 앱이 없습니다</translation>
+    </message>
+    <message>
+        <source>输入桌面 ID 或窗口类…</source>
+        <translation>데스크톱 ID 또는 창 클래스 입력…</translation>
+    </message>
+    <message>
+        <source>排除应用</source>
+        <translation>앱 제외</translation>
+    </message>
+    <message>
+        <source>桌面 ID（如 org.gnome.TextEditor）或窗口类（如 XTerm）：</source>
+        <translation>데스크톱 ID(예: org.gnome.TextEditor) 또는 창 클래스(예: XTerm):</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>취소</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>기록 지우기…</translation>
+    </message>
+    <message>
+        <source>历史记录为空。</source>
+        <translation>기록이 비어 있습니다.</translation>
+    </message>
+    <message>
+        <source>置顶记录占用 %1，已超过最大占用空间 %2。置顶记录会全部保留，因此其他记录都不会保留。</source>
+        <translation>고정된 항목이 %1을(를) 차지해 최대 저장 공간 %2을(를) 넘었습니다. 고정된 항목은 모두 보존되므로 다른 항목은 보존되지 않습니다.</translation>
+    </message>
+    <message>
+        <source>清除历史记录</source>
+        <translation>기록 지우기</translation>
+    </message>
+    <message>
+        <source>要清除剪贴板历史吗？</source>
+        <translation>클립보드 기록을 지우시겠습니까?</translation>
+    </message>
+    <message>
+        <source>历史中有 1 条记录，占用 %1。</source>
+        <translation>기록에 항목 1개가 있으며 %1을(를) 차지합니다.</translation>
+    </message>
+    <message>
+        <source>历史中有 %1 条记录，占用 %2。</source>
+        <translation>기록에 항목 %1개가 있으며 %2을(를) 차지합니다.</translation>
+    </message>
+    <message>
+        <source>此操作无法撤销。</source>
+        <translation>이 작업은 되돌릴 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>同时删除 1 条置顶记录（%1）</source>
+        <translation>고정된 항목 1개도 삭제(%1)</translation>
+    </message>
+    <message>
+        <source>同时删除 %1 条置顶记录（%2）</source>
+        <translation>고정된 항목 %1개도 삭제(%2)</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>지우기</translation>
+    </message>
 </context>
 </TS>

@@ -299,5 +299,93 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>已新增到 GNOME 的鍵盤設定中。</translation>
     </message>
+    <message>
+        <source>排除的应用</source>
+        <translation>排除的應用程式</translation>
+    </message>
+    <message>
+        <source>尚未排除任何应用。</source>
+        <translation>尚未排除任何應用程式。</translation>
+    </message>
+    <message>
+        <source>这些应用在前台时复制的内容一律不读取。标记了复制内容的密码管理器始终不记录。</source>
+        <translation>這些應用程式在前景時複製的內容一律不讀取。標記了複製內容的密碼管理器一律不記錄。</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>新增</translation>
+    </message>
+    <message>
+        <source>添加排除的应用</source>
+        <translation>新增排除的應用程式</translation>
+    </message>
+    <message>
+        <source>移除 %1</source>
+        <translation>移除 %1</translation>
+    </message>
+    <message>
+        <source>没有其他正在运行的应用</source>
+        <translation>沒有其他正在執行的應用程式</translation>
+    </message>
+    <message>
+        <source>输入桌面 ID 或窗口类…</source>
+        <translation>輸入桌面 ID 或視窗類別…</translation>
+    </message>
+    <message>
+        <source>排除应用</source>
+        <translation>排除應用程式</translation>
+    </message>
+    <message>
+        <source>桌面 ID（如 org.gnome.TextEditor）或窗口类（如 XTerm）：</source>
+        <translation>桌面 ID（如 org.gnome.TextEditor）或視窗類別（如 XTerm）：</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>清除历史记录…</source>
+        <translation>清除歷史記錄…</translation>
+    </message>
+    <message>
+        <source>历史记录为空。</source>
+        <translation>歷史記錄為空。</translation>
+    </message>
+    <message>
+        <source>置顶记录占用 %1，已超过最大占用空间 %2。置顶记录会全部保留，因此其他记录都不会保留。</source>
+        <translation>釘選記錄佔用 %1，已超過最大佔用空間 %2。釘選記錄會全部保留，因此其他記錄都不會保留。</translation>
+    </message>
+    <message>
+        <source>清除历史记录</source>
+        <translation>清除歷史記錄</translation>
+    </message>
+    <message>
+        <source>要清除剪贴板历史吗？</source>
+        <translation>要清除剪貼簿歷史嗎？</translation>
+    </message>
+    <message>
+        <source>历史中有 1 条记录，占用 %1。</source>
+        <translation>歷史中有 1 筆記錄，佔用 %1。</translation>
+    </message>
+    <message>
+        <source>历史中有 %1 条记录，占用 %2。</source>
+        <translation>歷史中有 %1 筆記錄，佔用 %2。</translation>
+    </message>
+    <message>
+        <source>此操作无法撤销。</source>
+        <translation>此操作無法復原。</translation>
+    </message>
+    <message>
+        <source>同时删除 1 条置顶记录（%1）</source>
+        <translation>同時刪除 1 筆釘選記錄（%1）</translation>
+    </message>
+    <message>
+        <source>同时删除 %1 条置顶记录（%2）</source>
+        <translation>同時刪除 %1 筆釘選記錄（%2）</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>清除</translation>
+    </message>
 </context>
 </TS>

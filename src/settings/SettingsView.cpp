@@ -1,8 +1,10 @@
 #include "settings/SettingsView.h"
 
 #include "KeyboardShortcuts/Shortcuts.h"
+#include "history/CaptureGate.h"
 #include "hotkey/HotkeyManager.h"
 #include "platform/Workspace.h"
+#include "settings/ClearHistoryDialog.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsWidgets.h"
 #include "shell/AppIcon.h"
@@ -13,13 +15,16 @@
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -50,6 +55,43 @@ QFrame* divider(qreal opacity, QWidget* parent)
     color.setAlphaF(opacity);
     line->setStyleSheet(QStringLiteral("background-color: %1;").arg(color.name(QColor::HexArgb)));
     return line;
+}
+
+const QString excludedTitleKey = QStringLiteral("排除的应用");
+const QString clearHistoryKey = QStringLiteral("清除历史记录…");
+constexpr qint64 bytesPerMB = 1'048'576;
+
+QString withoutDesktopSuffix(QString id)
+{
+    id = id.trimmed();
+    if (id.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive))
+        id.chop(8);
+    return id;
+}
+
+// How an excluded entry shows: the application's name and icon where it runs or is installed, else the
+// entry as the user wrote it.
+struct ShownEntry {
+    std::optional<QString> name;
+    std::optional<QIcon> icon;
+};
+
+ShownEntry shownEntry(const QString& entry, const QList<RunningApplication>& running, const Workspace& workspace)
+{
+    QString id = withoutDesktopSuffix(entry);
+    std::optional<QString> name;
+    // A window class the user typed may belong to an installed application, known by its desktop id.
+    for (const RunningApplication& application : running) {
+        if (!namesApplication(entry, application))
+            continue;
+        if (application.bundleIdentifier)
+            id = *application.bundleIdentifier;
+        name = application.localizedName;
+        break;
+    }
+    if (!name)
+        name = workspace.applicationName(id);
+    return {name, workspace.applicationIcon(id)};
 }
 
 QHBoxLayout* rowLayout(QWidget* left, QWidget* right)
@@ -97,6 +139,10 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     cards->addWidget(buildShortcutCard());
     cards->addWidget(buildPanelModeCard());
     cards->addWidget(buildStorageCard());
+    // Beside the storage card, both deciding what the history holds; below the shortcut field, so Tab reaches
+    // that in as few steps as ever.
+    m_excludedCard = buildExcludedApplicationsCard();
+    cards->addWidget(m_excludedCard);
     cards->addWidget(buildLaunchReportCard());
     cards->addWidget(buildUpdateCheckCard());
     cards->addWidget(buildSupportCard());
@@ -113,6 +159,8 @@ SettingsView::SettingsView(SettingsViewServices services, bool accessibilityTrus
     connect(&settings, &SettingsStore::checksForUpdatesChanged, this, &SettingsView::showUpdateCheck);
     connect(&settings, &SettingsStore::panelModeChanged, this, &SettingsView::showPanelMode);
     connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showStorage);
+    connect(&settings, &SettingsStore::maxStorageMBChanged, this, &SettingsView::showHistoryUsage);
+    connect(&settings, &SettingsStore::excludedApplicationsChanged, this, &SettingsView::showExcludedApplications);
     connect(&m_services.updater, &UpdaterService::stateChanged, this, &SettingsView::updateRestartButton);
     connect(&m_services.recorder.shortcuts, &KeyboardShortcuts::Shortcuts::shortcutByNameDidChange, this,
             &SettingsView::showWaysIn);
@@ -394,6 +442,31 @@ QWidget* SettingsView::buildPrimarySelectionCard()
                        QStringLiteral("用鼠标选中的文字无需复制即会记录。密码管理器的机密内容在剪贴板上时不记录。"));
 }
 
+QWidget* SettingsView::buildExcludedApplicationsCard()
+{
+    auto* card = new Card(this);
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    auto* label = new RowLabel(Symbol::blocked, card);
+    m_texts.emplace_back(label->title(), excludedTitleKey);
+    m_addExcluded = new QPushButton(card);
+    m_addExcludedMenu = new QMenu(m_addExcluded);
+    // Filled as it opens: the running applications change while the page is open.
+    connect(m_addExcludedMenu, &QMenu::aboutToShow, this, &SettingsView::fillAddExcludedMenu);
+    m_addExcluded->setMenu(m_addExcludedMenu);
+    layout->addLayout(rowLayout(label, m_addExcluded));
+    layout->addWidget(divider(0.15, card));
+    m_excludedRows = new QVBoxLayout;
+    m_excludedRows->setSpacing(6);
+    m_noExcluded = text(QStringLiteral("尚未排除任何应用。"), 12, QFont::Normal, true, card);
+    m_excludedRows->addWidget(m_noExcluded);
+    layout->addLayout(m_excludedRows);
+    // clang-format off
+    return withCaption(card, QStringLiteral("这些应用在前台时复制的内容一律不读取。标记了复制内容的密码管理器始终不记录。"));
+    // clang-format on
+}
+
 QWidget* SettingsView::buildLaunchReportCard()
 {
     auto* card = new Card(this);
@@ -501,6 +574,20 @@ QWidget* SettingsView::buildStorageCard()
     connect(m_storage, &QSlider::valueChanged, this,
             [this](int steps) { m_services.settings.setMaxStorageMB(static_cast<qint64>(steps) * storageStep); });
     layout->addWidget(m_storage);
+    // Shown only while the pinned records alone take more than the budget (see showHistoryUsage).
+    m_budgetNote = SettingsView::label(12, QFont::Normal, false, card);
+    m_budgetNote->setWordWrap(true);
+    m_budgetNote->setObjectName(QStringLiteral("budgetNote"));
+    m_budgetNote->setVisible(false);
+    layout->addWidget(m_budgetNote);
+    layout->addWidget(divider(0.15, card));
+    m_clearHistory = new QPushButton(card);
+    connect(m_clearHistory, &QPushButton::clicked, this, &SettingsView::confirmClearHistory);
+    auto* clearRow = new QHBoxLayout;
+    clearRow->setContentsMargins(0, 0, 0, 0);
+    clearRow->addStretch(1);
+    clearRow->addWidget(m_clearHistory);
+    layout->addLayout(clearRow);
     // The caption names the real folder, so it is filled in on every translation (see showStorage).
     return withCaption(card, QString(), &m_storageCaption);
 }
@@ -553,6 +640,16 @@ void SettingsView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     recheckAccessibility();
     showTrayState();
+    // What runs and what the history holds may have changed while the page was away.
+    showExcludedApplications();
+    showHistoryUsage();
+}
+
+void SettingsView::historyChanged()
+{
+    // Counting the history is work; a hidden page counts when it shows.
+    if (isVisible())
+        showHistoryUsage();
 }
 
 void SettingsView::recheckAccessibility()
@@ -593,6 +690,9 @@ void SettingsView::retranslate()
     m_support->setFixedSize(m_support->sizeHint());
     m_support->setAccessibleName(support);
     m_restart->setText(settings.localized(QStringLiteral("重启以更新")));
+    m_addExcluded->setText(settings.localized(QStringLiteral("添加")));
+    m_addExcluded->setAccessibleName(settings.localized(QStringLiteral("添加排除的应用")));
+    m_clearHistory->setText(settings.localized(clearHistoryKey));
     m_restart->setToolTip(m_restart->text());
     m_launchAtLogin->setAccessibleName(settings.localized(QStringLiteral("开机自启动")));
     m_primarySelection->setAccessibleName(settings.localized(QStringLiteral("记录鼠标选中的文字")));
@@ -620,6 +720,8 @@ void SettingsView::retranslate()
     showWaysIn();
     showLaunchReport();
     showUpdateCheck();
+    showExcludedApplications();
+    showHistoryUsage();
 
     // The window title follows too, once this page sits in its window.
     QTimer::singleShot(0, this, [this] {
@@ -727,6 +829,161 @@ void SettingsView::showStorage()
     // Showing the stored value is not the user moving the slider: nothing is written back.
     const QSignalBlocker block(m_storage);
     m_storage->setValue(static_cast<int>(std::clamp<qint64>((megabytes + storageStep / 2) / storageStep, 1, 10)));
+}
+
+void SettingsView::showExcludedApplications()
+{
+    const SettingsStore& settings = m_services.settings;
+    const QStringList entries = settings.excludedApplications();
+    // The rows are made again: they are few, and a row may be going away from under its own button.
+    for (QWidget* row : m_excludedCard->findChildren<QWidget*>(QStringLiteral("excludedApplication"))) {
+        row->hide();
+        row->setParent(nullptr);
+        row->deleteLater();
+    }
+    m_noExcluded->setVisible(entries.isEmpty());
+    const QList<RunningApplication> running =
+        entries.isEmpty() ? QList<RunningApplication>() : m_services.workspace.runningApplications();
+    QWidget* card = m_noExcluded->parentWidget();
+    for (const QString& entry : entries) {
+        const ShownEntry shown = shownEntry(entry, running, m_services.workspace);
+        auto* row = new QWidget(card);
+        row->setObjectName(QStringLiteral("excludedApplication"));
+        row->setProperty("entry", entry);
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(8);
+        auto* icon = new QLabel(row);
+        icon->setObjectName(QStringLiteral("icon"));
+        icon->setFixedSize(20, 20);
+        if (shown.icon)
+            icon->setPixmap(shown.icon->pixmap(20, 20));
+        layout->addWidget(icon);
+        auto* name = label(13, QFont::Normal, false, row);
+        name->setObjectName(QStringLiteral("name"));
+        name->setText(shown.name.value_or(entry));
+        name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        layout->addWidget(name, 1);
+        // With a name shown, the entry itself stays in sight: it is what decides.
+        if (shown.name) {
+            auto* written = label(11, QFont::Normal, true, row);
+            written->setWordWrap(false);
+            written->setObjectName(QStringLiteral("entry"));
+            written->setText(entry);
+            layout->addWidget(written);
+        }
+        auto* remove = new QToolButton(row);
+        remove->setObjectName(QStringLiteral("removeExcluded"));
+        remove->setAutoRaise(true);
+        remove->setCursor(Qt::PointingHandCursor);
+        remove->setIcon(symbolIcon(Symbol::remove, secondaryColor(palette())));
+        const QString removeText = settings.localized(QStringLiteral("移除 %1")).arg(name->text());
+        remove->setAccessibleName(removeText);
+        remove->setToolTip(removeText);
+        connect(remove, &QToolButton::clicked, this, [this, entry] {
+            QStringList kept = m_services.settings.excludedApplications();
+            kept.removeAll(entry);
+            m_services.settings.setExcludedApplications(kept);
+        });
+        layout->addWidget(remove);
+        m_excludedRows->addWidget(row);
+    }
+    Q_EMIT naturalHeightChanged();
+}
+
+void SettingsView::fillAddExcludedMenu()
+{
+    const SettingsStore& settings = m_services.settings;
+    const QStringList excluded = settings.excludedApplications();
+    QList<RunningApplication> offered;
+    for (const RunningApplication& application : m_services.workspace.runningApplications()) {
+        const bool isExcluded = std::any_of(excluded.cbegin(), excluded.cend(),
+                                            [&](const QString& entry) { return namesApplication(entry, application); });
+        if (!isExcluded && application.bundleIdentifier)
+            offered.append(application);
+    }
+    const auto shownName = [](const RunningApplication& application) {
+        return application.localizedName.value_or(*application.bundleIdentifier);
+    };
+    std::sort(offered.begin(), offered.end(), [&](const RunningApplication& a, const RunningApplication& b) {
+        return shownName(a).localeAwareCompare(shownName(b)) < 0;
+    });
+
+    m_addExcludedMenu->clear();
+    for (const RunningApplication& application : offered) {
+        const QString id = *application.bundleIdentifier;
+        QAction* action = m_addExcludedMenu->addAction(shownName(application), this, [this, id] { exclude(id); });
+        action->setData(id);
+        if (const auto icon = m_services.workspace.applicationIcon(id))
+            action->setIcon(*icon);
+    }
+    if (offered.isEmpty())
+        m_addExcludedMenu->addAction(settings.localized(QStringLiteral("没有其他正在运行的应用")))->setEnabled(false);
+    m_addExcludedMenu->addSeparator();
+    m_addExcludedMenu->addAction(settings.localized(QStringLiteral("输入桌面 ID 或窗口类…")), this,
+                                 &SettingsView::askForExcludedEntry);
+}
+
+void SettingsView::exclude(const QString& entry)
+{
+    const QString trimmed = entry.trimmed();
+    if (trimmed.isEmpty())
+        return;
+    QStringList excluded = m_services.settings.excludedApplications();
+    excluded.append(trimmed);
+    m_services.settings.setExcludedApplications(excluded);
+}
+
+void SettingsView::askForExcludedEntry()
+{
+    const SettingsStore& settings = m_services.settings;
+    auto* dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("excludedEntryDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(settings.localized(QStringLiteral("排除应用")));
+    dialog->setLabelText(
+        settings.localized(QStringLiteral("桌面 ID（如 org.gnome.TextEditor）或窗口类（如 XTerm）：")));
+    dialog->setOkButtonText(settings.localized(QStringLiteral("添加")));
+    dialog->setCancelButtonText(settings.localized(QStringLiteral("取消")));
+    connect(dialog, &QInputDialog::textValueSelected, this, &SettingsView::exclude);
+    dialog->open();
+}
+
+void SettingsView::showHistoryUsage()
+{
+    const SettingsStore& settings = m_services.settings;
+    const HistoryUsage usage = m_services.historyUsage ? m_services.historyUsage() : HistoryUsage{};
+    m_clearHistory->setEnabled(usage.records > 0);
+    m_clearHistory->setToolTip(usage.records > 0 ? QString() : settings.localized(QStringLiteral("历史记录为空。")));
+
+    // Pinned records are never cleaned up to make room: when they alone pass the budget, nothing else is kept.
+    const qint64 budget = settings.maxStorageMB() * bytesPerMB;
+    const bool over = usage.pinnedBytes > budget;
+    if (over) {
+        const QString budgetText = settings.localized(QStringLiteral("%lld MB"))
+                                       .replace(QStringLiteral("%lld"), QString::number(settings.maxStorageMB()));
+        // clang-format off
+        m_budgetNote->setText(settings.localized(QStringLiteral("置顶记录占用 %1，已超过最大占用空间 %2。置顶记录会全部保留，因此其他记录都不会保留。"))
+                                  .arg(formattedSize(settings, usage.pinnedBytes), budgetText));
+        // clang-format on
+    }
+    if (over == !m_budgetNote->isHidden())
+        return;
+    m_budgetNote->setVisible(over);
+    Q_EMIT naturalHeightChanged();
+}
+
+void SettingsView::confirmClearHistory()
+{
+    // Counted again: the history may have changed since the page last looked.
+    const HistoryUsage usage = m_services.historyUsage ? m_services.historyUsage() : HistoryUsage{};
+    if (usage.records == 0) {
+        showHistoryUsage();
+        return;
+    }
+    const std::optional<bool> includePinned = askToClearHistory(window(), m_services.settings, usage);
+    if (includePinned && m_services.clearHistory)
+        m_services.clearHistory(*includePinned);
 }
 
 void SettingsView::showWaysIn()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KeyboardShortcuts/Recorder.h"
+#include "history/HistoryEdits.h"
 #include "platform/DesktopSupport.h"
 
 #include <QList>
@@ -15,11 +16,13 @@
 
 class QComboBox;
 class QLabel;
+class QMenu;
 class QPropertyAnimation;
 class QPushButton;
 class QScrollArea;
 class QSlider;
 class QTimer;
+class QVBoxLayout;
 
 namespace nimbrel {
 
@@ -51,6 +54,10 @@ struct SettingsViewServices {
     // has it, and how to give it. Unset elsewhere.
     std::function<bool()> isDesktopShortcutAllowed;
     std::function<void()> allowDesktopShortcut;
+    // What the history holds now, for the clearing button and the note on the budget (unset: nothing).
+    std::function<HistoryUsage()> historyUsage;
+    // Clears the history, the pinned records too when asked; called once the user has confirmed.
+    std::function<void(bool includePinned)> clearHistory;
 };
 
 // How to reach Nimbrel without a tray: its shortcut (when one is set) and the two commands, in the
@@ -95,6 +102,17 @@ public:
     QPushButton* allowDesktopShortcutButton() const { return m_allowDesktopShortcut; }
     QLabel* noTrayText() const { return m_noTrayText; }
     QPushButton* quitButton() const { return m_quit; }
+    QWidget* excludedApplicationsCard() const { return m_excludedCard; }
+    // Offers the running applications and a field to type an identifier, from its menu.
+    QPushButton* addExcludedButton() const { return m_addExcluded; }
+    QMenu* addExcludedMenu() const { return m_addExcludedMenu; }
+    QPushButton* clearHistoryButton() const { return m_clearHistory; }
+    QLabel* budgetNote() const { return m_budgetNote; }
+
+public Q_SLOTS:
+    // Records came or went: the clearing button and the note on the budget follow (at once while the page
+    // shows, else when it shows next).
+    void historyChanged();
 
 Q_SIGNALS:
     // A card came or went: the page needs another height.
@@ -111,6 +129,7 @@ private:
     void showDesktopShortcutConsent();
     QWidget* buildLaunchAtLoginCard();
     QWidget* buildPrimarySelectionCard();
+    QWidget* buildExcludedApplicationsCard();
     QWidget* buildLanguageCard();
     QWidget* buildShortcutCard();
     QWidget* buildPanelModeCard();
@@ -135,6 +154,12 @@ private:
     void showStorage();
     void showWaysIn();
     void showTrayState();
+    void showExcludedApplications();
+    void fillAddExcludedMenu();
+    void exclude(const QString& entry);
+    void askForExcludedEntry();
+    void showHistoryUsage();
+    void confirmClearHistory();
 
     SettingsViewServices m_services;
     bool m_accessibilityTrusted;
@@ -167,6 +192,13 @@ private:
     QLabel* m_storageValue = nullptr;
     QPushButton* m_support = nullptr;
     QTimer* m_trustTimer = nullptr;
+    QWidget* m_excludedCard = nullptr;
+    QVBoxLayout* m_excludedRows = nullptr;
+    QLabel* m_noExcluded = nullptr;
+    QPushButton* m_addExcluded = nullptr;
+    QMenu* m_addExcludedMenu = nullptr;
+    QPushButton* m_clearHistory = nullptr;
+    QLabel* m_budgetNote = nullptr;
 };
 
 }  // namespace nimbrel

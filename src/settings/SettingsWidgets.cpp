@@ -137,6 +137,15 @@ void drawSymbol(QPainter& p, Symbol symbol, const QColor& color)
             p.drawPolyline(QPolygonF({QPointF(7.5, 10), QPointF(12, 14.5), QPointF(16.5, 10)}));
             p.drawPolyline(QPolygonF({QPointF(3.5, 15), QPointF(3.5, 20), QPointF(20.5, 20), QPointF(20.5, 15)}));
             break;
+        case Symbol::blocked:
+            // A no-entry sign: what is kept out.
+            p.drawEllipse(QRectF(3, 3, 18, 18));
+            p.drawLine(QPointF(6.5, 17.5), QPointF(17.5, 6.5));
+            break;
+        case Symbol::remove:
+            p.drawLine(QPointF(7, 7), QPointF(17, 17));
+            p.drawLine(QPointF(17, 7), QPointF(7, 17));
+            break;
         case Symbol::envelope:
             p.drawRoundedRect(QRectF(3, 6, 18, 13), 2, 2);
             p.drawPolyline(QPolygonF({QPointF(3.5, 7), QPointF(12, 13.5), QPointF(20.5, 7)}));

@@ -31,6 +31,8 @@ enum class Symbol {
     cursor,
     send,
     download,
+    blocked,
+    remove,
 };
 QIcon symbolIcon(Symbol symbol, const QColor& color);
 

@@ -4,6 +4,7 @@
 #include "platform/linux/DesktopProbing.h"
 #include "platform/linux/WaylandToplevels.h"
 #include "platform/linux/WaylandVirtualKeyboard.h"
+#include "platform/linux/WaylandWorkspace.h"
 
 #include <QFile>
 #include <QProcess>
@@ -61,6 +62,8 @@ TEST(WaylandToplevels, TheActivatedWindowsAppIdIsTheApplicationInFront)
     const auto error = toplevels.start();
     ASSERT_FALSE(error.has_value()) << error.value_or(QString()).toStdString();
     EXPECT_EQ(toplevels.activeAppId(), std::nullopt) << "an empty desktop has nothing in front";
+    EXPECT_TRUE(toplevels.appIds().isEmpty());
+    const native::WaylandWorkspace workspace(&toplevels);
 
     // A Qt application on Wayland: its app id is its desktop file name, else its program's name.
     QProcess target;
@@ -73,11 +76,19 @@ TEST(WaylandToplevels, TheActivatedWindowsAppIdIsTheApplicationInFront)
     EXPECT_TRUE(QTest::qWaitFor([&] { return toplevels.activeAppId() == QStringLiteral("nimbrel-target"); }, 10000))
         << toplevels.activeAppId().value_or(QStringLiteral("(none)")).toStdString() << " "
         << target.readAllStandardError().toStdString();
+    // It runs, too: the one application with a window, known by its app id (no desktop entry names it).
+    EXPECT_EQ(toplevels.appIds(), QStringList{QStringLiteral("nimbrel-target")});
+    const QList<RunningApplication> running = workspace.runningApplications();
+    ASSERT_EQ(running.size(), 1);
+    EXPECT_EQ(running[0].bundleIdentifier, QStringLiteral("nimbrel-target"));
+    EXPECT_EQ(running[0].windowClass, QStringLiteral("nimbrel-target"));
 
     target.kill();
     target.waitForFinished(5000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !toplevels.activeAppId().has_value(); }, 5000))
         << "a closed window is in front no more";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return toplevels.appIds().isEmpty(); }, 5000)) << "nor does it run";
+    EXPECT_TRUE(workspace.runningApplications().isEmpty());
 }
 
 TEST(WaylandVirtualKeyboard, CtrlVPastesIntoTheQtFieldInFront)

@@ -21,9 +21,11 @@
 #include "update/UpdaterService.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGraphicsOpacityEffect>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -35,6 +37,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -77,6 +80,9 @@ struct Platform {
     int quits = 0;
     bool desktopShortcutAllowed = false;
     int desktopShortcutAllowances = 0;
+    // What the history holds, and each clearing asked for (whether it took the pinned records).
+    HistoryUsage usage;
+    QList<bool> clears;
 };
 
 // A settings page in its window over the fakes. The stored values are in the defaults before the store
@@ -92,12 +98,20 @@ struct Page : Platform {
         settings = std::make_unique<SettingsStore>(defaults, loginItems, console, translations);
         // The recorder's texts come from the same tables, as the application wires them.
         shortcuts.setStrings([this](const QString& key) { return settings->localized(key); });
-        view = new SettingsView(
-            SettingsViewServices{
-                *settings, updater, workspace, KeyboardShortcuts::RecorderEnvironment{shortcuts, systemShortcuts, {}},
-                [this] { return pasteAllowed; }, [this] { ++accessRequests; }, donationURL, locations.dataDirectory(),
-                [this] { return trayAvailable; }, [this] { ++quits; }, limits},
-            pasteAllowedAtStart);
+        SettingsViewServices services{*settings,
+                                      updater,
+                                      workspace,
+                                      KeyboardShortcuts::RecorderEnvironment{shortcuts, systemShortcuts, {}},
+                                      [this] { return pasteAllowed; },
+                                      [this] { ++accessRequests; },
+                                      donationURL,
+                                      locations.dataDirectory(),
+                                      [this] { return trayAvailable; },
+                                      [this] { ++quits; },
+                                      limits};
+        services.historyUsage = [this] { return usage; };
+        services.clearHistory = [this](bool includePinned) { clears.append(includePinned); };
+        view = new SettingsView(services, pasteAllowedAtStart);
         window = std::make_unique<SettingsWindow>(view, *settings);
     }
 
@@ -721,6 +735,444 @@ TEST(SettingsWindow, SupportButtonOpensTheDonationPage)
     EXPECT_EQ(page.accessRequests, 0);
 }
 
+namespace {
+
+RunningApplication application(const QString& id, std::optional<QString> name, const QString& windowClass)
+{
+    RunningApplication running;
+    running.bundleIdentifier = id;
+    running.localizedName = std::move(name);
+    running.windowClass = windowClass;
+    return running;
+}
+
+QIcon squareIcon(const QColor& color)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(color);
+    return QIcon(pixmap);
+}
+
+// An excluded entry as its row shows it.
+struct Row {
+    QString name;
+    QString entry;  // shown beside a name found for it; empty when the name is the entry itself
+    bool icon = false;
+    bool operator==(const Row&) const = default;
+};
+
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << "{" << row.name.toStdString() << ", " << row.entry.toStdString() << ", " << (row.icon ? "icon" : "-")
+         << "}";
+}
+
+QList<QWidget*> excludedRows(const SettingsView& view)
+{
+    return view.excludedApplicationsCard()->findChildren<QWidget*>(QStringLiteral("excludedApplication"));
+}
+
+std::vector<Row> shownRows(const SettingsView& view)
+{
+    std::vector<Row> rows;
+    for (QWidget* widget : excludedRows(view)) {
+        Row row;
+        row.name = widget->findChild<QLabel*>(QStringLiteral("name"))->text();
+        if (const auto* entry = widget->findChild<QLabel*>(QStringLiteral("entry")))
+            row.entry = entry->text();
+        const QLabel* icon = widget->findChild<QLabel*>(QStringLiteral("icon"));
+        row.icon = !icon->pixmap().isNull();
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// The menu's entries as it opens: the offered applications' names, "-" for the separator.
+QStringList offered(const SettingsView& view)
+{
+    QMenu* menu = view.addExcludedMenu();
+    Q_EMIT menu->aboutToShow();
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts.append(action->isSeparator()
+                         ? QStringLiteral("-")
+                         : action->text() + (action->isEnabled() ? QString() : QStringLiteral(" (off)")));
+    return texts;
+}
+
+QAction* menuEntry(const SettingsView& view, const QString& text)
+{
+    QMenu* menu = view.addExcludedMenu();
+    Q_EMIT menu->aboutToShow();
+    for (QAction* action : menu->actions())
+        if (action->text() == text)
+            return action;
+    return nullptr;
+}
+
+// Types an entry into the dialog the menu's last entry opens; accepted unless `cancel`.
+void typeEntry(SettingsView& view, const QString& typed, bool cancel = false)
+{
+    QMenu* menu = view.addExcludedMenu();
+    Q_EMIT menu->aboutToShow();
+    menu->actions().constLast()->trigger();
+    QPointer<QInputDialog> dialog = view.findChild<QInputDialog*>(QStringLiteral("excludedEntryDialog"));
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->isModal()) << "it waits for an answer without stopping the page";
+    dialog->setTextValue(typed);
+    if (cancel)
+        dialog->reject();
+    else
+        dialog->accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, 2000)) << "the dialog goes once answered";
+}
+
+}  // namespace
+
+TEST(SettingsWindow, ExcludedApplicationsCardAddsRemovesAndFollowsTheSetting)
+{
+    Page page(true, {{SettingsStore::excludedApplicationsKey, QStringList{QStringLiteral("org.example.Viewer")}}},
+              AppLanguage::en);
+    // Running: an installed editor, a mail program, and a terminal no desktop entry names. Installed too: a
+    // viewer that does not run.
+    page.workspace.running = {
+        application(QStringLiteral("org.example.Mail"), QStringLiteral("Mail"), QStringLiteral("Mail")),
+        application(QStringLiteral("org.example.Editor"), QStringLiteral("Example Editor"),
+                    QStringLiteral("ExampleEditor")),
+        application(QStringLiteral("XTerm"), std::nullopt, QStringLiteral("XTerm")),
+    };
+    page.workspace.installedApplications = {{QStringLiteral("org.example.Editor"), squareIcon(Qt::red)},
+                                            {QStringLiteral("org.example.Viewer"), squareIcon(Qt::blue)}};
+    page.workspace.applicationNames = {{QStringLiteral("org.example.Editor"), QStringLiteral("Example Editor")},
+                                       {QStringLiteral("org.example.Viewer"), QStringLiteral("Viewer")}};
+    page.show();
+    const QString typeOne = QStringLiteral("Enter a Desktop ID or Window Class…");
+    const Row viewer{QStringLiteral("Viewer"), QStringLiteral("org.example.Viewer"), true};
+    const Row mail{QStringLiteral("Mail"), QStringLiteral("org.example.Mail"), false};
+    const Row editorByClass{QStringLiteral("Example Editor"), QStringLiteral("ExampleEditor"), true};
+    const Row unknown{QStringLiteral("unknown.App"), QString(), false};
+    const Row terminal{QStringLiteral("XTerm"), QString(), false};
+
+    struct Step {
+        const char* name;
+        std::function<void(Page&)> act;
+        QStringList stored;
+        std::vector<Row> rows;
+        QStringList menu;
+    };
+    const Step steps[] = {
+        {"as stored",
+         [](Page&) {},
+         {QStringLiteral("org.example.Viewer")},
+         {viewer},
+         {QStringLiteral("Example Editor"), QStringLiteral("Mail"), QStringLiteral("XTerm"), QStringLiteral("-"),
+          typeOne}},
+        {"a running application picked",
+         [](Page& page) {
+             QAction* mailEntry = menuEntry(*page.view, QStringLiteral("Mail"));
+             ASSERT_NE(mailEntry, nullptr);
+             mailEntry->trigger();
+         },
+         {QStringLiteral("org.example.Viewer"), QStringLiteral("org.example.Mail")},
+         {viewer, mail},
+         {QStringLiteral("Example Editor"), QStringLiteral("XTerm"), QStringLiteral("-"), typeOne}},
+        {"a window class typed, blanks around it",
+         [](Page& page) { typeEntry(*page.view, QStringLiteral("  ExampleEditor ")); },
+         {QStringLiteral("org.example.Viewer"), QStringLiteral("org.example.Mail"), QStringLiteral("ExampleEditor")},
+         {viewer, mail, editorByClass},
+         {QStringLiteral("XTerm"), QStringLiteral("-"), typeOne}},
+        {"an identifier nothing knows typed",
+         [](Page& page) { typeEntry(*page.view, QStringLiteral("unknown.App")); },
+         {QStringLiteral("org.example.Viewer"), QStringLiteral("org.example.Mail"), QStringLiteral("ExampleEditor"),
+          QStringLiteral("unknown.App")},
+         {viewer, mail, editorByClass, unknown},
+         {QStringLiteral("XTerm"), QStringLiteral("-"), typeOne}},
+        {"blanks typed, and a typing cancelled",
+         [](Page& page) {
+             typeEntry(*page.view, QStringLiteral("   "));
+             typeEntry(*page.view, QStringLiteral("Cancelled"), true);
+         },
+         {QStringLiteral("org.example.Viewer"), QStringLiteral("org.example.Mail"), QStringLiteral("ExampleEditor"),
+          QStringLiteral("unknown.App")},
+         {viewer, mail, editorByClass, unknown},
+         {QStringLiteral("XTerm"), QStringLiteral("-"), typeOne}},
+        {"one removed",
+         [](Page& page) {
+             const QList<QWidget*> rows = excludedRows(*page.view);
+             ASSERT_GE(rows.size(), 2);
+             auto* remove = rows[1]->findChild<QToolButton*>(QStringLiteral("removeExcluded"));
+             ASSERT_NE(remove, nullptr);
+             EXPECT_EQ(remove->accessibleName(), QStringLiteral("Remove Mail"));
+             QTest::mouseClick(remove, Qt::LeftButton);
+         },
+         {QStringLiteral("org.example.Viewer"), QStringLiteral("ExampleEditor"), QStringLiteral("unknown.App")},
+         {viewer, editorByClass, unknown},
+         {QStringLiteral("Mail"), QStringLiteral("XTerm"), QStringLiteral("-"), typeOne}},
+        {"changed elsewhere",
+         [](Page& page) {
+             page.settings->setExcludedApplications({QStringLiteral("XTerm"), QStringLiteral("org.example.Mail")});
+         },
+         {QStringLiteral("XTerm"), QStringLiteral("org.example.Mail")},
+         {terminal, mail},
+         {QStringLiteral("Example Editor"), QStringLiteral("-"), typeOne}},
+        {"every running application excluded",
+         [](Page& page) {
+             QAction* editorEntry = menuEntry(*page.view, QStringLiteral("Example Editor"));
+             ASSERT_NE(editorEntry, nullptr);
+             editorEntry->trigger();
+         },
+         {QStringLiteral("XTerm"), QStringLiteral("org.example.Mail"), QStringLiteral("org.example.Editor")},
+         {terminal, mail, Row{QStringLiteral("Example Editor"), QStringLiteral("org.example.Editor"), true}},
+         {QStringLiteral("No Other Applications Running (off)"), QStringLiteral("-"), typeOne}},
+        {"none left",
+         [](Page& page) { page.settings->setExcludedApplications({}); },
+         {},
+         {},
+         {QStringLiteral("Example Editor"), QStringLiteral("Mail"), QStringLiteral("XTerm"), QStringLiteral("-"),
+          typeOne}},
+    };
+    QLabel* none = nullptr;
+    for (QLabel* label : page.view->excludedApplicationsCard()->findChildren<QLabel*>())
+        if (label->text() == QStringLiteral("No applications are excluded."))
+            none = label;
+    ASSERT_NE(none, nullptr);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act(page);
+        EXPECT_EQ(page.settings->excludedApplications(), step.stored);
+        EXPECT_EQ(page.defaults.values.value(SettingsStore::excludedApplicationsKey).toStringList(), step.stored);
+        EXPECT_EQ(shownRows(*page.view), step.rows);
+        EXPECT_EQ(none->isVisibleTo(page.view), step.stored.isEmpty());
+        EXPECT_EQ(offered(*page.view), step.menu);
+    }
+}
+
+namespace {
+
+// What the clearing dialog showed, and how it was answered.
+struct ClearAnswer {
+    enum class Button { clear, cancel, escape };
+    Button button = Button::clear;
+    bool tick = false;
+
+    bool seen = false;
+    QString title;
+    QString text;
+    QString informative;
+    std::optional<QString> pinnedBox;
+    bool pinnedBoxTicked = false;
+};
+
+// Clicks the page's clearing button and answers the dialog it opens from inside its own loop.
+void clearThrough(Page& page, ClearAnswer& answer)
+{
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->objectName() != QStringLiteral("clearHistoryDialog"))
+            return;
+        poll.stop();
+        answer.seen = true;
+        answer.title = box->windowTitle();
+        answer.text = box->text();
+        answer.informative = box->informativeText();
+        if (QCheckBox* pinned = box->checkBox()) {
+            answer.pinnedBox = pinned->text();
+            answer.pinnedBoxTicked = pinned->isChecked();
+            pinned->setChecked(answer.tick);
+        }
+        switch (answer.button) {
+            case ClearAnswer::Button::clear:
+                box->findChild<QPushButton*>(QStringLiteral("clear"))->click();
+                break;
+            case ClearAnswer::Button::cancel:
+                box->findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+                break;
+            case ClearAnswer::Button::escape:
+                QTest::keyClick(box, Qt::Key_Escape);
+                break;
+        }
+    });
+    poll.start();
+    QTest::mouseClick(page.view->clearHistoryButton(), Qt::LeftButton);
+}
+
+}  // namespace
+
+TEST(SettingsWindow, ClearingAsksWithTheCountsAndPassesThePinnedChoice)
+{
+    constexpr qint64 mb = 1'048'576;
+    using Button = ClearAnswer::Button;
+    struct Case {
+        const char* name;
+        AppLanguage language;
+        HistoryUsage usage;
+        Button button;
+        bool tick;
+        QString informative;
+        std::optional<QString> pinnedBox;
+        QList<bool> clears;
+    };
+    const Case cases[] = {
+        {"nothing pinned",
+         AppLanguage::en,
+         {12, 7 * mb / 2, 0, 0},
+         Button::clear,
+         false,
+         QStringLiteral("The history holds 12 records, taking 3.5 MB.\nThis cannot be undone."),
+         std::nullopt,
+         {false}},
+        {"pinned kept",
+         AppLanguage::en,
+         {1234, 5 * mb, 3, 6 * mb / 5},
+         Button::clear,
+         false,
+         QStringLiteral("The history holds 1,234 records, taking 5.0 MB.\nThis cannot be undone."),
+         QStringLiteral("Also delete the 3 pinned records (1.2 MB)"),
+         {false}},
+        {"pinned too",
+         AppLanguage::en,
+         {1234, 5 * mb, 3, 6 * mb / 5},
+         Button::clear,
+         true,
+         QStringLiteral("The history holds 1,234 records, taking 5.0 MB.\nThis cannot be undone."),
+         QStringLiteral("Also delete the 3 pinned records (1.2 MB)"),
+         {true}},
+        {"one record, pinned",
+         AppLanguage::en,
+         {1, 2 * mb, 1, 2 * mb},
+         Button::clear,
+         true,
+         QStringLiteral("The history holds 1 record, taking 2.0 MB.\nThis cannot be undone."),
+         QStringLiteral("Also delete the 1 pinned record (2.0 MB)"),
+         {true}},
+        {"cancelled with the box ticked",
+         AppLanguage::en,
+         {12, mb, 2, mb / 2},
+         Button::cancel,
+         true,
+         QStringLiteral("The history holds 12 records, taking 1.0 MB.\nThis cannot be undone."),
+         QStringLiteral("Also delete the 2 pinned records (512.0 kB)"),
+         {}},
+        {"escaped",
+         AppLanguage::en,
+         {12, mb, 0, 0},
+         Button::escape,
+         false,
+         QStringLiteral("The history holds 12 records, taking 1.0 MB.\nThis cannot be undone."),
+         std::nullopt,
+         {}},
+        {"in the key language",
+         AppLanguage::zhHans,
+         {12, 7 * mb / 2, 3, 6 * mb / 5},
+         Button::clear,
+         false,
+         QStringLiteral("历史中有 12 条记录，占用 3.5 MB。\n此操作无法撤销。"),
+         QStringLiteral("同时删除 3 条置顶记录（1.2 MB）"),
+         {false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Page page(true, {}, c.language);
+        page.usage = c.usage;
+        page.show();
+        ASSERT_TRUE(page.view->clearHistoryButton()->isEnabled());
+        ClearAnswer answer;
+        answer.button = c.button;
+        answer.tick = c.tick;
+        clearThrough(page, answer);
+        ASSERT_TRUE(answer.seen);
+        EXPECT_EQ(answer.informative.toStdString(), c.informative.toStdString());
+        EXPECT_EQ(answer.pinnedBox.value_or(QStringLiteral("(none)")).toStdString(),
+                  c.pinnedBox.value_or(QStringLiteral("(none)")).toStdString());
+        EXPECT_FALSE(answer.pinnedBoxTicked) << "pinned records are kept unless the user says otherwise";
+        EXPECT_EQ(page.clears, c.clears);
+        if (c.language == AppLanguage::en) {
+            EXPECT_EQ(answer.title, QStringLiteral("Clear History"));
+            EXPECT_EQ(answer.text, QStringLiteral("Clear the clipboard history?"));
+        }
+    }
+
+    // An empty history has nothing to clear: the button says so and asks nothing.
+    Page page(true, {}, AppLanguage::en);
+    page.show();
+    QPushButton* button = page.view->clearHistoryButton();
+    EXPECT_EQ(button->text(), QStringLiteral("Clear History…"));
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_EQ(button->toolTip(), QStringLiteral("The history is empty."));
+    // Records arriving while the page shows bring it back.
+    page.usage = {3, 1000, 0, 0};
+    page.view->historyChanged();
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_TRUE(button->toolTip().isEmpty());
+}
+
+TEST(SettingsWindow, BudgetNoteShowsWhilePinnedRecordsAlonePassTheBudget)
+{
+    constexpr qint64 mb = 1'048'576;
+    Page page(true, {}, AppLanguage::en);
+    page.usage = {500, 150 * mb, 40, 150 * mb};
+    page.show();
+    QLabel* note = page.view->budgetNote();
+    QSignalSpy heights(page.view, &SettingsView::naturalHeightChanged);
+    const QString over = QStringLiteral(
+        "Pinned records take %1, more than the maximum storage of %2. Pinned records "
+        "are all kept, so no other records are kept.");
+    struct Step {
+        const char* name;
+        std::function<void(Page&)> act;
+        std::optional<QString> shown;
+    };
+    const Step steps[] = {
+        {"within the budget", [](Page&) {}, std::nullopt},
+        {"exactly the budget",
+         [](Page& page) {
+             page.usage.pinnedBytes = 200 * mb;
+             page.view->historyChanged();
+         },
+         std::nullopt},
+        {"a byte over",
+         [](Page& page) {
+             page.usage.pinnedBytes = 200 * mb + 1;
+             page.view->historyChanged();
+         },
+         over.arg(QStringLiteral("200.0 MB"), QStringLiteral("200 MB"))},
+        {"more pinned",
+         [](Page& page) {
+             page.usage.pinnedBytes = 250 * mb;
+             page.view->historyChanged();
+         },
+         over.arg(QStringLiteral("250.0 MB"), QStringLiteral("200 MB"))},
+        {"a larger budget", [](Page& page) { page.settings->setMaxStorageMB(300); }, std::nullopt},
+        {"a smaller budget", [](Page& page) { page.settings->setMaxStorageMB(100); },
+         over.arg(QStringLiteral("250.0 MB"), QStringLiteral("100 MB"))},
+        {"in another language", [](Page& page) { page.settings->setLanguage(AppLanguage::zhHans); },
+         QStringLiteral(
+             "置顶记录占用 250.0 MB，已超过最大占用空间 100 MB。置顶记录会全部保留，因此其他记录都不会保留。")},
+        {"unpinned while the window was away, shown again",
+         [](Page& page) {
+             page.window->close();
+             page.usage.pinnedBytes = 0;
+             page.show();
+         },
+         std::nullopt},
+    };
+    int flips = 0;
+    bool wasShown = false;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act(page);
+        EXPECT_EQ(note->isVisibleTo(page.view), step.shown.has_value());
+        if (step.shown)
+            EXPECT_EQ(note->text(), *step.shown);
+        flips += step.shown.has_value() != wasShown ? 1 : 0;
+        wasShown = step.shown.has_value();
+        EXPECT_GE(heights.count(), flips) << "the window takes the new height";
+    }
+}
+
 TEST(SettingsWindow, RestartButtonOpensAtFullOpacity)
 {
     // A window opened while an update is staged shows the button at once, without its fade.
@@ -740,12 +1192,20 @@ TEST(SettingsWindowFits, EveryCardReachableAndNoTextCut)
 {
     for (const AppLanguage language : {AppLanguage::zhHans, AppLanguage::en, AppLanguage::ja}) {
         SCOPED_TRACE(rawValue(language).toStdString());
-        // Every card at once, the desktop's limits included.
-        Page page(false, {}, language,
+        // Every card at once, the desktop's limits included, with excluded applications and the note on the
+        // budget.
+        Page page(false,
+                  {{SettingsStore::excludedApplicationsKey,
+                    QStringList{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("XTerm")}}},
+                  language,
                   {Limit::noCapture, Limit::noSourceApp, Limit::noPaste, Limit::pasteAsksPermission,
                    Limit::shortcutIsGnomeBinding, Limit::panelIsOrdinaryWindow});
+        page.workspace.applicationNames = {{QStringLiteral("org.gnome.TextEditor"), QStringLiteral("Text Editor")}};
+        page.usage = {900, 300 * 1'048'576LL, 800, 250 * 1'048'576LL};
         page.trayAvailable = false;
         page.show();
+        ASSERT_EQ(excludedRows(*page.view).size(), 2);
+        ASSERT_TRUE(page.view->budgetNote()->isVisibleTo(page.view));
         SettingsWindow& window = *page.window;
         QScrollArea* scroll = page.view->scrollArea();
         ASSERT_FALSE(page.view->noTrayCard()->isHidden());

@@ -174,6 +174,7 @@ public:
 class FakeWorkspace final : public Workspace {
 public:
     std::optional<RunningApplication> frontmostApplication() const override { return frontmost; }
+    QList<RunningApplication> runningApplications() const override { return running; }
     std::optional<QRect> activeWindowFrame() const override { return activeFrame; }
     QString ownBundleIdentifier() const override { return QStringLiteral("org.nimbrel.Nimbrel"); }
     std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override
@@ -181,6 +182,13 @@ public:
         ++iconLookups;
         const auto found = installedApplications.constFind(bundleIdentifier);
         if (found == installedApplications.cend())
+            return std::nullopt;
+        return *found;
+    }
+    std::optional<QString> applicationName(const QString& bundleIdentifier) const override
+    {
+        const auto found = applicationNames.constFind(bundleIdentifier);
+        if (found == applicationNames.cend())
             return std::nullopt;
         return *found;
     }
@@ -192,8 +200,10 @@ public:
 
     std::optional<RunningApplication> frontmost;
     std::optional<QRect> activeFrame;
-    // Installed applications by desktop id, with their icons.
+    QList<RunningApplication> running;
+    // Installed applications by desktop id, with their icons and names.
     QMap<QString, QIcon> installedApplications;
+    QMap<QString, QString> applicationNames;
     mutable int iconLookups = 0;
     mutable QList<QUrl> openedURLs;
 };

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QLocale>
+#include <QSet>
 
 namespace nimbrel::native {
 
@@ -30,6 +31,32 @@ RunningApplication InstalledApplications::describe(const QString& windowClass, c
     application.localizedName = entry->localizedName(QLocale().uiLanguages());
     application.isTerminalEmulator = entry->categories.contains(QLatin1String("TerminalEmulator"));
     return application;
+}
+
+QList<RunningApplication> InstalledApplications::describeAll(const QList<WindowNames>& windows) const
+{
+    QList<RunningApplication> applications;
+    QSet<QString> seen{ownDesktopId.toLower()};
+    for (const WindowNames& window : windows) {
+        RunningApplication application = describe(window.windowClass, window.instance, window.executable);
+        if (!application.bundleIdentifier || application.bundleIdentifier->isEmpty())
+            continue;
+        // Several windows of one application (or of one class without an entry) count once.
+        const QString key = application.bundleIdentifier->toLower();
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        applications.append(std::move(application));
+    }
+    return applications;
+}
+
+std::optional<QString> InstalledApplications::name(const QString& id) const
+{
+    const auto entry = find([&](const DesktopEntries& installed) { return installed.byId(id); });
+    if (!entry)
+        return std::nullopt;
+    return entry->localizedName(QLocale().uiLanguages());
 }
 
 std::optional<QIcon> InstalledApplications::icon(const QString& id) const

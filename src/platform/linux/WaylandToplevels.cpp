@@ -39,12 +39,18 @@ struct WaylandToplevels::Session {
 
     mutable std::mutex mutex;
     std::optional<QString> activeAppId;
+    QStringList appIds;
 
     void publish()
     {
+        QStringList ids;
+        for (const Toplevel& toplevel : std::as_const(toplevels))
+            if (!toplevel.appId.isEmpty() && !ids.contains(toplevel.appId))
+                ids.append(toplevel.appId);
         const std::lock_guard lock(mutex);
         const auto found = toplevels.constFind(active);
         activeAppId = found != toplevels.cend() && !found->appId.isEmpty() ? std::optional(found->appId) : std::nullopt;
+        appIds = std::move(ids);
     }
 };
 
@@ -184,6 +190,14 @@ std::optional<QString> WaylandToplevels::activeAppId() const
         return std::nullopt;
     const std::lock_guard lock(m_session->mutex);
     return m_session->activeAppId;
+}
+
+QStringList WaylandToplevels::appIds() const
+{
+    if (!m_session)
+        return {};
+    const std::lock_guard lock(m_session->mutex);
+    return m_session->appIds;
 }
 
 void WaylandToplevels::stop()

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -11,7 +12,8 @@
 
 namespace nimbrel::native {
 
-// Which application is in front in a Wayland session, from the compositor's list of toplevel windows
+// Which applications have windows in a Wayland session and which one is in front, from the compositor's list
+// of toplevel windows
 // (zwlr_foreign_toplevel_manager_v1: each window's app id and whether it is activated), kept current
 // on a connection and a thread of its own.
 class WaylandToplevels {
@@ -28,6 +30,9 @@ public:
     // The app id of the activated window ("org.gnome.TextEditor", "foot"); absent when no window is active
     // or it has none. Any thread.
     std::optional<QString> activeAppId() const;
+    // The app ids of all the windows, each once, in no particular order; windows without one are left out.
+    // Any thread.
+    QStringList appIds() const;
 
     struct Session;
 

@@ -17,6 +17,16 @@ std::optional<RunningApplication> WaylandWorkspace::frontmostApplication() const
     return m_applications.describe(*appId, *appId, {});
 }
 
+QList<RunningApplication> WaylandWorkspace::runningApplications() const
+{
+    if (!m_toplevels)
+        return {};
+    QList<WindowNames> windows;
+    for (const QString& appId : m_toplevels->appIds())
+        windows.append({appId, appId, {}});
+    return m_applications.describeAll(windows);
+}
+
 bool WaylandWorkspace::openURL(const QUrl& url) const
 {
     return url.isValid() && QDesktopServices::openUrl(url);

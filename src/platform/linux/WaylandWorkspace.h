@@ -6,20 +6,25 @@
 
 namespace nimbrel::native {
 
-// The application in front in a Wayland session: the activated window's app id from the compositor's
-// window list, matched to an installed desktop entry. Where the compositor keeps its list to itself
-// (KWin, GNOME) nothing is known to be in front. Wayland tells no client where other windows lie.
+// The applications of a Wayland session: the app ids of the compositor's window list (the activated one's
+// for the application in front), matched to installed desktop entries. Where the compositor keeps its list
+// to itself (KWin, GNOME) nothing is known to run or to be in front. Wayland tells no client where other windows lie.
 class WaylandWorkspace final : public Workspace {
 public:
     // `toplevels` null: the compositor lists no windows.
     explicit WaylandWorkspace(const WaylandToplevels* toplevels) : m_toplevels(toplevels) {}
 
     std::optional<RunningApplication> frontmostApplication() const override;
+    QList<RunningApplication> runningApplications() const override;
     std::optional<QRect> activeWindowFrame() const override { return std::nullopt; }
     QString ownBundleIdentifier() const override { return ownDesktopId; }
     std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override
     {
         return m_applications.icon(bundleIdentifier);
+    }
+    std::optional<QString> applicationName(const QString& bundleIdentifier) const override
+    {
+        return m_applications.name(bundleIdentifier);
     }
     bool openURL(const QUrl& url) const override;
 

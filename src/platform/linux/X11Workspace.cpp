@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace nimbrel::native {
 
@@ -29,6 +30,20 @@ QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, x
     return bytes;
 }
 
+// The value of a property asked for earlier; empty when the window has gone (the error is taken here, so it
+// is not reported as a fault) or lacks the property.
+QByteArray propertyValue(xcb_connection_t* c, xcb_get_property_cookie_t cookie)
+{
+    xcb_generic_error_t* error = nullptr;
+    const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(c, cookie, &error), &std::free);
+    std::free(error);
+    if (!reply)
+        return {};
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                      xcb_get_property_value_length(reply.get()));
+}
+
 std::optional<uint32_t> cardinal(const QByteArray& bytes)
 {
     if (bytes.size() < 4)
@@ -45,6 +60,16 @@ std::optional<xcb_window_t> activeWindow(xcb_connection_t* c)
     if (!active || *active == XCB_WINDOW_NONE)
         return std::nullopt;
     return *active;
+}
+
+// WM_CLASS holds the instance and the class, each ending in a NUL.
+WindowNames classOf(const QByteArray& wmClass)
+{
+    const QList<QByteArray> parts = wmClass.split('\0');
+    WindowNames names;
+    names.instance = parts.size() > 0 ? QString::fromLocal8Bit(parts[0]) : QString();
+    names.windowClass = parts.size() > 1 ? QString::fromLocal8Bit(parts[1]) : QString();
+    return names;
 }
 
 QString executableOf(uint32_t pid)
@@ -79,13 +104,45 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() const
     if (pid && *pid == static_cast<uint32_t>(::getpid()))
         return RunningApplication{ownDesktopId, QStringLiteral("Nimbrel")};
 
-    // WM_CLASS holds the instance and the class, each ending in a NUL.
-    const QList<QByteArray> wmClass = property(c, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256).split('\0');
-    const QString instance = wmClass.size() > 0 ? QString::fromLocal8Bit(wmClass[0]) : QString();
-    const QString windowClass = wmClass.size() > 1 ? QString::fromLocal8Bit(wmClass[1]) : QString();
+    const WindowNames names = classOf(property(c, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256));
     const QString executable = pid ? executableOf(*pid) : QString();
+    return m_applications.describe(names.windowClass, names.instance, executable);
+}
 
-    return m_applications.describe(windowClass, instance, executable);
+QList<RunningApplication> X11Workspace::runningApplications() const
+{
+    xcb_connection_t* c = m_x11 ? x11Connection() : nullptr;
+    if (!c)
+        return {};
+    // The window manager lists the windows it manages; without one nothing is known to run.
+    const QByteArray list = property(c, x11RootWindow(c), x11Atom(c, "_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 1 << 16);
+    std::vector<xcb_window_t> windows(static_cast<size_t>(list.size()) / sizeof(xcb_window_t));
+    if (windows.empty())
+        return {};
+    std::memcpy(windows.data(), list.constData(), windows.size() * sizeof(xcb_window_t));
+
+    // Every question first, then the answers: one round trip however many windows there are.
+    const xcb_atom_t pidAtom = x11Atom(c, "_NET_WM_PID");
+    struct Questions {
+        xcb_get_property_cookie_t pid;
+        xcb_get_property_cookie_t wmClass;
+    };
+    std::vector<Questions> questions;
+    questions.reserve(windows.size());
+    for (const xcb_window_t window : windows)
+        questions.push_back({xcb_get_property(c, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1),
+                             xcb_get_property(c, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256)});
+    const auto ownPid = static_cast<uint32_t>(::getpid());
+    QList<WindowNames> named;
+    for (const Questions& asked : questions) {
+        const auto pid = cardinal(propertyValue(c, asked.pid));
+        WindowNames names = classOf(propertyValue(c, asked.wmClass));
+        if (pid && *pid == ownPid)
+            continue;
+        names.executable = pid ? executableOf(*pid) : QString();
+        named.append(names);
+    }
+    return m_applications.describeAll(named);
 }
 
 std::optional<QRect> X11Workspace::activeWindowFrame() const
@@ -124,6 +181,11 @@ std::optional<QRect> X11Workspace::activeWindowFrame() const
 std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifier) const
 {
     return m_applications.icon(bundleIdentifier);
+}
+
+std::optional<QString> X11Workspace::applicationName(const QString& bundleIdentifier) const
+{
+    return m_applications.name(bundleIdentifier);
 }
 
 bool X11Workspace::openURL(const QUrl& url) const

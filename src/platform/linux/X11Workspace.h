@@ -5,17 +5,20 @@
 
 namespace nimbrel::native {
 
-// The application in front from the window manager's _NET_ACTIVE_WINDOW (its _NET_WM_PID and WM_CLASS),
-// matched to an installed desktop entry. Not X11: nothing is in front.
+// The application in front from the window manager's _NET_ACTIVE_WINDOW, and the running ones from its
+// _NET_CLIENT_LIST (each window's _NET_WM_PID and WM_CLASS), matched to installed desktop entries. Not X11:
+// nothing runs and nothing is in front.
 class X11Workspace final : public Workspace {
 public:
     X11Workspace();
     ~X11Workspace() override;
 
     std::optional<RunningApplication> frontmostApplication() const override;
+    QList<RunningApplication> runningApplications() const override;
     std::optional<QRect> activeWindowFrame() const override;
     QString ownBundleIdentifier() const override;
     std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override;
+    std::optional<QString> applicationName(const QString& bundleIdentifier) const override;
     bool openURL(const QUrl& url) const override;
 
 private:
