@@ -10,6 +10,7 @@
 #include "platform/Workspace.h"
 #include "report/LaunchReporter.h"
 #include "settings/AboutView.h"
+#include "settings/ClearHistoryDialog.h"
 #include "settings/SettingsStore.h"
 #include "settings/SettingsView.h"
 #include "shell/AuxiliaryWindows.h"
@@ -298,6 +299,12 @@ void AppDelegate::clearHistory(bool includePinned, EditReply reply)
          });
 }
 
+void AppDelegate::askToClearHistory()
+{
+    if (const std::optional<bool> includePinned = nimbrel::askToClearHistory(nullptr, m_settingsStore, historyUsage()))
+        clearHistory(*includePinned);
+}
+
 HistoryUsage AppDelegate::historyUsage() const
 {
     if (!m_modelContainer)
@@ -379,9 +386,13 @@ void AppDelegate::openSettings()
                                  QUrl(QStringLiteral(NIMBREL_DONATION_URL)), m_services.locations.dataDirectory(),
                                  [this] { return m_services.tray.isAvailable(); }, [this] { quit(); },
                                  m_services.desktop.limits, m_services.desktop.isShortcutAllowed,
-                                 m_services.desktop.allowShortcut},
+                                 m_services.desktop.allowShortcut, [this] { return historyUsage(); },
+                                 [this](bool includePinned) { clearHistory(includePinned); }},
             trusted);
         m_settingsWindow = new SettingsWindow(view, m_settingsStore);
+        // The storage card's counts and its note on pinned records follow the history.
+        if (m_modelContainer)
+            connect(m_modelContainer.get(), &HistoryStore::changed, view, &SettingsView::historyChanged);
         connect(m_settingsWindow, &SettingsWindow::closing, this,
                 [this] { m_services.activation.setPolicy(Policy::accessory); });
         connect(m_settingsWindow, &SettingsWindow::aboutRequested, this, &AppDelegate::openAbout);

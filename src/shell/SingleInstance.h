@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocalSocket>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -9,7 +10,6 @@
 
 class QLockFile;
 class QLocalServer;
-class QLocalSocket;
 
 namespace nimbrel {
 

@@ -121,7 +121,7 @@ TEST(HistoryEditCommand, AnswersBecomeExitStatusesAndLines)
         EXPECT_EQ(reportAnswer(c.command, c.answer, outStream, errStream), c.status);
         outStream.flush();
         errStream.flush();
-        EXPECT_TRUE((c.status ? err : out).contains(QLatin1String(c.printed))) << (out + err).toStdString();
+        EXPECT_TRUE((c.status ? err : out).contains(QLatin1String(c.printed))) << QString(out + err).toStdString();
         EXPECT_TRUE((c.status ? out : err).isEmpty());
     }
 }
@@ -172,7 +172,7 @@ TEST(RecordingPause, AnEndlessPauseIsKeptAndATimedOneEndsByItself)
     fake::MemoryDefaults defaults;
     fake::LoginItems loginItems;
     fake::RecordingConsole console;
-    Translations translations;
+    Translations translations{QString()};
     SettingsStore settings(defaults, loginItems, console, translations);
     fake::ManualClock clock;
 
