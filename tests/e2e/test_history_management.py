@@ -160,12 +160,13 @@ class Pinning(HistoryCase):
         newer = self.copy_and_wait(nimbrel, "newer, kept")
         self.assertEqual(run(self.home, "--pin", pinned)[0], 0)
         self.assertEqual(nimbrel.terminate(), 0)
-        # The budget counts byteSize: the records are made to weigh 60, 30 and 14 MB of the 100 MiB budget.
+        # The budget counts byteSize: the records are made to weigh 60, 30 and 14 MB of a 100 MiB budget.
         db = sqlite3.connect(self.home.store)
         for record, size in ((pinned, 60_000_000), (older, 30_000_000), (newer, 14_000_000)):
             db.execute("UPDATE clip SET byteSize = ? WHERE id = ?", (size, uuid.UUID(record).bytes))
         db.commit()
         db.close()
+        self.home.write_defaults(dict(self.home.read_defaults(), **{"Nimbrel.maxStorageMB": 100}))
 
         nimbrel = self.start()
         nimbrel.wait_ready()
