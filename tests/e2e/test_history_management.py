@@ -58,6 +58,17 @@ class HistoryCase(E2ETestCase):
     def texts(self):
         return [r.get("text") for r in history(self.home)]
 
+    def tray_entry(self, nimbrel, downs):
+        """Opens the tray menu and chooses its entry `downs` down from the top."""
+        icons = []
+        nimbrel.wait_until(lambda: icons.extend(w for w in nimbrel_windows() if w[1] <= 64 and w[2] <= 64) or icons,
+                           what="the tray icon")
+        before = {w[0] for w in nimbrel_windows()}
+        _, width, height, x, y = icons[0]
+        click(x + width // 2, y + height // 2)
+        nimbrel.wait_until(lambda: any(w[0] not in before for w in nimbrel_windows()), what="the tray menu")
+        x11("xdotool", "key", *["Down"] * downs, "Return")
+
     def store_bytes(self):
         data = b""
         for suffix in ("", "-wal"):
@@ -91,6 +102,31 @@ class Clearing(HistoryCase):
         self.assertEqual(history(self.home), [])
         nimbrel.wait_until(lambda: b"kept because it is pinned" not in self.store_bytes(),
                            what="the pinned text to leave the file")
+
+
+    def test_the_tray_entry_clears_only_once_confirmed(self):
+        nimbrel = self.start()
+        nimbrel.wait_ready()
+        self.copy_and_wait(nimbrel, "MARKER-5c1e cleared from the tray")
+        self.copy_and_wait(nimbrel, "another one")
+
+        def confirmation():
+            # The entry after pausing; the question is a window of its own, its Cancel button the default.
+            self.tray_entry(nimbrel, 4)
+            nimbrel.wait_until(lambda: dialog_shown(), what="the confirmation")
+
+        def dialog_shown():
+            return x11("xdotool", "search", "--onlyvisible", "--name", "^Clear History$", check=False).stdout.strip()
+
+        confirmation()
+        x11("xdotool", "key", "Escape")
+        nimbrel.wait_until(lambda: not dialog_shown(), what="the confirmation to close")
+        self.assertEqual(len(history(self.home)), 2)
+        confirmation()
+        x11("xdotool", "key", "Tab", "Return")  # to the Clear button
+        nimbrel.wait_until(lambda: history(self.home) == [], what="the history to be cleared")
+        nimbrel.wait_for_line("[Nimbrel] History cleared: 2 records deleted")
+        nimbrel.wait_until(lambda: b"MARKER-5c1e" not in self.store_bytes(), what="the cleared text to leave the file")
 
 
 class CommandLine(HistoryCase):
@@ -207,24 +243,13 @@ class Pausing(HistoryCase):
     def test_the_tray_entry_pauses_and_resumes(self):
         nimbrel = self.start()
         nimbrel.wait_ready()
-
-        def tray_entry(downs):
-            icons = []
-            nimbrel.wait_until(lambda: icons.extend(w for w in nimbrel_windows() if w[1] <= 64 and w[2] <= 64) or icons,
-                               what="the tray icon")
-            before = {w[0] for w in nimbrel_windows()}
-            _, width, height, x, y = icons[0]
-            click(x + width // 2, y + height // 2)
-            nimbrel.wait_until(lambda: any(w[0] not in before for w in nimbrel_windows()), what="the tray menu")
-            x11("xdotool", "key", *["Down"] * downs, "Return")
-
         # The menu: the panel, the settings, then pausing.
-        tray_entry(3)
+        self.tray_entry(nimbrel, 3)
         nimbrel.wait_for_line("[Nimbrel] Recording paused")
         self.clipboard.xclip("text/plain", "copied while paused from the tray")
         self.settle()
         self.assertEqual(history(self.home), [])
-        tray_entry(3)
+        self.tray_entry(nimbrel, 3)
         nimbrel.wait_for_line("[Nimbrel] Recording resumed")
         self.copy_and_wait(nimbrel, "recorded after resuming from the tray")
 
