@@ -283,5 +283,21 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>Added to GNOME's keyboard settings.</translation>
     </message>
+    <message>
+        <source>已固定</source>
+        <translation>Pinned</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>Pin (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>Unpin (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>No pinned items</translation>
+    </message>
 </context>
 </TS>

@@ -283,5 +283,21 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>GNOME のキーボード設定に追加しました。</translation>
     </message>
+    <message>
+        <source>已固定</source>
+        <translation>ピン留め</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>ピン留め (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>ピン留めを外す (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>ピン留めした項目はありません</translation>
+    </message>
 </context>
 </TS>

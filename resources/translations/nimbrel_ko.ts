@@ -283,5 +283,21 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>GNOME 키보드 설정에 추가했습니다.</translation>
     </message>
+    <message>
+        <source>已固定</source>
+        <translation>고정됨</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>고정 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>고정 해제 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>고정된 항목이 없습니다</translation>
+    </message>
 </context>
 </TS>

@@ -283,5 +283,21 @@
         <source>已添加到 GNOME 的键盘设置中。</source>
         <translation>已新增到 GNOME 的鍵盤設定中。</translation>
     </message>
+    <message>
+        <source>已固定</source>
+        <translation>已釘選</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>釘選 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>取消釘選 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>尚無釘選的項目</translation>
+    </message>
 </context>
 </TS>

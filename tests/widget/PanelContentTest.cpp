@@ -509,9 +509,9 @@ TEST(PanelContent, PresentationResetsSearchFilterHighlightAndFocus)
     EXPECT_TRUE(panel.view->isSearchFocused());
     EXPECT_EQ(panel.shown().first(), QStringLiteral("https://x.example"));
     const QList<FilterChip*>& chips = panel.view->filterChips();
-    ASSERT_EQ(chips.size(), 5);
+    ASSERT_EQ(chips.size(), 6);
     for (FilterChip* chip : chips)
-        EXPECT_EQ(chip->isChecked(), !chip->kind().has_value());
+        EXPECT_EQ(chip->isChecked(), chip->filter() == ListFilter());
 }
 
 TEST(PanelContent, ChipsSelectTheKindAndStaySelectedWhenClickedAgain)
@@ -879,7 +879,13 @@ TEST(PanelContent, TextsFollowTheInterfaceLanguage)
         return texts;
     };
     EXPECT_EQ(panel.search()->placeholderText(), QStringLiteral("Search"));
-    EXPECT_EQ(chipTexts(), (QStringList{"All", "Text", "Image", "Link", "Color"}));
+    EXPECT_EQ(chipTexts(), (QStringList{"All", "Text", "Image", "Link", "Color", "Pinned"}));
+    const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+    EXPECT_EQ(delegate->pinToolTip(false), QStringLiteral("Pin (Ctrl+P)"));
+    EXPECT_EQ(delegate->pinToolTip(true), QStringLiteral("Unpin (Ctrl+P)"));
+    panel.view->selectFilter(ListFilter::pinned());
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No pinned items"));
+    panel.view->selectKind(std::nullopt);
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No clipboard history yet"));
     panel.search()->setText(QStringLiteral("zzz"));
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No matches found"));
@@ -899,7 +905,8 @@ TEST(PanelContent, TextsFollowTheInterfaceLanguage)
     EXPECT_EQ(rowTitle(blank, panel.settings.locale(), localized), QStringLiteral("（空白）"));
 
     panel.settings.setLanguage(AppLanguage::zhHans);
-    EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色"}));
+    EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色", "已固定"}));
+    EXPECT_EQ(delegate->pinToolTip(true), QStringLiteral("取消固定 (Ctrl+P)"));
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("未找到匹配项"));
 }
 
