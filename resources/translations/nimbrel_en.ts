@@ -344,10 +344,6 @@
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>清除历史记录…</source>
-        <translation>Clear History…</translation>
-    </message>
-    <message>
         <source>历史记录为空。</source>
         <translation>The history is empty.</translation>
     </message>
@@ -386,6 +382,20 @@
     <message>
         <source>清除</source>
         <translation>Clear</translation>
+        <source>已固定</source>
+        <translation>Pinned</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>Pin (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>Unpin (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>No pinned items</translation>
     </message>
 </context>
 </TS>

@@ -344,10 +344,6 @@
         <translation>キャンセル</translation>
     </message>
     <message>
-        <source>清除历史记录…</source>
-        <translation>履歴を消去…</translation>
-    </message>
-    <message>
         <source>历史记录为空。</source>
         <translation>履歴は空です。</translation>
     </message>
@@ -386,6 +382,20 @@
     <message>
         <source>清除</source>
         <translation>消去</translation>
+        <source>已固定</source>
+        <translation>ピン留め</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>ピン留め (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>ピン留めを外す (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>ピン留めした項目はありません</translation>
     </message>
 </context>
 </TS>

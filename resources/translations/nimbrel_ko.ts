@@ -344,10 +344,6 @@
         <translation>취소</translation>
     </message>
     <message>
-        <source>清除历史记录…</source>
-        <translation>기록 지우기…</translation>
-    </message>
-    <message>
         <source>历史记录为空。</source>
         <translation>기록이 비어 있습니다.</translation>
     </message>
@@ -386,6 +382,20 @@
     <message>
         <source>清除</source>
         <translation>지우기</translation>
+        <source>已固定</source>
+        <translation>고정됨</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>고정 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>고정 해제 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>고정된 항목이 없습니다</translation>
     </message>
 </context>
 </TS>

@@ -344,10 +344,6 @@
         <translation>取消</translation>
     </message>
     <message>
-        <source>清除历史记录…</source>
-        <translation>清除歷史記錄…</translation>
-    </message>
-    <message>
         <source>历史记录为空。</source>
         <translation>歷史記錄為空。</translation>
     </message>
@@ -386,6 +382,20 @@
     <message>
         <source>清除</source>
         <translation>清除</translation>
+        <source>已固定</source>
+        <translation>已釘選</translation>
+    </message>
+    <message>
+        <source>固定 (Ctrl+P)</source>
+        <translation>釘選 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>取消固定 (Ctrl+P)</source>
+        <translation>取消釘選 (Ctrl+P)</translation>
+    </message>
+    <message>
+        <source>暂无固定的条目</source>
+        <translation>尚無釘選的項目</translation>
     </message>
 </context>
 </TS>

@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -317,6 +318,7 @@ void CardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
         paintBigCard(*painter, card, item, index, option.palette);
     else
         paintRow(*painter, card, item, index, option.palette);
+    paintPin(*painter, card, item, highlighted, option.palette);
     painter->restore();
 }
 
@@ -399,26 +401,110 @@ void CardDelegate::paintRow(QPainter& painter, const QRectF& card, const ClipIte
                    GlyphWeight::semibold);
     }
 
-    // The column: badge and icon, title, meta line, centred as a block.
-    const qreal left = tile.right() + 10;
-    const qreal width = card.right() - 10 - left;
-    const QFontMetricsF bodyMetrics(m_bodyFont);
-    const QList<CardLine> title = wrappedLines(
-        rowTitle(item, m_settings.locale(), [this](const QString& key) { return m_settings.localized(key); }),
-        m_bodyFont, width, rowTitleLines);
-    const qreal chipHeight = std::max<qreal>(miniChipHeight(m_miniChipFont), 14);
-    const qreal titleHeight = std::max<qsizetype>(title.size(), 1) * bodyMetrics.lineSpacing();
-    const qreal metaHeight = QFontMetricsF(m_metaFont).height();
-    const qreal columnHeight = chipHeight + 4 + titleHeight + 4 + metaHeight;
-    qreal y = card.center().y() - columnHeight / 2;
+    const RowColumn column = rowColumn(card, item);
+    const qreal left = column.left;
+    const qreal width = column.width;
+    qreal y = column.top;
+    paintMiniChip(painter, QPointF(left, y + column.chipHeight / 2), kind,
+                  m_settings.localized(kindStyle(kind).labelKey), m_miniChipFont, palette);
+    paintSourceIcon(painter, QRectF(left + width - 14, y + column.chipHeight / 2 - 7, 14, 14), item);
+    y += column.chipHeight + 4;
+    paintLines(painter, column.title, m_bodyFont, QRectF(left, y, width, column.titleHeight),
+               faded(colors.primary, 0.85));
+    y += column.titleHeight + 4;
+    paintMetaLine(painter, QRectF(left, y, width, column.metaHeight), item, m_metaFont, palette);
+}
 
-    paintMiniChip(painter, QPointF(left, y + chipHeight / 2), kind, m_settings.localized(kindStyle(kind).labelKey),
-                  m_miniChipFont, palette);
-    paintSourceIcon(painter, QRectF(left + width - 14, y + chipHeight / 2 - 7, 14, 14), item);
-    y += chipHeight + 4;
-    paintLines(painter, title, m_bodyFont, QRectF(left, y, width, titleHeight), faded(colors.primary, 0.85));
-    y += titleHeight + 4;
-    paintMetaLine(painter, QRectF(left, y, width, metaHeight), item, m_metaFont, palette);
+CardDelegate::RowColumn CardDelegate::rowColumn(const QRectF& card, const ClipItem& item) const
+{
+    // Right of the leading tile: badge and icon, title, meta line, centred as a block.
+    RowColumn column;
+    column.left = card.left() + 10 + rowTile + 10;
+    column.width = card.right() - 10 - column.left;
+    column.title = wrappedLines(
+        rowTitle(item, m_settings.locale(), [this](const QString& key) { return m_settings.localized(key); }),
+        m_bodyFont, column.width, rowTitleLines);
+    column.chipHeight = std::max<qreal>(miniChipHeight(m_miniChipFont), 14);
+    column.titleHeight = std::max<qsizetype>(column.title.size(), 1) * QFontMetricsF(m_bodyFont).lineSpacing();
+    column.metaHeight = QFontMetricsF(m_metaFont).height();
+    const qreal height = column.chipHeight + 4 + column.titleHeight + 4 + column.metaHeight;
+    column.top = card.center().y() - height / 2;
+    return column;
+}
+
+bool CardDelegate::setPointerCard(std::optional<QUuid> id, bool onPinControl)
+{
+    onPinControl = onPinControl && id.has_value();
+    if (id == m_pointerCard && onPinControl == m_pointerOnPin)
+        return false;
+    m_pointerCard = id;
+    m_pointerOnPin = onPinControl;
+    return true;
+}
+
+bool CardDelegate::hasSourceIcon(const ClipItem& item) const
+{
+    const std::optional<QIcon> icon = m_icons.appIcon(item.sourceBundleID);
+    return icon && !icon->isNull();
+}
+
+QRectF CardDelegate::pinRect(const QRectF& card, const ClipItem& item) const
+{
+    if (m_layout == CardLayout::bigCard) {
+        constexpr qreal side = 20;
+        const qreal centre = card.top() + 10 + bigCardHeaderHeight() / 2;
+        const qreal right = hasSourceIcon(item) ? card.right() - 12 - 18 - 3 : card.right() - 9;
+        return QRectF(right - side, centre - side / 2, side, side);
+    }
+    constexpr qreal side = 18;
+    const RowColumn column = rowColumn(card, item);
+    const qreal centre = column.top + column.chipHeight / 2;
+    const qreal end = column.left + column.width;
+    const qreal right = hasSourceIcon(item) ? end - 14 - 3 : end + 2;
+    return QRectF(right - side, centre - side / 2, side, side);
+}
+
+QRectF CardDelegate::pinControlRect(const QRect& cell, const ClipItem& item, bool highlighted) const
+{
+    if (!m_pinnable)
+        return {};
+    const QRectF card = cardRect(cell);
+    const QRectF pin = pinRect(card, item);
+    const qreal scale = cardScale(m_layout, highlighted, m_hoverProgress.value(item.id, 0.0));
+    if (scale == 1.0)
+        return pin;
+    // As painted: grown about the card's centre.
+    QTransform grown;
+    grown.translate(card.center().x(), card.center().y());
+    grown.scale(scale, scale);
+    grown.translate(-card.center().x(), -card.center().y());
+    return grown.mapRect(pin);
+}
+
+QString CardDelegate::pinToolTip(bool pinned) const
+{
+    return m_settings.localized(pinned ? QStringLiteral("取消固定 (Ctrl+P)") : QStringLiteral("固定 (Ctrl+P)"));
+}
+
+void CardDelegate::paintPin(QPainter& painter, const QRectF& card, const ClipItem& item, bool highlighted,
+                            const QPalette& palette) const
+{
+    const bool control = m_pinnable && (highlighted || m_pointerCard == item.id);
+    if (!control && !item.pinned)
+        return;
+    const PanelColors colors = PanelColors::from(palette);
+    const QRectF slot = pinRect(card, item);
+    const bool pointed = control && m_pointerOnPin && m_pointerCard == item.id;
+    if (control) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(faded(colors.primary, pointed ? 0.16 : 0.08));
+        painter.drawEllipse(slot);
+    }
+    // The mark is the pin in the pinned colour; the control of an unpinned card is the same pin, faint.
+    const QColor color = item.pinned ? pinnedStyle().tint : pointed ? faded(colors.primary, 0.8) : colors.secondary;
+    const qreal glyph = std::round(slot.width() * 0.62);
+    paintGlyph(painter, Glyph::pin, QRectF(slot.center() - QPointF(glyph / 2, glyph / 2), QSizeF(glyph, glyph)), color,
+               GlyphWeight::semibold);
 }
 
 void CardDelegate::paintMetaLine(QPainter& painter, const QRectF& box, const ClipItem& item, const QFont& font,

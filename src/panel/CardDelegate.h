@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <QUuid>
 
+#include <optional>
+
 namespace nimbrel {
 
 class AppIconCache;
@@ -63,6 +65,22 @@ public:
 
     // How far each card's hover growth has come (0 none, 1 fully grown); cards not listed have none.
     void setHoverProgress(QHash<QUuid, qreal> progress) { m_hoverProgress = std::move(progress); }
+
+    // Whether records can be pinned from the panel: only then do cards have a pin control.
+    void setPinnable(bool pinnable) { m_pinnable = pinnable; }
+    bool pinnable() const { return m_pinnable; }
+    // The card under the pointer, which shows its pin control, and whether the pointer is on that control.
+    // True when that changed.
+    bool setPointerCard(std::optional<QUuid> id, bool onPinControl);
+    // Where a card's pin sits: the mark of a pinned card and, on the highlighted card and the one under
+    // the pointer, the control that pins and unpins. In the header, left of the source icon (in its place
+    // when there is none); on a row, in the badge's line. `card` as cardRect gives it.
+    QRectF pinRect(const QRectF& card, const ClipItem& item) const;
+    // The pin control of the card in `cell` as painted (grown with a hovered big card); empty when cards
+    // have none.
+    QRectF pinControlRect(const QRect& cell, const ClipItem& item, bool highlighted) const;
+    // The control's tooltip, in the interface language.
+    QString pinToolTip(bool pinned) const;
     // The scale a card is painted at: big cards grow on hover unless highlighted; rows never do.
     static qreal cardScale(CardLayout layout, bool highlighted, qreal hoverProgress);
 
@@ -77,6 +95,22 @@ private:
                        const QPalette& palette) const;
     // The source application's icon, clipped to a rounded square; nothing when there is none.
     void paintSourceIcon(QPainter& painter, const QRectF& box, const ClipItem& item) const;
+    bool hasSourceIcon(const ClipItem& item) const;
+    // Where a row card's column goes: its left edge and width, its title lines and the heights of its
+    // badge line, title and meta line, and its top (the column is centred in the card).
+    struct RowColumn {
+        qreal left = 0;
+        qreal width = 0;
+        QList<CardLine> title;
+        qreal chipHeight = 0;
+        qreal titleHeight = 0;
+        qreal metaHeight = 0;
+        qreal top = 0;
+    };
+    RowColumn rowColumn(const QRectF& card, const ClipItem& item) const;
+    // The mark of a pinned card, and the control where the card shows one.
+    void paintPin(QPainter& painter, const QRectF& card, const ClipItem& item, bool highlighted,
+                  const QPalette& palette) const;
 
     CardLayout m_layout;
     SettingsStore& m_settings;
@@ -89,6 +123,9 @@ private:
     QFont m_chipFont;
     QFont m_miniChipFont;
     QHash<QUuid, qreal> m_hoverProgress;
+    bool m_pinnable = false;
+    std::optional<QUuid> m_pointerCard;
+    bool m_pointerOnPin = false;
 };
 
 }  // namespace nimbrel

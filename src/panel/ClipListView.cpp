@@ -154,6 +154,7 @@ ClipListView::ClipListView(HistoryStore& store, SettingsStore& settings, Thumbna
     connect(m_model, &ResultsModel::keyboardIndexChanged, m_results, [this](int row) { m_results->centreOn(row); });
     connect(m_model, &ResultsModel::selected, this, &ClipListView::selected);
     connect(m_results, &ClipResultsView::cardTapped, this, &ClipListView::selected);
+    connect(m_results, &ClipResultsView::pinTapped, m_model, &ResultsModel::togglePin);
     connect(m_results, &ClipResultsView::imageHover, this, &ClipListView::imageHover);
     connect(&m_settings, &SettingsStore::languageChanged, this, &ClipListView::retranslate);
 
@@ -183,10 +184,16 @@ QWidget* ClipListView::makeHeader()
     } else {
         chips = new WrappingRow(chipRow, chipSpacing);
     }
-    for (const KindStyle& style : kindStyles()) {
-        auto* chip = new FilterChip(style.kind, chipRow);
-        chip->setChecked(!style.kind.has_value());
-        connect(chip, &QAbstractButton::clicked, this, [this, kind = style.kind] { selectKind(kind); });
+    // The pinned records are one more choice in the same row rather than a second filter over a kind: one
+    // lit chip then says all there is about what is listed, and the few pinned records need no kind.
+    QList<ListFilter> filters;
+    for (const KindStyle& style : kindStyles())
+        filters.append({style.kind});
+    filters.append(ListFilter::pinned());
+    for (const ListFilter& filter : std::as_const(filters)) {
+        auto* chip = new FilterChip(filter, chipRow);
+        chip->setChecked(filter == ListFilter());
+        connect(chip, &QAbstractButton::clicked, this, [this, filter] { selectFilter(filter); });
         chips->addWidget(chip);
         m_chips.append(chip);
     }
@@ -253,13 +260,30 @@ std::optional<ClipKind> ClipListView::selectedKind() const
     return m_model->kind();
 }
 
+const ListFilter& ClipListView::selectedFilter() const
+{
+    return m_model->filter();
+}
+
 void ClipListView::selectKind(std::optional<ClipKind> kind)
 {
+    selectFilter({kind});
+}
+
+void ClipListView::selectFilter(const ListFilter& filter)
+{
     for (FilterChip* chip : std::as_const(m_chips))
-        chip->setChecked(chip->kind() == kind);
-    m_model->setKind(kind);
+        chip->setChecked(chip->filter() == filter);
+    m_model->setFilter(filter);
     updateEmptyText();
     m_results->centreOn(m_model->keyboardIndex(), false);
+}
+
+void ClipListView::setPinner(std::function<void(const QUuid&, bool pinned)> pinner)
+{
+    m_delegate->setPinnable(static_cast<bool>(pinner));
+    m_model->setPinner(std::move(pinner));
+    m_results->viewport()->update();
 }
 
 bool ClipListView::eventFilter(QObject* watched, QEvent* event)
@@ -276,6 +300,16 @@ bool ClipListView::eventFilter(QObject* watched, QEvent* event)
 
 bool ClipListView::handleKey(QKeyEvent* event)
 {
+    if (event->key() == Qt::Key_P && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+        if (!m_model->canPin())
+            return false;
+        m_model->onTogglePin();
+        return true;
+    }
+    // Ctrl+Z brings back the record deleted last in this showing; with none to bring back it is the search
+    // field's own undo of the typing.
+    if (event->matches(QKeySequence::Undo))
+        return m_model->onUndo();
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -308,7 +342,7 @@ void ClipListView::retranslate()
 {
     m_search->setPlaceholder(m_settings.localized(QStringLiteral("搜索")));
     for (FilterChip* chip : std::as_const(m_chips)) {
-        chip->setText(m_settings.localized(kindStyle(chip->kind()).labelKey));
+        chip->setText(m_settings.localized(filterStyle(chip->filter()).labelKey));
         chip->updateGeometry();
     }
     updateEmptyText();
@@ -319,8 +353,10 @@ void ClipListView::retranslate()
 void ClipListView::updateEmptyText()
 {
     // The untrimmed text decides: a search of blanks still reads as a search.
-    m_results->setEmptyText(m_settings.localized(searchEdit()->text().isEmpty() ? QStringLiteral("暂无剪切板历史")
-                                                                                : QStringLiteral("未找到匹配项")));
+    QString key = QStringLiteral("未找到匹配项");
+    if (searchEdit()->text().isEmpty())
+        key = m_model->filter().pinnedOnly ? QStringLiteral("暂无固定的条目") : QStringLiteral("暂无剪切板历史");
+    m_results->setEmptyText(m_settings.localized(key));
 }
 
 void ClipListView::paintEvent(QPaintEvent*)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/ClipItem.h"
+#include "panel/KindStyle.h"
 #include "settings/PanelMode.h"
 
 #include <QImage>
@@ -8,6 +9,7 @@
 #include <QMargins>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class QKeyEvent;
@@ -27,9 +29,9 @@ class SettingsStore;
 class ThumbnailCache;
 
 // The whole content of the clip panel: a translucent rounded background with its stroke and shadow, the
-// search field and kind filters, and the cards of the matching records. Drives the list from the
-// keyboard while the search field keeps the typing: arrows move the highlight, Return (or keypad
-// Enter) chooses, Ctrl+Backspace deletes. Main thread only.
+// search field and filters, and the cards of the matching records. Drives the list from the keyboard
+// while the search field keeps the typing: arrows move the highlight, Return (or keypad Enter) chooses,
+// Ctrl+Backspace deletes, Ctrl+Z brings the deleted record back, Ctrl+P pins or unpins. Main thread only.
 class ClipListView final : public QWidget {
     Q_OBJECT
 public:
@@ -51,8 +53,14 @@ public:
     // The search field has the keyboard focus of the panel's window (whether or not the window is active).
     bool isSearchFocused() const;
     std::optional<ClipKind> selectedKind() const;
+    const ListFilter& selectedFilter() const;
     // Chooses a kind filter, as a click on its chip does.
     void selectKind(std::optional<ClipKind> kind);
+    // Chooses a filter (a kind, or the pinned records), as a click on its chip does.
+    void selectFilter(const ListFilter& filter);
+
+    // Who pins and unpins records; while there is none, cards have no pin control and Ctrl+P does nothing.
+    void setPinner(std::function<void(const QUuid&, bool pinned)> pinner);
 
     ResultsModel& results() const { return *m_model; }
     ClipResultsView* resultsView() const { return m_results; }

@@ -28,6 +28,8 @@ ClipPanel::ClipPanel(bool layered, bool closesWhenLeft)
     // stays active. A Wayland compositor gives the keyboard only to the window it activates.
     setAttribute(Qt::WA_ShowWithoutActivating, !layered && !closesWhenLeft);
     m_closesWhenLeft = closesWhenLeft;
+    // The application in front stays active on X11: the pin control's tooltip must show all the same.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowTitle(QStringLiteral("Nimbrel"));
     resize(800, 240);
@@ -45,6 +47,9 @@ bool ClipPanel::event(QEvent* event)
             Q_EMIT left();
     } else if (event->type() == QEvent::Hide) {
         m_wasActive = false;
+        const bool handled = QWidget::event(event);
+        Q_EMIT hidden();
+        return handled;
     }
     return QWidget::event(event);
 }

@@ -29,6 +29,8 @@ public:
 Q_SIGNALS:
     // The panel had the keyboard and lost it to another window.
     void left();
+    // The panel was hidden, whichever way (by Nimbrel or by the window manager).
+    void hidden();
 
 protected:
     bool event(QEvent* event) override;

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -107,6 +108,16 @@ QModelIndex ClipResultsView::cardAt(const QPoint& viewportPoint) const
     return m_delegate.cardRect(visualRect(index)).contains(viewportPoint) ? index : QModelIndex();
 }
 
+bool ClipResultsView::isOnPinControl(const QModelIndex& index, const QPoint& viewportPoint) const
+{
+    const std::optional<ClipItem> item = m_model.item(index.row());
+    if (!item)
+        return false;
+    const QRectF control = m_delegate.pinControlRect(visualRect(index), *item, index.row() == m_model.keyboardIndex());
+    // A little room around the small control, so a click at its edge is not taken for one on the card.
+    return !control.isEmpty() && control.adjusted(-2, -2, 2, 2).contains(viewportPoint);
+}
+
 void ClipResultsView::centreOn(int row, bool animated)
 {
     const QModelIndex index = m_model.index(row, 0);
@@ -178,20 +189,32 @@ void ClipResultsView::wheelEvent(QWheelEvent* event)
 void ClipResultsView::mousePressEvent(QMouseEvent* event)
 {
     // Cards are buttons: no selection, no dragging, no editing.
-    m_pressed = event->button() == Qt::LeftButton ? cardAt(event->position().toPoint()) : QModelIndex();
+    const QPoint point = event->position().toPoint();
+    m_pressed = event->button() == Qt::LeftButton ? cardAt(point) : QModelIndex();
+    m_pressedPin = m_pressed.isValid() && isOnPinControl(m_pressed, point);
     event->accept();
 }
 
 void ClipResultsView::mouseReleaseEvent(QMouseEvent* event)
 {
     const QModelIndex pressed = std::exchange(m_pressed, QModelIndex());
+    const bool pressedPin = std::exchange(m_pressedPin, false);
     event->accept();
+    const QPoint point = event->position().toPoint();
     if (event->button() != Qt::LeftButton || !pressed.isValid())
         return;
-    if (cardAt(event->position().toPoint()) != pressed)
+    if (cardAt(point) != pressed)
         return;
-    if (const std::optional<ClipItem> item = m_model.item(pressed.row()))
-        Q_EMIT cardTapped(*item);
+    const std::optional<ClipItem> item = m_model.item(pressed.row());
+    if (!item)
+        return;
+    // A click that began on the pin control never chooses the card, even if it ends beside the control.
+    if (pressedPin) {
+        if (isOnPinControl(pressed, point))
+            Q_EMIT pinTapped(*item);
+        return;
+    }
+    Q_EMIT cardTapped(*item);
 }
 
 void ClipResultsView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -212,6 +235,21 @@ bool ClipResultsView::viewportEvent(QEvent* event)
     if (event->type() == QEvent::Leave) {
         m_pointer.reset();
         updateHover();
+    }
+    if (event->type() == QEvent::ToolTip) {
+        // Only the pin control has a tooltip; cards show their content already.
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = cardAt(help->pos());
+        const std::optional<ClipItem> item = m_model.item(index.row());
+        if (item && isOnPinControl(index, help->pos())) {
+            const QRect control =
+                m_delegate.pinControlRect(visualRect(index), *item, index.row() == m_model.keyboardIndex())
+                    .toAlignedRect();
+            QToolTip::showText(help->globalPos(), m_delegate.pinToolTip(item->pinned), viewport(), control);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
     }
     return QListView::viewportEvent(event);
 }
@@ -234,17 +272,25 @@ void ClipResultsView::hideEvent(QHideEvent* event)
     m_growth.stop();
     m_growthProgress = 0;
     m_delegate.setHoverProgress({});
+    m_delegate.setPointerCard(std::nullopt, false);
     QListView::hideEvent(event);
 }
 
 void ClipResultsView::updateHover()
 {
     std::optional<QUuid> id;
+    bool onPin = false;
     if (m_pointer) {
-        if (const std::optional<ClipItem> item = m_model.item(cardAt(*m_pointer).row()))
+        const QModelIndex index = cardAt(*m_pointer);
+        if (const std::optional<ClipItem> item = m_model.item(index.row())) {
             id = item->id;
+            onPin = isOnPinControl(index, *m_pointer);
+        }
     }
     setHovered(id);
+    // The card under the pointer shows its pin control, stronger while the pointer is on it.
+    if (m_delegate.setPointerCard(id, onPin) && m_delegate.pinnable())
+        viewport()->update();
 }
 
 void ClipResultsView::setHovered(std::optional<QUuid> id)

@@ -22,7 +22,8 @@ class ResultsModel;
 
 // The list of cards: a horizontal strip without scroll bars in the bottom placement (where a plain
 // vertical wheel scrolls it sideways), a vertical column in the side placements. A click on a card
-// chooses it; resting the pointer on an image card asks for the large preview.
+// chooses it, one on its pin control (where cards have one) pins or unpins it instead; resting the pointer
+// on an image card asks for the large preview.
 class ClipResultsView final : public QListView {
     Q_OBJECT
 public:
@@ -43,6 +44,8 @@ public:
 
     // The row of the card (not the gap around it) under a point of the viewport.
     QModelIndex cardAt(const QPoint& viewportPoint) const;
+    // Whether a point of the viewport is on the pin control of the card of `index`.
+    bool isOnPinControl(const QModelIndex& index, const QPoint& viewportPoint) const;
     // The record whose card the pointer is over.
     std::optional<QUuid> hoveredId() const { return m_hoveredId; }
     // The pointer rests on an image card whose preview is not shown yet: the delay runs, or the image is
@@ -55,6 +58,8 @@ public:
 
 Q_SIGNALS:
     void cardTapped(const nimbrel::ClipItem& item);
+    // The pin control of a card was clicked.
+    void pinTapped(const nimbrel::ClipItem& item);
     // A preview of an image record is wanted (an image), or no preview any more (none).
     void imageHover(const std::optional<QImage>& image);
 
@@ -91,6 +96,8 @@ private:
     // The hovered card's image was asked for and has not arrived.
     bool m_previewRequested = false;
     QModelIndex m_pressed;
+    // The press was on the pressed card's pin control.
+    bool m_pressedPin = false;
     // Hover growth of big cards: the card being entered grows while the one left shrinks back.
     QVariantAnimation m_growth;
     std::optional<QUuid> m_shrinkingId;

@@ -155,6 +155,21 @@ QPainterPath glyphPath(Glyph glyph, qreal width)
             path.addPath(stroked(line({8, 15.5}, {13.5, 15.5}), width));
             break;
         }
+        case Glyph::pin: {
+            // An upright push pin: cap, body, collar and needle, united so the outline is one shape.
+            QPainterPath cap;
+            cap.addRoundedRect(QRectF(7.5, 1.5, 9, 3.2), 1.4, 1.4);
+            QPainterPath body;
+            body.moveTo(9.2, 4.2);
+            body.lineTo(14.8, 4.2);
+            body.lineTo(15.8, 11.6);
+            body.lineTo(8.2, 11.6);
+            body.closeSubpath();
+            QPainterPath collar;
+            collar.addRoundedRect(QRectF(4.8, 11, 14.4, 3.4), 1.7, 1.7);
+            path = cap.united(body).united(collar).united(stroked(line({12, 14}, {12, 22}), width));
+            break;
+        }
     }
     return path;
 }
@@ -186,6 +201,22 @@ QColor kindTint(std::optional<ClipKind> kind, const QPalette& palette)
     return tint.isValid() ? tint : palette.color(QPalette::Active, QPalette::Highlight);
 }
 
+const KindStyle& pinnedStyle()
+{
+    static const KindStyle style{std::nullopt, QStringLiteral("已固定"), Glyph::pin, srgb(0.93, 0.33, 0.4)};
+    return style;
+}
+
+const KindStyle& filterStyle(const ListFilter& filter)
+{
+    return filter.pinnedOnly ? pinnedStyle() : kindStyle(filter.kind);
+}
+
+QColor filterTint(const ListFilter& filter, const QPalette& palette)
+{
+    return filter.pinnedOnly ? pinnedStyle().tint : kindTint(filter.kind, palette);
+}
+
 PanelColors PanelColors::from(const QPalette& palette)
 {
     const QColor text = palette.color(QPalette::Active, QPalette::WindowText);
@@ -206,7 +237,7 @@ void paintGlyph(QPainter& painter, Glyph glyph, const QRectF& box, const QColor&
         return;
     // Paths are cached per glyph and weight: building them (strokes, subtractions) costs more than
     // filling them.
-    static QPainterPath cache[static_cast<int>(Glyph::clipboard) + 1][static_cast<int>(GlyphWeight::bold) + 1];
+    static QPainterPath cache[static_cast<int>(Glyph::pin) + 1][static_cast<int>(GlyphWeight::bold) + 1];
     QPainterPath& path = cache[static_cast<int>(glyph)][static_cast<int>(weight)];
     if (path.isEmpty())
         path = glyphPath(glyph, strokeWidth(weight));

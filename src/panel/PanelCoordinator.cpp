@@ -65,6 +65,9 @@ PanelCoordinator::PanelCoordinator(PanelServices services, QObject* parent)
 
 PanelCoordinator::~PanelCoordinator()
 {
+    // The services may be going away with the shell: the last hide tells them nothing.
+    if (m_panel)
+        disconnect(m_panel.get(), &ClipPanel::hidden, this, nullptr);
     // Layer surfaces go before the windows whose surfaces they use.
     hide();
 }
@@ -101,6 +104,11 @@ void PanelCoordinator::show()
         m_panel = std::make_unique<ClipPanel>(
             layered, !layered && QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
         connect(m_panel.get(), &ClipPanel::left, this, [this] { QTimer::singleShot(0, this, [this] { hide(); }); });
+        // Whichever way the panel goes, the deleted record kept for undo is let go.
+        connect(m_panel.get(), &ClipPanel::hidden, this, [this] {
+            if (m_services.forgetRemoved)
+                m_services.forgetRemoved();
+        });
         m_panel->cachedMode = mode;
         m_hostingView.clear();
     }
@@ -121,6 +129,10 @@ void PanelCoordinator::show()
         connect(content, &ClipListView::selected, this, &PanelCoordinator::select);
         if (m_services.removeRecord)
             content->results().setRemover(m_services.removeRecord);
+        if (m_services.setPinned)
+            content->setPinner(m_services.setPinned);
+        if (m_services.undoRemove)
+            content->results().setUndoer(m_services.undoRemove);
         connect(content, &ClipListView::imageHover, this, &PanelCoordinator::imageHover);
         m_panel->setContent(content);
         m_hostingView = content;

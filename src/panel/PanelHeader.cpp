@@ -107,7 +107,7 @@ void SearchField::paintEvent(QPaintEvent*)
     painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
 }
 
-FilterChip::FilterChip(std::optional<ClipKind> kind, QWidget* parent) : QAbstractButton(parent), m_kind(kind)
+FilterChip::FilterChip(ListFilter filter, QWidget* parent) : QAbstractButton(parent), m_filter(filter)
 {
     setCheckable(true);
     setFocusPolicy(Qt::NoFocus);
@@ -127,7 +127,7 @@ void FilterChip::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     const PanelColors colors = PanelColors::from(palette());
-    const QColor fill = isChecked() ? faded(kindTint(m_kind, palette()), 0.92) : faded(colors.primary, 0.06);
+    const QColor fill = isChecked() ? faded(filterTint(m_filter, palette()), 0.92) : faded(colors.primary, 0.06);
     const QColor content = isChecked() ? QColor(Qt::white) : faded(colors.primary, 0.75);
 
     const QRectF capsule(rect());
@@ -136,7 +136,7 @@ void FilterChip::paintEvent(QPaintEvent*)
     painter.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
     // The symbol is drawn at 10 points inside its 14-point frame.
     const QRectF frame(10, (height() - chipSymbol) / 2, chipSymbol, chipSymbol);
-    paintGlyph(painter, kindStyle(m_kind).glyph, frame.adjusted(2, 2, -2, -2), content, GlyphWeight::semibold);
+    paintGlyph(painter, filterStyle(m_filter).glyph, frame.adjusted(2, 2, -2, -2), content, GlyphWeight::semibold);
     painter.setPen(content);
     painter.setFont(font());
     painter.drawText(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/ClipKind.h"
+#include "panel/KindStyle.h"
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -34,14 +35,15 @@ private:
     ClearButton* m_clear;
 };
 
-// One kind filter entry as a capsule button: symbol and label, filled with the kind's tint when it is
-// the selected filter.
+// One filter entry (a kind, all kinds, or the pinned records) as a capsule button: symbol and label,
+// filled with the entry's tint when it is the selected filter.
 class FilterChip final : public QAbstractButton {
     Q_OBJECT
 public:
-    FilterChip(std::optional<ClipKind> kind, QWidget* parent = nullptr);
+    FilterChip(ListFilter filter, QWidget* parent = nullptr);
 
-    std::optional<ClipKind> kind() const { return m_kind; }
+    const ListFilter& filter() const { return m_filter; }
+    std::optional<ClipKind> kind() const { return m_filter.kind; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -49,7 +51,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::optional<ClipKind> m_kind;
+    ListFilter m_filter;
 };
 
 }  // namespace nimbrel

@@ -5,6 +5,7 @@
 #include "history/Thumbnail.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace nimbrel {
 
@@ -83,6 +84,7 @@ void ResultsModel::setSearchText(const QString& text)
     m_searchText = text;
     if (queryChanged) {
         m_startAtTop = true;
+        m_restored.reset();
         if (m_active)
             m_debounce.start();
         else
@@ -91,12 +93,13 @@ void ResultsModel::setSearchText(const QString& text)
     setKeyboardIndex(0);
 }
 
-void ResultsModel::setKind(std::optional<ClipKind> kind)
+void ResultsModel::setFilter(const ListFilter& filter)
 {
-    if (kind == m_kind)
+    if (filter == m_filter)
         return;
-    m_kind = kind;
+    m_filter = filter;
     m_startAtTop = true;
+    m_restored.reset();
     refresh();
     setKeyboardIndex(0);
 }
@@ -163,6 +166,8 @@ void ResultsModel::onDelete()
         if (!m_store.save())
             refresh();
     }
+    m_removed = doomed->id;
+    m_restored.reset();
     // The row goes at once; the query the save started brings the next older match.
     beginRemoveRows(QModelIndex(), m_keyboardIndex, m_keyboardIndex);
     m_items.removeAt(m_keyboardIndex);
@@ -171,11 +176,38 @@ void ResultsModel::onDelete()
         setKeyboardIndex(m_items.isEmpty() ? 0 : static_cast<int>(m_items.size()) - 1);
 }
 
+void ResultsModel::onTogglePin()
+{
+    if (const std::optional<ClipItem> chosen = selectedItem())
+        togglePin(*chosen);
+}
+
+void ResultsModel::togglePin(const ClipItem& item)
+{
+    // The writer saves the change and the store announces it: the answer to the query that starts then
+    // brings the card with its new state (or without it, under the pinned filter).
+    if (m_pinner)
+        m_pinner(item.id, !item.pinned);
+}
+
+bool ResultsModel::onUndo()
+{
+    if (!canUndo())
+        return false;
+    // One step back only: the writer keeps just the record deleted last.
+    m_restored = std::exchange(m_removed, std::nullopt);
+    m_undoer();
+    return true;
+}
+
 void ResultsModel::setActive(bool active)
 {
     if (active == m_active)
         return;
     m_active = active;
+    // A hidden panel lets go of the deleted record (the coordinator tells the writer).
+    m_removed.reset();
+    m_restored.reset();
     if (!active)
         m_stale = m_stale || m_debounce.isActive();
     m_debounce.stop();
@@ -193,7 +225,8 @@ void ResultsModel::refresh()
     m_stale = false;
     SearchQuery query;
     query.text = trimmedWhitespaceAndNewlines(m_searchText);
-    query.kind = m_kind;
+    query.kind = m_filter.kind;
+    query.pinnedOnly = m_filter.pinnedOnly;
     query.limit = maximumResults;
     m_awaited = m_search->request(query, workBudget);
 }
@@ -207,6 +240,14 @@ void ResultsModel::arrived(quint64 ticket, const QList<ClipItem>& items, bool fi
     show(items);
     if (std::exchange(m_startAtTop, false))
         setKeyboardIndex(0);
+    if (m_restored) {
+        const auto found = std::find_if(m_items.cbegin(), m_items.cend(),
+                                        [&](const ClipItem& item) { return item.id == *m_restored; });
+        if (found != m_items.cend()) {
+            m_restored.reset();
+            setKeyboardIndex(static_cast<int>(found - m_items.cbegin()));
+        }
+    }
     if (final) {
         Q_EMIT queryFinished();
         if (std::exchange(m_chooseWhenAnswered, false))
@@ -216,15 +257,27 @@ void ResultsModel::arrived(quint64 ticket, const QList<ClipItem>& items, bool fi
 
 void ResultsModel::show(QList<ClipItem> items)
 {
-    // Records never change, so the same ids in the same order are the same rows.
+    // A record's content never changes, only whether it is pinned: the same ids in the same order are the
+    // same rows, repainted where that changed.
     const bool sameRows =
         items.size() == m_items.size() && std::equal(items.cbegin(), items.cend(), m_items.cbegin(),
                                                      [](const ClipItem& a, const ClipItem& b) { return a.id == b.id; });
-    if (sameRows)
+    if (sameRows) {
+        for (int row = 0; row < m_items.size(); ++row) {
+            if (m_items[row].pinned == items[row].pinned)
+                continue;
+            m_items[row].pinned = items[row].pinned;
+            Q_EMIT dataChanged(index(row), index(row), {ItemRole});
+        }
         return;
+    }
     beginResetModel();
     m_items = std::move(items);
     endResetModel();
+    // Fewer rows (a record unpinned under the pinned filter, or deleted elsewhere): the highlight stays on
+    // a card.
+    if (!m_items.isEmpty() && m_keyboardIndex >= m_items.size())
+        setKeyboardIndex(static_cast<int>(m_items.size()) - 1);
 }
 
 void ResultsModel::setKeyboardIndex(int index)

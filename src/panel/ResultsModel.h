@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/ClipItem.h"
+#include "panel/KindStyle.h"
 
 #include <QAbstractListModel>
 #include <QHash>
@@ -20,7 +21,7 @@ class HistoryStore;
 class SearchService;
 class ThumbnailCache;
 
-// The records the panel lists: the newest matches (at most 200) of the search text and the kind filter,
+// The records the panel lists: the newest matches (at most 200) of the search text and the filter,
 // and the keyboard selection over them. Queries run on a search worker, typing is debounced, and the
 // list keeps its rows until the answer to the newest query arrives. While inactive (the panel hidden)
 // nothing is queried; a store change or a new query then waits for the next activation. Main thread only.
@@ -49,6 +50,11 @@ public:
     // Who deletes a record for onDelete: the history's writer thread. Without one the model deletes
     // through its store (tests, and a store without capture).
     void setRemover(std::function<void(const QUuid&)> remover) { m_remover = std::move(remover); }
+    // Who pins and unpins a record (the history's writer thread); without one nothing is pinned here.
+    void setPinner(std::function<void(const QUuid&, bool pinned)> pinner) { m_pinner = std::move(pinner); }
+    bool canPin() const { return static_cast<bool>(m_pinner); }
+    // Who brings back the record deleted last; without one a delete cannot be undone here.
+    void setUndoer(std::function<void()> undoer) { m_undoer = std::move(undoer); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -56,9 +62,11 @@ public:
     // The text as typed; the query uses it trimmed. A change selects the first row.
     void setSearchText(const QString& text);
     QString searchText() const { return m_searchText; }
-    // None lists every kind. A change selects the first row.
-    void setKind(std::optional<ClipKind> kind);
-    std::optional<ClipKind> kind() const { return m_kind; }
+    // A change selects the first row.
+    void setFilter(const ListFilter& filter);
+    const ListFilter& filter() const { return m_filter; }
+    // None lists every kind.
+    std::optional<ClipKind> kind() const { return m_filter.kind; }
     // A new presentation of the panel: a change selects the first row.
     void setPresentToken(qint64 token);
     qint64 presentToken() const { return m_presentToken; }
@@ -79,6 +87,14 @@ public:
     // Deletes the selected record from the store and saves (a failed save is ignored), then keeps the
     // selection on a row.
     void onDelete();
+    // Pins the selected record, or unpins it when it is pinned. The card changes when the store does.
+    void onTogglePin();
+    void togglePin(const ClipItem& item);
+    // Brings back the record deleted last in this showing, if any is left to bring back; its card is then
+    // highlighted when it is listed again. False when there was nothing to undo.
+    bool onUndo();
+    // A delete was made in this showing and not undone yet.
+    bool canUndo() const { return m_undoer && m_removed.has_value(); }
 
     // Queries while active (the panel shown); an activation runs the query if anything changed meanwhile.
     void setActive(bool active);
@@ -102,6 +118,12 @@ private:
 
     HistoryStore& m_store;
     std::function<void(const QUuid&)> m_remover;
+    std::function<void(const QUuid&, bool)> m_pinner;
+    std::function<void()> m_undoer;
+    // The record deleted last in this showing, while it can be brought back.
+    std::optional<QUuid> m_removed;
+    // The record brought back, to be highlighted when an answer lists it.
+    std::optional<QUuid> m_restored;
     ThumbnailCache& m_thumbnails;
     std::unique_ptr<SearchService> m_search;
     QTimer m_debounce;
@@ -115,7 +137,7 @@ private:
     // The awaited answer is to a new query (text, kind or presentation): it starts at its first row.
     bool m_startAtTop = false;
     QString m_searchText;
-    std::optional<ClipKind> m_kind;
+    ListFilter m_filter;
     qint64 m_presentToken = 0;
     bool m_searchFocused = false;
     QList<ClipItem> m_items;

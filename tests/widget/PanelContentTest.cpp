@@ -6,8 +6,13 @@
 #include "panel/ClipPanel.h"
 #include "panel/ClipResultsView.h"
 #include "panel/ImagePreviewLoader.h"
+#include "panel/PanelCoordinator.h"
 #include "panel/PanelHeader.h"
+#include "panel/PasteBack.h"
 #include "panel/ResultsModel.h"
+#include "platform/fake/FakeClickMonitor.h"
+#include "platform/fake/FakeKeyboard.h"
+#include "platform/fake/FakePasteboard.h"
 #include "platform/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
@@ -24,7 +29,9 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTest>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -509,9 +516,9 @@ TEST(PanelContent, PresentationResetsSearchFilterHighlightAndFocus)
     EXPECT_TRUE(panel.view->isSearchFocused());
     EXPECT_EQ(panel.shown().first(), QStringLiteral("https://x.example"));
     const QList<FilterChip*>& chips = panel.view->filterChips();
-    ASSERT_EQ(chips.size(), 5);
+    ASSERT_EQ(chips.size(), 6);
     for (FilterChip* chip : chips)
-        EXPECT_EQ(chip->isChecked(), !chip->kind().has_value());
+        EXPECT_EQ(chip->isChecked(), chip->filter() == ListFilter());
 }
 
 TEST(PanelContent, ChipsSelectTheKindAndStaySelectedWhenClickedAgain)
@@ -879,7 +886,13 @@ TEST(PanelContent, TextsFollowTheInterfaceLanguage)
         return texts;
     };
     EXPECT_EQ(panel.search()->placeholderText(), QStringLiteral("Search"));
-    EXPECT_EQ(chipTexts(), (QStringList{"All", "Text", "Image", "Link", "Color"}));
+    EXPECT_EQ(chipTexts(), (QStringList{"All", "Text", "Image", "Link", "Color", "Pinned"}));
+    const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+    EXPECT_EQ(delegate->pinToolTip(false), QStringLiteral("Pin (Ctrl+P)"));
+    EXPECT_EQ(delegate->pinToolTip(true), QStringLiteral("Unpin (Ctrl+P)"));
+    panel.view->selectFilter(ListFilter::pinned());
+    EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No pinned items"));
+    panel.view->selectKind(std::nullopt);
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No clipboard history yet"));
     panel.search()->setText(QStringLiteral("zzz"));
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("No matches found"));
@@ -899,7 +912,8 @@ TEST(PanelContent, TextsFollowTheInterfaceLanguage)
     EXPECT_EQ(rowTitle(blank, panel.settings.locale(), localized), QStringLiteral("（空白）"));
 
     panel.settings.setLanguage(AppLanguage::zhHans);
-    EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色"}));
+    EXPECT_EQ(chipTexts(), (QStringList{"全部", "文本", "图片", "链接", "颜色", "已固定"}));
+    EXPECT_EQ(delegate->pinToolTip(true), QStringLiteral("取消固定 (Ctrl+P)"));
     EXPECT_EQ(panel.list()->emptyText(), QStringLiteral("未找到匹配项"));
 }
 
@@ -1179,4 +1193,452 @@ TEST(PanelContent, DeletingAfterAnUnchangedShowingKeepsTheHighlight)
     panel.type(Qt::Key_Backspace, Qt::ControlModifier);
     EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1", "t3", "t4"}));
     EXPECT_EQ(panel.index(), 2);
+}
+
+namespace {
+
+// What a panel asked of the writer through setPinned.
+using PinCalls = QList<std::pair<QUuid, bool>>;
+
+// Three text records, "t0" (newest) to "t2", the second of them pinned.
+QList<ClipItem> addWithSecondPinned(Panel& panel)
+{
+    QList<ClipItem> items;
+    for (int i = 0; i < 3; ++i)
+        items.append(panel.record(ClipKind::text, QStringLiteral("t%1").arg(i), i + 1));
+    items[1].pinned = true;
+    return panel.add(items);
+}
+
+// The pixels of a part of the viewport, as the window shows them.
+QImage viewportPart(Panel& panel, const QRectF& part)
+{
+    const QImage image = render(*panel.window);
+    const qreal ratio = image.devicePixelRatio();
+    const QPoint origin = panel.list()->viewport()->mapTo(panel.window.get(), QPoint(0, 0));
+    return image.copy(QRectF(QPointF(origin) * ratio + part.topLeft() * ratio, part.size() * ratio).toAlignedRect());
+}
+
+}  // namespace
+
+TEST(PanelPins, CtrlPPinsOrUnpinsTheHighlightedCard)
+{
+    struct Case {
+        const char* name;
+        bool searchFocused;
+        int row;
+        bool pinned;
+    };
+    const Case cases[] = {
+        {"the newest card, typed in the search field", true, 0, true},
+        {"a pinned card is unpinned", true, 1, false},
+        {"with the list focused", false, 2, true},
+    };
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::left}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(rawValue(mode).toStdString() + " " + c.name);
+            Panel panel(mode);
+            const QList<ClipItem> items = addWithSecondPinned(panel);
+            PinCalls calls;
+            panel.view->setPinner([&](const QUuid& id, bool pinned) { calls.append({id, pinned}); });
+            panel.show();
+            panel.view->present(1);
+            panel.view->present(2);
+            if (!c.searchFocused)
+                panel.type(Qt::Key_Tab);
+            ASSERT_EQ(panel.view->isSearchFocused(), c.searchFocused);
+            for (int i = 0; i < c.row; ++i)
+                panel.type(Qt::Key_Down);
+            panel.type(Qt::Key_P, Qt::ControlModifier);
+            ASSERT_EQ(calls.size(), 1);
+            EXPECT_EQ(calls.first().first, items.at(c.row).id);
+            EXPECT_EQ(calls.first().second, c.pinned);
+            // A P without Ctrl is typing.
+            panel.type(Qt::Key_P);
+            EXPECT_EQ(calls.size(), 1);
+            EXPECT_EQ(panel.search()->text(), c.searchFocused ? QStringLiteral("p") : QString());
+        }
+    }
+    // Without the writer's pinning there is nothing to ask, and the key does nothing else.
+    Panel panel(PanelMode::bottom);
+    panel.addTexts(2);
+    panel.show();
+    panel.view->present(1);
+    panel.type(Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1"}));
+    EXPECT_TRUE(panel.chosen.isEmpty());
+}
+
+TEST(PanelPins, ThePinControlPinsWithoutChoosingTheCard)
+{
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::right}) {
+        SCOPED_TRACE(rawValue(mode).toStdString());
+        Panel panel(mode, AppLanguage::en);
+        const QList<ClipItem> items = addWithSecondPinned(panel);
+        PinCalls calls;
+        panel.view->setPinner([&](const QUuid& id, bool pinned) { calls.append({id, pinned}); });
+        panel.show();
+        panel.view->present(1);
+        panel.settle();
+        const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+        QWidget* viewport = panel.list()->viewport();
+        const auto control = [&](int row) {
+            return delegate->pinControlRect(panel.list()->visualRect(panel.model().index(row, 0)), items.at(row),
+                                            row == panel.index());
+        };
+        // Where cards do not grow, the control shows on the card under the pointer and on no other.
+        if (mode != PanelMode::bottom) {
+            const QImage before = viewportPart(panel, control(2));
+            const QImage pinnedBefore = viewportPart(panel, control(1));
+            panel.pointerAt(panel.cardCentre(2));
+            EXPECT_NE(viewportPart(panel, control(2)), before);
+            EXPECT_EQ(viewportPart(panel, control(1)), pinnedBefore);
+        }
+
+        // The unpinned newest card, not highlighted after a move to the last one.
+        panel.type(Qt::Key_Tab);
+        panel.type(Qt::Key_Down);
+        panel.type(Qt::Key_Down);
+        const QPoint onControl = control(0).center().toPoint();
+        panel.pointerAt(onControl);
+        QHelpEvent help(QEvent::ToolTip, onControl, viewport->mapToGlobal(onControl));
+        QApplication::sendEvent(viewport, &help);
+        EXPECT_EQ(QToolTip::text(), QStringLiteral("Pin (Ctrl+P)"));
+        QToolTip::hideText();
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, onControl);
+        ASSERT_EQ(calls.size(), 1);
+        EXPECT_EQ(calls.first(), std::make_pair(items.at(0).id, true));
+        EXPECT_TRUE(panel.chosen.isEmpty());
+
+        // The pinned card's control unpins, and says so.
+        const QPoint onPinned = control(1).center().toPoint();
+        panel.pointerAt(onPinned);
+        QHelpEvent pinnedHelp(QEvent::ToolTip, onPinned, viewport->mapToGlobal(onPinned));
+        QApplication::sendEvent(viewport, &pinnedHelp);
+        EXPECT_EQ(QToolTip::text(), QStringLiteral("Unpin (Ctrl+P)"));
+        QToolTip::hideText();
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, onPinned);
+        ASSERT_EQ(calls.size(), 2);
+        EXPECT_EQ(calls.last(), std::make_pair(items.at(1).id, false));
+
+        // A press on the control that is let go elsewhere on the card does neither.
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, onPinned);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, panel.cardCentre(1));
+        EXPECT_EQ(calls.size(), 2);
+        EXPECT_TRUE(panel.chosen.isEmpty());
+        // The rest of the card still chooses it.
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, panel.cardCentre(1));
+        ASSERT_EQ(panel.chosen.size(), 1);
+        EXPECT_EQ(panel.chosen.first().id, items.at(1).id);
+        EXPECT_EQ(calls.size(), 2);
+    }
+
+    // Without the writer's pinning the card has no control: a click there chooses the card.
+    Panel panel(PanelMode::right);
+    const QList<ClipItem> items = addWithSecondPinned(panel);
+    panel.show();
+    panel.view->present(1);
+    panel.settle();
+    const auto* delegate = qobject_cast<CardDelegate*>(panel.list()->itemDelegate());
+    const QRect cell = panel.list()->visualRect(panel.model().index(0, 0));
+    EXPECT_TRUE(delegate->pinControlRect(cell, items.at(0), true).isEmpty());
+    const QPoint where = delegate->pinRect(delegate->cardRect(cell), items.at(0)).center().toPoint();
+    panel.pointerAt(where);
+    QTest::mouseClick(panel.list()->viewport(), Qt::LeftButton, Qt::NoModifier, where);
+    ASSERT_EQ(panel.chosen.size(), 1);
+    EXPECT_EQ(panel.chosen.first().id, items.at(0).id);
+}
+
+TEST(PanelPins, ThePinnedChipListsThePinnedRecordsOfEveryKind)
+{
+    Panel panel(PanelMode::right);
+    QList<ClipItem> items{
+        panel.record(ClipKind::text, QStringLiteral("a"), 10),
+        panel.record(ClipKind::link, QStringLiteral("https://b.example/"), 20),
+        panel.record(ClipKind::image, std::nullopt, 30, std::nullopt, png({8, 8}, Qt::red)),
+        panel.record(ClipKind::color, QStringLiteral("#123456"), 40),
+        panel.record(ClipKind::text, QStringLiteral("d"), 50),
+    };
+    items[0].pinned = true;
+    items[2].pinned = true;
+    panel.add(items);
+    panel.show();
+    panel.view->present(1);
+
+    const QList<FilterChip*>& chips = panel.view->filterChips();
+    FilterChip* pinned = chips.last();
+    ASSERT_EQ(pinned->filter(), ListFilter::pinned());
+    QTest::mouseClick(pinned, Qt::LeftButton);
+    EXPECT_EQ(panel.view->selectedFilter(), ListFilter::pinned());
+    EXPECT_EQ(panel.view->results().filter(), ListFilter::pinned());
+    for (FilterChip* chip : chips)
+        EXPECT_EQ(chip->isChecked(), chip == pinned) << chip->text().toStdString();
+    EXPECT_EQ(panel.shown(), (QStringList{"a", "<image>"}));
+    EXPECT_EQ(panel.index(), 0);
+    // A search looks among the pinned records only ("a" is in the link too).
+    panel.search()->setText(QStringLiteral("a"));
+    EXPECT_EQ(panel.shown(), QStringList{"a"});
+    panel.search()->clear();
+
+    // A kind chip takes the place of the pinned filter rather than narrowing it.
+    QTest::mouseClick(chips.at(1), Qt::LeftButton);
+    EXPECT_EQ(panel.view->selectedFilter(), ListFilter{ClipKind::text});
+    EXPECT_FALSE(pinned->isChecked());
+    EXPECT_EQ(panel.shown(), (QStringList{"a", "d"}));
+
+    // Clicked again it stays chosen; keys act on its cards as on any others.
+    QTest::mouseClick(pinned, Qt::LeftButton);
+    QTest::mouseClick(pinned, Qt::LeftButton);
+    EXPECT_TRUE(pinned->isChecked());
+    panel.type(Qt::Key_Tab);
+    panel.type(Qt::Key_Down);
+    panel.type(Qt::Key_Return);
+    ASSERT_EQ(panel.chosen.size(), 1);
+    EXPECT_EQ(panel.chosen.first().id, items.at(2).id);
+
+    // Every showing starts again from all kinds.
+    panel.view->present(2);
+    EXPECT_EQ(panel.view->selectedFilter(), ListFilter());
+    EXPECT_FALSE(pinned->isChecked());
+    EXPECT_EQ(panel.shown().size(), 5);
+
+    // With nothing pinned, the empty list says so.
+    Panel empty(PanelMode::bottom);
+    empty.addTexts(2);
+    empty.show();
+    empty.view->present(1);
+    empty.view->selectFilter(ListFilter::pinned());
+    EXPECT_EQ(empty.model().rowCount(), 0);
+    EXPECT_EQ(empty.list()->emptyText(), QStringLiteral("暂无固定的条目"));
+}
+
+// The same card drawn pinned and not differs only at the pin's place, where the pinned colour shows; the
+// pin keeps clear of the source icon.
+TEST(PanelPins, APinnedCardCarriesThePinInEveryPlacement)
+{
+    struct Case {
+        const char* name;
+        CardLayout layout;
+        QSize cell;
+        bool sourceIcon;
+    };
+    const Case cases[] = {
+        {"big card", CardLayout::bigCard, {248, 192}, false},
+        {"big card with its source icon", CardLayout::bigCard, {248, 192}, true},
+        {"row", CardLayout::row, {340, 80}, false},
+        {"row with its source icon", CardLayout::row, {340, 80}, true},
+    };
+    const QColor iconColour(0, 200, 0);
+    const QColor pinColour = pinnedStyle().tint;
+    const auto near = [](QRgb pixel, const QColor& colour) {
+        return qAlpha(pixel) > 128 && std::abs(qRed(pixel) - colour.red()) < 40 &&
+               std::abs(qGreen(pixel) - colour.green()) < 40 && std::abs(qBlue(pixel) - colour.blue()) < 40;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Panel panel(PanelMode::right, AppLanguage::en);
+        const QString bundle = QStringLiteral("org.example.Editor");
+        panel.workspace.installedApplications.insert(bundle, appIcon(iconColour));
+        CardDelegate delegate(c.layout, panel.settings, panel.icons, panel.clock);
+        ClipItem item = panel.record(ClipKind::text, QStringLiteral("hello"), 10, QStringLiteral("Editor"),
+                                     std::nullopt, c.sourceIcon ? std::optional(bundle) : std::nullopt);
+        const auto draw = [&](bool pinned, bool pinnable, bool highlighted) {
+            item.pinned = pinned;
+            QStandardItemModel model(1, 1);
+            model.setData(model.index(0, 0), QVariant::fromValue(item), ResultsModel::ItemRole);
+            model.setData(model.index(0, 0), highlighted, ResultsModel::HighlightedRole);
+            delegate.setPinnable(pinnable);
+            QImage image(c.cell, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            QStyleOptionViewItem option;
+            option.rect = QRect(QPoint(0, 0), c.cell);
+            option.palette = panel.window->palette();
+            delegate.paint(&painter, option, model.index(0, 0));
+            painter.end();
+            return image;
+        };
+        const QRectF card = delegate.cardRect(QRect(QPoint(0, 0), c.cell));
+        const QRect pin = delegate.pinRect(card, item).toAlignedRect();
+        EXPECT_TRUE(card.contains(pin));
+
+        const QImage plain = draw(false, false, false);
+        const QImage marked = draw(true, false, false);
+        int changedElsewhere = 0;
+        int pinPixels = 0;
+        int pinPixelsUnmarked = 0;
+        int iconPixelsAtThePin = 0;
+        int iconPixels = 0;
+        for (int y = 0; y < plain.height(); ++y) {
+            for (int x = 0; x < plain.width(); ++x) {
+                const bool atPin = pin.contains(x, y);
+                if (!atPin && plain.pixel(x, y) != marked.pixel(x, y))
+                    ++changedElsewhere;
+                if (near(plain.pixel(x, y), iconColour))
+                    (atPin ? iconPixelsAtThePin : iconPixels) += 1;
+                if (atPin) {
+                    pinPixels += near(marked.pixel(x, y), pinColour) ? 1 : 0;
+                    pinPixelsUnmarked += near(plain.pixel(x, y), pinColour) ? 1 : 0;
+                }
+            }
+        }
+        EXPECT_EQ(changedElsewhere, 0);
+        EXPECT_GE(pinPixels, 12);
+        EXPECT_EQ(pinPixelsUnmarked, 0);
+        EXPECT_EQ(iconPixelsAtThePin, 0);
+        EXPECT_EQ(iconPixels > 0, c.sourceIcon);
+
+        // Where records can be pinned, the highlighted card shows the control at the same place.
+        const QImage highlighted = draw(false, false, true);
+        const QImage withControl = draw(false, true, true);
+        EXPECT_NE(highlighted.copy(pin), withControl.copy(pin));
+        EXPECT_EQ(highlighted.copy(0, 0, c.cell.width(), pin.top()), withControl.copy(0, 0, c.cell.width(), pin.top()));
+    }
+}
+
+TEST(PanelUndo, CtrlZBringsBackTheRecordDeletedInThisShowing)
+{
+    for (const PanelMode mode : {PanelMode::bottom, PanelMode::right}) {
+        SCOPED_TRACE(rawValue(mode).toStdString());
+        Panel panel(mode);
+        QList<ClipItem> items;
+        for (int i = 0; i < 4; ++i)
+            items.append(panel.record(ClipKind::text, QStringLiteral("t%1").arg(i), i + 1));
+        panel.add(items);
+        // The writer: it keeps the record it deleted last and puts it back when asked.
+        std::optional<ClipItem> kept;
+        int undos = 0;
+        panel.view->results().setRemover([&](const QUuid& id) {
+            for (const ClipItem& item : std::as_const(items))
+                if (item.id == id)
+                    kept = item;
+            ASSERT_TRUE(panel.store->remove(id).ok());
+            ASSERT_TRUE(panel.store->save().ok());
+        });
+        panel.view->results().setUndoer([&] {
+            ++undos;
+            if (kept) {
+                ASSERT_TRUE(panel.store->insert(*std::exchange(kept, std::nullopt)).ok());
+                ASSERT_TRUE(panel.store->save().ok());
+            }
+        });
+        panel.show();
+        panel.view->present(1);
+        panel.view->present(2);
+
+        // Nothing deleted yet: Ctrl+Z is the search field's undo of the typing.
+        QTest::keyClicks(panel.search(), QStringLiteral("t"));
+        panel.type(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(undos, 0);
+        EXPECT_EQ(panel.search()->text(), QString());
+
+        panel.type(Qt::Key_Tab);
+        panel.type(Qt::Key_Down);
+        panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+        EXPECT_EQ(panel.shown(), (QStringList{"t0", "t2", "t3"}));
+        panel.type(Qt::Key_Up);
+        panel.type(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(undos, 1);
+        // Back when the store says so, in its place and highlighted.
+        EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1", "t2", "t3"}));
+        EXPECT_EQ(panel.index(), 1);
+        // One step back only.
+        panel.type(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(undos, 1);
+
+        // From the search field too, after typing.
+        panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+        panel.search()->setFocus();
+        QTest::keyClicks(panel.search(), QStringLiteral("t"));
+        ASSERT_TRUE(panel.view->isSearchFocused());
+        panel.type(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(undos, 2);
+        EXPECT_EQ(panel.shown(), (QStringList{"t0", "t1", "t2", "t3"}));
+
+        // A record deleted in an earlier showing is not brought back.
+        panel.type(Qt::Key_Tab);
+        panel.type(Qt::Key_Backspace, Qt::ControlModifier);
+        panel.window->hide();
+        panel.show();
+        panel.view->present(3);
+        panel.type(Qt::Key_Tab);
+        panel.type(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(undos, 2);
+        EXPECT_EQ(panel.model().rowCount(), 3);
+    }
+}
+
+TEST(PanelCoordinator, HandsPinningUndoAndForgettingToTheWriter)
+{
+    Panel fixture(PanelMode::bottom);
+    fixture.settings.setPanelMode(PanelMode::bottom);
+    QList<ClipItem> items;
+    for (int i = 0; i < 3; ++i)
+        items.append(fixture.record(ClipKind::text, QStringLiteral("t%1").arg(i), i + 1));
+    fixture.add(items);
+    fake::FakePasteboard pasteboard;
+    fake::FakeKeyboard keyboard;
+    fake::FakeClickMonitor clicks;
+    PasteBack pasteBack(pasteboard, keyboard, fixture.workspace, fixture.console, [] { return QVariant(); });
+    PinCalls pins;
+    int undos = 0;
+    int forgets = 0;
+    auto coordinator = std::make_unique<PanelCoordinator>(PanelServices{*fixture.store,
+                                                                        fixture.settings,
+                                                                        fixture.thumbnails,
+                                                                        fixture.icons,
+                                                                        fixture.clock,
+                                                                        pasteBack,
+                                                                        clicks,
+                                                                        fixture.workspace,
+                                                                        {},
+                                                                        {},
+                                                                        nullptr,
+                                                                        [&](const QUuid& id, bool pinned) {
+                                                                            pins.append({id, pinned});
+                                                                        },
+                                                                        [&] { ++undos; },
+                                                                        [&] { ++forgets; }});
+    const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        auto* content = static_cast<ClipListView*>(coordinator->hostingView());
+        QElapsedTimer waited;
+        waited.start();
+        while (content->results().isQuerying() && waited.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QWidget* target = coordinator->panel()->focusWidget();
+        QTest::keyClick(target ? target : coordinator->panel(), key, modifiers);
+    };
+
+    coordinator->show();
+    ASSERT_TRUE(coordinator->isVisible());
+    press(Qt::Key_P, Qt::ControlModifier);
+    ASSERT_EQ(pins.size(), 1);
+    EXPECT_EQ(pins.first(), std::make_pair(items.at(0).id, true));
+    press(Qt::Key_Backspace, Qt::ControlModifier);
+    press(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(undos, 1);
+    EXPECT_EQ(forgets, 0);
+
+    // Every way of hiding the panel lets go of the kept record.
+    coordinator->hide();
+    EXPECT_EQ(forgets, 1);
+    coordinator->hide();
+    EXPECT_EQ(forgets, 1) << "only a shown panel hides";
+    coordinator->show();
+    coordinator->panel()->hide();  // as the window manager may
+    EXPECT_EQ(forgets, 2);
+    coordinator->show();
+    coordinator->select(items.at(1));
+    EXPECT_EQ(forgets, 3);
+    coordinator->toggle();
+    coordinator->toggle();
+    EXPECT_EQ(forgets, 4);
+    // A placement change builds a new panel; the old one goes away hidden.
+    coordinator->show();
+    fixture.settings.setPanelMode(PanelMode::left);
+    coordinator->show();
+    EXPECT_EQ(forgets, 5);
+    // Going away with the shell, the coordinator tells services that may be gone already nothing.
+    coordinator.reset();
+    EXPECT_EQ(forgets, 5);
 }
