@@ -382,6 +382,8 @@
     <message>
         <source>清除</source>
         <translation>Clear</translation>
+    </message>
+    <message>
         <source>已固定</source>
         <translation>Pinned</translation>
     </message>

@@ -382,6 +382,8 @@
     <message>
         <source>清除</source>
         <translation>消去</translation>
+    </message>
+    <message>
         <source>已固定</source>
         <translation>ピン留め</translation>
     </message>

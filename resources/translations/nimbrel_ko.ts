@@ -382,6 +382,8 @@
     <message>
         <source>清除</source>
         <translation>지우기</translation>
+    </message>
+    <message>
         <source>已固定</source>
         <translation>고정됨</translation>
     </message>

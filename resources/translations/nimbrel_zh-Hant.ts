@@ -382,6 +382,8 @@
     <message>
         <source>清除</source>
         <translation>清除</translation>
+    </message>
+    <message>
         <source>已固定</source>
         <translation>已釘選</translation>
     </message>

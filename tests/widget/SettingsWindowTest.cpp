@@ -1501,7 +1501,7 @@ TEST(SettingsShell, TrayMenuEntriesInOrder)
     Shell shell;
     ASSERT_EQ(shell.tray.menu, shell.delegate.trayMenu().menu());
     const QList<QAction*> actions = shell.tray.menu->actions();
-    ASSERT_EQ(actions.size(), 5);
+    ASSERT_EQ(actions.size(), 8);
     struct Entry {
         bool separator;
         QString text;
@@ -1512,9 +1512,12 @@ TEST(SettingsShell, TrayMenuEntriesInOrder)
         {true, QString(), QKeySequence()},
         {false, QStringLiteral("设置"), QKeySequence(Qt::CTRL | Qt::Key_Comma)},
         {true, QString(), QKeySequence()},
+        {false, QStringLiteral("暂停记录"), QKeySequence()},
+        {false, QStringLiteral("清除历史记录…"), QKeySequence()},
+        {true, QString(), QKeySequence()},
         {false, QStringLiteral("退出 Nimbrel"), QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 8; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(actions[i]->isSeparator(), entries[i].separator);
         EXPECT_EQ(actions[i]->text(), entries[i].text);
@@ -1522,7 +1525,10 @@ TEST(SettingsShell, TrayMenuEntriesInOrder)
     }
     EXPECT_EQ(actions[0], shell.delegate.trayMenu().panelAction());
     EXPECT_EQ(actions[2], shell.delegate.trayMenu().settingsAction());
-    EXPECT_EQ(actions[4], shell.delegate.trayMenu().quitAction());
+    EXPECT_EQ(actions[4], shell.delegate.trayMenu().pauseAction());
+    EXPECT_TRUE(actions[4]->isCheckable());
+    EXPECT_EQ(actions[5], shell.delegate.trayMenu().clearAction());
+    EXPECT_EQ(actions[7], shell.delegate.trayMenu().quitAction());
 
     actions[2]->trigger();
     ASSERT_NE(shell.delegate.settingsWindow(), nullptr);
