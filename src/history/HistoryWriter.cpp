@@ -381,10 +381,11 @@ void HistoryWriter::finish(Operation& operation)
         case Kind::forgetRemoved:
             return;
     }
-    if (operation.reply)
-        operation.reply(operation.outcome);
+    // The change is announced before it is answered, so whoever hears the answer finds the store changed.
     if (done || operation.kind == Kind::insert)
         Q_EMIT storeChanged();
+    if (operation.reply)
+        operation.reply(operation.outcome);
 }
 
 void HistoryWriter::reclaimSpace()
