@@ -94,7 +94,8 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
         else
             m_pause.resume();
     });
-    connect(&m_trayMenu, &TrayMenu::clearRequested, this, &AppDelegate::askToClearHistory);
+    // Asked once the menu has closed, not in a loop of the dialog's own inside the menu's handler.
+    connect(&m_trayMenu, &TrayMenu::clearRequested, this, &AppDelegate::askToClearHistory, Qt::QueuedConnection);
     connect(&m_pause, &RecordingPause::changed, this, &AppDelegate::applyPause);
     m_trayMenu.showPaused(m_pause.isPaused());
     // The shortcut keeps working while the tray menu holds the keyboard.

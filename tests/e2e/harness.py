@@ -2,6 +2,7 @@
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -188,7 +189,6 @@ class E2ETestCase(unittest.TestCase):
 
 def nimbrel_windows():
     """Nimbrel's mapped windows as (id, width, height, x, y), from the X server's window tree."""
-    import re
 
     # xwininfo fails when a window goes away while it walks the tree; the next walk sees the tree as it is.
     for _ in range(5):
@@ -200,6 +200,24 @@ def nimbrel_windows():
     found = [(m[1], int(m[2]), int(m[3]), int(m[4]), int(m[5])) for m in pattern.finditer(tree)]
     # The tree lists hidden windows too; only those on screen count.
     return [w for w in found if "IsViewable" in x11("xwininfo", "-id", w[0], check=False).stdout]
+
+
+def tray_icon():
+    """Nimbrel's tray icon when the tray has embedded it, else None."""
+    trayer = {int(w) for w in x11("xdotool", "search", "--class", "trayer", check=False).stdout.split()}
+    for window, width, height, _, _ in nimbrel_windows():
+        if width > 64 or height > 64:
+            continue
+        current = window
+        while True:
+            info = x11("xwininfo", "-children", "-id", current, check=False).stdout
+            parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", info)
+            if not parent or parent[2]:
+                break
+            if int(parent[1], 16) in trayer:
+                return window
+            current = parent[1]
+    return None
 
 
 def click(x, y, button=1):

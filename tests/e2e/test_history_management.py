@@ -9,7 +9,7 @@ import unittest
 import uuid
 
 from harness import (BINARY, DISPLAY, Clipboard, E2ETestCase, TargetApp, click, executable_of, history,
-                     nimbrel_windows, run_once, stop_processes, x11)
+                     nimbrel_windows, run_once, stop_processes, tray_icon, x11)
 
 
 def run(home, *args, timeout=30):
@@ -60,11 +60,10 @@ class HistoryCase(E2ETestCase):
 
     def tray_entry(self, nimbrel, downs):
         """Opens the tray menu and chooses its entry `downs` down from the top."""
-        icons = []
-        nimbrel.wait_until(lambda: icons.extend(w for w in nimbrel_windows() if w[1] <= 64 and w[2] <= 64) or icons,
-                           what="the tray icon")
+        nimbrel.wait_until(lambda: tray_icon() is not None, what="the tray icon")
+        icon = next(w for w in nimbrel_windows() if w[0] == tray_icon())
         before = {w[0] for w in nimbrel_windows()}
-        _, width, height, x, y = icons[0]
+        _, width, height, x, y = icon
         click(x + width // 2, y + height // 2)
         nimbrel.wait_until(lambda: any(w[0] not in before for w in nimbrel_windows()), what="the tray menu")
         x11("xdotool", "key", *["Down"] * downs, "Return")

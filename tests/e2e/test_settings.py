@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from harness import E2ETestCase, Home, TargetApp, active_window, click, nimbrel_windows, run_once, x11
+from harness import E2ETestCase, Home, TargetApp, active_window, click, nimbrel_windows, run_once, tray_icon, x11
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The harness runs Nimbrel in English.
@@ -59,24 +59,6 @@ def root_windows(prop):
 
 def wm_state(window):
     return x11("xprop", "-id", window, "_NET_WM_STATE", check=False).stdout
-
-
-def tray_icon():
-    """Nimbrel's tray icon when the tray has embedded it, else None."""
-    trayer = {int(w) for w in x11("xdotool", "search", "--class", "trayer", check=False).stdout.split()}
-    for window, width, height, _, _ in nimbrel_windows():
-        if width > 64 or height > 64:
-            continue
-        current = window
-        while True:
-            info = x11("xwininfo", "-children", "-id", current, check=False).stdout
-            parent = re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?", info)
-            if not parent or parent[2]:
-                break
-            if int(parent[1], 16) in trayer:
-                return window
-            current = parent[1]
-    return None
 
 
 class SettingsWindow(E2ETestCase):

@@ -1,6 +1,7 @@
 #include "history/HistorySearch.h"
 #include "history/HistoryStore.h"
 #include "history/SearchIndexBuilder.h"
+#include "support/RawSql.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <functional>
 
 using namespace nimbrel;
+using test::rawExecute;
+using test::rawInt;
 
 namespace {
 
@@ -76,22 +79,6 @@ T valueOf(Result<T> result)
 void expectOk(const Result<void>& result)
 {
     EXPECT_TRUE(result.ok()) << (result ? "" : result.error().description.toStdString());
-}
-
-void rawExecute(sqlite3* db, const QString& sql)
-{
-    char* message = nullptr;
-    ASSERT_EQ(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message), SQLITE_OK)
-        << (message ? message : "") << ": " << sql.toStdString();
-}
-
-qint64 rawInt(sqlite3* db, const char* sql)
-{
-    sqlite3_stmt* statement = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    const qint64 value = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
-    sqlite3_finalize(statement);
-    return value;
 }
 
 QByteArray fileBytes(const QString& path)

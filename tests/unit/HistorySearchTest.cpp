@@ -3,6 +3,7 @@
 #include "history/SearchFolding.h"
 #include "history/SearchIndexBuilder.h"
 #include "history/SearchService.h"
+#include "support/RawSql.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,8 @@
 #include <unistd.h>
 
 using namespace nimbrel;
+using test::rawExecute;
+using test::rawInt;
 
 namespace {
 
@@ -70,12 +73,6 @@ QList<QUuid> ids(const QList<ClipItem>& items)
     for (const ClipItem& item : items)
         result.append(item.id);
     return result;
-}
-
-void rawExecute(sqlite3* db, const char* sql)
-{
-    char* message = nullptr;
-    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "") << ": " << sql;
 }
 
 qint64 rawInt(const QString& path, const char* sql)

@@ -1,6 +1,7 @@
 #include "history/HistoryStore.h"
 #include "history/SearchFolding.h"
 #include "history/SearchIndexBuilder.h"
+#include "support/RawSql.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,8 @@
 #include <functional>
 
 using namespace nimbrel;
+using test::rawExecute;
+using test::rawInt;
 
 namespace {
 
@@ -106,27 +109,6 @@ mode_t permissions(const QString& path)
     struct stat info {};
     EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0) << path.toStdString();
     return info.st_mode & 07777;
-}
-
-// Runs statements on a raw connection, the way a foreign program (or a fault) would.
-void rawExecute(sqlite3* db, const char* sql)
-{
-    sqlite3_stmt* statement = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db) << ": " << sql;
-    int rc = SQLITE_ROW;
-    while (rc == SQLITE_ROW)
-        rc = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    ASSERT_EQ(rc, SQLITE_DONE) << sqlite3_errmsg(db) << ": " << sql;
-}
-
-qint64 rawInt(sqlite3* db, const char* sql)
-{
-    sqlite3_stmt* statement = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-    const qint64 value = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int64(statement, 0) : -1;
-    sqlite3_finalize(statement);
-    return value;
 }
 
 void withRawConnection(const QString& path, const std::function<void(sqlite3*)>& body)
