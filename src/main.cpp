@@ -213,14 +213,21 @@ int runEditCommand(int argc, char** argv)
     const EditCommand& command = std::get<EditCommand>(parsed);
     native::StandardLocations locations;
     SingleInstance instance(locations.runtimeDirectory(), locations.dataDirectory());
-    if (!instance.tryLock())
-        return reportAnswer(command, instance.ask(requestLine(command)), out, err);
+    if (!instance.tryLock()) {
+        const std::optional<QString> answer = instance.ask(requestLine(command));
+        // Unanswered while the lock comes free: it was another command line's, which has finished.
+        if (answer || !instance.tryLock(SingleInstance::lockWaitMs))
+            return reportAnswer(command, answer, out, err);
+    }
 
     if (command.verb != EditCommand::Verb::copy) {
         native::StdoutConsole console;
         native::JsonFileDefaults defaults(locations.defaultsFile(), console);
         const int status = runOnStore(command, locations.storeFile(), defaults, out, err);
-        defaults.synchronize();
+        if (!defaults.synchronize()) {
+            err << "nimbrel: the settings file " << locations.defaultsFile() << " could not be written\n";
+            return 1;
+        }
         return status;
     }
     // Only a running process can hand the record out when an application asks for it: Nimbrel starts,
@@ -228,9 +235,12 @@ int runEditCommand(int argc, char** argv)
     auto store = HistoryStore::openReadOnly(locations.storeFile());
     const Result<std::optional<ClipItem>> record =
         store ? (*store)->record(command.id) : Result<std::optional<ClipItem>>(store.error());
-    if (!record || !*record)
-        return reportAnswer(command, record ? std::optional<QString>(QStringLiteral("unknown")) : std::nullopt, out,
-                            err);
+    if (!record) {
+        err << "nimbrel: " << record.error().description << "\n";
+        return 1;
+    }
+    if (!*record)
+        return reportAnswer(command, QStringLiteral("unknown"), out, err);
     store.value().reset();
     instance.unlock();
     QProcess nimbrel;
@@ -332,8 +342,12 @@ int main(int argc, char** argv)
     if (!instance.tryLock()) {
         if (instance.send(showSettings ? QStringLiteral("settings") : QStringLiteral("toggle")))
             return 0;
-        console.line(QStringLiteral("Nimbrel is already running but does not answer."));
-        return 1;
+        // A command line working on the store holds the lock for a moment; a Nimbrel that does not answer
+        // keeps it.
+        if (!instance.tryLock(SingleInstance::lockWaitMs)) {
+            console.line(QStringLiteral("Nimbrel is already running but does not answer."));
+            return 1;
+        }
     }
 
     native::JsonFileDefaults defaults(locations.defaultsFile(), console);

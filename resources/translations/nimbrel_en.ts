@@ -268,8 +268,8 @@
         <translation>This desktop lets no application watch the clipboard: copies are not recorded.</translation>
     </message>
     <message>
-        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。</source>
-        <translation>This desktop does not tell which application is in front: records show no source application.</translation>
+        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序，也无法认出被排除的应用程序（请改为暂停记录）。</source>
+        <translation>This desktop does not tell which application is in front: records show no source application, and excluded applications cannot be recognised (pause recording instead).</translation>
     </message>
     <message>
         <source>首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。</source>

@@ -268,8 +268,8 @@
         <translation>此桌面不允許應用程式監看剪貼簿：複製的內容不會被記錄。</translation>
     </message>
     <message>
-        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。</source>
-        <translation>此桌面不會告知哪個應用程式在前景：記錄不顯示來源應用程式。</translation>
+        <source>此桌面不告知哪个应用程序在前台：记录不显示来源应用程序，也无法认出被排除的应用程序（请改为暂停记录）。</source>
+        <translation>此桌面不會告知哪個應用程式在前景：記錄不顯示來源應用程式，也無法認出被排除的應用程式（請改為暫停記錄）。</translation>
     </message>
     <message>
         <source>首次粘贴时，桌面会询问一次是否允许控制键盘（远程桌面）。</source>

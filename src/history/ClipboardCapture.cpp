@@ -165,10 +165,12 @@ CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, con
     change.capturedAt = clock.now();
     change.selection = offer.selection();
     // Paused, or an excluded application in front: not even the types are asked for.
-    if (gate && gate->isPaused())
+    change.heldBack = gate && gate->isPaused();
+    if (change.heldBack)
         return change;
     const std::optional<RunningApplication> front = workspace.frontmostApplication();
-    if (gate && gate->excludes(front))
+    change.heldBack = gate && gate->excludes(front);
+    if (change.heldBack)
         return change;
     const ClipboardOffer::TypeList offered = offer.types();
     if (const auto failed = fatal(offered.status); failed || offered.status != Status::ok) {

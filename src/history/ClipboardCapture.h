@@ -35,6 +35,8 @@ struct CapturedChange {
     Selection selection = Selection::clipboard;
     // Marked secret by a password manager (then ignored, and nothing of it read).
     bool secret = false;
+    // Held back unread (paused, or an excluded application in front): it may have been a secret.
+    bool heldBack = false;
     QList<std::pair<QString, QByteArray>> representations;
     std::optional<RunningApplication> source;
     QDateTime capturedAt;

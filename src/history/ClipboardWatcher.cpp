@@ -73,7 +73,7 @@ bool ClipboardWatcher::start()
             return;
         CapturedChange change = readChange(offer, workspace, clock, limit.load() / 4, &gate);
         if (change.selection == Selection::clipboard)
-            *secretOnClipboard = change.secret;
+            *secretOnClipboard = change.secret || change.heldBack;
         QMetaObject::invokeMethod(
             writer, [writer, change = std::move(change)] { writer->ingest(change); }, Qt::QueuedConnection);
     };

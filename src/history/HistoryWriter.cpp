@@ -158,6 +158,9 @@ void HistoryWriter::remove(const QUuid& id, bool keepForUndo, EditReply reply)
 
 void HistoryWriter::setPinned(const QUuid& id, bool pinned, EditReply reply)
 {
+    // A pinned record is the user's: a mouse selection growing on does not replace it.
+    if (m_lastSelection && m_lastSelection->id == id && pinned)
+        m_lastSelection.reset();
     enqueue({Operation::Kind::setPinned, std::nullopt, id, pinned, std::move(reply)});
 }
 
@@ -398,14 +401,13 @@ void HistoryWriter::reclaimSpace()
     }
     if (*reclaimed)
         return;
-    // A reader in the middle of a read keeps the WAL, and the earlier copies of the cleared pages in it.
-    if (++m_reclaimTries < reclaimAttempts) {
-        m_reclaim.start();
-        return;
-    }
-    Q_EMIT diagnostic(
-        QStringLiteral("[Nimbrel] The space of the cleared records could not be given back yet: another program "
-                       "keeps reading the history store"));
+    // A reader in the middle of a read keeps the WAL, and the earlier copies of the cleared pages in it: tried
+    // again until it lets go, soon at first, then every half minute.
+    if (++m_reclaimTries == reclaimAttempts)
+        Q_EMIT diagnostic(
+            QStringLiteral("[Nimbrel] The space of the cleared records could not be given back yet: another program "
+                           "keeps reading the history store"));
+    m_reclaim.start(m_reclaimTries < reclaimAttempts ? reclaimRetryMs : reclaimLaterMs);
 }
 
 }  // namespace nimbrel

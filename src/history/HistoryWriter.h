@@ -28,6 +28,7 @@ public:
     // After a clear, giving the space back waits for readers of the WAL this often, then says so.
     static constexpr int reclaimRetryMs = 1000;
     static constexpr int reclaimAttempts = 5;
+    static constexpr int reclaimLaterMs = 30'000;
     // A mouse selection that grows within this time replaces the record its smaller self made.
     static constexpr qint64 selectionGrowthMs = 10'000;
 

@@ -183,7 +183,7 @@ QString limitText(Limit limit)
         case Limit::noSourceApp:
             return QStringLiteral(
                 "This desktop does not tell which application is in front: records show no source "
-                "application.");
+                "application, and excluded applications cannot be recognised (pause recording instead).");
         case Limit::noPaste:
             return QStringLiteral(
                 "This desktop lets no application type keys: a chosen record is put on the "

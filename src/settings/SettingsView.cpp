@@ -356,7 +356,7 @@ std::optional<QString> limitKey(Limit limit)
         case Limit::noCapture:
             return QStringLiteral("此桌面不允许应用程序监视剪贴板：复制的内容不会被记录。");
         case Limit::noSourceApp:
-            return QStringLiteral("此桌面不告知哪个应用程序在前台：记录不显示来源应用程序。");
+            return QStringLiteral("此桌面不告知哪个应用程序在前台：记录不显示来源应用程序，也无法认出被排除的应用程序（请改为暂停记录）。");
         case Limit::noPaste:
             return std::nullopt;
         case Limit::pasteAsksPermission:

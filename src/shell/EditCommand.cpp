@@ -170,8 +170,10 @@ QString answerLine(const EditOutcome& outcome)
 {
     switch (outcome.status) {
         case EditOutcome::Status::done:
-            return outcome.records || outcome.bytes ? QStringLiteral("ok %1 %2").arg(outcome.records).arg(outcome.bytes)
-                                                    : QStringLiteral("ok");
+            // Not "ok": a Nimbrel from before these requests answers "ok" to every line, done or not.
+            return outcome.records || outcome.bytes
+                       ? QStringLiteral("done %1 %2").arg(outcome.records).arg(outcome.bytes)
+                       : QStringLiteral("done");
         case EditOutcome::Status::unknownRecord:
             return QStringLiteral("unknown");
         case EditOutcome::Status::failed:
@@ -184,14 +186,20 @@ QString answerLine(const EditOutcome& outcome)
 int reportAnswer(const EditCommand& command, const std::optional<QString>& answer, QTextStream& out, QTextStream& err)
 {
     if (!answer) {
-        err << "nimbrel: Nimbrel is running but did not answer\n";
+        // A store another program holds keeps the change waiting in the writer, which still makes it later.
+        err << "nimbrel: Nimbrel is running but did not answer in time; the change may still be made\n";
+        return 1;
+    }
+    if (*answer == QLatin1String("ok")) {
+        err << "nimbrel: the running Nimbrel is older than this command and did not make the change; quit it "
+               "from the tray and start it again\n";
         return 1;
     }
     if (*answer == QLatin1String("unknown")) {
         err << "nimbrel: no record has the id " << idText(command.id) << "\n";
         return 1;
     }
-    if (!answer->startsWith(QLatin1String("ok"))) {
+    if (!answer->startsWith(QLatin1String("done"))) {
         err << "nimbrel: " << (answer->startsWith(QLatin1String("failed ")) ? answer->mid(7) : *answer) << "\n";
         return 1;
     }

@@ -37,11 +37,13 @@ SingleInstance::SingleInstance(const QString& runtimeDirectory, const QString& d
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::tryLock()
+bool SingleInstance::tryLock(int timeoutMs)
 {
-    m_lock = std::make_unique<QLockFile>(m_base + QStringLiteral(".lock"));
-    m_lock->setStaleLockTime(0);  // only a lock whose process is gone is stale, never a slow one
-    return m_lock->tryLock(0);
+    if (!m_lock) {
+        m_lock = std::make_unique<QLockFile>(m_base + QStringLiteral(".lock"));
+        m_lock->setStaleLockTime(0);  // only a lock whose process is gone is stale, never a slow one
+    }
+    return m_lock->tryLock(timeoutMs);
 }
 
 void SingleInstance::unlock()

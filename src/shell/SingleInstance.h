@@ -39,8 +39,11 @@ public:
     SingleInstance(const QString& runtimeDirectory, const QString& dataDirectory);
     ~SingleInstance() override;
 
-    // True when this process is now the only instance.
-    bool tryLock();
+    // How long a start waits for a lock that a command line working on the store holds.
+    static constexpr int lockWaitMs = 10'000;
+
+    // True when this process is now the only instance; waits up to `timeoutMs` for the lock.
+    bool tryLock(int timeoutMs = 0);
     // Gives the lock up (a command line that worked on the store itself is done with it).
     void unlock();
     // The running instance starts taking requests.

@@ -396,12 +396,12 @@ TEST(AppDelegate, RequestsFromTheCommandLineAreAnswered)
         QString answer;
     };
     const Case cases[] = {
-        {{EditCommand::Verb::pin, record.id}, QStringLiteral("ok")},
+        {{EditCommand::Verb::pin, record.id}, QStringLiteral("done")},
         {{EditCommand::Verb::pin, QUuid::createUuid()}, QStringLiteral("unknown")},
-        {{EditCommand::Verb::copy, record.id}, QStringLiteral("ok")},
+        {{EditCommand::Verb::copy, record.id}, QStringLiteral("done")},
         {{EditCommand::Verb::copy, QUuid::createUuid()}, QStringLiteral("unknown")},
-        {{EditCommand::Verb::clear}, QStringLiteral("ok")},
-        {{EditCommand::Verb::clear, {}, true}, QStringLiteral("ok 1 4")},
+        {{EditCommand::Verb::clear}, QStringLiteral("done")},
+        {{EditCommand::Verb::clear, {}, true}, QStringLiteral("done 1 4")},
         {{EditCommand::Verb::remove, record.id}, QStringLiteral("unknown")},
     };
     for (const Case& c : cases) {

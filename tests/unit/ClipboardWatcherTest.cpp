@@ -486,6 +486,25 @@ TEST(ClipboardWatcher, MouseSelectionsAreRecordedOnlyWhenAskedAndGrowIntoOneReco
     select("selected after the secret");
     EXPECT_EQ(capture.texts().last(), QStringLiteral("selected after the secret"));
 
+    // A change held back (paused) may have been a secret: selections wait for the next change read.
+    capture.watcher.gate().setPaused(true);
+    capture.copyText(QStringLiteral("copied while paused"));
+    capture.watcher.gate().setPaused(false);
+    FakeOffer afterPause = FakeOffer::text(QStringLiteral("maybe the secret"));
+    afterPause.from = Selection::primary;
+    ASSERT_TRUE(capture.monitor.change(afterPause));
+    EXPECT_EQ(afterPause.typeReads, 0);
+    capture.copyText(QStringLiteral("read again"));
+
+    // A selection's record that the user pinned is theirs: a growing selection leaves it.
+    select("pinned selection");
+    const QUuid pinned = capture.records().first().id;
+    EXPECT_EQ(capture.edit([&](EditReply r) { capture.watcher.setPinned(pinned, true, r); }).status,
+              EditOutcome::Status::done);
+    select("pinned selection, grown");
+    EXPECT_EQ(capture.texts().mid(capture.texts().size() - 2),
+              (QStringList{QStringLiteral("pinned selection"), QStringLiteral("pinned selection, grown")}));
+
     // A selection that cannot be had is not worth a line.
     FakeOffer slow = FakeOffer::text(QStringLiteral("slow"));
     slow.from = Selection::primary;

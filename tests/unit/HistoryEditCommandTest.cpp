@@ -112,6 +112,7 @@ TEST(HistoryEditCommand, AnswersBecomeExitStatusesAndLines)
         {{Verb::clear, {}, true}, answerLine({EditOutcome::Status::done, {}, 1, 10}), 0, "Deleted 1 record ("},
         {{Verb::pause, {}, false, 1}, answerLine({}), 0, "paused for 1 minute"},
         {{Verb::copy, someId}, std::nullopt, 1, "did not answer"},
+        {{Verb::remove, someId}, QStringLiteral("ok"), 1, "older than this command"},
     };
     for (const Case& c : cases) {
         QString out;

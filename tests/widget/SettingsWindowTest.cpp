@@ -707,8 +707,9 @@ TEST(SettingsWindow, DesktopSupportCardListsTheLimitsAndAsksBeforeAddingAGnomeSh
         if (label->isVisibleTo(card) && !label->text().isEmpty())
             texts.append(label->text());
     EXPECT_TRUE(texts.contains(QStringLiteral("Desktop Support")));
-    EXPECT_TRUE(texts.contains(QStringLiteral(
-        "This desktop does not tell which application is in front: records show no source application.")));
+    EXPECT_TRUE(texts.contains(
+        QStringLiteral("This desktop does not tell which application is in front: records show no source application, "
+                       "and excluded applications cannot be recognised (pause recording instead).")));
     EXPECT_FALSE(texts.join(u' ').contains(QLatin1String("press Ctrl+V"))) << "the paste card says that already";
 
     ASSERT_NE(allow, nullptr);
