@@ -1,6 +1,7 @@
 // Process entry: the apply-update mode, or the tray application.
 
 #include "KeyboardShortcuts/KeyNameTranslations.h"
+#include "nimbrel/Version.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "platform/linux/DBusNotifier.h"
 #include "platform/linux/DesktopKeyBindings.h"
@@ -12,14 +13,14 @@
 #include "platform/linux/PortalGlobalShortcuts.h"
 #include "platform/linux/PortalKeyboard.h"
 #include "platform/linux/QtHttpClient.h"
-#include "platform/linux/QtPasteboard.h"
+#include "platform/linux/QtClipboardWriter.h"
 #include "platform/linux/SwayHotKeys.h"
 #include "platform/linux/SystemTrayItem.h"
 #include "platform/linux/WaylandClipboardMonitor.h"
 #include "platform/linux/WaylandLayerShell.h"
 #include "platform/linux/WaylandVirtualKeyboard.h"
 #include "platform/linux/WaylandWorkspace.h"
-#include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/X11TaskbarPresence.h"
 #include "platform/linux/X11ClipboardMonitor.h"
 #include "platform/linux/X11HotKeys.h"
 #include "platform/linux/X11Workspace.h"
@@ -102,7 +103,7 @@ bool isApplicationOption(const char* argument)
 // on connections of their own. Chosen once; the rest of Nimbrel sees only the interfaces.
 struct DisplayServices {
     std::unique_ptr<nimbrel::ClipboardMonitor> clipboardMonitor;
-    std::unique_ptr<nimbrel::Pasteboard> pasteboard;
+    std::unique_ptr<nimbrel::ClipboardWriter> clipboardWriter;
     std::unique_ptr<nimbrel::native::WaylandToplevels> toplevels;
     std::unique_ptr<nimbrel::Workspace> workspace;
     std::unique_ptr<nimbrel::KeyboardSynthesizer> keyboard;
@@ -121,10 +122,10 @@ DisplayServices makeDisplayServices(const nimbrel::DesktopServices& chosen, cons
     DisplayServices made;
     if (chosen.x11 || chosen.capture == CaptureService::none) {
         made.clipboardMonitor = std::make_unique<native::X11ClipboardMonitor>();
-        made.pasteboard = std::make_unique<native::QtPasteboard>(QGuiApplication::clipboard());
+        made.clipboardWriter = std::make_unique<native::QtClipboardWriter>(QGuiApplication::clipboard());
     } else {
         auto monitor = std::make_unique<native::WaylandClipboardMonitor>();
-        made.pasteboard = std::make_unique<native::WaylandPasteboard>(*monitor);
+        made.clipboardWriter = std::make_unique<native::WaylandClipboardWriter>(*monitor);
         made.clipboardMonitor = std::move(monitor);
     }
 
@@ -258,7 +259,7 @@ int runEditCommand(int argc, char** argv)
 
 int runApplyUpdate(int argc, char** argv)
 {
-    // Windowless: the helper swaps the bundles and records the outcome; no user interface starts.
+    // Windowless: the helper swaps the folders and records the outcome; no user interface starts.
     QCoreApplication app(argc, argv);
     nimbrel::native::StandardLocations locations;
     nimbrel::native::SystemClock clock;
@@ -300,7 +301,7 @@ int main(int argc, char** argv)
     }
     if (hasArgument(argc, argv, "--version")) {
         // The release tooling reads the build number from here: it is what the update check compares.
-        std::printf("Nimbrel %s (build %s)\n", NIMBREL_VERSION, NIMBREL_BUILD_NUMBER);
+        std::printf("Nimbrel %s (build %s)\n", nimbrel::build::version, nimbrel::build::number);
         return 0;
     }
 
@@ -327,7 +328,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Nimbrel"));
-    QApplication::setApplicationVersion(QStringLiteral(NIMBREL_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(nimbrel::build::version));
     QApplication::setDesktopFileName(QStringLiteral("org.nimbrel.Nimbrel"));
     // Nimbrel lives in the tray: closing its last window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -390,7 +391,7 @@ int main(int argc, char** argv)
         }
     }
 
-    native::X11ActivationPolicy activation;
+    native::X11TaskbarPresence taskbar;
     native::SystemTrayItem tray;
     native::SystemClock clock;
     native::XkbKeyboardLayout keyboardLayout;
@@ -402,7 +403,7 @@ int main(int argc, char** argv)
     native::SyslogSystemLog systemLog;
     native::QtHttpClient http;
     UpdaterService updater(
-        UpdaterEnvironment{http, systemLog, locations, runningExecutablePath(), QStringLiteral(NIMBREL_BUILD_NUMBER)});
+        UpdaterEnvironment{http, systemLog, locations, runningExecutablePath(), QString::fromLatin1(nimbrel::build::number)});
     LaunchReporter launchReporter(http, defaults, systemLog);
     native::DesktopKeyBindings desktopBindings;
     native::DBusNotifier notifier;
@@ -420,7 +421,7 @@ int main(int argc, char** argv)
         };
     }
     AppDelegate delegate(
-        ShellServices{console, locations, activation, tray, loginItems, *display.pasteboard, *display.clipboardMonitor,
+        ShellServices{console, locations, taskbar, tray, loginItems, *display.clipboardWriter, *display.clipboardMonitor,
                       *display.workspace, clock, shortcuts, *display.keyboard, clicks, updater, launchReporter,
                       desktopBindings, notifier, desktopSupport, layerShell.get()},
         settings);
@@ -447,10 +448,10 @@ int main(int argc, char** argv)
         });
     instance.listen();
 
-    delegate.willFinishLaunching();
+    delegate.prepareStart();
     const bool showPanel = hasArgument(argc, argv, "--toggle");
     QTimer::singleShot(0, &delegate, [&delegate, showPanel, showSettings] {
-        delegate.didFinishLaunching();
+        delegate.start();
         if (showSettings)
             delegate.openSettings();
         else if (showPanel)

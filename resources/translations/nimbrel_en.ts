@@ -184,8 +184,8 @@
         <translation>Maximum Storage</translation>
     </message>
     <message>
-        <source>%lld MB</source>
-        <translation>%lld MB</translation>
+        <source>%1 MB</source>
+        <translation>%1 MB</translation>
     </message>
     <message>
         <source>超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。</source>
@@ -204,8 +204,8 @@
         <translation>Nimbrel</translation>
     </message>
     <message>
-        <source>版本 %@</source>
-        <translation>Version %@</translation>
+        <source>版本 %1</source>
+        <translation>Version %1</translation>
     </message>
     <message>
         <source>record_shortcut</source>
@@ -217,7 +217,7 @@
     </message>
     <message>
         <source>keyboard_shortcut_used_by_menu_item</source>
-        <translation>This shortcut can’t be used because the menu item “%@” already uses it.</translation>
+        <translation>This shortcut can’t be used because the menu item “%1” already uses it.</translation>
     </message>
     <message>
         <source>keyboard_shortcut_disallowed</source>

@@ -184,8 +184,8 @@
         <translation>最大佔用空間</translation>
     </message>
     <message>
-        <source>%lld MB</source>
-        <translation>%lld MB</translation>
+        <source>%1 MB</source>
+        <translation>%1 MB</translation>
     </message>
     <message>
         <source>超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。</source>
@@ -204,8 +204,8 @@
         <translation>Nimbrel</translation>
     </message>
     <message>
-        <source>版本 %@</source>
-        <translation>版本 %@</translation>
+        <source>版本 %1</source>
+        <translation>版本 %1</translation>
     </message>
     <message>
         <source>record_shortcut</source>
@@ -217,7 +217,7 @@
     </message>
     <message>
         <source>keyboard_shortcut_used_by_menu_item</source>
-        <translation>此快捷鍵已被選單項目「%@」使用，無法使用。</translation>
+        <translation>此快捷鍵已被選單項目「%1」使用，無法使用。</translation>
     </message>
     <message>
         <source>keyboard_shortcut_disallowed</source>

@@ -1,6 +1,6 @@
 #include "KeyboardShortcuts/HotKeyRegistry.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "platform/Console.h"
 
 #include <QCoreApplication>
@@ -10,7 +10,7 @@
 namespace nimbrel::KeyboardShortcuts {
 
 namespace {
-constexpr int recognisedCarbonModifiers = carbonControl | carbonOption | carbonShift | carbonCommand | carbonFunction;
+constexpr int recognisedKeyModifiers = modControl | modAlt | modShift | modSuper | modFunction;
 }
 
 HotKeyRegistry::HotKeyRegistry(HotKeyPlatform& platform, Console& console,
@@ -24,8 +24,8 @@ HotKeyRegistry::~HotKeyRegistry()
     setWatchingApplicationKeys(false);
     // The platform outlives this object: leave no grab behind. Its handler holds this object weakly.
     for (auto& [id, hotKey] : m_hotKeys)
-        if (hotKey.carbonHotKey)
-            m_platform.unregisterHotKey(*hotKey.carbonHotKey);
+        if (hotKey.registeredHotKey)
+            m_platform.unregisterHotKey(*hotKey.registeredHotKey);
 }
 
 void HotKeyRegistry::logRefusal(const Shortcut& shortcut, int status)
@@ -38,7 +38,7 @@ void HotKeyRegistry::registerShortcut(const Shortcut& shortcut, Action onKeyDown
 {
     const quint32 id = ++m_hotKeyIdCounter;
     HotKeyRef ref = 0;
-    const int status = m_platform.registerHotKey(shortcut.carbonKeyCode, shortcut.carbonModifiers,
+    const int status = m_platform.registerHotKey(shortcut.keyCode, shortcut.keyModifiers,
                                                  HotKeyIdentifier{signature, id}, ref);
     if (status != hotKeyNoError || ref == 0) {
         logRefusal(shortcut, status);
@@ -67,8 +67,8 @@ void HotKeyRegistry::unregisterShortcut(const Shortcut& shortcut)
 {
     for (auto it = m_hotKeys.begin(); it != m_hotKeys.end();) {
         if (it->second.shortcut == shortcut) {
-            if (it->second.carbonHotKey)
-                m_platform.unregisterHotKey(*it->second.carbonHotKey);
+            if (it->second.registeredHotKey)
+                m_platform.unregisterHotKey(*it->second.registeredHotKey);
             it = m_hotKeys.erase(it);
         } else {
             ++it;
@@ -79,9 +79,9 @@ void HotKeyRegistry::unregisterShortcut(const Shortcut& shortcut)
 void HotKeyRegistry::unregisterAll()
 {
     for (auto& [id, hotKey] : m_hotKeys) {
-        if (hotKey.carbonHotKey)
-            m_platform.unregisterHotKey(*hotKey.carbonHotKey);
-        hotKey.carbonHotKey.reset();
+        if (hotKey.registeredHotKey)
+            m_platform.unregisterHotKey(*hotKey.registeredHotKey);
+        hotKey.registeredHotKey.reset();
     }
 }
 
@@ -89,15 +89,15 @@ void HotKeyRegistry::registerAll()
 {
     for (auto it = m_hotKeys.begin(); it != m_hotKeys.end();) {
         HotKey& hotKey = it->second;
-        if (hotKey.carbonHotKey) {
+        if (hotKey.registeredHotKey) {
             ++it;
             continue;
         }
         HotKeyRef ref = 0;
-        const int status = m_platform.registerHotKey(hotKey.shortcut.carbonKeyCode, hotKey.shortcut.carbonModifiers,
-                                                     HotKeyIdentifier{signature, hotKey.carbonHotKeyId}, ref);
+        const int status = m_platform.registerHotKey(hotKey.shortcut.keyCode, hotKey.shortcut.keyModifiers,
+                                                     HotKeyIdentifier{signature, hotKey.registeredHotKeyId}, ref);
         if (status == hotKeyNoError && ref != 0) {
-            hotKey.carbonHotKey = ref;
+            hotKey.registeredHotKey = ref;
             ++it;
         } else {
             logRefusal(hotKey.shortcut, status);
@@ -167,11 +167,11 @@ void HotKeyRegistry::menuDidEndTracking()
         updateEventHandler();
 }
 
-const HotKeyRegistry::HotKey* HotKeyRegistry::findHotKey(int carbonKeyCode, int carbonModifiers) const
+const HotKeyRegistry::HotKey* HotKeyRegistry::findHotKey(int keyCode, int keyModifiers) const
 {
-    const int modifiers = carbonModifiers & recognisedCarbonModifiers;
+    const int modifiers = keyModifiers & recognisedKeyModifiers;
     for (const auto& [id, hotKey] : m_hotKeys)
-        if (hotKey.shortcut.carbonKeyCode == carbonKeyCode && hotKey.shortcut.carbonModifiers == modifiers)
+        if (hotKey.shortcut.keyCode == keyCode && hotKey.shortcut.keyModifiers == modifiers)
             return &hotKey;
     return nullptr;
 }
@@ -238,10 +238,10 @@ bool HotKeyRegistry::eventFilter(QObject* watched, QEvent* event)
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
-    const auto keyCode = carbonFromX11Keycode(static_cast<int>(key->nativeScanCode()));
+    const auto keyCode = keyCodeFromX11Keycode(static_cast<int>(key->nativeScanCode()));
     if (!keyCode)
         return false;
-    int modifiers = carbonModifiersFromX11State(key->nativeModifiers());
+    int modifiers = modifiersFromX11State(key->nativeModifiers());
 
     if (type == QEvent::ShortcutOverride || key->isAutoRepeat()) {
         // Ours, but already dispatched (repeats) or about to be (the override precedes the press):
@@ -252,8 +252,8 @@ bool HotKeyRegistry::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
 
-    if (type == QEvent::KeyRelease && m_pressedWhileWatching && m_pressedWhileWatching->carbonKeyCode == *keyCode) {
-        modifiers = m_pressedWhileWatching->carbonModifiers;
+    if (type == QEvent::KeyRelease && m_pressedWhileWatching && m_pressedWhileWatching->keyCode == *keyCode) {
+        modifiers = m_pressedWhileWatching->keyModifiers;
         m_pressedWhileWatching.reset();
     }
     const Event raw{type == QEvent::KeyPress ? rawKeyDown : rawKeyUp, std::nullopt, static_cast<quint32>(*keyCode),
@@ -262,7 +262,7 @@ bool HotKeyRegistry::eventFilter(QObject* watched, QEvent* event)
     if (type == QEvent::KeyPress) {
         if (const HotKey* hotKey = findHotKey(*keyCode, modifiers))
             m_pressedWhileWatching = hotKey->shortcut;
-        else if (m_pressedWhileWatching && m_pressedWhileWatching->carbonKeyCode == *keyCode)
+        else if (m_pressedWhileWatching && m_pressedWhileWatching->keyCode == *keyCode)
             m_pressedWhileWatching.reset();  // a new press of that key: the earlier one is over
     }
     return handleEvent(&raw) == hotKeyNoError;

@@ -37,8 +37,8 @@ public:
 
     struct HotKey {
         Shortcut shortcut;
-        quint32 carbonHotKeyId = 0;
-        std::optional<HotKeyRef> carbonHotKey;  // absent while released (menu open, paused or disabled)
+        quint32 registeredHotKeyId = 0;
+        std::optional<HotKeyRef> registeredHotKey;  // absent while released (menu open, paused or disabled)
         Action onKeyDown;
         Action onKeyUp;
     };
@@ -47,8 +47,8 @@ public:
     struct Event {
         int kind = 0;
         std::optional<HotKeyIdentifier> hotKeyId;  // hot-key kinds
-        std::optional<quint32> keyCode;            // raw-key kinds: Carbon key code
-        std::optional<quint32> modifiers;          // raw-key kinds: Carbon modifier bits
+        std::optional<quint32> keyCode;            // raw-key kinds: stored key code
+        std::optional<quint32> modifiers;          // raw-key kinds: stored modifier bits
     };
 
     // `describe` gives the display text used in the error line of a refused registration.
@@ -94,7 +94,7 @@ protected:
 
 private:
     void logRefusal(const Shortcut& shortcut, int status);
-    const HotKey* findHotKey(int carbonKeyCode, int carbonModifiers) const;
+    const HotKey* findHotKey(int keyCode, int keyModifiers) const;
     void setWatchingApplicationKeys(bool watching);
 
     HotKeyPlatform& m_platform;

@@ -2,7 +2,7 @@
 
 namespace nimbrel::KeyboardShortcuts {
 
-// A physical key by its Carbon virtual key code. Any code is allowed; the named ones are the kVK_ constants
+// A physical key by its stored key code. Any code is allowed; the named ones are the kVK_ constants
 // of the same key (letters and punctuation by their position on an ANSI keyboard).
 struct Key {
     // clang-format off

@@ -26,10 +26,10 @@ struct ModifierName {
 };
 
 constexpr ModifierName gtkModifiers[] = {
-    {nsShift, "Shift"}, {nsControl, "Ctrl"}, {nsOption, "Alt"}, {nsCommand, "Super"}, {nsFunction, "Fn"},
+    {eventShift, "Shift"}, {eventControl, "Ctrl"}, {eventAlt, "Alt"}, {eventSuper, "Super"}, {eventFunction, "Fn"},
 };
 constexpr ModifierName kdeModifiers[] = {
-    {nsCommand, "Meta"}, {nsControl, "Ctrl"}, {nsOption, "Alt"}, {nsShift, "Shift"}, {nsFunction, "Fn"},
+    {eventSuper, "Meta"}, {eventControl, "Ctrl"}, {eventAlt, "Alt"}, {eventShift, "Shift"}, {eventFunction, "Fn"},
 };
 
 }  // namespace
@@ -41,11 +41,11 @@ ShortcutNotation notationForDesktop(const QString& currentDesktop)
                                                                          : ShortcutNotation::gtk;
 }
 
-std::optional<QString> keyToCharacter(int carbonKeyCode, const KeyboardLayout& layout)
+std::optional<QString> keyToCharacter(int keyCode, const KeyboardLayout& layout)
 {
-    if (specialKey(carbonKeyCode))
+    if (specialKey(keyCode))
         return std::nullopt;
-    const QString text = layout.unshiftedText(carbonKeyCode);
+    const QString text = layout.unshiftedText(keyCode);
     if (text.isEmpty() || graphemeCount(text) != 1)
         return std::nullopt;
     return text;
@@ -65,11 +65,11 @@ QString capitalized(const QString& text)
     return result;
 }
 
-QString keyDisplayText(int carbonKeyCode, const KeyboardLayout& layout)
+QString keyDisplayText(int keyCode, const KeyboardLayout& layout)
 {
-    if (const auto special = specialKey(carbonKeyCode))
+    if (const auto special = specialKey(keyCode))
         return presentableDescription(*special);
-    return capitalized(keyToCharacter(carbonKeyCode, layout).value_or(QString(QChar::ReplacementCharacter)));
+    return capitalized(keyToCharacter(keyCode, layout).value_or(QString(QChar::ReplacementCharacter)));
 }
 
 QString description(const Shortcut& shortcut, const KeyboardLayout& layout, ShortcutNotation notation)
@@ -84,15 +84,15 @@ QString description(const Shortcut& shortcut, const KeyboardLayout& layout, Shor
         parts.append(kde ? QCoreApplication::translate("QShortcut", modifier.name)
                          : QString::fromLatin1(modifier.name));
     }
-    parts.append(keyDisplayText(shortcut.carbonKeyCode, layout));
+    parts.append(keyDisplayText(shortcut.keyCode, layout));
     return parts.join(QLatin1Char('+'));
 }
 
-std::optional<QString> nsMenuItemKeyEquivalent(const Shortcut& shortcut, const KeyboardLayout& layout)
+std::optional<QString> menuItemKeyText(const Shortcut& shortcut, const KeyboardLayout& layout)
 {
-    if (const auto special = specialKey(shortcut.carbonKeyCode))
+    if (const auto special = specialKey(shortcut.keyCode))
         return menuKeyEquivalent(*special);
-    return keyToCharacter(shortcut.carbonKeyCode, layout);
+    return keyToCharacter(shortcut.keyCode, layout);
 }
 
 }  // namespace nimbrel::KeyboardShortcuts

@@ -1,6 +1,6 @@
 #include "KeyboardShortcuts/QtKeys.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/SpecialKey.h"
 
@@ -32,31 +32,31 @@ constexpr std::pair<int, Qt::Key> characterKeys[] = {
 
 }  // namespace
 
-Qt::KeyboardModifiers qtModifiersFromCarbon(int carbonModifiers)
+Qt::KeyboardModifiers qtModifiersFromKeyModifiers(int keyModifiers)
 {
     Qt::KeyboardModifiers modifiers;
-    if (carbonModifiers & carbonShift)
+    if (keyModifiers & modShift)
         modifiers |= Qt::ShiftModifier;
-    if (carbonModifiers & carbonControl)
+    if (keyModifiers & modControl)
         modifiers |= Qt::ControlModifier;
-    if (carbonModifiers & carbonOption)
+    if (keyModifiers & modAlt)
         modifiers |= Qt::AltModifier;
-    if (carbonModifiers & carbonCommand)
+    if (keyModifiers & modSuper)
         modifiers |= Qt::MetaModifier;
     return modifiers;
 }
 
-std::optional<QKeyCombination> qtKeyCombination(int carbonKeyCode, int carbonModifiers)
+std::optional<QKeyCombination> qtKeyCombination(int keyCode, int keyModifiers)
 {
-    if (carbonModifiers & carbonFunction)
+    if (keyModifiers & modFunction)
         return std::nullopt;
-    const Qt::KeyboardModifiers modifiers = qtModifiersFromCarbon(carbonModifiers);
-    if (const auto special = specialKey(carbonKeyCode)) {
+    const Qt::KeyboardModifiers modifiers = qtModifiersFromKeyModifiers(keyModifiers);
+    if (const auto special = specialKey(keyCode)) {
         const QKeyCombination key = qtKeyCombination(*special);
         return QKeyCombination(key.keyboardModifiers() | modifiers, key.key());
     }
     for (const auto& [code, key] : characterKeys)
-        if (code == carbonKeyCode)
+        if (code == keyCode)
             return QKeyCombination(modifiers, key);
     return std::nullopt;
 }

@@ -4,13 +4,13 @@
 
 namespace nimbrel::KeyboardShortcuts {
 
-Recorder::Recorder(const Name& name, RecorderEnvironment environment, RecorderCocoa::OnChange onChange, QWidget* label,
+Recorder::Recorder(const Name& name, RecorderEnvironment environment, ShortcutField::OnChange onChange, QWidget* label,
                    QWidget* parent)
     : QWidget(parent), m_label(label)
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_control = new RecorderCocoa(name, std::move(environment), std::move(onChange), this);
+    m_control = new ShortcutField(name, std::move(environment), std::move(onChange), this);
     if (m_label) {
         layout->addWidget(m_label);
         layout->addStretch(1);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "KeyboardShortcuts/RecorderCocoa.h"
+#include "KeyboardShortcuts/ShortcutField.h"
 
 #include <QWidget>
 
@@ -12,17 +12,17 @@ class Recorder final : public QWidget {
     Q_OBJECT
 public:
     // `label` (may be null) becomes the row's child.
-    Recorder(const Name& name, RecorderEnvironment environment, RecorderCocoa::OnChange onChange = {},
+    Recorder(const Name& name, RecorderEnvironment environment, ShortcutField::OnChange onChange = {},
              QWidget* label = nullptr, QWidget* parent = nullptr);
 
     bool hasLabel() const { return m_label != nullptr; }
     QWidget* label() const { return m_label; }
-    RecorderCocoa* control() const { return m_control; }
+    ShortcutField* control() const { return m_control; }
     void setName(const Name& name);
 
 private:
     QWidget* m_label = nullptr;
-    RecorderCocoa* m_control = nullptr;
+    ShortcutField* m_control = nullptr;
 };
 
 }  // namespace nimbrel::KeyboardShortcuts

@@ -1,6 +1,6 @@
 #include "KeyboardShortcuts/RecordingRules.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Key.h"
 #include "KeyboardShortcuts/SpecialKey.h"
 
@@ -123,16 +123,16 @@ bool isModifierKey(int qtKey)
     }
 }
 
-bool isDeleteKey(int carbonKeyCode)
+bool isDeleteKey(int keyCode)
 {
-    return carbonKeyCode == Key::deleteKey || carbonKeyCode == Key::deleteForward;
+    return keyCode == Key::deleteKey || keyCode == Key::deleteForward;
 }
 
 }  // namespace
 
-bool isFunctionKey(int carbonKeyCode)
+bool isFunctionKey(int keyCode)
 {
-    const auto special = specialKey(carbonKeyCode);
+    const auto special = specialKey(keyCode);
     return special && *special >= SpecialKey::f1 && *special <= SpecialKey::f20;
 }
 
@@ -142,16 +142,16 @@ RecorderDecision decideRecording(const KeyEvent& event, const MenuLookup& menus,
     if (event.type != KeyEvent::Type::keyDown)
         return {Kind::ignore, std::nullopt, {}};
 
-    const quint32 flags = event.nsModifierFlags;
+    const quint32 flags = event.eventFlags;
     if ((flags & anyModifierMask) == 0) {
-        if (event.carbonKeyCode == Key::tab)
+        if (event.keyCode == Key::tab)
             return {Kind::passOnAndEnd, std::nullopt, {}};
-        if (event.carbonKeyCode == Key::escape)
+        if (event.keyCode == Key::escape)
             return {Kind::endKeeping, std::nullopt, {}};
-        if (isDeleteKey(event.carbonKeyCode))
+        if (isDeleteKey(event.keyCode))
             return {Kind::clear, std::nullopt, {}};
     }
-    if ((flags & commandModifierMask) == 0 && !isFunctionKey(event.carbonKeyCode))
+    if ((flags & commandModifierMask) == 0 && !isFunctionKey(event.keyCode))
         return {Kind::beep, std::nullopt, {}};
 
     const auto shortcut = Shortcut::fromEvent(event);
@@ -161,33 +161,33 @@ RecorderDecision decideRecording(const KeyEvent& event, const MenuLookup& menus,
         if (const auto title = menus(*shortcut))
             return {Kind::menuConflict, shortcut, *title};
     }
-    const bool plainF12 = shortcut->carbonKeyCode == Key::f12 && shortcut->carbonModifiers == 0;
+    const bool plainF12 = shortcut->keyCode == Key::f12 && shortcut->keyModifiers == 0;
     if (!plainF12 && system && system(*shortcut))
         return {Kind::systemConflict, shortcut, {}};
     return {Kind::accept, shortcut, {}};
 }
 
-std::optional<int> carbonKeyCodeFromQtKey(int qtKey)
+std::optional<int> keyCodeFromQtKey(int qtKey)
 {
-    for (const auto& [qt, carbon] : qtKeyTable)
+    for (const auto& [qt, code] : qtKeyTable)
         if (qt == qtKey)
-            return carbon;
+            return code;
     return std::nullopt;
 }
 
-quint32 nsModifiersFromQt(Qt::KeyboardModifiers modifiers)
+quint32 eventFlagsFromQt(Qt::KeyboardModifiers modifiers)
 {
     quint32 flags = 0;
     if (modifiers & Qt::ControlModifier)
-        flags |= nsControl;
+        flags |= eventControl;
     if (modifiers & Qt::AltModifier)
-        flags |= nsOption;
+        flags |= eventAlt;
     if (modifiers & Qt::ShiftModifier)
-        flags |= nsShift;
+        flags |= eventShift;
     if (modifiers & Qt::MetaModifier)
-        flags |= nsCommand;
+        flags |= eventSuper;
     if (modifiers & Qt::KeypadModifier)
-        flags |= nsNumericPad;
+        flags |= eventKeypad;
     return flags;
 }
 
@@ -207,25 +207,25 @@ KeyEvent keyEventFromQt(const QKeyEvent& event)
     std::optional<int> keyCode;
     const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb") && event.nativeScanCode() != 0;
     if (x11) {
-        keyCode = carbonFromX11Keycode(static_cast<int>(event.nativeScanCode()));
-        result.nsModifierFlags = nsModifiersFromCarbon(carbonModifiersFromX11State(event.nativeModifiers()));
+        keyCode = keyCodeFromX11Keycode(static_cast<int>(event.nativeScanCode()));
+        result.eventFlags = eventFlagsFromModifiers(modifiersFromX11State(event.nativeModifiers()));
     } else {
-        keyCode = carbonKeyCodeFromQtKey(event.key());
-        result.nsModifierFlags = nsModifiersFromQt(event.modifiers());
+        keyCode = keyCodeFromQtKey(event.key());
+        result.eventFlags = eventFlagsFromQt(event.modifiers());
     }
     if (!keyCode) {
         result.type = KeyEvent::Type::other;
         return result;
     }
-    result.carbonKeyCode = *keyCode;
+    result.keyCode = *keyCode;
     return result;
 }
 
 bool menuItemMatches(QString itemKey, quint32 itemModifiers, const QString& shortcutKey, quint32 shortcutModifiers)
 {
-    if ((shortcutModifiers & nsShift) && itemKey.toLower() != itemKey) {
+    if ((shortcutModifiers & eventShift) && itemKey.toLower() != itemKey) {
         itemKey = itemKey.toLower();
-        itemModifiers |= nsShift;
+        itemModifiers |= eventShift;
     }
     return !shortcutKey.isEmpty() && itemKey == shortcutKey && itemModifiers == shortcutModifiers;
 }

@@ -17,7 +17,7 @@ inline constexpr quint32 anyModifierMask = 0xFFDE0000;
 // The modifiers a shortcut needs unless its key is a function key: control, option, command and help.
 // Shift, function, caps lock and the numeric-pad bit do not count.
 inline constexpr quint32 commandModifierMask = 0xFF5C0000;
-inline constexpr quint32 nsNumericPad = 0x200000;
+inline constexpr quint32 eventKeypad = 0x200000;
 
 // What the recorder does with one key press while it records.
 struct RecorderDecision {
@@ -47,17 +47,17 @@ using SystemLookup = std::function<bool(const Shortcut&)>;
 RecorderDecision decideRecording(const KeyEvent& event, const MenuLookup& menus, const SystemLookup& system);
 
 // True for F1…F20, the function keys a shortcut may use without a modifier.
-bool isFunctionKey(int carbonKeyCode);
+bool isFunctionKey(int keyCode);
 
 // A Qt key press as the recorder sees it. On X11 the physical key and the modifier state come from the
 // native event (so the layout does not matter, as for the global hot keys); elsewhere (and in tests on the
 // offscreen platform) the Qt key and modifiers stand in. Presses of modifier keys and keys without a
-// Carbon counterpart come back as Type::other.
+// stored key code come back as Type::other.
 KeyEvent keyEventFromQt(const QKeyEvent& event);
-// The Carbon key code of a Qt key, by the key's ANSI position; nothing when there is none.
-std::optional<int> carbonKeyCodeFromQtKey(int qtKey);
+// The stored key code of a Qt key, by the key's ANSI position; nothing when there is none.
+std::optional<int> keyCodeFromQtKey(int qtKey);
 // Event-flag modifiers from Qt's: Control → control, Alt → option, Shift → shift, Meta (Super) → command.
-quint32 nsModifiersFromQt(Qt::KeyboardModifiers modifiers);
+quint32 eventFlagsFromQt(Qt::KeyboardModifiers modifiers);
 
 // Whether a menu item's key equivalent (its key string and event-flag modifiers) is the shortcut's
 // (`shortcutKey`, the shortcut's menu key string). An upper-case item string stands for its lower-case

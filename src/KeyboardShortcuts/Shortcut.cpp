@@ -1,6 +1,6 @@
 #include "KeyboardShortcuts/Shortcut.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,17 +14,17 @@ namespace nimbrel::KeyboardShortcuts {
 namespace {
 
 struct ModifierUnit {
-    quint32 ns;
-    int carbon;
+    quint32 event;
+    int stored;
 };
 
 constexpr ModifierUnit modifierUnits[] = {
-    {nsControl, carbonControl}, {nsOption, carbonOption},     {nsShift, carbonShift},
-    {nsCommand, carbonCommand}, {nsFunction, carbonFunction},
+    {eventControl, modControl}, {eventAlt, modAlt},     {eventShift, modShift},
+    {eventSuper, modSuper}, {eventFunction, modFunction},
 };
 
-const QString carbonKeyCodeMember = QStringLiteral("carbonKeyCode");
-const QString carbonModifiersMember = QStringLiteral("carbonModifiers");
+const QString keyCodeMember = QStringLiteral("carbonKeyCode");
+const QString keyModifiersMember = QStringLiteral("carbonModifiers");
 
 std::optional<int> integerMember(const QJsonObject& object, const QString& member)
 {
@@ -40,39 +40,39 @@ std::optional<int> integerMember(const QJsonObject& object, const QString& membe
 
 }  // namespace
 
-int carbonModifiersFromNS(quint32 nsModifierFlags)
+int modifiersFromEventFlags(quint32 eventFlags)
 {
-    int carbon = 0;
+    int stored = 0;
     for (const ModifierUnit& unit : modifierUnits)
-        if (nsModifierFlags & unit.ns)
-            carbon |= unit.carbon;
-    return carbon;
+        if (eventFlags & unit.event)
+            stored |= unit.stored;
+    return stored;
 }
 
-quint32 nsModifiersFromCarbon(int carbonModifiers)
+quint32 eventFlagsFromModifiers(int keyModifiers)
 {
-    quint32 ns = 0;
+    quint32 flags = 0;
     for (const ModifierUnit& unit : modifierUnits)
-        if (carbonModifiers & unit.carbon)
-            ns |= unit.ns;
-    return ns;
+        if (keyModifiers & unit.stored)
+            flags |= unit.event;
+    return flags;
 }
 
-Shortcut Shortcut::fromKey(Key key, quint32 nsModifierFlags)
+Shortcut Shortcut::fromKey(Key key, quint32 eventFlags)
 {
-    return Shortcut(key.rawValue, carbonModifiersFromNS(nsModifierFlags));
+    return Shortcut(key.rawValue, modifiersFromEventFlags(eventFlags));
 }
 
 std::optional<Shortcut> Shortcut::fromEvent(const KeyEvent& event)
 {
     if (event.type != KeyEvent::Type::keyDown && event.type != KeyEvent::Type::keyUp)
         return std::nullopt;
-    return Shortcut(event.carbonKeyCode, carbonModifiersFromNS(event.nsModifierFlags & ~nsFunction));
+    return Shortcut(event.keyCode, modifiersFromEventFlags(event.eventFlags & ~eventFunction));
 }
 
 QString Shortcut::toJson() const
 {
-    return QStringLiteral("{\"carbonKeyCode\":%1,\"carbonModifiers\":%2}").arg(carbonKeyCode).arg(carbonModifiers);
+    return QStringLiteral("{\"carbonKeyCode\":%1,\"carbonModifiers\":%2}").arg(keyCode).arg(keyModifiers);
 }
 
 std::optional<Shortcut> Shortcut::fromJson(const QString& json)
@@ -82,8 +82,8 @@ std::optional<Shortcut> Shortcut::fromJson(const QString& json)
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();
-    const auto keyCode = integerMember(object, carbonKeyCodeMember);
-    const auto modifiers = integerMember(object, carbonModifiersMember);
+    const auto keyCode = integerMember(object, keyCodeMember);
+    const auto modifiers = integerMember(object, keyModifiersMember);
     if (!keyCode || !modifiers)
         return std::nullopt;
     return Shortcut(*keyCode, *modifiers);

@@ -11,39 +11,39 @@
 namespace nimbrel::KeyboardShortcuts {
 
 // Modifier bits in the event-flag units a key event carries (the recorder and menus speak these).
-inline constexpr quint32 nsControl = 0x40000;
-inline constexpr quint32 nsOption = 0x80000;
-inline constexpr quint32 nsShift = 0x20000;
-inline constexpr quint32 nsCommand = 0x100000;
-inline constexpr quint32 nsFunction = 0x800000;
+inline constexpr quint32 eventControl = 0x40000;
+inline constexpr quint32 eventAlt = 0x80000;
+inline constexpr quint32 eventShift = 0x20000;
+inline constexpr quint32 eventSuper = 0x100000;
+inline constexpr quint32 eventFunction = 0x800000;
 
 // The five modifiers a shortcut keeps; both conversions drop every other bit.
-int carbonModifiersFromNS(quint32 nsModifierFlags);
-quint32 nsModifiersFromCarbon(int carbonModifiers);
+int modifiersFromEventFlags(quint32 eventFlags);
+quint32 eventFlagsFromModifiers(int keyModifiers);
 
 // A key event as the recorder sees it: what happened, which key, and the modifiers held.
 struct KeyEvent {
     enum class Type { keyDown, keyUp, other };
     Type type = Type::other;
-    int carbonKeyCode = 0;
-    quint32 nsModifierFlags = 0;
+    int keyCode = 0;
+    quint32 eventFlags = 0;
 };
 
-// One key combination in Carbon units, the form it is stored and registered in.
+// One key combination in stored units, the form it is stored and registered in.
 struct Shortcut {
-    int carbonKeyCode = 0;
-    int carbonModifiers = 0;
+    int keyCode = 0;
+    int keyModifiers = 0;
 
     Shortcut() = default;
-    Shortcut(int keyCode, int modifiers) : carbonKeyCode(keyCode), carbonModifiers(modifiers) {}
+    Shortcut(int keyCode, int modifiers) : keyCode(keyCode), keyModifiers(modifiers) {}
     // A key with modifiers in event-flag units.
-    static Shortcut fromKey(Key key, quint32 nsModifierFlags);
+    static Shortcut fromKey(Key key, quint32 eventFlags);
     // Only key-down and key-up events make a shortcut. The function modifier is dropped, so a recorded
     // shortcut never carries it.
     static std::optional<Shortcut> fromEvent(const KeyEvent& event);
 
     // The modifiers in event-flag units (five bits at most).
-    quint32 modifiers() const { return nsModifiersFromCarbon(carbonModifiers); }
+    quint32 modifiers() const { return eventFlagsFromModifiers(keyModifiers); }
 
     // The stored form: {"carbonKeyCode":9,"carbonModifiers":768}.
     QString toJson() const;
@@ -56,7 +56,7 @@ struct Shortcut {
 
 inline size_t qHash(const Shortcut& shortcut, size_t seed = 0) noexcept
 {
-    return qHashMulti(seed, shortcut.carbonKeyCode, shortcut.carbonModifiers);
+    return qHashMulti(seed, shortcut.keyCode, shortcut.keyModifiers);
 }
 
 }  // namespace nimbrel::KeyboardShortcuts

@@ -141,14 +141,14 @@ QString Shortcuts::description(const Shortcut& shortcut) const
     return KeyboardShortcuts::description(shortcut, m_layout, m_notation);
 }
 
-std::optional<QString> Shortcuts::nsMenuItemKeyEquivalent(const Shortcut& shortcut) const
+std::optional<QString> Shortcuts::menuItemKeyText(const Shortcut& shortcut) const
 {
-    return KeyboardShortcuts::nsMenuItemKeyEquivalent(shortcut, m_layout);
+    return KeyboardShortcuts::menuItemKeyText(shortcut, m_layout);
 }
 
-std::optional<QString> Shortcuts::keyToCharacter(int carbonKeyCode) const
+std::optional<QString> Shortcuts::keyToCharacter(int keyCode) const
 {
-    return KeyboardShortcuts::keyToCharacter(carbonKeyCode, m_layout);
+    return KeyboardShortcuts::keyToCharacter(keyCode, m_layout);
 }
 
 }  // namespace nimbrel::KeyboardShortcuts

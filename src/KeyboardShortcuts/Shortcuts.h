@@ -83,8 +83,8 @@ public:
     // Qt translations.
     ShortcutNotation notation() const { return m_notation; }
     QString description(const Shortcut& shortcut) const;
-    std::optional<QString> nsMenuItemKeyEquivalent(const Shortcut& shortcut) const;
-    std::optional<QString> keyToCharacter(int carbonKeyCode) const;
+    std::optional<QString> menuItemKeyText(const Shortcut& shortcut) const;
+    std::optional<QString> keyToCharacter(int keyCode) const;
 
     const HotKeyRegistry& hotKeyRegistry() const { return m_hotKeys; }
 

@@ -19,7 +19,7 @@ struct Entry {
 
 // The 53 special keys in case order. Function keys use the platform's private-use function-key
 // characters (F1 = U+F704 … F20 = U+F717) as menu key equivalents. Names follow the physical key a
-// hot key grabs (see CarbonKeyMap): on a PC keyboard "help" is Insert and the keypad's "clear" is Num Lock.
+// hot key grabs (see KeyCodes): on a PC keyboard "help" is Insert and the keypad's "clear" is Num Lock.
 constexpr Entry entries[specialKeyCount] = {
     {SpecialKey::returnKey, Key::returnKey, Qt::Key_Return, false, u"\u21A9"},
     {SpecialKey::deleteKey, Key::deleteKey, Qt::Key_Backspace, false, u"\u232B"},
@@ -108,7 +108,7 @@ int keyCode(SpecialKey key)
     return entry(key).code;
 }
 
-std::optional<SpecialKey> specialKey(int carbonKeyCode)
+std::optional<SpecialKey> specialKey(int keyCode)
 {
     // Built once, on first use; immutable afterwards.
     static const QHash<int, SpecialKey> byCode = [] {
@@ -117,7 +117,7 @@ std::optional<SpecialKey> specialKey(int carbonKeyCode)
             table.insert(e.code, e.key);
         return table;
     }();
-    const auto found = byCode.constFind(carbonKeyCode);
+    const auto found = byCode.constFind(keyCode);
     if (found == byCode.cend())
         return std::nullopt;
     return *found;

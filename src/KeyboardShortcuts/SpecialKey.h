@@ -24,10 +24,10 @@ inline constexpr int specialKeyCount = 53;
 // Every case, in declaration order.
 const std::array<SpecialKey, specialKeyCount>& allSpecialKeys();
 
-// The Carbon key code of the key.
+// The stored key code of the key.
 int keyCode(SpecialKey key);
-// The special key with this Carbon key code, if any.
-std::optional<SpecialKey> specialKey(int carbonKeyCode);
+// The special key with this stored key code, if any.
+std::optional<SpecialKey> specialKey(int keyCode);
 
 // The key as Qt names it, with the keypad modifier for a key of the keypad.
 QKeyCombination qtKeyCombination(SpecialKey key);

@@ -35,7 +35,7 @@ bool namesApplication(const QString& entry, const RunningApplication& applicatio
     const QString wanted = withoutDesktopSuffix(entry.trimmed());
     if (wanted.isEmpty())
         return false;
-    for (const std::optional<QString>& name : {application.bundleIdentifier, application.windowClass})
+    for (const std::optional<QString>& name : {application.applicationId, application.windowClass})
         if (name && withoutDesktopSuffix(*name).compare(wanted, Qt::CaseInsensitive) == 0)
             return true;
     return false;

@@ -42,7 +42,7 @@ std::optional<QString> ClipItem::displayText() const
 }
 
 ClipItem ClipItem::make(ClipKind kind, std::optional<QString> contentText, std::optional<QByteArray> contentImage,
-                        std::optional<QByteArray> thumbnailData, std::optional<QString> sourceBundleID,
+                        std::optional<QByteArray> thumbnailData, std::optional<QString> sourceAppId,
                         std::optional<QString> sourceName, const QDateTime& createdAt,
                         QList<std::pair<QString, QByteArray>> formats)
 {
@@ -53,7 +53,7 @@ ClipItem ClipItem::make(ClipKind kind, std::optional<QString> contentText, std::
     item.contentText = std::move(contentText);
     item.contentImage = std::move(contentImage);
     item.thumbnailData = std::move(thumbnailData);
-    item.sourceBundleID = std::move(sourceBundleID);
+    item.sourceAppId = std::move(sourceAppId);
     item.sourceName = std::move(sourceName);
     item.createdAt = createdAt;
     for (const auto& [type, bytes] : formats)

@@ -24,7 +24,7 @@ struct ClipItem {
     // The encoded thumbnail of an image record. Stored with the image; fetches never load it, and
     // HistoryStore::thumbnail reads it on demand.
     std::optional<QByteArray> thumbnailData;
-    std::optional<QString> sourceBundleID;
+    std::optional<QString> sourceAppId;
     std::optional<QString> sourceName;
     QDateTime createdAt;
     qint64 byteSize = 0;
@@ -41,7 +41,7 @@ struct ClipItem {
 
     // A new record: a fresh random id, the given time and the byteSize rule applied.
     static ClipItem make(ClipKind kind, std::optional<QString> contentText, std::optional<QByteArray> contentImage,
-                         std::optional<QByteArray> thumbnailData, std::optional<QString> sourceBundleID,
+                         std::optional<QByteArray> thumbnailData, std::optional<QString> sourceAppId,
                          std::optional<QString> sourceName, const QDateTime& createdAt,
                          QList<std::pair<QString, QByteArray>> formats = {});
 };

@@ -197,7 +197,7 @@ CapturedChange readChange(ClipboardOffer& offer, const Workspace& workspace, con
     // Copies inside Nimbrel's own windows: the panel never becomes the active window, so the owner is
     // asked above as well as the application in front here.
     change.source = front;
-    if (change.source && change.source->bundleIdentifier == workspace.ownBundleIdentifier())
+    if (change.source && change.source->applicationId == workspace.ownApplicationId())
         return change;
 
     Reader reader{offer, change, cap};
@@ -318,7 +318,7 @@ std::optional<ClipItem> makeItem(const CapturedChange& change)
 {
     if (change.outcome != CapturedChange::Outcome::contents)
         return std::nullopt;
-    const std::optional<QString> source = change.source ? change.source->bundleIdentifier : std::nullopt;
+    const std::optional<QString> source = change.source ? change.source->applicationId : std::nullopt;
     const std::optional<QString> name = change.source ? change.source->localizedName : std::nullopt;
     const QDateTime& at = change.capturedAt;
 

@@ -408,7 +408,7 @@ ClipItem readRecord(const SqliteStatement::Cursor& cursor, int first)
     item.byteSize = cursor.int64(first + 1);
     item.kindRaw = cursor.text(first + 2).value_or(QString());
     item.contentText = cursor.text(first + 3);
-    item.sourceBundleID = cursor.text(first + 4);
+    item.sourceAppId = cursor.text(first + 4);
     item.sourceName = cursor.text(first + 5);
     item.createdAt = QDateTime::fromMSecsSinceEpoch(cursor.int64(first + 6), Qt::UTC);
     item.pinned = cursor.int64(first + 7) != 0;
@@ -771,7 +771,7 @@ Result<void> HistoryStore::insert(const ClipItem& item)
     insert.bindBlob(1, item.id.toRfc4122());
     insert.bindText(2, item.kindRaw);
     insert.bindText(3, item.contentText);
-    insert.bindText(4, item.sourceBundleID);
+    insert.bindText(4, item.sourceAppId);
     insert.bindText(5, item.sourceName);
     insert.bindInt64(6, item.createdAt.toMSecsSinceEpoch());
     insert.bindInt64(7, item.byteSize);

@@ -252,15 +252,15 @@ AppIconCache::AppIconCache(const Workspace& workspace) : m_workspace(workspace)
 {
 }
 
-std::optional<QIcon> AppIconCache::appIcon(const std::optional<QString>& bundleID)
+std::optional<QIcon> AppIconCache::appIcon(const std::optional<QString>& appId)
 {
-    if (!bundleID)
+    if (!appId)
         return std::nullopt;
-    const auto found = m_icons.constFind(*bundleID);
+    const auto found = m_icons.constFind(*appId);
     if (found != m_icons.cend())
         return *found;
-    std::optional<QIcon> icon = m_workspace.applicationIcon(*bundleID);
-    m_icons.insert(*bundleID, icon);
+    std::optional<QIcon> icon = m_workspace.applicationIcon(*appId);
+    m_icons.insert(*appId, icon);
     return icon;
 }
 

@@ -75,7 +75,7 @@ public:
     AppIconCache& operator=(const AppIconCache&) = delete;
 
     // None for an absent id, without asking the workspace and without caching anything.
-    std::optional<QIcon> appIcon(const std::optional<QString>& bundleID);
+    std::optional<QIcon> appIcon(const std::optional<QString>& appId);
 
 private:
     const Workspace& m_workspace;

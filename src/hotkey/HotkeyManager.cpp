@@ -11,7 +11,7 @@ namespace KeyboardShortcuts {
 
 const Name& togglePanelName()
 {
-    static const Name name{QStringLiteral("togglePanel"), Shortcut::fromKey(Key::v, nsCommand | nsShift)};
+    static const Name name{QStringLiteral("togglePanel"), Shortcut::fromKey(Key::v, eventSuper | eventShift)};
     return name;
 }
 

@@ -444,7 +444,7 @@ bool CardDelegate::setPointerCard(std::optional<QUuid> id, bool onPinControl)
 
 bool CardDelegate::hasSourceIcon(const ClipItem& item) const
 {
-    const std::optional<QIcon> icon = m_icons.appIcon(item.sourceBundleID);
+    const std::optional<QIcon> icon = m_icons.appIcon(item.sourceAppId);
     return icon && !icon->isNull();
 }
 
@@ -538,7 +538,7 @@ void CardDelegate::paintMetaLine(QPainter& painter, const QRectF& box, const Cli
 
 void CardDelegate::paintSourceIcon(QPainter& painter, const QRectF& box, const ClipItem& item) const
 {
-    const std::optional<QIcon> icon = m_icons.appIcon(item.sourceBundleID);
+    const std::optional<QIcon> icon = m_icons.appIcon(item.sourceAppId);
     if (!icon || icon->isNull())
         return;
     const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;

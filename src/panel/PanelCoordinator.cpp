@@ -48,7 +48,7 @@ QScreen* workingScreen(const Workspace& workspace)
 }
 
 // The screen's visible frame with the origin at its bottom left, and the height that converts back.
-std::pair<BottomLeftRect, double> visibleFrame(const QScreen& screen)
+std::pair<YUpRect, double> visibleFrame(const QScreen& screen)
 {
     const double height = screen.geometry().y() + screen.geometry().height();
     return {fromQt(QRectF(screen.availableGeometry()), height), height};

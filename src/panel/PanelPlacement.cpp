@@ -19,7 +19,7 @@ constexpr double previewGap = 18;
 constexpr double previewMargin = 6;
 }  // namespace
 
-BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& v)
+YUpRect panelFrame(PanelMode mode, const YUpRect& v)
 {
     const double h = std::min(v.height - 80, sideMaxHeight);
     // Whole pixels, so that rounding never takes the panel past the visible frame.
@@ -35,7 +35,7 @@ BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& v)
     return {v.x + 2, v.y, v.width - 4, std::min(bottomHeight, std::floor(v.height * maxScreenShare))};
 }
 
-std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF p, const BottomLeftRect& v)
+std::optional<YUpRect> previewFrame(QSize pixels, QPointF p, const YUpRect& v)
 {
     const double w = pixels.width();
     const double h = pixels.height();
@@ -51,7 +51,7 @@ std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF p, const Bottom
     if (y + height > v.maxY() - previewMargin)
         y = p.y() - height - previewGap;
     y = std::max(y, v.y + previewMargin);
-    return BottomLeftRect{x, y, width, height};
+    return YUpRect{x, y, width, height};
 }
 
 std::optional<std::size_t> screenOfWindow(std::span<const ScreenArea> screens, const QRect& window)
@@ -74,12 +74,12 @@ std::optional<std::size_t> screenOfWindow(std::span<const ScreenArea> screens, c
     return best;
 }
 
-BottomLeftRect fromQt(const QRectF& rect, double screenHeight)
+YUpRect fromQt(const QRectF& rect, double screenHeight)
 {
     return {rect.x(), screenHeight - (rect.y() + rect.height()), rect.width(), rect.height()};
 }
 
-QRect toQt(const BottomLeftRect& rect, double screenHeight)
+QRect toQt(const YUpRect& rect, double screenHeight)
 {
     // Whole device-independent pixels; Qt scales them for HiDPI screens.
     return QRect(static_cast<int>(std::lround(rect.x)),

@@ -16,7 +16,7 @@ namespace nimbrel {
 // Geometry is reasoned about with the origin at the bottom left of the screen and y growing upwards
 // (so the placement rules read as designed), and converted to Qt's top-left coordinates once, where a
 // window is moved.
-struct BottomLeftRect {
+struct YUpRect {
     double x = 0;
     double y = 0;
     double width = 0;
@@ -24,14 +24,14 @@ struct BottomLeftRect {
     double maxX() const { return x + width; }
     double maxY() const { return y + height; }
     double midY() const { return y + height / 2; }
-    friend bool operator==(const BottomLeftRect&, const BottomLeftRect&) = default;
+    friend bool operator==(const YUpRect&, const YUpRect&) = default;
 };
 
 // The panel's frame for a placement inside the screen's visible frame V: a 280-high strip across the
 // bottom with 2 free at each side, or a 360-wide column 16 in from the left or right edge, centred,
 // min(V.height − 80, 720) high. On a small screen the strip is at most 45 % of V's height and a column
 // at most 45 % of its width (whole pixels), so the panel never covers most of the screen.
-BottomLeftRect panelFrame(PanelMode mode, const BottomLeftRect& visible);
+YUpRect panelFrame(PanelMode mode, const YUpRect& visible);
 
 // The largest hover preview, in device-independent pixels.
 inline constexpr QSize previewMaxSize{560, 420};
@@ -39,7 +39,7 @@ inline constexpr QSize previewMaxSize{560, 420};
 // The hover preview's frame for an image of `pixels` with the pointer at `pointer`: at most previewMaxSize
 // and never enlarged, centred above the pointer (below it when there is no room), 6 inside the
 // visible frame. None when the image has no pixels.
-std::optional<BottomLeftRect> previewFrame(QSize pixels, QPointF pointer, const BottomLeftRect& visible);
+std::optional<YUpRect> previewFrame(QSize pixels, QPointF pointer, const YUpRect& visible);
 
 // A screen as Qt 6 describes it: `geometry` has its top-left in native pixels and its size in
 // device-independent pixels, `devicePixelRatio` times smaller than the native size.
@@ -54,8 +54,8 @@ struct ScreenArea {
 std::optional<std::size_t> screenOfWindow(std::span<const ScreenArea> screens, const QRect& window);
 
 // Conversions for a screen of total height `screenHeight` (Qt coordinates of the virtual desktop).
-BottomLeftRect fromQt(const QRectF& rect, double screenHeight);
-QRect toQt(const BottomLeftRect& rect, double screenHeight);
+YUpRect fromQt(const QRectF& rect, double screenHeight);
+QRect toQt(const YUpRect& rect, double screenHeight);
 QPointF fromQt(QPointF point, double screenHeight);
 
 }  // namespace nimbrel

@@ -36,17 +36,17 @@ const QSet<QString> terminalClasses{
 
 bool names(const RunningApplication& application, const QString& identifier)
 {
-    for (const auto& own : {application.bundleIdentifier, application.windowClass})
+    for (const auto& own : {application.applicationId, application.windowClass})
         if (own && own->compare(identifier, Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
 }  // namespace
 
-PasteBack::PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, const Workspace& workspace,
+PasteBack::PasteBack(ClipboardWriter& clipboardWriter, KeyboardSynthesizer& keyboard, const Workspace& workspace,
                      Console& console, std::function<QVariant()> pasteKeys, QObject* parent)
     : QObject(parent),
-      m_pasteboard(pasteboard),
+      m_clipboardWriter(clipboardWriter),
       m_keyboard(keyboard),
       m_workspace(workspace),
       m_console(console),
@@ -59,7 +59,7 @@ bool PasteBack::isPasteAllowed() const
     return m_keyboard.isAvailable();
 }
 
-void PasteBack::writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections)
+void PasteBack::writeToClipboard(const ClipItem& item, ClipboardWriter::Selections selections)
 {
     QList<std::pair<QString, QByteArray>> representations;
     if (item.kind() == ClipKind::image) {
@@ -75,13 +75,13 @@ void PasteBack::writeToPasteboard(const ClipItem& item, Pasteboard::Selections s
     }
     // Always, also when nothing else could be written: the watcher must not record this change.
     representations.append({ownMarkerType, QByteArray(1, '\x01')});
-    m_pasteboard.write(representations, selections);
+    m_clipboardWriter.write(representations, selections);
 }
 
 void PasteBack::keepAlive(const ClipItem& item)
 {
-    if (!m_pasteboard.hasOwner())
-        writeToPasteboard(item);
+    if (!m_clipboardWriter.hasOwner())
+        writeToClipboard(item);
 }
 
 void PasteBack::paste(const ClipItem& item)
@@ -89,8 +89,8 @@ void PasteBack::paste(const ClipItem& item)
     // On X11 the panel never takes the focus, so the application in front now is the one the paste goes to.
     // Where the panel had the keyboard (Wayland), that application is known only once the panel has gone.
     const std::optional<KeyChord> chord = pasteChordNow();
-    writeToPasteboard(
-        item, chord == shiftInsert ? Pasteboard::Selections::clipboardAndPrimary : Pasteboard::Selections::clipboard);
+    writeToClipboard(
+        item, chord == shiftInsert ? ClipboardWriter::Selections::clipboardAndPrimary : ClipboardWriter::Selections::clipboard);
     if (!isPasteAllowed()) {
         Q_EMIT leftForManualPaste();
         return;
@@ -102,7 +102,7 @@ void PasteBack::paste(const ClipItem& item)
         }
         const KeyChord later = pasteChordNow().value_or(controlV);
         if (later == shiftInsert)
-            writeToPasteboard(item, Pasteboard::Selections::clipboardAndPrimary);
+            writeToClipboard(item, ClipboardWriter::Selections::clipboardAndPrimary);
         postWhenModifiersReleased(later, 0);
     });
 }
@@ -110,7 +110,7 @@ void PasteBack::paste(const ClipItem& item)
 std::optional<KeyChord> PasteBack::pasteChordNow()
 {
     const std::optional<RunningApplication> front = m_workspace.frontmostApplication();
-    if (front && front->bundleIdentifier == m_workspace.ownBundleIdentifier())
+    if (front && front->applicationId == m_workspace.ownApplicationId())
         return std::nullopt;
     return pasteChord(front);
 }

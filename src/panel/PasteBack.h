@@ -2,7 +2,7 @@
 
 #include "history/ClipItem.h"
 #include "platform/KeyboardSynthesizer.h"
-#include "platform/Pasteboard.h"
+#include "platform/ClipboardWriter.h"
 
 #include <QObject>
 #include <QSet>
@@ -30,12 +30,12 @@ public:
 
     // `pasteKeys` gives the settings' paste key per application (SettingsStore::pasteKeys), asked at
     // every paste.
-    PasteBack(Pasteboard& pasteboard, KeyboardSynthesizer& keyboard, const Workspace& workspace, Console& console,
+    PasteBack(ClipboardWriter& clipboardWriter, KeyboardSynthesizer& keyboard, const Workspace& workspace, Console& console,
               std::function<QVariant()> pasteKeys, QObject* parent = nullptr);
 
     void paste(const ClipItem& item);
     // Text records: the text, then their formatted forms; images: the PNG; always the marker.
-    void writeToPasteboard(const ClipItem& item, Pasteboard::Selections selections = Pasteboard::Selections::clipboard);
+    void writeToClipboard(const ClipItem& item, ClipboardWriter::Selections selections = ClipboardWriter::Selections::clipboard);
     // Offers a record again after the application that held it on the clipboard went away, unless another
     // application has taken the clipboard meanwhile. Nothing is typed.
     void keepAlive(const ClipItem& item);
@@ -61,7 +61,7 @@ private:
     // panel, so the application receives exactly the chord rather than, say, Shift+Super+Ctrl+V.
     void postWhenModifiersReleased(const KeyChord& chord, int waitedMs);
 
-    Pasteboard& m_pasteboard;
+    ClipboardWriter& m_clipboardWriter;
     KeyboardSynthesizer& m_keyboard;
     const Workspace& m_workspace;
     Console& m_console;

@@ -13,13 +13,13 @@ public:
     FileLocations& operator=(const FileLocations&) = delete;
 
     // The per-user application-support folder (~/.local/share); Nimbrel's data lives in "Nimbrel" below it.
-    virtual QString applicationSupportDirectory() const = 0;
+    virtual QString dataHome() const = 0;
     // The per-user configuration folder (~/.config); Nimbrel's defaults live in "Nimbrel" below it.
     virtual QString configDirectory() const = 0;
     // A private folder for sockets and locks of the running session.
     virtual QString runtimeDirectory() const = 0;
 
-    QString dataDirectory() const { return applicationSupportDirectory() + QStringLiteral("/Nimbrel"); }
+    QString dataDirectory() const { return dataHome() + QStringLiteral("/Nimbrel"); }
     QString storeFile() const { return dataDirectory() + QStringLiteral("/Nimbrel.store"); }
     QString defaultsFile() const { return configDirectory() + QStringLiteral("/Nimbrel/defaults.json"); }
 };

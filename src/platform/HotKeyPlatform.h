@@ -37,9 +37,9 @@ public:
 
     using Handler = std::function<int(HotKeyEventKind kind, HotKeyIdentifier identifier)>;
 
-    // Registers the combination (Carbon key code and modifier bits). Returns hotKeyNoError and sets `ref`
+    // Registers the combination (stored key code and modifier bits). Returns hotKeyNoError and sets `ref`
     // on success; otherwise a status, eventHotKeyExistsErr when another client holds the combination.
-    virtual int registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) = 0;
+    virtual int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) = 0;
     virtual void unregisterHotKey(HotKeyRef ref) = 0;
     // Installs the one handler of hot-key events; false when this desktop cannot deliver any.
     virtual bool installEventHandler(Handler handler) = 0;
@@ -55,9 +55,9 @@ public:
     KeyboardLayout(const KeyboardLayout&) = delete;
     KeyboardLayout& operator=(const KeyboardLayout&) = delete;
 
-    // What the key at this Carbon position types without modifiers in the current layout; empty when the
+    // What the key at this stored key code types without modifiers in the current layout; empty when the
     // layout cannot be read or the key types nothing.
-    virtual QString unshiftedText(int carbonKeyCode) const = 0;
+    virtual QString unshiftedText(int keyCode) const = 0;
 };
 
 }  // namespace nimbrel

@@ -4,8 +4,8 @@
 
 namespace nimbrel {
 
-// The states a login item can be in. Linux never reports the last two, but the logic keeps them.
-enum class LoginItemStatus { notRegistered = 0, enabled = 1, requiresApproval = 2, notFound = 3 };
+// Whether the autostart entry that starts Nimbrel at login is in place.
+enum class LoginItemStatus { notRegistered, enabled };
 
 // Whether Nimbrel starts when the user logs in.
 class LoginItemService {

@@ -4,11 +4,11 @@
 
 namespace nimbrel {
 
-// One of the desktop's own global key bindings, in the units shortcuts are stored in (Carbon key code
-// and the five Carbon modifier bits).
+// One of the desktop's own global key bindings, in the units shortcuts are stored in (stored key code
+// and the five stored modifier bits).
 struct SystemHotKey {
-    int carbonKeyCode = 0;
-    int carbonModifiers = 0;
+    int keyCode = 0;
+    int keyModifiers = 0;
     friend bool operator==(const SystemHotKey&, const SystemHotKey&) = default;
 };
 

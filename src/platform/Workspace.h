@@ -13,7 +13,7 @@ namespace nimbrel {
 // An application with a window: its desktop id ("org.gnome.TextEditor", else its
 // window class) and its name in the user's language. Either may be absent.
 struct RunningApplication {
-    std::optional<QString> bundleIdentifier;
+    std::optional<QString> applicationId;
     std::optional<QString> localizedName;
     // The class of its window (WM_CLASS), e.g. "XTerm"; absent for Nimbrel's own windows.
     std::optional<QString> windowClass;
@@ -40,12 +40,12 @@ public:
     // one of Nimbrel's own, which tells nothing of where the user works. Main thread only.
     virtual std::optional<QRect> activeWindowFrame() const = 0;
     // Nimbrel's own identifier, "org.nimbrel.Nimbrel".
-    virtual QString ownBundleIdentifier() const = 0;
+    virtual QString ownApplicationId() const = 0;
     // The icon of the installed application with that identifier; absent when none is installed.
-    virtual std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const = 0;
+    virtual std::optional<QIcon> applicationIcon(const QString& applicationId) const = 0;
     // The name, in the user's language, of the installed application with that identifier; absent when none
     // is installed.
-    virtual std::optional<QString> applicationName(const QString& bundleIdentifier) const = 0;
+    virtual std::optional<QString> applicationName(const QString& applicationId) const = 0;
     // Opens a web address in the user's default browser; false when nothing could open it.
     virtual bool openURL(const QUrl& url) const = 0;
 };

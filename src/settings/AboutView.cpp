@@ -11,8 +11,7 @@ namespace nimbrel {
 
 AboutView::AboutView(const Translations& translations, const QString& version, QWidget* parent) : QWidget(parent)
 {
-    m_versionText = translations.translateMain(QStringLiteral("版本 %@"))
-                        .replace(QStringLiteral("%@"), version.isEmpty() ? QStringLiteral("1.0") : version);
+    m_versionText = translations.translateMain(QStringLiteral("版本 %1")).arg(version.isEmpty() ? QStringLiteral("1.0") : version);
 
     auto* layout = new QVBoxLayout(this);
     // 28 at the sides; above and below, whatever the 200-high window leaves once the 96-pixel icon and

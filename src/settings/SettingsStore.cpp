@@ -185,7 +185,7 @@ void SettingsStore::syncLaunchAtLogin(bool value)
         m_defaults.setBool(launchAtLoginKey, actual);
         return;
     }
-    // The service refused, failed or waits for approval: the setting snaps back to what it really did,
+    // The service refused or failed: the setting snaps back to what it really did,
     // and the guard keeps the correction from asking the service again.
     m_isSyncingLaunchAtLogin = true;
     setLaunchAtLogin(actual);
@@ -264,16 +264,12 @@ bool applyLoginItem(LoginItemService& service, Console& console, bool wanted)
     std::optional<Result<void>> outcome;
     switch (service.status()) {
         case LoginItemStatus::notRegistered:
-        case LoginItemStatus::notFound:
             if (wanted)
                 outcome = service.registerItem();
             break;
         case LoginItemStatus::enabled:
             if (!wanted)
                 outcome = service.unregisterItem();
-            break;
-        case LoginItemStatus::requiresApproval:
-            // Only the user can settle this one, in the system's own settings.
             break;
     }
     if (outcome && !outcome->ok()) {

@@ -84,8 +84,8 @@ ShownEntry shownEntry(const QString& entry, const QList<RunningApplication>& run
     for (const RunningApplication& application : running) {
         if (!namesApplication(entry, application))
             continue;
-        if (application.bundleIdentifier)
-            id = *application.bundleIdentifier;
+        if (application.applicationId)
+            id = *application.applicationId;
         name = application.localizedName;
         break;
     }
@@ -815,8 +815,7 @@ void SettingsView::showPanelMode()
 void SettingsView::showStorage()
 {
     const qint64 megabytes = m_services.settings.maxStorageMB();
-    m_storageValue->setText(m_services.settings.localized(QStringLiteral("%lld MB"))
-                                .replace(QStringLiteral("%lld"), QString::number(megabytes)));
+    m_storageValue->setText(m_services.settings.localized(QStringLiteral("%1 MB")).arg(QString::number(megabytes)));
     m_storage->setAccessibleDescription(m_storageValue->text());
     QString folder = QDir::toNativeSeparators(m_services.dataDirectory);
     const QString home = QDir::homePath();
@@ -899,11 +898,11 @@ void SettingsView::fillAddExcludedMenu()
     for (const RunningApplication& application : m_services.workspace.runningApplications()) {
         const bool isExcluded = std::any_of(excluded.cbegin(), excluded.cend(),
                                             [&](const QString& entry) { return namesApplication(entry, application); });
-        if (!isExcluded && application.bundleIdentifier)
+        if (!isExcluded && application.applicationId)
             offered.append(application);
     }
     const auto shownName = [](const RunningApplication& application) {
-        return application.localizedName.value_or(*application.bundleIdentifier);
+        return application.localizedName.value_or(*application.applicationId);
     };
     std::sort(offered.begin(), offered.end(), [&](const RunningApplication& a, const RunningApplication& b) {
         return shownName(a).localeAwareCompare(shownName(b)) < 0;
@@ -911,7 +910,7 @@ void SettingsView::fillAddExcludedMenu()
 
     m_addExcludedMenu->clear();
     for (const RunningApplication& application : offered) {
-        const QString id = *application.bundleIdentifier;
+        const QString id = *application.applicationId;
         QAction* action = m_addExcludedMenu->addAction(shownName(application), this, [this, id] { exclude(id); });
         action->setData(id);
         if (const auto icon = m_services.workspace.applicationIcon(id))
@@ -960,8 +959,7 @@ void SettingsView::showHistoryUsage()
     const qint64 budget = settings.maxStorageMB() * bytesPerMB;
     const bool over = usage.pinnedBytes > budget;
     if (over) {
-        const QString budgetText = settings.localized(QStringLiteral("%lld MB"))
-                                       .replace(QStringLiteral("%lld"), QString::number(settings.maxStorageMB()));
+        const QString budgetText = settings.localized(QStringLiteral("%1 MB")).arg(QString::number(settings.maxStorageMB()));
         // clang-format off
         m_budgetNote->setText(settings.localized(QStringLiteral("置顶记录占用 %1，已超过最大占用空间 %2。置顶记录会全部保留，因此其他记录都不会保留。"))
                                   .arg(formattedSize(settings, usage.pinnedBytes), budgetText));

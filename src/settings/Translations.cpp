@@ -1,5 +1,7 @@
 #include "settings/Translations.h"
 
+#include "nimbrel/Version.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -43,7 +45,7 @@ QString Translations::defaultDirectory()
     if (QFileInfo(buildTree).isDir())
         return buildTree;
 
-    const QString installDir = QStringLiteral(NIMBREL_TRANSLATIONS_INSTALL_DIR);
+    const QString installDir = QString::fromLatin1(build::translationsInstallDir);
     if (QDir::isAbsolutePath(installDir))
         return installDir;
     return QDir::cleanPath(binDir + QStringLiteral("/../") + installDir);

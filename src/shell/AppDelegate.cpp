@@ -1,7 +1,8 @@
 #include "shell/AppDelegate.h"
 
+#include "nimbrel/Version.h"
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "platform/ActivationPolicy.h"
+#include "platform/TaskbarPresence.h"
 #include "platform/Console.h"
 #include "platform/FileLocations.h"
 #include "platform/LoginItemService.h"
@@ -34,10 +35,10 @@ AppDelegate::AppDelegate(ShellServices services, SettingsStore& settingsStore, c
                          QObject* parent)
     : QObject(parent),
       m_services(services),
-      m_modelContainer(makeModelContainer(services.locations, services.console, openers)),
+      m_modelContainer(openHistoryStore(services.locations, services.console, openers)),
       m_settingsStore(settingsStore),
       m_icons(services.workspace),
-      m_pasteBack(services.pasteboard, services.keyboard, services.workspace, services.console,
+      m_pasteBack(services.clipboardWriter, services.keyboard, services.workspace, services.console,
                   [&settingsStore] { return settingsStore.pasteKeys(); }),
       m_trayMenu(services.tray, settingsStore),
       m_pause(settingsStore, services.clock)
@@ -125,13 +126,13 @@ AppDelegate::~AppDelegate()
         QCoreApplication::instance()->removeEventFilter(this);
 }
 
-void AppDelegate::willFinishLaunching()
+void AppDelegate::prepareStart()
 {
-    m_services.activation.setPolicy(Policy::accessory);
+    m_services.taskbar.setTaskbarEntry(TaskbarEntry::hidden);
     m_services.tray.show();
 }
 
-void AppDelegate::didFinishLaunching()
+void AppDelegate::start()
 {
     // 1. The stored preference is applied to the system again, then the setting shows what it really did.
     applyLoginItem(m_services.loginItems, m_services.console, m_settingsStore.launchAtLogin());
@@ -188,7 +189,7 @@ void AppDelegate::didFinishLaunching()
         maintainSearchIndex();
     } else {
         m_services.console.line(
-            QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable."));
+            QStringLiteral("[Nimbrel] Clipboard watcher disabled because StoreOpening is unavailable."));
     }
 }
 
@@ -269,7 +270,7 @@ void AppDelegate::perform(const EditCommand& command, std::function<void(const Q
             if (!*record)
                 return answer(answerLine(EditOutcome{EditOutcome::Status::unknownRecord}));
             // As a choice from the panel, without the paste.
-            m_pasteBack.writeToPasteboard(**record);
+            m_pasteBack.writeToClipboard(**record);
             return answer(answerLine({}));
         }
         case EditCommand::Verb::pause:
@@ -395,7 +396,7 @@ void AppDelegate::openSettings()
         if (m_modelContainer)
             connect(m_modelContainer.get(), &HistoryStore::changed, view, &SettingsView::historyChanged);
         connect(m_settingsWindow, &SettingsWindow::closing, this,
-                [this] { m_services.activation.setPolicy(Policy::accessory); });
+                [this] { m_services.taskbar.setTaskbarEntry(TaskbarEntry::hidden); });
         connect(m_settingsWindow, &SettingsWindow::aboutRequested, this, &AppDelegate::openAbout);
         connect(m_settingsWindow, &SettingsWindow::contactRequested, this,
                 [&workspace] { workspace.openURL(QUrl(QStringLiteral(NIMBREL_CONTACT_URL))); });
@@ -408,7 +409,7 @@ void AppDelegate::openSettings()
         });
         centerOnScreen(*m_settingsWindow);
     }
-    m_services.activation.setPolicy(Policy::regular);
+    m_services.taskbar.setTaskbarEntry(TaskbarEntry::shown);
     m_settingsWindow->show();
     m_settingsWindow->raise();
     m_settingsWindow->activateWindow();
@@ -417,7 +418,7 @@ void AppDelegate::openSettings()
 void AppDelegate::openAbout()
 {
     if (!m_aboutWindow) {
-        m_aboutWindow = new AboutWindow(new AboutView(m_settingsStore.translations(), QStringLiteral(NIMBREL_VERSION)));
+        m_aboutWindow = new AboutWindow(new AboutView(m_settingsStore.translations(), QString::fromLatin1(build::version)));
         centerOnScreen(*m_aboutWindow);
     }
     m_aboutWindow->show();
@@ -441,7 +442,7 @@ bool AppDelegate::shouldTerminate()
         m_settingsWindow->hide();
     if (m_panelCoordinator)
         m_panelCoordinator->hide();
-    m_services.activation.setPolicy(Policy::accessory);
+    m_services.taskbar.setTaskbarEntry(TaskbarEntry::hidden);
     return false;
 }
 

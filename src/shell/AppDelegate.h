@@ -10,7 +10,7 @@
 #include "platform/DesktopSupport.h"
 #include "shell/AuxiliaryWindows.h"
 #include "shell/HistoryEditCommand.h"
-#include "shell/ModelContainer.h"
+#include "shell/StoreOpening.h"
 #include "shell/RecordingPause.h"
 #include "shell/TrayMenu.h"
 
@@ -21,7 +21,7 @@
 
 namespace nimbrel {
 
-class ActivationPolicy;
+class TaskbarPresence;
 class ClickMonitor;
 class KeyboardSynthesizer;
 class Clock;
@@ -29,7 +29,7 @@ class Console;
 class FileLocations;
 class LoginItemService;
 class Notifier;
-class Pasteboard;
+class ClipboardWriter;
 class ClipboardMonitor;
 class SettingsStore;
 class TrayItem;
@@ -53,10 +53,10 @@ struct DesktopSupportServices {
 struct ShellServices {
     Console& console;
     const FileLocations& locations;
-    ActivationPolicy& activation;
+    TaskbarPresence& taskbar;
     TrayItem& tray;
     LoginItemService& loginItems;
-    Pasteboard& pasteboard;
+    ClipboardWriter& clipboardWriter;
     ClipboardMonitor& clipboardMonitor;
     const Workspace& workspace;
     const Clock& clock;
@@ -87,9 +87,9 @@ public:
     ~AppDelegate() override;
 
     // Before the event loop: tray only, and the tray item shows.
-    void willFinishLaunching();
+    void prepareStart();
     // The launch sequence, once the event loop runs.
-    void didFinishLaunching();
+    void start();
 
     // Whether a termination request may proceed now; a refusal hides Nimbrel's windows and returns to
     // the tray-only policy.

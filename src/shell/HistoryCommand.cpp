@@ -143,7 +143,7 @@ int runHistoryCommand(const QStringList& arguments, const QString& storePath, co
         if (item.kind() == ClipKind::image && (*store)->loadContents(item) && item.contentImage)
             size = imageSize(*item.contentImage);
         if (!options->json) {
-            const QString source = item.sourceName.value_or(item.sourceBundleID.value_or(QStringLiteral("-")));
+            const QString source = item.sourceName.value_or(item.sourceAppId.value_or(QStringLiteral("-")));
             out << item.kindRaw << '\t' << ageText(item.createdAt, now) << '\t'
                 << QLocale::c().formattedDataSize(item.byteSize, 1, QLocale::DataSizeSIFormat) << '\t' << source << '\t'
                 << oneLine(item, size) << '\n';
@@ -155,7 +155,7 @@ int runHistoryCommand(const QStringList& arguments, const QString& storePath, co
             {QStringLiteral("createdAt"), item.createdAt.toUTC().toString(Qt::ISODateWithMs)},
             {QStringLiteral("byteSize"), item.byteSize},
             {QStringLiteral("pinned"), item.pinned},
-            {QStringLiteral("sourceBundleID"), optionalString(item.sourceBundleID)},
+            {QStringLiteral("sourceBundleID"), optionalString(item.sourceAppId)},
             {QStringLiteral("sourceName"), optionalString(item.sourceName)},
         };
         // The forms a choice of this record puts on the clipboard.

@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/FileLocations.h"
 #include "platform/SystemLog.h"
-#include "update/BundleManifest.h"
+#include "update/InstallManifest.h"
 #include "update/FileTree.h"
 #include "update/Staging.h"
 #include "update/UpdateKey.h"
@@ -42,7 +42,7 @@ QString location(const QString& value)
 
 UpdateLog record(ApplyResult result, std::optional<QString> note, const Clock& clock)
 {
-    return UpdateLog{applyResultName(result), std::move(note), secondsSinceReferenceDate(clock.now())};
+    return UpdateLog{applyResultName(result), std::move(note), secondsSinceEpoch(clock.now())};
 }
 
 void save(const UpdateLog& entry, ApplyServices& services)
@@ -170,9 +170,9 @@ bool spawnDetached(const QString& executable, const QStringList& arguments, bool
     return started;
 }
 
-bool launchBundle(const QString& bundle)
+bool launchInstalled(const QString& folder)
 {
-    const QString executable = bundle + QStringLiteral("/bin/nimbrel");
+    const QString executable = folder + QStringLiteral("/bin/nimbrel");
     const QFileInfo info(executable);
     if (!info.isFile() || !info.isExecutable())
         return false;
@@ -268,9 +268,9 @@ bool waitForExit(qint32 pid, int timeoutSeconds, ProcessProbe& probe)
     }
 }
 
-bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey)
+bool verifyInstallSignature(const QString& folder, const QByteArray& publicKey)
 {
-    return verifyBundle(bundle, publicKey).ok();
+    return verifyInstallFolder(folder, publicKey).ok();
 }
 
 std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged, const QByteArray& publicKey)
@@ -280,7 +280,7 @@ std::optional<ReplaceError> replaceApp(const QString& target, const QString& sta
     const QByteArray backupName = QFile::encodeName(backup);
     const QString parent = QFileInfo(target).absolutePath();
 
-    // Across file systems the bundle is copied beside the target first, flushed and verified again, and
+    // Across file systems the folder is copied beside the target first, flushed and verified again, and
     // only then renamed into place: a copy cut short is never what is installed.
     QString incoming = staged;
     QString copyFolder;
@@ -296,10 +296,10 @@ std::optional<ReplaceError> replaceApp(const QString& target, const QString& sta
         if (!::mkdtemp(pattern.data()))
             return ReplaceError::installFailed;
         copyFolder = QFile::decodeName(pattern);
-        incoming = copyFolder + QLatin1Char('/') + bundleFolderName;
+        incoming = copyFolder + QLatin1Char('/') + installFolderName;
         const int folder = ::open(pattern.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         const bool copied = copyTree(staged, incoming) && folder >= 0 && ::syncfs(folder) == 0 &&
-                            verifyCodeSignature(incoming, publicKey);
+                            verifyInstallSignature(incoming, publicKey);
         if (folder >= 0)
             ::close(folder);
         if (!copied) {
@@ -343,7 +343,7 @@ ApplyResult runApply(const ApplyOptions& options, ApplyServices& services)
     if (!waitForExit(options.pid, exitWaitSeconds, services.probe)) {
         result = ApplyResult::timeoutWaitingForExit;
         note = QStringLiteral("pid=") + QString::number(options.pid);
-    } else if (!verifyCodeSignature(options.staged, services.publicKey)) {
+    } else if (!verifyInstallSignature(options.staged, services.publicKey)) {
         result = ApplyResult::signatureInvalid;
         note = options.staged;
     } else if (const auto failure = replaceApp(options.target, options.staged, services.publicKey)) {

@@ -14,12 +14,12 @@ class FileLocations;
 class SystemLog;
 
 // The windowless mode of the same executable ("--apply-update"): it waits for the old process to end,
-// checks the staged bundle's signature, swaps it in with a backup and a way back, starts it, and records
+// checks the staged folder's signature, swaps it in with a backup and a way back, starts it, and records
 // the outcome in "apply.json" for the next normal start. Everything is done in this process.
 
 struct ApplyOptions {
     qint32 pid = 0;  // 0: no process to wait for
-    QString target;  // the installed bundle; empty when "--target" was not given
+    QString target;  // the installed folder; empty when "--target" was not given
     QString staged;  // the verified copy to install; empty when "--staged" was not given
 
     bool operator==(const ApplyOptions&) const = default;
@@ -84,14 +84,14 @@ public:
 // still runs after the time-out. Waits on a pidfd; where the kernel offers none, polls every 100 ms.
 bool waitForExit(qint32 pid, int timeoutSeconds, ProcessProbe& probe);
 
-// True when the bundle's signed manifest verifies with the raw public key and the bundle holds exactly
+// True when the folder's signed manifest verifies with the raw public key and the folder holds exactly
 // what it lists.
-bool verifyCodeSignature(const QString& bundle, const QByteArray& publicKey);
+bool verifyInstallSignature(const QString& folder, const QByteArray& publicKey);
 
-// Moves the target aside to the backup, moves the staged bundle into its place and removes the backup.
-// Across file systems the staged bundle is first copied beside the target, flushed and verified with
-// the key, and that copy is moved in. The target is only ever a whole bundle: on any failure the
-// backup is put back, and the staged bundle stays for another attempt.
+// Moves the target aside to the backup, moves the staged folder into its place and removes the backup.
+// Across file systems the staged folder is first copied beside the target, flushed and verified with
+// the key, and that copy is moved in. The target is only ever a whole folder: on any failure the
+// backup is put back, and the staged folder stays for another attempt.
 std::optional<ReplaceError> replaceApp(const QString& target, const QString& staged, const QByteArray& publicKey);
 
 // posix_spawn in a new session with a clean signal mask, standard input from /dev/null and the current
@@ -99,16 +99,16 @@ std::optional<ReplaceError> replaceApp(const QString& target, const QString& sta
 // goes to /dev/null and it starts in "/", holding nothing of the caller's. True when it started.
 bool spawnDetached(const QString& executable, const QStringList& arguments, bool ownOutput = false);
 
-// Starts the program of a Nimbrel.app bundle ("bin/nimbrel" inside it), detached; true when it started.
-bool launchBundle(const QString& bundle);
+// Starts the program of a Nimbrel.app folder ("bin/nimbrel" inside it), detached; true when it started.
+bool launchInstalled(const QString& folder);
 
 struct ApplyServices {
     QString updateDirectory;  // where "apply.json" is written
     ProcessProbe& probe;
     Clock& clock;          // the record's timestamp
     SystemLog& log;        // only for a failure whose record could not be written
-    QByteArray publicKey;  // verifies the staged bundle
-    std::function<bool(const QString& bundle)> launch = launchBundle;
+    QByteArray publicKey;  // verifies the staged folder
+    std::function<bool(const QString& folder)> launch = launchInstalled;
 };
 
 inline constexpr int exitWaitSeconds = 30;

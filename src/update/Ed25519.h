@@ -6,7 +6,7 @@
 
 namespace nimbrel {
 
-// Ed25519 through libcrypto, for the release signatures (the package's and the bundle manifest's).
+// Ed25519 through libcrypto, for the release signatures (the package's and the folder manifest's).
 
 // Signs with a PEM (PKCS #8, unencrypted) private key; a key protected by a passphrase is refused.
 Result<QByteArray> ed25519Sign(const QByteArray& message, const QByteArray& privateKeyPem);

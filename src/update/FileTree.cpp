@@ -21,7 +21,7 @@ bool removeRecursively(const QByteArray& path, int depth)
         return errno == ENOENT;
     if (!S_ISDIR(info.st_mode))
         return ::unlink(path.constData()) == 0 || errno == ENOENT;
-    // Deeper than any real bundle: refuse rather than exhaust the stack.
+    // Deeper than any real folder: refuse rather than exhaust the stack.
     if (depth > 512)
         return false;
     if ((info.st_mode & S_IRWXU) != S_IRWXU)

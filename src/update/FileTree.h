@@ -11,11 +11,11 @@
 
 namespace nimbrel {
 
-// File-tree helpers shared by the apply-update mode, the package reader and the bundle signature.
+// File-tree helpers shared by the apply-update mode, the package reader and the folder signature.
 // None of them follows a symbolic link: a link is handled as the link itself.
 
 // Removes a file, a link or a whole folder. Folders that the owner made read-only are made writable
-// first, so a bundle unpacked with 0555 folders can still be removed. True when nothing is left.
+// first, so a folder unpacked with 0555 folders can still be removed. True when nothing is left.
 bool removeTree(const QString& path);
 
 struct FileDigest {

@@ -53,7 +53,7 @@ struct ArchiveFree {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 
-// Deeper or longer than any real bundle; such a tree could not even be removed again with path names.
+// Deeper or longer than any real folder; such a tree could not even be removed again with path names.
 constexpr qsizetype maxComponents = 256;
 constexpr qsizetype maxNameBytes = 4096;
 

@@ -1,6 +1,6 @@
 #include "update/Staging.h"
 
-#include "update/BundleManifest.h"
+#include "update/InstallManifest.h"
 #include "update/FileTree.h"
 #include "update/PackageReader.h"
 #include "update/PackageSignature.h"
@@ -23,8 +23,8 @@ const QString stagingPrefix = QStringLiteral(".staging-");
 
 // Puts `candidate` at `target` in one step. An existing target is exchanged with the candidate (so it
 // lands in the private folder and goes with it). A file system without exchange gets two renames, between
-// which nothing is at the target, which is still never a half-written bundle; if the second fails, the
-// earlier bundle is put back.
+// which nothing is at the target, which is still never a half-written folder; if the second fails, the
+// earlier folder is put back.
 bool placeAtomically(const QString& candidate, const QString& target, const QString& privateFolder)
 {
     const QByteArray from = QFile::encodeName(candidate);
@@ -51,15 +51,15 @@ Result<QString> stageInto(const QString& folder, const QString& package, const S
 {
     if (auto unpacked = unpackPackage(package, folder); !unpacked)
         return Error{describe(UpdateError::mountFailed)};
-    const QString candidate = folder + QLatin1Char('/') + bundleFolderName;
+    const QString candidate = folder + QLatin1Char('/') + installFolderName;
     struct stat info {};
     if (::lstat(QFile::encodeName(candidate).constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return Error{describe(UpdateError::appNotFound)};
-    const auto manifest = verifyBundle(candidate, context.publicKey);
+    const auto manifest = verifyInstallFolder(candidate, context.publicKey);
     if (!manifest || manifest->build <= context.currentBuild)
         return Error{describe(UpdateError::verificationFailed)};
 
-    const QString target = context.updateDirectory + QLatin1Char('/') + bundleFolderName;
+    const QString target = context.updateDirectory + QLatin1Char('/') + installFolderName;
     if (!placeAtomically(candidate, target, folder))
         return Error{describe(UpdateError::stageFailed)};
     return target;

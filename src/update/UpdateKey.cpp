@@ -35,7 +35,7 @@ QString runningExecutablePath()
     if (length <= 0 || length >= static_cast<ssize_t>(sizeof buffer))
         return {};
     QString path = QFile::decodeName(QByteArray(buffer, length));
-    // The kernel marks an executable whose file is gone (its bundle was swapped while it ran).
+    // The kernel marks an executable whose file is gone (its folder was swapped while it ran).
     const QLatin1StringView deleted(" (deleted)");
     if (path.endsWith(deleted))
         path.chop(deleted.size());

@@ -5,7 +5,7 @@
 
 namespace nimbrel {
 
-// The raw 32-byte Ed25519 public key that verifies release packages and bundles (build-time setting
+// The raw 32-byte Ed25519 public key that verifies release packages and folders (build-time setting
 // NIMBREL_UPDATE_PUBLIC_KEY); empty when the built-in key is malformed, which makes every check fail.
 QByteArray updatePublicKey();
 

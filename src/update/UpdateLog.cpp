@@ -33,10 +33,9 @@ QString recordPath(const QString& updateDirectory)
 
 }  // namespace
 
-double secondsSinceReferenceDate(const QDateTime& moment)
+double secondsSinceEpoch(const QDateTime& moment)
 {
-    static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc());
-    return static_cast<double>(reference.msecsTo(moment)) / 1000.0;
+    return static_cast<double>(moment.toMSecsSinceEpoch()) / 1000.0;
 }
 
 QByteArray encodeUpdateLog(const UpdateLog& record)

@@ -12,7 +12,8 @@ class SystemLog;
 
 // The outcome of one apply-update run, kept in "apply.json" in the update folder until the next normal
 // start reads it: {"result":"…","note":"…","timestamp":…}, the note left out when there is none and the
-// timestamp in seconds since 2001-01-01 00:00:00 UTC.
+// timestamp in seconds since the Unix epoch. Records written by older builds counted from 2001; the
+// time is only kept for whoever reads the file, so both are accepted.
 struct UpdateLog {
     QString result;  // "success", "timeoutWaitingForExit", "signatureInvalid", "replaceFailed", "missingOptions"
     std::optional<QString> note;
@@ -23,8 +24,8 @@ struct UpdateLog {
 
 inline constexpr char updateLogFileName[] = "apply.json";
 
-// Seconds since 2001-01-01 00:00:00 UTC, the timestamp's reference moment.
-double secondsSinceReferenceDate(const QDateTime& moment);
+// Seconds since 1970-01-01 00:00:00 UTC, with the milliseconds.
+double secondsSinceEpoch(const QDateTime& moment);
 
 // Compact JSON with the keys in the order result, note, timestamp.
 QByteArray encodeUpdateLog(const UpdateLog& record);

@@ -31,19 +31,19 @@ Result<QString> stageDownloadedPackage(const QString& package, const Release& re
 
 }  // namespace
 
-std::optional<QString> bundleForExecutable(const QString& executablePath)
+std::optional<QString> installFolderOf(const QString& executablePath)
 {
     if (executablePath.isEmpty())
         return std::nullopt;
-    // Path arithmetic only: the bundle is named by where the executable is, not by what exists now.
+    // Path arithmetic only: the folder is named by where the executable is, not by what exists now.
     const QString executable = QDir::cleanPath(QDir::current().absoluteFilePath(executablePath));
     const QFileInfo bin(QFileInfo(executable).path());
     if (bin.fileName() != QLatin1String("bin"))
         return std::nullopt;
-    const QFileInfo bundle(bin.path());
-    if (bundle.fileName() != bundleFolderName)
+    const QFileInfo folder(bin.path());
+    if (folder.fileName() != installFolderName)
         return std::nullopt;
-    return bundle.filePath();
+    return folder.filePath();
 }
 
 bool isAllowedUpdateAddress(const QUrl& url, bool allowLoopbackHttp)
@@ -251,18 +251,18 @@ StagingContext UpdaterService::stagingContext() const
     return StagingContext{m_environment.publicKey, updateDirectoryPath(), currentBuild()};
 }
 
-std::optional<QString> UpdaterService::runningBundle() const
+std::optional<QString> UpdaterService::runningInstallFolder() const
 {
-    return bundleForExecutable(m_environment.executablePath);
+    return installFolderOf(m_environment.executablePath);
 }
 
 bool UpdaterService::canReplaceInstalledApp() const
 {
-    const std::optional<QString> bundle = runningBundle();
-    if (!bundle)
+    const std::optional<QString> installed = runningInstallFolder();
+    if (!installed)
         return false;
-    const QString folder = QFileInfo(*bundle).absolutePath();
-    return ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    const QString parent = QFileInfo(*installed).absolutePath();
+    return ::access(QFile::encodeName(parent).constData(), W_OK) == 0;
 }
 
 QString UpdaterService::updateDirectoryPath() const
@@ -275,9 +275,9 @@ Result<QString> UpdaterService::stageUpdate(const QString& package, const Releas
     return nimbrel::stageUpdate(package, release, stagingContext());
 }
 
-bool UpdaterService::verifyCodeSignature(const QString& bundle) const
+bool UpdaterService::verifyInstallSignature(const QString& folder) const
 {
-    return nimbrel::verifyCodeSignature(bundle, m_environment.publicKey);
+    return nimbrel::verifyInstallSignature(folder, m_environment.publicKey);
 }
 
 void UpdaterService::installAndRelaunch()
@@ -285,7 +285,7 @@ void UpdaterService::installAndRelaunch()
     if (m_hasDispatchedUpdate || m_state != State::readyToRelaunch || !m_stagedApp)
         return;
     setHasDispatchedUpdate(true);
-    const std::optional<QString> target = runningBundle();
+    const std::optional<QString> target = runningInstallFolder();
     if (target && spawnApplyHelper(::getpid(), *target, *m_stagedApp)) {
         setIsRelaunching(true);
         Q_EMIT terminationRequested();
@@ -332,11 +332,11 @@ void UpdaterService::setAvailableVersion(std::optional<QString> version)
     Q_EMIT availableVersionChanged();
 }
 
-void UpdaterService::setStagedApp(std::optional<QString> bundle)
+void UpdaterService::setStagedApp(std::optional<QString> folder)
 {
-    if (m_stagedApp == bundle)
+    if (m_stagedApp == folder)
         return;
-    m_stagedApp = std::move(bundle);
+    m_stagedApp = std::move(folder);
     Q_EMIT stagedAppChanged();
 }
 

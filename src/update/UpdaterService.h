@@ -28,9 +28,9 @@ class SystemLog;
 // wait for it; true when it started.
 using ProcessSpawner = std::function<bool(const QString& executable, const QStringList& arguments)>;
 
-// The application bundle ("…/Nimbrel.app") whose "bin" folder holds the executable; absent for a
+// The install folder ("…/Nimbrel.app") whose "bin" folder holds the executable; absent for a
 // program installed any other way, which then never replaces itself.
-std::optional<QString> bundleForExecutable(const QString& executablePath);
+std::optional<QString> installFolderOf(const QString& executablePath);
 
 // Update traffic goes over HTTPS only. When the feed address is overridden for self-hosting or tests,
 // plain HTTP to this machine (127.0.0.0/8, ::1, localhost) is accepted too.
@@ -49,13 +49,13 @@ struct UpdaterEnvironment {
     HttpClient& http;
     SystemLog& log;
     const FileLocations& locations;
-    // The running executable; the bundle around it is what an update replaces. Empty: unknown.
+    // The running executable; the folder around it is what an update replaces. Empty: unknown.
     QString executablePath;
     // The running build's number as text, as the program was compiled (empty or unreadable: 0).
     QString buildNumber;
     QUrl appcastURL = defaultAppcastURL();
     bool allowLoopbackHttp = feedAddressOverridden();
-    QByteArray publicKey = updatePublicKey();  // verifies packages and bundles
+    QByteArray publicKey = updatePublicKey();  // verifies packages and folders
     ProcessSpawner spawn;
 };
 
@@ -109,14 +109,14 @@ public:
     // installation that cannot replace itself goes back to idle without error.
     void downloadAndStage(const Release& release, std::function<void(Result<void>)> done);
 
-    std::optional<QString> runningBundle() const;
+    std::optional<QString> runningInstallFolder() const;
     bool canReplaceInstalledApp() const;
     QString updateDirectoryPath() const;
     // Synchronous; for the staging thread.
     Result<QString> stageUpdate(const QString& package, const Release& release) const;
-    bool verifyCodeSignature(const QString& bundle) const;
+    bool verifyInstallSignature(const QString& folder) const;
 
-    // Hands the staged bundle to the apply-update helper and asks the application to quit.
+    // Hands the staged folder to the apply-update helper and asks the application to quit.
     void installAndRelaunch();
     bool spawnApplyHelper(qint64 pid, const QString& target, const QString& staged) const;
 
@@ -140,7 +140,7 @@ private:
 
     void setState(State state);
     void setAvailableVersion(std::optional<QString> version);
-    void setStagedApp(std::optional<QString> bundle);
+    void setStagedApp(std::optional<QString> folder);
     void setIsRelaunching(bool value);
     void setHasDispatchedUpdate(bool value);
 

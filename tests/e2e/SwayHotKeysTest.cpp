@@ -1,11 +1,11 @@
 // sway key bindings made over IPC, proven by pressing the keys on a headless sway of its own
 // (tests/support/private-sway); the failure paths against IPC servers that misbehave.
 
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "platform/linux/SwayHotKeys.h"
 #include "platform/linux/WaylandVirtualKeyboard.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -30,8 +30,8 @@ using namespace nimbrel::KeyboardShortcuts;
 
 namespace {
 
-constexpr int carbonV = 9;
-constexpr int carbonC = 8;
+constexpr int keyCodeV = 9;
+constexpr int keyCodeC = 8;
 constexpr quint32 keysymC = 0x63;
 
 // The hot-key events a handler was given, in order.
@@ -139,9 +139,9 @@ TEST(SwayHotKeys, TheKeyReachesTheHandlerSurvivesAReloadAndGoesWhenUnregistered)
     controlKeys.setHotKeyEventsEnabled(true);
 
     HotKeyRef ref = 0, second = 0, controlRef = 0;
-    ASSERT_EQ(hotKeys->registerHotKey(carbonV, carbonCommand | carbonShift, {1, 1}, ref), hotKeyNoError)
+    ASSERT_EQ(hotKeys->registerHotKey(keyCodeV, modSuper | modShift, {1, 1}, ref), hotKeyNoError)
         << console.lines.join(u'\n').toStdString();
-    ASSERT_EQ(controlKeys.registerHotKey(carbonC, carbonControl | carbonOption, {1, 2}, controlRef), hotKeyNoError);
+    ASSERT_EQ(controlKeys.registerHotKey(keyCodeC, modControl | modAlt, {1, 2}, controlRef), hotKeyNoError);
     const KeyChord chord{KeyChord::super | KeyChord::shift, keysym::v};
     const KeyChord controlChord{KeyChord::control | KeyChord::alt, keysymC};
 
@@ -155,7 +155,7 @@ TEST(SwayHotKeys, TheKeyReachesTheHandlerSurvivesAReloadAndGoesWhenUnregistered)
     EXPECT_TRUE(pressUntilHeard(keyboard, chord, events)) << "made again after sway's reload";
 
     // A second registration of the combination shares the binding: the key works until both are gone.
-    ASSERT_EQ(hotKeys->registerHotKey(carbonV, carbonCommand | carbonShift, {1, 3}, second), hotKeyNoError);
+    ASSERT_EQ(hotKeys->registerHotKey(keyCodeV, modSuper | modShift, {1, 3}, second), hotKeyNoError);
     hotKeys->unregisterHotKey(ref);
     events.seen.clear();
     EXPECT_TRUE(pressUntilHeard(keyboard, chord, events)) << "still bound for the other registration";
@@ -170,11 +170,11 @@ TEST(SwayHotKeys, TheKeyReachesTheHandlerSurvivesAReloadAndGoesWhenUnregistered)
 
     // Events switched off reach no handler; destroyed, an object takes its bindings with it.
     controlKeys.unregisterHotKey(controlRef);
-    ASSERT_EQ(hotKeys->registerHotKey(carbonC, carbonControl | carbonOption, {1, 4}, ref), hotKeyNoError);
+    ASSERT_EQ(hotKeys->registerHotKey(keyCodeC, modControl | modAlt, {1, 4}, ref), hotKeyNoError);
     ASSERT_TRUE(pressUntilHeard(keyboard, controlChord, events));
     hotKeys->setHotKeyEventsEnabled(false);
     hotKeys.reset();
-    ASSERT_EQ(controlKeys.registerHotKey(carbonV, carbonCommand | carbonShift, {1, 5}, controlRef), hotKeyNoError);
+    ASSERT_EQ(controlKeys.registerHotKey(keyCodeV, modSuper | modShift, {1, 5}, controlRef), hotKeyNoError);
     const qsizetype before = events.seen.size();
     keyboard.post(controlChord.transitions());
     ASSERT_TRUE(pressUntilHeard(keyboard, chord, controlEvents));
@@ -213,7 +213,7 @@ TEST(SwayHotKeys, AFailedCommandIsAStatusAndOneLineNeverAHang)
         {
             native::SwayHotKeys hotKeys(socket, console, 300);
             HotKeyRef ref = 0;
-            EXPECT_NE(hotKeys.registerHotKey(carbonV, carbonCommand | carbonShift, {1, 1}, ref), hotKeyNoError);
+            EXPECT_NE(hotKeys.registerHotKey(keyCodeV, modSuper | modShift, {1, 1}, ref), hotKeyNoError);
             EXPECT_LT(clock.elapsed(), 1500);
             ASSERT_EQ(console.lines.size(), 1) << console.lines.join(u'\n').toStdString();
             EXPECT_TRUE(console.lines.first().contains(QLatin1String(c.line))) << console.lines.first().toStdString();

@@ -156,7 +156,7 @@ TEST(WaylandClipboardMonitor, NimbrelsOwnWritesAreServedMarkedToOtherApplication
 {
     skipWithoutSway();
     Watch watch(QStringLiteral("text/plain"));
-    native::WaylandPasteboard pasteboard(watch.monitor);
+    native::WaylandClipboardWriter clipboardWriter(watch.monitor);
     const auto paste = [](QStringList arguments) {
         QProcess wlPaste;
         wlPaste.start(QStringLiteral("wl-paste"), arguments << QStringLiteral("--no-newline"));
@@ -165,12 +165,12 @@ TEST(WaylandClipboardMonitor, NimbrelsOwnWritesAreServedMarkedToOtherApplication
     };
     struct Case {
         const char* name;
-        Pasteboard::Selections selections;
+        ClipboardWriter::Selections selections;
         QByteArray primary;
     };
     const Case cases[] = {
-        {"the clipboard", Pasteboard::Selections::clipboard, "before"},
-        {"and the primary selection", Pasteboard::Selections::clipboardAndPrimary, "chosen again"},
+        {"the clipboard", ClipboardWriter::Selections::clipboard, "before"},
+        {"and the primary selection", ClipboardWriter::Selections::clipboardAndPrimary, "chosen again"},
     };
     size_t changes = 0;
     for (const Case& c : cases) {
@@ -181,13 +181,13 @@ TEST(WaylandClipboardMonitor, NimbrelsOwnWritesAreServedMarkedToOtherApplication
         ASSERT_TRUE(primary.waitForFinished(5000));
         ASSERT_TRUE(watch.waitForChanges(++changes));
 
-        pasteboard.write({{QStringLiteral("text/plain"), "chosen again"},
+        clipboardWriter.write({{QStringLiteral("text/plain"), "chosen again"},
                           {QStringLiteral("org.nimbrel.internal"), QByteArray(1, '\x01')}},
                          c.selections);
         ASSERT_TRUE(watch.waitForChanges(++changes));
         EXPECT_TRUE(watch.seen().back().types.contains(QStringLiteral("org.nimbrel.internal")))
             << "capture knows it as Nimbrel's own";
-        EXPECT_TRUE(pasteboard.hasOwner());
+        EXPECT_TRUE(clipboardWriter.hasOwner());
         EXPECT_EQ(paste({QStringLiteral("--type"), QStringLiteral("text/plain")}), "chosen again");
         EXPECT_EQ(paste({QStringLiteral("--list-types")}), "text/plain\norg.nimbrel.internal\n");
         EXPECT_EQ(paste({QStringLiteral("--primary")}), c.primary);
@@ -196,5 +196,5 @@ TEST(WaylandClipboardMonitor, NimbrelsOwnWritesAreServedMarkedToOtherApplication
     copy(QStringLiteral("text/plain"), "after");
     ASSERT_TRUE(watch.waitForChanges(++changes));
     EXPECT_EQ(watch.seen().back().bytes, "after");
-    EXPECT_TRUE(pasteboard.hasOwner());
+    EXPECT_TRUE(clipboardWriter.hasOwner());
 }

@@ -80,7 +80,7 @@ TEST(WaylandToplevels, TheActivatedWindowsAppIdIsTheApplicationInFront)
     EXPECT_EQ(toplevels.appIds(), QStringList{QStringLiteral("nimbrel-target")});
     const QList<RunningApplication> running = workspace.runningApplications();
     ASSERT_EQ(running.size(), 1);
-    EXPECT_EQ(running[0].bundleIdentifier, QStringLiteral("nimbrel-target"));
+    EXPECT_EQ(running[0].applicationId, QStringLiteral("nimbrel-target"));
     EXPECT_EQ(running[0].windowClass, QStringLiteral("nimbrel-target"));
 
     target.kill();

@@ -74,7 +74,7 @@ std::vector<Expected> described(const QList<RunningApplication>& applications)
 {
     std::vector<Expected> result;
     for (const RunningApplication& application : applications)
-        result.push_back({application.bundleIdentifier, application.localizedName, application.windowClass});
+        result.push_back({application.applicationId, application.localizedName, application.windowClass});
     return result;
 }
 

@@ -63,7 +63,7 @@ class StartAndStop(E2ETestCase):
         nimbrel.wait_ready()
         memory_lines = [l for l in nimbrel.lines if "ModelContainer init failed, using in-memory store: " in l]
         self.assertEqual(len(memory_lines), 1, nimbrel.lines)
-        self.assertTrue(memory_lines[0].startswith("[Nimbrel] ModelContainer init failed, using in-memory store: "))
+        self.assertTrue(memory_lines[0].startswith("[Nimbrel] StoreOpening init failed, using in-memory store: "))
         self.assertFalse(any("Clipboard watcher disabled" in l for l in nimbrel.lines))
         self.assertIsNone(nimbrel.process.poll())
         self.assertEqual(nimbrel.terminate(), 0)
@@ -75,7 +75,7 @@ class StartAndStop(E2ETestCase):
             f.write(garbage)
         nimbrel = self.start()
         nimbrel.wait_ready()
-        nimbrel.wait_for_line("[Nimbrel] ModelContainer init failed, using in-memory store: ")
+        nimbrel.wait_for_line("[Nimbrel] StoreOpening init failed, using in-memory store: ")
         self.assertEqual(nimbrel.terminate(), 0)
         with open(self.home.store, "rb") as f:
             self.assertEqual(f.read(), garbage)

@@ -1,4 +1,4 @@
-"""The apply-update helper waits for the old process, swaps the bundles with a way back, records the
+"""The apply-update helper waits for the old process, swaps the folders with a way back, records the
 outcome in apply.json, and the next normal start consumes the record."""
 
 import json
@@ -15,7 +15,7 @@ from harness import BINARY, E2ETestCase, compiled_build, executable_of, stop_pro
 
 BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-SIGN_TOOL = os.path.join(BUILD_DIR, "tools", "nimbrel-bundle-sign")
+SIGN_TOOL = os.path.join(BUILD_DIR, "tools", "nimbrel-sign")
 TEST_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "TEST-ONLY-update-signing-key.pem")
 PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
 # Started applications must not reach out to the real update and report hosts.
@@ -65,13 +65,13 @@ class ApplyUpdate(E2ETestCase):
         self.update_dir = os.path.join(self.home.data_dir, "Update")
         self.record_path = os.path.join(self.update_dir, "apply.json")
         self.marker = os.path.join(self.home.path, "new-program-started")
-        self.make_bundle(self.target, "old", sign=False)
+        self.make_install_folder(self.target, "old", sign=False)
 
-    def make_bundle(self, path, flavour, sign=True, extra=None):
+    def make_install_folder(self, path, flavour, sign=True, extra=None):
         # The program notes that it was started, so the test sees the launcher work.
         write(os.path.join(path, "bin", "nimbrel"),
               f"#!/bin/sh\necho {flavour} > '{self.marker}'\n", 0o755)
-        write(os.path.join(path, "share", "readme"), f"{flavour} bundle\n", 0o444)
+        write(os.path.join(path, "share", "readme"), f"{flavour} folder\n", 0o444)
         os.makedirs(os.path.join(path, "lib"), exist_ok=True)
         write(os.path.join(path, "lib", "libx.so.1"), f"{flavour} library")
         os.symlink("libx.so.1", os.path.join(path, "lib", "libx.so"))
@@ -104,7 +104,7 @@ class ApplyUpdate(E2ETestCase):
             time.sleep(0.05)
 
     def test_waits_for_the_old_process_swaps_and_the_next_start_consumes_the_record(self):
-        staged = self.make_bundle(os.path.join(self.update_dir, "Nimbrel.app"), "new")
+        staged = self.make_install_folder(os.path.join(self.update_dir, "Nimbrel.app"), "new")
         new_tree = tree(staged)
         old = self.sleeper()
         helper = subprocess.Popen([BINARY, "--apply-update", "--pid", str(old.pid), "--target", self.target,
@@ -142,7 +142,7 @@ class ApplyUpdate(E2ETestCase):
         if not remote:
             self.skipTest("no second file system for a move that must be copied")
         self.addCleanup(shutil.rmtree, remote, True)
-        staged = self.make_bundle(os.path.join(remote, "Nimbrel.app"), "new", extra={"share/big": b"x" * 262144})
+        staged = self.make_install_folder(os.path.join(remote, "Nimbrel.app"), "new", extra={"share/big": b"x" * 262144})
         old_tree, staged_tree = tree(self.target), tree(staged)
 
         def small_files():
@@ -171,7 +171,7 @@ class ApplyUpdate(E2ETestCase):
         if not remote:
             self.skipTest("no second file system for a move that must be copied")
         self.addCleanup(shutil.rmtree, remote, True)
-        staged = self.make_bundle(os.path.join(remote, "Nimbrel.app"), "new")
+        staged = self.make_install_folder(os.path.join(remote, "Nimbrel.app"), "new")
         new_tree = tree(staged)
         done = self.apply("--pid", "0", "--target", self.target, "--staged", staged)
         self.assertEqual(done.returncode, 0)
@@ -179,8 +179,8 @@ class ApplyUpdate(E2ETestCase):
         self.assertFalse(os.path.exists(staged))
         self.assertEqual(self.record()["result"], "success")
 
-    def test_tampered_bundle_is_refused_and_nothing_changes(self):
-        staged = self.make_bundle(os.path.join(self.update_dir, "Nimbrel.app"), "new")
+    def test_tampered_folder_is_refused_and_nothing_changes(self):
+        staged = self.make_install_folder(os.path.join(self.update_dir, "Nimbrel.app"), "new")
         write(os.path.join(staged, "bin", "nimbrel"), "#!/bin/sh\necho evil\n", 0o755)
         old_tree, staged_tree = tree(self.target), tree(staged)
         done = self.apply("--pid", "0", "--target", self.target, "--staged", staged)
@@ -191,7 +191,7 @@ class ApplyUpdate(E2ETestCase):
         self.assertEqual((record["result"], record["note"]), ("signatureInvalid", staged))
 
     def test_missing_location_records_a_failure_without_waiting_or_touching_anything(self):
-        staged = self.make_bundle(os.path.join(self.update_dir, "Nimbrel.app"), "new")
+        staged = self.make_install_folder(os.path.join(self.update_dir, "Nimbrel.app"), "new")
         old_tree, staged_tree = tree(self.target), tree(staged)
         running = self.sleeper()
         started = time.monotonic()

@@ -19,7 +19,7 @@ BUILD_DIR = os.path.dirname(os.path.dirname(os.path.abspath(BINARY)))
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TEST_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "TEST-ONLY-update-signing-key.pem")
 PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
-SIGN_TOOL = os.path.join(BUILD_DIR, "tools", "nimbrel-bundle-sign")
+SIGN_TOOL = os.path.join(BUILD_DIR, "tools", "nimbrel-sign")
 # This program compiled as the next build: the newer release.
 NEXT_BUILD = os.environ.get("NIMBREL_NEXT_BUILD", "nimbrel-next-build")
 

@@ -4,8 +4,8 @@
 //
 // Input: representations separated by 0x1e, each "type 0x1f bytes".
 #include "history/ClipboardCapture.h"
-#include "platform/fake/FakeClipboardMonitor.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakeClipboardMonitor.h"
+#include "support/fake/FakePlatform.h"
 
 #include "FuzzInput.h"
 

@@ -6,7 +6,7 @@
 namespace {
 
 // A fixed keyboard: most keysyms have a key, some do not, so both outcomes are reached.
-std::optional<int> carbonFromKeysym(quint32 keysym)
+std::optional<int> keyCodeFromKeysym(quint32 keysym)
 {
     if (keysym % 7 == 0)
         return std::nullopt;
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace nimbrel::native;
     const QByteArray input = nimbrel::fuzz::bytes(data, size);
     const QString text = QString::fromUtf8(input);
-    const KeysymToCarbon lookup = carbonFromKeysym;
+    const KeysymToKeyCode lookup = keyCodeFromKeysym;
 
     parseGsettingsListing(text, lookup);
     customKeybindingPaths(text);

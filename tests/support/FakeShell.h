@@ -3,14 +3,14 @@
 // The whole shell over fakes, built the way main builds it from the Linux services.
 
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "platform/fake/FakeClickMonitor.h"
-#include "platform/fake/FakeClipboardMonitor.h"
-#include "platform/fake/FakeHotKeys.h"
-#include "platform/fake/FakeKeyboard.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/FakePlatform.h"
-#include "platform/fake/FakeSystemShortcuts.h"
-#include "platform/fake/FakeUpdate.h"
+#include "support/fake/FakeClickMonitor.h"
+#include "support/fake/FakeClipboardMonitor.h"
+#include "support/fake/FakeHotKeys.h"
+#include "support/fake/FakeKeyboard.h"
+#include "support/fake/FakeClipboardWriter.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeSystemShortcuts.h"
+#include "support/fake/FakeUpdate.h"
 #include "report/LaunchReporter.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
@@ -35,10 +35,10 @@ struct FakeShell {
           launchReporter(http, defaults, systemLog, QUrl(QStringLiteral("https://report.invalid/api/launch"))),
           delegate(ShellServices{console,
                                  locations,
-                                 activation,
+                                 taskbar,
                                  tray,
                                  loginItems,
-                                 pasteboard,
+                                 clipboardWriter,
                                  clipboard,
                                  workspace,
                                  clock,
@@ -58,10 +58,10 @@ struct FakeShell {
     fake::RecordingConsole console;
     fake::SystemShortcutList systemShortcuts;
     fake::Locations locations;
-    fake::Activation activation;
+    fake::Taskbar taskbar;
     fake::Tray tray;
     fake::RecordingNotifier notifier;
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardWriter clipboardWriter;
     fake::FakeClipboardMonitor clipboard;
     fake::FakeWorkspace workspace;
     fake::ManualClock clock;

@@ -1,11 +1,11 @@
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "platform/fake/FakeClickMonitor.h"
-#include "platform/fake/FakeHotKeys.h"
-#include "platform/fake/FakeKeyboard.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/FakePlatform.h"
-#include "platform/fake/FakeSystemShortcuts.h"
-#include "platform/fake/FakeUpdate.h"
+#include "support/fake/FakeClickMonitor.h"
+#include "support/fake/FakeHotKeys.h"
+#include "support/fake/FakeKeyboard.h"
+#include "support/fake/FakeClipboardWriter.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeSystemShortcuts.h"
+#include "support/fake/FakeUpdate.h"
 #include "report/LaunchReporter.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
@@ -55,14 +55,14 @@ TEST(AppDelegate, StoreFallsBackToMemoryThenToNone)
         {"memory fallback",
          true,
          false,
-         {QStringLiteral("[Nimbrel] ModelContainer init failed, using in-memory store: disk on fire")},
+         {QStringLiteral("[Nimbrel] StoreOpening init failed, using in-memory store: disk on fire")},
          true},
         {"no store",
          true,
          true,
-         {QStringLiteral("[Nimbrel] ModelContainer init failed, using in-memory store: disk on fire"),
-          QStringLiteral("[Nimbrel] In-memory ModelContainer init failed: no memory"),
-          QStringLiteral("[Nimbrel] Clipboard watcher disabled because ModelContainer is unavailable.")},
+         {QStringLiteral("[Nimbrel] StoreOpening init failed, using in-memory store: disk on fire"),
+          QStringLiteral("[Nimbrel] In-memory StoreOpening init failed: no memory"),
+          QStringLiteral("[Nimbrel] Clipboard watcher disabled because StoreOpening is unavailable.")},
          false},
     };
     for (const Case& c : cases) {
@@ -73,8 +73,8 @@ TEST(AppDelegate, StoreFallsBackToMemoryThenToNone)
         if (c.memoryFails)
             openers.openInMemory = [] { return failing(QStringLiteral("no memory")); };
         Shell shell(openers);
-        shell.delegate.willFinishLaunching();
-        shell.delegate.didFinishLaunching();
+        shell.delegate.prepareStart();
+        shell.delegate.start();
         EXPECT_EQ(shell.console.lines, c.lines);
         EXPECT_EQ(shell.delegate.modelContainer() != nullptr, c.hasStore);
     }
@@ -91,8 +91,8 @@ TEST(AppDelegate, FileStoreLivesInTheDataFolder)
 TEST(AppDelegate, LaunchIsTrayOnlyAndShowsTheTrayItem)
 {
     Shell shell;
-    shell.delegate.willFinishLaunching();
-    EXPECT_EQ(shell.activation.history, QList<Policy>{Policy::accessory});
+    shell.delegate.prepareStart();
+    EXPECT_EQ(shell.taskbar.history, QList<TaskbarEntry>{TaskbarEntry::hidden});
     EXPECT_TRUE(shell.tray.shown);
     ASSERT_NE(shell.tray.menu, nullptr);
     EXPECT_EQ(shell.tray.menu->actions().last()->text(), QStringLiteral("退出 Nimbrel"));
@@ -102,8 +102,8 @@ TEST(AppDelegate, LaunchIsTrayOnlyAndShowsTheTrayItem)
 TEST(AppDelegate, TheTrayEntryTogglesThePanelAndARefusedQuitHidesIt)
 {
     Shell shell;
-    shell.delegate.willFinishLaunching();
-    shell.delegate.didFinishLaunching();
+    shell.delegate.prepareStart();
+    shell.delegate.start();
     shell.tray.menu->actions().first()->trigger();
     ASSERT_TRUE(shell.delegate.panelCoordinator()->isVisible());
     EXPECT_FALSE(shell.delegate.requestTermination());
@@ -118,7 +118,7 @@ TEST(AppDelegate, OnTheDesktopsLayersThePanelIsAnchoredToItsEdgeAndAClickElsewhe
 {
     fake::RecordingLayerShell layers;
     Shell shell({}, nullptr, {}, &layers);
-    shell.delegate.didFinishLaunching();
+    shell.delegate.start();
     PanelCoordinator* panel = shell.delegate.panelCoordinator();
     using Edge = LayerShell::Edge;
     const std::pair<PanelMode, quint8> cases[] = {
@@ -191,7 +191,7 @@ TEST(AppDelegate, LaunchReappliesTheLoginItemAndAdoptsItsRealState)
         struct Prepared : Shell {
             Prepared(fake::LoginItems* i, bool stored) : Shell({}, i) { settings.adoptLoginItemStatus(stored); }
         } shell(&items, c.stored);
-        shell.delegate.didFinishLaunching();
+        shell.delegate.start();
         EXPECT_EQ(items.registrations, c.registrations);
         EXPECT_EQ(items.unregistrations, c.unregistrations);
         EXPECT_EQ(shell.settings.launchAtLogin(), c.adopted);
@@ -205,11 +205,11 @@ TEST(AppDelegate, OnlyTheQuitEntryOrTheSystemEndsTheProcess)
     QSignalSpy approved(&shell.delegate, &AppDelegate::terminationApproved);
 
     EXPECT_FALSE(shell.delegate.requestTermination());
-    EXPECT_EQ(shell.activation.policy(), Policy::accessory) << "a refusal returns to tray only";
-    shell.activation.setPolicy(Policy::regular);
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::hidden) << "a refusal returns to tray only";
+    shell.taskbar.setTaskbarEntry(TaskbarEntry::shown);
     QEvent quitEvent(QEvent::Quit);
     QCoreApplication::sendEvent(QCoreApplication::instance(), &quitEvent);
-    EXPECT_EQ(shell.activation.policy(), Policy::accessory) << "Qt's own quit request is refused too";
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::hidden) << "Qt's own quit request is refused too";
     EXPECT_EQ(approved.count(), 0);
 
     shell.tray.menu->actions().last()->trigger();
@@ -240,8 +240,8 @@ TEST(AppDelegate, TrayMenuFollowsTheLanguage)
 TEST(AppDelegate, LaunchChecksForUpdatesThenReportsThenWiresTheShortcut)
 {
     Shell shell;
-    shell.delegate.willFinishLaunching();
-    shell.delegate.didFinishLaunching();
+    shell.delegate.prepareStart();
+    shell.delegate.start();
     QTRY_COMPARE_WITH_TIMEOUT_GTEST(shell.http.requests.size(), 2);
     // The feed check runs as a task of its own, so the two requests may leave in either order.
     EXPECT_EQ(shell.http.requests.filter(QStringLiteral("GET ")).size(), 1);
@@ -286,8 +286,8 @@ TEST(AppDelegate, NothingGoesOutWhenTheSettingsOrThePackageSayNoAndTheCheckFollo
             shell.settings.setChecksForUpdates(false);
         }
         QSignalSpy reportStatus(&shell.settings, &SettingsStore::launchReportStatusChanged);
-        shell.delegate.willFinishLaunching();
-        shell.delegate.didFinishLaunching();
+        shell.delegate.prepareStart();
+        shell.delegate.start();
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
         EXPECT_TRUE(shell.http.requests.isEmpty()) << shell.http.requests.join(u'\n').toStdString();
@@ -316,7 +316,7 @@ TEST(AppDelegate, WithoutKeySynthesisTheUserIsToldOnceARunToPasteByHand)
 {
     Shell shell;
     shell.keyboard.available = false;
-    shell.delegate.didFinishLaunching();
+    shell.delegate.start();
     for (int choice = 0; choice < 2; ++choice)
         shell.delegate.pasteBack().paste(ClipItem::make(ClipKind::text, QStringLiteral("chosen"), std::nullopt,
                                                         std::nullopt, std::nullopt, std::nullopt,
@@ -333,7 +333,7 @@ TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
     openers.openFile = [](const QString&) { return failing(QStringLiteral("x")); };
     openers.openInMemory = [] { return failing(QStringLiteral("y")); };
     Shell shell(openers);
-    shell.delegate.didFinishLaunching();
+    shell.delegate.start();
     EXPECT_EQ(shell.delegate.clipboardWatcher(), nullptr);
     EXPECT_EQ(shell.delegate.hotkeyManager(), nullptr);
     EXPECT_EQ(shell.delegate.panelCoordinator(), nullptr);
@@ -345,7 +345,7 @@ TEST(AppDelegate, WithoutAStoreThereIsNoCaptureAndNoShortcut)
 TEST(AppDelegate, TheTrayMenuKeepsTheShortcutWorking)
 {
     Shell shell;
-    shell.delegate.didFinishLaunching();
+    shell.delegate.start();
     EXPECT_FALSE(shell.shortcuts.isMenuOpen());
     Q_EMIT shell.tray.menu->aboutToShow();
     EXPECT_TRUE(shell.shortcuts.isMenuOpen());
@@ -357,7 +357,7 @@ TEST(AppDelegate, TheTrayMenuKeepsTheShortcutWorking)
 TEST(AppDelegate, TheTrayPauseHoldsCopiesBackAndShowsIt)
 {
     Shell shell;
-    shell.delegate.didFinishLaunching();
+    shell.delegate.start();
     QAction* pause = shell.delegate.trayMenu().pauseAction();
     const QImage recording = shell.tray.icon.pixmap(32, 32).toImage();
     pause->trigger();
@@ -386,7 +386,7 @@ TEST(AppDelegate, TheTrayPauseHoldsCopiesBackAndShowsIt)
 TEST(AppDelegate, RequestsFromTheCommandLineAreAnswered)
 {
     Shell shell;
-    shell.delegate.didFinishLaunching();
+    shell.delegate.start();
     const ClipItem record = ClipItem::make(ClipKind::text, QStringLiteral("kept"), std::nullopt, std::nullopt,
                                            std::nullopt, std::nullopt, QDateTime::currentDateTimeUtc());
     ASSERT_TRUE(shell.delegate.modelContainer()->insert(record).ok());
@@ -411,6 +411,6 @@ TEST(AppDelegate, RequestsFromTheCommandLineAreAnswered)
         ASSERT_TRUE(QTest::qWaitFor([&answer] { return answer.has_value(); }, 5000));
         EXPECT_EQ(*answer, c.answer);
     }
-    ASSERT_EQ(shell.pasteboard.writes.size(), 1);
-    EXPECT_EQ(shell.pasteboard.data(QStringLiteral("text/plain")), QByteArray("kept"));
+    ASSERT_EQ(shell.clipboardWriter.writes.size(), 1);
+    EXPECT_EQ(shell.clipboardWriter.data(QStringLiteral("text/plain")), QByteArray("kept"));
 }

@@ -134,7 +134,7 @@ TEST(TranslationsTest, EveryTableTranslatesEveryInterfaceText)
         QString text;
         // Texts that read the same in some languages (names, units).
         bool mayStayTheSame = false;
-        // "%@" arguments the text takes; for a Chinese key, as many as the key shows.
+        // "%1" arguments the text takes; for a Chinese key, as many as the key shows.
         int stringArguments = -1;
     };
     const std::vector<Key> keys{
@@ -169,7 +169,7 @@ TEST(TranslationsTest, EveryTableTranslatesEveryInterfaceText)
         {QStringLiteral("左侧竖排")},
         {QStringLiteral("右侧竖排")},
         {QStringLiteral("最大占用空间")},
-        {QStringLiteral("%lld MB"), true},
+        {QStringLiteral("%1 MB"), true},
         {QStringLiteral("超过容量时按时间从旧到新自动清理。所有数据只保存在本机的 %1 中。")},
         {QStringLiteral("支持 Nimbrel")},
         {QStringLiteral("如果 Nimbrel 帮到了你，可以请我喝杯咖啡。")},
@@ -178,7 +178,7 @@ TEST(TranslationsTest, EveryTableTranslatesEveryInterfaceText)
         {QStringLiteral("按 %1 或运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。")},
         {QStringLiteral("运行 nimbrel --toggle 打开剪切板面板；运行 nimbrel --settings 打开设置。")},
         {QStringLiteral("Nimbrel"), true},
-        {QStringLiteral("版本 %@")},
+        {QStringLiteral("版本 %1")},
         {QStringLiteral("record_shortcut")},
         {QStringLiteral("press_shortcut")},
         {QStringLiteral("keyboard_shortcut_used_by_menu_item"), false, 1},
@@ -188,8 +188,8 @@ TEST(TranslationsTest, EveryTableTranslatesEveryInterfaceText)
         {QStringLiteral("ok")},
         {QStringLiteral("force_use_shortcut")},
     };
-    const QString stringPlaceholder = QStringLiteral("%@");
-    const QString integerPlaceholder = QStringLiteral("%lld");
+    const QString stringPlaceholder = QStringLiteral("%1");
+    const QString integerPlaceholder = QStringLiteral("%1");
 
     Translations translations(Translations::defaultDirectory());
     for (const QString& code : Translations::tableLanguages) {

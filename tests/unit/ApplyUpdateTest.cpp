@@ -1,6 +1,6 @@
 #include "UpdateTestSupport.h"
 
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "update/ApplyUpdate.h"
 #include "update/FileTree.h"
 #include "update/UpdateKey.h"
@@ -80,9 +80,9 @@ public:
 };
 
 // Makes a copy across file systems fail: a pipe is neither a file, a folder nor a link.
-void addPipe(const QString& bundle)
+void addPipe(const QString& folder)
 {
-    ::mkfifo(QFile::encodeName(bundle + QStringLiteral("/share/pipe")).constData(), 0600);
+    ::mkfifo(QFile::encodeName(folder + QStringLiteral("/share/pipe")).constData(), 0600);
 }
 
 }  // namespace
@@ -273,15 +273,15 @@ TEST(SystemProcessProbe, AnEndedChildNotYetCollectedDoesNotRun)
     EXPECT_TRUE(waitForExit(INT32_MAX, 5, probe)) << "no such process";
 }
 
-// --- swapping the bundles -----------------------------------------------------------------------------------
+// --- swapping the folders -----------------------------------------------------------------------------------
 
 class ReplaceApp : public ::testing::Test {
 protected:
     void SetUp() override
     {
         root = freshDirectory();
-        target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-        staged = makeSignedBundle(root + QStringLiteral("/Update/Nimbrel.app"), 42, "new");
+        target = makeInstallFolder(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
+        staged = makeSignedFolder(root + QStringLiteral("/Update/Nimbrel.app"), 42, "new");
         oldContents = snapshot(target);
         newContents = snapshot(staged);
     }
@@ -295,7 +295,7 @@ protected:
     QMap<QString, QString> newContents;
 };
 
-TEST_F(ReplaceApp, MovesTheStagedBundleInAndDropsTheBackup)
+TEST_F(ReplaceApp, MovesTheStagedFolderInAndDropsTheBackup)
 {
     writeFile(backupPath(target) + QStringLiteral("/stale"), "left by an earlier attempt");
     EXPECT_EQ(replace(staged), std::nullopt);
@@ -317,7 +317,7 @@ TEST_F(ReplaceApp, AcrossFileSystemsCopies)
     RemoveLater other{otherDeviceDirectory()};
     if (other.path.isEmpty())
         GTEST_SKIP() << "no second file system";
-    const QString remote = makeSignedBundle(other.path + QStringLiteral("/Nimbrel.app"), 42, "remote");
+    const QString remote = makeSignedFolder(other.path + QStringLiteral("/Nimbrel.app"), 42, "remote");
     const auto remoteContents = snapshot(remote);
 
     EXPECT_EQ(replace(remote), std::nullopt);
@@ -336,18 +336,18 @@ TEST_F(ReplaceApp, FailedCopyPutsTheBackupBack)
         std::function<void(const QString&)> spoil;
     } cases[] = {
         {"the copy stops at a pipe", addPipe},
-        {"the copy is not the signed bundle",
-         [](const QString& bundle) { writeFile(bundle + QStringLiteral("/bin/extra"), "not signed", 0755); }},
+        {"the copy is not the signed folder",
+         [](const QString& folder) { writeFile(folder + QStringLiteral("/bin/extra"), "not signed", 0755); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString remote = makeSignedBundle(other.path + QStringLiteral("/Nimbrel.app"), 42, "remote");
+        const QString remote = makeSignedFolder(other.path + QStringLiteral("/Nimbrel.app"), 42, "remote");
         c.spoil(remote);
         const auto remoteContents = snapshot(remote);
         EXPECT_EQ(replace(remote), ReplaceError::installFailed);
         EXPECT_EQ(snapshot(target), oldContents) << "the target never held a partial copy";
         EXPECT_FALSE(exists(backupPath(target)));
-        EXPECT_EQ(snapshot(remote), remoteContents) << "the staged bundle stays for another attempt";
+        EXPECT_EQ(snapshot(remote), remoteContents) << "the staged folder stays for another attempt";
         EXPECT_EQ(QDir(root + QStringLiteral("/Applications"))
                       .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                   QStringList{QStringLiteral("Nimbrel.app")});
@@ -363,8 +363,8 @@ protected:
     {
         root = freshDirectory();
         updateDirectory = root + QStringLiteral("/data/Nimbrel/Update");
-        target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-        staged = makeSignedBundle(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
+        target = makeInstallFolder(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
+        staged = makeSignedFolder(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
         oldContents = snapshot(target);
         newContents = snapshot(staged);
         probe.running = {4321};
@@ -372,8 +372,8 @@ protected:
 
     int run(const QStringList& arguments)
     {
-        ApplyServices services{updateDirectory, probe, clock, log, testPublicKey(), [this](const QString& bundle) {
-                                   launched.append(bundle);
+        ApplyServices services{updateDirectory, probe, clock, log, testPublicKey(), [this](const QString& folder) {
+                                   launched.append(folder);
                                    recordWhenLaunched = record();
                                    return true;
                                }};
@@ -532,22 +532,22 @@ TEST(UpdateKey, BuiltInKeyIsTheTestKeyOnlyWhenNoReleaseKeyWasGiven)
         EXPECT_NE(updatePublicKey(), testPublicKey());
 }
 
-TEST(LaunchBundle, StartsTheBundlesProgramDetached)
+TEST(LaunchFolder, StartsTheFoldersProgramDetached)
 {
     const QString root = freshDirectory();
-    const QString bundle = root + QStringLiteral("/Nimbrel.app");
+    const QString folder = root + QStringLiteral("/Nimbrel.app");
     const QString report = root + QStringLiteral("/started");
-    writeFile(bundle + QStringLiteral("/bin/nimbrel"),
+    writeFile(folder + QStringLiteral("/bin/nimbrel"),
               "#!/bin/sh\nread -r pid comm state ppid group session rest < /proc/$$/stat\n"
               "echo \"$pid $session $0\" > \"" +
                   QFile::encodeName(report) + ".tmp\" && mv \"" + QFile::encodeName(report) + ".tmp\" \"" +
                   QFile::encodeName(report) + "\"\n",
               0755);
-    ASSERT_TRUE(launchBundle(bundle));
+    ASSERT_TRUE(launchInstalled(folder));
     ASSERT_TRUE(QTest::qWaitFor([&] { return exists(report); }, 10'000));
     const QStringList fields = QString::fromUtf8(readFile(report)).trimmed().split(u' ');
     ASSERT_EQ(fields.size(), 3);
     EXPECT_EQ(fields[0], fields[1]) << "it leads a session of its own";
-    EXPECT_EQ(fields[2], bundle + QStringLiteral("/bin/nimbrel"));
-    EXPECT_FALSE(launchBundle(root + QStringLiteral("/Missing.app")));
+    EXPECT_EQ(fields[2], folder + QStringLiteral("/bin/nimbrel"));
+    EXPECT_FALSE(launchInstalled(root + QStringLiteral("/Missing.app")));
 }

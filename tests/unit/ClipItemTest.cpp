@@ -202,7 +202,7 @@ TEST(ClipItemTest, MakeFillsEveryFieldAndAppliesTheSizeRule)
     EXPECT_EQ(color.kindRaw, QStringLiteral("color"));
     EXPECT_EQ(color.contentText, QStringLiteral(" #abc \n"));  // the captured text, not the trimmed one
     EXPECT_EQ(color.byteSize, 7);
-    EXPECT_EQ(color.sourceBundleID, QStringLiteral("org.example.Editor"));
+    EXPECT_EQ(color.sourceAppId, QStringLiteral("org.example.Editor"));
     EXPECT_EQ(color.sourceName, QStringLiteral("Editor"));
     EXPECT_EQ(color.createdAt, someTime());
 

@@ -2,8 +2,8 @@
 #include "history/ClipboardWatcher.h"
 #include "history/HistoryStore.h"
 #include "history/HistoryWriter.h"
-#include "platform/fake/FakeClipboardMonitor.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakeClipboardMonitor.h"
+#include "support/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "support/TestEnvironment.h"
@@ -252,7 +252,7 @@ TEST(ClipboardWatcher, ContentsDecideTheRecord)
         ASSERT_EQ(records.size(), 1);
         const ClipItem& r = records.first();
         EXPECT_EQ(r.kind(), *c.kind);
-        EXPECT_EQ(r.sourceBundleID, QStringLiteral("org.gnome.TextEditor"));
+        EXPECT_EQ(r.sourceAppId, QStringLiteral("org.gnome.TextEditor"));
         EXPECT_EQ(r.sourceName, QStringLiteral("Text Editor"));
         EXPECT_EQ(r.createdAt, capture.clock.now());
         if (*c.kind == ClipKind::image) {
@@ -307,7 +307,7 @@ TEST(ClipboardWatcher, SecretsAndOwnContentsAreNeverRead)
     capture.workspace.frontmost.reset();
     capture.copyText(QStringLiteral("no window in front"));
     ASSERT_EQ(capture.records().size(), 1);
-    EXPECT_FALSE(capture.records().first().sourceBundleID.has_value());
+    EXPECT_FALSE(capture.records().first().sourceAppId.has_value());
     EXPECT_TRUE(capture.console.lines.isEmpty());
 }
 
@@ -875,7 +875,7 @@ TEST(HistoryWriter, UndoBringsBackTheLastDeletedRecordAsItWas)
         EXPECT_EQ(after.formats, before.formats);
         EXPECT_EQ(after.pinned, before.pinned);
         EXPECT_EQ(after.createdAt, before.createdAt);
-        EXPECT_EQ(after.sourceBundleID, before.sourceBundleID);
+        EXPECT_EQ(after.sourceAppId, before.sourceAppId);
         EXPECT_EQ(after.sourceName, before.sourceName);
         EXPECT_EQ(after.byteSize, before.byteSize);
         EXPECT_EQ(capture.texts(),

@@ -1,4 +1,4 @@
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "platform/linux/JsonFileDefaults.h"
 #include "support/TestEnvironment.h"
 

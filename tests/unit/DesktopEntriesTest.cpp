@@ -1,4 +1,4 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "platform/linux/DesktopEntries.h"
 #include "support/TestEnvironment.h"
 
@@ -102,7 +102,7 @@ TEST(DesktopEntries, CategoriesAreReadAsAList)
     }
 }
 
-TEST(CarbonKeyMap, KeysMapByPhysicalPositionBothWays)
+TEST(KeyCodes, KeysMapByPhysicalPositionBothWays)
 {
     struct Case {
         const char* name;
@@ -118,26 +118,26 @@ TEST(CarbonKeyMap, KeysMapByPhysicalPositionBothWays)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(KeyboardShortcuts::evdevFromCarbon(c.carbon), c.evdev);
-        EXPECT_EQ(KeyboardShortcuts::carbonFromEvdev(c.evdev), c.carbon);
-        EXPECT_EQ(KeyboardShortcuts::carbonFromX11Keycode(c.evdev + 8), c.carbon);
+        EXPECT_EQ(KeyboardShortcuts::evdevFromKeyCode(c.carbon), c.evdev);
+        EXPECT_EQ(KeyboardShortcuts::keyCodeFromEvdev(c.evdev), c.carbon);
+        EXPECT_EQ(KeyboardShortcuts::keyCodeFromX11Keycode(c.evdev + 8), c.carbon);
     }
-    EXPECT_FALSE(KeyboardShortcuts::evdevFromCarbon(52).has_value());
-    EXPECT_FALSE(KeyboardShortcuts::carbonFromEvdev(0).has_value());
+    EXPECT_FALSE(KeyboardShortcuts::evdevFromKeyCode(52).has_value());
+    EXPECT_FALSE(KeyboardShortcuts::keyCodeFromEvdev(0).has_value());
     // Every key that maps one way maps back to itself.
     for (int carbon = 0; carbon < 128; ++carbon)
-        if (const auto evdev = KeyboardShortcuts::evdevFromCarbon(carbon))
-            EXPECT_EQ(KeyboardShortcuts::carbonFromEvdev(*evdev), carbon) << carbon;
+        if (const auto evdev = KeyboardShortcuts::evdevFromKeyCode(carbon))
+            EXPECT_EQ(KeyboardShortcuts::keyCodeFromEvdev(*evdev), carbon) << carbon;
 }
 
-TEST(CarbonKeyMap, ModifiersMapAndLockKeysAreDropped)
+TEST(KeyCodes, ModifiersMapAndLockKeysAreDropped)
 {
     using namespace KeyboardShortcuts;
-    EXPECT_EQ(carbonModifiersFromX11State(0x01 | 0x40), 768) << "Shift+Super is shift and command";
-    EXPECT_EQ(carbonModifiersFromX11State(0x04 | 0x08), carbonControl | carbonOption);
-    EXPECT_EQ(carbonModifiersFromX11State(0x02 | 0x10 | 0x80), 0) << "CapsLock, NumLock and Mod5 are not modifiers";
-    EXPECT_EQ(x11StateFromCarbonModifiers(768), 0x41u);
-    EXPECT_EQ(x11StateFromCarbonModifiers(carbonFunction), 0u);
+    EXPECT_EQ(modifiersFromX11State(0x01 | 0x40), 768) << "Shift+Super is shift and command";
+    EXPECT_EQ(modifiersFromX11State(0x04 | 0x08), modControl | modAlt);
+    EXPECT_EQ(modifiersFromX11State(0x02 | 0x10 | 0x80), 0) << "CapsLock, NumLock and Mod5 are not modifiers";
+    EXPECT_EQ(x11StateFromModifiers(768), 0x41u);
+    EXPECT_EQ(x11StateFromModifiers(modFunction), 0u);
     for (int bits : {0, 0x100, 0x200, 0x800, 0x1000, 0x1b00})
-        EXPECT_EQ(carbonModifiersFromX11State(x11StateFromCarbonModifiers(bits)), bits);
+        EXPECT_EQ(modifiersFromX11State(x11StateFromModifiers(bits)), bits);
 }

@@ -1,4 +1,4 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "platform/linux/DesktopKeyBindings.h"
 #include "support/TestEnvironment.h"
 
@@ -15,15 +15,15 @@
 
 using namespace nimbrel;
 using namespace nimbrel::native;
-using KeyboardShortcuts::carbonCommand;
-using KeyboardShortcuts::carbonControl;
-using KeyboardShortcuts::carbonOption;
-using KeyboardShortcuts::carbonShift;
+using KeyboardShortcuts::modSuper;
+using KeyboardShortcuts::modControl;
+using KeyboardShortcuts::modAlt;
+using KeyboardShortcuts::modShift;
 
 namespace nimbrel {
 void PrintTo(const SystemHotKey& hotKey, std::ostream* os)
 {
-    *os << "{key " << hotKey.carbonKeyCode << ", modifiers 0x" << std::hex << hotKey.carbonModifiers << std::dec << "}";
+    *os << "{key " << hotKey.keyCode << ", modifiers 0x" << std::hex << hotKey.keyModifiers << std::dec << "}";
 }
 }  // namespace nimbrel
 
@@ -33,7 +33,7 @@ using Expected = std::optional<SystemHotKey>;
 constexpr auto none = std::nullopt;
 
 // A keyboard with the keys the samples use; Print, F6, h, m and Escape are missing on purpose.
-KeysymToCarbon tableLookup()
+KeysymToKeyCode tableLookup()
 {
     const QHash<quint32, int> keys = {
         {XKB_KEY_v, 9},      {XKB_KEY_t, 17},
@@ -94,25 +94,25 @@ void write(const QString& path, const QByteArray& contents, bool executable = fa
 
 }  // namespace
 
-TEST(DesktopKeyBindings, GnomeAcceleratorsBecomeCarbonBindings)
+TEST(DesktopKeyBindings, GnomeAcceleratorsBecomeStoredBindings)
 {
     struct Case {
         const char* accelerator;
         Expected expected;
     };
     const Case cases[] = {
-        {"<Super>v", SystemHotKey{9, carbonCommand}},
-        {"<Super>V", SystemHotKey{9, carbonCommand}},
-        {"<Shift><Super>Page_Up", SystemHotKey{116, carbonShift | carbonCommand}},
-        {"<Super>page_up", SystemHotKey{116, carbonCommand}},
-        {"<Primary><Alt>t", SystemHotKey{17, carbonControl | carbonOption}},
-        {"<Control><Alt>Delete", SystemHotKey{117, carbonControl | carbonOption}},
-        {"<ctrl><mod1>T", SystemHotKey{17, carbonControl | carbonOption}},
-        {"<Meta>v", SystemHotKey{9, carbonCommand}},
-        {"<Mod4><Shft>v", SystemHotKey{9, carbonCommand | carbonShift}},
-        {"<Alt>F4", SystemHotKey{118, carbonOption}},
+        {"<Super>v", SystemHotKey{9, modSuper}},
+        {"<Super>V", SystemHotKey{9, modSuper}},
+        {"<Shift><Super>Page_Up", SystemHotKey{116, modShift | modSuper}},
+        {"<Super>page_up", SystemHotKey{116, modSuper}},
+        {"<Primary><Alt>t", SystemHotKey{17, modControl | modAlt}},
+        {"<Control><Alt>Delete", SystemHotKey{117, modControl | modAlt}},
+        {"<ctrl><mod1>T", SystemHotKey{17, modControl | modAlt}},
+        {"<Meta>v", SystemHotKey{9, modSuper}},
+        {"<Mod4><Shft>v", SystemHotKey{9, modSuper | modShift}},
+        {"<Alt>F4", SystemHotKey{118, modAlt}},
         {"XF86AudioMute", SystemHotKey{74, 0}},
-        {" <Super>Above_Tab ", SystemHotKey{50, carbonCommand}},
+        {" <Super>Above_Tab ", SystemHotKey{50, modSuper}},
         {"<Hyper>v", none},
         {"<Mod3>v", none},
         {"<Release><Super>v", none},
@@ -121,10 +121,10 @@ TEST(DesktopKeyBindings, GnomeAcceleratorsBecomeCarbonBindings)
         {"<Super>", none},
         {"<Super", none},
         {"<Super>NoSuchKey", none},
-        {"<Super>Print", none},  // no Carbon code for it
+        {"<Super>Print", none},  // no stored key code for it
         {"<Super>F6", none},     // not on this keyboard
     };
-    const KeysymToCarbon lookup = tableLookup();
+    const KeysymToKeyCode lookup = tableLookup();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.accelerator);
         EXPECT_EQ(parseGnomeAccelerator(QString::fromUtf8(c.accelerator), lookup), c.expected);
@@ -188,18 +188,18 @@ org.gnome.settings-daemon.plugins.media-keys.custom-keybinding binding '<Super>e
 malformed-line
 )");
     const QList<SystemHotKey> expected = {
-        {49, carbonOption},
-        {118, carbonOption},
-        {126, carbonCommand},
-        {126, carbonControl | carbonShift | carbonOption},
-        {50, carbonCommand},
-        {50, carbonOption},
-        {116, carbonCommand},
-        {126, carbonControl | carbonOption},
-        {9, carbonCommand},
-        {17, carbonControl | carbonOption},
+        {49, modAlt},
+        {118, modAlt},
+        {126, modSuper},
+        {126, modControl | modShift | modAlt},
+        {50, modSuper},
+        {50, modAlt},
+        {116, modSuper},
+        {126, modControl | modAlt},
+        {9, modSuper},
+        {17, modControl | modAlt},
         {74, 0},
-        {14, carbonCommand},
+        {14, modSuper},
     };
     EXPECT_EQ(parseGsettingsListing(listing, tableLookup()), expected);
 }
@@ -217,23 +217,23 @@ TEST(DesktopKeyBindings, CustomKeybindingPathsComeFromTheMediaKeysSchema)
                     .isEmpty());
 }
 
-TEST(DesktopKeyBindings, KdeShortcutsBecomeCarbonBindings)
+TEST(DesktopKeyBindings, KdeShortcutsBecomeStoredBindings)
 {
     struct Case {
         const char* shortcut;
         Expected expected;
     };
     const Case cases[] = {
-        {"Meta+Shift+V", SystemHotKey{9, carbonCommand | carbonShift}},
-        {"Ctrl+Alt+T", SystemHotKey{17, carbonControl | carbonOption}},
-        {"Alt+F4", SystemHotKey{118, carbonOption}},
-        {"Meta+PgUp", SystemHotKey{116, carbonCommand}},
-        {"Ctrl+Alt+Del", SystemHotKey{117, carbonControl | carbonOption}},
-        {"Meta+1", SystemHotKey{18, carbonCommand}},
-        {"Ctrl+,", SystemHotKey{43, carbonControl}},
-        {"Meta+Num+5", SystemHotKey{87, carbonCommand}},
+        {"Meta+Shift+V", SystemHotKey{9, modSuper | modShift}},
+        {"Ctrl+Alt+T", SystemHotKey{17, modControl | modAlt}},
+        {"Alt+F4", SystemHotKey{118, modAlt}},
+        {"Meta+PgUp", SystemHotKey{116, modSuper}},
+        {"Ctrl+Alt+Del", SystemHotKey{117, modControl | modAlt}},
+        {"Meta+1", SystemHotKey{18, modSuper}},
+        {"Ctrl+,", SystemHotKey{43, modControl}},
+        {"Meta+Num+5", SystemHotKey{87, modSuper}},
         {"Volume Mute", SystemHotKey{74, 0}},
-        {" Alt+Tab ", SystemHotKey{48, carbonOption}},
+        {" Alt+Tab ", SystemHotKey{48, modAlt}},
         {"Meta+Print", none},
         {"none", none},
         {"", none},
@@ -242,7 +242,7 @@ TEST(DesktopKeyBindings, KdeShortcutsBecomeCarbonBindings)
         {"Meta+Bogus", none},
         {"Meta+F6", none},
     };
-    const KeysymToCarbon lookup = tableLookup();
+    const KeysymToKeyCode lookup = tableLookup();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shortcut);
         EXPECT_EQ(parseKdeShortcut(QString::fromUtf8(c.shortcut), lookup), c.expected);
@@ -288,19 +288,19 @@ _launch=Ctrl+Alt+T
 RectangularRegion=Ctrl+Shift+,
 )";
     const QList<SystemHotKey> expected = {
-        {118, carbonOption},
-        {48, carbonOption},
-        {116, carbonCommand},
-        {126, carbonCommand},
-        {87, carbonCommand},
-        {18, carbonCommand},
-        {12, carbonCommand},
-        {43, carbonControl | carbonOption},
-        {43, carbonCommand},
-        {9, carbonCommand | carbonShift},
-        {9, carbonControl | carbonOption},
-        {17, carbonControl | carbonOption},
-        {43, carbonControl | carbonShift},
+        {118, modAlt},
+        {48, modAlt},
+        {116, modSuper},
+        {126, modSuper},
+        {87, modSuper},
+        {18, modSuper},
+        {12, modSuper},
+        {43, modControl | modAlt},
+        {43, modSuper},
+        {9, modSuper | modShift},
+        {9, modControl | modAlt},
+        {17, modControl | modAlt},
+        {43, modControl | modShift},
     };
     EXPECT_EQ(parseKdeShortcutFile(file, tableLookup()), expected);
     EXPECT_TRUE(parseKdeShortcutFile("Window Close=Alt+F4,Alt+F4,Close Window\n", tableLookup()).isEmpty());
@@ -343,7 +343,7 @@ TEST(DesktopKeyBindings, KeysymsAreFoundOnTheDefaultKeymap)
         {XKB_KEY_Print, std::nullopt},
         {XKB_KEY_Cyrillic_a, std::nullopt},
     };
-    const KeysymToCarbon lookup = defaultKeymapLookup();
+    const KeysymToKeyCode lookup = defaultKeymapLookup();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keysym);
         EXPECT_EQ(lookup(c.keysym), c.carbon);
@@ -393,13 +393,13 @@ struct Desktop {
 };
 
 const QList<SystemHotKey> gnomeBindings = {
-    {0x76, carbonOption},
-    {0x74, carbonCommand},
-    {0x74, carbonShift | carbonCommand},
-    {9, carbonCommand},
-    {0x11, carbonControl | carbonOption},
+    {0x76, modAlt},
+    {0x74, modSuper},
+    {0x74, modShift | modSuper},
+    {9, modSuper},
+    {0x11, modControl | modAlt},
 };
-const QList<SystemHotKey> kdeBindings = {{0x76, carbonOption}, {13, carbonCommand}};
+const QList<SystemHotKey> kdeBindings = {{0x76, modAlt}, {13, modSuper}};
 
 }  // namespace
 
@@ -409,7 +409,7 @@ TEST(DesktopKeyBindings, TheDesktopsBindingsAreReadAfreshEachTime)
     {
         Desktop desktop;
         const DesktopKeyBindings bindings;
-        EXPECT_EQ(bindings.enabledHotKeys(), gnomeBindings + QList<SystemHotKey>({{13, carbonCommand}}));
+        EXPECT_EQ(bindings.enabledHotKeys(), gnomeBindings + QList<SystemHotKey>({{13, modSuper}}));
 
         desktop.environment.set("XDG_CURRENT_DESKTOP", "KDE");
         EXPECT_EQ(bindings.enabledHotKeys(), kdeBindings);
@@ -421,12 +421,12 @@ TEST(DesktopKeyBindings, TheDesktopsBindingsAreReadAfreshEachTime)
         // A binding changed in the desktop's settings counts at the next check.
         desktop.environment.set("XDG_CURRENT_DESKTOP", "KDE");
         write(desktop.config + "/kglobalshortcutsrc", "[kwin]\nOverview=Meta+Shift+W,Meta+W,Overview\n");
-        EXPECT_EQ(bindings.enabledHotKeys(), QList<SystemHotKey>({{13, carbonCommand | carbonShift}}));
+        EXPECT_EQ(bindings.enabledHotKeys(), QList<SystemHotKey>({{13, modSuper | modShift}}));
 
         // Without gsettings only KDE's bindings are left.
         desktop.environment.unset("XDG_CURRENT_DESKTOP");
         desktop.environment.set("PATH", test::freshDirectory().toUtf8());
-        EXPECT_EQ(bindings.enabledHotKeys(), QList<SystemHotKey>({{13, carbonCommand | carbonShift}}));
+        EXPECT_EQ(bindings.enabledHotKeys(), QList<SystemHotKey>({{13, modSuper | modShift}}));
     }
     EXPECT_EQ(qgetenv("PATH"), savedPath);
 }
@@ -440,8 +440,8 @@ TEST(DesktopKeyBindings, AHungGsettingsIsAbandoned)
     EXPECT_LT(elapsed.elapsed(), 2500);
     // The schemas before the hung one count; nothing after it is asked; KDE's file is still read.
     const QList<SystemHotKey> expected = {
-        {0x76, carbonOption}, {0x74, carbonCommand}, {0x74, carbonShift | carbonCommand},
-        {9, carbonCommand},   {13, carbonCommand},
+        {0x76, modAlt}, {0x74, modSuper}, {0x74, modShift | modSuper},
+        {9, modSuper},   {13, modSuper},
     };
     EXPECT_EQ(hotKeys, expected);
 }

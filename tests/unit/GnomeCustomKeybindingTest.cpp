@@ -1,10 +1,10 @@
 // GNOME custom keybindings written through GIO's keyfile backend, against GNOME's own schemas compiled in the
 // build (NIMBREL_GNOME_SCHEMAS): never the user's settings.
 
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "platform/linux/GnomeCustomKeybinding.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -24,9 +24,9 @@ using native::GnomeCustomKeybinding;
 
 namespace {
 
-constexpr int carbonV = 9;
-constexpr int carbonC = 8;
-constexpr int carbonZ = 6;
+constexpr int keyCodeV = 9;
+constexpr int keyCodeC = 8;
+constexpr int keyCodeZ = 6;
 const QString fullSchemas = QStringLiteral(NIMBREL_GNOME_SCHEMAS "/full");
 const QString custom0 = QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/");
 const QString ours = QLatin1String(GnomeCustomKeybinding::path);
@@ -91,7 +91,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
     const auto reg = [](GnomeCustomKeybinding& keys, int key, int modifiers, HotKeyRef& ref) {
         return QString::number(keys.registerHotKey(key, modifiers, {1, 1}, ref));
     };
-    const int superShift = carbonCommand | carbonShift;
+    const int superShift = modSuper | modShift;
     struct Case {
         const char* name;
         QByteArray before;
@@ -112,7 +112,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
          },
          {ok},
          {custom0, ours},
@@ -122,8 +122,8 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef first = 0, second = 0;
-             statuses << reg(keys, carbonV, superShift, first)
-                      << reg(keys, carbonC, carbonControl | carbonOption | carbonFunction, second);
+             statuses << reg(keys, keyCodeV, superShift, first)
+                      << reg(keys, keyCodeC, modControl | modAlt | modFunction, second);
              keys.unregisterHotKey(first);
          },
          {ok, ok},
@@ -134,7 +134,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
              keys.unregisterHotKey(ref);
          },
          {ok},
@@ -144,7 +144,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          userSettings(),
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
          },
          {notAllowed},
          {custom0},
@@ -154,9 +154,9 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
              keys.setAllowed(false);
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
          },
          {ok, notAllowed},
          {custom0},
@@ -166,7 +166,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
          },
          {exists},
          {custom0},
@@ -176,7 +176,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref) << reg(keys, carbonV, carbonCommand, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref) << reg(keys, keyCodeV, modSuper, ref);
          },
          {exists, ok},
          {custom0, ours},
@@ -186,7 +186,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref) << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref) << reg(keys, keyCodeV, superShift, ref);
          },
          {ok, ok},
          {custom0, ours},
@@ -196,7 +196,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
          },
          {invalid},
          {custom0},
@@ -208,7 +208,7 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
          [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
              keys.setAllowed(true);
              HotKeyRef ref = 0;
-             statuses << reg(keys, carbonV, superShift, ref);
+             statuses << reg(keys, keyCodeV, superShift, ref);
          },
          {invalid},
          {custom0},
@@ -254,12 +254,12 @@ TEST(GnomeCustomKeybinding, TheKeyIsNamedAsTheLayoutTypesIt)
         const char* accelerator;
     };
     const Case cases[] = {
-        {"us", carbonZ, carbonCommand | carbonShift, "<Shift><Super>z"},
-        {"de", carbonZ, carbonCommand, "<Super>y"},
-        {"fr", carbonZ, carbonControl | carbonOption, "<Control><Alt>w"},
-        {"us", 49, carbonCommand, "<Super>space"},
-        {"ru", carbonV, carbonCommand, "<Super>Cyrillic_em"},
-        {"us", 0x7fff, carbonCommand, nullptr},
+        {"us", keyCodeZ, modSuper | modShift, "<Shift><Super>z"},
+        {"de", keyCodeZ, modSuper, "<Super>y"},
+        {"fr", keyCodeZ, modControl | modAlt, "<Control><Alt>w"},
+        {"us", 49, modSuper, "<Super>space"},
+        {"ru", keyCodeV, modSuper, "<Super>Cyrillic_em"},
+        {"us", 0x7fff, modSuper, nullptr},
     };
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     for (const Case& c : cases) {

@@ -1,5 +1,5 @@
 #include "history/HistoryStore.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "shell/HistoryCommand.h"
 #include "support/TestEnvironment.h"
 

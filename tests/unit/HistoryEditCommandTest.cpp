@@ -1,5 +1,5 @@
 #include "history/HistoryStore.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/HistoryEditCommand.h"

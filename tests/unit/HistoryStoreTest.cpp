@@ -136,7 +136,7 @@ void expectSameRecord(const ClipItem& actual, const ClipItem& expected)
     EXPECT_EQ(actual.id, expected.id);
     EXPECT_EQ(actual.kindRaw, expected.kindRaw);
     EXPECT_EQ(actual.contentText, expected.contentText);
-    EXPECT_EQ(actual.sourceBundleID, expected.sourceBundleID);
+    EXPECT_EQ(actual.sourceAppId, expected.sourceAppId);
     EXPECT_EQ(actual.sourceName, expected.sourceName);
     EXPECT_EQ(actual.createdAt, expected.createdAt);
     EXPECT_EQ(actual.createdAt.toMSecsSinceEpoch(), expected.createdAt.toMSecsSinceEpoch());

@@ -1,8 +1,8 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "hotkey/HotkeyManager.h"
-#include "platform/fake/FakeHotKeys.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakeHotKeys.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -24,16 +24,16 @@ namespace nimbrel::KeyboardShortcuts {
 
 inline void PrintTo(const Shortcut& shortcut, std::ostream* os)
 {
-    *os << "Shortcut{" << shortcut.carbonKeyCode << ", " << shortcut.carbonModifiers << "}";
+    *os << "Shortcut{" << shortcut.keyCode << ", " << shortcut.keyModifiers << "}";
 }
 
 namespace {
 
 constexpr quint32 hkrg = 0x484B5247;
-const Shortcut shiftCommandV(Key::v, carbonShift | carbonCommand);
-const Shortcut controlA(Key::a, carbonControl);
-const Shortcut optionX(Key::x, carbonOption);
-const Shortcut commandC(Key::c, carbonCommand);
+const Shortcut shiftCommandV(Key::v, modShift | modSuper);
+const Shortcut controlA(Key::a, modControl);
+const Shortcut optionX(Key::x, modAlt);
+const Shortcut commandC(Key::c, modSuper);
 
 class HotKeyDispatchTest : public ::testing::Test {
 protected:
@@ -92,7 +92,7 @@ TEST_F(HotKeyDispatchTest, IdsStartAtOneCarryTheSignatureAndAreNeverReused)
 
 TEST_F(HotKeyDispatchTest, ARefusedGrabWritesTheLineAndStaysStoredAndListed)
 {
-    platform.refused.insert({Key::v, carbonShift | carbonCommand});
+    platform.refused.insert({Key::v, modShift | modSuper});
 
     shortcuts->declare(togglePanelName());
 
@@ -109,17 +109,17 @@ TEST_F(HotKeyDispatchTest, ARefusedGrabWritesTheLineAndStaysStoredAndListed)
     shortcuts->setShortcut(shiftCommandV, togglePanelName());
     EXPECT_EQ(platform.attempts.size(), 2);
     EXPECT_EQ(platform.attempts.last().identifier.id, 2u);
-    EXPECT_TRUE(platform.registration(Key::v, carbonShift | carbonCommand).has_value());
+    EXPECT_TRUE(platform.registration(Key::v, modShift | modSuper).has_value());
 }
 
 TEST_F(HotKeyDispatchTest, TheRefusalLineCarriesTheStatusAsASignedNumber)
 {
-    platform.refused.insert({Key::a, carbonControl});
-    platform.refused.insert({Key::x, carbonOption | carbonCommand});
+    platform.refused.insert({Key::a, modControl});
+    platform.refused.insert({Key::x, modAlt | modSuper});
     platform.refusalStatus = -9879;
     shortcuts->setShortcut(controlA, first);
     platform.refusalStatus = 2147483647;
-    shortcuts->setShortcut(Shortcut(Key::x, carbonOption | carbonCommand), second);
+    shortcuts->setShortcut(Shortcut(Key::x, modAlt | modSuper), second);
 
     EXPECT_EQ(console.lines, (QStringList{QStringLiteral("Error registering hotkey Ctrl+A: -9879"),
                                           QStringLiteral("Error registering hotkey Alt+Super+X: 2147483647")}));
@@ -146,8 +146,8 @@ TEST_F(HotKeyDispatchTest, TheEventHandlerIsInstalledWithTheFirstSuccessAndRetri
     // Both registrations work, including the one made before the handler existed.
     shortcuts->onKeyDown(first, record(QStringLiteral("first")));
     shortcuts->onKeyDown(second, record(QStringLiteral("second")));
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
-    EXPECT_EQ(platform.press(Key::c, carbonCommand), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
+    EXPECT_EQ(platform.press(Key::c, modSuper), 0);
     EXPECT_EQ(ran, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
 }
 
@@ -158,9 +158,9 @@ TEST_F(HotKeyDispatchTest, KeyDownActionsRunOnPressAndKeyUpActionsOnRelease)
     shortcuts->onKeyUp(first, record(QStringLiteral("up")));
     shortcuts->onKeyUp(first, record(QStringLiteral("up again")));
 
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     EXPECT_EQ(ran, QStringList{QStringLiteral("down")});
-    EXPECT_EQ(platform.release(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.release(Key::a, modControl), 0);
     EXPECT_EQ(ran, (QStringList{QStringLiteral("down"), QStringLiteral("up"), QStringLiteral("up again")}));
 }
 
@@ -187,18 +187,18 @@ TEST_F(HotKeyDispatchTest, TwoNamesOnOneShortcutShareOneRegistrationAndBothRunIn
     shortcuts->setShortcut(controlA, second);
 
     EXPECT_EQ(platform.active.size(), 1);
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     EXPECT_EQ(ran, (QStringList{QStringLiteral("second"), QStringLiteral("second again"), QStringLiteral("first")}));
 
     // Moving one name away leaves the other one's shortcut working.
     ran.clear();
     shortcuts->setShortcut(optionX, first);
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
-    EXPECT_EQ(platform.press(Key::x, carbonOption), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
+    EXPECT_EQ(platform.press(Key::x, modAlt), 0);
     EXPECT_EQ(ran, (QStringList{QStringLiteral("second"), QStringLiteral("second again"), QStringLiteral("first")}));
     shortcuts->setShortcut(std::nullopt, first);
-    EXPECT_TRUE(platform.registration(Key::a, carbonControl).has_value());
-    EXPECT_FALSE(platform.registration(Key::x, carbonOption).has_value());
+    EXPECT_TRUE(platform.registration(Key::a, modControl).has_value());
+    EXPECT_FALSE(platform.registration(Key::x, modAlt).has_value());
 }
 
 TEST_F(HotKeyDispatchTest, DispatchReadsTheStoredShortcutWhenTheEventArrives)
@@ -208,15 +208,15 @@ TEST_F(HotKeyDispatchTest, DispatchReadsTheStoredShortcutWhenTheEventArrives)
 
     // Changed behind the module's back: the registration still fires, but the name no longer matches.
     defaults.setString(first.userDefaultsKey(), optionX.toJson());
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     defaults.setString(first.userDefaultsKey(), QStringLiteral("not json"));
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     defaults.setBool(first.userDefaultsKey(), false);
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     EXPECT_TRUE(ran.isEmpty());
 
     defaults.setString(first.userDefaultsKey(), controlA.toJson());
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     EXPECT_EQ(ran, QStringList{QStringLiteral("first")});
 }
 
@@ -230,10 +230,10 @@ TEST_F(HotKeyDispatchTest, AnActionMayChangeShortcutsAndAttachActionsWhileDispat
     });
     shortcuts->onKeyDown(first, record(QStringLiteral("first 2")));
 
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     EXPECT_EQ(ran, (QStringList{QStringLiteral("first"), QStringLiteral("first 2")}));
-    EXPECT_FALSE(platform.registration(Key::a, carbonControl).has_value());
-    EXPECT_TRUE(platform.registration(Key::x, carbonOption).has_value());
+    EXPECT_FALSE(platform.registration(Key::a, modControl).has_value());
+    EXPECT_TRUE(platform.registration(Key::x, modAlt).has_value());
 }
 
 TEST_F(HotKeyDispatchTest, WhilePausedNothingRunsAndTheKeysAreLeftToTheRecorder)
@@ -245,7 +245,7 @@ TEST_F(HotKeyDispatchTest, WhilePausedNothingRunsAndTheKeysAreLeftToTheRecorder)
     shortcuts->setPaused(true);
     EXPECT_TRUE(shortcuts->isPaused());
     EXPECT_TRUE(platform.active.isEmpty()) << "a grabbed key would never reach the recorder";
-    EXPECT_EQ(platform.press(Key::a, carbonControl), std::nullopt);
+    EXPECT_EQ(platform.press(Key::a, modControl), std::nullopt);
     // An event already on its way, or a direct dispatch, runs nothing either.
     EXPECT_EQ(platform.deliver(HotKeyEventKind::pressed, {hkrg, 1}), 0);
     shortcuts->handleOnKeyUp(controlA);
@@ -253,8 +253,8 @@ TEST_F(HotKeyDispatchTest, WhilePausedNothingRunsAndTheKeysAreLeftToTheRecorder)
 
     shortcuts->setPaused(false);
     EXPECT_EQ(platform.activeIds(), (QList<quint32>{1}));
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
-    EXPECT_EQ(platform.release(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
+    EXPECT_EQ(platform.release(Key::a, modControl), 0);
     EXPECT_EQ(ran, (QStringList{QStringLiteral("down"), QStringLiteral("up")}));
 }
 
@@ -270,7 +270,7 @@ TEST_F(HotKeyDispatchTest, DisablingReleasesEveryHotKeyAndEnablingRestoresTheOld
     EXPECT_TRUE(platform.active.isEmpty());
     EXPECT_FALSE(platform.eventsEnabled);
     EXPECT_EQ(shortcuts->hotKeyRegistry().hotKeys().size(), 2u);
-    EXPECT_EQ(platform.press(Key::a, carbonControl), std::nullopt);
+    EXPECT_EQ(platform.press(Key::a, modControl), std::nullopt);
 
     const auto attempts = platform.attempts.size();
     shortcuts->setEnabled(false);
@@ -279,7 +279,7 @@ TEST_F(HotKeyDispatchTest, DisablingReleasesEveryHotKeyAndEnablingRestoresTheOld
     shortcuts->setEnabled(true);
     EXPECT_EQ(platform.activeIds(), (QList<quint32>{1, 2}));
     EXPECT_TRUE(platform.eventsEnabled);
-    EXPECT_EQ(platform.press(Key::a, carbonControl), 0);
+    EXPECT_EQ(platform.press(Key::a, modControl), 0);
     EXPECT_EQ(ran, QStringList{QStringLiteral("first")});
     EXPECT_EQ(shortcuts->hotKeyRegistry().hotKeyIdCounter(), 2u);
 }
@@ -289,7 +289,7 @@ TEST_F(HotKeyDispatchTest, AHotKeyRefusedOnReRegistrationIsDroppedButStaysListed
     shortcuts->setShortcut(controlA, first);
     shortcuts->setShortcut(optionX, second);
     shortcuts->setEnabled(false);
-    platform.refused.insert({Key::a, carbonControl});
+    platform.refused.insert({Key::a, modControl});
 
     shortcuts->setEnabled(true);
 
@@ -328,15 +328,15 @@ TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeys)
         {"other signature", Event{5, HotKeyIdentifier{0x41424344, 1}, {}, {}}, eventNotHandledErr, {}},
         {"unknown id", Event{5, HotKeyIdentifier{hkrg, 7}, {}, {}}, eventNotHandledErr, {}},
         {"hot key without id", Event{6, std::nullopt, {}, {}}, -9870, {}},
-        {"raw down", Event{1, {}, Key::a, carbonControl}, 0, {QStringLiteral("down")}},
-        {"raw up", Event{3, {}, Key::a, carbonControl}, 0, {QStringLiteral("up")}},
+        {"raw down", Event{1, {}, Key::a, modControl}, 0, {QStringLiteral("down")}},
+        {"raw up", Event{3, {}, Key::a, modControl}, 0, {QStringLiteral("up")}},
         // Caps lock (0x400) and the right-hand bits are not modifiers of a shortcut.
-        {"raw with lock bits", Event{1, {}, Key::a, carbonControl | 0x400 | 0x8000}, 0, {QStringLiteral("down")}},
-        {"raw other modifiers", Event{1, {}, Key::a, carbonControl | carbonShift}, eventNotHandledErr, {}},
-        {"raw other key", Event{1, {}, Key::x, carbonControl}, eventNotHandledErr, {}},
+        {"raw with lock bits", Event{1, {}, Key::a, modControl | 0x400 | 0x8000}, 0, {QStringLiteral("down")}},
+        {"raw other modifiers", Event{1, {}, Key::a, modControl | modShift}, eventNotHandledErr, {}},
+        {"raw other key", Event{1, {}, Key::x, modControl}, eventNotHandledErr, {}},
         {"raw without modifiers", Event{3, {}, Key::a, std::nullopt}, -9870, {}},
-        {"raw without key", Event{3, {}, std::nullopt, carbonControl}, -9870, {}},
-        {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, carbonControl}, eventNotHandledErr, {}},
+        {"raw without key", Event{3, {}, std::nullopt, modControl}, -9870, {}},
+        {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, modControl}, eventNotHandledErr, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -381,13 +381,13 @@ TEST_F(HotKeyDispatchTest, TheManagerTogglesOnReleaseOnly)
     EXPECT_EQ(triggered, 2);
 
     // A recorded replacement is followed without touching the manager.
-    shortcuts->setShortcut(Shortcut(Key::x, carbonControl), togglePanelName());
-    EXPECT_EQ(platform.release(Key::x, carbonControl), 0);
+    shortcuts->setShortcut(Shortcut(Key::x, modControl), togglePanelName());
+    EXPECT_EQ(platform.release(Key::x, modControl), 0);
     EXPECT_EQ(triggered, 3);
     // Cleared: nothing fires.
     shortcuts->setShortcut(std::nullopt, togglePanelName());
-    EXPECT_EQ(platform.release(Key::x, carbonControl), std::nullopt);
-    shortcuts->handleOnKeyUp(Shortcut(Key::x, carbonControl));
+    EXPECT_EQ(platform.release(Key::x, modControl), std::nullopt);
+    shortcuts->handleOnKeyUp(Shortcut(Key::x, modControl));
     EXPECT_EQ(triggered, 3);
 }
 
@@ -444,13 +444,13 @@ protected:
         shortcuts->onKeyUp(first, record(QStringLiteral("up")));
     }
 
-    static quint32 x11Key(int carbonKeyCode) { return quint32(*x11KeycodeFromCarbon(carbonKeyCode)); }
+    static quint32 x11Key(int keyCode) { return quint32(*x11KeycodeFromKeyCode(keyCode)); }
 
     // Sends a key event with X11 native data; true when it was consumed before reaching the widget.
-    bool send(QEvent::Type type, int carbonKeyCode, int carbonModifiers, bool autoRepeat = false)
+    bool send(QEvent::Type type, int keyCode, int keyModifiers, bool autoRepeat = false)
     {
-        QKeyEvent event(type, Qt::Key_unknown, Qt::NoModifier, x11Key(carbonKeyCode), 0,
-                        x11StateFromCarbonModifiers(carbonModifiers), QString(), autoRepeat);
+        QKeyEvent event(type, Qt::Key_unknown, Qt::NoModifier, x11Key(keyCode), 0,
+                        x11StateFromModifiers(keyModifiers), QString(), autoRepeat);
         const auto before = widget->seen.size();
         QCoreApplication::sendEvent(widget.get(), &event);
         return widget->seen.size() == before;
@@ -489,8 +489,8 @@ TEST_F(MenuTrackingTest, TheShortcutIsTakenFromTheMenusKeyEventsAndOtherKeysPass
     EXPECT_TRUE(send(QEvent::KeyPress, Key::v, 768, true)) << "auto-repeat is taken but dispatches nothing";
     EXPECT_EQ(ran, QStringList{QStringLiteral("down")});
     EXPECT_FALSE(send(QEvent::KeyRelease, Key::a, 0));
-    EXPECT_FALSE(send(QEvent::KeyPress, Key::v, carbonShift));
-    EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, carbonShift)) << "V with other modifiers is not the shortcut";
+    EXPECT_FALSE(send(QEvent::KeyPress, Key::v, modShift));
+    EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, modShift)) << "V with other modifiers is not the shortcut";
     EXPECT_TRUE(send(QEvent::KeyRelease, Key::v, 768));
     EXPECT_EQ(ran, (QStringList{QStringLiteral("down"), QStringLiteral("up")}));
     EXPECT_FALSE(send(QEvent::KeyPress, Key::returnKey, 0));
@@ -509,7 +509,7 @@ TEST_F(MenuTrackingTest, TheReleaseCountsWhenAModifierWasLetGoFirst)
     shortcuts->menuDidBeginTracking();
 
     EXPECT_TRUE(send(QEvent::KeyPress, Key::v, 768));
-    EXPECT_TRUE(send(QEvent::KeyRelease, Key::v, carbonShift));
+    EXPECT_TRUE(send(QEvent::KeyRelease, Key::v, modShift));
     EXPECT_EQ(ran, (QStringList{QStringLiteral("down"), QStringLiteral("up")}));
     // Only that one release: a later bare V release is the menu's.
     EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, 0));
@@ -521,7 +521,7 @@ TEST_F(MenuTrackingTest, AShortcutOverrideForTheShortcutIsClaimed)
     shortcuts->menuDidBeginTracking();
 
     QKeyEvent ours(QEvent::ShortcutOverride, Qt::Key_V, Qt::ShiftModifier | Qt::MetaModifier, x11Key(Key::v), 0,
-                   x11StateFromCarbonModifiers(768));
+                   x11StateFromModifiers(768));
     ours.ignore();
     EXPECT_TRUE(QCoreApplication::sendEvent(widget.get(), &ours));
     EXPECT_TRUE(ours.isAccepted());

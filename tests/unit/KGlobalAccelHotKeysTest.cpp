@@ -1,6 +1,6 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Key.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "platform/linux/KGlobalAccelHotKeys.h"
 #include "support/PrivateSessionBus.h"
 
@@ -19,11 +19,11 @@
 
 using namespace nimbrel;
 using namespace nimbrel::native;
-using KeyboardShortcuts::carbonCommand;
-using KeyboardShortcuts::carbonControl;
-using KeyboardShortcuts::carbonFunction;
-using KeyboardShortcuts::carbonOption;
-using KeyboardShortcuts::carbonShift;
+using KeyboardShortcuts::modSuper;
+using KeyboardShortcuts::modControl;
+using KeyboardShortcuts::modFunction;
+using KeyboardShortcuts::modAlt;
+using KeyboardShortcuts::modShift;
 using KeyboardShortcuts::Key;
 
 namespace {
@@ -238,28 +238,28 @@ TEST_F(KGlobalAccelHotKeysTest, RegistersTheCombinationAsQtKeysUnderNimbrelsComp
 {
     startDaemon();
     struct Row {
-        int carbonKey;
-        int carbonModifiers;
+        int storedKey;
+        int keyModifiers;
         int qtKey;
         QString action;
     };
     const Row rows[] = {
-        {Key::v, carbonCommand | carbonShift, (Qt::META | Qt::SHIFT | Qt::Key_V).toCombined(),
+        {Key::v, modSuper | modShift, (Qt::META | Qt::SHIFT | Qt::Key_V).toCombined(),
          QStringLiteral("Meta+Shift+V")},
-        {Key::space, carbonControl | carbonOption, (Qt::CTRL | Qt::ALT | Qt::Key_Space).toCombined(),
+        {Key::space, modControl | modAlt, (Qt::CTRL | Qt::ALT | Qt::Key_Space).toCombined(),
          QStringLiteral("Ctrl+Alt+Space")},
         {Key::f5, 0, QKeyCombination(Qt::Key_F5).toCombined(), QStringLiteral("F5")},
-        {Key::keypad5, carbonCommand, QKeyCombination(Qt::MetaModifier | Qt::KeypadModifier, Qt::Key_5).toCombined(),
+        {Key::keypad5, modSuper, QKeyCombination(Qt::MetaModifier | Qt::KeypadModifier, Qt::Key_5).toCombined(),
          QStringLiteral("Meta+Num+5")},
         // Named by what the US layout types at that position.
-        {Key::backtick, carbonControl, (Qt::CTRL | Qt::Key_QuoteLeft).toCombined(), QStringLiteral("Ctrl+`")},
-        {Key::help, carbonShift, (Qt::SHIFT | Qt::Key_Insert).toCombined(), QStringLiteral("Shift+Ins")},
+        {Key::backtick, modControl, (Qt::CTRL | Qt::Key_QuoteLeft).toCombined(), QStringLiteral("Ctrl+`")},
+        {Key::help, modShift, (Qt::SHIFT | Qt::Key_Insert).toCombined(), QStringLiteral("Shift+Ins")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.action.toStdString());
         const qsizetype callsBefore = fake->calls().size();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make().registerHotKey(row.carbonKey, row.carbonModifiers, first, ref), hotKeyNoError);
+        EXPECT_EQ(make().registerHotKey(row.storedKey, row.keyModifiers, first, ref), hotKeyNoError);
         EXPECT_NE(ref, 0u);
         const QStringList actionId{QStringLiteral("org.nimbrel.Nimbrel"), QStringLiteral("hotkey ") + row.action,
                                    QStringLiteral("Nimbrel"), QStringLiteral("Shortcut ") + row.action};
@@ -283,7 +283,7 @@ TEST_F(KGlobalAccelHotKeysTest, RegistersTheCombinationAsQtKeysUnderNimbrelsComp
 TEST_F(KGlobalAccelHotKeysTest, RefusesWithoutAskingAKeyKdeHasNoNameFor)
 {
     startDaemon();
-    const std::pair<int, int> rows[] = {{Key::isoSection, carbonCommand}, {Key::v, carbonFunction | carbonShift}};
+    const std::pair<int, int> rows[] = {{Key::isoSection, modSuper}, {Key::v, modFunction | modShift}};
     for (const auto& [key, modifiers] : rows) {
         SCOPED_TRACE(key);
         console.lines.clear();
@@ -324,7 +324,7 @@ TEST_F(KGlobalAccelHotKeysTest, RefusesACombinationTheDaemonWillNotGive)
         fake->assignNothing = row.assignNothing;
         console.lines.clear();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make().registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), eventHotKeyExistsErr);
+        EXPECT_EQ(make().registerHotKey(Key::v, modSuper | modShift, first, ref), eventHotKeyExistsErr);
         ASSERT_EQ(console.lines.size(), 1);
         EXPECT_TRUE(console.lines[0].contains(QLatin1String(row.consoleText))) << console.lines[0].toStdString();
         EXPECT_EQ(fake->calls(QStringLiteral("doRegister")).size(), row.expectedRegisterCalls);
@@ -339,8 +339,8 @@ TEST_F(KGlobalAccelHotKeysTest, PressAndReleaseReachTheHandlerOfTheirCombination
     startDaemon();
     KGlobalAccelHotKeys& hotKeys = make();
     HotKeyRef ref = 0;
-    ASSERT_EQ(hotKeys.registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), hotKeyNoError);
-    ASSERT_EQ(hotKeys.registerHotKey(Key::b, carbonControl, second, ref), hotKeyNoError);
+    ASSERT_EQ(hotKeys.registerHotKey(Key::v, modSuper | modShift, first, ref), hotKeyNoError);
+    ASSERT_EQ(hotKeys.registerHotKey(Key::b, modControl, second, ref), hotKeyNoError);
     const QString component = KGlobalAccelHotKeys::componentUnique;
 
     emitKey("globalShortcutPressed", component, QStringLiteral("hotkey Meta+Shift+V"));
@@ -366,9 +366,9 @@ TEST_F(KGlobalAccelHotKeysTest, UnregisteringGivesTheActionBackOnceNoRegistratio
     startDaemon();
     KGlobalAccelHotKeys& hotKeys = make();
     HotKeyRef shared1 = 0, shared2 = 0, other = 0;
-    ASSERT_EQ(hotKeys.registerHotKey(Key::v, carbonCommand | carbonShift, first, shared1), hotKeyNoError);
-    ASSERT_EQ(hotKeys.registerHotKey(Key::v, carbonCommand | carbonShift, second, shared2), hotKeyNoError);
-    ASSERT_EQ(hotKeys.registerHotKey(Key::f12, carbonControl, third, other), hotKeyNoError);
+    ASSERT_EQ(hotKeys.registerHotKey(Key::v, modSuper | modShift, first, shared1), hotKeyNoError);
+    ASSERT_EQ(hotKeys.registerHotKey(Key::v, modSuper | modShift, second, shared2), hotKeyNoError);
+    ASSERT_EQ(hotKeys.registerHotKey(Key::f12, modControl, third, other), hotKeyNoError);
     // The second registration of a combination shares the daemon's action.
     EXPECT_EQ(fake->calls(QStringLiteral("doRegister")).size(), 2);
 
@@ -406,7 +406,7 @@ TEST_F(KGlobalAccelHotKeysTest, AnAbsentOrSilentDaemonFailsWithinTheTimeout)
         QElapsedTimer elapsed;
         elapsed.start();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make(300).registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), eventHotKeyInvalidErr);
+        EXPECT_EQ(make(300).registerHotKey(Key::v, modSuper | modShift, first, ref), eventHotKeyInvalidErr);
         EXPECT_LT(elapsed.elapsed(), 3000);
         EXPECT_EQ(ref, 0u);
         ASSERT_EQ(console.lines.size(), 1);

@@ -1,5 +1,5 @@
-#include "platform/fake/FakePlatform.h"
-#include "platform/fake/FakeUpdate.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeUpdate.h"
 #include "platform/linux/QtHttpClient.h"
 #include "report/LaunchReporter.h"
 

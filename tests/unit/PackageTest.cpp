@@ -62,10 +62,10 @@ TEST(PackageReader, UnpacksModesLinksLongNamesAndDropsSetIdBits)
     EXPECT_TRUE(removeTree(out)) << "a read-only folder still goes";
 }
 
-TEST(PackageReader, SignedBundleSurvivesPackingAndVerifies)
+TEST(PackageReader, SignedFolderSurvivesPackingAndVerifies)
 {
     const QString root = freshDirectory();
-    makeSignedBundle(root + QStringLiteral("/src"), 9);
+    makeSignedFolder(root + QStringLiteral("/src"), 9);
     const QString out = root + QStringLiteral("/out");
     ASSERT_TRUE(unpackBytes(root, packFolder(root + QStringLiteral("/src")), out));
     EXPECT_EQ(signedBuildNumber(out + QStringLiteral("/Nimbrel.app"), testPublicKey()), 9);
@@ -244,10 +244,10 @@ protected:
         r.signature = *signPackage(package(), key);
         return r;
     }
-    QByteArray signedBundlePackage(qint64 build, const QByteArray& flavour = "new")
+    QByteArray signedFolderPackage(qint64 build, const QByteArray& flavour = "new")
     {
         const QString source = root + QStringLiteral("/src-") + QString::fromLatin1(flavour);
-        makeSignedBundle(source, build, flavour);
+        makeSignedFolder(source, build, flavour);
         return packFolder(source);
     }
     QString package() const { return root + QStringLiteral("/download.tar.gz"); }
@@ -257,20 +257,20 @@ protected:
     StagingContext context;
 };
 
-TEST_F(StagingTest, VerifiedNewerBundleTakesThePlaceOfTheEarlierOne)
+TEST_F(StagingTest, VerifiedNewerFolderTakesThePlaceOfTheEarlierOne)
 {
-    const Release first = release(signedBundlePackage(11, "first"));
+    const Release first = release(signedFolderPackage(11, "first"));
     ASSERT_EQ(stageUpdate(package(), first, context).value(), staged());
     EXPECT_EQ(readFile(staged() + QStringLiteral("/bin/nimbrel")), "#!/bin/sh\necho first\n");
 
-    const Release second = release(signedBundlePackage(12, "second"));
+    const Release second = release(signedFolderPackage(12, "second"));
     ASSERT_EQ(stageUpdate(package(), second, context).value(), staged());
     EXPECT_EQ(readFile(staged() + QStringLiteral("/bin/nimbrel")), "#!/bin/sh\necho second\n");
-    EXPECT_TRUE(verifyBundle(staged(), testPublicKey()));
+    EXPECT_TRUE(verifyInstallFolder(staged(), testPublicKey()));
     EXPECT_EQ(names(context.updateDirectory), QStringList{QStringLiteral("Nimbrel.app")}) << "no private folder left";
 }
 
-TEST_F(StagingTest, EveryFailureKeepsTheEarlierStagedBundleAndLeavesNothingElse)
+TEST_F(StagingTest, EveryFailureKeepsTheEarlierStagedFolderAndLeavesNothingElse)
 {
     const QString outside = root + QStringLiteral("/outside");
     struct Case {
@@ -279,7 +279,7 @@ TEST_F(StagingTest, EveryFailureKeepsTheEarlierStagedBundleAndLeavesNothingElse)
         UpdateError error;
     };
     const std::vector<Case> cases{
-        {"package signed by another key", [&] { return release(signedBundlePackage(11), otherSigningKey()); },
+        {"package signed by another key", [&] { return release(signedFolderPackage(11), otherSigningKey()); },
          UpdateError::verificationFailed},
         // Signed by someone else and hostile: the old order unpacked it before any check.
         {"hostile package signed by another key",
@@ -290,26 +290,26 @@ TEST_F(StagingTest, EveryFailureKeepsTheEarlierStagedBundleAndLeavesNothingElse)
          UpdateError::verificationFailed},
         {"length differs from the feed's",
          [&] {
-             Release r = release(signedBundlePackage(11));
+             Release r = release(signedFolderPackage(11));
              r.length += 1;
              return r;
          },
          UpdateError::verificationFailed},
-        {"bundle signed by another key",
+        {"folder signed by another key",
          [&] {
              const QString source = root + QStringLiteral("/foreign");
-             makeBundle(source);
-             EXPECT_TRUE(signBundle(source, 11, otherSigningKey()));
+             makeInstallFolder(source);
+             EXPECT_TRUE(signInstallFolder(source, 11, otherSigningKey()));
              return release(packFolder(source));
          },
          UpdateError::verificationFailed},
-        {"older signed bundle behind a newer feed build", [&] { return release(signedBundlePackage(9)); },
+        {"older signed folder behind a newer feed build", [&] { return release(signedFolderPackage(9)); },
          UpdateError::verificationFailed},
-        {"signed build equal to the running one", [&] { return release(signedBundlePackage(10)); },
+        {"signed build equal to the running one", [&] { return release(signedFolderPackage(10)); },
          UpdateError::verificationFailed},
         {"application in a subfolder",
          [&] {
-             makeSignedBundle(root + QStringLiteral("/nested"), 11);
+             makeSignedFolder(root + QStringLiteral("/nested"), 11);
              return release(packFolder(root + QStringLiteral("/nested"), "Release/Nimbrel.app"));
          },
          UpdateError::appNotFound},
@@ -319,7 +319,7 @@ TEST_F(StagingTest, EveryFailureKeepsTheEarlierStagedBundleAndLeavesNothingElse)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         removeTree(staged());
-        makeSignedBundle(staged(), 11, "earlier");
+        makeSignedFolder(staged(), 11, "earlier");
         const auto before = snapshot(staged());
         const Release r = c.make();
         const auto result = stageUpdate(package(), r, context);
@@ -333,7 +333,7 @@ TEST_F(StagingTest, EveryFailureKeepsTheEarlierStagedBundleAndLeavesNothingElse)
 
 TEST_F(StagingTest, LeftoversOfAnInterruptedStagingAreRemovedAndNeverStaged)
 {
-    // What a staging killed halfway leaves: a private folder with part of a bundle.
+    // What a staging killed halfway leaves: a private folder with part of a folder.
     writeFile(context.updateDirectory + QStringLiteral("/.staging-Ab12Cd/Nimbrel.app/_signature/manifest"), "{}");
     writeFile(context.updateDirectory + QStringLiteral("/apply.json"), "{}");
     removeStagingLeftovers(context.updateDirectory);

@@ -11,12 +11,12 @@ TEST(PanelPlacement, FramesFollowThePlacementRule)
     struct Case {
         const char* name;
         PanelMode mode;
-        BottomLeftRect visible;
-        BottomLeftRect frame;
+        YUpRect visible;
+        YUpRect frame;
     };
-    const BottomLeftRect laptop{0, 25, 1440, 875};
+    const YUpRect laptop{0, 25, 1440, 875};
     // 1440 × 900 at twice the scale: a 720 × 450 screen with a 20-high dock.
-    const BottomLeftRect smallLogical{0, 20, 720, 430};
+    const YUpRect smallLogical{0, 20, 720, 430};
     const Case cases[] = {
         {"bottom strip on the visible bottom edge", PanelMode::bottom, laptop, {2, 25, 1436, 280}},
         {"left column, 720 high, centred", PanelMode::left, laptop, {16, 102.5, 360, 720}},
@@ -45,20 +45,20 @@ TEST(PanelPlacement, PreviewIsBoundedAndStaysOnScreen)
         const char* name;
         QSize pixels;
         QPointF pointer;
-        std::optional<BottomLeftRect> frame;
-        BottomLeftRect visible = {0, 25, 1440, 875};
+        std::optional<YUpRect> frame;
+        YUpRect visible = {0, 25, 1440, 875};
     };
     const Case cases[] = {
-        {"large image at most 560 × 420", {4000, 3000}, {700, 300}, BottomLeftRect{420, 318, 560, 420}},
-        {"small image never enlarged", {200, 100}, {700, 300}, BottomLeftRect{600, 318, 200, 100}},
-        {"tall image", {300, 2000}, {700, 300}, BottomLeftRect{700 - 31.5, 318, 63, 420}},
-        {"no room above: below the pointer", {200, 100}, {700, 890}, BottomLeftRect{600, 890 - 118, 200, 100}},
-        {"pointer at the left edge", {200, 100}, {0, 300}, BottomLeftRect{6, 318, 200, 100}},
-        {"pointer at the right edge", {200, 100}, {1440, 300}, BottomLeftRect{1234, 318, 200, 100}},
+        {"large image at most 560 × 420", {4000, 3000}, {700, 300}, YUpRect{420, 318, 560, 420}},
+        {"small image never enlarged", {200, 100}, {700, 300}, YUpRect{600, 318, 200, 100}},
+        {"tall image", {300, 2000}, {700, 300}, YUpRect{700 - 31.5, 318, 63, 420}},
+        {"no room above: below the pointer", {200, 100}, {700, 890}, YUpRect{600, 890 - 118, 200, 100}},
+        {"pointer at the left edge", {200, 100}, {0, 300}, YUpRect{6, 318, 200, 100}},
+        {"pointer at the right edge", {200, 100}, {1440, 300}, YUpRect{1234, 318, 200, 100}},
         {"no room above nor below: raised to the bottom margin",
          {400, 420},
          {700, 400},
-         BottomLeftRect{500, 31, 400, 420},
+         YUpRect{500, 31, 400, 420},
          {0, 25, 1440, 500}},
         {"no pixels", {0, 10}, {700, 300}, std::nullopt},
     };
@@ -78,8 +78,8 @@ TEST(PanelPlacement, PreviewIsBoundedAndStaysOnScreen)
 TEST(PanelPlacement, ConvertsToQtCoordinatesOnce)
 {
     // A 1440 × 900 screen with a 25-high dock at the bottom: the visible frame in Qt is (0, 0, 1440, 875).
-    const BottomLeftRect visible = fromQt(QRectF(0, 0, 1440, 875), 900);
-    EXPECT_EQ(visible, (BottomLeftRect{0, 25, 1440, 875}));
+    const YUpRect visible = fromQt(QRectF(0, 0, 1440, 875), 900);
+    EXPECT_EQ(visible, (YUpRect{0, 25, 1440, 875}));
     EXPECT_EQ(toQt(panelFrame(PanelMode::bottom, visible), 900), QRect(2, 595, 1436, 280));
     EXPECT_EQ(fromQt(QPointF(10, 890), 900), QPointF(10, 10));
 }

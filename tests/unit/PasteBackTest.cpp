@@ -1,8 +1,8 @@
 #include "history/ClipboardCapture.h"
 #include "panel/PasteBack.h"
-#include "platform/fake/FakeKeyboard.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakeKeyboard.h"
+#include "support/fake/FakeClipboardWriter.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -13,7 +13,7 @@
 
 using namespace nimbrel;
 using Representations = QList<std::pair<QString, QByteArray>>;
-using Selections = Pasteboard::Selections;
+using Selections = ClipboardWriter::Selections;
 
 namespace {
 
@@ -88,13 +88,13 @@ TEST(PasteBack, EachKindIsWrittenWithTheMarker)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fake::FakePasteboard pasteboard;
+        fake::FakeClipboardWriter clipboardWriter;
         fake::FakeKeyboard keyboard;
         fake::RecordingConsole console;
-        PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
-        pasteBack.writeToPasteboard(c.item);
-        ASSERT_EQ(pasteboard.writes.size(), 1);
-        EXPECT_EQ(pasteboard.writes.first(), c.written);
+        PasteBack pasteBack(clipboardWriter, keyboard, nothingInFront, console, noPasteKeys);
+        pasteBack.writeToClipboard(c.item);
+        ASSERT_EQ(clipboardWriter.writes.size(), 1);
+        EXPECT_EQ(clipboardWriter.writes.first(), c.written);
     }
 }
 
@@ -102,35 +102,35 @@ TEST(PasteBack, KeepsTheClipboardAliveOnlyWhenNobodyHoldsIt)
 {
     for (const bool taken : {false, true}) {
         SCOPED_TRACE(taken ? "another application took the clipboard meanwhile" : "the clipboard is empty");
-        fake::FakePasteboard pasteboard;
-        pasteboard.owned = taken;
+        fake::FakeClipboardWriter clipboardWriter;
+        clipboardWriter.owned = taken;
         fake::FakeKeyboard keyboard;
         fake::RecordingConsole console;
-        PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
+        PasteBack pasteBack(clipboardWriter, keyboard, nothingInFront, console, noPasteKeys);
         pasteBack.keepAlive(record(ClipKind::text, QStringLiteral("kept")));
-        EXPECT_EQ(pasteboard.writes.size(), taken ? 0 : 1);
+        EXPECT_EQ(clipboardWriter.writes.size(), taken ? 0 : 1);
         EXPECT_TRUE(keyboard.posted.isEmpty()) << "nothing is typed";
         if (!taken)
-            EXPECT_TRUE(pasteboard.types().contains(ownMarkerType)) << "re-owning must not create a record";
+            EXPECT_TRUE(clipboardWriter.types().contains(ownMarkerType)) << "re-owning must not create a record";
     }
 }
 
 TEST(PasteBack, ChoosingARecordCreatesNoNewRecord)
 {
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardWriter clipboardWriter;
     fake::FakeKeyboard keyboard;
     fake::RecordingConsole console;
-    PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
-    pasteBack.writeToPasteboard(record(ClipKind::text, QStringLiteral("again")));
-    EXPECT_TRUE(pasteboard.types().contains(ownMarkerType));
+    PasteBack pasteBack(clipboardWriter, keyboard, nothingInFront, console, noPasteKeys);
+    pasteBack.writeToClipboard(record(ClipKind::text, QStringLiteral("again")));
+    EXPECT_TRUE(clipboardWriter.types().contains(ownMarkerType));
 }
 
 TEST(PasteBack, TypesExactlyCtrlVAfterTheDelay)
 {
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardWriter clipboardWriter;
     fake::FakeKeyboard keyboard;
     fake::RecordingConsole console;
-    PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
+    PasteBack pasteBack(clipboardWriter, keyboard, nothingInFront, console, noPasteKeys);
     QSignalSpy posted(&pasteBack, &PasteBack::keystrokePosted);
     QElapsedTimer clock;
     clock.start();
@@ -149,19 +149,19 @@ TEST(PasteBack, WhereThePanelHadTheKeyboardTheKeyFitsTheApplicationItGoesBackTo)
                                      false};
     const RunningApplication xterm{QStringLiteral("debian-xterm"), QStringLiteral("XTerm"), QStringLiteral("XTerm"),
                                    true};
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardWriter clipboardWriter;
     fake::FakeKeyboard keyboard;
     fake::FakeWorkspace workspace;
     workspace.frontmost = nimbrel;
     fake::RecordingConsole console;
-    PasteBack pasteBack(pasteboard, keyboard, workspace, console, noPasteKeys);
+    PasteBack pasteBack(clipboardWriter, keyboard, workspace, console, noPasteKeys);
     QSignalSpy posted(&pasteBack, &PasteBack::keystrokePosted);
     QSignalSpy byHand(&pasteBack, &PasteBack::leftForManualPaste);
     pasteBack.paste(record(ClipKind::text, QStringLiteral("x")));
     workspace.frontmost = xterm;
     ASSERT_TRUE(posted.wait(2000));
     EXPECT_EQ(keyboard.posted, shiftInsert);
-    EXPECT_EQ(pasteboard.writtenSelections, QList<Selections>({Selections::clipboard, Selections::clipboardAndPrimary}))
+    EXPECT_EQ(clipboardWriter.writtenSelections, QList<Selections>({Selections::clipboard, Selections::clipboardAndPrimary}))
         << "xterm pastes the primary selection, so the record goes there too once xterm is known";
 
     // Nothing can type the key: the record stays on the clipboard, and the user is to be told.
@@ -241,12 +241,12 @@ TEST(PasteBack, ThePasteKeyFitsTheApplicationInFront)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fake::FakePasteboard pasteboard;
+        fake::FakeClipboardWriter clipboardWriter;
         fake::FakeKeyboard keyboard;
         fake::FakeWorkspace workspace;
         workspace.frontmost = c.front;
         fake::RecordingConsole diagnostics;
-        PasteBack pasteBack(pasteboard, keyboard, workspace, diagnostics, [&c] { return c.pasteKeys; });
+        PasteBack pasteBack(clipboardWriter, keyboard, workspace, diagnostics, [&c] { return c.pasteKeys; });
         QSignalSpy posted(&pasteBack, &PasteBack::keystrokePosted);
         // Twice: a setting that cannot be used is reported once, not at every paste.
         for (int paste = 1; paste <= 2; ++paste) {
@@ -254,7 +254,7 @@ TEST(PasteBack, ThePasteKeyFitsTheApplicationInFront)
             ASSERT_TRUE(posted.wait(2000));
         }
         EXPECT_EQ(keyboard.posted, c.typed + c.typed);
-        EXPECT_EQ(pasteboard.writtenSelections, QList<Selections>({c.written, c.written}));
+        EXPECT_EQ(clipboardWriter.writtenSelections, QList<Selections>({c.written, c.written}));
         if (c.reported.isEmpty()) {
             EXPECT_EQ(diagnostics.lines, QStringList());
         } else {
@@ -314,11 +314,11 @@ TEST(PasteBack, WaitsForHeldModifiersButNotForever)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        fake::FakePasteboard pasteboard;
+        fake::FakeClipboardWriter clipboardWriter;
         fake::FakeKeyboard keyboard;
         keyboard.heldForChecks = c.heldForChecks;
         fake::RecordingConsole console;
-        PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
+        PasteBack pasteBack(clipboardWriter, keyboard, nothingInFront, console, noPasteKeys);
         QSignalSpy posted(&pasteBack, &PasteBack::keystrokePosted);
         QElapsedTimer clock;
         clock.start();
@@ -331,15 +331,15 @@ TEST(PasteBack, WaitsForHeldModifiersButNotForever)
 
 TEST(PasteBack, WithoutSynthesisOnlyTheClipboardIsWritten)
 {
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardWriter clipboardWriter;
     fake::FakeKeyboard keyboard;
     keyboard.available = false;
     fake::RecordingConsole console;
-    PasteBack pasteBack(pasteboard, keyboard, nothingInFront, console, noPasteKeys);
+    PasteBack pasteBack(clipboardWriter, keyboard, nothingInFront, console, noPasteKeys);
     QSignalSpy posted(&pasteBack, &PasteBack::keystrokePosted);
     pasteBack.paste(record(ClipKind::text, QStringLiteral("by hand")));
-    EXPECT_EQ(pasteboard.writes.size(), 1);
-    EXPECT_EQ(pasteboard.data(QStringLiteral("text/plain")), QByteArray("by hand"))
+    EXPECT_EQ(clipboardWriter.writes.size(), 1);
+    EXPECT_EQ(clipboardWriter.data(QStringLiteral("text/plain")), QByteArray("by hand"))
         << "the record is there to paste by hand";
     EXPECT_FALSE(posted.wait(300));
     EXPECT_TRUE(keyboard.posted.isEmpty());

@@ -1,6 +1,6 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Key.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "platform/linux/PortalGlobalShortcuts.h"
 #include "support/PrivateSessionBus.h"
 
@@ -19,10 +19,10 @@
 
 using namespace nimbrel;
 using namespace nimbrel::native;
-using KeyboardShortcuts::carbonCommand;
-using KeyboardShortcuts::carbonControl;
-using KeyboardShortcuts::carbonOption;
-using KeyboardShortcuts::carbonShift;
+using KeyboardShortcuts::modSuper;
+using KeyboardShortcuts::modControl;
+using KeyboardShortcuts::modAlt;
+using KeyboardShortcuts::modShift;
 using KeyboardShortcuts::Key;
 
 namespace {
@@ -260,18 +260,18 @@ TEST_F(PortalGlobalShortcutsTest, BindsTheCombinationWithItsTriggerInTheShortcut
 {
     startPortal();
     struct Row {
-        int carbonKey;
-        int carbonModifiers;
+        int storedKey;
+        int keyModifiers;
         QString trigger;
     };
     const Row rows[] = {
-        {Key::v, carbonCommand | carbonShift, QStringLiteral("LOGO+SHIFT+v")},
-        {Key::v, carbonControl | carbonShift, QStringLiteral("CTRL+SHIFT+v")},
-        {Key::f5, carbonControl | carbonOption, QStringLiteral("CTRL+ALT+F5")},
-        {Key::keypad5, carbonCommand, QStringLiteral("LOGO+KP_5")},
-        {Key::backtick, carbonControl, QStringLiteral("CTRL+grave")},
-        {Key::space, carbonShift, QStringLiteral("SHIFT+space")},
-        {Key::pageUp, carbonCommand | carbonControl | carbonOption | carbonShift,
+        {Key::v, modSuper | modShift, QStringLiteral("LOGO+SHIFT+v")},
+        {Key::v, modControl | modShift, QStringLiteral("CTRL+SHIFT+v")},
+        {Key::f5, modControl | modAlt, QStringLiteral("CTRL+ALT+F5")},
+        {Key::keypad5, modSuper, QStringLiteral("LOGO+KP_5")},
+        {Key::backtick, modControl, QStringLiteral("CTRL+grave")},
+        {Key::space, modShift, QStringLiteral("SHIFT+space")},
+        {Key::pageUp, modSuper | modControl | modAlt | modShift,
          QStringLiteral("LOGO+CTRL+ALT+SHIFT+Prior")},
     };
     for (const Row& row : rows) {
@@ -279,7 +279,7 @@ TEST_F(PortalGlobalShortcutsTest, BindsTheCombinationWithItsTriggerInTheShortcut
         const qsizetype bindsBefore = fake->binds().size();
         console.lines.clear();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make().registerHotKey(row.carbonKey, row.carbonModifiers, first, ref), hotKeyNoError);
+        EXPECT_EQ(make().registerHotKey(row.storedKey, row.keyModifiers, first, ref), hotKeyNoError);
         EXPECT_NE(ref, 0u);
         // The bind follows the session's Response, which came on the path subscribed before asking.
         ASSERT_TRUE(test::waitUntil([&] { return fake->binds().size() > bindsBefore; }));
@@ -322,7 +322,7 @@ TEST_F(PortalGlobalShortcutsTest, ReportsWhatTheDesktopMadeOfTheRequest)
             fake->unassigned.insert(QStringLiteral("hotkey-LOGO+SHIFT+v"));
         console.lines.clear();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make().registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), hotKeyNoError);
+        EXPECT_EQ(make().registerHotKey(Key::v, modSuper | modShift, first, ref), hotKeyNoError);
         EXPECT_TRUE(test::waitUntil([&] { return consoleSays(row.consoleText); }))
             << console.lines.join(u'\n').toStdString();
         EXPECT_EQ(console.lines.size(), 1) << console.lines.join(u'\n').toStdString();
@@ -334,8 +334,8 @@ TEST_F(PortalGlobalShortcutsTest, ActivatedAndDeactivatedReachTheHandlerOfTheirS
     startPortal();
     PortalGlobalShortcuts& shortcuts = make();
     HotKeyRef ref = 0;
-    ASSERT_EQ(shortcuts.registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), hotKeyNoError);
-    ASSERT_EQ(shortcuts.registerHotKey(Key::b, carbonControl, second, ref), hotKeyNoError);
+    ASSERT_EQ(shortcuts.registerHotKey(Key::v, modSuper | modShift, first, ref), hotKeyNoError);
+    ASSERT_EQ(shortcuts.registerHotKey(Key::b, modControl, second, ref), hotKeyNoError);
     ASSERT_TRUE(test::waitUntil([&] { return console.lines.size() == 2; }));
     // Registered while the session was being made: one session, one bind with both.
     ASSERT_EQ(fake->sessions().size(), 1);
@@ -361,7 +361,7 @@ TEST_F(PortalGlobalShortcutsTest, RegisteringAgainAsksNothingAndANewCombinationB
     startPortal();
     PortalGlobalShortcuts& shortcuts = make();
     HotKeyRef ref = 0;
-    ASSERT_EQ(shortcuts.registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), hotKeyNoError);
+    ASSERT_EQ(shortcuts.registerHotKey(Key::v, modSuper | modShift, first, ref), hotKeyNoError);
     ASSERT_TRUE(test::waitUntil([&] { return console.lines.size() == 1; }));
     const QString oldSession = fake->sessions().value(0);
 
@@ -370,7 +370,7 @@ TEST_F(PortalGlobalShortcutsTest, RegisteringAgainAsksNothingAndANewCombinationB
     emitShortcut("Activated", oldSession, QStringLiteral("hotkey-LOGO+SHIFT+v"));
     flushSignals();
     EXPECT_TRUE(events.isEmpty());
-    ASSERT_EQ(shortcuts.registerHotKey(Key::v, carbonCommand | carbonShift, second, ref), hotKeyNoError);
+    ASSERT_EQ(shortcuts.registerHotKey(Key::v, modSuper | modShift, second, ref), hotKeyNoError);
     emitShortcut("Activated", oldSession, QStringLiteral("hotkey-LOGO+SHIFT+v"));
     flushSignals();
     EXPECT_EQ(events, (QList<Event>{{HotKeyEventKind::pressed, second}}));
@@ -379,7 +379,7 @@ TEST_F(PortalGlobalShortcutsTest, RegisteringAgainAsksNothingAndANewCombinationB
     // A session is bound once: a new combination replaces it with one that has both.
     events.clear();
     HotKeyRef other = 0;
-    ASSERT_EQ(shortcuts.registerHotKey(Key::b, carbonControl, first, other), hotKeyNoError);
+    ASSERT_EQ(shortcuts.registerHotKey(Key::b, modControl, first, other), hotKeyNoError);
     ASSERT_TRUE(test::waitUntil([&] { return fake->binds().size() == 2; }));
     EXPECT_EQ(fake->closed(), QStringList{oldSession});
     const Bind bind = fake->binds()[1];
@@ -430,7 +430,7 @@ TEST_F(PortalGlobalShortcutsTest, AnAbsentOrSilentPortalIsReportedWithoutHanging
         QElapsedTimer elapsed;
         elapsed.start();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make(300).registerHotKey(Key::v, carbonCommand | carbonShift, first, ref), row.status);
+        EXPECT_EQ(make(300).registerHotKey(Key::v, modSuper | modShift, first, ref), row.status);
         EXPECT_TRUE(test::waitUntil([&] { return consoleSays(row.consoleText); }))
             << console.lines.join(u'\n').toStdString();
         EXPECT_LT(elapsed.elapsed(), 3000);

@@ -1,4 +1,4 @@
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "platform/linux/PortalKeyboard.h"
 #include "support/FakeRemoteDesktopPortal.h"
 #include "support/PrivateSessionBus.h"

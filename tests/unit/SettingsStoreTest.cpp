@@ -1,4 +1,4 @@
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "support/TestEnvironment.h"

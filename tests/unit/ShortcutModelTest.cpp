@@ -1,11 +1,11 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/KeyNameTranslations.h"
 #include "KeyboardShortcuts/KeyText.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "KeyboardShortcuts/SpecialKey.h"
 #include "hotkey/HotkeyManager.h"
-#include "platform/fake/FakeHotKeys.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakeHotKeys.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QKeySequence>
 #include <QSignalSpy>
@@ -25,7 +25,7 @@ namespace nimbrel::KeyboardShortcuts {
 
 inline void PrintTo(const Shortcut& shortcut, std::ostream* os)
 {
-    *os << "Shortcut{" << shortcut.carbonKeyCode << ", " << shortcut.carbonModifiers << "}";
+    *os << "Shortcut{" << shortcut.keyCode << ", " << shortcut.keyModifiers << "}";
 }
 
 namespace {
@@ -189,7 +189,7 @@ TEST_F(ShortcutModelTest, AnUnreadableValueBlocksTheDefaultUntilTheNextStoreOver
     EXPECT_EQ(changes.count(), 0);
     EXPECT_EQ(defaults.values.value(toggleKey).toString(), QStringLiteral("{broken"));
 
-    shortcuts->setShortcut(Shortcut(Key::a, carbonCommand), togglePanelName());
+    shortcuts->setShortcut(Shortcut(Key::a, modSuper), togglePanelName());
     EXPECT_EQ(defaults.values.value(toggleKey).toString(),
               QStringLiteral("{\"carbonKeyCode\":0,\"carbonModifiers\":256}"));
     EXPECT_EQ(changes.count(), 1);
@@ -197,7 +197,7 @@ TEST_F(ShortcutModelTest, AnUnreadableValueBlocksTheDefaultUntilTheNextStoreOver
 
 TEST_F(ShortcutModelTest, ClearingANameWithoutAShortcutWritesAndPostsNothing)
 {
-    const Name withDefault{QStringLiteral("withDefault"), Shortcut(Key::a, carbonCommand)};
+    const Name withDefault{QStringLiteral("withDefault"), Shortcut(Key::a, modSuper)};
     const Name withoutDefault{QStringLiteral("withoutDefault"), std::nullopt};
     const std::vector<QVariant> storedValues{QVariant(), QVariant(false), QVariant(QStringLiteral("garbage"))};
     const auto shortcuts = makeShortcuts();
@@ -225,7 +225,7 @@ TEST_F(ShortcutModelTest, ClearingANameWithoutADefaultRemovesItsKey)
 {
     const Name name{QStringLiteral("plain"), std::nullopt};
     const auto shortcuts = makeShortcuts();
-    shortcuts->setShortcut(Shortcut(Key::a, carbonControl), name);
+    shortcuts->setShortcut(Shortcut(Key::a, modControl), name);
     ASSERT_TRUE(defaults.values.contains(name.userDefaultsKey()));
     QSignalSpy changes(shortcuts.get(), &Shortcuts::shortcutByNameDidChange);
 
@@ -246,14 +246,14 @@ TEST_F(ShortcutModelTest, StoringReplacesTheOldRegistrationAndNotifiesEachTime)
     const auto shortcuts = makeShortcuts();
     QSignalSpy changes(shortcuts.get(), &Shortcuts::shortcutByNameDidChange);
 
-    shortcuts->setShortcut(Shortcut(Key::a, carbonControl), name);
-    shortcuts->setShortcut(Shortcut(Key::v, carbonOption), name);
+    shortcuts->setShortcut(Shortcut(Key::a, modControl), name);
+    shortcuts->setShortcut(Shortcut(Key::v, modAlt), name);
 
     EXPECT_EQ(changes.count(), 2);
-    EXPECT_FALSE(platform.registration(Key::a, carbonControl).has_value());
-    EXPECT_TRUE(platform.registration(Key::v, carbonOption).has_value());
-    EXPECT_EQ(shortcuts->registeredShortcuts(), QSet<Shortcut>{Shortcut(Key::v, carbonOption)});
-    EXPECT_EQ(shortcuts->getShortcut(name), Shortcut(Key::v, carbonOption));
+    EXPECT_FALSE(platform.registration(Key::a, modControl).has_value());
+    EXPECT_TRUE(platform.registration(Key::v, modAlt).has_value());
+    EXPECT_EQ(shortcuts->registeredShortcuts(), QSet<Shortcut>{Shortcut(Key::v, modAlt)});
+    EXPECT_EQ(shortcuts->getShortcut(name), Shortcut(Key::v, modAlt));
 }
 
 TEST(ShortcutModifiers, ConvertBetweenUnitsKeepingOnlyTheFiveModifiers)
@@ -264,28 +264,28 @@ TEST(ShortcutModifiers, ConvertBetweenUnitsKeepingOnlyTheFiveModifiers)
     };
     const std::vector<Case> cases{
         {0, 0},
-        {nsControl, 0x1000},
-        {nsOption, 0x800},
-        {nsShift, 0x200},
-        {nsCommand, 0x100},
-        {nsFunction, 0x20000},
-        {nsCommand | nsShift, 768},
-        {nsControl | nsOption | nsShift | nsCommand | nsFunction, 0x1000 | 0x800 | 0x200 | 0x100 | 0x20000},
+        {eventControl, 0x1000},
+        {eventAlt, 0x800},
+        {eventShift, 0x200},
+        {eventSuper, 0x100},
+        {eventFunction, 0x20000},
+        {eventSuper | eventShift, 768},
+        {eventControl | eventAlt | eventShift | eventSuper | eventFunction, 0x1000 | 0x800 | 0x200 | 0x100 | 0x20000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ns);
-        EXPECT_EQ(carbonModifiersFromNS(c.ns), c.carbon);
-        EXPECT_EQ(nsModifiersFromCarbon(c.carbon), c.ns);
+        EXPECT_EQ(modifiersFromEventFlags(c.ns), c.carbon);
+        EXPECT_EQ(eventFlagsFromModifiers(c.carbon), c.ns);
     }
-    // Caps lock, numeric pad, help and device bits go; so do Carbon's lock and right-hand bits.
-    EXPECT_EQ(carbonModifiersFromNS(nsCommand | 0x10000 | 0x200000 | 0x400000 | 0x1 | 0x8), 0x100);
-    EXPECT_EQ(nsModifiersFromCarbon(0x100 | 0x400 | 0x80 | 0x2000 | 0x4000 | 0x8000), nsCommand);
-    EXPECT_EQ(Shortcut(9, 768 | 0x400).modifiers(), nsCommand | nsShift);
+    // Caps lock, numeric pad, help and device bits go; so do the stored form's lock and right-hand bits.
+    EXPECT_EQ(modifiersFromEventFlags(eventSuper | 0x10000 | 0x200000 | 0x400000 | 0x1 | 0x8), 0x100);
+    EXPECT_EQ(eventFlagsFromModifiers(0x100 | 0x400 | 0x80 | 0x2000 | 0x4000 | 0x8000), eventSuper);
+    EXPECT_EQ(Shortcut(9, 768 | 0x400).modifiers(), eventSuper | eventShift);
 }
 
 TEST(ShortcutConstruction, FromAKeyAndFromKeyEvents)
 {
-    EXPECT_EQ(Shortcut::fromKey(Key::v, nsCommand | nsShift), Shortcut(9, 768));
+    EXPECT_EQ(Shortcut::fromKey(Key::v, eventSuper | eventShift), Shortcut(9, 768));
     EXPECT_EQ(Shortcut::fromKey(Key::f12, 0x10000), Shortcut(111, 0));
     EXPECT_EQ(togglePanelName().defaultShortcut, Shortcut(9, 768));
     EXPECT_EQ(togglePanelName().rawValue, QStringLiteral("togglePanel"));
@@ -295,16 +295,16 @@ TEST(ShortcutConstruction, FromAKeyAndFromKeyEvents)
         std::optional<Shortcut> expected;
     };
     const std::vector<Case> cases{
-        {{KeyEvent::Type::keyDown, Key::v, nsCommand | nsShift}, Shortcut(9, 768)},
-        {{KeyEvent::Type::keyUp, Key::v, nsCommand | nsShift}, Shortcut(9, 768)},
-        {{KeyEvent::Type::other, Key::v, nsCommand | nsShift}, std::nullopt},
+        {{KeyEvent::Type::keyDown, Key::v, eventSuper | eventShift}, Shortcut(9, 768)},
+        {{KeyEvent::Type::keyUp, Key::v, eventSuper | eventShift}, Shortcut(9, 768)},
+        {{KeyEvent::Type::other, Key::v, eventSuper | eventShift}, std::nullopt},
         // The function key is dropped, along with every bit that is not a modifier.
-        {{KeyEvent::Type::keyDown, Key::f6, nsFunction}, Shortcut(Key::f6, 0)},
-        {{KeyEvent::Type::keyDown, Key::upArrow, nsFunction | nsControl | 0x200000}, Shortcut(Key::upArrow, 0x1000)},
-        {{KeyEvent::Type::keyDown, Key::a, nsOption | 0x10000}, Shortcut(Key::a, 0x800)},
+        {{KeyEvent::Type::keyDown, Key::f6, eventFunction}, Shortcut(Key::f6, 0)},
+        {{KeyEvent::Type::keyDown, Key::upArrow, eventFunction | eventControl | 0x200000}, Shortcut(Key::upArrow, 0x1000)},
+        {{KeyEvent::Type::keyDown, Key::a, eventAlt | 0x10000}, Shortcut(Key::a, 0x800)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.event.carbonKeyCode);
+        SCOPED_TRACE(c.event.keyCode);
         EXPECT_EQ(Shortcut::fromEvent(c.event), c.expected);
     }
 }
@@ -386,9 +386,9 @@ TEST(SpecialKeys, EveryCaseHasItsCodeQtNameAndMenuEquivalent)
     const auto expectQtsNativeText = [&](const Row& row) {
         const std::pair<int, Qt::KeyboardModifiers> combinations[] = {
             {0, {}},
-            {carbonCommand | carbonShift, Qt::MetaModifier | Qt::ShiftModifier},
-            {carbonControl | carbonOption, Qt::ControlModifier | Qt::AltModifier},
-            {carbonCommand | carbonControl | carbonOption | carbonShift,
+            {modSuper | modShift, Qt::MetaModifier | Qt::ShiftModifier},
+            {modControl | modAlt, Qt::ControlModifier | Qt::AltModifier},
+            {modSuper | modControl | modAlt | modShift,
              Qt::MetaModifier | Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier},
         };
         for (const auto& [carbon, qt] : combinations) {
@@ -411,7 +411,7 @@ TEST(SpecialKeys, EveryCaseHasItsCodeQtNameAndMenuEquivalent)
         EXPECT_EQ(keyToCharacter(row.code, layout), std::nullopt);
         for (const ShortcutNotation notation : {ShortcutNotation::gtk, ShortcutNotation::kde})
             EXPECT_EQ(text(description(Shortcut(row.code, 0), layout, notation)), row.name);
-        EXPECT_EQ(text(nsMenuItemKeyEquivalent(Shortcut(row.code, 0), layout)), text(menuKeyEquivalent(row.key)));
+        EXPECT_EQ(text(menuItemKeyText(Shortcut(row.code, 0), layout)), text(menuKeyEquivalent(row.key)));
         expectQtsNativeText(row);
     }
     // Qt translates some names ("Num" is "數字鍵" in Traditional Chinese); the notation follows it.
@@ -465,40 +465,40 @@ TEST(KeyText, EachNotationOrdersTheModifiersAndNamesTheKeyAsItsDesktopDoes)
                     {Key::seven, QStringLiteral("7")},      {Key::slash, QStringLiteral("/")},
                     {Key::semicolon, QStringLiteral("ab")}, {Key::l, QStringLiteral("ǆ")},
                     {Key::equal, QStringLiteral("+")}};
-    constexpr int all = carbonControl | carbonOption | carbonShift | carbonCommand;
+    constexpr int all = modControl | modAlt | modShift | modSuper;
     struct Case {
         Shortcut shortcut;
         const char* gtk;
         const char* kde;
     };
     const std::vector<Case> cases{
-        {Shortcut(Key::v, carbonShift | carbonCommand), "Shift+Super+V", "Meta+Shift+V"},
+        {Shortcut(Key::v, modShift | modSuper), "Shift+Super+V", "Meta+Shift+V"},
         {Shortcut(Key::v, all), "Shift+Ctrl+Alt+Super+V", "Meta+Ctrl+Alt+Shift+V"},
-        {Shortcut(Key::v, carbonControl | carbonOption), "Ctrl+Alt+V", "Ctrl+Alt+V"},
-        {Shortcut(Key::v, carbonShift | carbonOption), "Shift+Alt+V", "Alt+Shift+V"},
+        {Shortcut(Key::v, modControl | modAlt), "Ctrl+Alt+V", "Ctrl+Alt+V"},
+        {Shortcut(Key::v, modShift | modAlt), "Shift+Alt+V", "Alt+Shift+V"},
         {Shortcut(Key::v, 0), "V", "V"},
         // The layout's character, in title case (not upper case).
-        {Shortcut(Key::a, carbonCommand), "Super+Ä", "Meta+Ä"},
-        {Shortcut(Key::l, carbonCommand), "Super+ǅ", "Meta+ǅ"},
-        {Shortcut(Key::seven, carbonOption), "Alt+7", "Alt+7"},
-        {Shortcut(Key::slash, carbonCommand), "Super+/", "Meta+/"},
-        {Shortcut(Key::equal, carbonControl), "Ctrl++", "Ctrl++"},
+        {Shortcut(Key::a, modSuper), "Super+Ä", "Meta+Ä"},
+        {Shortcut(Key::l, modSuper), "Super+ǅ", "Meta+ǅ"},
+        {Shortcut(Key::seven, modAlt), "Alt+7", "Alt+7"},
+        {Shortcut(Key::slash, modSuper), "Super+/", "Meta+/"},
+        {Shortcut(Key::equal, modControl), "Ctrl++", "Ctrl++"},
         // A key that types more than one character, or nothing at all.
-        {Shortcut(Key::semicolon, carbonCommand), "Super+\uFFFD", "Meta+\uFFFD"},
-        {Shortcut(Key::b, carbonControl), "Ctrl+\uFFFD", "Ctrl+\uFFFD"},
+        {Shortcut(Key::semicolon, modSuper), "Super+\uFFFD", "Meta+\uFFFD"},
+        {Shortcut(Key::b, modControl), "Ctrl+\uFFFD", "Ctrl+\uFFFD"},
         // Special keys by Qt's names; keypad keys with Qt's keypad prefix.
         {Shortcut(Key::f5, 0), "F5", "F5"},
-        {Shortcut(Key::f5, carbonShift), "Shift+F5", "Shift+F5"},
-        {Shortcut(Key::space, carbonControl), "Ctrl+Space", "Ctrl+Space"},
-        {Shortcut(Key::upArrow, carbonOption | carbonCommand), "Alt+Super+Up", "Meta+Alt+Up"},
-        {Shortcut(Key::deleteForward, carbonControl | carbonOption), "Ctrl+Alt+Del", "Ctrl+Alt+Del"},
-        {Shortcut(Key::escape, carbonShift | carbonCommand), "Shift+Super+Esc", "Meta+Shift+Esc"},
-        {Shortcut(Key::pageUp, carbonControl), "Ctrl+PgUp", "Ctrl+PgUp"},
-        {Shortcut(Key::keypad7, carbonCommand), "Super+Num+7", "Meta+Num+7"},
-        {Shortcut(Key::keypadEnter, carbonControl | carbonShift), "Shift+Ctrl+Num+Enter", "Ctrl+Shift+Num+Enter"},
+        {Shortcut(Key::f5, modShift), "Shift+F5", "Shift+F5"},
+        {Shortcut(Key::space, modControl), "Ctrl+Space", "Ctrl+Space"},
+        {Shortcut(Key::upArrow, modAlt | modSuper), "Alt+Super+Up", "Meta+Alt+Up"},
+        {Shortcut(Key::deleteForward, modControl | modAlt), "Ctrl+Alt+Del", "Ctrl+Alt+Del"},
+        {Shortcut(Key::escape, modShift | modSuper), "Shift+Super+Esc", "Meta+Shift+Esc"},
+        {Shortcut(Key::pageUp, modControl), "Ctrl+PgUp", "Ctrl+PgUp"},
+        {Shortcut(Key::keypad7, modSuper), "Super+Num+7", "Meta+Num+7"},
+        {Shortcut(Key::keypadEnter, modControl | modShift), "Shift+Ctrl+Num+Enter", "Ctrl+Shift+Num+Enter"},
         // Only a stored shortcut can carry the function modifier; it comes after the others.
-        {Shortcut(Key::v, carbonFunction), "Fn+V", "Fn+V"},
-        {Shortcut(Key::v, carbonFunction | carbonShift | carbonCommand), "Shift+Super+Fn+V", "Meta+Shift+Fn+V"},
+        {Shortcut(Key::v, modFunction), "Fn+V", "Fn+V"},
+        {Shortcut(Key::v, modFunction | modShift | modSuper), "Shift+Super+Fn+V", "Meta+Shift+Fn+V"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.gtk);
@@ -532,9 +532,9 @@ TEST(KeyText, TheDesktopChoosesTheNotation)
 TEST(KeyText, KeyNamesReadInTheLanguageOfQtsInstalledTranslations)
 {
     const fake::FakeKeyboardLayout layout;
-    const Shortcut controlSpace(Key::space, carbonControl);
-    const Shortcut metaKeypadFive(Key::keypad5, carbonCommand);
-    const Shortcut controlLeft(Key::leftArrow, carbonControl);
+    const Shortcut controlSpace(Key::space, modControl);
+    const Shortcut metaKeypadFive(Key::keypad5, modSuper);
+    const Shortcut controlLeft(Key::leftArrow, modControl);
     struct Case {
         const char* language;
         bool found;
@@ -584,7 +584,7 @@ TEST(ModuleStrings, AMissingTextFallsBackToTheModuleTextThenToTheKey)
          {"record_shortcut", "press_shortcut", "keyboard_shortcut_used_by_menu_item", "keyboard_shortcut_disallowed",
           "keyboard_shortcut_used_by_system", "keyboard_shortcuts_can_be_changed", "ok", "force_use_shortcut"})
         EXPECT_TRUE(builtInText(QString::fromUtf8(key)).has_value()) << key;
-    EXPECT_TRUE(builtInText(QStringLiteral("keyboard_shortcut_used_by_menu_item"))->contains(QStringLiteral("%@")));
+    EXPECT_TRUE(builtInText(QStringLiteral("keyboard_shortcut_used_by_menu_item"))->contains(QStringLiteral("%1")));
 }
 
 TEST_F(ShortcutModelTest, TheModuleDescribesInItsNotationThroughItsLayout)
@@ -593,8 +593,8 @@ TEST_F(ShortcutModelTest, TheModuleDescribesInItsNotationThroughItsLayout)
     EXPECT_EQ(shortcuts->notation(), ShortcutNotation::gtk);
     EXPECT_EQ(text(shortcuts->description(Shortcut(9, 768))), "Shift+Super+V");
     EXPECT_EQ(text(shortcuts->description(Shortcut(Key::space, 0x1000))), "Ctrl+Space");
-    EXPECT_EQ(text(shortcuts->nsMenuItemKeyEquivalent(Shortcut(9, 768))), "\"v\"");
-    EXPECT_EQ(text(shortcuts->nsMenuItemKeyEquivalent(Shortcut(Key::keypad1, 0x100))), "<none>");
+    EXPECT_EQ(text(shortcuts->menuItemKeyText(Shortcut(9, 768))), "\"v\"");
+    EXPECT_EQ(text(shortcuts->menuItemKeyText(Shortcut(Key::keypad1, 0x100))), "<none>");
     EXPECT_EQ(text(shortcuts->keyToCharacter(Key::a)), "\"a\"");
     EXPECT_EQ(text(shortcuts->localized(QStringLiteral("ok"))), "好");
 

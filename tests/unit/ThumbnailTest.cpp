@@ -1,5 +1,5 @@
 #include "history/Thumbnail.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -382,7 +382,7 @@ TEST(AppIconCache, LooksEachIdentifierUpOnceAndRemembersMisses)
 
     struct Step {
         const char* name;
-        std::optional<QString> bundleID;
+        std::optional<QString> appId;
         bool hasIcon;
         int lookupsAfter;
     };
@@ -396,7 +396,7 @@ TEST(AppIconCache, LooksEachIdentifierUpOnceAndRemembersMisses)
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
-        const std::optional<QIcon> icon = cache.appIcon(s.bundleID);
+        const std::optional<QIcon> icon = cache.appIcon(s.appId);
         EXPECT_EQ(icon.has_value(), s.hasIcon);
         if (icon) {
             EXPECT_EQ(icon->name(), QStringLiteral("text-editor"));

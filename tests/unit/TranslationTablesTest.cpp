@@ -87,7 +87,7 @@ TEST(TranslationTablesTest, SourcesUseTheInterfaceTextsTheTablesExpect)
 {
     const QSet<QString> keys = interfaceKeysInSources();
     // The scan must find the texts of every part of the interface, or it proves nothing.
-    for (const char* sample : {"弹出剪切板", "Nimbrel 设置", "暂无剪切板历史", "跟随系统", "版本 %@", "（空）"})
+    for (const char* sample : {"弹出剪切板", "Nimbrel 设置", "暂无剪切板历史", "跟随系统", "版本 %1", "（空）"})
         EXPECT_TRUE(keys.contains(QString::fromUtf8(sample))) << sample;
     EXPECT_GE(keys.size(), 35);
 }
@@ -98,7 +98,7 @@ TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
     for (const QString& key : KeyboardShortcuts::builtInKeys())
         keys.insert(key);
     keys.insert(QStringLiteral("Nimbrel"));
-    keys.insert(QStringLiteral("%lld MB"));
+    keys.insert(QStringLiteral("%1 MB"));
 
     Translations translations(Translations::defaultDirectory());
     for (const QString& code : Translations::tableLanguages) {
@@ -116,7 +116,7 @@ TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
                 EXPECT_NE(*text, key) << key.toStdString();
             }
             // Formats keep their argument.
-            for (const QString& placeholder : {QStringLiteral("%@"), QStringLiteral("%lld"), QStringLiteral("%1")})
+            for (const QString& placeholder : {QStringLiteral("%1"), QStringLiteral("%1"), QStringLiteral("%1")})
                 if (key.contains(placeholder) ||
                     KeyboardShortcuts::builtInText(key).value_or(QString()).contains(placeholder)) {
                     EXPECT_TRUE(text->contains(placeholder)) << key.toStdString();

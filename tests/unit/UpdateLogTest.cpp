@@ -1,6 +1,6 @@
 #include "UpdateTestSupport.h"
 
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakePlatform.h"
 #include "update/UpdateLog.h"
 
 #include <QTimeZone>
@@ -25,11 +25,11 @@ TEST(UpdateLog, EncodesCompactlyInFieldOrder)
 
 TEST(UpdateLog, TimestampCountsFromTheReferenceDate)
 {
-    EXPECT_EQ(secondsSinceReferenceDate(QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc())), 0.0);
+    EXPECT_EQ(secondsSinceEpoch(QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc())), 0.0);
     EXPECT_EQ(
-        secondsSinceReferenceDate(QDateTime::fromSecsSinceEpoch(978'307'200 + 90, QTimeZone::utc()).addMSecs(500)),
+        secondsSinceEpoch(QDateTime::fromSecsSinceEpoch(978'307'200 + 90, QTimeZone::utc()).addMSecs(500)),
         90.5);
-    EXPECT_EQ(secondsSinceReferenceDate(QDateTime(QDate(2000, 12, 31), QTime(23, 59), QTimeZone::utc())), -60.0);
+    EXPECT_EQ(secondsSinceEpoch(QDateTime(QDate(2000, 12, 31), QTime(23, 59), QTimeZone::utc())), -60.0);
 }
 
 struct DecodeCase {

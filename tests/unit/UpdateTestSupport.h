@@ -1,10 +1,10 @@
 #pragma once
 
-// Helpers shared by the update tests: files and bundles on disk, the test keys, hand-made packages.
+// Helpers shared by the update tests: files and folders on disk, the test keys, hand-made packages.
 
 #include "support/TestEnvironment.h"
 #include "update/ApplyUpdate.h"
-#include "update/BundleManifest.h"
+#include "update/InstallManifest.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -104,8 +104,8 @@ inline QByteArray otherPublicKey()
     return ed25519PublicKeyFromPem(keyFile("TEST-ONLY-other-public-key.pem"));
 }
 
-// A small bundle: a program, a library with a link to it, an empty folder and a read-only file.
-inline QString makeBundle(const QString& path, const QByteArray& flavour = "new")
+// A small folder: a program, a library with a link to it, an empty folder and a read-only file.
+inline QString makeInstallFolder(const QString& path, const QByteArray& flavour = "new")
 {
     writeFile(path + QStringLiteral("/bin/nimbrel"), "#!/bin/sh\necho " + flavour + "\n", 0755);
     writeFile(path + QStringLiteral("/lib/libx.so.1"), "library " + flavour, 0644);
@@ -115,12 +115,12 @@ inline QString makeBundle(const QString& path, const QByteArray& flavour = "new"
     return path;
 }
 
-inline QString makeSignedBundle(const QString& path, qint64 build = 42, const QByteArray& flavour = "new")
+inline QString makeSignedFolder(const QString& path, qint64 build = 42, const QByteArray& flavour = "new")
 {
-    makeBundle(path, flavour);
-    const auto signedBundle = signBundle(path, build, testSigningKey());
-    if (!signedBundle)
-        qFatal("cannot sign the test bundle: %s", qPrintable(signedBundle.error().description));
+    makeInstallFolder(path, flavour);
+    const auto signedFolder = signInstallFolder(path, build, testSigningKey());
+    if (!signedFolder)
+        qFatal("cannot sign the test folder: %s", qPrintable(signedFolder.error().description));
     return path;
 }
 

@@ -1,7 +1,7 @@
 #include "UpdateTestSupport.h"
 
-#include "platform/fake/FakePlatform.h"
-#include "platform/fake/FakeUpdate.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeUpdate.h"
 #include "platform/linux/QtHttpClient.h"
 #include "support/TestEnvironment.h"
 #include "update/PackageSignature.h"
@@ -56,11 +56,11 @@ QStringList entries(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
-// A package holding a bundle signed by the test key for `build`; `top` names the bundle inside.
+// A package holding a folder signed by the test key for `build`; `top` names the folder inside.
 QByteArray signedPackage(qint64 build, const QByteArray& top = "Nimbrel.app")
 {
     const QString source = test::freshDirectory() + QStringLiteral("/Nimbrel.app");
-    test::makeSignedBundle(source, std::max<qint64>(build, 0), "new build");
+    test::makeSignedFolder(source, std::max<qint64>(build, 0), "new build");
     return test::packFolder(source, top);
 }
 
@@ -119,10 +119,10 @@ protected:
     }
 
     QString temporaryFolder() const { return root + QStringLiteral("/tmp"); }
-    QString installedBundle() const { return root + QStringLiteral("/apps/Nimbrel.app"); }
-    QString executable() const { return installedBundle() + QStringLiteral("/bin/nimbrel"); }
+    QString installedFolder() const { return root + QStringLiteral("/apps/Nimbrel.app"); }
+    QString executable() const { return installedFolder() + QStringLiteral("/bin/nimbrel"); }
     QString updateFolder() const { return root + QStringLiteral("/data/Nimbrel/Update"); }
-    QString stagedBundle() const { return updateFolder() + QStringLiteral("/Nimbrel.app"); }
+    QString stagedFolder() const { return updateFolder() + QStringLiteral("/Nimbrel.app"); }
 
     std::unique_ptr<UpdaterService> makeService(const QString& build = QStringLiteral("10"),
                                                 bool allowLoopbackHttp = true, std::optional<QUrl> feedUrl = {},
@@ -301,11 +301,11 @@ TEST(UpdateAddresses, HttpsOnlyUnlessTheFeedIsOverriddenForThisMachine)
     }
 }
 
-TEST(BundleForExecutable, OnlyTheBinFolderOfANimbrelBundle)
+TEST(FolderForExecutable, OnlyTheBinFolderOfANimbrelFolder)
 {
     struct Case {
         const char* executable;
-        std::optional<QString> bundle;
+        std::optional<QString> folder;
     };
     const Case cases[] = {
         {"/opt/Nimbrel.app/bin/nimbrel", QStringLiteral("/opt/Nimbrel.app")},
@@ -319,7 +319,7 @@ TEST(BundleForExecutable, OnlyTheBinFolderOfANimbrelBundle)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.executable);
-        EXPECT_EQ(bundleForExecutable(QString::fromUtf8(c.executable)), c.bundle);
+        EXPECT_EQ(installFolderOf(QString::fromUtf8(c.executable)), c.folder);
     }
 }
 
@@ -357,16 +357,16 @@ TEST_F(UpdaterServiceTest, NewerBuildIsDownloadedVerifiedAndStaged)
     ASSERT_TRUE(finishes(*service));
 
     EXPECT_EQ(seen, (QList<State>{State::checking, State::downloading, State::readyToRelaunch}));
-    EXPECT_EQ(service->stagedApp(), stagedBundle());
+    EXPECT_EQ(service->stagedApp(), stagedFolder());
     EXPECT_EQ(service->availableVersion(), QStringLiteral("1.1"));
     EXPECT_EQ(staged.count(), 1);
     EXPECT_EQ(versions.count(), 1);
-    EXPECT_EQ(readFile(stagedBundle() + QStringLiteral("/bin/nimbrel")), "#!/bin/sh\necho new build\n");
+    EXPECT_EQ(readFile(stagedFolder() + QStringLiteral("/bin/nimbrel")), "#!/bin/sh\necho new build\n");
     EXPECT_EQ(readFile(executable()), "installed build");
     EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
     EXPECT_EQ(server.hits("/package"), 1);
 
-    EXPECT_TRUE(verifyBundle(stagedBundle(), test::testPublicKey()));
+    EXPECT_TRUE(verifyInstallFolder(stagedFolder(), test::testPublicKey()));
     // The download and the private unpacking folder are gone.
     EXPECT_TRUE(entries(temporaryFolder()).isEmpty()) << entries(temporaryFolder()).join(u' ').toStdString();
     EXPECT_EQ(entries(updateFolder()), QStringList{QStringLiteral("Nimbrel.app")});
@@ -392,7 +392,7 @@ TEST_F(UpdaterServiceTest, UnreadableRunningBuildCountsAsZero)
     }
 }
 
-TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStagedBundle)
+TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStagedFolder)
 {
     const QString malformed = QStringLiteral("isn’t in the correct format");
     const QString notHttps = QStringLiteral("is not an HTTPS address");
@@ -445,7 +445,7 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
         SCOPED_TRACE(c.name);
         log.lines.clear();
         server.requests.clear();
-        writeFile(stagedBundle() + QStringLiteral("/bin/nimbrel"), "staged earlier");
+        writeFile(stagedFolder() + QStringLiteral("/bin/nimbrel"), "staged earlier");
         writeFile(updateFolder() + QStringLiteral("/.staging-Left0v/Nimbrel.app/_signature/manifest"), "{}");
         server.answer("/appcast.json", c.feedResponse);
         server.answer("/package", c.packageResponse);
@@ -474,7 +474,7 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
         if (!c.allowLoopbackHttp) {
             EXPECT_EQ(server.hits("/appcast.json"), 0);
         }
-        EXPECT_EQ(readFile(stagedBundle() + QStringLiteral("/bin/nimbrel")), "staged earlier");
+        EXPECT_EQ(readFile(stagedFolder() + QStringLiteral("/bin/nimbrel")), "staged earlier");
         EXPECT_EQ(readFile(executable()), "installed build");
         // Whatever an interrupted staging left is gone after the check.
         EXPECT_TRUE(QTest::qWaitFor([&] { return entries(updateFolder()) == QStringList{"Nimbrel.app"}; }, 2'000))
@@ -491,7 +491,7 @@ TEST_F(UpdaterServiceTest, InstallationThatCannotReplaceItselfNeitherDownloadsNo
     const QString systemWide = root + QStringLiteral("/usr/bin/nimbrel");
     writeFile(systemWide, "packaged");
     const auto service = makeService(QStringLiteral("10"), true, {}, systemWide);
-    EXPECT_FALSE(service->runningBundle());
+    EXPECT_FALSE(service->runningInstallFolder());
     EXPECT_FALSE(service->canReplaceInstalledApp());
 
     service->checkForUpdates();
@@ -502,10 +502,10 @@ TEST_F(UpdaterServiceTest, InstallationThatCannotReplaceItselfNeitherDownloadsNo
     EXPECT_TRUE(log.lines.isEmpty());
 }
 
-TEST_F(UpdaterServiceTest, CanReplaceOnlyWhenTheBundlesFolderIsWritable)
+TEST_F(UpdaterServiceTest, CanReplaceOnlyWhenTheFoldersFolderIsWritable)
 {
     const auto service = makeService();
-    EXPECT_EQ(service->runningBundle(), installedBundle());
+    EXPECT_EQ(service->runningInstallFolder(), installedFolder());
     EXPECT_TRUE(service->canReplaceInstalledApp());
     if (::geteuid() == 0)
         GTEST_SKIP() << "root may write to any folder";
@@ -659,7 +659,7 @@ TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
         EXPECT_EQ(QFile::exists(package), c.offAt != Step::downloading) << "a package downloaded meanwhile is deleted";
         QFile::remove(package);
         EXPECT_FALSE(service->stagedApp());
-        EXPECT_FALSE(QFileInfo::exists(stagedBundle()));
+        EXPECT_FALSE(QFileInfo::exists(stagedFolder()));
         EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
     }
     heldHttp = nullptr;
@@ -682,8 +682,8 @@ TEST_F(UpdaterServiceTest, RelaunchHandsOverToTheHelperOnce)
     ASSERT_EQ(spawned.size(), 1);
     EXPECT_EQ(spawned.first(),
               (QStringList{executable(), executable(), QStringLiteral("--apply-update"), QStringLiteral("--pid"),
-                           QString::number(::getpid()), QStringLiteral("--target"), installedBundle(),
-                           QStringLiteral("--staged"), stagedBundle()}));
+                           QString::number(::getpid()), QStringLiteral("--target"), installedFolder(),
+                           QStringLiteral("--staged"), stagedFolder()}));
     EXPECT_TRUE(service->isRelaunching());
     EXPECT_TRUE(service->hasDispatchedUpdate());
     EXPECT_EQ(termination.count(), 1);

@@ -10,10 +10,10 @@
 #include "panel/PanelHeader.h"
 #include "panel/PasteBack.h"
 #include "panel/ResultsModel.h"
-#include "platform/fake/FakeClickMonitor.h"
-#include "platform/fake/FakeKeyboard.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/FakePlatform.h"
+#include "support/fake/FakeClickMonitor.h"
+#include "support/fake/FakeKeyboard.h"
+#include "support/fake/FakeClipboardWriter.h"
+#include "support/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 
@@ -115,10 +115,10 @@ struct Panel {
     }
     ClipItem record(ClipKind kind, std::optional<QString> text, qint64 secondsAgo,
                     std::optional<QString> source = std::nullopt, std::optional<QByteArray> image = std::nullopt,
-                    std::optional<QString> bundle = std::nullopt)
+                    std::optional<QString> folder = std::nullopt)
     {
         std::optional<QByteArray> thumbnail = image ? makeThumbnail(*image) : std::nullopt;
-        return ClipItem::make(kind, std::move(text), std::move(image), std::move(thumbnail), std::move(bundle),
+        return ClipItem::make(kind, std::move(text), std::move(image), std::move(thumbnail), std::move(folder),
                               std::move(source), clock.now().addSecs(-secondsAgo));
     }
     // `count` text records "t0" (newest) … "t<count-1>".
@@ -1437,11 +1437,11 @@ TEST(PanelPins, APinnedCardCarriesThePinInEveryPlacement)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Panel panel(PanelMode::right, AppLanguage::en);
-        const QString bundle = QStringLiteral("org.example.Editor");
-        panel.workspace.installedApplications.insert(bundle, appIcon(iconColour));
+        const QString folder = QStringLiteral("org.example.Editor");
+        panel.workspace.installedApplications.insert(folder, appIcon(iconColour));
         CardDelegate delegate(c.layout, panel.settings, panel.icons, panel.clock);
         ClipItem item = panel.record(ClipKind::text, QStringLiteral("hello"), 10, QStringLiteral("Editor"),
-                                     std::nullopt, c.sourceIcon ? std::optional(bundle) : std::nullopt);
+                                     std::nullopt, c.sourceIcon ? std::optional(folder) : std::nullopt);
         const auto draw = [&](bool pinned, bool pinnable, bool highlighted) {
             item.pinned = pinned;
             QStandardItemModel model(1, 1);
@@ -1576,10 +1576,10 @@ TEST(PanelCoordinator, HandsPinningUndoAndForgettingToTheWriter)
     for (int i = 0; i < 3; ++i)
         items.append(fixture.record(ClipKind::text, QStringLiteral("t%1").arg(i), i + 1));
     fixture.add(items);
-    fake::FakePasteboard pasteboard;
+    fake::FakeClipboardWriter clipboardWriter;
     fake::FakeKeyboard keyboard;
     fake::FakeClickMonitor clicks;
-    PasteBack pasteBack(pasteboard, keyboard, fixture.workspace, fixture.console, [] { return QVariant(); });
+    PasteBack pasteBack(clipboardWriter, keyboard, fixture.workspace, fixture.console, [] { return QVariant(); });
     PinCalls pins;
     int undos = 0;
     int forgets = 0;

@@ -1,11 +1,11 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Recorder.h"
-#include "KeyboardShortcuts/RecorderCocoa.h"
+#include "KeyboardShortcuts/ShortcutField.h"
 #include "KeyboardShortcuts/RecordingRules.h"
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "platform/fake/FakeHotKeys.h"
-#include "platform/fake/FakePlatform.h"
-#include "platform/fake/FakeSystemShortcuts.h"
+#include "support/fake/FakeHotKeys.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeSystemShortcuts.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -39,14 +39,14 @@ namespace nimbrel::KeyboardShortcuts {
 
 inline void PrintTo(const Shortcut& shortcut, std::ostream* os)
 {
-    *os << "Shortcut{" << shortcut.carbonKeyCode << ", " << shortcut.carbonModifiers << "}";
+    *os << "Shortcut{" << shortcut.keyCode << ", " << shortcut.keyModifiers << "}";
 }
 
 namespace {
 
 using Kind = RecorderDecision::Kind;
 
-const Shortcut shiftCommandV(Key::v, carbonShift | carbonCommand);
+const Shortcut shiftCommandV(Key::v, modShift | modSuper);
 const QString shiftCommandVJson = QStringLiteral(R"({"carbonKeyCode":9,"carbonModifiers":768})");
 
 // The module's texts in the test's own wording, so every expectation names exactly what the user reads.
@@ -55,7 +55,7 @@ QString testText(const QString& key)
     static const QHash<QString, QString> texts{
         {QStringLiteral("record_shortcut"), QStringLiteral("Record Shortcut")},
         {QStringLiteral("press_shortcut"), QStringLiteral("Press Shortcut")},
-        {QStringLiteral("keyboard_shortcut_used_by_menu_item"), QStringLiteral("Taken by the menu item “%@”.")},
+        {QStringLiteral("keyboard_shortcut_used_by_menu_item"), QStringLiteral("Taken by the menu item “%1”.")},
         {QStringLiteral("keyboard_shortcut_used_by_system"), QStringLiteral("Taken by the desktop.")},
         {QStringLiteral("keyboard_shortcuts_can_be_changed"), QStringLiteral("Change it in the desktop settings.")},
         {QStringLiteral("ok"), QStringLiteral("OK")},
@@ -130,7 +130,7 @@ protected:
             [this] { ++beeps; }};
     }
 
-    RecorderCocoa* recorder() const { return row->control(); }
+    ShortcutField* recorder() const { return row->control(); }
 
     void open()
     {
@@ -349,23 +349,23 @@ TEST_F(RecorderTest, AcceptedCombinationsAreStoredAndEndRecording)
         {Qt::Key_F6,
          Qt::ShiftModifier,
          R"({"carbonKeyCode":97,"carbonModifiers":512})",
-         {Key::f6, carbonShift},
+         {Key::f6, modShift},
          "Shift+F6"},
         {Qt::Key_B,
          Qt::ControlModifier | Qt::AltModifier,
          R"({"carbonKeyCode":11,"carbonModifiers":6144})",
-         {Key::b, carbonControl | carbonOption},
+         {Key::b, modControl | modAlt},
          "Ctrl+Alt+B"},
         {Qt::Key_Comma,
          Qt::AltModifier,
          R"({"carbonKeyCode":43,"carbonModifiers":2048})",
-         {Key::comma, carbonOption},
+         {Key::comma, modAlt},
          "Alt+,"},
         // The menu's quit item is Ctrl+Q; with shift it is another combination.
         {Qt::Key_Q,
          Qt::ControlModifier | Qt::ShiftModifier,
          R"({"carbonKeyCode":12,"carbonModifiers":4608})",
-         {Key::q, carbonControl | carbonShift},
+         {Key::q, modControl | modShift},
          "Shift+Ctrl+Q"},
         {Qt::Key_F12, Qt::NoModifier, R"({"carbonKeyCode":111,"carbonModifiers":0})", {Key::f12, 0}, "F12"},
         {Qt::Key_V, Qt::MetaModifier | Qt::ShiftModifier, R"({"carbonKeyCode":9,"carbonModifiers":768})", shiftCommandV,
@@ -385,7 +385,7 @@ TEST_F(RecorderTest, AcceptedCombinationsAreStoredAndEndRecording)
         EXPECT_FALSE(recorder()->isRecording());
         EXPECT_FALSE(shortcuts->isPaused());
         EXPECT_EQ(statuses, (QList<bool>{true, false}));
-        EXPECT_TRUE(platform.registration(c.shortcut.carbonKeyCode, c.shortcut.carbonModifiers).has_value());
+        EXPECT_TRUE(platform.registration(c.shortcut.keyCode, c.shortcut.keyModifiers).has_value());
         EXPECT_TRUE(recorder()->cancelButton()->isVisible());
     }
     EXPECT_EQ(beeps, 0);
@@ -396,17 +396,17 @@ TEST_F(RecorderTest, TheCurrentShortcutIsRecordedAgainInsteadOfFiring)
 {
     int fired = 0;
     shortcuts->onKeyDown(name, [&fired] { ++fired; });
-    ASSERT_TRUE(platform.press(Key::v, carbonShift | carbonCommand).has_value());
+    ASSERT_TRUE(platform.press(Key::v, modShift | modSuper).has_value());
     ASSERT_EQ(fired, 1);
 
     startRecording();
-    platform.press(Key::v, carbonShift | carbonCommand);
+    platform.press(Key::v, modShift | modSuper);
     EXPECT_EQ(fired, 1) << "dispatch is paused while recording";
     press(Qt::Key_V, Qt::MetaModifier | Qt::ShiftModifier);
     EXPECT_EQ(changes, (QList<std::optional<Shortcut>>{shiftCommandV}));
     EXPECT_EQ(stored(), shiftCommandVJson);
 
-    platform.press(Key::v, carbonShift | carbonCommand);
+    platform.press(Key::v, modShift | modSuper);
     EXPECT_EQ(fired, 2);
 }
 
@@ -469,7 +469,7 @@ TEST_F(RecorderTest, DeleteAndBackspaceClearTheShortcutAndKeepRecording)
         EXPECT_EQ(recorder()->text(), QString());
         EXPECT_FALSE(recorder()->cancelButton()->isVisible());
         EXPECT_EQ(changes, (QList<std::optional<Shortcut>>{std::nullopt}));
-        EXPECT_FALSE(platform.registration(Key::v, carbonShift | carbonCommand).has_value());
+        EXPECT_FALSE(platform.registration(Key::v, modShift | modSuper).has_value());
         EXPECT_TRUE(recorder()->isRecording());
         EXPECT_TRUE(shortcuts->isPaused());
 
@@ -586,7 +586,7 @@ TEST_F(RecorderTest, AMenuItemsCombinationIsRefusedWithItsTitle)
 
 TEST_F(RecorderTest, ADesktopCombinationAsksAndTheSecondButtonForcesIt)
 {
-    systemShortcuts.hotKeys = {{Key::b, carbonControl | carbonOption}, {Key::f12, carbonShift}};
+    systemShortcuts.hotKeys = {{Key::b, modControl | modAlt}, {Key::f12, modShift}};
     struct Case {
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
@@ -684,11 +684,11 @@ TEST_F(RecorderTest, AClickElsewhereEndsRecordingAndReachesItsTarget)
 TEST_F(RecorderTest, AChangedShortcutOfItsNameIsShown)
 {
     open();
-    shortcuts->setShortcut(Shortcut(Key::b, carbonCommand), name);
+    shortcuts->setShortcut(Shortcut(Key::b, modSuper), name);
     EXPECT_EQ(recorder()->text(), QStringLiteral("Super+B"));
 
     // A change of another name's shortcut leaves the field as it is.
-    defaults.setString(name.userDefaultsKey(), Shortcut(Key::q, carbonControl).toJson());
+    defaults.setString(name.userDefaultsKey(), Shortcut(Key::q, modControl).toJson());
     Q_EMIT shortcuts->shortcutByNameDidChange(QStringLiteral("somethingElse"));
     EXPECT_EQ(recorder()->text(), QStringLiteral("Super+B"));
     Q_EMIT shortcuts->shortcutByNameDidChange(name.rawValue);
@@ -702,11 +702,11 @@ TEST_F(RecorderTest, AChangedShortcutOfItsNameIsShown)
 TEST_F(RecorderTest, AnotherNameRetargetsTheRow)
 {
     const Name other{QStringLiteral("other"), std::nullopt};
-    shortcuts->setShortcut(Shortcut(Key::b, carbonControl | carbonOption), other);
+    shortcuts->setShortcut(Shortcut(Key::b, modControl | modAlt), other);
     EXPECT_TRUE(row->hasLabel());
     ASSERT_NE(row->label(), nullptr);
     EXPECT_EQ(row->label()->parentWidget(), row);
-    RecorderCocoa* const control = recorder();
+    ShortcutField* const control = recorder();
 
     row->setName(other);
     EXPECT_EQ(recorder(), control) << "the row keeps its one control";
@@ -719,7 +719,7 @@ TEST_F(RecorderTest, AnotherNameRetargetsTheRow)
     EXPECT_EQ(stored(), shiftCommandVJson);
 
     // Changes of the old name no longer show.
-    shortcuts->setShortcut(Shortcut(Key::q, carbonControl), name);
+    shortcuts->setShortcut(Shortcut(Key::q, modControl), name);
     EXPECT_EQ(recorder()->text(), QStringLiteral("F6"));
     shortcuts->setShortcut(std::nullopt, other);
     EXPECT_EQ(recorder()->text(), QString());
@@ -733,7 +733,7 @@ TEST_F(RecorderTest, ARowWithoutALabelIsTheControlAlone)
     EXPECT_EQ(bare.label(), nullptr);
     EXPECT_EQ(bare.control()->parentWidget(), &bare);
     EXPECT_EQ(bare.control()->text(), QStringLiteral("Shift+Super+V"));
-    EXPECT_EQ(bare.sizeHint().width(), RecorderCocoa::minimumWidth);
+    EXPECT_EQ(bare.sizeHint().width(), ShortcutField::minimumWidth);
 }
 
 // The bounding box of the pixels in which two pictures of the same size differ; null when none does.
@@ -805,7 +805,7 @@ TEST_F(RecorderTest, ALongCombinationWidensTheFieldAndShowsWhole)
     };
     const Case cases[] = {
         {shiftCommandV, "Shift+Super+V", false},
-        {Shortcut(Key::keypadEnter, carbonControl | carbonOption | carbonShift | carbonCommand),
+        {Shortcut(Key::keypadEnter, modControl | modAlt | modShift | modSuper),
          "Shift+Ctrl+Alt+Super+Num+Enter", true},
     };
     for (const Case& c : cases) {
@@ -813,7 +813,7 @@ TEST_F(RecorderTest, ALongCombinationWidensTheFieldAndShowsWhole)
         shortcuts->setShortcut(c.shortcut, name);
         QApplication::processEvents();  // the row lays the field out anew
         ASSERT_EQ(recorder()->text(), QString::fromUtf8(c.text));
-        EXPECT_EQ(recorder()->sizeHint().width() > RecorderCocoa::minimumWidth, c.wider);
+        EXPECT_EQ(recorder()->sizeHint().width() > ShortcutField::minimumWidth, c.wider);
         EXPECT_EQ(recorder()->width(), recorder()->sizeHint().width());
         const int advance = recorder()->fontMetrics().horizontalAdvance(recorder()->text());
         EXPECT_GE(shownTextWidth(), advance - 3) << "the text is cut off";
@@ -897,7 +897,7 @@ private:
 
 TEST_F(RecorderTest, WithTheRealAlertRecordingResumesAfterARefusal)
 {
-    RecorderCocoa* control = new RecorderCocoa(
+    ShortcutField* control = new ShortcutField(
         name, RecorderEnvironment{*shortcuts, systemShortcuts, [this] { return QList<QMenu*>{&trayMenu}; }}, {},
         window.get());
     control->move(20, 120);
@@ -919,7 +919,7 @@ TEST_F(RecorderTest, WithTheRealAlertRecordingResumesAfterARefusal)
     EXPECT_EQ(stored(), shiftCommandVJson);
 
     // The desktop's combination, forced with the second button.
-    systemShortcuts.hotKeys = {{Key::b, carbonControl | carbonOption}};
+    systemShortcuts.hotKeys = {{Key::b, modControl | modAlt}};
     {
         AlertAnswerer answerer(
             [](QMessageBox& box) { AlertAnswerer::buttonTitled(box, QStringLiteral("Use Anyway"))->click(); });
@@ -983,13 +983,13 @@ TEST(RunAlertTest, WithoutButtonsThereIsOneAndNoWindowIsNeeded)
 // key releases) and for their order.
 TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
 {
-    const Shortcut controlQ(Key::q, carbonControl);
+    const Shortcut controlQ(Key::q, modControl);
     const auto menus = [&](const Shortcut& s) -> std::optional<QString> {
         if (s == controlQ)
             return QStringLiteral("Quit");
         return std::nullopt;
     };
-    const QList<Shortcut> desktop{controlQ, {Key::f12, 0}, {Key::f12, carbonShift}, {Key::b, carbonCommand}};
+    const QList<Shortcut> desktop{controlQ, {Key::f12, 0}, {Key::f12, modShift}, {Key::b, modSuper}};
     const auto system = [&](const Shortcut& s) { return desktop.contains(s); };
 
     constexpr quint32 capsLock = 0x10000;
@@ -1003,35 +1003,35 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
     };
     const Case cases[] = {
         {"release", {Type::keyUp, Key::f6, 0}, Kind::ignore, std::nullopt},
-        {"modifier key", {Type::other, 0, nsCommand}, Kind::ignore, std::nullopt},
+        {"modifier key", {Type::other, 0, eventSuper}, Kind::ignore, std::nullopt},
         {"tab", {Type::keyDown, Key::tab, 0}, Kind::passOnAndEnd, std::nullopt},
         {"tab with caps lock", {Type::keyDown, Key::tab, capsLock}, Kind::passOnAndEnd, std::nullopt},
         {"escape with caps lock", {Type::keyDown, Key::escape, capsLock}, Kind::endKeeping, std::nullopt},
-        {"escape on the numeric pad bit", {Type::keyDown, Key::escape, nsNumericPad}, Kind::endKeeping, std::nullopt},
-        {"command escape", {Type::keyDown, Key::escape, nsCommand}, Kind::accept, Shortcut(Key::escape, carbonCommand)},
+        {"escape on the numeric pad bit", {Type::keyDown, Key::escape, eventKeypad}, Kind::endKeeping, std::nullopt},
+        {"command escape", {Type::keyDown, Key::escape, eventSuper}, Kind::accept, Shortcut(Key::escape, modSuper)},
         {"forward delete", {Type::keyDown, Key::deleteForward, 0}, Kind::clear, std::nullopt},
         {"control backspace",
-         {Type::keyDown, Key::deleteKey, nsControl},
+         {Type::keyDown, Key::deleteKey, eventControl},
          Kind::accept,
-         Shortcut(Key::deleteKey, carbonControl)},
-        {"shift tab", {Type::keyDown, Key::tab, nsShift}, Kind::beep, std::nullopt},
+         Shortcut(Key::deleteKey, modControl)},
+        {"shift tab", {Type::keyDown, Key::tab, eventShift}, Kind::beep, std::nullopt},
         {"letter with caps lock", {Type::keyDown, Key::a, capsLock}, Kind::beep, std::nullopt},
-        {"letter with function", {Type::keyDown, Key::a, nsFunction}, Kind::beep, std::nullopt},
-        {"keypad digit", {Type::keyDown, Key::keypad5, nsNumericPad}, Kind::beep, std::nullopt},
+        {"letter with function", {Type::keyDown, Key::a, eventFunction}, Kind::beep, std::nullopt},
+        {"keypad digit", {Type::keyDown, Key::keypad5, eventKeypad}, Kind::beep, std::nullopt},
         {"help counts as a command modifier", {Type::keyDown, Key::a, help}, Kind::accept, Shortcut(Key::a, 0)},
         {"F20 alone", {Type::keyDown, Key::f20, 0}, Kind::accept, Shortcut(Key::f20, 0)},
         {"function bit dropped",
-         {Type::keyDown, Key::f6, nsFunction | nsShift},
+         {Type::keyDown, Key::f6, eventFunction | eventShift},
          Kind::accept,
-         Shortcut(Key::f6, carbonShift)},
-        {"menu before desktop", {Type::keyDown, Key::q, nsControl}, Kind::menuConflict, controlQ},
-        {"desktop", {Type::keyDown, Key::b, nsCommand}, Kind::systemConflict, Shortcut(Key::b, carbonCommand)},
+         Shortcut(Key::f6, modShift)},
+        {"menu before desktop", {Type::keyDown, Key::q, eventControl}, Kind::menuConflict, controlQ},
+        {"desktop", {Type::keyDown, Key::b, eventSuper}, Kind::systemConflict, Shortcut(Key::b, modSuper)},
         {"plain F12 never asks", {Type::keyDown, Key::f12, 0}, Kind::accept, Shortcut(Key::f12, 0)},
         {"plain F12 with function is still plain",
-         {Type::keyDown, Key::f12, nsFunction},
+         {Type::keyDown, Key::f12, eventFunction},
          Kind::accept,
          Shortcut(Key::f12, 0)},
-        {"shift F12 asks", {Type::keyDown, Key::f12, nsShift}, Kind::systemConflict, Shortcut(Key::f12, carbonShift)},
+        {"shift F12 asks", {Type::keyDown, Key::f12, eventShift}, Kind::systemConflict, Shortcut(Key::f12, modShift)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1042,7 +1042,7 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
     }
 
     // Without lookups nothing conflicts.
-    EXPECT_EQ(decideRecording({Type::keyDown, Key::q, nsControl}, {}, {}).kind, Kind::accept);
+    EXPECT_EQ(decideRecording({Type::keyDown, Key::q, eventControl}, {}, {}).kind, Kind::accept);
 }
 
 TEST(RecordingRulesTest, MenuItemKeyEquivalents)
@@ -1055,14 +1055,14 @@ TEST(RecordingRulesTest, MenuItemKeyEquivalents)
         bool matches;
     };
     const Case cases[] = {
-        {"q", nsControl, "q", nsControl, true},
-        {"q", nsControl, "q", nsControl | nsShift, false},
-        {"Q", nsControl, "q", nsControl | nsShift, true},  // an upper-case item key means shift
-        {"Q", nsControl, "q", nsControl, false},
-        {"Q", nsControl | nsShift, "q", nsControl | nsShift, true},
-        {"q", nsControl | nsCommand, "q", nsControl, false},
-        {",", nsCommand, ",", nsCommand, true},
-        {"<", nsCommand, ",", nsCommand | nsShift, false},
+        {"q", eventControl, "q", eventControl, true},
+        {"q", eventControl, "q", eventControl | eventShift, false},
+        {"Q", eventControl, "q", eventControl | eventShift, true},  // an upper-case item key means shift
+        {"Q", eventControl, "q", eventControl, false},
+        {"Q", eventControl | eventShift, "q", eventControl | eventShift, true},
+        {"q", eventControl | eventSuper, "q", eventControl, false},
+        {",", eventSuper, ",", eventSuper, true},
+        {"<", eventSuper, ",", eventSuper | eventShift, false},
         {"", 0, "", 0, false},  // no key string never matches
     };
     for (const Case& c : cases) {
@@ -1087,13 +1087,13 @@ TEST(RecordingRulesTest, QtKeyEventsWithoutANativeKey)
     };
     const Case cases[] = {
         {"super is command", QEvent::KeyPress, Qt::Key_V, Qt::MetaModifier | Qt::ShiftModifier, Type::keyDown, Key::v,
-         nsCommand | nsShift},
+         eventSuper | eventShift},
         {"alt is option", QEvent::KeyPress, Qt::Key_Comma, Qt::AltModifier | Qt::ControlModifier, Type::keyDown,
-         Key::comma, nsOption | nsControl},
+         Key::comma, eventAlt | eventControl},
         {"release", QEvent::KeyRelease, Qt::Key_F6, Qt::NoModifier, Type::keyUp, Key::f6, 0},
         {"backspace", QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier, Type::keyDown, Key::deleteKey, 0},
         {"keypad enter", QEvent::KeyPress, Qt::Key_Enter, Qt::KeypadModifier, Type::keyDown, Key::keypadEnter,
-         nsNumericPad},
+         eventKeypad},
         {"a modifier going down", QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, Type::other, 0, 0},
         {"super going down", QEvent::KeyPress, Qt::Key_Meta, Qt::MetaModifier, Type::other, 0, 0},
         {"a key without an ANSI position", QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, Type::other, 0, 0},
@@ -1105,8 +1105,8 @@ TEST(RecordingRulesTest, QtKeyEventsWithoutANativeKey)
         EXPECT_EQ(result.type, c.expectedType);
         if (c.expectedType == Type::other)
             continue;
-        EXPECT_EQ(result.carbonKeyCode, c.keyCode);
-        EXPECT_EQ(result.nsModifierFlags, c.flags);
+        EXPECT_EQ(result.keyCode, c.keyCode);
+        EXPECT_EQ(result.eventFlags, c.flags);
     }
 }
 

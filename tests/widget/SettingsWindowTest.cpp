@@ -1,13 +1,13 @@
 #include "KeyboardShortcuts/Key.h"
-#include "KeyboardShortcuts/RecorderCocoa.h"
+#include "KeyboardShortcuts/ShortcutField.h"
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "platform/fake/FakeClickMonitor.h"
-#include "platform/fake/FakeHotKeys.h"
-#include "platform/fake/FakeKeyboard.h"
-#include "platform/fake/FakePasteboard.h"
-#include "platform/fake/FakePlatform.h"
-#include "platform/fake/FakeSystemShortcuts.h"
-#include "platform/fake/FakeUpdate.h"
+#include "support/fake/FakeClickMonitor.h"
+#include "support/fake/FakeHotKeys.h"
+#include "support/fake/FakeKeyboard.h"
+#include "support/fake/FakeClipboardWriter.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeSystemShortcuts.h"
+#include "support/fake/FakeUpdate.h"
 #include "report/LaunchReporter.h"
 #include "settings/AboutView.h"
 #include "settings/SettingsStore.h"
@@ -741,7 +741,7 @@ namespace {
 RunningApplication application(const QString& id, std::optional<QString> name, const QString& windowClass)
 {
     RunningApplication running;
-    running.bundleIdentifier = id;
+    running.applicationId = id;
     running.localizedName = std::move(name);
     running.windowClass = windowClass;
     return running;
@@ -1294,7 +1294,7 @@ struct Shell : test::FakeShell {
     Shell()
     {
         shortcuts.setStrings([this](const QString& key) { return settings.localized(key); });
-        delegate.willFinishLaunching();
+        delegate.prepareStart();
     }
 };
 
@@ -1326,14 +1326,14 @@ private:
 TEST(SettingsShell, SettingsWindowIsMadeOnceAndSwitchesTheTaskbarPresence)
 {
     Shell shell;
-    ASSERT_EQ(shell.activation.policy(), Policy::accessory);
+    ASSERT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::hidden);
     ASSERT_EQ(shell.delegate.settingsWindow(), nullptr);
 
     shell.delegate.openSettings();
     SettingsWindow* window = shell.delegate.settingsWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
-    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::shown);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Nimbrel 设置"));
     EXPECT_TRUE(window->view()->restartButton()->isHidden()) << "no update is staged";
     EXPECT_EQ(window->width(), SettingsWindow::contentWidth);
@@ -1350,15 +1350,15 @@ TEST(SettingsShell, SettingsWindowIsMadeOnceAndSwitchesTheTaskbarPresence)
     shell.settings.setPanelMode(PanelMode::right);
     window->close();  // refused on purpose: the window is only put away
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(shell.activation.policy(), Policy::accessory);
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::hidden);
     ASSERT_EQ(shell.delegate.settingsWindow(), window);
     shell.delegate.openSettings();
     EXPECT_EQ(shell.delegate.settingsWindow(), window);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::shown);
     EXPECT_TRUE(window->view()->panelModeTiles().at(2)->isSelected());
-    EXPECT_EQ(shell.activation.history,
-              (QList<Policy>{Policy::accessory, Policy::regular, Policy::regular, Policy::accessory, Policy::regular}));
+    EXPECT_EQ(shell.taskbar.history,
+              (QList<TaskbarEntry>{TaskbarEntry::hidden, TaskbarEntry::shown, TaskbarEntry::shown, TaskbarEntry::hidden, TaskbarEntry::shown}));
 }
 
 TEST(SettingsShell, AboutWindowLeavesThePresenceAlone)
@@ -1370,10 +1370,10 @@ TEST(SettingsShell, AboutWindowLeavesThePresenceAlone)
     EXPECT_TRUE(QTest::qWaitForWindowExposed(about));
     EXPECT_EQ(about->size(), QSize(240, 200));
     EXPECT_EQ(about->view()->versionText(), QStringLiteral("版本 ") + QStringLiteral(NIMBREL_VERSION));
-    EXPECT_EQ(shell.activation.history, QList<Policy>{Policy::accessory});
+    EXPECT_EQ(shell.taskbar.history, QList<TaskbarEntry>{TaskbarEntry::hidden});
 
     about->close();
-    EXPECT_EQ(shell.activation.history, QList<Policy>{Policy::accessory});
+    EXPECT_EQ(shell.taskbar.history, QList<TaskbarEntry>{TaskbarEntry::hidden});
     shell.delegate.openAbout();
     EXPECT_EQ(shell.delegate.aboutWindow(), about);
     EXPECT_TRUE(about->isVisible());
@@ -1382,7 +1382,7 @@ TEST(SettingsShell, AboutWindowLeavesThePresenceAlone)
     shell.delegate.openSettings();
     about->close();
     shell.delegate.openAbout();
-    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::shown);
 }
 
 TEST(SettingsShell, QuitIsRefusedExceptFromTheTrayMenu)
@@ -1414,7 +1414,7 @@ TEST(SettingsShell, QuitIsRefusedExceptFromTheTrayMenu)
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         c.request(shell);
         EXPECT_FALSE(window->isVisible());
-        EXPECT_EQ(shell.activation.policy(), Policy::accessory);
+        EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::hidden);
         EXPECT_EQ(approved.count(), 0);
         EXPECT_EQ(shell.delegate.settingsWindow(), window);
 
@@ -1447,7 +1447,7 @@ TEST(SettingsShell, WithoutATrayNimbrelSaysHowToReachItOnceAndCanBeQuit)
         if (c.toldBefore)
             shell.settings.setNoTrayExplained();
         QSignalSpy checked(&shell.delegate, &AppDelegate::trayChecked);
-        shell.delegate.didFinishLaunching();
+        shell.delegate.start();
         if (c.trayComesUp)
             shell.tray.available = true;
         ASSERT_TRUE(checked.wait(AppDelegate::trayGraceMs + 3000));
@@ -1534,7 +1534,7 @@ TEST(SettingsShell, TrayMenuEntriesInOrder)
     actions[2]->trigger();
     ASSERT_NE(shell.delegate.settingsWindow(), nullptr);
     EXPECT_TRUE(shell.delegate.settingsWindow()->isVisible());
-    EXPECT_EQ(shell.activation.policy(), Policy::regular);
+    EXPECT_EQ(shell.taskbar.taskbarEntry(), TaskbarEntry::shown);
 }
 
 TEST(SettingsShell, SettingsWindowMenuOpensAboutAndContact)
@@ -1615,7 +1615,7 @@ TEST(SettingsShell, TheShortcutRecorderRefusesTheMenusKeyEquivalents)
                                   {Key::v, QStringLiteral("v")},
                                   {Key::w, QStringLiteral("w")}};
     shell.delegate.openSettings();
-    RecorderCocoa* recorder = shell.delegate.settingsWindow()->view()->shortcutRecorder()->control();
+    ShortcutField* recorder = shell.delegate.settingsWindow()->view()->shortcutRecorder()->control();
     const QString before = recorder->text();
     struct Case {
         int key;
@@ -1630,7 +1630,7 @@ TEST(SettingsShell, TheShortcutRecorderRefusesTheMenusKeyEquivalents)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.entry.toStdString());
         AlertCatcher alerts;
-        EXPECT_TRUE(recorder->handleRecordingKey(KeyEvent{KeyEvent::Type::keyDown, c.key, nsControl}));
+        EXPECT_TRUE(recorder->handleRecordingKey(KeyEvent{KeyEvent::Type::keyDown, c.key, eventControl}));
         ASSERT_EQ(alerts.texts.size(), 1);
         EXPECT_TRUE(alerts.texts.first().contains(c.entry)) << alerts.texts.first().toStdString();
         EXPECT_EQ(recorder->text(), before) << "the shortcut stays as it was";

@@ -1,7 +1,7 @@
 #include "platform/linux/DesktopKeyBindings.h"
 #include "platform/linux/X11Connection.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -40,11 +40,11 @@ void appendUnique(QList<SystemHotKey>& list, const SystemHotKey& hotKey)
 }
 
 // An accelerator names the character; the binding fires on the key that types it in either case.
-std::optional<int> carbonForKeysym(xkb_keysym_t keysym, const KeysymToCarbon& carbonFromKeysym)
+std::optional<int> keyCodeForKeysym(xkb_keysym_t keysym, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     for (const xkb_keysym_t candidate : {keysym, xkb_keysym_to_lower(keysym), xkb_keysym_to_upper(keysym)})
-        if (const auto carbon = carbonFromKeysym(candidate))
-            return carbon;
+        if (const auto code = keyCodeFromKeysym(candidate))
+            return code;
     return std::nullopt;
 }
 
@@ -54,13 +54,13 @@ std::optional<int> gnomeModifier(QStringView name)
         return name.compare(QLatin1String(candidate), Qt::CaseInsensitive) == 0;
     };
     if (is("Shift") || is("Shft"))
-        return carbonShift;
+        return modShift;
     if (is("Control") || is("Ctrl") || is("Ctl") || is("Primary"))
-        return carbonControl;
+        return modControl;
     if (is("Alt") || is("Mod1"))
-        return carbonOption;
+        return modAlt;
     if (is("Super") || is("Mod4") || is("Meta"))
-        return carbonCommand;
+        return modSuper;
     return std::nullopt;
 }
 
@@ -269,7 +269,7 @@ private:
     bool m_stalled = false;
 };
 
-void appendGnomeBindings(QList<SystemHotKey>& hotKeys, const KeysymToCarbon& carbonFromKeysym)
+void appendGnomeBindings(QList<SystemHotKey>& hotKeys, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
     if (program.isEmpty())
@@ -280,7 +280,7 @@ void appendGnomeBindings(QList<SystemHotKey>& hotKeys, const KeysymToCarbon& car
         const auto listing = gsettings.run({QStringLiteral("list-recursively"), schema});
         if (!listing)
             continue;
-        for (const SystemHotKey& hotKey : parseGsettingsListing(*listing, carbonFromKeysym))
+        for (const SystemHotKey& hotKey : parseGsettingsListing(*listing, keyCodeFromKeysym))
             appendUnique(hotKeys, hotKey);
         if (schema == mediaKeysSchema)
             customPaths = customKeybindingPaths(*listing);
@@ -289,17 +289,17 @@ void appendGnomeBindings(QList<SystemHotKey>& hotKeys, const KeysymToCarbon& car
         const auto listing = gsettings.run({QStringLiteral("list-recursively"), customKeybindingSchema + u':' + path});
         if (!listing)
             continue;
-        for (const SystemHotKey& hotKey : parseGsettingsListing(*listing, carbonFromKeysym))
+        for (const SystemHotKey& hotKey : parseGsettingsListing(*listing, keyCodeFromKeysym))
             appendUnique(hotKeys, hotKey);
     }
 }
 
-void appendKdeBindings(QList<SystemHotKey>& hotKeys, const KeysymToCarbon& carbonFromKeysym)
+void appendKdeBindings(QList<SystemHotKey>& hotKeys, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     QFile file(configHome() + QStringLiteral("/kglobalshortcutsrc"));
     if (!file.open(QIODevice::ReadOnly))
         return;
-    for (const SystemHotKey& hotKey : parseKdeShortcutFile(file.read(maxShortcutFileSize), carbonFromKeysym))
+    for (const SystemHotKey& hotKey : parseKdeShortcutFile(file.read(maxShortcutFileSize), keyCodeFromKeysym))
         appendUnique(hotKeys, hotKey);
 }
 
@@ -333,7 +333,7 @@ QString gnomeCustomKeybindingSchema()
     return customKeybindingSchema;
 }
 
-std::optional<SystemHotKey> parseGnomeAccelerator(const QString& accelerator, const KeysymToCarbon& carbonFromKeysym)
+std::optional<SystemHotKey> parseGnomeAccelerator(const QString& accelerator, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     QStringView rest = QStringView(accelerator).trimmed();
     int modifiers = 0;
@@ -351,7 +351,7 @@ std::optional<SystemHotKey> parseGnomeAccelerator(const QString& accelerator, co
         return std::nullopt;
     std::optional<int> key;
     if (rest.compare(QLatin1String("Above_Tab"), Qt::CaseInsensitive) == 0) {
-        key = carbonFromEvdev(aboveTabEvdev);
+        key = keyCodeFromEvdev(aboveTabEvdev);
     } else {
         const QByteArray name = rest.toUtf8();
         xkb_keysym_t keysym = xkb_keysym_from_name(name.constData(), XKB_KEYSYM_NO_FLAGS);
@@ -359,7 +359,7 @@ std::optional<SystemHotKey> parseGnomeAccelerator(const QString& accelerator, co
             keysym = xkb_keysym_from_name(name.constData(), XKB_KEYSYM_CASE_INSENSITIVE);
         if (keysym == XKB_KEY_NoSymbol)
             return std::nullopt;
-        key = carbonForKeysym(keysym, carbonFromKeysym);
+        key = keyCodeForKeysym(keysym, keyCodeFromKeysym);
     }
     if (!key)
         return std::nullopt;
@@ -419,7 +419,7 @@ QStringList parseGvariantStrings(const QString& value)
     return strings;
 }
 
-QList<SystemHotKey> parseGsettingsListing(const QString& listing, const KeysymToCarbon& carbonFromKeysym)
+QList<SystemHotKey> parseGsettingsListing(const QString& listing, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     QList<SystemHotKey> hotKeys;
     for (const QStringView line : QStringView(listing).split(u'\n', Qt::SkipEmptyParts)) {
@@ -435,7 +435,7 @@ QList<SystemHotKey> parseGsettingsListing(const QString& listing, const KeysymTo
         if (schema == customKeybindingSchema && key != QLatin1String("binding"))
             continue;
         for (const QString& accelerator : parseGvariantStrings(trimmed.sliced(valueStart).toString()))
-            if (const auto hotKey = parseGnomeAccelerator(accelerator, carbonFromKeysym))
+            if (const auto hotKey = parseGnomeAccelerator(accelerator, keyCodeFromKeysym))
                 appendUnique(hotKeys, *hotKey);
     }
     return hotKeys;
@@ -457,7 +457,7 @@ QStringList customKeybindingPaths(const QString& listing)
     return paths;
 }
 
-std::optional<SystemHotKey> parseKdeShortcut(const QString& shortcut, const KeysymToCarbon& carbonFromKeysym)
+std::optional<SystemHotKey> parseKdeShortcut(const QString& shortcut, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     const QString text = shortcut.trimmed();
     if (text.isEmpty() || text.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
@@ -477,22 +477,22 @@ std::optional<SystemHotKey> parseKdeShortcut(const QString& shortcut, const Keys
         keysym = keysymForQtKey(qtKey);
     if (keysym == XKB_KEY_NoSymbol)
         return std::nullopt;
-    const auto key = carbonForKeysym(keysym, carbonFromKeysym);
+    const auto key = keyCodeForKeysym(keysym, keyCodeFromKeysym);
     if (!key)
         return std::nullopt;
     int modifiers = 0;
     if (qtModifiers.testFlag(Qt::ShiftModifier))
-        modifiers |= carbonShift;
+        modifiers |= modShift;
     if (qtModifiers.testFlag(Qt::ControlModifier))
-        modifiers |= carbonControl;
+        modifiers |= modControl;
     if (qtModifiers.testFlag(Qt::AltModifier))
-        modifiers |= carbonOption;
+        modifiers |= modAlt;
     if (qtModifiers.testFlag(Qt::MetaModifier))
-        modifiers |= carbonCommand;
+        modifiers |= modSuper;
     return SystemHotKey{*key, modifiers};
 }
 
-QList<SystemHotKey> parseKdeShortcutFile(const QByteArray& contents, const KeysymToCarbon& carbonFromKeysym)
+QList<SystemHotKey> parseKdeShortcutFile(const QByteArray& contents, const KeysymToKeyCode& keyCodeFromKeysym)
 {
     QList<SystemHotKey> hotKeys;
     bool inShortcutGroup = false;
@@ -522,7 +522,7 @@ QList<SystemHotKey> parseKdeShortcutFile(const QByteArray& contents, const Keysy
         const QString value = unescapeKConfigValue(trimmed.mid(equals + 1).trimmed());
         const QString active = plainValues ? value : firstListElement(value);
         for (const QString& text : active.split(u'\t', Qt::SkipEmptyParts))
-            if (const auto hotKey = parseKdeShortcut(text, carbonFromKeysym))
+            if (const auto hotKey = parseKdeShortcut(text, keyCodeFromKeysym))
                 appendUnique(hotKeys, *hotKey);
     }
     return hotKeys;
@@ -547,7 +547,7 @@ BindingSources bindingSourcesFor(const QString& currentDesktop)
     return sources;
 }
 
-KeysymToCarbon keysymLookup(xkb_keymap* keymap)
+KeysymToKeyCode keysymLookup(xkb_keymap* keymap)
 {
     QHash<quint32, int> keys;
     if (keymap) {
@@ -560,14 +560,14 @@ KeysymToCarbon keysymLookup(xkb_keymap* keymap)
                     if (layout >= xkb_keymap_num_layouts_for_key(keymap, keycode) ||
                         level >= xkb_keymap_num_levels_for_key(keymap, keycode, layout))
                         continue;
-                    const auto carbon = carbonFromX11Keycode(int(keycode));
-                    if (!carbon)
+                    const auto code = keyCodeFromX11Keycode(int(keycode));
+                    if (!code)
                         continue;
                     const xkb_keysym_t* syms = nullptr;
                     const int count = xkb_keymap_key_get_syms_by_level(keymap, keycode, layout, level, &syms);
                     for (int i = 0; i < count; ++i)
                         if (!keys.contains(syms[i]))
-                            keys.insert(syms[i], *carbon);
+                            keys.insert(syms[i], *code);
                 }
             }
         }
@@ -578,7 +578,7 @@ KeysymToCarbon keysymLookup(xkb_keymap* keymap)
     };
 }
 
-KeysymToCarbon defaultKeymapLookup()
+KeysymToKeyCode defaultKeymapLookup()
 {
     const Context context(xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
     if (!context)
@@ -588,7 +588,7 @@ KeysymToCarbon defaultKeymapLookup()
     return keysymLookup(keymap.get());
 }
 
-KeysymToCarbon currentKeymapLookup()
+KeysymToKeyCode currentKeymapLookup()
 {
     const Context context(xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
     if (!context)
@@ -609,12 +609,12 @@ QList<SystemHotKey> DesktopKeyBindings::enabledHotKeys() const
     const BindingSources sources = bindingSourcesFor(qEnvironmentVariable("XDG_CURRENT_DESKTOP"));
     if (!sources.gnome && !sources.kde)
         return {};
-    const KeysymToCarbon carbonFromKeysym = currentKeymapLookup();
+    const KeysymToKeyCode keyCodeFromKeysym = currentKeymapLookup();
     QList<SystemHotKey> hotKeys;
     if (sources.gnome)
-        appendGnomeBindings(hotKeys, carbonFromKeysym);
+        appendGnomeBindings(hotKeys, keyCodeFromKeysym);
     if (sources.kde)
-        appendKdeBindings(hotKeys, carbonFromKeysym);
+        appendKdeBindings(hotKeys, keyCodeFromKeysym);
     return hotKeys;
 }
 

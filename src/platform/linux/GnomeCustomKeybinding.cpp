@@ -1,6 +1,6 @@
 #include "platform/linux/GnomeCustomKeybinding.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "platform/Console.h"
 #include "platform/linux/DesktopKeyBindings.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 using namespace KeyboardShortcuts;
 
-constexpr int shortcutModifiers = carbonShift | carbonControl | carbonOption | carbonCommand;
+constexpr int shortcutModifiers = modShift | modControl | modAlt | modSuper;
 const char* const entryKeys[] = {"name", "command", "binding"};
 
 struct GObjectUnref {
@@ -77,7 +77,7 @@ struct GnomeCustomKeybinding::Gio {
 
     // The combinations GNOME's other bindings hold: window manager, shell, media keys, custom keybindings
     // other than Nimbrel's.
-    QList<SystemHotKey> otherBindings(const KeysymToCarbon& carbonFromKeysym) const
+    QList<SystemHotKey> otherBindings(const KeysymToKeyCode& keyCodeFromKeysym) const
     {
         QString all;
         QStringList customPaths;
@@ -94,7 +94,7 @@ struct GnomeCustomKeybinding::Gio {
         for (const QString& other : std::as_const(customPaths))
             if (other != QLatin1String(GnomeCustomKeybinding::path))
                 all += listing(entry, other.toUtf8().constData());
-        return parseGsettingsListing(all, carbonFromKeysym);
+        return parseGsettingsListing(all, keyCodeFromKeysym);
     }
 
     QStringList entries() const
@@ -120,9 +120,9 @@ struct GnomeCustomKeybinding::Gio {
     }
 };
 
-std::optional<QString> gnomeAcceleratorFor(int carbonKeyCode, int carbonModifiers, xkb_keymap* keymap)
+std::optional<QString> gnomeAcceleratorFor(int keyCode, int keyModifiers, xkb_keymap* keymap)
 {
-    const auto keycode = x11KeycodeFromCarbon(carbonKeyCode);
+    const auto keycode = x11KeycodeFromKeyCode(keyCode);
     if (!keymap || !keycode || xkb_keymap_num_layouts_for_key(keymap, xkb_keycode_t(*keycode)) == 0)
         return std::nullopt;
     const xkb_keysym_t* syms = nullptr;
@@ -133,9 +133,9 @@ std::optional<QString> gnomeAcceleratorFor(int carbonKeyCode, int carbonModifier
         return std::nullopt;
     QString accelerator;
     const std::pair<int, const char*> modifiers[] = {
-        {carbonShift, "<Shift>"}, {carbonControl, "<Control>"}, {carbonOption, "<Alt>"}, {carbonCommand, "<Super>"}};
+        {modShift, "<Shift>"}, {modControl, "<Control>"}, {modAlt, "<Alt>"}, {modSuper, "<Super>"}};
     for (const auto& [bit, text] : modifiers)
-        if (carbonModifiers & bit)
+        if (keyModifiers & bit)
             accelerator += QLatin1String(text);
     return accelerator + QString::fromUtf8(name);
 }
@@ -190,7 +190,7 @@ void GnomeCustomKeybinding::setAllowed(bool allowed)
         remove();
 }
 
-int GnomeCustomKeybinding::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier, HotKeyRef& ref)
+int GnomeCustomKeybinding::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier, HotKeyRef& ref)
 {
     if (!isAvailable()) {
         m_console.line(QStringLiteral("No GNOME custom keybinding for the shortcut: ") + m_gio->unavailable);
@@ -200,17 +200,17 @@ int GnomeCustomKeybinding::registerHotKey(int carbonKeyCode, int carbonModifiers
         return hotKeyNotAllowedErr;
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     xkb_keymap* keymap = context ? newCurrentKeymap(context) : nullptr;
-    const auto accelerator = gnomeAcceleratorFor(carbonKeyCode, carbonModifiers, keymap);
-    const KeysymToCarbon carbonFromKeysym = keysymLookup(keymap);
+    const auto accelerator = gnomeAcceleratorFor(keyCode, keyModifiers, keymap);
+    const KeysymToKeyCode keyCodeFromKeysym = keysymLookup(keymap);
     xkb_keymap_unref(keymap);
     xkb_context_unref(context);
     if (!accelerator) {
         m_console.line(QStringLiteral("No GNOME key name for the shortcut's key code ") +
-                       QString::number(carbonKeyCode));
+                       QString::number(keyCode));
         return eventHotKeyInvalidErr;
     }
-    const SystemHotKey wanted{carbonKeyCode, carbonModifiers & shortcutModifiers};
-    if (m_gio->otherBindings(carbonFromKeysym).contains(wanted))
+    const SystemHotKey wanted{keyCode, keyModifiers & shortcutModifiers};
+    if (m_gio->otherBindings(keyCodeFromKeysym).contains(wanted))
         return eventHotKeyExistsErr;
 
     // The entry is complete before the list names it, so GNOME never sees it half written.

@@ -19,9 +19,9 @@ namespace nimbrel::native {
 // Nimbrel's own number, not one of the platform's.
 inline constexpr int hotKeyNotAllowedErr = -9890;
 
-// A GNOME accelerator for the key at a Carbon position with Carbon modifiers ("<Shift><Super>v"): the key named
+// A GNOME accelerator for the key at a stored key code with stored modifiers ("<Shift><Super>v"): the key named
 // by the keysym it types unshifted in the keymap's first layout. Nothing for a key the keymap lacks.
-std::optional<QString> gnomeAcceleratorFor(int carbonKeyCode, int carbonModifiers, xkb_keymap* keymap);
+std::optional<QString> gnomeAcceleratorFor(int keyCode, int keyModifiers, xkb_keymap* keymap);
 
 // Nimbrel's shortcut as a GNOME custom keybinding (media-keys' custom-keybindings list, one entry at
 // Nimbrel's own path) whose command runs `program --toggle`, which reaches the running Nimbrel. GNOME runs
@@ -53,7 +53,7 @@ public:
     bool isAllowed() const { return m_allowed; }
 
     // eventHotKeyExistsErr when a window manager, shell, media or another custom keybinding has the combination.
-    int registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
+    int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
     void unregisterHotKey(HotKeyRef ref) override;
     bool installEventHandler(Handler) override { return true; }
     void setHotKeyEventsEnabled(bool) override {}

@@ -24,10 +24,10 @@ RunningApplication InstalledApplications::describe(const QString& windowClass, c
     if (!windowClass.isEmpty())
         application.windowClass = windowClass;
     if (!entry) {
-        application.bundleIdentifier = application.windowClass;
+        application.applicationId = application.windowClass;
         return application;
     }
-    application.bundleIdentifier = entry->id;
+    application.applicationId = entry->id;
     application.localizedName = entry->localizedName(QLocale().uiLanguages());
     application.isTerminalEmulator = entry->categories.contains(QLatin1String("TerminalEmulator"));
     return application;
@@ -39,10 +39,10 @@ QList<RunningApplication> InstalledApplications::describeAll(const QList<WindowN
     QSet<QString> seen{ownDesktopId.toLower()};
     for (const WindowNames& window : windows) {
         RunningApplication application = describe(window.windowClass, window.instance, window.executable);
-        if (!application.bundleIdentifier || application.bundleIdentifier->isEmpty())
+        if (!application.applicationId || application.applicationId->isEmpty())
             continue;
         // Several windows of one application (or of one class without an entry) count once.
-        const QString key = application.bundleIdentifier->toLower();
+        const QString key = application.applicationId->toLower();
         if (seen.contains(key))
             continue;
         seen.insert(key);

@@ -99,14 +99,14 @@ std::optional<QString> KGlobalAccelHotKeys::otherOwner(int key, QString& error) 
     return owner;
 }
 
-int KGlobalAccelHotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier,
+int KGlobalAccelHotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier,
                                         HotKeyRef& ref)
 {
-    const auto combination = KeyboardShortcuts::qtKeyCombination(carbonKeyCode, carbonModifiers);
+    const auto combination = KeyboardShortcuts::qtKeyCombination(keyCode, keyModifiers);
     if (!combination) {
         m_console.line(QStringLiteral("KDE global shortcuts: key %1 with modifiers 0x%2 has no name KDE understands")
-                           .arg(carbonKeyCode)
-                           .arg(carbonModifiers, 0, 16));
+                           .arg(keyCode)
+                           .arg(keyModifiers, 0, 16));
         return eventHotKeyInvalidErr;
     }
     const QStringList id = actionId(*combination);

@@ -34,7 +34,7 @@ public:
                                  int timeoutMs = defaultTimeoutMs);
     ~KGlobalAccelHotKeys() override;
 
-    int registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
+    int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
     void unregisterHotKey(HotKeyRef ref) override;
     bool installEventHandler(Handler handler) override;
     void setHotKeyEventsEnabled(bool enabled) override { m_eventsEnabled = enabled; }

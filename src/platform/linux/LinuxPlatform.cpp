@@ -22,7 +22,7 @@ SyslogSystemLog::~SyslogSystemLog() { closelog(); }
 
 void SyslogSystemLog::write(const QString& line) { syslog(LOG_NOTICE, "%s", line.toUtf8().constData()); }
 
-QString StandardLocations::applicationSupportDirectory() const
+QString StandardLocations::dataHome() const
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }

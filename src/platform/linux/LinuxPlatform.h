@@ -29,7 +29,7 @@ public:
 // The XDG base directories (~/.local/share, ~/.config, $XDG_RUNTIME_DIR).
 class StandardLocations final : public FileLocations {
 public:
-    QString applicationSupportDirectory() const override;
+    QString dataHome() const override;
     QString configDirectory() const override;
     QString runtimeDirectory() const override;
 };

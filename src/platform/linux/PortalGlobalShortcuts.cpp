@@ -270,15 +270,15 @@ bool PortalGlobalShortcuts::openSession(QString& error)
     return true;
 }
 
-int PortalGlobalShortcuts::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier,
+int PortalGlobalShortcuts::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier,
                                           HotKeyRef& ref)
 {
-    const auto combination = KeyboardShortcuts::qtKeyCombination(carbonKeyCode, carbonModifiers);
+    const auto combination = KeyboardShortcuts::qtKeyCombination(keyCode, keyModifiers);
     const QString wanted = combination ? trigger(*combination) : QString();
     if (wanted.isEmpty()) {
         m_console.line(QStringLiteral("Global shortcuts portal: key %1 with modifiers 0x%2 has no shortcut name")
-                           .arg(carbonKeyCode)
-                           .arg(carbonModifiers, 0, 16));
+                           .arg(keyCode)
+                           .arg(keyModifiers, 0, 16));
         return eventHotKeyInvalidErr;
     }
     const Registration registration{QStringLiteral("hotkey-") + wanted, wanted,

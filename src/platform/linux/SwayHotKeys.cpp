@@ -1,6 +1,6 @@
 #include "platform/linux/SwayHotKeys.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "platform/Console.h"
 
 #include <QDeadlineTimer>
@@ -68,12 +68,12 @@ std::optional<Message> takeMessage(QByteArray& buffer, bool& broken)
 }
 
 // "Mod4+Shift+55": the modifiers by sway's names, then the X keycode of the physical key.
-std::optional<QString> combinationFor(int carbonKeyCode, int carbonModifiers)
+std::optional<QString> combinationFor(int keyCode, int keyModifiers)
 {
-    const auto keycode = KeyboardShortcuts::x11KeycodeFromCarbon(carbonKeyCode);
+    const auto keycode = KeyboardShortcuts::x11KeycodeFromKeyCode(keyCode);
     if (!keycode)
         return std::nullopt;
-    const quint32 state = KeyboardShortcuts::x11StateFromCarbonModifiers(carbonModifiers);
+    const quint32 state = KeyboardShortcuts::x11StateFromModifiers(keyModifiers);
     QString combination;
     const std::pair<quint32, const char*> names[] = {{0x40, "Mod4"}, {0x01, "Shift"}, {0x04, "Ctrl"}, {0x08, "Mod1"}};
     for (const auto& [bit, name] : names)
@@ -144,11 +144,11 @@ bool SwayHotKeys::bind(const QString& combination)
     return !error;
 }
 
-int SwayHotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref)
+int SwayHotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref)
 {
-    const auto combination = combinationFor(carbonKeyCode, carbonModifiers);
+    const auto combination = combinationFor(keyCode, keyModifiers);
     if (!combination) {
-        m_console.line(QStringLiteral("No key for the shortcut's key code ") + QString::number(carbonKeyCode) +
+        m_console.line(QStringLiteral("No key for the shortcut's key code ") + QString::number(keyCode) +
                        QStringLiteral(" on sway"));
         return eventHotKeyInvalidErr;
     }

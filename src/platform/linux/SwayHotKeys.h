@@ -31,7 +31,7 @@ public:
     SwayHotKeys(QString socketPath, Console& console, int replyTimeoutMs = 1000);
     ~SwayHotKeys() override;
 
-    int registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
+    int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
     void unregisterHotKey(HotKeyRef ref) override;
     bool installEventHandler(Handler handler) override
     {

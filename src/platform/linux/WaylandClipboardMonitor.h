@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ClipboardMonitor.h"
-#include "platform/Pasteboard.h"
+#include "platform/ClipboardWriter.h"
 
 #include <QByteArray>
 
@@ -50,9 +50,9 @@ private:
 };
 
 // The clipboard as Nimbrel writes it in a Wayland session: through the monitor's connection.
-class WaylandPasteboard final : public Pasteboard {
+class WaylandClipboardWriter final : public ClipboardWriter {
 public:
-    explicit WaylandPasteboard(WaylandClipboardMonitor& monitor) : m_monitor(monitor) {}
+    explicit WaylandClipboardWriter(WaylandClipboardMonitor& monitor) : m_monitor(monitor) {}
     void write(const QList<std::pair<QString, QByteArray>>& representations,
                Selections selections = Selections::clipboard) override
     {

@@ -17,14 +17,14 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     QList<RunningApplication> runningApplications() const override;
     std::optional<QRect> activeWindowFrame() const override { return std::nullopt; }
-    QString ownBundleIdentifier() const override { return ownDesktopId; }
-    std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override
+    QString ownApplicationId() const override { return ownDesktopId; }
+    std::optional<QIcon> applicationIcon(const QString& applicationId) const override
     {
-        return m_applications.icon(bundleIdentifier);
+        return m_applications.icon(applicationId);
     }
-    std::optional<QString> applicationName(const QString& bundleIdentifier) const override
+    std::optional<QString> applicationName(const QString& applicationId) const override
     {
-        return m_applications.name(bundleIdentifier);
+        return m_applications.name(applicationId);
     }
     bool openURL(const QUrl& url) const override;
 

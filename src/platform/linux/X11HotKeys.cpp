@@ -1,7 +1,7 @@
 #include "platform/linux/X11HotKeys.h"
 #include "platform/linux/X11Connection.h"
 
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -41,16 +41,16 @@ X11HotKeys::~X11HotKeys()
         ungrab(grab);
 }
 
-int X11HotKeys::registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref)
+int X11HotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref)
 {
     if (!m_x11)
         return eventHotKeyInvalidErr;
-    const auto keycode = KeyboardShortcuts::x11KeycodeFromCarbon(carbonKeyCode);
+    const auto keycode = KeyboardShortcuts::x11KeycodeFromKeyCode(keyCode);
     if (!keycode || *keycode > 255)
         return eventHotKeyInvalidErr;
     xcb_connection_t* c = x11Connection();
     const Grab grab{static_cast<quint8>(*keycode),
-                    static_cast<quint16>(KeyboardShortcuts::x11StateFromCarbonModifiers(carbonModifiers)), identifier};
+                    static_cast<quint16>(KeyboardShortcuts::x11StateFromModifiers(keyModifiers)), identifier};
 
     // Every variant is checked, so a combination another client holds is known at once rather than
     // silently not firing later.
@@ -148,9 +148,9 @@ bool X11HotKeys::nativeEventFilter(const QByteArray& eventType, void* message, q
     return true;
 }
 
-QString XkbKeyboardLayout::unshiftedText(int carbonKeyCode) const
+QString XkbKeyboardLayout::unshiftedText(int keyCode) const
 {
-    const auto keycode = KeyboardShortcuts::x11KeycodeFromCarbon(carbonKeyCode);
+    const auto keycode = KeyboardShortcuts::x11KeycodeFromKeyCode(keyCode);
     const std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(xkb_context_new(XKB_CONTEXT_NO_FLAGS),
                                                                              &xkb_context_unref);
     if (!keycode || !context)

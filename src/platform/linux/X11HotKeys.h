@@ -19,7 +19,7 @@ public:
     X11HotKeys();
     ~X11HotKeys() override;
 
-    int registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
+    int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
     void unregisterHotKey(HotKeyRef ref) override;
     bool installEventHandler(Handler handler) override;
     void setHotKeyEventsEnabled(bool enabled) override { m_eventsEnabled = enabled; }
@@ -48,7 +48,7 @@ private:
 // session's default keymap).
 class XkbKeyboardLayout final : public KeyboardLayout {
 public:
-    QString unshiftedText(int carbonKeyCode) const override;
+    QString unshiftedText(int keyCode) const override;
 };
 
 }  // namespace nimbrel::native

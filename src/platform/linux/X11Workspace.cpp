@@ -86,7 +86,7 @@ X11Workspace::X11Workspace() : m_x11(QGuiApplication::platformName() == QLatin1S
 
 X11Workspace::~X11Workspace() = default;
 
-QString X11Workspace::ownBundleIdentifier() const
+QString X11Workspace::ownApplicationId() const
 {
     return ownDesktopId;
 }
@@ -178,14 +178,14 @@ std::optional<QRect> X11Workspace::activeWindowFrame() const
     return QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
 }
 
-std::optional<QIcon> X11Workspace::applicationIcon(const QString& bundleIdentifier) const
+std::optional<QIcon> X11Workspace::applicationIcon(const QString& applicationId) const
 {
-    return m_applications.icon(bundleIdentifier);
+    return m_applications.icon(applicationId);
 }
 
-std::optional<QString> X11Workspace::applicationName(const QString& bundleIdentifier) const
+std::optional<QString> X11Workspace::applicationName(const QString& applicationId) const
 {
-    return m_applications.name(bundleIdentifier);
+    return m_applications.name(applicationId);
 }
 
 bool X11Workspace::openURL(const QUrl& url) const

@@ -16,9 +16,9 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     QList<RunningApplication> runningApplications() const override;
     std::optional<QRect> activeWindowFrame() const override;
-    QString ownBundleIdentifier() const override;
-    std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override;
-    std::optional<QString> applicationName(const QString& bundleIdentifier) const override;
+    QString ownApplicationId() const override;
+    std::optional<QIcon> applicationIcon(const QString& applicationId) const override;
+    std::optional<QString> applicationName(const QString& applicationId) const override;
     bool openURL(const QUrl& url) const override;
 
 private:

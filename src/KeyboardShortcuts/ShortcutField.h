@@ -45,14 +45,14 @@ std::optional<QString> menuItemMatching(const QMenu& menu, const Shortcut& short
 // display text; a click starts recording (the field's window becoming active does not), the next
 // acceptable combination becomes the shortcut, and the clear button removes it. While it records, global
 // dispatch is paused so the current shortcut can be recorded again.
-class RecorderCocoa final : public QLineEdit {
+class ShortcutField final : public QLineEdit {
     Q_OBJECT
 public:
     static constexpr int minimumWidth = 130;
     using OnChange = std::function<void(const std::optional<Shortcut>&)>;
 
-    RecorderCocoa(const Name& name, RecorderEnvironment environment, OnChange onChange = {}, QWidget* parent = nullptr);
-    ~RecorderCocoa() override;
+    ShortcutField(const Name& name, RecorderEnvironment environment, OnChange onChange = {}, QWidget* parent = nullptr);
+    ~ShortcutField() override;
 
     const Name& shortcutName() const { return m_shortcutName; }
     void setShortcutName(const Name& name);

@@ -1,6 +1,6 @@
 #include "UpdateTestSupport.h"
 
-#include "update/BundleManifest.h"
+#include "update/InstallManifest.h"
 #include "update/FileTree.h"
 
 #include <QCryptographicHash>
@@ -13,13 +13,13 @@
 using namespace nimbrel;
 using namespace nimbrel::test;
 
-TEST(BundleManifest, SignedBundleVerifiesAndCarriesItsBuild)
+TEST(InstallManifest, SignedFolderVerifiesAndCarriesItsBuild)
 {
-    const QString bundle = makeSignedBundle(freshDirectory() + QStringLiteral("/Nimbrel.app"), 1234);
-    const auto verified = verifyBundle(bundle, testPublicKey());
+    const QString folder = makeSignedFolder(freshDirectory() + QStringLiteral("/Nimbrel.app"), 1234);
+    const auto verified = verifyInstallFolder(folder, testPublicKey());
     ASSERT_TRUE(verified.ok()) << qPrintable(verified.error().description);
     EXPECT_EQ(verified->build, 1234);
-    EXPECT_EQ(signedBuildNumber(bundle, testPublicKey()), 1234);
+    EXPECT_EQ(signedBuildNumber(folder, testPublicKey()), 1234);
 
     std::vector<QString> paths;
     for (const ManifestEntry& entry : verified->entries)
@@ -31,50 +31,50 @@ TEST(BundleManifest, SignedBundleVerifiesAndCarriesItsBuild)
     EXPECT_EQ(verified->entries[7].mode, 0444);
 }
 
-TEST(BundleManifest, SigningAgainReplacesTheSignature)
+TEST(InstallManifest, SigningAgainReplacesTheSignature)
 {
-    const QString bundle = makeSignedBundle(freshDirectory() + QStringLiteral("/Nimbrel.app"), 1);
-    writeFile(bundle + QStringLiteral("/bin/extra"), "added later");
-    ASSERT_TRUE(signBundle(bundle, 2, testSigningKey()).ok());
-    EXPECT_EQ(signedBuildNumber(bundle, testPublicKey()), 2);
+    const QString folder = makeSignedFolder(freshDirectory() + QStringLiteral("/Nimbrel.app"), 1);
+    writeFile(folder + QStringLiteral("/bin/extra"), "added later");
+    ASSERT_TRUE(signInstallFolder(folder, 2, testSigningKey()).ok());
+    EXPECT_EQ(signedBuildNumber(folder, testPublicKey()), 2);
 }
 
 struct TamperCase {
     const char* name;
-    std::function<void(const QString& bundle)> change;
+    std::function<void(const QString& folder)> change;
     const char* reason;  // a part of the error text
 };
 
-class TamperedBundle : public ::testing::TestWithParam<TamperCase> {};
+class TamperedFolder : public ::testing::TestWithParam<TamperCase> {};
 
-TEST_P(TamperedBundle, FailsVerification)
+TEST_P(TamperedFolder, FailsVerification)
 {
-    const QString bundle = makeSignedBundle(freshDirectory() + QStringLiteral("/Nimbrel.app"), 77);
-    GetParam().change(bundle);
-    const auto verified = verifyBundle(bundle, testPublicKey());
+    const QString folder = makeSignedFolder(freshDirectory() + QStringLiteral("/Nimbrel.app"), 77);
+    GetParam().change(folder);
+    const auto verified = verifyInstallFolder(folder, testPublicKey());
     ASSERT_FALSE(verified.ok());
     EXPECT_TRUE(verified.error().description.contains(QLatin1String(GetParam().reason)))
         << qPrintable(verified.error().description);
-    EXPECT_EQ(signedBuildNumber(bundle, testPublicKey()), std::nullopt);
+    EXPECT_EQ(signedBuildNumber(folder, testPublicKey()), std::nullopt);
 }
 
 namespace {
 
-QString at(const QString& bundle, const char* relative)
+QString at(const QString& folder, const char* relative)
 {
-    return bundle + QLatin1Char('/') + QLatin1String(relative);
+    return folder + QLatin1Char('/') + QLatin1String(relative);
 }
 
-void editManifest(const QString& bundle, const QByteArray& from, const QByteArray& to)
+void editManifest(const QString& folder, const QByteArray& from, const QByteArray& to)
 {
-    const QString path = at(bundle, "_signature/manifest");
+    const QString path = at(folder, "_signature/manifest");
     writeFile(path, readFile(path).replace(from, to));
 }
 
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, TamperedBundle,
+    Table, TamperedFolder,
     ::testing::Values(
         TamperCase{"ChangedFile", [](const QString& b) { writeFile(at(b, "bin/nimbrel"), "#!/bin/sh\nevil\n", 0755); },
                    "changed since signing: file bin/nimbrel"},
@@ -87,9 +87,9 @@ INSTANTIATE_TEST_SUITE_P(
         TamperCase{"ExtraFolder", [](const QString& b) { QDir().mkpath(at(b, "plugins")); },
                    "not in the signed manifest: directory plugins"},
         TamperCase{"MissingFile", [](const QString& b) { QFile::remove(at(b, "share/readme")); },
-                   "missing from the bundle: file share/readme"},
+                   "missing from the folder: file share/readme"},
         TamperCase{"MissingFolder", [](const QString& b) { QDir(at(b, "share/empty")).removeRecursively(); },
-                   "missing from the bundle: directory share/empty"},
+                   "missing from the folder: directory share/empty"},
         TamperCase{"FileReplacedByLink",
                    [](const QString& b) {
                        QFile::remove(at(b, "lib/libx.so.1"));
@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "changed since signing: link lib/libx.so"},
         TamperCase{"EscapingLinkAdded",
                    [](const QString& b) { makeLink(QStringLiteral("../../../etc/passwd"), at(b, "lib/passwd")); },
-                   "leaves the bundle"},
+                   "leaves the folder"},
         TamperCase{"Pipe", [](const QString& b) { ::mkfifo(QFile::encodeName(at(b, "bin/pipe")), 0644); },
                    "not a file, folder or link"},
         TamperCase{"SetIdBit", [](const QString& b) { ::chmod(QFile::encodeName(at(b, "bin/nimbrel")), 04755); },
@@ -129,29 +129,29 @@ INSTANTIATE_TEST_SUITE_P(
                    "unexpected files"},
         TamperCase{"Unsigned", [](const QString& b) { removeTree(at(b, "_signature")); }, "not signed"},
         TamperCase{"SignedByAnotherKey",
-                   [](const QString& b) { ASSERT_TRUE(signBundle(b, 77, otherSigningKey()).ok()); },
+                   [](const QString& b) { ASSERT_TRUE(signInstallFolder(b, 77, otherSigningKey()).ok()); },
                    "signature does not match"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BundleManifest, WrongPublicKeyFails)
+TEST(InstallManifest, WrongPublicKeyFails)
 {
-    const QString bundle = makeSignedBundle(freshDirectory() + QStringLiteral("/Nimbrel.app"));
-    EXPECT_FALSE(verifyBundle(bundle, otherPublicKey()).ok());
-    EXPECT_FALSE(verifyBundle(bundle, QByteArray()).ok());
-    EXPECT_EQ(signedBuildNumber(bundle, otherPublicKey()), std::nullopt);
+    const QString folder = makeSignedFolder(freshDirectory() + QStringLiteral("/Nimbrel.app"));
+    EXPECT_FALSE(verifyInstallFolder(folder, otherPublicKey()).ok());
+    EXPECT_FALSE(verifyInstallFolder(folder, QByteArray()).ok());
+    EXPECT_EQ(signedBuildNumber(folder, otherPublicKey()), std::nullopt);
 }
 
-TEST(BundleManifest, BundleMustBeARealFolder)
+TEST(InstallManifest, FolderMustBeARealFolder)
 {
     const QString root = freshDirectory();
-    const QString bundle = makeSignedBundle(root + QStringLiteral("/real.app"));
-    makeLink(bundle, root + QStringLiteral("/Nimbrel.app"));
-    EXPECT_FALSE(verifyBundle(root + QStringLiteral("/Nimbrel.app"), testPublicKey()).ok());
-    EXPECT_FALSE(verifyBundle(root + QStringLiteral("/missing.app"), testPublicKey()).ok());
+    const QString folder = makeSignedFolder(root + QStringLiteral("/real.app"));
+    makeLink(folder, root + QStringLiteral("/Nimbrel.app"));
+    EXPECT_FALSE(verifyInstallFolder(root + QStringLiteral("/Nimbrel.app"), testPublicKey()).ok());
+    EXPECT_FALSE(verifyInstallFolder(root + QStringLiteral("/missing.app"), testPublicKey()).ok());
 }
 
 struct EscapeCase {
-    const char* link;  // relative to the bundle
+    const char* link;  // relative to the folder
     const char* target;
 };
 
@@ -159,13 +159,13 @@ class SigningRefusesEscapingLinks : public ::testing::TestWithParam<EscapeCase> 
 
 TEST_P(SigningRefusesEscapingLinks, AndLeavesNoSignature)
 {
-    const QString bundle = makeBundle(freshDirectory() + QStringLiteral("/Nimbrel.app"));
-    QDir().mkpath(bundle + QStringLiteral("/a/b"));
-    makeLink(QString::fromUtf8(GetParam().target), bundle + QLatin1Char('/') + QLatin1String(GetParam().link));
-    const auto signedBundle = signBundle(bundle, 1, testSigningKey());
-    ASSERT_FALSE(signedBundle.ok());
-    EXPECT_TRUE(signedBundle.error().description.contains(QLatin1String("leaves the bundle")));
-    EXPECT_FALSE(exists(bundle + QStringLiteral("/_signature/manifest")));
+    const QString folder = makeInstallFolder(freshDirectory() + QStringLiteral("/Nimbrel.app"));
+    QDir().mkpath(folder + QStringLiteral("/a/b"));
+    makeLink(QString::fromUtf8(GetParam().target), folder + QLatin1Char('/') + QLatin1String(GetParam().link));
+    const auto signedFolder = signInstallFolder(folder, 1, testSigningKey());
+    ASSERT_FALSE(signedFolder.ok());
+    EXPECT_TRUE(signedFolder.error().description.contains(QLatin1String("leaves the folder")));
+    EXPECT_FALSE(exists(folder + QStringLiteral("/_signature/manifest")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SigningRefusesEscapingLinks,
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(Table, SigningRefusesEscapingLinks,
                                            EscapeCase{"a/b/up3", "../../.."}, EscapeCase{"a/mid", "b/../../.."},
                                            EscapeCase{"a/b/through", "../../lib/libx.so/.."}));
 
-TEST(BundleManifest, DecodeAcceptsOnlyTheCanonicalForm)
+TEST(InstallManifest, DecodeAcceptsOnlyTheCanonicalForm)
 {
     const QByteArray good =
         R"({"build":5,"entries":[{"mode":"0755","path":"bin","type":"directory"},)"
@@ -272,5 +272,5 @@ TEST(Ed25519Keys, PublicKeyFromEitherHalf)
     EXPECT_EQ(ed25519PublicKeyFromPem(testSigningKey()), testPublicKey());
     EXPECT_NE(testPublicKey(), otherPublicKey());
     EXPECT_TRUE(ed25519PublicKeyFromPem("not a key").isEmpty());
-    EXPECT_FALSE(signBundle(makeBundle(freshDirectory() + QStringLiteral("/Nimbrel.app")), 1, "not a key").ok());
+    EXPECT_FALSE(signInstallFolder(makeInstallFolder(freshDirectory() + QStringLiteral("/Nimbrel.app")), 1, "not a key").ok());
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Pasteboard.h"
+#include "platform/ClipboardWriter.h"
 
 class QClipboard;
 
@@ -8,9 +8,9 @@ namespace nimbrel::native {
 
 // Writes the desktop clipboard, and the primary selection when asked, through QClipboard; Qt then serves
 // the contents to other applications from the UI thread's event loop, without blocking it.
-class QtPasteboard final : public Pasteboard {
+class QtClipboardWriter final : public ClipboardWriter {
 public:
-    explicit QtPasteboard(QClipboard* clipboard) : m_clipboard(clipboard) {}
+    explicit QtClipboardWriter(QClipboard* clipboard) : m_clipboard(clipboard) {}
 
     void write(const QList<std::pair<QString, QByteArray>>& representations,
                Selections selections = Selections::clipboard) override;

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/Pasteboard.h"
+#include "platform/ClipboardWriter.h"
 
 #include <QStringList>
 
 namespace nimbrel::fake {
 
 // A clipboard that records what Nimbrel writes to it.
-class FakePasteboard final : public Pasteboard {
+class FakeClipboardWriter final : public ClipboardWriter {
 public:
     void write(const QList<std::pair<QString, QByteArray>>& representations,
                Selections selections = Selections::clipboard) override

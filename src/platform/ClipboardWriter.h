@@ -9,12 +9,12 @@
 namespace nimbrel {
 
 // The clipboard as Nimbrel writes it (paste-back). Reading is the clipboard monitor's, off the UI thread.
-class Pasteboard {
+class ClipboardWriter {
 public:
-    Pasteboard() = default;
-    virtual ~Pasteboard() = default;
-    Pasteboard(const Pasteboard&) = delete;
-    Pasteboard& operator=(const Pasteboard&) = delete;
+    ClipboardWriter() = default;
+    virtual ~ClipboardWriter() = default;
+    ClipboardWriter(const ClipboardWriter&) = delete;
+    ClipboardWriter& operator=(const ClipboardWriter&) = delete;
 
     // Where a write goes: the clipboard, or the primary selection as well (which X applications in the
     // xterm tradition paste with Shift+Insert).

@@ -1,4 +1,4 @@
-#include "update/BundleManifest.h"
+#include "update/InstallManifest.h"
 
 #include "update/Ed25519.h"
 #include "update/FileTree.h"
@@ -160,7 +160,7 @@ private:
             if (entry.target.toUtf8() != target)
                 return error(QStringLiteral("a link text is not UTF-8: %1").arg(path));
             if (!linkStaysInside(path, entry.target))
-                return error(QStringLiteral("the link %1 leaves the bundle").arg(path));
+                return error(QStringLiteral("the link %1 leaves the folder").arg(path));
             entries.push_back(entry);
             return {};
         }
@@ -192,7 +192,7 @@ QString describe(const ManifestEntry& entry)
 
 }  // namespace
 
-QByteArray encodeManifest(const BundleManifest& manifest)
+QByteArray encodeManifest(const InstallManifest& manifest)
 {
     QJsonArray entries;
     for (const ManifestEntry& entry : manifest.entries) {
@@ -216,7 +216,7 @@ QByteArray encodeManifest(const BundleManifest& manifest)
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 
-Result<BundleManifest> decodeManifest(const QByteArray& bytes)
+Result<InstallManifest> decodeManifest(const QByteArray& bytes)
 {
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
@@ -226,7 +226,7 @@ Result<BundleManifest> decodeManifest(const QByteArray& bytes)
     if (root.size() != 3 || root.value(QStringLiteral("format")).toString() != formatName)
         return error(QStringLiteral("the manifest has an unknown format"));
 
-    BundleManifest manifest;
+    InstallManifest manifest;
     const QJsonValue build = root.value(QStringLiteral("build"));
     const double buildNumber = build.toDouble(-1);
     if (!build.isDouble() || buildNumber < 0 || buildNumber > static_cast<double>(maxBuildNumber) ||
@@ -274,29 +274,29 @@ Result<BundleManifest> decodeManifest(const QByteArray& bytes)
     return manifest;
 }
 
-Result<BundleManifest> scanBundle(const QString& bundlePath)
+Result<InstallManifest> scanInstallFolder(const QString& folderPath)
 {
-    const QByteArray root = QFile::encodeName(QDir::cleanPath(bundlePath));
+    const QByteArray root = QFile::encodeName(QDir::cleanPath(folderPath));
     if (!isRealDirectory(root))
-        return error(QStringLiteral("%1 is not a folder").arg(bundlePath));
+        return error(QStringLiteral("%1 is not a folder").arg(folderPath));
     Scanner scanner(root);
     if (auto scanned = scanner.scan({}, 0); !scanned)
         return scanned.error();
-    BundleManifest manifest;
+    InstallManifest manifest;
     manifest.entries = std::move(scanner.entries);
     std::sort(manifest.entries.begin(), manifest.entries.end(), pathLess);
     return manifest;
 }
 
-Result<void> signBundle(const QString& bundlePath, qint64 build, const QByteArray& privateKeyPem)
+Result<void> signInstallFolder(const QString& folderPath, qint64 build, const QByteArray& privateKeyPem)
 {
     if (build < 0 || build > maxBuildNumber)
         return error(QStringLiteral("the build number is out of range"));
-    const QString folder = QDir::cleanPath(bundlePath) + QLatin1Char('/') + signatureFolderName;
+    const QString folder = QDir::cleanPath(folderPath) + QLatin1Char('/') + signatureFolderName;
     if (!removeTree(folder))
         return error(QStringLiteral("cannot remove the old signature"));
 
-    auto manifest = scanBundle(bundlePath);
+    auto manifest = scanInstallFolder(folderPath);
     if (!manifest)
         return manifest.error();
     manifest->build = build;
@@ -314,16 +314,16 @@ Result<void> signBundle(const QString& bundlePath, qint64 build, const QByteArra
     return writeFile(folder + QLatin1Char('/') + signatureFileName, signature->toBase64() + '\n');
 }
 
-Result<BundleManifest> verifyBundle(const QString& bundlePath, const QByteArray& publicKey)
+Result<InstallManifest> verifyInstallFolder(const QString& folderPath, const QByteArray& publicKey)
 {
     if (publicKey.size() != 32)
         return error(QStringLiteral("no valid public key"));
-    const QByteArray root = QFile::encodeName(QDir::cleanPath(bundlePath));
+    const QByteArray root = QFile::encodeName(QDir::cleanPath(folderPath));
     if (!isRealDirectory(root))
-        return error(QStringLiteral("%1 is not a folder").arg(bundlePath));
+        return error(QStringLiteral("%1 is not a folder").arg(folderPath));
     const QByteArray folder = root + '/' + QByteArrayView(signatureFolderName);
     if (!isRealDirectory(folder))
-        return error(QStringLiteral("the bundle is not signed"));
+        return error(QStringLiteral("the folder is not signed"));
 
     // The signature folder holds the two files and nothing else.
     QDir signatureDir(QFile::decodeName(folder));
@@ -346,7 +346,7 @@ Result<BundleManifest> verifyBundle(const QString& bundlePath, const QByteArray&
     auto manifest = decodeManifest(*bytes);
     if (!manifest)
         return manifest.error();
-    const auto actual = scanBundle(bundlePath);
+    const auto actual = scanInstallFolder(folderPath);
     if (!actual)
         return actual.error();
 
@@ -357,7 +357,7 @@ Result<BundleManifest> verifyBundle(const QString& bundlePath, const QByteArray&
     size_t f = 0;
     while (e < expected.size() || f < found.size()) {
         if (f == found.size() || (e < expected.size() && pathLess(expected[e], found[f])))
-            return error(QStringLiteral("missing from the bundle: %1").arg(describe(expected[e])));
+            return error(QStringLiteral("missing from the folder: %1").arg(describe(expected[e])));
         if (e == expected.size() || pathLess(found[f], expected[e]))
             return error(QStringLiteral("not in the signed manifest: %1").arg(describe(found[f])));
         if (!(expected[e] == found[f]))
@@ -368,9 +368,9 @@ Result<BundleManifest> verifyBundle(const QString& bundlePath, const QByteArray&
     return manifest;
 }
 
-std::optional<qint64> signedBuildNumber(const QString& bundlePath, const QByteArray& publicKey)
+std::optional<qint64> signedBuildNumber(const QString& folderPath, const QByteArray& publicKey)
 {
-    const auto manifest = verifyBundle(bundlePath, publicKey);
+    const auto manifest = verifyInstallFolder(folderPath, publicKey);
     if (!manifest)
         return std::nullopt;
     return manifest->build;

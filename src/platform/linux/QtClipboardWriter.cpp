@@ -1,4 +1,4 @@
-#include "platform/linux/QtPasteboard.h"
+#include "platform/linux/QtClipboardWriter.h"
 #include "platform/linux/X11Connection.h"
 
 #include <QClipboard>
@@ -10,7 +10,7 @@
 
 namespace nimbrel::native {
 
-void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representations, Selections selections)
+void QtClipboardWriter::write(const QList<std::pair<QString, QByteArray>>& representations, Selections selections)
 {
     // Each selection takes ownership of the data it is given, so each gets its own.
     const auto contents = [&representations] {
@@ -24,7 +24,7 @@ void QtPasteboard::write(const QList<std::pair<QString, QByteArray>>& representa
         m_clipboard->setMimeData(contents(), QClipboard::Selection);
 }
 
-bool QtPasteboard::hasOwner() const
+bool QtClipboardWriter::hasOwner() const
 {
     xcb_connection_t* c = x11Connection();
     if (!c) {

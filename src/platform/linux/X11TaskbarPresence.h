@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ActivationPolicy.h"
+#include "platform/TaskbarPresence.h"
 
 #include <QObject>
 
@@ -11,14 +11,14 @@ namespace nimbrel::native {
 // The tray-only / taskbar switch. Accessory marks every top-level window of Nimbrel to skip the
 // taskbar and pager (EWMH _NET_WM_STATE); regular gives them a taskbar entry. Windows shown later
 // follow the current policy. On a session that is not X11 only the state is kept.
-class X11ActivationPolicy final : public QObject, public ActivationPolicy {
+class X11TaskbarPresence final : public QObject, public TaskbarPresence {
     Q_OBJECT
 public:
-    X11ActivationPolicy();
-    ~X11ActivationPolicy() override;
+    X11TaskbarPresence();
+    ~X11TaskbarPresence() override;
 
-    void setPolicy(Policy policy) override;
-    Policy policy() const override { return m_policy; }
+    void setTaskbarEntry(TaskbarEntry policy) override;
+    TaskbarEntry taskbarEntry() const override { return m_entry; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -26,7 +26,7 @@ protected:
 private:
     void apply(QWindow* window) const;
 
-    Policy m_policy = Policy::regular;
+    TaskbarEntry m_entry = TaskbarEntry::shown;
     bool m_x11 = false;
 };
 

@@ -1,4 +1,4 @@
-#include "shell/ModelContainer.h"
+#include "shell/StoreOpening.h"
 
 #include "platform/Console.h"
 #include "platform/FileLocations.h"
@@ -8,7 +8,7 @@
 
 namespace nimbrel {
 
-std::unique_ptr<HistoryStore> makeModelContainer(const FileLocations& locations, Console& console,
+std::unique_ptr<HistoryStore> openHistoryStore(const FileLocations& locations, Console& console,
                                                  const StoreOpeners& openers)
 {
     std::optional<Error> fileError;
@@ -25,11 +25,11 @@ std::unique_ptr<HistoryStore> makeModelContainer(const FileLocations& locations,
         fileError = opened.error();
     }
 
-    console.line(QStringLiteral("[Nimbrel] ModelContainer init failed, using in-memory store: ") + fileError->description);
+    console.line(QStringLiteral("[Nimbrel] StoreOpening init failed, using in-memory store: ") + fileError->description);
     auto inMemory = openers.openInMemory();
     if (inMemory)
         return std::move(inMemory).value();
-    console.line(QStringLiteral("[Nimbrel] In-memory ModelContainer init failed: ") + inMemory.error().description);
+    console.line(QStringLiteral("[Nimbrel] In-memory StoreOpening init failed: ") + inMemory.error().description);
     return nullptr;
 }
 

@@ -2,7 +2,7 @@
 
 // Test doubles of the platform services. They record what they were asked and answer what the test set.
 
-#include "platform/ActivationPolicy.h"
+#include "platform/TaskbarPresence.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Defaults.h"
@@ -110,7 +110,7 @@ public:
 class Locations final : public FileLocations {
 public:
     explicit Locations(QString root) : m_root(std::move(root)) {}
-    QString applicationSupportDirectory() const override { return m_root + QStringLiteral("/data"); }
+    QString dataHome() const override { return m_root + QStringLiteral("/data"); }
     QString configDirectory() const override { return m_root + QStringLiteral("/config"); }
     QString runtimeDirectory() const override { return m_root + QStringLiteral("/run"); }
 
@@ -118,16 +118,16 @@ private:
     QString m_root;
 };
 
-class Activation final : public ActivationPolicy {
+class Taskbar final : public TaskbarPresence {
 public:
-    void setPolicy(Policy p) override
+    void setTaskbarEntry(TaskbarEntry p) override
     {
         current = p;
         history.append(p);
     }
-    Policy policy() const override { return current; }
-    Policy current = Policy::regular;
-    QList<Policy> history;
+    TaskbarEntry taskbarEntry() const override { return current; }
+    TaskbarEntry current = TaskbarEntry::shown;
+    QList<TaskbarEntry> history;
 };
 
 class Tray final : public TrayItem {
@@ -176,18 +176,18 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override { return frontmost; }
     QList<RunningApplication> runningApplications() const override { return running; }
     std::optional<QRect> activeWindowFrame() const override { return activeFrame; }
-    QString ownBundleIdentifier() const override { return QStringLiteral("org.nimbrel.Nimbrel"); }
-    std::optional<QIcon> applicationIcon(const QString& bundleIdentifier) const override
+    QString ownApplicationId() const override { return QStringLiteral("org.nimbrel.Nimbrel"); }
+    std::optional<QIcon> applicationIcon(const QString& applicationId) const override
     {
         ++iconLookups;
-        const auto found = installedApplications.constFind(bundleIdentifier);
+        const auto found = installedApplications.constFind(applicationId);
         if (found == installedApplications.cend())
             return std::nullopt;
         return *found;
     }
-    std::optional<QString> applicationName(const QString& bundleIdentifier) const override
+    std::optional<QString> applicationName(const QString& applicationId) const override
     {
-        const auto found = applicationNames.constFind(bundleIdentifier);
+        const auto found = applicationNames.constFind(applicationId);
         if (found == applicationNames.cend())
             return std::nullopt;
         return *found;

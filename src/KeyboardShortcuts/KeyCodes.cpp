@@ -1,4 +1,4 @@
-#include "KeyboardShortcuts/CarbonKeyMap.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 
 #include <utility>
 
@@ -6,7 +6,7 @@ namespace nimbrel::KeyboardShortcuts {
 
 namespace {
 
-// {Carbon kVK code, evdev KEY_ code}, by physical position on an ANSI/ISO/JIS keyboard.
+// {stored key code, evdev KEY_ code}, by physical position on an ANSI/ISO/JIS keyboard.
 constexpr std::pair<int, int> keyTable[] = {
     {0, 30},    {1, 31},    {2, 32},    {3, 33},    {4, 35},    {5, 34},    {6, 44},    {7, 45},    {8, 46},
     {9, 47},    {10, 86},   {11, 48},   {12, 16},   {13, 17},   {14, 18},   {15, 19},   {16, 21},   {17, 20},
@@ -28,46 +28,46 @@ constexpr std::pair<int, int> keyTable[] = {
 
 }  // namespace
 
-std::optional<int> evdevFromCarbon(int carbonKeyCode)
+std::optional<int> evdevFromKeyCode(int keyCode)
 {
-    for (const auto& [carbon, evdev] : keyTable)
-        if (carbon == carbonKeyCode)
+    for (const auto& [stored, evdev] : keyTable)
+        if (stored == keyCode)
             return evdev;
     return std::nullopt;
 }
 
-std::optional<int> carbonFromEvdev(int evdevCode)
+std::optional<int> keyCodeFromEvdev(int evdevCode)
 {
-    for (const auto& [carbon, evdev] : keyTable)
+    for (const auto& [stored, evdev] : keyTable)
         if (evdev == evdevCode)
-            return carbon;
+            return stored;
     return std::nullopt;
 }
 
-int carbonModifiersFromX11State(quint32 state)
+int modifiersFromX11State(quint32 state)
 {
-    int carbon = 0;
+    int stored = 0;
     if (state & 0x01)
-        carbon |= carbonShift;
+        stored |= modShift;
     if (state & 0x04)
-        carbon |= carbonControl;
+        stored |= modControl;
     if (state & 0x08)
-        carbon |= carbonOption;
+        stored |= modAlt;
     if (state & 0x40)
-        carbon |= carbonCommand;
-    return carbon;
+        stored |= modSuper;
+    return stored;
 }
 
-quint32 x11StateFromCarbonModifiers(int carbonModifiers)
+quint32 x11StateFromModifiers(int keyModifiers)
 {
     quint32 state = 0;
-    if (carbonModifiers & carbonShift)
+    if (keyModifiers & modShift)
         state |= 0x01;
-    if (carbonModifiers & carbonControl)
+    if (keyModifiers & modControl)
         state |= 0x04;
-    if (carbonModifiers & carbonOption)
+    if (keyModifiers & modAlt)
         state |= 0x08;
-    if (carbonModifiers & carbonCommand)
+    if (keyModifiers & modSuper)
         state |= 0x40;
     return state;
 }

@@ -19,19 +19,19 @@ namespace nimbrel::fake {
 class FakeHotKeyPlatform final : public HotKeyPlatform {
 public:
     struct Registration {
-        int carbonKeyCode = 0;
-        int carbonModifiers = 0;
+        int keyCode = 0;
+        int keyModifiers = 0;
         HotKeyIdentifier identifier;
         HotKeyRef ref = 0;
     };
 
-    int registerHotKey(int carbonKeyCode, int carbonModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override
+    int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override
     {
-        attempts.append({carbonKeyCode, carbonModifiers, identifier, 0});
-        if (refused.contains({carbonKeyCode, carbonModifiers}))
+        attempts.append({keyCode, keyModifiers, identifier, 0});
+        if (refused.contains({keyCode, keyModifiers}))
             return refusalStatus;
         ref = m_nextRef++;
-        active.insert(ref, {carbonKeyCode, carbonModifiers, identifier, ref});
+        active.insert(ref, {keyCode, keyModifiers, identifier, ref});
         return hotKeyNoError;
     }
     void unregisterHotKey(HotKeyRef ref) override
@@ -53,22 +53,22 @@ public:
 
     // The user presses or releases a combination: delivered only when it is grabbed, a handler is
     // installed and events are on. std::nullopt when nothing was delivered.
-    std::optional<int> press(int carbonKeyCode, int carbonModifiers)
+    std::optional<int> press(int keyCode, int keyModifiers)
     {
-        return fire(HotKeyEventKind::pressed, carbonKeyCode, carbonModifiers);
+        return fire(HotKeyEventKind::pressed, keyCode, keyModifiers);
     }
-    std::optional<int> release(int carbonKeyCode, int carbonModifiers)
+    std::optional<int> release(int keyCode, int keyModifiers)
     {
-        return fire(HotKeyEventKind::released, carbonKeyCode, carbonModifiers);
+        return fire(HotKeyEventKind::released, keyCode, keyModifiers);
     }
     // Hands an event for any identifier straight to the installed handler.
     int deliver(HotKeyEventKind kind, HotKeyIdentifier identifier) { return handler(kind, identifier); }
 
     // The active registration of a combination, if any.
-    std::optional<Registration> registration(int carbonKeyCode, int carbonModifiers) const
+    std::optional<Registration> registration(int keyCode, int keyModifiers) const
     {
         for (const Registration& r : active)
-            if (r.carbonKeyCode == carbonKeyCode && r.carbonModifiers == carbonModifiers)
+            if (r.keyCode == keyCode && r.keyModifiers == keyModifiers)
                 return r;
         return std::nullopt;
     }
@@ -92,9 +92,9 @@ public:
     bool eventsEnabled = false;
 
 private:
-    std::optional<int> fire(HotKeyEventKind kind, int carbonKeyCode, int carbonModifiers)
+    std::optional<int> fire(HotKeyEventKind kind, int keyCode, int keyModifiers)
     {
-        const auto r = registration(carbonKeyCode, carbonModifiers);
+        const auto r = registration(keyCode, keyModifiers);
         if (!r || !handler || !eventsEnabled)
             return std::nullopt;
         return handler(kind, r->identifier);
@@ -103,10 +103,10 @@ private:
     HotKeyRef m_nextRef = 1;
 };
 
-// A layout given as Carbon key code → unshifted text.
+// A layout given as stored key code → unshifted text.
 class FakeKeyboardLayout final : public KeyboardLayout {
 public:
-    QString unshiftedText(int carbonKeyCode) const override { return texts.value(carbonKeyCode); }
+    QString unshiftedText(int keyCode) const override { return texts.value(keyCode); }
     QMap<int, QString> texts;
 };
 

@@ -1,4 +1,4 @@
-#include "platform/linux/X11ActivationPolicy.h"
+#include "platform/linux/X11TaskbarPresence.h"
 #include "platform/linux/X11Connection.h"
 
 #include <QEvent>
@@ -14,28 +14,28 @@
 
 namespace nimbrel::native {
 
-X11ActivationPolicy::X11ActivationPolicy() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb"))
+X11TaskbarPresence::X11TaskbarPresence() : m_x11(QGuiApplication::platformName() == QLatin1String("xcb"))
 {
     if (m_x11)
         qGuiApp->installEventFilter(this);
 }
 
-X11ActivationPolicy::~X11ActivationPolicy()
+X11TaskbarPresence::~X11TaskbarPresence()
 {
     if (m_x11 && qGuiApp)
         qGuiApp->removeEventFilter(this);
 }
 
-void X11ActivationPolicy::setPolicy(Policy policy)
+void X11TaskbarPresence::setTaskbarEntry(TaskbarEntry entry)
 {
-    m_policy = policy;
+    m_entry = entry;
     if (!m_x11)
         return;
     for (QWindow* window : QGuiApplication::topLevelWindows())
         apply(window);
 }
 
-bool X11ActivationPolicy::eventFilter(QObject* watched, QEvent* event)
+bool X11TaskbarPresence::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::Show) {
         if (auto* window = qobject_cast<QWindow*>(watched); window && !window->parent()) {
@@ -49,7 +49,7 @@ bool X11ActivationPolicy::eventFilter(QObject* watched, QEvent* event)
     return false;
 }
 
-void X11ActivationPolicy::apply(QWindow* window) const
+void X11TaskbarPresence::apply(QWindow* window) const
 {
     xcb_connection_t* c = x11Connection();
     if (!c || !window->handle() || !window->isVisible())
@@ -69,7 +69,7 @@ void X11ActivationPolicy::apply(QWindow* window) const
     message.format = 32;
     message.window = static_cast<xcb_window_t>(window->winId());
     message.type = state;
-    message.data.data32[0] = m_policy == Policy::accessory ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
+    message.data.data32[0] = m_entry == TaskbarEntry::hidden ? 1 : 0;  // _NET_WM_STATE_ADD / _REMOVE
     message.data.data32[1] = skipTaskbar;
     message.data.data32[2] = skipPager;
     message.data.data32[3] = 1;  // a normal application

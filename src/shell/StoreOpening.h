@@ -18,7 +18,7 @@ struct StoreOpeners {
 
 // Opens the history store "Nimbrel/Nimbrel.store" under the application-support folder, falling back
 // to a store in memory, and to none. Each fallback writes its diagnostic line.
-std::unique_ptr<HistoryStore> makeModelContainer(const FileLocations& locations, Console& console,
+std::unique_ptr<HistoryStore> openHistoryStore(const FileLocations& locations, Console& console,
                                                  const StoreOpeners& openers = {});
 
 }  // namespace nimbrel

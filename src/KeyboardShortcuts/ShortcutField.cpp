@@ -1,4 +1,4 @@
-#include "KeyboardShortcuts/RecorderCocoa.h"
+#include "KeyboardShortcuts/ShortcutField.h"
 
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "KeyboardShortcuts/SpecialKey.h"
@@ -61,7 +61,7 @@ QIcon clearIcon()
 // A menu item's key equivalent as a key string, the way menus write it.
 std::optional<QString> itemKeyString(Qt::Key key)
 {
-    if (const auto code = carbonKeyCodeFromQtKey(key)) {
+    if (const auto code = keyCodeFromQtKey(key)) {
         if (const auto special = specialKey(*code))
             return menuKeyEquivalent(*special);
     }
@@ -106,7 +106,7 @@ int runAlert(QWidget* window, const QString& message, const QString& informative
 
 std::optional<QString> menuItemMatching(const QMenu& menu, const Shortcut& shortcut, const Shortcuts& shortcuts)
 {
-    const auto shortcutKey = shortcuts.nsMenuItemKeyEquivalent(shortcut);
+    const auto shortcutKey = shortcuts.menuItemKeyText(shortcut);
     for (QAction* action : menu.actions()) {
         // An item's alternate combinations trigger it just like its first one.
         for (const QKeySequence& sequence : action->shortcuts()) {
@@ -114,7 +114,7 @@ std::optional<QString> menuItemMatching(const QMenu& menu, const Shortcut& short
                 continue;
             const QKeyCombination combination = sequence[0];
             const auto itemKey = itemKeyString(combination.key());
-            if (itemKey && menuItemMatches(*itemKey, nsModifiersFromQt(combination.keyboardModifiers()), *shortcutKey,
+            if (itemKey && menuItemMatches(*itemKey, eventFlagsFromQt(combination.keyboardModifiers()), *shortcutKey,
                                            shortcut.modifiers()))
                 return plainTitle(*action);
         }
@@ -126,7 +126,7 @@ std::optional<QString> menuItemMatching(const QMenu& menu, const Shortcut& short
     return std::nullopt;
 }
 
-RecorderCocoa::RecorderCocoa(const Name& name, RecorderEnvironment environment, OnChange onChange, QWidget* parent)
+ShortcutField::ShortcutField(const Name& name, RecorderEnvironment environment, OnChange onChange, QWidget* parent)
     : QLineEdit(parent), m_shortcutName(name), m_environment(std::move(environment)), m_onChange(std::move(onChange))
 {
     if (!m_environment.beep)
@@ -142,7 +142,7 @@ RecorderCocoa::RecorderCocoa(const Name& name, RecorderEnvironment environment, 
 
     connect(this, &QLineEdit::textChanged, this, [this] { updateGeometry(); });
     m_cancelButton = addAction(clearIcon(), QLineEdit::TrailingPosition);
-    connect(m_cancelButton, &QAction::triggered, this, &RecorderCocoa::clearShortcut);
+    connect(m_cancelButton, &QAction::triggered, this, &ShortcutField::clearShortcut);
 
     connect(&m_environment.shortcuts, &Shortcuts::shortcutByNameDidChange, this, [this](const QString& rawValue) {
         if (rawValue == m_shortcutName.rawValue)
@@ -151,19 +151,19 @@ RecorderCocoa::RecorderCocoa(const Name& name, RecorderEnvironment environment, 
     refreshDisplay();
 }
 
-RecorderCocoa::~RecorderCocoa()
+ShortcutField::~ShortcutField()
 {
     // Leaving while recording must not leave the global shortcuts paused.
     endRecording();
 }
 
-void RecorderCocoa::setShortcutName(const Name& name)
+void ShortcutField::setShortcutName(const Name& name)
 {
     m_shortcutName = name;
     refreshDisplay();
 }
 
-void RecorderCocoa::refreshDisplay()
+void ShortcutField::refreshDisplay()
 {
     const auto shortcut = m_environment.shortcuts.getShortcut(m_shortcutName);
     setText(shortcut ? m_environment.shortcuts.description(*shortcut) : QString());
@@ -171,17 +171,17 @@ void RecorderCocoa::refreshDisplay()
     updateCancelButton();
 }
 
-void RecorderCocoa::updatePlaceholder()
+void ShortcutField::updatePlaceholder()
 {
     setPlaceholderText(m_environment.shortcuts.localized(m_recording ? pressKey : recordKey));
 }
 
-void RecorderCocoa::updateCancelButton()
+void ShortcutField::updateCancelButton()
 {
     m_cancelButton->setVisible(!text().isEmpty());
 }
 
-QSize RecorderCocoa::sizeHint() const
+QSize ShortcutField::sizeHint() const
 {
     // QLineEdit's own hint is room for 17 "x" plus its frame, margins and the visible clear button; the
     // shortcut's text takes the place of the x's, so a long combination ("Shift+Ctrl+Alt+Super+Num+Enter")
@@ -192,7 +192,7 @@ QSize RecorderCocoa::sizeHint() const
     return {std::max(minimumWidth, chrome + metrics.horizontalAdvance(text())), lineEdit.height()};
 }
 
-void RecorderCocoa::focusInEvent(QFocusEvent* event)
+void ShortcutField::focusInEvent(QFocusEvent* event)
 {
     QLineEdit::focusInEvent(event);
     // The window becoming active hands the focus back by itself; only a click, the keyboard's focus
@@ -210,27 +210,27 @@ void RecorderCocoa::focusInEvent(QFocusEvent* event)
     }
 }
 
-void RecorderCocoa::focusOutEvent(QFocusEvent* event)
+void ShortcutField::focusOutEvent(QFocusEvent* event)
 {
     endRecording();
     QLineEdit::focusOutEvent(event);
 }
 
-void RecorderCocoa::hideEvent(QHideEvent* event)
+void ShortcutField::hideEvent(QHideEvent* event)
 {
     // Leaving the screen ends recording even when no focus change says so (the window was not active).
     endRecording();
     QLineEdit::hideEvent(event);
 }
 
-void RecorderCocoa::mousePressEvent(QMouseEvent* event)
+void ShortcutField::mousePressEvent(QMouseEvent* event)
 {
     QLineEdit::mousePressEvent(event);
     if (hasFocus())
         startRecording();
 }
 
-void RecorderCocoa::paintEvent(QPaintEvent* event)
+void ShortcutField::paintEvent(QPaintEvent* event)
 {
     QLineEdit::paintEvent(event);
     // QLineEdit leaves out the placeholder of a focused field whose text is centred, and this field has the
@@ -248,13 +248,13 @@ void RecorderCocoa::paintEvent(QPaintEvent* event)
     painter.drawText(line, Qt::AlignCenter, fontMetrics().elidedText(placeholderText(), Qt::ElideRight, line.width()));
 }
 
-void RecorderCocoa::blur()
+void ShortcutField::blur()
 {
     endRecording();
     clearFocus();
 }
 
-void RecorderCocoa::startRecording()
+void ShortcutField::startRecording()
 {
     // A recorder that is not on screen cannot be typed at, and nothing would end its recording.
     if (m_recording || !isVisible())
@@ -267,7 +267,7 @@ void RecorderCocoa::startRecording()
     qApp->installEventFilter(this);
 }
 
-void RecorderCocoa::endRecording()
+void ShortcutField::endRecording()
 {
     if (!m_recording)
         return;
@@ -279,7 +279,7 @@ void RecorderCocoa::endRecording()
     m_environment.shortcuts.postRecorderActiveStatus(false);
 }
 
-bool RecorderCocoa::eventFilter(QObject* watched, QEvent* event)
+bool ShortcutField::eventFilter(QObject* watched, QEvent* event)
 {
     if (!m_recording || !watched->isWidgetType())
         return false;
@@ -312,7 +312,7 @@ bool RecorderCocoa::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
-bool RecorderCocoa::handleRecordingKey(const KeyEvent& event)
+bool ShortcutField::handleRecordingKey(const KeyEvent& event)
 {
     using Kind = RecorderDecision::Kind;
     const auto menus = [this](const Shortcut& shortcut) -> std::optional<QString> {
@@ -328,7 +328,7 @@ bool RecorderCocoa::handleRecordingKey(const KeyEvent& event)
     };
     const auto system = [this](const Shortcut& shortcut) {
         return m_environment.systemShortcuts.enabledHotKeys().contains(
-            SystemHotKey{shortcut.carbonKeyCode, shortcut.carbonModifiers});
+            SystemHotKey{shortcut.keyCode, shortcut.keyModifiers});
     };
 
     const RecorderDecision decision = decideRecording(event, menus, system);
@@ -351,7 +351,7 @@ bool RecorderCocoa::handleRecordingKey(const KeyEvent& event)
             return true;
         case Kind::menuConflict:
             alertAndResume(strings.localized(QStringLiteral("keyboard_shortcut_used_by_menu_item"))
-                               .replace(QStringLiteral("%@"), decision.menuItemTitle),
+                               .arg(decision.menuItemTitle),
                            {}, {});
             return true;
         case Kind::systemConflict: {
@@ -370,10 +370,10 @@ bool RecorderCocoa::handleRecordingKey(const KeyEvent& event)
     return true;
 }
 
-int RecorderCocoa::alertAndResume(const QString& message, const QString& informativeText, const QStringList& buttons)
+int ShortcutField::alertAndResume(const QString& message, const QString& informativeText, const QStringList& buttons)
 {
     blur();
-    const QPointer<RecorderCocoa> self(this);
+    const QPointer<ShortcutField> self(this);
     const int response = m_environment.alert(window(), message, informativeText, buttons);
     if (!self)
         return response;
@@ -384,7 +384,7 @@ int RecorderCocoa::alertAndResume(const QString& message, const QString& informa
     return response;
 }
 
-void RecorderCocoa::accept(const Shortcut& shortcut)
+void ShortcutField::accept(const Shortcut& shortcut)
 {
     setText(m_environment.shortcuts.description(shortcut));
     updateCancelButton();
@@ -394,7 +394,7 @@ void RecorderCocoa::accept(const Shortcut& shortcut)
     blur();
 }
 
-void RecorderCocoa::clearShortcut()
+void ShortcutField::clearShortcut()
 {
     setText(QString());
     m_environment.shortcuts.setShortcut(std::nullopt, m_shortcutName);

@@ -1,17 +1,17 @@
 // Signs a Nimbrel release for scripts/package; never installed.
 //
-//   nimbrel-bundle-sign --key <private-key.pem> --build <number> <bundle>
-//       writes the bundle's "_signature" folder and checks it with the key's public half
-//   nimbrel-bundle-sign --key <private-key.pem> --package <file>
+//   nimbrel-sign --key <private-key.pem> --build <number> <folder>
+//       writes the folder's "_signature" folder and checks it with the key's public half
+//   nimbrel-sign --key <private-key.pem> --package <file>
 //       prints the package's feed fields as JSON: {"length":…,"signature":"<base64>"}
-//   nimbrel-bundle-sign --verify <bundle>
-//       checks a signed bundle against the public key built into this build
-//   nimbrel-bundle-sign --public-key <key.pem>
+//   nimbrel-sign --verify <folder>
+//       checks a signed folder against the public key built into this build
+//   nimbrel-sign --public-key <key.pem>
 //       prints the raw public key in base64
 //
 // Exit status 0 on success, 1 on failure, 2 on a usage error.
 
-#include "update/BundleManifest.h"
+#include "update/InstallManifest.h"
 #include "update/PackageSignature.h"
 #include "update/UpdateKey.h"
 
@@ -30,7 +30,7 @@ namespace {
 
 void complain(const QString& text)
 {
-    std::fprintf(stderr, "nimbrel-bundle-sign: %s\n", text.toUtf8().constData());
+    std::fprintf(stderr, "nimbrel-sign: %s\n", text.toUtf8().constData());
 }
 
 void say(const QString& text)
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
     QString package;
     QString verify;
     std::optional<qint64> build;
-    QString bundle;
+    QString folder;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         const bool hasValue = i + 1 < arguments.size();
@@ -78,11 +78,11 @@ int main(int argc, char** argv)
                 complain(QStringLiteral("the build number must be a whole number of 0 or more"));
                 return 2;
             }
-        } else if (argument.startsWith(QLatin1Char('-')) || !bundle.isEmpty()) {
+        } else if (argument.startsWith(QLatin1Char('-')) || !folder.isEmpty()) {
             complain(QStringLiteral("unexpected argument %1").arg(argument));
             return 2;
         } else {
-            bundle = argument;
+            folder = argument;
         }
     }
 
@@ -98,7 +98,7 @@ int main(int argc, char** argv)
     }
 
     if (!verify.isEmpty()) {
-        const auto verified = verifyBundle(verify, updatePublicKey());
+        const auto verified = verifyInstallFolder(verify, updatePublicKey());
         if (!verified) {
             complain(QStringLiteral("%1 does not verify with this build's update key: %2")
                          .arg(verify, verified.error().description));
@@ -126,19 +126,19 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    if (!pem || !build || bundle.isEmpty()) {
-        complain(QStringLiteral("usage: nimbrel-bundle-sign --key <private-key.pem> --build <number> <bundle>"));
+    if (!pem || !build || folder.isEmpty()) {
+        complain(QStringLiteral("usage: nimbrel-sign --key <private-key.pem> --build <number> <folder>"));
         return 2;
     }
-    if (auto signedBundle = signBundle(bundle, *build, *pem); !signedBundle) {
-        complain(signedBundle.error().description);
+    if (auto signedFolder = signInstallFolder(folder, *build, *pem); !signedFolder) {
+        complain(signedFolder.error().description);
         return 1;
     }
-    const auto verified = verifyBundle(bundle, ed25519PublicKeyFromPem(*pem));
+    const auto verified = verifyInstallFolder(folder, ed25519PublicKeyFromPem(*pem));
     if (!verified) {
-        complain(QStringLiteral("the signed bundle does not verify: %1").arg(verified.error().description));
+        complain(QStringLiteral("the signed folder does not verify: %1").arg(verified.error().description));
         return 1;
     }
-    say(QStringLiteral("signed %1 (build %2, %3 entries)").arg(bundle).arg(*build).arg(verified->entries.size()));
+    say(QStringLiteral("signed %1 (build %2, %3 entries)").arg(folder).arg(*build).arg(verified->entries.size()));
     return 0;
 }
