@@ -51,7 +51,7 @@ void HotKeyRegistry::registerShortcut(const Shortcut& shortcut, Action onKeyDown
         const bool installed =
             m_platform.installEventHandler([self](HotKeyEventKind kind, HotKeyIdentifier identifier) {
                 if (!self)
-                    return eventNotHandledErr;
+                    return hotKeyNotHandled;
                 const Event event{static_cast<int>(kind), identifier, std::nullopt, std::nullopt};
                 return self->handleEvent(&event);
             });
@@ -179,7 +179,7 @@ const HotKeyRegistry::HotKey* HotKeyRegistry::findHotKey(int keyCode, int keyMod
 int HotKeyRegistry::handleEvent(const Event* event)
 {
     if (!event)
-        return eventNotHandledErr;
+        return hotKeyNotHandled;
 
     // The action may change the registrations, so it runs from copies.
     Action action;
@@ -190,10 +190,10 @@ int HotKeyRegistry::handleEvent(const Event* event)
             if (!event->hotKeyId)
                 return eventParameterNotFoundErr;
             if (event->hotKeyId->signature != signature)
-                return eventNotHandledErr;
+                return hotKeyNotHandled;
             const auto found = m_hotKeys.find(event->hotKeyId->id);
             if (found == m_hotKeys.end())
-                return eventNotHandledErr;
+                return hotKeyNotHandled;
             shortcut = found->second.shortcut;
             action = event->kind == hotKeyPressed ? found->second.onKeyDown : found->second.onKeyUp;
             break;
@@ -204,13 +204,13 @@ int HotKeyRegistry::handleEvent(const Event* event)
                 return eventParameterNotFoundErr;
             const HotKey* hotKey = findHotKey(static_cast<int>(*event->keyCode), static_cast<int>(*event->modifiers));
             if (!hotKey)
-                return eventNotHandledErr;
+                return hotKeyNotHandled;
             shortcut = hotKey->shortcut;
             action = event->kind == rawKeyDown ? hotKey->onKeyDown : hotKey->onKeyUp;
             break;
         }
         default:
-            return eventNotHandledErr;
+            return hotKeyNotHandled;
     }
     if (action)
         action(shortcut);

@@ -79,7 +79,7 @@ public:
     void menuDidBeginTracking();
     void menuDidEndTracking();
 
-    // The handler procedure: 0 when the event was a hot key of ours and its action ran, eventNotHandledErr
+    // The handler procedure: 0 when the event was a hot key of ours and its action ran, hotKeyNotHandled
     // when it was not ours, eventParameterNotFoundErr when a needed parameter is missing.
     int handleEvent(const Event* event);
 

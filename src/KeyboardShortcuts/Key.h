@@ -2,8 +2,8 @@
 
 namespace nimbrel::KeyboardShortcuts {
 
-// A physical key by its stored key code. Any code is allowed; the named ones are the kVK_ constants
-// of the same key (letters and punctuation by their position on an ANSI keyboard).
+// A physical key by its stored key code. Any code is allowed; the named ones are the keys of the
+// stored format (letters and punctuation by their position on an ANSI keyboard).
 struct Key {
     // clang-format off
     enum Code : int {

@@ -17,14 +17,14 @@ struct HotKeyIdentifier {
 // An opaque reference to one registration.
 using HotKeyRef = quint64;
 
-// The two hot-key event kinds, numbered as the original platform numbers them.
+// The two hot-key event kinds.
 enum class HotKeyEventKind { pressed = 5, released = 6 };
 
-// Status codes of the hot-key service, as the original platform numbers them.
+// Status codes of the hot-key service; diagnostic lines show the number.
 inline constexpr int hotKeyNoError = 0;
-inline constexpr int eventNotHandledErr = -9874;
-inline constexpr int eventHotKeyExistsErr = -9878;
-inline constexpr int eventHotKeyInvalidErr = -9879;
+inline constexpr int hotKeyNotHandled = -9874;
+inline constexpr int hotKeyTaken = -9878;
+inline constexpr int hotKeyInvalid = -9879;
 
 // The desktop's system-wide hot-key service: key combinations that reach Nimbrel whichever
 // application is in front, with press and release.
@@ -38,7 +38,7 @@ public:
     using Handler = std::function<int(HotKeyEventKind kind, HotKeyIdentifier identifier)>;
 
     // Registers the combination (stored key code and modifier bits). Returns hotKeyNoError and sets `ref`
-    // on success; otherwise a status, eventHotKeyExistsErr when another client holds the combination.
+    // on success; otherwise a status, hotKeyTaken when another client holds the combination.
     virtual int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) = 0;
     virtual void unregisterHotKey(HotKeyRef ref) = 0;
     // Installs the one handler of hot-key events; false when this desktop cannot deliver any.

@@ -103,8 +103,8 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
         bool available = true;
     };
     const QString ok = QString::number(hotKeyNoError);
-    const QString exists = QString::number(eventHotKeyExistsErr);
-    const QString invalid = QString::number(eventHotKeyInvalidErr);
+    const QString exists = QString::number(hotKeyTaken);
+    const QString invalid = QString::number(hotKeyInvalid);
     const QString notAllowed = QString::number(native::hotKeyNotAllowedErr);
     const Case cases[] = {
         {"added after the user's entry",

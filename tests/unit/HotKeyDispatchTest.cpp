@@ -322,21 +322,21 @@ TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeys)
         QStringList ran;
     };
     const std::vector<Case> cases{
-        {"no event", std::nullopt, eventNotHandledErr, {}},
+        {"no event", std::nullopt, hotKeyNotHandled, {}},
         {"pressed", Event{5, HotKeyIdentifier{hkrg, 1}, {}, {}}, 0, {QStringLiteral("down")}},
         {"released", Event{6, HotKeyIdentifier{hkrg, 1}, {}, {}}, 0, {QStringLiteral("up")}},
-        {"other signature", Event{5, HotKeyIdentifier{0x41424344, 1}, {}, {}}, eventNotHandledErr, {}},
-        {"unknown id", Event{5, HotKeyIdentifier{hkrg, 7}, {}, {}}, eventNotHandledErr, {}},
+        {"other signature", Event{5, HotKeyIdentifier{0x41424344, 1}, {}, {}}, hotKeyNotHandled, {}},
+        {"unknown id", Event{5, HotKeyIdentifier{hkrg, 7}, {}, {}}, hotKeyNotHandled, {}},
         {"hot key without id", Event{6, std::nullopt, {}, {}}, -9870, {}},
         {"raw down", Event{1, {}, Key::a, modControl}, 0, {QStringLiteral("down")}},
         {"raw up", Event{3, {}, Key::a, modControl}, 0, {QStringLiteral("up")}},
         // Caps lock (0x400) and the right-hand bits are not modifiers of a shortcut.
         {"raw with lock bits", Event{1, {}, Key::a, modControl | 0x400 | 0x8000}, 0, {QStringLiteral("down")}},
-        {"raw other modifiers", Event{1, {}, Key::a, modControl | modShift}, eventNotHandledErr, {}},
-        {"raw other key", Event{1, {}, Key::x, modControl}, eventNotHandledErr, {}},
+        {"raw other modifiers", Event{1, {}, Key::a, modControl | modShift}, hotKeyNotHandled, {}},
+        {"raw other key", Event{1, {}, Key::x, modControl}, hotKeyNotHandled, {}},
         {"raw without modifiers", Event{3, {}, Key::a, std::nullopt}, -9870, {}},
         {"raw without key", Event{3, {}, std::nullopt, modControl}, -9870, {}},
-        {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, modControl}, eventNotHandledErr, {}},
+        {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, modControl}, hotKeyNotHandled, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -356,7 +356,7 @@ TEST_F(HotKeyDispatchTest, DestroyingTheModuleReleasesItsGrabsAndSilencesItsHand
     shortcuts.reset();
 
     EXPECT_TRUE(platform.active.isEmpty());
-    EXPECT_EQ(handler(HotKeyEventKind::pressed, {hkrg, 1}), eventNotHandledErr);
+    EXPECT_EQ(handler(HotKeyEventKind::pressed, {hkrg, 1}), hotKeyNotHandled);
     EXPECT_TRUE(ran.isEmpty());
 }
 

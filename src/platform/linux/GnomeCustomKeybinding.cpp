@@ -194,7 +194,7 @@ int GnomeCustomKeybinding::registerHotKey(int keyCode, int keyModifiers, HotKeyI
 {
     if (!isAvailable()) {
         m_console.line(QStringLiteral("No GNOME custom keybinding for the shortcut: ") + m_gio->unavailable);
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     if (!m_allowed)
         return hotKeyNotAllowedErr;
@@ -207,11 +207,11 @@ int GnomeCustomKeybinding::registerHotKey(int keyCode, int keyModifiers, HotKeyI
     if (!accelerator) {
         m_console.line(QStringLiteral("No GNOME key name for the shortcut's key code ") +
                        QString::number(keyCode));
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     const SystemHotKey wanted{keyCode, keyModifiers & shortcutModifiers};
     if (m_gio->otherBindings(keyCodeFromKeysym).contains(wanted))
-        return eventHotKeyExistsErr;
+        return hotKeyTaken;
 
     // The entry is complete before the list names it, so GNOME never sees it half written.
     const Settings entry = m_gio->settings(m_gio->entry, path);

@@ -52,7 +52,7 @@ public:
     void setAllowed(bool allowed);
     bool isAllowed() const { return m_allowed; }
 
-    // eventHotKeyExistsErr when a window manager, shell, media or another custom keybinding has the combination.
+    // hotKeyTaken when a window manager, shell, media or another custom keybinding has the combination.
     int registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref) override;
     void unregisterHotKey(HotKeyRef ref) override;
     bool installEventHandler(Handler) override { return true; }

@@ -107,7 +107,7 @@ int KGlobalAccelHotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIde
         m_console.line(QStringLiteral("KDE global shortcuts: key %1 with modifiers 0x%2 has no name KDE understands")
                            .arg(keyCode)
                            .arg(keyModifiers, 0, 16));
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     const QStringList id = actionId(*combination);
     const QString& action = id.at(1);
@@ -127,18 +127,18 @@ int KGlobalAccelHotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIde
     if (!error.isEmpty()) {
         m_console.line(QStringLiteral("KDE global shortcuts: cannot register ") + text +
                        QStringLiteral(", kglobalaccel did not answer: ") + error);
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     if (owner) {
         m_console.line(QStringLiteral("KDE global shortcuts: ") + text + QStringLiteral(" is taken by ") + *owner);
-        return eventHotKeyExistsErr;
+        return hotKeyTaken;
     }
 
     const QDBusMessage registered = call(QStringLiteral("doRegister"), {id});
     if (registered.type() != QDBusMessage::ReplyMessage) {
         m_console.line(QStringLiteral("KDE global shortcuts: cannot register ") + text + QStringLiteral(": ") +
                        errorText(registered));
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     const QDBusMessage assigned =
         call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(QList<int>{key}), setPresent | noAutoloading});
@@ -146,19 +146,19 @@ int KGlobalAccelHotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIde
         m_console.line(QStringLiteral("KDE global shortcuts: cannot register ") + text + QStringLiteral(": ") +
                        errorText(assigned));
         release(id);
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     // The daemon leaves out a key that became another component's since the check.
     if (!qdbus_cast<QList<int>>(assigned.arguments().constFirst()).contains(key)) {
         m_console.line(QStringLiteral("KDE global shortcuts: kglobalaccel did not assign ") + text +
                        QStringLiteral(", another shortcut holds it"));
         release(id);
-        return eventHotKeyExistsErr;
+        return hotKeyTaken;
     }
     if (!listenToComponent(error)) {
         m_console.line(QStringLiteral("KDE global shortcuts: no events for ") + text + QStringLiteral(": ") + error);
         release(id);
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     ref = m_nextRef++;
     m_registrations.insert(ref, Registration{action, id, identifier});

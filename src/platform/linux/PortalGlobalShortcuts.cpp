@@ -279,7 +279,7 @@ int PortalGlobalShortcuts::registerHotKey(int keyCode, int keyModifiers, HotKeyI
         m_console.line(QStringLiteral("Global shortcuts portal: key %1 with modifiers 0x%2 has no shortcut name")
                            .arg(keyCode)
                            .arg(keyModifiers, 0, 16));
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     const Registration registration{QStringLiteral("hotkey-") + wanted, wanted,
                                     QKeySequence(*combination).toString(QKeySequence::PortableText), identifier};
@@ -291,7 +291,7 @@ int PortalGlobalShortcuts::registerHotKey(int keyCode, int keyModifiers, HotKeyI
         if (!openSession(error)) {
             m_console.line(QStringLiteral("Global shortcuts portal: cannot register ") + registration.text +
                            QStringLiteral(": ") + error);
-            return eventHotKeyInvalidErr;
+            return hotKeyInvalid;
         }
     }
     ref = m_nextRef++;

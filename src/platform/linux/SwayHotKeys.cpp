@@ -150,17 +150,17 @@ int SwayHotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier 
     if (!combination) {
         m_console.line(QStringLiteral("No key for the shortcut's key code ") + QString::number(keyCode) +
                        QStringLiteral(" on sway"));
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     // Watching first: the key reaches Nimbrel only as sway's binding event, and a reload right after the
     // binding is made must not go unnoticed.
     if (const auto watchError = watchEvents()) {
         m_console.line(QStringLiteral("sway's events cannot be watched, so its key bindings cannot reach Nimbrel: ") +
                        *watchError);
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     }
     if (!contains(*combination) && !bind(*combination))
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     ref = m_nextRef++;
     m_bindings.insert(ref, {*combination, identifier});
     return hotKeyNoError;

@@ -44,10 +44,10 @@ X11HotKeys::~X11HotKeys()
 int X11HotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier identifier, HotKeyRef& ref)
 {
     if (!m_x11)
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     const auto keycode = KeyboardShortcuts::x11KeycodeFromKeyCode(keyCode);
     if (!keycode || *keycode > 255)
-        return eventHotKeyInvalidErr;
+        return hotKeyInvalid;
     xcb_connection_t* c = x11Connection();
     const Grab grab{static_cast<quint8>(*keycode),
                     static_cast<quint16>(KeyboardShortcuts::x11StateFromModifiers(keyModifiers)), identifier};
@@ -59,7 +59,7 @@ int X11HotKeys::registerHotKey(int keyCode, int keyModifiers, HotKeyIdentifier i
         const xcb_void_cookie_t cookie = xcb_grab_key_checked(c, 1, x11RootWindow(c), grab.modifiers | variant,
                                                               grab.keycode, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         if (xcb_generic_error_t* error = xcb_request_check(c, cookie)) {
-            status = error->error_code == badAccess ? eventHotKeyExistsErr : eventHotKeyInvalidErr;
+            status = error->error_code == badAccess ? hotKeyTaken : hotKeyInvalid;
             std::free(error);
         }
     }

@@ -85,7 +85,7 @@ public:
     QMap<HotKeyRef, Registration> active;
     QList<HotKeyRef> released;
     QSet<std::pair<int, int>> refused;
-    int refusalStatus = eventHotKeyExistsErr;
+    int refusalStatus = hotKeyTaken;
     bool failNextInstall = false;
     int installAttempts = 0;
     Handler handler;
