@@ -1,167 +1,96 @@
 #include "history/HistoryStore.h"
 #include "history/StorageBudget.h"
-#include "support/TestEnvironment.h"
+#include "support/HistoryTesting.h"
 
 #include <QSignalSpy>
-#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
 using namespace nimbrel;
+using namespace nimbrel::test;
 
 namespace {
 
 constexpr qint64 MB = 1'048'576;
 
-struct Budget {
-    explicit Budget(qint64 maxStorageMB)
-        : store(std::move(HistoryStore::openInMemory()).value()),
-          budget(*store, [this] { return limitMB * MB; }),
-          limitMB(maxStorageMB)
-    {
-    }
-
-    // Stores a record of the given size, `seconds` after a fixed start, the way the watcher does.
-    void add(qint64 byteSize, int seconds, bool enforce = true, bool pinned = false)
-    {
-        ClipItem item = ClipItem::make(ClipKind::text, QStringLiteral("r%1").arg(seconds), std::nullopt, std::nullopt,
-                                       std::nullopt, std::nullopt, start.addSecs(seconds));
-        item.byteSize = byteSize;
-        item.pinned = pinned;
-        ASSERT_TRUE(store->insert(item).ok());
-        ASSERT_TRUE(store->save().ok());
-        if (enforce)
-            budget.enforce();
-    }
-
-    QStringList texts() const
-    {
-        FetchDescriptor all;
-        all.sortByCreatedAt = SortOrder::ascending;
-        QStringList list;
-        for (const ClipItem& item : store->fetch(all).value())
-            list.append(*item.contentText);
-        return list;
-    }
-
-    std::unique_ptr<HistoryStore> store;
-    StorageBudget budget;
-    qint64 limitMB;
-    QDateTime start = QDateTime::fromSecsSinceEpoch(1'700'000'000, QTimeZone::utc());
+// A record of `size` bytes, added with the budget at `limitMB` and enforced at once, as the watcher does.
+struct Record {
+    qint64 size;
+    bool pinned = false;
+    qint64 limitMB = 100;
 };
+
+ClipItem sized(int n, qint64 size, bool pinned)
+{
+    ClipItem item = textItem(QStringLiteral("r%1").arg(n), n * 1000, pinned);
+    item.byteSize = size;
+    return item;
+}
 
 }  // namespace
 
-TEST(StorageBudget, OldestRecordsGoUntilTheStoreFits)
+// The oldest unpinned records go until the store fits. Pinned records count in the total but never go; when
+// they alone are over the budget, every unpinned record goes (a new one at once) and the pruning ends there.
+TEST(StorageBudget, OldestUnpinnedRecordsGoUntilTheStoreFits)
 {
+    QList<Record> lowered(10, Record{40 * MB, false, 500});
+    lowered.append(Record{1});
+    QList<Record> many(99, Record{MB});
+    many.append(Record{200 * MB});
     struct Case {
         const char* name;
-        qint64 budgetMB;
-        QList<qint64> sizes;  // stored in this order, the budget run after each
-        QStringList left;
-    };
-    const QList<Case> cases = {
-        {"a fourth of 40 MB deletes exactly the two oldest",
-         100,
-         {40 * MB, 40 * MB, 40 * MB, 40 * MB},
-         {QStringLiteral("r3"), QStringLiteral("r4")}},
-        {"a record larger than the budget empties the history", 100, {10, 10, 101 * MB}, {}},
-        {"within the budget nothing goes", 100, {50 * MB, 50 * MB}, {QStringLiteral("r1"), QStringLiteral("r2")}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Budget b(c.budgetMB);
-        for (int i = 0; i < c.sizes.size(); ++i)
-            b.add(c.sizes[i], i + 1);
-        EXPECT_EQ(b.texts(), c.left);
-        EXPECT_LE(b.store->totalByteSize().value(), c.budgetMB * MB);
-    }
-}
-
-// Pinned records count in the total but are never pruned; when they alone are over the budget, every
-// unpinned record goes (a new one at once) and the pruning ends there.
-TEST(StorageBudget, PinnedRecordsCountButStay)
-{
-    struct Record {
-        qint64 size;
-        bool pinned = false;
-    };
-    struct Case {
-        const char* name;
-        QList<Record> records;  // stored in this order, the budget run after each
-        QStringList left;
+        QList<Record> records;
+        const char* left;
         qint64 total;
     };
     const QList<Case> cases = {
-        {"the oldest unpinned go, the pinned oldest stays",
-         {{40 * MB, true}, {40 * MB}, {40 * MB}, {40 * MB}},
-         {QStringLiteral("r1"), QStringLiteral("r4")},
+        {"a fourth of 40 MB deletes exactly the oldest two",
+         {{40 * MB}, {40 * MB}, {40 * MB}, {40 * MB}},
+         "r3,r4",
          80 * MB},
-        {"pinned alone over the budget: every unpinned record goes, new ones at once",
-         {{10}, {60 * MB, true}, {20}, {60 * MB, true}, {30}},
-         {QStringLiteral("r2"), QStringLiteral("r4")},
-         120 * MB},
-        {"pinned bytes leave less room for the others",
-         {{30 * MB}, {30 * MB}, {90 * MB, true}},
-         {QStringLiteral("r3")},
-         90 * MB},
+        {"a record larger than the budget empties the history", {{10}, {10}, {101 * MB}}, "", 0},
+        {"within the budget nothing goes", {{50 * MB}, {50 * MB}}, "r1,r2", 100 * MB},
+        {"a lowered setting applies at the next record", lowered, "r9,r10,r11", 80 * MB + 1},
+        {"more than one batch of deletions", many, "", 0},
+        {"the pinned oldest stays", {{40 * MB, true}, {40 * MB}, {40 * MB}, {40 * MB}}, "r1,r4", 80 * MB},
+        {"pinned alone over the budget", {{10}, {60 * MB, true}, {20}, {60 * MB, true}, {30}}, "r2,r4", 120 * MB},
+        {"pinned bytes leave less room for the others", {{30 * MB}, {30 * MB}, {90 * MB, true}}, "r3", 90 * MB},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Budget b(100);
-        for (int i = 0; i < c.records.size(); ++i)
-            b.add(c.records[i].size, i + 1, true, c.records[i].pinned);
-        EXPECT_EQ(b.texts(), c.left);
-        EXPECT_EQ(b.store->totalByteSize().value(), c.total);
-        // Over the budget with only pinned records left, a run deletes nothing and writes nothing.
-        QSignalSpy saves(b.store.get(), &HistoryStore::changed);
-        EXPECT_EQ(b.budget.enforce(), 0);
+        auto store = valueOf(HistoryStore::openInMemory());
+        ASSERT_TRUE(store);
+        qint64 limitMB = 0;
+        StorageBudget budget(*store, [&limitMB] { return limitMB * MB; });
+        for (int i = 0; i < c.records.size(); ++i) {
+            expectOk(store->insert(sized(i + 1, c.records[i].size, c.records[i].pinned)));
+            expectOk(store->save());
+            limitMB = c.records[i].limitMB;
+            budget.enforce();
+        }
+        EXPECT_EQ(texts(fetchAll(*store)).join(QLatin1Char(',')), QLatin1String(c.left));
+        EXPECT_EQ(valueOf(store->totalByteSize()), c.total);
+        // A store within its budget, or over it with only pinned records: a run deletes and writes nothing.
+        QSignalSpy saves(store.get(), &HistoryStore::changed);
+        EXPECT_EQ(budget.enforce(), 0);
         EXPECT_EQ(saves.count(), 0);
     }
 }
 
-TEST(StorageBudget, LoweringTheSettingDeletesOnlyAtTheNextRecord)
-{
-    Budget b(500);
-    for (int i = 1; i <= 10; ++i)
-        b.add(40 * MB, i);
-    ASSERT_EQ(b.texts().size(), 10);
-    b.limitMB = 100;
-    EXPECT_EQ(b.texts().size(), 10) << "changing the setting deletes nothing by itself";
-    b.add(1, 11);
-    // 10 × 40 MB + 1 byte must come down to at most 100 MB: the oldest go until two records and the new one remain.
-    EXPECT_EQ(b.texts(), (QStringList{QStringLiteral("r9"), QStringLiteral("r10"), QStringLiteral("r11")}));
-    EXPECT_EQ(b.store->totalByteSize().value(), 80 * MB + 1);
-}
-
-TEST(StorageBudget, PrunesInBatchesOfThirtyTwoWithASaveAfterEach)
-{
-    Budget b(100);
-    for (int i = 0; i < 99; ++i)
-        b.add(1 * MB, i, false);
-    b.add(200 * MB, 100, false);
-    QSignalSpy saves(b.store.get(), &HistoryStore::changed);
-    EXPECT_EQ(b.budget.enforce(), 100);
-    EXPECT_TRUE(b.texts().isEmpty());
-    EXPECT_EQ(saves.count(), 4) << "batches of 32, 32, 32 and 4";
-}
-
 TEST(StorageBudget, AStoreThatRefusesDeletionsStopsThePruning)
 {
-    const QString path = test::freshDirectory() + QStringLiteral("/Nimbrel.store");
+    const QString path = storePath();
     {
-        auto writable = std::move(HistoryStore::openFile(path)).value();
-        for (int i = 0; i < 3; ++i) {
-            ClipItem item = ClipItem::make(ClipKind::text, QStringLiteral("r%1").arg(i), std::nullopt, std::nullopt,
-                                           std::nullopt, std::nullopt, QDateTime::currentDateTimeUtc().addSecs(i));
-            item.byteSize = 40 * MB;
-            ASSERT_TRUE(writable->insert(item).ok());
-        }
-        ASSERT_TRUE(writable->save().ok());
+        auto writable = valueOf(HistoryStore::openFile(path));
+        ASSERT_TRUE(writable);
+        for (int i = 1; i <= 3; ++i)
+            expectOk(writable->insert(sized(i, 40 * MB, false)));
+        expectOk(writable->save());
     }
-    auto readOnly = std::move(HistoryStore::openReadOnly(path)).value();
+    auto readOnly = valueOf(HistoryStore::openReadOnly(path));
+    ASSERT_TRUE(readOnly);
     StorageBudget budget(*readOnly, [] { return 100 * MB; });
     // Would loop over the same records forever if failures were ignored.
     EXPECT_EQ(budget.enforce(), 0);
-    EXPECT_EQ(readOnly->count().value(), 3);
+    EXPECT_EQ(valueOf(readOnly->count()), 3);
 }

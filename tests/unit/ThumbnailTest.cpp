@@ -1,3 +1,4 @@
+#include "history/ImageDecoding.h"
 #include "history/Thumbnail.h"
 #include "support/fake/FakePlatform.h"
 
@@ -6,10 +7,12 @@
 #include <QIconEngine>
 #include <QImageWriter>
 #include <QPainter>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -17,18 +20,20 @@ using namespace nimbrel;
 
 namespace {
 
-QByteArray encoded(const QImage& image, const char* format)
+QByteArray encoded(const QImage& image, const char* format,
+                   QImageIOHandler::Transformations transformation = QImageIOHandler::TransformationNone)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, format);
     writer.setQuality(95);
+    writer.setTransformation(transformation);
     EXPECT_TRUE(writer.write(image)) << format;
     return bytes;
 }
 
-QImage filled(QSize size, QColor color, QImage::Format format = QImage::Format_RGB32)
+QImage filled(QSize size, QColor color = Qt::darkCyan, QImage::Format format = QImage::Format_RGB32)
 {
     QImage image(size, format);
     image.fill(color);
@@ -44,30 +49,21 @@ QImage halves(QSize size, QColor left, QColor right)
     return image;
 }
 
-// An APP1 segment holding a big-endian TIFF block with one IFD entry: Orientation (0x0112), SHORT, 1 value.
-QByteArray exifOrientationSegment(quint8 orientation)
+QByteArray bigEndian(quint32 value)
 {
-    QByteArray payload("Exif\0\0", 6);
-    payload += QByteArray("MM\x00\x2A\x00\x00\x00\x08", 8);
-    payload += QByteArray("\x00\x01", 2);
-    payload += QByteArray("\x01\x12\x00\x03\x00\x00\x00\x01", 8);
-    payload += char(0);
-    payload += char(orientation);
-    payload += QByteArray(2, '\0');
-    payload += QByteArray(4, '\0');  // no next IFD
-    const int length = int(payload.size()) + 2;
-    QByteArray segment("\xFF\xE1", 2);
-    segment += char(length >> 8);
-    segment += char(length & 0xFF);
-    return segment + payload;
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
 }
 
+// A JPEG whose APP1 segment holds a big-endian TIFF block with one entry: Orientation (0x0112), SHORT, 1 value.
 QByteArray jpegWithOrientation(const QImage& stored, quint8 orientation)
 {
+    const QByteArray payload =
+        QByteArray("Exif\0\0MM\x00\x2A\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00", 25) +
+        char(orientation) + QByteArray(6, '\0');
     QByteArray jpeg = encoded(stored, "jpeg");
-    EXPECT_TRUE(jpeg.startsWith("\xFF\xD8"));
-    jpeg.insert(2, exifOrientationSegment(orientation));
-    return jpeg;
+    return jpeg.insert(2, QByteArray("\xFF\xE1", 2) + bigEndian(quint32(payload.size() + 2)).mid(2) + payload);
 }
 
 bool isHeic(const QByteArray& bytes)
@@ -76,18 +72,56 @@ bool isHeic(const QByteArray& bytes)
     return bytes.mid(4, 4) == "ftyp" && (brand == "heic" || brand == "heix" || brand == "mif1");
 }
 
-bool isPng(const QByteArray& bytes)
+// HEIC and JPEG are lossy: colours come back close, not equal.
+bool near(QColor actual, QColor expected, int tolerance = 40)
 {
-    return bytes.startsWith("\x89PNG\r\n\x1A\n");
-}
-
-// HEIC is lossy: colours come back close, not equal.
-bool near(QColor actual, QColor expected)
-{
-    const int tolerance = 40;
     return std::abs(actual.red() - expected.red()) <= tolerance &&
            std::abs(actual.green() - expected.green()) <= tolerance &&
            std::abs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+std::string sizeText(std::optional<QSize> size)
+{
+    return size ? std::to_string(size->width()) + "x" + std::to_string(size->height()) : "none";
+}
+
+// A well-formed PNG chunk, CRC included: the decoder would read it rather than skip it as damaged.
+QByteArray chunk(const QByteArray& type, const QByteArray& data)
+{
+    quint32 crc = 0xFFFF'FFFFu;
+    for (const char byte : QByteArray(type + data)) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB8'8320u & (0u - (crc & 1u)));
+    }
+    return bigEndian(quint32(data.size())) + type + data + bigEndian(~crc);
+}
+
+constexpr qsizetype afterHeader = 8 + 12 + 13;
+
+QByteArray inserted(QByteArray png, const QByteArray& bytes)
+{
+    return png.insert(afterHeader, bytes);
+}
+
+QByteArray claimingSize(QByteArray png, quint32 width, quint32 height)
+{
+    return png.replace(8, 12 + 13, chunk("IHDR", bigEndian(width) + bigEndian(height) + png.mid(16 + 8, 5)));
+}
+
+QByteArray withoutChunk(QByteArray png, const QByteArray& type)
+{
+    const qsizetype at = png.indexOf(type) - 4;
+    return png.remove(at, 12 + qFromBigEndian<quint32>(png.constData() + at));
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    std::mt19937 generator(20240611);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = char(generator());
+    return bytes;
 }
 
 // An icon that needs no pixmap, so the test runs without a GUI application.
@@ -102,123 +136,150 @@ private:
     QString m_name;
 };
 
-QString sizeText(QSize size)
-{
-    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
-}
-
 }  // namespace
 
-TEST(Thumbnail, ScalesTheLongestSideDownTo512AndKeepsSmallerImages)
+TEST(ImageDecoding, ChecksTheHeaderBeforeAnyDecoderSeesTheBytes)
 {
+    const QSize size(60, 40);
+    const QByteArray png = encoded(filled(size), "png");
+    ASSERT_TRUE(png.endsWith(chunk("IEND", {})));
+    const DecodeOptions plain;
+    const DecodeOptions turned{.applyOrientation = true};
+    const auto fitting = [](int side) { return DecodeOptions{.maxSide = side}; };
+    const QByteArray turnedTiff = encoded(filled(size), "tiff", QImageIOHandler::TransformationRotate90);
+    // A zTXt chunk whose text inflates to 4 MB: under the decoder's own cap, so it would come out on the image.
+    const QByteArray zText =
+        chunk("zTXt", QByteArray("Comment\0\0", 9) + qCompress(QByteArray(4'000'000, 'a'), 9).mid(4));
+    // One pixel on a screen 14337 pixels wide, which Qt decodes at the screen's size.
+    const QByteArray gif(
+        "GIF89a\x01\x38\x01\x00\x80\x00\x00\xFF\x00\x00\x00\x00\xFF,"
+        "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+        35);
     struct Case {
-        QSize source;
-        const char* format;
-        QSize expected;
+        const char* name;
+        QByteArray bytes;
+        QByteArrayView format;
+        DecodeOptions options;
+        std::optional<QSize> header;
+        std::optional<QSize> decoded;
     };
-    // PNG and JPEG decoders scale while reading; BMP is read whole and scaled afterwards.
     const Case cases[] = {
-        {{4000, 3000}, "png", {512, 384}}, {{4000, 3000}, "jpeg", {512, 384}},
-        {{4000, 3000}, "bmp", {512, 384}}, {{300, 200}, "png", {300, 200}},
-        {{600, 2000}, "png", {154, 512}},  // 153.6 rounds up
-        {{600, 2000}, "bmp", {154, 512}},  {{512, 512}, "png", {512, 512}},
-        {{513, 100}, "png", {512, 100}},  // 99.8
-        {{5000, 2}, "png", {512, 1}},     // 0.2048 would be no pixel at all
-        {{5000, 2}, "bmp", {512, 1}},      {{1, 1}, "png", {1, 1}},
-        {{3, 5}, "png", {3, 5}},
+        {"PNG", png, {}, plain, size, size},
+        {"PNG labelled PNG", png, "png", plain, size, size},
+        {"JPEG labelled jpg", encoded(filled(size), "jpeg"), "jpg", plain, size, size},
+        {"TIFF labelled TIFF", encoded(filled(size), "tiff"), "tiff", plain, size, size},
+        {"BMP", encoded(filled(size), "bmp"), {}, plain, size, size},
+        {"WebP", encoded(filled(size), "webp"), {}, plain, size, size},
+        // Metadata chunks never reach the decoder: their text would otherwise be on the image.
+        {"PNG with a text", inserted(png, chunk("tEXt", QByteArray("Comment\0hello", 13))), {}, plain, size, size},
+        {"PNG with a zTXt inflating to 4 MB", inserted(png, zText), {}, plain, size, size},
+        {"PNG with bytes after its IEND", png + "trailing", {}, plain, size, size},
+        {"tEXt claiming 2 GB", inserted(png, bigEndian(0x7FFF'FFF0) + "tEXtComment"), {}, plain, {}, {}},
+        {"chunk length beyond 2^31 - 1", inserted(png, bigEndian(0xFFFF'FFFF) + "tEXtComment"), {}, plain, {}, {}},
+        {"chunk type that is no letters", inserted(png, chunk(QByteArray("t\0Xt", 4), "x")), {}, plain, {}, {}},
+        {"PNG claiming 20000 × 20000", claimingSize(png, 20000, 20000), {}, plain, {}, {}},
+        {"PNG a row above the pixel limit", claimingSize(png, 10000, 10001), {}, plain, {}, {}},
+        {"PNG claiming no width", claimingSize(png, 0, 40), {}, plain, {}, {}},
+        {"PNG claiming 2^32 - 1 × 2^32 - 1", claimingSize(png, 0xFFFF'FFFF, 0xFFFF'FFFF), {}, plain, {}, {}},
+        {"PNG cut in half", png.left(png.size() / 2), {}, plain, {}, {}},
+        {"PNG without its IEND", png.chopped(12), {}, plain, {}, {}},
+        {"PNG header only", png.left(afterHeader), {}, plain, {}, {}},
+        {"PNG without pixel data", withoutChunk(png, "IDAT"), {}, plain, {}, {}},
+        {"random bytes", randomBytes(4096), {}, plain, {}, {}},
+        {"random bytes labelled PNG", randomBytes(4096), "png", plain, {}, {}},
+        {"random bytes after a PNG signature", png.left(8) + randomBytes(4096), {}, plain, {}, {}},
+        {"empty", QByteArray(), {}, plain, {}, {}},
+        {"JPEG labelled PNG", encoded(filled(size), "jpeg"), "png", plain, {}, {}},
+        {"PNG labelled TIFF", png, "tiff", plain, {}, {}},
+        {"a format applications do not copy (PPM)", encoded(filled(size), "ppm"), {}, plain, {}, {}},
+        {"GIF", gif, {}, plain, {}, {}},
+        {"TIFF turned a quarter, turned back", turnedTiff, {}, turned, size, QSize(40, 60)},
+        {"TIFF turned a quarter, as stored", turnedTiff, {}, plain, size, size},
+        // PNG and JPEG are scaled while decoding, BMP afterwards.
+        {"PNG scaled down", encoded(filled({2000, 1000}), "png"), {}, fitting(500), QSize(2000, 1000), QSize(500, 250)},
+        {"JPEG scaled down",
+         encoded(filled({2000, 1000}), "jpeg"),
+         {},
+         fitting(500),
+         QSize(2000, 1000),
+         QSize(500, 250)},
+        {"BMP scaled down", encoded(filled({600, 2000}), "bmp"), {}, fitting(512), QSize(600, 2000), QSize(154, 512)},
+        {"never scaled up", png, {}, fitting(500), size, size},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(sizeText(c.source).toStdString() + " " + c.format);
-        const std::optional<QByteArray> thumbnail = makeThumbnail(encoded(filled(c.source, Qt::darkCyan), c.format));
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(sizeText(checkImageHeader(c.bytes, c.format)), sizeText(c.header));
+        const std::optional<QImage> image = decodeImage(c.bytes, c.format, c.options);
+        EXPECT_EQ(sizeText(image ? std::optional(image->size()) : std::nullopt), sizeText(c.decoded));
+        if (!image)
+            continue;
+        EXPECT_TRUE(image->textKeys().isEmpty());
+        EXPECT_TRUE(near(image->pixelColor(image->width() / 2, image->height() / 2), Qt::darkCyan, 12));
+    }
+}
+
+// The longest side comes down to 512 (rounded, at least a pixel), smaller images keep their size, and the EXIF
+// orientation is applied: 6 turns 90° clockwise to display (the left edge becomes the top), 8 anticlockwise, 3
+// half a turn.
+TEST(Thumbnail, ScalesDownAndTurnsAsTheImageSays)
+{
+    const auto jpeg = [](QSize stored, quint8 orientation) {
+        return jpegWithOrientation(halves(stored, Qt::red, Qt::blue), orientation);
+    };
+    const auto image = [](QSize size, const char* format) { return encoded(halves(size, Qt::red, Qt::blue), format); };
+    struct Case {
+        QByteArray source;
+        QSize expected;
+        QPoint redAt;  // where the source's left (red) half ends up
+        QPoint blueAt;
+    };
+    const Case cases[] = {
+        {image({4000, 3000}, "png"), {512, 384}, {100, 192}, {412, 192}},
+        {image({4000, 3000}, "bmp"), {512, 384}, {100, 192}, {412, 192}},
+        {image({300, 200}, "png"), {300, 200}, {50, 100}, {250, 100}},
+        {image({600, 2000}, "png"), {154, 512}, {30, 256}, {124, 256}},  // 153.6 rounds up
+        {image({513, 100}, "png"), {512, 100}, {100, 50}, {412, 50}},
+        {image({5000, 2}, "png"), {512, 1}, {100, 0}, {412, 0}},  // 0.2048 would be no pixel at all
+        {image({5000, 2}, "bmp"), {512, 1}, {100, 0}, {412, 0}},
+        {jpeg({40, 20}, 6), {20, 40}, {10, 5}, {10, 35}},
+        {jpeg({1000, 600}, 6), {307, 512}, {150, 50}, {150, 460}},
+        {jpeg({1000, 600}, 8), {307, 512}, {150, 460}, {150, 50}},
+        {jpeg({1000, 600}, 3), {512, 307}, {460, 150}, {50, 150}},
+        {jpeg({1000, 600}, 1), {512, 307}, {50, 150}, {460, 150}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(sizeText(c.expected));
+        const std::optional<QByteArray> thumbnail = makeThumbnail(c.source);
         ASSERT_TRUE(thumbnail.has_value());
         EXPECT_TRUE(isHeic(*thumbnail));
         const std::optional<QImage> decoded = decodeThumbnail(*thumbnail);
         ASSERT_TRUE(decoded.has_value());
         EXPECT_EQ(decoded->size(), c.expected);
-        EXPECT_TRUE(near(decoded->pixelColor(decoded->width() / 2, decoded->height() / 2), QColor(Qt::darkCyan)));
-    }
-}
-
-TEST(Thumbnail, AppliesTheExifOrientation)
-{
-    struct Case {
-        quint8 orientation;
-        QSize stored;
-        QSize expected;
-        // Where the stored image's left (red) half ends up.
-        QPoint redAt;
-        QPoint blueAt;
-    };
-    // 6: turn 90° clockwise to display, so the left edge becomes the top; 8: 90° anticlockwise; 3: half a turn.
-    const Case cases[] = {
-        {6, {40, 20}, {20, 40}, {10, 5}, {10, 35}},          {6, {1000, 600}, {307, 512}, {150, 50}, {150, 460}},
-        {8, {1000, 600}, {307, 512}, {150, 460}, {150, 50}}, {3, {1000, 600}, {512, 307}, {460, 150}, {50, 150}},
-        {1, {1000, 600}, {512, 307}, {50, 150}, {460, 150}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(QStringLiteral("orientation %1, %2").arg(c.orientation).arg(sizeText(c.stored)).toStdString());
-        const QByteArray jpeg = jpegWithOrientation(halves(c.stored, Qt::red, Qt::blue), c.orientation);
-        const std::optional<QByteArray> thumbnail = makeThumbnail(jpeg);
-        ASSERT_TRUE(thumbnail.has_value());
-        const std::optional<QImage> decoded = decodeThumbnail(*thumbnail);
-        ASSERT_TRUE(decoded.has_value());
-        EXPECT_EQ(decoded->size(), c.expected);
-        EXPECT_TRUE(near(decoded->pixelColor(c.redAt), Qt::red)) << decoded->pixelColor(c.redAt).name().toStdString();
-        EXPECT_TRUE(near(decoded->pixelColor(c.blueAt), Qt::blue))
-            << decoded->pixelColor(c.blueAt).name().toStdString();
-    }
-}
-
-TEST(Thumbnail, UndecodableBytesGiveNone)
-{
-    const QByteArray png = encoded(filled({64, 64}, Qt::gray), "png");
-    const QByteArray heic = *encodeImage(filled({64, 64}, Qt::gray), ImageType::heic);
-    struct Case {
-        const char* name;
-        QByteArray bytes;
-    };
-    const Case cases[] = {
-        {"empty", QByteArray()},
-        {"text", QByteArrayLiteral("not an image at all")},
-        {"PNG header only", png.left(33)},
-        {"JPEG marker only", QByteArray("\xFF\xD8\xFF", 3)},
-        // Qt has no HEIC decoder; a HEIC capture gets no thumbnail rather than a wrong one.
-        {"HEIC", heic},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_FALSE(makeThumbnail(c.bytes).has_value());
+        EXPECT_TRUE(near(decoded->pixelColor(c.redAt), Qt::red));
+        EXPECT_TRUE(near(decoded->pixelColor(c.blueAt), Qt::blue));
     }
 }
 
 TEST(Thumbnail, KeepsTranslucencyAndLeavesOpaqueImagesWithoutAlpha)
 {
     QImage translucent = filled({200, 100}, Qt::green, QImage::Format_ARGB32);
-    {
-        QPainter painter(&translucent);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(0, 0, 100, 100, Qt::transparent);
-    }
-    struct Case {
-        const char* name;
-        QImage source;
-        bool alpha;
-    };
-    const Case cases[] = {
-        {"half transparent", translucent, true},
-        {"opaque in an alpha format", filled({200, 100}, Qt::green, QImage::Format_ARGB32), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::optional<QByteArray> thumbnail = makeThumbnail(encoded(c.source, "png"));
+    QPainter painter(&translucent);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(0, 0, 100, 100, Qt::transparent);
+    painter.end();
+    const std::pair<QImage, bool> cases[] = {{translucent, true},
+                                             {filled({200, 100}, Qt::green, QImage::Format_ARGB32), false}};
+    for (const auto& [source, alpha] : cases) {
+        SCOPED_TRACE(alpha);
+        const std::optional<QByteArray> thumbnail = makeThumbnail(encoded(source, "png"));
         ASSERT_TRUE(thumbnail.has_value());
         EXPECT_TRUE(isHeic(*thumbnail));
         const std::optional<QImage> decoded = decodeThumbnail(*thumbnail);
         ASSERT_TRUE(decoded.has_value());
-        EXPECT_EQ(decoded->hasAlphaChannel(), c.alpha);
+        EXPECT_EQ(decoded->hasAlphaChannel(), alpha);
         EXPECT_EQ(decoded->pixelColor(150, 50).alpha(), 255);
         EXPECT_TRUE(near(decoded->pixelColor(150, 50), Qt::green));
-        if (c.alpha) {
+        if (alpha) {
             EXPECT_LT(decoded->pixelColor(50, 50).alpha(), 16);
         }
     }
@@ -227,21 +288,19 @@ TEST(Thumbnail, KeepsTranslucencyAndLeavesOpaqueImagesWithoutAlpha)
 TEST(Thumbnail, FallsBackToPngWhenHeicCannotBeEncoded)
 {
     struct Case {
-        const char* name;
         bool heicWorks;
         bool pngWorks;
         std::vector<ImageType> expectedCalls;
-        bool expectHeic;
-        bool expectPng;
+        std::optional<ImageType> made;
     };
     const Case cases[] = {
-        {"HEIC available", true, true, {ImageType::heic}, true, false},
-        {"no HEIC encoder", false, true, {ImageType::heic, ImageType::png}, false, true},
-        {"nothing encodes", false, false, {ImageType::heic, ImageType::png}, false, false},
+        {true, true, {ImageType::heic}, ImageType::heic},
+        {false, true, {ImageType::heic, ImageType::png}, ImageType::png},
+        {false, false, {ImageType::heic, ImageType::png}, std::nullopt},
     };
     const QImage thumbnail = *thumbnailImage(encoded(filled({1000, 500}, Qt::yellow), "png"));
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.heicWorks ? "HEIC" : "no HEIC") + (c.pngWorks ? ", PNG" : ", no PNG"));
         std::vector<ImageType> calls;
         const ImageEncoder encoder = [&](const QImage& image, ImageType type) -> std::optional<QByteArray> {
             calls.push_back(type);
@@ -251,31 +310,31 @@ TEST(Thumbnail, FallsBackToPngWhenHeicCannotBeEncoded)
         };
         const std::optional<QByteArray> bytes = encodePreferringHeic(thumbnail, encoder);
         EXPECT_EQ(calls, c.expectedCalls);
-        EXPECT_EQ(bytes.has_value(), c.expectHeic || c.expectPng);
+        ASSERT_EQ(bytes.has_value(), c.made.has_value());
         if (!bytes)
             continue;
-        EXPECT_EQ(isHeic(*bytes), c.expectHeic);
-        EXPECT_EQ(isPng(*bytes), c.expectPng);
+        EXPECT_EQ(isHeic(*bytes), c.made == ImageType::heic);
+        EXPECT_EQ(bytes->startsWith("\x89PNG\r\n\x1A\n"), c.made == ImageType::png);
         const std::optional<QImage> decoded = decodeThumbnail(*bytes);
         ASSERT_TRUE(decoded.has_value());
         EXPECT_EQ(decoded->size(), QSize(512, 256));
         EXPECT_TRUE(near(decoded->pixelColor(256, 128), Qt::yellow));
     }
-}
-
-TEST(Thumbnail, EncodeImageRefusesANullImage)
-{
-    for (ImageType type : {ImageType::heic, ImageType::png}) {
-        SCOPED_TRACE(int(type));
+    for (const ImageType type : {ImageType::heic, ImageType::png})
         EXPECT_FALSE(encodeImage(QImage(), type).has_value());
-    }
 }
 
-TEST(Thumbnail, DecodeThumbnailReadsHeicAndPngAndRefusesDamagedData)
+// Only what decodes as an image within a thumbnail's size gives or reads a thumbnail.
+TEST(Thumbnail, UndecodableOrHostileBytesGiveNone)
 {
     const QImage source = halves({64, 32}, Qt::red, Qt::blue);
     const QByteArray heic = *encodeImage(source, ImageType::heic);
     const QByteArray png = *encodeImage(source, ImageType::png);
+    for (const QByteArray& bytes :
+         {QByteArray(), QByteArray("not an image at all"), png.left(33), QByteArray("\xFF\xD8\xFF", 3),
+          heic}) {  // Qt has no HEIC decoder: no thumbnail rather than a wrong one
+        EXPECT_FALSE(makeThumbnail(bytes).has_value()) << bytes.left(16).toHex().toStdString();
+    }
     struct Case {
         const char* name;
         QByteArray data;
@@ -304,72 +363,38 @@ TEST(Thumbnail, DecodeThumbnailReadsHeicAndPngAndRefusesDamagedData)
     }
 }
 
-TEST(ThumbnailCache, ACachedImageIsReturnedWhateverDataComesWithTheRequest)
+// A cached image is returned whatever data comes with a later request; absent or undecodable data caches
+// nothing; the cache costs four bytes a pixel and gives its oldest images up beyond its limit.
+TEST(ThumbnailCache, CachesDecodedImagesWithinItsLimit)
 {
     ThumbnailCache cache;
-    const QUuid id = QUuid::createUuid();
-    const QByteArray red = *encodeImage(filled({30, 20}, Qt::red), ImageType::png);
-    ASSERT_TRUE(cache.image(id, red).has_value());
-    const QByteArray blue = *encodeImage(filled({40, 40}, Qt::blue), ImageType::png);
-    const std::optional<QByteArray> requests[] = {std::nullopt, QByteArrayLiteral("garbage"), blue};
-    for (const std::optional<QByteArray>& data : requests) {
-        const std::optional<QImage> image = cache.image(id, data);
+    const QUuid red = QUuid::createUuid();
+    ASSERT_TRUE(cache.image(red, *encodeImage(filled({30, 20}, Qt::red), ImageType::png)).has_value());
+    for (const std::optional<QByteArray>& data : {std::optional<QByteArray>(), std::optional(QByteArray("garbage")),
+                                                  encodeImage(filled({40, 40}, Qt::blue), ImageType::png)}) {
+        const std::optional<QImage> image = cache.image(red, data);
         ASSERT_TRUE(image.has_value());
         EXPECT_EQ(image->size(), QSize(30, 20));
         EXPECT_EQ(image->pixelColor(0, 0), QColor(Qt::red));
     }
-    EXPECT_EQ(cache.cachedCount(), 1);
-}
-
-TEST(ThumbnailCache, AbsentOrUndecodableDataCachesNothing)
-{
-    const QByteArray valid = *encodeImage(filled({30, 20}, Qt::red), ImageType::png);
-    struct Case {
-        const char* name;
-        std::optional<QByteArray> data;
-    };
-    const Case cases[] = {
-        {"absent", std::nullopt},
-        {"garbage", QByteArrayLiteral("garbage")},
-        {"empty", QByteArray()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ThumbnailCache cache;
-        const QUuid id = QUuid::createUuid();
-        EXPECT_FALSE(cache.image(id, c.data).has_value());
-        EXPECT_EQ(cache.cachedCount(), 0);
-        EXPECT_EQ(cache.totalCost(), 0);
-        // Nothing was remembered for the id: good data given later is decoded.
-        EXPECT_TRUE(cache.image(id, valid).has_value());
+    const QUuid other = QUuid::createUuid();
+    for (const std::optional<QByteArray>& data :
+         {std::optional<QByteArray>(), std::optional(QByteArray("garbage")), std::optional(QByteArray())}) {
+        EXPECT_FALSE(cache.image(other, data).has_value());
         EXPECT_EQ(cache.cachedCount(), 1);
+        EXPECT_EQ(cache.totalCost(), 30 * 20 * 4);
     }
-}
-
-TEST(ThumbnailCache, CostIsFourBytesPerPixel)
-{
-    ThumbnailCache cache;
-    ASSERT_TRUE(cache.image(QUuid::createUuid(), *encodeImage(filled({300, 200}, Qt::red), ImageType::png)));
-    EXPECT_EQ(cache.totalCost(), 300 * 200 * 4);
-    ASSERT_TRUE(cache.image(QUuid::createUuid(), *encodeImage(filled({512, 384}, Qt::red), ImageType::heic)));
-    EXPECT_EQ(cache.totalCost(), 300 * 200 * 4 + 512 * 384 * 4);
-    EXPECT_EQ(cache.cachedCount(), 2);
-}
-
-TEST(ThumbnailCache, EvictsBeyondThirtyTwoMebibytes)
-{
-    // 512 × 512 × 4 = 1 MiB per entry: 32 fit, the 33rd pushes the oldest out.
-    const QByteArray data = *encodeImage(filled({512, 512}, Qt::red), ImageType::png);
-    ThumbnailCache cache;
-    std::vector<QUuid> ids;
-    for (int i = 0; i < 33; ++i) {
+    // 512 × 512 × 4 bytes each: the oldest go once the limit is reached.
+    const QByteArray big = *encodeImage(filled({512, 512}, Qt::red), ImageType::png);
+    std::vector<QUuid> ids = {red};
+    for (qint64 cost = 30 * 20 * 4; cost <= ThumbnailCache::maxCost; cost += 512 * 512 * 4) {
         ids.push_back(QUuid::createUuid());
-        ASSERT_TRUE(cache.image(ids.back(), data).has_value());
+        ASSERT_TRUE(cache.image(ids.back(), big).has_value());
     }
-    EXPECT_EQ(cache.cachedCount(), 32);
-    EXPECT_EQ(cache.totalCost(), 32 * 1024 * 1024);
-    EXPECT_FALSE(cache.image(ids.front(), std::nullopt).has_value());
-    EXPECT_TRUE(cache.image(ids[1], std::nullopt).has_value());
+    EXPECT_LE(cache.totalCost(), ThumbnailCache::maxCost);
+    EXPECT_EQ(cache.totalCost(), cache.cachedCount() * 512 * 512 * 4);
+    EXPECT_FALSE(cache.image(red, std::nullopt).has_value());
+    EXPECT_TRUE(cache.image(ids[2], std::nullopt).has_value());
     EXPECT_TRUE(cache.image(ids.back(), std::nullopt).has_value());
 }
 
@@ -379,28 +404,19 @@ TEST(AppIconCache, LooksEachIdentifierUpOnceAndRemembersMisses)
     workspace.installedApplications.insert(QStringLiteral("org.example.Editor"),
                                            QIcon(new NamedIconEngine(QStringLiteral("text-editor"))));
     AppIconCache cache(workspace);
-
-    struct Step {
-        const char* name;
-        std::optional<QString> appId;
-        bool hasIcon;
-        int lookupsAfter;
+    const std::tuple<std::optional<QString>, bool, int> steps[] = {
+        {std::nullopt, false, 0},
+        {QStringLiteral("org.example.Missing"), false, 1},
+        {QStringLiteral("org.example.Missing"), false, 1},
+        {QStringLiteral("org.example.Editor"), true, 2},
+        {QStringLiteral("org.example.Editor"), true, 2},
+        {std::nullopt, false, 2},
     };
-    const Step steps[] = {
-        {"absent id", std::nullopt, false, 0},
-        {"not installed", QStringLiteral("org.example.Missing"), false, 1},
-        {"not installed again", QStringLiteral("org.example.Missing"), false, 1},
-        {"installed", QStringLiteral("org.example.Editor"), true, 2},
-        {"installed again", QStringLiteral("org.example.Editor"), true, 2},
-        {"absent id again", std::nullopt, false, 2},
-    };
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.name);
-        const std::optional<QIcon> icon = cache.appIcon(s.appId);
-        EXPECT_EQ(icon.has_value(), s.hasIcon);
-        if (icon) {
-            EXPECT_EQ(icon->name(), QStringLiteral("text-editor"));
-        }
-        EXPECT_EQ(workspace.iconLookups, s.lookupsAfter);
+    for (const auto& [appId, hasIcon, lookupsAfter] : steps) {
+        SCOPED_TRACE(appId.value_or(QStringLiteral("<none>")).toStdString());
+        const std::optional<QIcon> icon = cache.appIcon(appId);
+        EXPECT_EQ(icon.has_value(), hasIcon);
+        EXPECT_EQ(icon ? icon->name() : QString(), hasIcon ? QStringLiteral("text-editor") : QString());
+        EXPECT_EQ(workspace.iconLookups, lookupsAfter);
     }
 }
