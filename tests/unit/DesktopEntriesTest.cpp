@@ -65,12 +65,12 @@ TEST(DesktopEntries, WindowsAreMatchedToInstalledApplications)
     const auto editor = entries.byId(QStringLiteral("org.gnome.TextEditor"));
     ASSERT_TRUE(editor);
     EXPECT_EQ(editor->icon, QStringLiteral("org.gnome.TextEditor"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("ja-JP")}), QStringLiteral("テキストエディター"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("de_AT.UTF-8")}), QStringLiteral("Texteditor AT"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("de-CH")}), QStringLiteral("Texteditor"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("fr"), QStringLiteral("ja")}),
-              QStringLiteral("テキストエディター"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("ko")}), QStringLiteral("Text Editor"));
+    // clang-format off
+    const std::pair<QStringList, const char*> names[] = {{{"ja-JP"}, "テキストエディター"}, {{"de_AT.UTF-8"}, "Texteditor AT"},
+        {{"de-CH"}, "Texteditor"}, {{"fr", "ja"}, "テキストエディター"}, {{"ko"}, "Text Editor"}};
+    // clang-format on
+    for (const auto& [languages, name] : names)
+        EXPECT_EQ(editor->localizedName(languages), QString::fromUtf8(name)) << languages.join(u',').toStdString();
     EXPECT_EQ(entries.byId(QStringLiteral("firefox-esr"))->localizedName({}), QStringLiteral("My Firefox"))
         << "the user's folder overrides the system's";
 }
@@ -103,11 +103,9 @@ TEST(CarbonKeyMap, KeysMapByPhysicalPositionBothWays)
     };
     // clang-format off
     const Case cases[] = {
-        {"V", 9, 47}, {"A", 0, 30}, {"1", 18, 2}, {"0", 29, 11}, {"Return", 36, 28}, {"Space", 49, 57},
-        {"Delete", 51, 14}, {"Escape", 53, 1}, {"F1", 122, 59}, {"F12", 111, 88}, {"F13", 105, 183}, {"F20", 90, 190},
-        {"keypad 0", 82, 82}, {"keypad 7", 89, 71}, {"keypad Enter", 76, 96}, {"forward delete", 117, 111},
-        {"Home", 115, 102}, {"Up", 126, 103}, {"Left", 123, 105}, {"ISO section", 10, 86}, {"command", 55, 125},
-        {"right option", 61, 100}};
+        {"V", 9, 47}, {"1", 18, 2}, {"Return", 36, 28}, {"Escape", 53, 1}, {"F12", 111, 88}, {"F13", 105, 183},
+        {"F20", 90, 190}, {"keypad 7", 89, 71}, {"keypad Enter", 76, 96}, {"forward delete", 117, 111},
+        {"Left", 123, 105}, {"ISO section", 10, 86}, {"command", 55, 125}, {"right option", 61, 100}};
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
