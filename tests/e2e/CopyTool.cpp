@@ -1,7 +1,7 @@
 // Test helper: owns the X11 clipboard with several representations at once, as real applications do
-// (xclip offers only one). Usage: nimbrel-copy [--exit-after MS] TYPE=FILE [TYPE=FILE …]. Prints "ready"
-// once it owns the clipboard and exits when another client takes it, after MS milliseconds (handing the
-// clipboard to a clipboard manager on the way out, as every Qt application does), or after a minute.
+// (xclip offers only one). Usage: nimbrel-copy TYPE=FILE [TYPE=FILE …]. Prints "ready" once it owns the
+// clipboard, then "types" when another client asks which types it offers and "data TYPE" when one asks for a
+// type's bytes; exits when another client takes the clipboard, or after a minute.
 
 #include <QClipboard>
 #include <QFile>
@@ -11,16 +11,41 @@
 
 #include <cstdio>
 
+namespace {
+
+bool announced = false;
+
+void say(const QByteArray& line)
+{
+    if (!announced)
+        return;
+    std::puts(line.constData());
+    std::fflush(stdout);
+}
+
+class TellingMimeData : public QMimeData {
+public:
+    QStringList formats() const override
+    {
+        say("types");
+        return QMimeData::formats();
+    }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType metaType) const override
+    {
+        say("data " + type.toUtf8());
+        return QMimeData::retrieveData(type, metaType);
+    }
+};
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     QGuiApplication app(argc, argv);
-    auto* mime = new QMimeData;
-    QStringList arguments = app.arguments().mid(1);
-    if (arguments.size() >= 2 && arguments.first() == QLatin1String("--exit-after")) {
-        QTimer::singleShot(arguments.at(1).toInt(), &app, &QCoreApplication::quit);
-        arguments = arguments.mid(2);
-    }
-    for (const QString& argument : arguments) {
+    auto* mime = new TellingMimeData;
+    for (const QString& argument : app.arguments().mid(1)) {
         const qsizetype eq = argument.indexOf(QLatin1Char('='));
         QFile file(argument.mid(eq + 1));
         if (eq <= 0 || !file.open(QIODevice::ReadOnly)) {
@@ -38,5 +63,6 @@ int main(int argc, char** argv)
     QTimer::singleShot(60'000, &app, &QCoreApplication::quit);
     std::puts("ready");
     std::fflush(stdout);
+    announced = true;
     return app.exec();
 }

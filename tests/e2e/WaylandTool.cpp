@@ -2,7 +2,7 @@
 //   nimbrel-wayland copy TYPE=FILE …  offers the files' bytes under those types together, as one copy, through
 //                                     the compositor's clipboard control; prints "ready", serves until killed.
 //   nimbrel-wayland keys              types each chord read from standard input ("Meta+Shift+V", "Return", "A")
-//                                     or "Escape" on one virtual keyboard kept open, printing "typed" after each.
+//                                     or "Down" on one virtual keyboard kept open, printing "typed" after each.
 
 #include "platform/KeyboardSynthesizer.h"
 #include "platform/linux/WaylandClipboardMonitor.h"
@@ -55,9 +55,9 @@ int keys()
     std::fflush(stdout);
     std::string line;
     while (std::getline(std::cin, line)) {
-        // Escape is no paste key, so KeyChord does not know it; the panel's tests press it.
+        // Down is no paste key, so KeyChord does not know it; the panel's test presses it.
         const auto chord =
-            line == "Escape" ? std::optional(KeyChord{0, 0xff1b}) : KeyChord::fromText(QString::fromStdString(line));
+            line == "Down" ? std::optional(KeyChord{0, 0xff54}) : KeyChord::fromText(QString::fromStdString(line));
         if (!chord) {
             std::fprintf(stderr, "nimbrel-wayland: not a chord: %s\n", line.c_str());
             return 2;
