@@ -219,12 +219,18 @@ TEST(SpecialKeys, EveryCaseHasItsCodeQtNameAndMenuEquivalent)
 TEST(KeyText, EachNotationOrdersTheModifiersAndNamesTheKeyAsItsDesktopDoes)
 {
     fake::FakeKeyboardLayout layout;
-    layout.texts = {
-        {Key::v, u"v"_s},    {Key::a, u"ä"_s},     {Key::seven, u"7"_s},       {Key::semicolon, u"ab"_s},
-        {Key::l, u"ǆ"_s},    {Key::equal, u"+"_s}, {Key::quote, u"e\u0301"_s}, {Key::comma, u"\U0001D11E"_s},
-        {Key::space, u" "_s}};
-    // One user-perceived character or none: e + combining acute, and a character outside the BMP, count.
-    for (const int code : {Key::quote, Key::comma})
+    layout.texts = {{Key::v, u"v"_s},
+                    {Key::a, u"ä"_s},
+                    {Key::seven, u"7"_s},
+                    {Key::semicolon, u"ab"_s},
+                    {Key::l, u"ǆ"_s},
+                    {Key::equal, u"+"_s},
+                    {Key::quote, u"e\u0301"_s},
+                    {Key::comma, u"\U0001D11E"_s},
+                    {Key::backtick, u"\U0001F1EF\U0001F1F5"_s},
+                    {Key::space, u" "_s}};
+    // One user-perceived character or none: e + combining acute, a flag, a character outside the BMP count.
+    for (const int code : {Key::quote, Key::comma, Key::backtick})
         EXPECT_EQ(keyToCharacter(code, layout), layout.texts.value(code)) << code;
     for (const int code : {Key::semicolon, Key::space, Key::b})
         EXPECT_EQ(keyToCharacter(code, layout), std::nullopt) << code;
