@@ -16,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 using namespace nimbrel;
 using namespace nimbrel::KeyboardShortcuts;
 using native::GnomeCustomKeybinding;
@@ -25,196 +23,112 @@ using native::GnomeCustomKeybinding;
 namespace {
 
 constexpr int keyCodeV = 9;
-constexpr int keyCodeC = 8;
 constexpr int keyCodeZ = 6;
 const QString fullSchemas = QStringLiteral(NIMBREL_GNOME_SCHEMAS "/full");
 const QString custom0 = QStringLiteral("/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/");
 const QString ours = QLatin1String(GnomeCustomKeybinding::path);
 
-// What the key file holds, read afresh through a backend of its own.
-struct Written {
-    QStringList entries;
-    QString name, command, binding;
-};
-
-Written read(const QString& keyfile)
+// The custom keybinding list and Nimbrel's entry ("name|command|binding") in the key file, read afresh.
+std::pair<QStringList, QString> read(const QString& keyfile)
 {
     GSettingsSchemaSource* source =
         g_settings_schema_source_new_from_directory(fullSchemas.toUtf8().constData(), nullptr, FALSE, nullptr);
     GSettingsBackend* backend = g_keyfile_settings_backend_new(keyfile.toUtf8().constData(), "/", nullptr);
-    GSettingsSchema* mediaKeys =
-        g_settings_schema_source_lookup(source, "org.gnome.settings-daemon.plugins.media-keys", FALSE);
-    GSettingsSchema* entry = g_settings_schema_source_lookup(
-        source, "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", FALSE);
-    Written written;
-    GSettings* list = g_settings_new_full(mediaKeys, backend, nullptr);
+    const auto settings = [&](const char* schema, const char* path) {
+        GSettingsSchema* found = g_settings_schema_source_lookup(source, schema, FALSE);
+        GSettings* settings = g_settings_new_full(found, backend, path);
+        g_settings_schema_unref(found);
+        return settings;
+    };
+    std::pair<QStringList, QString> written;
+    GSettings* list = settings("org.gnome.settings-daemon.plugins.media-keys", nullptr);
     gchar** paths = g_settings_get_strv(list, "custom-keybindings");
     for (gchar** p = paths; *p; ++p)
-        written.entries.append(QString::fromUtf8(*p));
+        written.first.append(QString::fromUtf8(*p));
     g_strfreev(paths);
-    GSettings* values = g_settings_new_full(entry, backend, ours.toUtf8().constData());
-    for (auto [key, field] : {std::pair{"name", &written.name}, std::pair{"command", &written.command},
-                              std::pair{"binding", &written.binding}}) {
-        gchar* value = g_settings_get_string(values, key);
-        *field = QString::fromUtf8(value);
+    GSettings* entry =
+        settings("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", GnomeCustomKeybinding::path);
+    QStringList values;
+    for (const char* key : {"name", "command", "binding"}) {
+        gchar* value = g_settings_get_string(entry, key);
+        values.append(QString::fromUtf8(value));
         g_free(value);
     }
-    g_object_unref(values);
+    written.second = values.join(u'|');
+    g_object_unref(entry);
     g_object_unref(list);
-    g_settings_schema_unref(entry);
-    g_settings_schema_unref(mediaKeys);
     g_object_unref(backend);
     g_settings_schema_source_unref(source);
     return written;
 }
 
-// The user's own settings before Nimbrel's: one custom keybinding (Super+E unless given) and, optionally, a
-// window manager binding.
+// The user's own settings before Nimbrel's: one custom keybinding and, optionally, a window manager binding.
 QByteArray userSettings(const char* customBinding = "<Super>e", const char* wmClose = nullptr)
 {
-    QByteArray text =
-        "[org/gnome/settings-daemon/plugins/media-keys]\n"
-        "custom-keybindings=['/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/']\n"
-        "[org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0]\n"
-        "name='Editor'\ncommand='gedit'\nbinding='" +
-        QByteArray(customBinding) + "'\n";
+    QByteArray text = "[org/gnome/settings-daemon/plugins/media-keys]\ncustom-keybindings=['" + custom0.toUtf8() +
+                      "']\n[org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0]\n"
+                      "name='Editor'\ncommand='gedit'\nbinding='" +
+                      customBinding + "'\n";
     if (wmClose)
         text += "[org/gnome/desktop/wm/keybindings]\nclose=['" + QByteArray(wmClose) + "']\n";
     return text;
 }
 
-}  // namespace
-
-TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
+TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowedAndTakesItOutAgain)
 {
-    using Steps = std::function<void(GnomeCustomKeybinding&, QStringList & statuses)>;
-    const auto reg = [](GnomeCustomKeybinding& keys, int key, int modifiers, HotKeyRef& ref) {
-        return QString::number(keys.registerHotKey(key, modifiers, {1, 1}, ref));
+    struct Step {
+        char op;  // 'a' allow, 'd' withdraw consent, 'r' register, 'u' unregister the first registration
+        int key = 0, modifiers = 0;
     };
-    const int superShift = modSuper | modShift;
+    const Step allow{'a'}, withdraw{'d'}, unregisterFirst{'u'}, superV{'r', keyCodeV, modSuper},
+        superShiftV{'r', keyCodeV, modSuper | modShift},
+        controlAltFnC{'r', 8, modControl | modAlt | modFunction};
+    const int ok = hotKeyNoError, exists = hotKeyTaken, invalid = hotKeyInvalid,
+              notAllowed = native::hotKeyNotAllowedErr;
     struct Case {
         const char* name;
         QByteArray before;
-        Steps steps;
-        QStringList statuses;
-        QStringList entries;
-        const char* binding;  // the entry's binding; "" for none written
+        QList<Step> steps;
+        QList<int> statuses;
+        const char* binding;  // the entry's binding; "" for no entry
         QString schemas = fullSchemas;
-        bool available = true;
     };
-    const QString ok = QString::number(hotKeyNoError);
-    const QString exists = QString::number(hotKeyTaken);
-    const QString invalid = QString::number(hotKeyInvalid);
-    const QString notAllowed = QString::number(native::hotKeyNotAllowedErr);
     const Case cases[] = {
-        {"added after the user's entry",
-         userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-         },
-         {ok},
-         {custom0, ours},
-         "<Shift><Super>v"},
+        {"added after the user's entry", userSettings(), {allow, superShiftV}, {ok}, "<Shift><Super>v"},
         {"registered again: replaced, one entry; the replaced registration no longer removes it",
          userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef first = 0, second = 0;
-             statuses << reg(keys, keyCodeV, superShift, first)
-                      << reg(keys, keyCodeC, modControl | modAlt | modFunction, second);
-             keys.unregisterHotKey(first);
-         },
+         {allow, superShiftV, controlAltFnC, unregisterFirst},
          {ok, ok},
-         {custom0, ours},
          "<Control><Alt>c"},
-        {"unregistered: the user's entry stays",
-         userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-             keys.unregisterHotKey(ref);
-         },
-         {ok},
-         {custom0},
-         ""},
-        {"not allowed: nothing written",
-         userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-         },
-         {notAllowed},
-         {custom0},
-         ""},
+        {"unregistered: the user's entry stays", userSettings(), {allow, superShiftV, unregisterFirst}, {ok}, ""},
+        {"not allowed: nothing written", userSettings(), {superShiftV}, {notAllowed}, ""},
         {"consent withdrawn: removed",
          userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-             keys.setAllowed(false);
-             statuses << reg(keys, keyCodeV, superShift, ref);
-         },
+         {allow, superShiftV, withdraw, superShiftV},
          {ok, notAllowed},
-         {custom0},
          ""},
         {"held by another custom keybinding, written otherwise",
          userSettings("<Super><Shift>V"),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-         },
+         {allow, superShiftV},
          {exists},
-         {custom0},
          ""},
         {"held by the window manager",
          userSettings("<Super>e", "<Shift><Super>v"),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref) << reg(keys, keyCodeV, modSuper, ref);
-         },
+         {allow, superShiftV, superV},
          {exists, ok},
-         {custom0, ours},
          "<Super>v"},
         {"its own earlier binding is no conflict",
          userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref) << reg(keys, keyCodeV, superShift, ref);
-         },
+         {allow, superShiftV, superShiftV},
          {ok, ok},
-         {custom0, ours},
          "<Shift><Super>v"},
         {"media keys schema missing",
          userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-         },
+         {allow, superShiftV},
          {invalid},
-         {custom0},
          "",
-         QStringLiteral(NIMBREL_GNOME_SCHEMAS "/wm-only"),
-         false},
-        {"no schemas at all",
-         userSettings(),
-         [&](GnomeCustomKeybinding& keys, QStringList& statuses) {
-             keys.setAllowed(true);
-             HotKeyRef ref = 0;
-             statuses << reg(keys, keyCodeV, superShift, ref);
-         },
-         {invalid},
-         {custom0},
-         "",
-         test::freshDirectory(),
-         false},
+         QStringLiteral(NIMBREL_GNOME_SCHEMAS "/wm-only")},
+        {"no schemas at all", userSettings(), {allow, superShiftV}, {invalid}, "", test::freshDirectory()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,36 +138,35 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowed)
         file.write(c.before);
         file.close();
         fake::RecordingConsole console;
-        QStringList statuses;
         {
             GnomeCustomKeybinding keys(QStringLiteral("/opt/My Tools/nimbrel's"), console, {c.schemas, keyfile});
-            EXPECT_EQ(keys.isAvailable(), c.available);
-            c.steps(keys, statuses);
-            EXPECT_EQ(statuses, c.statuses);
-            const Written written = read(keyfile);
-            EXPECT_EQ(written.entries, c.entries);
-            EXPECT_EQ(written.binding, QLatin1String(c.binding));
-            if (*c.binding) {
-                EXPECT_EQ(written.name, QStringLiteral("Nimbrel"));
-                EXPECT_EQ(written.command, QStringLiteral("'/opt/My Tools/nimbrel'\\''s' --toggle"));
+            const bool available = c.schemas == fullSchemas;
+            EXPECT_EQ(keys.isAvailable(), available);
+            QList<int> statuses;
+            QList<HotKeyRef> refs;
+            for (const Step& step : c.steps) {
+                if (step.op == 'a' || step.op == 'd')
+                    keys.setAllowed(step.op == 'a');
+                else if (step.op == 'u')
+                    keys.unregisterHotKey(refs.first());
+                else
+                    statuses.append(keys.registerHotKey(step.key, step.modifiers, {1, 1}, refs.emplaceBack(0)));
             }
-            EXPECT_EQ(console.lines.size(), c.available ? 0 : 1) << console.lines.join(u'\n').toStdString();
+            EXPECT_EQ(statuses, c.statuses);
+            const auto [entries, entry] = read(keyfile);
+            EXPECT_EQ(entries, (*c.binding ? QStringList{custom0, ours} : QStringList{custom0}));
+            const QString command = QStringLiteral("'/opt/My Tools/nimbrel'\\''s' --toggle");
+            EXPECT_EQ(entry, *c.binding ? "Nimbrel|" + command + "|" + c.binding : QString("||"));
+            EXPECT_EQ(console.lines.size(), available ? 0 : 1) << console.lines.join(u'\n').toStdString();
         }
-        const Written after = read(keyfile);
-        EXPECT_EQ(after.entries, QStringList{custom0}) << "gone when the object goes; the user's entry stays";
-        EXPECT_EQ(after.binding, QString());
+        EXPECT_EQ(read(keyfile), (std::pair(QStringList{custom0}, QString("||"))))
+            << "gone when the object goes; the user's entry stays";
     }
 }
 
 TEST(GnomeCustomKeybinding, TheKeyIsNamedAsTheLayoutTypesIt)
 {
-    struct Case {
-        const char* layout;
-        int key;
-        int modifiers;
-        const char* accelerator;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, int, int, const char*> cases[] = {
         {"us", keyCodeZ, modSuper | modShift, "<Shift><Super>z"},
         {"de", keyCodeZ, modSuper, "<Super>y"},
         {"fr", keyCodeZ, modControl | modAlt, "<Control><Alt>w"},
@@ -262,15 +175,16 @@ TEST(GnomeCustomKeybinding, TheKeyIsNamedAsTheLayoutTypesIt)
         {"us", 0x7fff, modSuper, nullptr},
     };
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.layout) + " " + std::to_string(c.key));
-        const xkb_rule_names names{nullptr, nullptr, c.layout, nullptr, nullptr};
+    for (const auto& [layout, key, modifiers, accelerator] : cases) {
+        SCOPED_TRACE(std::string(layout) + " " + std::to_string(key));
+        const xkb_rule_names names{nullptr, nullptr, layout, nullptr, nullptr};
         xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
         ASSERT_NE(keymap, nullptr);
-        const auto accelerator = native::gnomeAcceleratorFor(c.key, c.modifiers, keymap);
-        EXPECT_EQ(accelerator.value_or(QStringLiteral("(none)")),
-                  c.accelerator ? QString::fromLatin1(c.accelerator) : QStringLiteral("(none)"));
+        EXPECT_EQ(native::gnomeAcceleratorFor(key, modifiers, keymap),
+                  accelerator ? std::optional<QString>(accelerator) : std::nullopt);
         xkb_keymap_unref(keymap);
     }
     xkb_context_unref(context);
 }
+
+}  // namespace
