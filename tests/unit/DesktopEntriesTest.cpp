@@ -98,7 +98,7 @@ TEST(KeyCodes, KeysMapByPhysicalPositionBothWays)
 {
     struct Case {
         const char* name;
-        int carbon;
+        int code;
         int evdev;
     };
     // clang-format off
@@ -109,16 +109,16 @@ TEST(KeyCodes, KeysMapByPhysicalPositionBothWays)
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(KeyboardShortcuts::evdevFromKeyCode(c.carbon), c.evdev);
-        EXPECT_EQ(KeyboardShortcuts::keyCodeFromEvdev(c.evdev), c.carbon);
-        EXPECT_EQ(KeyboardShortcuts::keyCodeFromX11Keycode(c.evdev + 8), c.carbon);
+        EXPECT_EQ(KeyboardShortcuts::evdevFromKeyCode(c.code), c.evdev);
+        EXPECT_EQ(KeyboardShortcuts::keyCodeFromEvdev(c.evdev), c.code);
+        EXPECT_EQ(KeyboardShortcuts::keyCodeFromX11Keycode(c.evdev + 8), c.code);
     }
     EXPECT_FALSE(KeyboardShortcuts::evdevFromKeyCode(52).has_value());
     EXPECT_FALSE(KeyboardShortcuts::keyCodeFromEvdev(0).has_value());
     // Every key that maps one way maps back to itself.
-    for (int carbon = 0; carbon < 128; ++carbon)
-        if (const auto evdev = KeyboardShortcuts::evdevFromKeyCode(carbon))
-            EXPECT_EQ(KeyboardShortcuts::keyCodeFromEvdev(*evdev), carbon) << carbon;
+    for (int code = 0; code < 128; ++code)
+        if (const auto evdev = KeyboardShortcuts::evdevFromKeyCode(code))
+            EXPECT_EQ(KeyboardShortcuts::keyCodeFromEvdev(*evdev), code) << code;
 }
 
 TEST(KeyCodes, ModifiersMapAndLockKeysAreDropped)

@@ -40,7 +40,7 @@ KeysymToKeyCode tableLookup()
     return [keys](quint32 keysym) { return keys.contains(keysym) ? std::optional(keys[keysym]) : std::nullopt; };
 }
 
-TEST(DesktopKeyBindings, GnomeAndKdeNotationsBecomeCarbonBindings)
+TEST(DesktopKeyBindings, GnomeAndKdeNotationsBecomeStoredBindings)
 {
     const std::pair<const char*, std::optional<SystemHotKey>> gnome[] = {
         {"<Super>V", SystemHotKey{9, modSuper}},
@@ -55,7 +55,7 @@ TEST(DesktopKeyBindings, GnomeAndKdeNotationsBecomeCarbonBindings)
     };
     for (const auto& [accelerator, expected] : gnome)
         EXPECT_EQ(parseGnomeAccelerator(accelerator, tableLookup()), expected) << accelerator;
-    // Print has no Carbon code, and F6 is not on this keyboard.
+    // Print has no stored key code, and F6 is not on this keyboard.
     for (const char* accelerator :
          {"<Hyper>v", "<Mod3>v", "<Release><Super>v", "disabled", "<Super>", "<Super", "<Super>Print", "<Super>F6"})
         EXPECT_EQ(parseGnomeAccelerator(accelerator, tableLookup()), std::nullopt) << accelerator;
@@ -170,8 +170,8 @@ TEST(DesktopKeyBindings, TheSessionsDesktopChoosesTheSourcesAndKeysAreFoundOnThe
     const std::pair<quint32, std::optional<int>> keysyms[] = {{XKB_KEY_v, 9},        {XKB_KEY_V, 9},
                                                               {XKB_KEY_Prior, 0x74}, {XKB_KEY_less, 10},
                                                               {XKB_KEY_Print, {}},   {XKB_KEY_Cyrillic_a, {}}};
-    for (const auto& [keysym, carbon] : keysyms)
-        EXPECT_EQ(defaultKeymapLookup()(keysym), carbon) << keysym;
+    for (const auto& [keysym, code] : keysyms)
+        EXPECT_EQ(defaultKeymapLookup()(keysym), code) << keysym;
     EXPECT_EQ(keysymLookup(nullptr)(XKB_KEY_v), std::nullopt);
 }
 

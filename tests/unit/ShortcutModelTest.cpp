@@ -142,11 +142,11 @@ TEST(ShortcutModifiers, ConvertBetweenUnitsKeepingOnlyTheFiveModifiers)
 {
     const std::pair<quint32, int> cases[] = {{eventControl, 0x1000}, {eventAlt, 0x800},     {eventShift, 0x200},
                                              {eventSuper, 0x100},  {eventFunction, 0x20000}, {eventSuper | eventShift, 768}};
-    for (const auto& [ns, carbon] : cases) {
-        EXPECT_EQ(modifiersFromEventFlags(ns), carbon) << ns;
-        EXPECT_EQ(eventFlagsFromModifiers(carbon), ns) << ns;
+    for (const auto& [flags, stored] : cases) {
+        EXPECT_EQ(modifiersFromEventFlags(flags), stored) << flags;
+        EXPECT_EQ(eventFlagsFromModifiers(stored), flags) << flags;
     }
-    // Caps lock, numeric pad, help and device bits go; so do Carbon's lock and right-hand bits.
+    // Caps lock, numeric pad, help and device bits go; so do the stored form's lock and right-hand bits.
     EXPECT_EQ(modifiersFromEventFlags(eventSuper | 0x10000 | 0x200000 | 0x400000 | 0x1 | 0x8), 0x100);
     EXPECT_EQ(Shortcut(9, 768 | 0x400 | 0x80 | 0x2000 | 0x4000 | 0x8000).modifiers(), eventSuper | eventShift);
     EXPECT_EQ(Shortcut::fromKey(Key::v, eventSuper | eventShift), Shortcut(9, 768));
