@@ -32,12 +32,13 @@ struct Printed {
     QString err;
 };
 
-Printed onStore(const EditCommand& command, const QString& path, Defaults& defaults)
+template <typename Run>
+Printed printed(Run run)
 {
     Printed printed;
     QTextStream out(&printed.out);
     QTextStream err(&printed.err);
-    printed.status = runOnStore(command, path, defaults, out, err);
+    printed.status = run(out, err);
     out.flush();
     err.flush();
     return printed;
@@ -48,45 +49,26 @@ Printed onStore(const EditCommand& command, const QString& path, Defaults& defau
 // What the command line asks for reaches the running instance as the same command.
 TEST(HistoryEditCommand, ArgumentsBecomeOneCommandThatTravelsIntact)
 {
-    struct Case {
-        const char* arguments;
-        std::optional<EditCommand> command;  // none: refused
+    // clang-format off
+    const std::pair<const char*, EditCommand> accepted[] = {
+        {"--copy ID", {Verb::copy, someId}}, {"--delete {ID}", {Verb::remove, someId}}, {"--pin ID", {Verb::pin, someId}},
+        {"--unpin ID", {Verb::unpin, someId}}, {"--clear", {Verb::clear}}, {"--clear --include-pinned", {Verb::clear, {}, true}},
+        {"--include-pinned --clear", {Verb::clear, {}, true}}, {"--pause", {Verb::pause}},
+        {"--pause 15", {Verb::pause, {}, false, 15}}, {"--pause 1440", {Verb::pause, {}, false, 1440}}, {"--resume", {Verb::resume}},
     };
-    const Case cases[] = {
-        {"--copy ID", EditCommand{Verb::copy, someId}},
-        {"--delete {ID}", EditCommand{Verb::remove, someId}},
-        {"--pin ID", EditCommand{Verb::pin, someId}},
-        {"--unpin ID", EditCommand{Verb::unpin, someId}},
-        {"--clear", EditCommand{Verb::clear}},
-        {"--clear --include-pinned", EditCommand{Verb::clear, {}, true}},
-        {"--include-pinned --clear", EditCommand{Verb::clear, {}, true}},
-        {"--pause", EditCommand{Verb::pause}},
-        {"--pause 15", EditCommand{Verb::pause, {}, false, 15}},
-        {"--pause 1440", EditCommand{Verb::pause, {}, false, 1440}},
-        {"--resume", EditCommand{Verb::resume}},
-        {"--pin", std::nullopt},
-        {"--pin not-an-id", std::nullopt},
-        {"--pin 00000000-0000-0000-0000-000000000000", std::nullopt},
-        {"--pin ID --unpin ID", std::nullopt},
-        {"--clear --pause", std::nullopt},
-        {"--delete ID --include-pinned", std::nullopt},
-        {"--pause 0", std::nullopt},
-        {"--pause 1441", std::nullopt},
-        {"--pause soon", std::nullopt},
-        {"--resume 5", std::nullopt},
-        {"--clear --json", std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        const auto parsed = parseEditCommand(words(c.arguments));
-        if (!c.command) {
-            ASSERT_TRUE(std::holds_alternative<QString>(parsed));
-            EXPECT_FALSE(std::get<QString>(parsed).isEmpty());
-            continue;
-        }
+    // clang-format on
+    for (const auto& [arguments, command] : accepted) {
+        SCOPED_TRACE(arguments);
+        const auto parsed = parseEditCommand(words(arguments));
         ASSERT_TRUE(std::holds_alternative<EditCommand>(parsed)) << std::get<QString>(parsed).toStdString();
-        EXPECT_EQ(std::get<EditCommand>(parsed), *c.command);
-        EXPECT_EQ(commandFromRequest(requestLine(*c.command)), c.command) << requestLine(*c.command).toStdString();
+        EXPECT_EQ(std::get<EditCommand>(parsed), command);
+        EXPECT_EQ(commandFromRequest(requestLine(command)), command) << requestLine(command).toStdString();
+    }
+    for (const char* refused : {"--pin", "--pin not-an-id", "--pin 00000000-0000-0000-0000-000000000000",
+                                "--pin ID --unpin ID", "--clear --pause", "--delete ID --include-pinned", "--pause 0",
+                                "--pause 1441", "--pause soon", "--resume 5", "--clear --json"}) {
+        const auto parsed = parseEditCommand(words(refused));
+        EXPECT_FALSE(std::get_if<QString>(&parsed)->isEmpty()) << refused;
     }
     for (const char* request : {"", "pin", "pin 12", "clear everything", "pause -3", "toggle", "resume now"})
         EXPECT_EQ(commandFromRequest(QString::fromUtf8(request)), std::nullopt) << request;
@@ -101,29 +83,26 @@ TEST(HistoryEditCommand, AnswersBecomeExitStatusesAndLines)
         int status;
         const char* printed;
     };
+    using S = EditOutcome::Status;
+    // clang-format off
     const Case cases[] = {
         {{Verb::pin, someId}, answerLine({}), 0, "Pinned 5f0c6c8e"},
-        {{Verb::pin, someId}, answerLine({EditOutcome::Status::unknownRecord}), 1, "no record has the id 5f0c6c8e"},
-        {{Verb::remove, someId},
-         answerLine({EditOutcome::Status::failed, QStringLiteral("disk\nfull")}),
-         1,
-         "nimbrel: disk full"},
-        {{Verb::clear}, answerLine({EditOutcome::Status::done, {}, 3, 2500}), 0, "Deleted 3 records (2.5 kB)"},
-        {{Verb::clear, {}, true}, answerLine({EditOutcome::Status::done, {}, 1, 10}), 0, "Deleted 1 record ("},
+        {{Verb::pin, someId}, answerLine({S::unknownRecord}), 1, "no record has the id 5f0c6c8e"},
+        {{Verb::remove, someId}, answerLine({S::failed, QStringLiteral("disk\nfull")}), 1, "nimbrel: disk full"},
+        {{Verb::clear}, answerLine({S::done, {}, 3, 2500}), 0, "Deleted 3 records (2.5 kB)"},
+        {{Verb::clear, {}, true}, answerLine({S::done, {}, 1, 10}), 0, "Deleted 1 record ("},
         {{Verb::pause, {}, false, 1}, answerLine({}), 0, "paused for 1 minute"},
         {{Verb::copy, someId}, std::nullopt, 1, "did not answer"},
         {{Verb::remove, someId}, QStringLiteral("ok"), 1, "older than this command"},
     };
+    // clang-format on
     for (const Case& c : cases) {
-        QString out;
-        QString err;
-        QTextStream outStream(&out);
-        QTextStream errStream(&err);
-        EXPECT_EQ(reportAnswer(c.command, c.answer, outStream, errStream), c.status);
-        outStream.flush();
-        errStream.flush();
-        EXPECT_TRUE((c.status ? err : out).contains(QLatin1String(c.printed))) << QString(out + err).toStdString();
-        EXPECT_TRUE((c.status ? out : err).isEmpty());
+        const Printed p =
+            printed([&](QTextStream& out, QTextStream& err) { return reportAnswer(c.command, c.answer, out, err); });
+        EXPECT_EQ(p.status, c.status);
+        EXPECT_TRUE((c.status ? p.err : p.out).contains(QLatin1String(c.printed)))
+            << QString(p.out + p.err).toStdString();
+        EXPECT_TRUE((c.status ? p.out : p.err).isEmpty());
     }
 }
 
@@ -132,39 +111,41 @@ TEST(HistoryEditCommand, WithoutARunningNimbrelTheStoreIsChanged)
 {
     const QString path = test::freshDirectory() + QStringLiteral("/Nimbrel.store");
     fake::MemoryDefaults defaults;
+    const auto run = [&](const EditCommand& command) {
+        return printed(
+            [&](QTextStream& out, QTextStream& err) { return runOnStore(command, path, defaults, out, err); });
+    };
+    const auto paused = [&] { return defaults.boolean(SettingsStore::recordingPausedKey); };
     const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
     const ClipItem kept = ClipItem::make(ClipKind::text, QStringLiteral("kept"), {}, {}, {}, {}, t0);
-    const ClipItem gone = ClipItem::make(ClipKind::text, QStringLiteral("gone"), {}, {}, {}, {}, t0.addSecs(1));
-    EXPECT_EQ(onStore({Verb::pin, kept.id}, path, defaults).status, 1) << "no store yet";
-    EXPECT_EQ(onStore({Verb::clear}, path, defaults).status, 0) << "nothing to clear";
+    EXPECT_EQ(run({Verb::pin, kept.id}).status, 1) << "no store yet";
+    EXPECT_EQ(run({Verb::clear}).status, 0) << "nothing to clear";
     {
         auto store = std::move(HistoryStore::openFile(path)).value();
         ASSERT_TRUE(store->insert(kept).ok());
-        ASSERT_TRUE(store->insert(gone).ok());
+        ASSERT_TRUE(
+            store->insert(ClipItem::make(ClipKind::text, QStringLiteral("gone"), {}, {}, {}, {}, t0.addSecs(1))).ok());
         ASSERT_TRUE(store->save().ok());
     }
-    EXPECT_EQ(onStore({Verb::pin, kept.id}, path, defaults).status, 0);
-    EXPECT_EQ(onStore({Verb::unpin, QUuid::createUuid()}, path, defaults).status, 1);
-    EXPECT_EQ(onStore({Verb::remove, QUuid::createUuid()}, path, defaults).status, 1);
-    const Printed cleared = onStore({Verb::clear}, path, defaults);
+    EXPECT_EQ(run({Verb::pin, kept.id}).status, 0);
+    EXPECT_EQ(run({Verb::unpin, QUuid::createUuid()}).status, 1);
+    EXPECT_EQ(run({Verb::remove, QUuid::createUuid()}).status, 1);
+    const Printed cleared = run({Verb::clear});
     EXPECT_EQ(cleared.status, 0);
     EXPECT_TRUE(cleared.out.startsWith(QStringLiteral("Deleted 1 record ("))) << cleared.out.toStdString();
-    {
-        auto store = std::move(HistoryStore::openReadOnly(path)).value();
-        const auto left = std::move(store->fetch({})).value();
-        ASSERT_EQ(left.size(), 1);
-        EXPECT_EQ(left.first().id, kept.id);
-        EXPECT_TRUE(left.first().pinned);
-    }
-    EXPECT_EQ(onStore({Verb::remove, kept.id}, path, defaults).status, 0);
-    EXPECT_EQ(onStore({Verb::remove, kept.id}, path, defaults).status, 1);
+    const auto left = std::move(std::move(HistoryStore::openReadOnly(path)).value()->fetch({})).value();
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(left.first().id, kept.id);
+    EXPECT_TRUE(left.first().pinned);
+    EXPECT_EQ(run({Verb::remove, kept.id}).status, 0);
+    EXPECT_EQ(run({Verb::remove, kept.id}).status, 1);
 
-    EXPECT_EQ(onStore({Verb::pause}, path, defaults).status, 0);
-    EXPECT_TRUE(defaults.boolean(SettingsStore::recordingPausedKey));
-    EXPECT_EQ(onStore({Verb::pause, {}, false, 10}, path, defaults).status, 1) << "minutes need a running Nimbrel";
-    EXPECT_TRUE(defaults.boolean(SettingsStore::recordingPausedKey));
-    EXPECT_EQ(onStore({Verb::resume}, path, defaults).status, 0);
-    EXPECT_FALSE(defaults.boolean(SettingsStore::recordingPausedKey));
+    EXPECT_EQ(run({Verb::pause}).status, 0);
+    EXPECT_TRUE(paused());
+    EXPECT_EQ(run({Verb::pause, {}, false, 10}).status, 1) << "minutes need a running Nimbrel";
+    EXPECT_TRUE(paused());
+    EXPECT_EQ(run({Verb::resume}).status, 0);
+    EXPECT_FALSE(paused());
 }
 
 // Only a pause without an end outlives the process; one with an end ends by itself.
