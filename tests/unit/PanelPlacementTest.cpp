@@ -1,5 +1,6 @@
 #include "panel/PanelPlacement.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -65,13 +66,10 @@ TEST(PanelPlacement, PreviewIsBoundedAndStaysOnScreen)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto frame = previewFrame(c.pixels, c.pointer, c.visible);
-        EXPECT_EQ(frame.has_value(), c.frame.has_value());
-        if (frame && c.frame) {
-            EXPECT_DOUBLE_EQ(frame->x, c.frame->x);
-            EXPECT_DOUBLE_EQ(frame->y, c.frame->y);
-            EXPECT_DOUBLE_EQ(frame->width, c.frame->width);
-            EXPECT_DOUBLE_EQ(frame->height, c.frame->height);
-        }
+        const auto values = [](const std::optional<YUpRect>& r) {
+            return r ? std::vector<double>{r->x, r->y, r->width, r->height} : std::vector<double>{};
+        };
+        EXPECT_THAT(values(frame), testing::Pointwise(testing::DoubleEq(), values(c.frame)));
     }
 }
 
@@ -100,6 +98,8 @@ TEST(PanelPlacement, WindowIsOnTheScreenHoldingItsCentre)
         {"on the first screen", sideBySide, {200, 150, 600, 300}, 0},
         {"on the second screen", sideBySide, {2300, 300, 600, 300}, 1},
         {"across both, centre on the second", sideBySide, {1800, 100, 600, 300}, 1},
+        {"across a 1× and a 1.5× screen, centre on the scaled one", scaledSecond, {1700, 100, 600, 300}, 1},
+        {"across a 2× and a 1× screen, centre on the scaled one", scaledFirst, {2200, 100, 600, 300}, 0},
         {"centre below the shorter screen: the one covered most", sideBySide, {1800, 1000, 400, 100}, 0},
         {"centre beyond the scaled screen's logical size", scaledFirst, {2000, 100, 400, 300}, 0},
         {"right of a scaled screen", scaledFirst, {2600, 100, 400, 300}, 1},
