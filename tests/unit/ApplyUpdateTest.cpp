@@ -60,20 +60,14 @@ QString cwd(const QString& relative)
 TEST(ApplyOptions, ParsingFollowsTheRules)
 {
     const std::tuple<QStringList, ApplyOptions> cases[] = {
-        {{"/a/bin/nimbrel", "--apply-update", "--pid", "4321", "--target", "/My Apps/Nimbrel.app", "--staged",
-          "/tmp/a b/Nimbrel.app"},
-         {4321, "/My Apps/Nimbrel.app", "/tmp/a b/Nimbrel.app"}},
-        {{"nimbrel", "--staged", "/s", "--pid", "9", "--apply-update", "--target", "/t"}, {9, "/t", "/s"}},
-        {{"nimbrel", "--pid", "1", "--target", "/a", "--pid", "2", "--target", "/b"}, {2, "/b", ""}},
-        {{"nimbrel", "--pid", "5", "--pid", "x"}, {0, "", ""}},
-        {{"nimbrel", "--pid", "5", "--pid"}, {5, "", ""}},
-        {{"nimbrel", "--target", "/a", "--target"}, {0, "/a", ""}},
-        {{"nimbrel", "--pid", "--target", "/a"}, {0, "", ""}},
-        {{"nimbrel", "--target", "--staged", "/b"}, {0, cwd("--staged"), ""}},
-        {{"--pid", "5", "--target"}, {0, "", ""}},  // the first argument is the program
-        {{"nimbrel", "--verbose", "--pid", "3", "extra"}, {3, "", ""}},
-        {{"nimbrel", "--target", "rel/Nimbrel.app/"}, {0, cwd("rel/Nimbrel.app"), ""}},
-        {{"nimbrel", "--target", "/a", "--target", ""}, {0, "", ""}},
+        {{"/a/bin/nimbrel", "--apply-update", "--pid", "4321", "--target", "/My Apps/N.app", "--staged",
+          "/t/a b/N.app"},
+         {4321, "/My Apps/N.app", "/t/a b/N.app"}},
+        // Later wins; a value is taken whatever it looks like; an option without one is skipped.
+        {{"nimbrel", "--staged", "/s", "--pid", "1", "--target", "/a", "--pid", "x", "--target", "/b"},
+         {0, "/b", "/s"}},
+        {{"nimbrel", "--pid", "5", "--target", "--staged", "/b", "--pid"}, {5, cwd("--staged"), ""}},
+        {{"--pid", "5", "extra", "--target", "rel/N.app/", "--staged", ""}, {0, cwd("rel/N.app"), ""}},
         {{}, {0, "", ""}},
     };
     for (const auto& [arguments, expected] : cases)
@@ -127,13 +121,14 @@ TEST(WaitForExit, OnTheExitHandleOrByPollingUntilTheTimeout)
         probe.waitResult = c.waitResult;
         probe.endsAfterChecks = c.endsAfterChecks;
         EXPECT_EQ(waitForExit(c.pid, 30, probe), c.ended);
-        if (c.pid < 1)
+        if (c.pid < 1) {
             EXPECT_EQ(probe.runningChecks, 0) << "a pid below 1 is never probed";
+        }
         EXPECT_EQ(probe.closed, c.pid > 0 && c.handle >= 0 ? 1 : 0);
-        if (c.pid > 0 && c.handle >= 0)
-            EXPECT_EQ(probe.waitedFor, 30'000);
-        if (c.pid > 0 && c.handle < 0 && c.handle != -ESRCH)
+        EXPECT_EQ(probe.waitedFor, c.pid > 0 && c.handle >= 0 ? 30'000 : -1);
+        if (c.pid > 0 && c.handle < 0 && c.handle != -ESRCH) {
             EXPECT_EQ(probe.now - 1000 >= 30'000, !c.ended) << "polls until the time-out, no longer";
+        }
     }
     FakeProbe gone;
     EXPECT_TRUE(waitForExit(4321, 30, gone));
@@ -164,68 +159,6 @@ TEST(SystemProcessProbe, WaitsForARealProcessAndCountsAnUncollectedOneAsEnded)
     EXPECT_TRUE(waitForExit(INT32_MAX, 5, probe)) << "no such process";
 }
 
-// --- swapping the bundles -----------------------------------------------------------------------------------
-
-class ReplaceApp : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        root = freshDirectory();
-        target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-        oldContents = snapshot(target);
-    }
-    void TearDown() override
-    {
-        if (!remote.isEmpty())
-            removeTree(remote);
-    }
-
-    QString root;
-    QString target;
-    QString remote = otherDeviceDirectory();
-    QMap<QString, QString> oldContents;
-};
-
-TEST_F(ReplaceApp, MovesOrCopiesTheStagedBundleInAndDropsTheBackup)
-{
-    for (const QString& folder : QStringList{root + QStringLiteral("/Update"), remote}) {
-        if (folder.isEmpty())
-            continue;  // no second file system
-        SCOPED_TRACE(folder.toStdString());
-        const QString staged = makeSignedBundle(folder + QStringLiteral("/Nimbrel.app"), 42, folder.toUtf8());
-        const auto newContents = snapshot(staged);
-        writeFile(backupPath(target) + QStringLiteral("/stale"), "left by an earlier attempt");
-        EXPECT_EQ(replaceApp(target, staged, testPublicKey), std::nullopt);
-        EXPECT_EQ(snapshot(target), newContents) << "modes and links survive a copy";
-        EXPECT_FALSE(exists(staged));
-        EXPECT_EQ(names(root + QStringLiteral("/Applications")), QStringList{QStringLiteral("Nimbrel.app")});
-    }
-}
-
-TEST_F(ReplaceApp, FailedCopyPutsTheBackupBack)
-{
-    if (remote.isEmpty())
-        GTEST_SKIP() << "no second file system";
-    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
-        // A pipe is neither a file, a folder nor a link: the copy stops there.
-        {"the copy stops at a pipe",
-         [](const QString& b) { ::mkfifo(QFile::encodeName(b + QStringLiteral("/share/pipe")).constData(), 0600); }},
-        {"the copy is not the signed bundle",
-         [](const QString& b) { writeFile(b + QStringLiteral("/bin/extra"), "not signed", 0755); }},
-    };
-    for (const auto& [name, spoil] : cases) {
-        SCOPED_TRACE(name);
-        const QString staged = makeSignedBundle(remote + QStringLiteral("/Nimbrel.app"), 42, "remote");
-        spoil(staged);
-        const auto stagedContents = snapshot(staged);
-        EXPECT_EQ(replaceApp(target, staged, testPublicKey), ReplaceError::installFailed);
-        EXPECT_EQ(snapshot(target), oldContents) << "the target never held a partial copy";
-        EXPECT_EQ(snapshot(staged), stagedContents) << "the staged bundle stays for another attempt";
-        EXPECT_EQ(names(root + QStringLiteral("/Applications")), QStringList{QStringLiteral("Nimbrel.app")});
-        removeTree(staged);
-    }
-}
-
 // --- the whole run ---------------------------------------------------------------------------------------------
 
 class ApplyRun : public ::testing::Test {
@@ -237,6 +170,11 @@ protected:
         target = makeBundle(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
         staged = makeSignedBundle(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
         probe.running = {4321};
+    }
+    void TearDown() override
+    {
+        if (!remote.isEmpty())
+            removeTree(remote);
     }
 
     int run(const QStringList& arguments)
@@ -269,12 +207,55 @@ protected:
     QString updateDirectory;
     QString target;
     QString staged;
+    QString remote = otherDeviceDirectory();  // on another file system, where there is one
     FakeProbe probe;
     QStringList launched;
     std::optional<UpdateLog> recordWhenLaunched;
     fake::ManualClock clock;
     fake::RecordingSystemLog log;
 };
+
+TEST_F(ApplyRun, ReplaceMovesOrCopiesTheStagedBundleInAndDropsTheBackup)
+{
+    for (const QString& folder : QStringList{updateDirectory, remote}) {
+        if (folder.isEmpty())
+            continue;  // no second file system
+        SCOPED_TRACE(folder.toStdString());
+        makeSignedBundle(folder + QStringLiteral("/Nimbrel.app"), 42, folder.toUtf8());
+        const QString staged = folder + QStringLiteral("/Nimbrel.app");
+        const auto newContents = snapshot(staged);
+        writeFile(backupPath(target) + QStringLiteral("/stale"), "left by an earlier attempt");
+        EXPECT_EQ(replaceApp(target, staged, testPublicKey), std::nullopt);
+        EXPECT_EQ(snapshot(target), newContents) << "modes and links survive a copy";
+        EXPECT_FALSE(exists(staged));
+        EXPECT_EQ(names(root + QStringLiteral("/Applications")), QStringList{QStringLiteral("Nimbrel.app")});
+    }
+}
+
+TEST_F(ApplyRun, ReplaceAfterAFailedCopyPutsTheBackupBack)
+{
+    if (remote.isEmpty())
+        GTEST_SKIP() << "no second file system";
+    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
+        // A pipe is neither a file, a folder nor a link: the copy stops there.
+        {"the copy stops at a pipe",
+         [](const QString& b) { ::mkfifo(QFile::encodeName(b + QStringLiteral("/share/pipe")).constData(), 0600); }},
+        {"the copy is not the signed bundle",
+         [](const QString& b) { writeFile(b + QStringLiteral("/bin/extra"), "not signed", 0755); }},
+    };
+    const auto targetBefore = snapshot(target);
+    for (const auto& [name, spoil] : cases) {
+        SCOPED_TRACE(name);
+        const QString staged = makeSignedBundle(remote + QStringLiteral("/Nimbrel.app"), 42, "remote");
+        spoil(staged);
+        const auto stagedContents = snapshot(staged);
+        EXPECT_EQ(replaceApp(target, staged, testPublicKey), ReplaceError::installFailed);
+        EXPECT_EQ(snapshot(target), targetBefore) << "the target never held a partial copy";
+        EXPECT_EQ(snapshot(staged), stagedContents) << "the staged bundle stays for another attempt";
+        EXPECT_EQ(names(root + QStringLiteral("/Applications")), QStringList{QStringLiteral("Nimbrel.app")});
+        removeTree(staged);
+    }
+}
 
 TEST_F(ApplyRun, SuccessSwapsStartsAndRecords)
 {

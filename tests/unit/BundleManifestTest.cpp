@@ -152,28 +152,18 @@ TEST(BundleManifest, DecodeAcceptsOnlyTheCanonicalForm)
     EXPECT_EQ(decoded->build, 5);
     EXPECT_EQ(encodeManifest(*decoded), good);
 
-    const std::pair<QByteArray, QByteArray> changes[] = {
-        {R"("build":5)", R"("build":-5)"},
-        {R"("build":5)", R"("build":5.5)"},
-        {R"("build":5)", R"("build":"5")"},
-        {R"("target":"n")", R"("target":"../../n")"},
-        {R"("target":"n")", R"("target":"/n")"},
-        {R"("path":"bin/x")", R"("path":"bin/../x")"},
-        {R"("path":"bin/x")", R"("path":"/bin/x")"},
-        {R"("path":"bin/x")", R"("path":"a")"},      // out of order
-        {R"("path":"bin/x")", R"("path":"bin/n")"},  // duplicate
-        {R"("path":"bin/x")", R"("path":"_signature")"},
-        {R"("mode":"0755","path":"bin/n")", R"("mode":"4755","path":"bin/n")"},
-        {R"("mode":"0755","path":"bin/n")", R"("mode":"755","path":"bin/n")"},
-        {"0000000000000000000000000000000000000000000000000000000000000000",
-         "000000000000000000000000000000000000000000000000000000000000000A"},
-        {R"("type":"link")", R"("type":"device")"},
-        {R"("type":"link")", R"("type":"link","extra":1)"},
-        {"nimbrel-bundle-manifest/1", "nimbrel-bundle-manifest/2"},
-        {R"({"build":5,)", R"({ "build":5,)"},  // not compact
-    };
-    for (const auto& [from, to] : changes) {
-        const QByteArray bad = QByteArray(good).replace(from, to);
+    // "from => to": one change to the good manifest.
+    for (const QByteArray change :
+         {R"("build":5 => "build":-5)", R"("build":5 => "build":5.5)", R"("build":5 => "build":"5")",
+          R"("target":"n" => "target":"../../n")", R"("target":"n" => "target":"/n")",
+          R"("path":"bin/x" => "path":"bin/../x")", R"("path":"bin/x" => "path":"/bin/x")",
+          R"("path":"bin/x" => "path":"a")" /* out of order */, R"("path":"bin/x" => "path":"bin/n")" /* duplicate */,
+          R"("path":"bin/x" => "path":"_signature")", R"("mode":"0755","path":"bin/n" => "mode":"4755","path":"bin/n")",
+          R"("mode":"0755","path":"bin/n" => "mode":"755","path":"bin/n")", R"(00000000" => 0000000A")",
+          R"("type":"link" => "type":"device")", R"("type":"link" => "type":"link","extra":1)",
+          "manifest/1 => manifest/2", R"({"build":5, => { "build":5,)" /* not compact */}) {
+        const qsizetype arrow = change.indexOf(" => ");
+        const QByteArray bad = QByteArray(good).replace(change.left(arrow), change.mid(arrow + 4));
         ASSERT_NE(bad, good);
         EXPECT_FALSE(decodeManifest(bad).ok()) << bad.constData();
     }

@@ -21,11 +21,6 @@ Result<void> unpackBytes(const QString& root, const QByteArray& package, const Q
     return unpackPackage(root + QStringLiteral("/p.tar.gz"), destination);
 }
 
-TarEntry pax(const QByteArray& key, const QByteArray& value)
-{
-    return {"pax", 'x', 0644, paxRecord(key, value), {}, {}};
-}
-
 }  // namespace
 
 TEST(PackageReader, UnpacksModesLinksLongNamesAndDropsSetIdBits)

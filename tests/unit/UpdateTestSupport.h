@@ -203,6 +203,10 @@ inline QByteArray gzip(const QByteArray& data)
     return out;
 }
 
+inline TarEntry pax(const QByteArray& key, const QByteArray& value)  // an extended header for the entry after it
+{
+    return {"pax", 'x', 0644, paxRecord(key, value), {}, {}};
+}
 inline TarEntry tarFolder(const QByteArray& name, int mode = 0755)
 {
     return {name, '5', mode, {}, {}, {}};
