@@ -22,22 +22,12 @@ TEST(UpdateLog, EncodesCompactlyAndDecodesOnlyRecords)
     EXPECT_EQ(secondsSinceReferenceDate(QDateTime(QDate(2001, 1, 1), QTime(0, 0), QTimeZone::utc()).addMSecs(90'500)),
               90.5);
 
-    const std::pair<const char*, std::optional<UpdateLog>> cases[] = {
-        {R"({"timestamp":1.5,"note":"pid=7","result":"timeoutWaitingForExit"})",
-         UpdateLog{"timeoutWaitingForExit", QStringLiteral("pid=7"), 1.5}},
-        {R"({"result":"success","timestamp":0})", UpdateLog{"success", std::nullopt, 0}},
-        {R"({"result":"x","note":null,"timestamp":2,"more":[1]})", UpdateLog{"x", std::nullopt, 2}},
-        {R"({"timestamp":2})", std::nullopt},
-        {R"({"result":"x"})", std::nullopt},
-        {R"({"result":3,"timestamp":2})", std::nullopt},
-        {R"({"result":"x","timestamp":"2"})", std::nullopt},
-        {R"({"result":"x","note":5,"timestamp":2})", std::nullopt},
-        {R"(["result","x"])", std::nullopt},
-        {R"({"result":"x",)", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const auto& [json, expected] : cases)
-        EXPECT_EQ(decodeUpdateLog(QByteArray(json)), expected) << json;
+    EXPECT_EQ(decodeUpdateLog(R"({"timestamp":1.5,"note":null,"result":"x","more":[1]})"),
+              (UpdateLog{"x", std::nullopt, 1.5}));
+    for (const char* json : {R"({"timestamp":2})", R"({"result":"x"})", R"({"result":3,"timestamp":2})",
+                             R"({"result":"x","timestamp":"2"})", R"({"result":"x","note":5,"timestamp":2})",
+                             R"(["result","x"])", R"({"result":"x",)", ""})
+        EXPECT_EQ(decodeUpdateLog(json), std::nullopt) << json;
 }
 
 TEST(UpdateLog, WrittenAtomicallyIntoANewFolderAndNeverWithAnUnwritableTimestamp)
