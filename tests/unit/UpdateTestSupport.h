@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
 #include <QUuid>
 
 #include <sys/stat.h>
@@ -37,9 +38,7 @@ inline void writeFile(const QString& path, const QByteArray& bytes, int mode = 0
 inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool exists(const QString& path)
@@ -53,12 +52,22 @@ inline void makeLink(const QString& target, const QString& link)
     ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData());
 }
 
+inline QByteArray linkText(const QString& path)
+{
+    QByteArray target(4096, '\0');
+    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target.data(), 4096);
+    return target.left(std::max<ssize_t>(length, 0));
+}
+
+inline QStringList names(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
 // Everything below `root` (kind, permission bits, content or link text), for "nothing was touched".
 inline QMap<QString, QString> snapshot(const QString& root)
 {
     QMap<QString, QString> entries;
-    if (!exists(root))
-        return entries;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -66,18 +75,13 @@ inline QMap<QString, QString> snapshot(const QString& root)
         struct stat info {};
         ::lstat(QFile::encodeName(path).constData(), &info);
         const QString mode = QString::number(info.st_mode & 07777, 8);
-        QString value;
-        if (S_ISLNK(info.st_mode)) {
-            QByteArray target(4096, '\0');
-            const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target.data(), 4096);
-            value = QStringLiteral("link -> ") + QFile::decodeName(target.left(std::max<ssize_t>(length, 0)));
-        } else if (S_ISDIR(info.st_mode)) {
+        QString value = QStringLiteral("special ") + mode;  // never opened: a pipe would block the test
+        if (S_ISLNK(info.st_mode))
+            value = QStringLiteral("link -> ") + QFile::decodeName(linkText(path));
+        else if (S_ISDIR(info.st_mode))
             value = QStringLiteral("folder ") + mode;
-        } else if (!S_ISREG(info.st_mode)) {
-            value = QStringLiteral("special ") + mode;  // never opened: a pipe would block the test
-        } else {
-            value = QStringLiteral("file ") + mode + QLatin1Char(' ') + QString::fromLatin1(readFile(path).toHex());
-        }
+        else if (S_ISREG(info.st_mode))
+            value = QStringLiteral("file ") + mode + u' ' + QString::fromLatin1(readFile(path).toHex());
         entries.insert(QDir(root).relativeFilePath(path), value);
     }
     return entries;
@@ -85,24 +89,12 @@ inline QMap<QString, QString> snapshot(const QString& root)
 
 inline QByteArray keyFile(const char* name)
 {
-    return readFile(QStringLiteral(NIMBREL_TEST_KEYS_DIR "/") + QLatin1String(name));
+    return readFile(QStringLiteral(NIMBREL_TEST_KEYS_DIR "/TEST-ONLY-") + QLatin1String(name) + u".pem");
 }
-inline QByteArray testSigningKey()
-{
-    return keyFile("TEST-ONLY-update-signing-key.pem");
-}
-inline QByteArray otherSigningKey()
-{
-    return keyFile("TEST-ONLY-other-signing-key.pem");
-}
-inline QByteArray testPublicKey()
-{
-    return ed25519PublicKeyFromPem(keyFile("TEST-ONLY-update-public-key.pem"));
-}
-inline QByteArray otherPublicKey()
-{
-    return ed25519PublicKeyFromPem(keyFile("TEST-ONLY-other-public-key.pem"));
-}
+inline const QByteArray testSigningKey = keyFile("update-signing-key");
+inline const QByteArray otherSigningKey = keyFile("other-signing-key");
+inline const QByteArray testPublicKey = ed25519PublicKeyFromPem(keyFile("update-public-key"));
+inline const QByteArray otherPublicKey = ed25519PublicKeyFromPem(keyFile("other-public-key"));
 
 // A small folder: a program, a library with a link to it, an empty folder and a read-only file.
 inline QString makeInstallFolder(const QString& path, const QByteArray& flavour = "new")
@@ -118,8 +110,7 @@ inline QString makeInstallFolder(const QString& path, const QByteArray& flavour 
 inline QString makeSignedFolder(const QString& path, qint64 build = 42, const QByteArray& flavour = "new")
 {
     makeInstallFolder(path, flavour);
-    const auto signedFolder = signInstallFolder(path, build, testSigningKey());
-    if (!signedFolder)
+    if (const auto signedFolder = signInstallFolder(path, build, testSigningKey); !signedFolder)
         qFatal("cannot sign the test folder: %s", qPrintable(signedFolder.error().description));
     return path;
 }
@@ -189,17 +180,12 @@ inline QByteArray paxRecord(const QByteArray& key, const QByteArray& value)
     return QByteArray::number(length) + ' ' + key + '=' + value + '\n';
 }
 
-inline QByteArray tarArchive(const std::vector<TarEntry>& entries, bool endMarker = true)
+inline QByteArray tarArchive(const std::vector<TarEntry>& entries)
 {
     QByteArray archive;
-    for (const TarEntry& entry : entries) {
-        archive += tarHeader(entry);
-        archive += entry.data;
-        archive += QByteArray((512 - entry.data.size() % 512) % 512, '\0');
-    }
-    if (endMarker)
-        archive += QByteArray(1024 * 10, '\0');
-    return archive;
+    for (const TarEntry& entry : entries)
+        archive += tarHeader(entry) + entry.data + QByteArray((512 - entry.data.size() % 512) % 512, '\0');
+    return archive + QByteArray(1024 * 10, '\0');
 }
 
 inline QByteArray gzip(const QByteArray& data)
@@ -217,6 +203,10 @@ inline QByteArray gzip(const QByteArray& data)
     return out;
 }
 
+inline TarEntry pax(const QByteArray& key, const QByteArray& value)  // an extended header for the entry after it
+{
+    return {"pax", 'x', 0644, paxRecord(key, value), {}, {}};
+}
 inline TarEntry tarFolder(const QByteArray& name, int mode = 0755)
 {
     return {name, '5', mode, {}, {}, {}};
@@ -234,36 +224,15 @@ inline TarEntry tarHardLink(const QByteArray& name, const QByteArray& target)
     return {name, '1', 0644, {}, target, {}};
 }
 
-inline QByteArray linkText(const QString& path)
+// A gzip-compressed tar package of the folder `root`, named `top` inside the package, in name order.
+inline QByteArray packFolder(const QString& root, const QString& top = QStringLiteral("Nimbrel.app"))
 {
-    QByteArray target(4096, '\0');
-    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target.data(), 4096);
-    return target.left(std::max<ssize_t>(length, 0));
-}
-
-// A gzip-compressed tar package of the folder `root`, named `top` inside the package, in path order.
-inline QByteArray packFolder(const QString& root, const QByteArray& top = "Nimbrel.app")
-{
-    std::vector<TarEntry> entries{tarFolder(top + '/')};
-    QStringList paths;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        paths.append(it.next());
-    paths.sort();
-    for (const QString& path : paths) {
-        struct stat info {};
-        ::lstat(QFile::encodeName(path).constData(), &info);
-        const QByteArray name = top + '/' + QFile::encodeName(QDir(root).relativeFilePath(path));
-        const int mode = static_cast<int>(info.st_mode & 07777);
-        if (S_ISDIR(info.st_mode))
-            entries.push_back(tarFolder(name + '/', mode));
-        else if (S_ISLNK(info.st_mode))
-            entries.push_back(tarLink(name, linkText(path)));
-        else
-            entries.push_back(tarFile(name, readFile(path), mode));
-    }
-    return gzip(tarArchive(entries));
+    QProcess tar;
+    tar.start(QStringLiteral("tar"),
+              {QStringLiteral("-czf"), QStringLiteral("-"), QStringLiteral("--sort=name"), QStringLiteral("-C"), root,
+               QStringLiteral("--transform=s,^\\.,") + top + QStringLiteral(",S"), QStringLiteral(".")});
+    tar.waitForFinished();
+    return tar.readAllStandardOutput();
 }
 
 }  // namespace nimbrel::test
@@ -272,12 +241,4 @@ inline QByteArray packFolder(const QString& root, const QByteArray& top = "Nimbr
 inline void PrintTo(const QString& text, std::ostream* os)
 {
     *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QMap<QString, QString>& entries, std::ostream* os)
-{
-    *os << "{";
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-        *os << "\n  " << it.key().toStdString() << ": " << it.value().left(90).toStdString();
-    *os << " }";
 }
