@@ -1,4 +1,3 @@
-#include "support/fake/FakePlatform.h"
 #include "platform/linux/DesktopProbing.h"
 #include "platform/linux/X11ClipboardMonitor.h"
 #include "platform/linux/X11HotKeys.h"
@@ -6,8 +5,10 @@
 #include "platform/linux/XTestKeyboard.h"
 #include "platform/linux/XdgAutostart.h"
 #include "support/TestEnvironment.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -22,21 +23,14 @@ void writeFile(const QString& path, const QByteArray& text)
     file.write(text);
 }
 
-// Sets (or, for nullptr, unsets) an environment variable while it lives.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value)
-        : m_name(name), m_saved(qgetenv(name)), m_was(qEnvironmentVariableIsSet(name))
-    {
-        value ? qputenv(name, value) : qunsetenv(name);
-    }
-    ~ScopedVariable() { m_was ? qputenv(m_name, m_saved) : qunsetenv(m_name); }
-
-private:
-    const char* m_name;
-    QByteArray m_saved;
-    bool m_was;
-};
+// Sets (nullptr: unsets) an environment variable until the returned guard goes.
+auto scopedVariable(const char* name, const char* value)
+{
+    const bool was = qEnvironmentVariableIsSet(name);
+    const QByteArray saved = qgetenv(name);
+    value ? qputenv(name, value) : qunsetenv(name);
+    return qScopeGuard([=] { was ? qputenv(name, saved) : qunsetenv(name); });
+}
 
 }  // namespace
 
@@ -57,15 +51,13 @@ TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
     EXPECT_TRUE(autostart.unregisterItem().ok()) << "removing an absent entry is not a failure";
 
     // An entry the user switched off in the desktop's settings is not enabled; only the main group counts.
-    const std::pair<const char*, LoginItemStatus> entries[] = {
-        {"[Desktop Entry]\nHidden=true\nExec=nimbrel\n", LoginItemStatus::notRegistered},
-        {"[Desktop Entry]\nHidden=false\n", LoginItemStatus::enabled},
-        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", LoginItemStatus::notRegistered},
-        {"[Desktop Entry]\nExec=nimbrel\n[Desktop Action x]\nHidden=true\n", LoginItemStatus::enabled}};
-    for (const auto& [written, status] : entries) {
-        SCOPED_TRACE(written);
-        writeFile(autostart.entryPath(), written);
-        EXPECT_EQ(autostart.status(), status);
+    const std::pair<QByteArray, bool> entries[] = {{"Hidden=true\nExec=nimbrel\n", false},
+                                                   {"Hidden=false\n", true},
+                                                   {"X-GNOME-Autostart-enabled=false\n", false},
+                                                   {"Exec=nimbrel\n[Desktop Action x]\nHidden=true\n", true}};
+    for (const auto& [written, enabled] : entries) {
+        writeFile(autostart.entryPath(), "[Desktop Entry]\n" + written);
+        EXPECT_EQ(autostart.status() == LoginItemStatus::enabled, enabled) << written.constData();
     }
 
     const std::pair<const char*, const char*> execs[] = {
@@ -83,11 +75,11 @@ TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
 // Without an X11 display the X11 services say they cannot work, and the start says why, instead of failing.
 TEST(X11Services, WithoutADisplayEachReportsItselfUnavailable)
 {
-    const ScopedVariable noWayland("WAYLAND_DISPLAY", nullptr);
-    const ScopedVariable noSession("XDG_SESSION_TYPE", nullptr);
+    const auto noWayland = scopedVariable("WAYLAND_DISPLAY", nullptr);
+    const auto noSession = scopedVariable("XDG_SESSION_TYPE", nullptr);
     for (const char* display : {static_cast<const char*>(nullptr), "", ":4242"}) {
         SCOPED_TRACE(display ? display : "(unset)");
-        const ScopedVariable variable("DISPLAY", display);
+        const auto variable = scopedVariable("DISPLAY", display);
 
         const DesktopProbe probe = native::probeDisplays();
         EXPECT_FALSE(probe.x11Display);

@@ -1,6 +1,4 @@
-// Every interface text must be translated in every language table. The keys are collected from the
-// sources themselves, so a text added without translations fails here rather than showing up in Chinese
-// in an English interface.
+// Every interface text in every table; the keys come from the sources, so a text added untranslated fails here.
 
 #include "KeyboardShortcuts/Strings.h"
 #include "settings/AppLanguage.h"
@@ -69,18 +67,13 @@ TableFile readTableFile(const QString& code)
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
     QXmlStreamReader xml(&file);
     QString source;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        if (xml.name() == QLatin1String("source")) {
-            source = xml.readElementText();
-            table.sources.insert(source);
-        } else if (xml.name() == QLatin1String("translation")) {
-            const bool unfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
-            if (unfinished || xml.readElementText().trimmed().isEmpty())
-                table.unfinished.append(source);
-        }
-    }
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("source"))
+            table.sources.insert(source = xml.readElementText());
+        else if (xml.isStartElement() && xml.name() == QLatin1String("translation") &&
+                 (xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished") ||
+                  xml.readElementText().trimmed().isEmpty()))
+            table.unfinished.append(source);
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     return table;
 }
@@ -94,8 +87,7 @@ TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
     EXPECT_GE(keys.size(), 35);
     for (const QString& key : KeyboardShortcuts::builtInKeys())
         keys.insert(key);
-    keys.insert(QStringLiteral("Nimbrel"));
-    keys.insert(QStringLiteral("%1 MB"));
+    keys << QStringLiteral("Nimbrel") << QStringLiteral("%1 MB");
 
     Translations translations(Translations::defaultDirectory());
     for (const QString& code : Translations::tableLanguages) {
@@ -116,10 +108,9 @@ TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
             if (identifier || (hasChinese(key) && code != QLatin1String("zh-Hant") && code != QLatin1String("ja"))) {
                 EXPECT_NE(*text, key);
             }
-            // Formats keep as many arguments as the code fills in.
+            // Formats keep the argument the code fills in.
             const QString original = KeyboardShortcuts::builtInText(key).value_or(key);
-            for (const QString& placeholder : {QStringLiteral("%1"), QStringLiteral("%1"), QStringLiteral("%1")})
-                EXPECT_EQ(text->count(placeholder), original.count(placeholder)) << placeholder.toStdString();
+            EXPECT_EQ(text->count(QStringLiteral("%1")), original.count(QStringLiteral("%1")));
         }
         // Nothing in a table that the program never asks for.
         for (const QString& source : file.sources)
