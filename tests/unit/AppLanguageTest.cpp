@@ -1,6 +1,5 @@
 #include "settings/Translations.h"
 
-#include <QCoreApplication>
 #include <QDir>
 
 #include <gtest/gtest.h>
@@ -46,22 +45,6 @@ TEST(TranslationsTest, OnlyTableCodesReachTheDisk)
         EXPECT_FALSE(translations.hasTable(QString::fromUtf8(code))) << code;
         EXPECT_EQ(translations.translate(QString::fromUtf8(code), QStringLiteral("设置")), std::nullopt) << code;
     }
-    EXPECT_EQ(translations.translate(QStringLiteral("en"), QStringLiteral("不存在的条目")),
-              QStringLiteral("不存在的条目"));
-}
-
-TEST(TranslationsTest, InstalledMainTableServesTheApplicationUntilDestroyed)
-{
-    const QString key = QStringLiteral("弹出剪切板");
-    const auto installed = [&](const QString& language) {
-        Translations translations(Translations::defaultDirectory());
-        translations.selectMainLanguage({language});
-        translations.installMain();
-        return QCoreApplication::translate(translationContext, key.toUtf8().constData());
-    };
-    EXPECT_EQ(installed("ja_JP.UTF-8"), QStringLiteral("クリップボードを表示"));
-    EXPECT_EQ(installed("zh-CN"), key);
-    EXPECT_EQ(QCoreApplication::translate(translationContext, key.toUtf8().constData()), key) << "gone with it";
 }
 
 }  // namespace

@@ -16,13 +16,6 @@ using namespace nimbrel;
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-}
-
 // Sets (nullptr: unsets) an environment variable until the returned guard goes.
 auto scopedVariable(const char* name, const char* value)
 {
@@ -42,10 +35,9 @@ TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
     ASSERT_TRUE(autostart.registerItem().ok());
     EXPECT_EQ(autostart.status(), LoginItemStatus::enabled);
     QFile entry(autostart.entryPath());
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    const QByteArray text = entry.readAll();
-    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
-    EXPECT_TRUE(text.contains("\nExec=\"/home/a b/100%%/nimbrel\"\n")) << text.constData();
+    const QByteArray text = entry.open(QIODevice::ReadOnly) ? entry.readAll() : QByteArray();
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n") && text.contains("\nExec=\"/home/a b/100%%/nimbrel\"\n"))
+        << text.constData();
     ASSERT_TRUE(autostart.unregisterItem().ok());
     EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
     EXPECT_TRUE(autostart.unregisterItem().ok()) << "removing an absent entry is not a failure";
@@ -56,7 +48,8 @@ TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
                                                    {"X-GNOME-Autostart-enabled=false\n", false},
                                                    {"Exec=nimbrel\n[Desktop Action x]\nHidden=true\n", true}};
     for (const auto& [written, enabled] : entries) {
-        writeFile(autostart.entryPath(), "[Desktop Entry]\n" + written);
+        QFile file(autostart.entryPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("[Desktop Entry]\n" + written) > 0 && file.flush());
         EXPECT_EQ(autostart.status() == LoginItemStatus::enabled, enabled) << written.constData();
     }
 
@@ -66,8 +59,7 @@ TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
         EXPECT_EQ(native::XdgAutostart::execValue(QString::fromUtf8(path)), QString::fromUtf8(exec)) << path;
 
     // A file where the folder should be: the failure says why.
-    native::XdgAutostart blocked(autostart.entryPath(), QStringLiteral("nimbrel"));
-    const auto result = blocked.registerItem();
+    const auto result = native::XdgAutostart(autostart.entryPath(), QStringLiteral("nimbrel")).registerItem();
     ASSERT_FALSE(result.ok());
     EXPECT_FALSE(result.error().description.isEmpty());
 }
@@ -88,14 +80,12 @@ TEST(X11Services, WithoutADisplayEachReportsItselfUnavailable)
         EXPECT_TRUE(described.contains(QStringLiteral("  - ") + limitText(Limit::noDisplay)));
 
         native::X11ClipboardMonitor monitor;
-        const auto error = monitor.start([](ClipboardOffer&) {}, 1000);
-        ASSERT_TRUE(error.has_value());
-        EXPECT_EQ(*error, QStringLiteral("the clipboard cannot be watched: no X11 display"));
+        EXPECT_EQ(monitor.start([](ClipboardOffer&) {}, 1000),
+                  std::optional<QString>(QStringLiteral("the clipboard cannot be watched: no X11 display")));
 
         fake::RecordingConsole console;
         native::XTestKeyboard keyboard(console);
-        EXPECT_FALSE(keyboard.isAvailable());
-        EXPECT_FALSE(keyboard.modifiersHeld());
+        EXPECT_FALSE(keyboard.isAvailable() || keyboard.modifiersHeld());
         keyboard.post(KeyChord{KeyChord::control, keysym::v}.transitions());
 
         native::X11HotKeys hotKeys;
@@ -104,8 +94,7 @@ TEST(X11Services, WithoutADisplayEachReportsItselfUnavailable)
         EXPECT_FALSE(hotKeys.installEventHandler([](HotKeyEventKind, HotKeyIdentifier) { return hotKeyNoError; }));
 
         const native::X11Workspace workspace;
-        EXPECT_FALSE(workspace.frontmostApplication().has_value());
+        EXPECT_FALSE(workspace.frontmostApplication() || workspace.activeWindowFrame());
         EXPECT_TRUE(workspace.runningApplications().isEmpty());
-        EXPECT_FALSE(workspace.activeWindowFrame().has_value());
     }
 }

