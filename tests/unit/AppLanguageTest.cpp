@@ -1,8 +1,5 @@
 #include "settings/Translations.h"
 
-#include "nimbrel/Version.h"
-
-#include <QCoreApplication>
 #include <QDir>
 
 #include <gtest/gtest.h>
@@ -27,10 +24,7 @@ TEST(TranslationsTest, LanguageTagsMapToTableCodes)
 TEST(TranslationsTest, MainLanguageIsTheFirstPreferredLanguageWithATable)
 {
     const std::pair<QStringList, QString> cases[] = {
-        {{QStringLiteral("fr-FR"), QStringLiteral("ja-JP"), QStringLiteral("en-US")}, QStringLiteral("ja")},
-        {{QStringLiteral("zh-CN"), QStringLiteral("en")}, QStringLiteral("zh-Hans")},
-        {{QStringLiteral("de"), QStringLiteral("fr")}, QStringLiteral("en")},
-        {{}, QStringLiteral("en")}};
+        {{"fr-FR", "ja-JP", "en-US"}, "ja"}, {{"zh-CN", "en"}, "zh-Hans"}, {{"de", "fr"}, "en"}, {{}, "en"}};
     for (const auto& [preferred, expected] : cases) {
         Translations translations(Translations::defaultDirectory());
         EXPECT_EQ(translations.selectMainLanguage(preferred), expected) << preferred.join(u',').toStdString();
@@ -51,44 +45,6 @@ TEST(TranslationsTest, OnlyTableCodesReachTheDisk)
         EXPECT_FALSE(translations.hasTable(QString::fromUtf8(code))) << code;
         EXPECT_EQ(translations.translate(QString::fromUtf8(code), QStringLiteral("设置")), std::nullopt) << code;
     }
-    EXPECT_EQ(translations.translate(QStringLiteral("en"), QStringLiteral("不存在的条目")),
-              QStringLiteral("不存在的条目"));
-}
-
-TEST(TranslationsTest, InstalledMainTableServesTheApplicationUntilDestroyed)
-{
-    const QString key = QStringLiteral("弹出剪切板");
-    const auto appTranslation = [&] {
-        return QCoreApplication::translate(translationContext, key.toUtf8().constData());
-    };
-    {
-        Translations translations(Translations::defaultDirectory());
-        translations.selectMainLanguage({QStringLiteral("ja_JP.UTF-8")});
-        translations.installMain();
-        EXPECT_EQ(appTranslation(), QStringLiteral("クリップボードを表示"));
-    }
-    EXPECT_EQ(appTranslation(), key);
-
-    Translations simplified(Translations::defaultDirectory());
-    simplified.selectMainLanguage({QStringLiteral("zh-CN")});
-    simplified.installMain();
-    EXPECT_EQ(appTranslation(), key);
-}
-
-TEST(TranslationsTest, DefaultDirectoryPrefersTheEnvironmentThenTheInstalledTree)
-{
-    const QByteArray saved = qgetenv("NIMBREL_TRANSLATIONS_DIR");
-    qputenv("NIMBREL_TRANSLATIONS_DIR", "/opt/elsewhere/tables");
-    EXPECT_EQ(Translations::defaultDirectory(), QStringLiteral("/opt/elsewhere/tables"));
-
-    qunsetenv("NIMBREL_TRANSLATIONS_DIR");
-    const QString binDir = QCoreApplication::applicationDirPath();
-    const QString buildTree = QDir::cleanPath(binDir + QStringLiteral("/../translations"));
-    EXPECT_EQ(Translations::defaultDirectory(),
-              QDir(buildTree).exists()
-                  ? buildTree
-                  : QDir::cleanPath(binDir + QStringLiteral("/../") + QLatin1String(build::translationsInstallDir)));
-    qputenv("NIMBREL_TRANSLATIONS_DIR", saved);
 }
 
 }  // namespace
