@@ -76,22 +76,6 @@ TEST(DesktopKeyBindings, GnomeAndKdeNotationsBecomeStoredBindings)
         EXPECT_EQ(parseKdeShortcut(shortcut, tableLookup()), std::nullopt) << shortcut;
 }
 
-TEST(DesktopKeyBindings, GsettingsValuesYieldTheirStrings)
-{
-    const std::pair<const char*, QStringList> cases[] = {
-        {"['<Super>v', '<Shift><Super>Page_Up']", {"<Super>v", "<Shift><Super>Page_Up"}},
-        {"@as []", {}},
-        {"['']", {""}},
-        {"'<Primary><Alt>t'", {"<Primary><Alt>t"}},
-        {R"(["<Super>apostrophe's"])", {"<Super>apostrophe's"}},
-        {R"(['a\'b', 'c\\d'])", {"a'b", R"(c\d)"}},
-    };
-    for (const auto& [value, strings] : cases)
-        EXPECT_EQ(parseGvariantStrings(value), strings) << value;
-    for (const char* value : {"uint32 5", "['<Super>v'", "['a' 'b']", "'a' 'b'"})
-        EXPECT_TRUE(parseGvariantStrings(value).isEmpty()) << value;
-}
-
 TEST(DesktopKeyBindings, ListingsAndShortcutFilesGiveTheEnabledBindingsOnce)
 {
     const QString listing = QStringLiteral(R"(org.gnome.desktop.wm.keybindings activate-window-menu ['<Alt>space']

@@ -31,35 +31,26 @@ const QString ours = QLatin1String(GnomeCustomKeybinding::path);
 // The custom keybinding list and Nimbrel's entry ("name|command|binding") in the key file, read afresh.
 std::pair<QStringList, QString> read(const QString& keyfile)
 {
-    GSettingsSchemaSource* source =
+    g_autoptr(GSettingsSchemaSource) source =
         g_settings_schema_source_new_from_directory(fullSchemas.toUtf8().constData(), nullptr, FALSE, nullptr);
-    GSettingsBackend* backend = g_keyfile_settings_backend_new(keyfile.toUtf8().constData(), "/", nullptr);
+    g_autoptr(GSettingsBackend) backend = g_keyfile_settings_backend_new(keyfile.toUtf8().constData(), "/", nullptr);
     const auto settings = [&](const char* schema, const char* path) {
-        GSettingsSchema* found = g_settings_schema_source_lookup(source, schema, FALSE);
-        GSettings* settings = g_settings_new_full(found, backend, path);
-        g_settings_schema_unref(found);
-        return settings;
+        g_autoptr(GSettingsSchema) found = g_settings_schema_source_lookup(source, schema, FALSE);
+        return g_settings_new_full(found, backend, path);
     };
-    std::pair<QStringList, QString> written;
-    GSettings* list = settings("org.gnome.settings-daemon.plugins.media-keys", nullptr);
-    gchar** paths = g_settings_get_strv(list, "custom-keybindings");
-    for (gchar** p = paths; *p; ++p)
-        written.first.append(QString::fromUtf8(*p));
-    g_strfreev(paths);
-    GSettings* entry =
+    g_autoptr(GSettings) list = settings("org.gnome.settings-daemon.plugins.media-keys", nullptr);
+    g_auto(GStrv) paths = g_settings_get_strv(list, "custom-keybindings");
+    g_autoptr(GSettings) entry =
         settings("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", GnomeCustomKeybinding::path);
     QStringList values;
     for (const char* key : {"name", "command", "binding"}) {
-        gchar* value = g_settings_get_string(entry, key);
+        g_autofree gchar* value = g_settings_get_string(entry, key);
         values.append(QString::fromUtf8(value));
-        g_free(value);
     }
-    written.second = values.join(u'|');
-    g_object_unref(entry);
-    g_object_unref(list);
-    g_object_unref(backend);
-    g_settings_schema_source_unref(source);
-    return written;
+    QStringList written;
+    for (gchar** p = paths; *p; ++p)
+        written.append(QString::fromUtf8(*p));
+    return {written, values.join(u'|')};
 }
 
 // The user's own settings before Nimbrel's: one custom keybinding and, optionally, a window manager binding.

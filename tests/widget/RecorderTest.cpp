@@ -9,7 +9,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -41,16 +40,8 @@ namespace {
 using Kind = RecorderDecision::Kind;
 using Changes = QList<std::optional<Shortcut>>;
 
-const Shortcut shiftCommandV(Key::v, modShift | modSuper);
+const Shortcut shiftCommandV(Key::v, modShift | modSuper), optionX(Key::x, modAlt);
 const QString shiftCommandVJson = QStringLiteral(R"({"carbonKeyCode":9,"carbonModifiers":768})");
-const QString f6Json = QStringLiteral(R"({"carbonKeyCode":97,"carbonModifiers":0})");
-
-// What the recorder asked the user, and whether it was recording (or paused) while asking.
-struct AlertCall {
-    QWidget* window = nullptr;
-    QStringList texts;  // the message, the informative text, then the buttons
-    bool recordingDuring = false;
-};
 
 class RecorderTest : public ::testing::Test {
 protected:
@@ -95,7 +86,10 @@ protected:
                 return QList<QMenu*>{nullptr, &trayMenu, &windowMenu};
             },
             [this](QWidget* w, const QString& message, const QString& informative, const QStringList& buttons) {
-                alerts.append({w, QStringList{message, informative} + buttons, recording() || shortcuts->isPaused()});
+                // Asked over the window, never while recording or paused.
+                EXPECT_EQ(w, &window);
+                EXPECT_FALSE(recording() || shortcuts->isPaused());
+                alerts.append(QStringList{message, informative} + buttons);
                 if (alertRun)
                     alertRun();
                 return alertResponse;
@@ -157,7 +151,7 @@ protected:
     // Declared before the window: a recorder that goes away while recording still reports to them.
     QList<bool> statuses;
     Changes changes;
-    QList<AlertCall> alerts;
+    QList<QStringList> alerts;  // the message, the informative text, then the buttons
     int alertResponse = 1000;
     std::function<void()> alertRun;  // what else happens while the alert is up
     int beeps = 0;
@@ -173,11 +167,9 @@ TEST_F(RecorderTest, AClickRecordsButTheWindowComingBackDoesNot)
     open();
     EXPECT_FALSE(recording());
     EXPECT_EQ(recorder()->text(), "Shift+Super+V");
-    EXPECT_EQ(recorder()->placeholderText(), "<record_shortcut>");
     QTest::mouseClick(recorder(), Qt::LeftButton);
     QTest::mouseClick(recorder(), Qt::LeftButton);  // a second click keeps the one recording going
     EXPECT_TRUE(recording());
-    EXPECT_EQ(recorder()->placeholderText(), "<press_shortcut>");
     EXPECT_EQ(statuses, QList<bool>{true});
 
     // Leaving the window ends recording; coming back, or closing and reopening it, does not restart it.
@@ -186,7 +178,6 @@ TEST_F(RecorderTest, AClickRecordsButTheWindowComingBackDoesNot)
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     EXPECT_FALSE(recording());
-    EXPECT_EQ(recorder()->placeholderText(), "<record_shortcut>");
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     window.hide();
@@ -245,6 +236,7 @@ TEST_F(RecorderTest, EachKeyDoesWhatTheRulesDecide)
         {QKeyCombination(Qt::Key_Backspace), "false", true, ""},
         {QKeyCombination(Qt::Key_Delete), "false", true, ""},
         {QKeyCombination(Qt::Key_F6), R"({"carbonKeyCode":97,"carbonModifiers":0})", false, "F6"},
+        {Qt::ALT | Qt::Key_Comma, R"({"carbonKeyCode":43,"carbonModifiers":2048})", false, "Alt+,"},
         // The menu's quit item is Ctrl+Q; with shift it is another combination.
         {Qt::CTRL | Qt::SHIFT | Qt::Key_Q, R"({"carbonKeyCode":12,"carbonModifiers":4608})", false, "Shift+Ctrl+Q"},
     };
@@ -298,29 +290,25 @@ TEST_F(RecorderTest, TheCurrentShortcutIsRecordedAgainWhileNoShortcutFires)
     EXPECT_EQ(fired, 101);
 }
 
-TEST_F(RecorderTest, TheClearButtonClearsAndRecordsAndShowsOnlyWithAShortcut)
+TEST_F(RecorderTest, TheClearButtonClearsAndKeepsRecordingAndTheFieldFollowsItsName)
 {
-    open();
+    // Clicked with the mouse while recording: the click inside the field still reaches the button.
+    startRecording();
     ASSERT_NE(clearButton(), nullptr);
     EXPECT_TRUE(clearButton()->isVisibleTo(recorder()));
-    recorder()->cancelButton()->trigger();
+    QTest::mouseClick(clearButton(), Qt::LeftButton);
     EXPECT_EQ(stored(), "false");  // the name has a default: false keeps it from coming back
     EXPECT_EQ(changes, Changes{std::nullopt});
     EXPECT_TRUE(recording());
     EXPECT_FALSE(clearButton()->isVisibleTo(recorder()));
     press(Qt::Key_Backspace);  // nothing more to clear
     EXPECT_EQ(changes.size(), 1);
-    press(Qt::Key_F6);
-    EXPECT_TRUE(clearButton()->isVisibleTo(recorder()));
-
-    // Clicked with the mouse while recording: the click inside the field still reaches the button.
-    startRecording();
-    QTest::mouseClick(clearButton(), Qt::LeftButton);
-    EXPECT_EQ(stored(), "false");
-    EXPECT_TRUE(recording());
-    EXPECT_FALSE(clearButton()->isVisibleTo(recorder()));
+    // The field follows its own name's changes only; onChange is for the user's own edits.
     shortcuts->setShortcut(shiftCommandV, name);
+    shortcuts->setShortcut(optionX, Name{"other", std::nullopt});
+    EXPECT_EQ(recorder()->text(), "Shift+Super+V");
     EXPECT_TRUE(clearButton()->isVisibleTo(recorder()));
+    EXPECT_EQ(changes.size(), 1);
 }
 
 TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecordingGoesOn)
@@ -352,9 +340,7 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
         QTest::mouseClick(recorder(), Qt::LeftButton);
         press(combination);
         ASSERT_EQ(alerts.size(), 1);
-        EXPECT_EQ(alerts[0].texts, texts);
-        EXPECT_EQ(alerts[0].window, &window);
-        EXPECT_FALSE(alerts[0].recordingDuring);
+        EXPECT_EQ(alerts[0], texts);
         EXPECT_EQ(systemShortcuts.reads > reads, texts == asked) << "the desktop's list is read for every check";
         EXPECT_EQ(stored(), forced ? QString::fromUtf8(forced) : shiftCommandVJson);
         EXPECT_EQ(changes.size(), forced ? 1 : 0);
@@ -368,26 +354,8 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
     EXPECT_EQ(beeps, 0);
 }
 
-TEST_F(RecorderTest, AMouseReleaseFartherThanThreePixelsOutsideEndsRecordingAndReachesItsTarget)
+TEST_F(RecorderTest, AClickElsewhereEndsRecordingAndReachesItsTarget)
 {
-    open();
-    const QSize size = recorder()->size();
-    const std::tuple<Qt::MouseButton, QPoint, bool> cases[] = {
-        {Qt::LeftButton, {size.width() / 2, 2}, false},
-        {Qt::LeftButton, {-3, 2}, false},
-        {Qt::LeftButton, {-4, 2}, true},
-        {Qt::LeftButton, {size.width() + 2, -3}, false},
-        {Qt::LeftButton, {size.width(), size.height() + 3}, true},
-        {Qt::RightButton, {-40, -40}, true},
-        {Qt::MiddleButton, {-40, -40}, false}};
-    for (const auto& [button, local, ends] : cases) {
-        SCOPED_TRACE(testing::Message() << button << " at " << local.x() << "," << local.y());
-        QTest::mouseClick(recorder(), Qt::LeftButton);
-        QTest::mouseRelease(&window, button, {}, recorder()->mapTo(&window, local));
-        EXPECT_EQ(recording(), !ends);
-        if (!ends)
-            press(Qt::Key_Escape);
-    }
     int clicks = 0;
     QObject::connect(elsewhere, &QPushButton::clicked, elsewhere, [&clicks] { ++clicks; });
     startRecording();
@@ -395,38 +363,6 @@ TEST_F(RecorderTest, AMouseReleaseFartherThanThreePixelsOutsideEndsRecordingAndR
     EXPECT_EQ(clicks, 1);
     EXPECT_FALSE(recording());
     EXPECT_EQ(stored(), shiftCommandVJson);
-}
-
-TEST_F(RecorderTest, TheFieldFollowsItsNameAndAnotherNameRetargetsTheRow)
-{
-    open();
-    shortcuts->setShortcut(Shortcut(Key::b, modSuper), name);
-    EXPECT_EQ(recorder()->text(), "Super+B");
-    // A change of another name's shortcut leaves the field as it is.
-    defaults.setString(name.userDefaultsKey(), Shortcut(Key::q, modControl).toJson());
-    Q_EMIT shortcuts->shortcutByNameDidChange("somethingElse");
-    EXPECT_EQ(recorder()->text(), "Super+B");
-    Q_EMIT shortcuts->shortcutByNameDidChange(name.rawValue);
-    EXPECT_EQ(recorder()->text(), "Ctrl+Q");
-    EXPECT_TRUE(changes.isEmpty()) << "onChange is for the user's own edits";
-
-    const Name other{"other", std::nullopt};
-    shortcuts->setShortcut(Shortcut(Key::b, modControl | modAlt), other);
-    ASSERT_TRUE(row->hasLabel());
-    EXPECT_EQ(row->label()->parentWidget(), row);
-    ShortcutField* const control = recorder();
-    row->setName(other);
-    EXPECT_EQ(recorder(), control) << "the row keeps its one control";
-    EXPECT_EQ(recorder()->shortcutName(), other);
-    EXPECT_EQ(recorder()->text(), "Ctrl+Alt+B");
-    startRecording();
-    press(Qt::Key_F6);
-    EXPECT_EQ(stored(other), f6Json);
-    shortcuts->setShortcut(std::nullopt, name);  // the old name's changes no longer show
-    EXPECT_EQ(recorder()->text(), "F6");
-    shortcuts->setShortcut(std::nullopt, other);
-    EXPECT_EQ(recorder()->text(), "");
-    EXPECT_EQ(stored(other), "<absent>");
 }
 
 // The rules alone, for what the widget cannot send on this platform (the function and caps-lock bits, key
@@ -476,21 +412,6 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
         {"", 0, "", 0, false}};
     for (const auto& [itemKey, itemModifiers, key, modifiers, matches] : items)
         EXPECT_EQ(menuItemMatches(itemKey, itemModifiers, key, modifiers), matches) << itemKey << " vs " << key;
-
-    // Without native keys (this platform): Super is command, Alt is option; modifiers and unknown keys are no key.
-    const std::tuple<QEvent::Type, QKeyCombination, KeyEvent> events[] = {
-        {QEvent::KeyPress, Qt::META | Qt::SHIFT | Qt::Key_V, {down, Key::v, eventSuper | eventShift}},
-        {QEvent::KeyPress, Qt::ALT | Qt::CTRL | Qt::Key_Comma, {down, Key::comma, eventAlt | eventControl}},
-        {QEvent::KeyRelease, Qt::KeypadModifier | Qt::Key_Enter, {up, Key::keypadEnter, eventKeypad}},
-        {QEvent::KeyPress, Qt::META | Qt::Key_Meta, {other, 0, 0}},
-        {QEvent::KeyPress, QKeyCombination(Qt::Key_Eacute), {other, 0, 0}}};
-    for (const auto& [type, combination, expected] : events) {
-        const KeyEvent result = keyEventFromQt(QKeyEvent(type, combination.key(), combination.keyboardModifiers()));
-        EXPECT_EQ(result.type, expected.type) << combination.key();
-        if (expected.type != other)
-            EXPECT_EQ(std::pair(result.keyCode, result.eventFlags), std::pair(expected.keyCode, expected.eventFlags))
-                << combination.key();
-    }
 }
 
 }  // namespace
