@@ -11,15 +11,13 @@
 
 namespace nimbrel::test {
 
-// A fake D-Bus service on a private bus of the test's own, answering from a thread of its own (so that a
-// blocking call from the test's thread is still answered), and a connection of its own for the class under
-// test. `Service` is the fake: a QDBusVirtualObject that sees every call on its path.
+// A fake D-Bus service (`Service`, a QDBusVirtualObject) on a private bus, answering from a thread of its own so
+// that a blocking call from the test's thread is still answered; `client` is the connection for the class tested.
 template <typename Service>
 class FakeBusService {
 public:
     bool connected() const { return !bus.address().isEmpty() && service.isConnected() && client.isConnected(); }
 
-    // A new fake on the bus at `path` (and below it when `subPaths`), owning `name`.
     void start(const QString& name, const QString& path, bool subPaths = false)
     {
         fake = new Service;
@@ -29,7 +27,6 @@ public:
         m_name = name;
         m_path = path;
     }
-    // Takes the fake off the bus, as a service that quits.
     void stop()
     {
         if (!fake)

@@ -1,8 +1,8 @@
 // GNOME custom keybindings written through GIO's keyfile backend, against GNOME's own schemas compiled in the
 // build (NIMBREL_GNOME_SCHEMAS): never the user's settings.
 
-#include "support/fake/FakePlatform.h"
 #include "platform/linux/GnomeCustomKeybinding.h"
+#include "support/fake/FakePlatform.h"
 
 #include "KeyboardShortcuts/KeyCodes.h"
 #include "support/TestEnvironment.h"
@@ -31,35 +31,26 @@ const QString ours = QLatin1String(GnomeCustomKeybinding::path);
 // The custom keybinding list and Nimbrel's entry ("name|command|binding") in the key file, read afresh.
 std::pair<QStringList, QString> read(const QString& keyfile)
 {
-    GSettingsSchemaSource* source =
+    g_autoptr(GSettingsSchemaSource) source =
         g_settings_schema_source_new_from_directory(fullSchemas.toUtf8().constData(), nullptr, FALSE, nullptr);
-    GSettingsBackend* backend = g_keyfile_settings_backend_new(keyfile.toUtf8().constData(), "/", nullptr);
+    g_autoptr(GSettingsBackend) backend = g_keyfile_settings_backend_new(keyfile.toUtf8().constData(), "/", nullptr);
     const auto settings = [&](const char* schema, const char* path) {
-        GSettingsSchema* found = g_settings_schema_source_lookup(source, schema, FALSE);
-        GSettings* settings = g_settings_new_full(found, backend, path);
-        g_settings_schema_unref(found);
-        return settings;
+        g_autoptr(GSettingsSchema) found = g_settings_schema_source_lookup(source, schema, FALSE);
+        return g_settings_new_full(found, backend, path);
     };
-    std::pair<QStringList, QString> written;
-    GSettings* list = settings("org.gnome.settings-daemon.plugins.media-keys", nullptr);
-    gchar** paths = g_settings_get_strv(list, "custom-keybindings");
-    for (gchar** p = paths; *p; ++p)
-        written.first.append(QString::fromUtf8(*p));
-    g_strfreev(paths);
-    GSettings* entry =
+    g_autoptr(GSettings) list = settings("org.gnome.settings-daemon.plugins.media-keys", nullptr);
+    g_auto(GStrv) paths = g_settings_get_strv(list, "custom-keybindings");
+    g_autoptr(GSettings) entry =
         settings("org.gnome.settings-daemon.plugins.media-keys.custom-keybinding", GnomeCustomKeybinding::path);
     QStringList values;
     for (const char* key : {"name", "command", "binding"}) {
-        gchar* value = g_settings_get_string(entry, key);
+        g_autofree gchar* value = g_settings_get_string(entry, key);
         values.append(QString::fromUtf8(value));
-        g_free(value);
     }
-    written.second = values.join(u'|');
-    g_object_unref(entry);
-    g_object_unref(list);
-    g_object_unref(backend);
-    g_settings_schema_source_unref(source);
-    return written;
+    QStringList written;
+    for (gchar** p = paths; *p; ++p)
+        written.append(QString::fromUtf8(*p));
+    return {written, values.join(u'|')};
 }
 
 // The user's own settings before Nimbrel's: one custom keybinding and, optionally, a window manager binding.
@@ -76,59 +67,34 @@ QByteArray userSettings(const char* customBinding = "<Super>e", const char* wmCl
 
 TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowedAndTakesItOutAgain)
 {
-    struct Step {
-        char op;  // 'a' allow, 'd' withdraw consent, 'r' register, 'u' unregister the first registration
-        int key = 0, modifiers = 0;
-    };
-    const Step allow{'a'}, withdraw{'d'}, unregisterFirst{'u'}, superV{'r', keyCodeV, modSuper},
-        superShiftV{'r', keyCodeV, modSuper | modShift},
-        controlAltFnC{'r', 8, modControl | modAlt | modFunction};
-    const int ok = hotKeyNoError, exists = hotKeyTaken, invalid = hotKeyInvalid,
-              notAllowed = native::hotKeyNotAllowedErr;
+    // a: allow, d: withdraw consent, u: unregister the first registration; registrations S: Shift+Super+V,
+    // V: Super+V, C: Control+Alt+Fn+C.
+    const QHash<QChar, std::pair<int, int>> keys = {{'S', {keyCodeV, modSuper | modShift}},
+                                                    {'V', {keyCodeV, modSuper}},
+                                                    {'C', {8, modControl | modAlt | modFunction}}};
+    const int ok = hotKeyNoError, exists = hotKeyTaken;
     struct Case {
         const char* name;
         QByteArray before;
-        QList<Step> steps;
+        QString steps;
         QList<int> statuses;
         const char* binding;  // the entry's binding; "" for no entry
         QString schemas = fullSchemas;
     };
     const Case cases[] = {
-        {"added after the user's entry", userSettings(), {allow, superShiftV}, {ok}, "<Shift><Super>v"},
-        {"registered again: replaced, one entry; the replaced registration no longer removes it",
+        {"added after the user's entry", userSettings(), "aS", {ok}, "<Shift><Super>v"},
+        {"registered again: replaced; the old registration no longer removes it",
          userSettings(),
-         {allow, superShiftV, controlAltFnC, unregisterFirst},
+         "aSCu",
          {ok, ok},
          "<Control><Alt>c"},
-        {"unregistered: the user's entry stays", userSettings(), {allow, superShiftV, unregisterFirst}, {ok}, ""},
-        {"not allowed: nothing written", userSettings(), {superShiftV}, {notAllowed}, ""},
-        {"consent withdrawn: removed",
-         userSettings(),
-         {allow, superShiftV, withdraw, superShiftV},
-         {ok, notAllowed},
-         ""},
-        {"held by another custom keybinding, written otherwise",
-         userSettings("<Super><Shift>V"),
-         {allow, superShiftV},
-         {exists},
-         ""},
-        {"held by the window manager",
-         userSettings("<Super>e", "<Shift><Super>v"),
-         {allow, superShiftV, superV},
-         {exists, ok},
-         "<Super>v"},
-        {"its own earlier binding is no conflict",
-         userSettings(),
-         {allow, superShiftV, superShiftV},
-         {ok, ok},
-         "<Shift><Super>v"},
-        {"media keys schema missing",
-         userSettings(),
-         {allow, superShiftV},
-         {invalid},
-         "",
-         QStringLiteral(NIMBREL_GNOME_SCHEMAS "/wm-only")},
-        {"no schemas at all", userSettings(), {allow, superShiftV}, {invalid}, "", test::freshDirectory()},
+        {"unregistered: the user's entry stays", userSettings(), "aSu", {ok}, ""},
+        {"not allowed: nothing written", userSettings(), "S", {native::hotKeyNotAllowedErr}, ""},
+        {"consent withdrawn: removed", userSettings(), "aSdS", {ok, native::hotKeyNotAllowedErr}, ""},
+        {"held by another custom keybinding, written otherwise", userSettings("<Super><Shift>V"), "aS", {exists}, ""},
+        {"held by the window manager", userSettings("<Super>e", "<Shift><Super>v"), "aSV", {exists, ok}, "<Super>v"},
+        {"its own earlier binding is no conflict", userSettings(), "aSS", {ok, ok}, "<Shift><Super>v"},
+        {"media keys schema missing", userSettings(), "aS", {hotKeyInvalid}, "", NIMBREL_GNOME_SCHEMAS "/wm-only"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,18 +105,19 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowedAndTakesI
         file.close();
         fake::RecordingConsole console;
         {
-            GnomeCustomKeybinding keys(QStringLiteral("/opt/My Tools/nimbrel's"), console, {c.schemas, keyfile});
+            GnomeCustomKeybinding binding(QStringLiteral("/opt/My Tools/nimbrel's"), console, {c.schemas, keyfile});
             const bool available = c.schemas == fullSchemas;
-            EXPECT_EQ(keys.isAvailable(), available);
+            EXPECT_EQ(binding.isAvailable(), available);
             QList<int> statuses;
             QList<HotKeyRef> refs;
-            for (const Step& step : c.steps) {
-                if (step.op == 'a' || step.op == 'd')
-                    keys.setAllowed(step.op == 'a');
-                else if (step.op == 'u')
-                    keys.unregisterHotKey(refs.first());
+            for (const QChar step : c.steps) {
+                if (step == 'a' || step == 'd')
+                    binding.setAllowed(step == 'a');
+                else if (step == 'u')
+                    binding.unregisterHotKey(refs.first());
                 else
-                    statuses.append(keys.registerHotKey(step.key, step.modifiers, {1, 1}, refs.emplaceBack(0)));
+                    statuses.append(
+                        binding.registerHotKey(keys[step].first, keys[step].second, {1, 1}, refs.emplaceBack(0)));
             }
             EXPECT_EQ(statuses, c.statuses);
             const auto [entries, entry] = read(keyfile);
@@ -167,12 +134,9 @@ TEST(GnomeCustomKeybinding, WritesOneEntryBesideTheUsersOnlyWhenAllowedAndTakesI
 TEST(GnomeCustomKeybinding, TheKeyIsNamedAsTheLayoutTypesIt)
 {
     const std::tuple<const char*, int, int, const char*> cases[] = {
-        {"us", keyCodeZ, modSuper | modShift, "<Shift><Super>z"},
-        {"de", keyCodeZ, modSuper, "<Super>y"},
-        {"fr", keyCodeZ, modControl | modAlt, "<Control><Alt>w"},
-        {"us", 49, modSuper, "<Super>space"},
-        {"ru", keyCodeV, modSuper, "<Super>Cyrillic_em"},
-        {"us", 0x7fff, modSuper, nullptr},
+        {"us", keyCodeZ, modSuper | modShift, "<Shift><Super>z"}, {"de", keyCodeZ, modSuper, "<Super>y"},
+        {"fr", keyCodeZ, modControl | modAlt, "<Control><Alt>w"}, {"us", 49, modSuper, "<Super>space"},
+        {"ru", keyCodeV, modSuper, "<Super>Cyrillic_em"},         {"us", 0x7fff, modSuper, nullptr},
     };
     xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     for (const auto& [layout, key, modifiers, accelerator] : cases) {

@@ -1,9 +1,9 @@
-#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Key.h"
+#include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/QtKeys.h"
-#include "support/fake/FakePlatform.h"
 #include "platform/linux/KGlobalAccelHotKeys.h"
 #include "support/FakeBusService.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>
@@ -21,17 +21,19 @@ using native::KGlobalAccelHotKeys;
 
 namespace {
 
-// One entry of getGlobalShortcutsByKey's answer, a(ssssssaiai).
+// One entry of getGlobalShortcutsByKey's answer, a(ssssssaiai): action, component and context, each with its
+// display name, then the keys and the default keys. The fake owns none, but answers in the daemon's type.
 struct ShortcutInfo {
-    QString action, actionName, component, componentName, context, contextName;
-    QList<int> keys, defaultKeys;
+    QString names[6];
+    QList<int> keys[2];
 };
 
 QDBusArgument& operator<<(QDBusArgument& argument, const ShortcutInfo& info)
 {
     argument.beginStructure();
-    argument << info.action << info.actionName << info.component << info.componentName << info.context
-             << info.contextName << info.keys << info.defaultKeys;
+    for (const QString& name : info.names)
+        argument << name;
+    argument << info.keys[0] << info.keys[1];
     argument.endStructure();
     return argument;
 }
@@ -39,8 +41,9 @@ QDBusArgument& operator<<(QDBusArgument& argument, const ShortcutInfo& info)
 const QDBusArgument& operator>>(const QDBusArgument& argument, ShortcutInfo& info)
 {
     argument.beginStructure();
-    argument >> info.action >> info.actionName >> info.component >> info.componentName >> info.context >>
-        info.contextName >> info.keys >> info.defaultKeys;
+    for (QString& name : info.names)
+        argument >> name;
+    argument >> info.keys[0] >> info.keys[1];
     argument.endStructure();
     return argument;
 }
@@ -55,7 +58,7 @@ const QString componentPath = QStringLiteral("/component/org_nimbrel_Nimbrel");
 const QString componentInterface = QStringLiteral("org.kde.kglobalaccel.Component");
 const int metaShiftV = (Qt::META | Qt::SHIFT | Qt::Key_V).toCombined();
 
-// kglobalaccel as far as Nimbrel uses it: keys other components own, the actions registered, and every call.
+// kglobalaccel as far as Nimbrel uses it: the actions registered, and every call.
 class FakeKGlobalAccel final : public QDBusVirtualObject {
 public:
     QString introspect(const QString&) const override { return {}; }
@@ -67,29 +70,20 @@ public:
         if (silent)
             return true;  // never answered
         // The daemon's own signatures: a call with other argument types is refused as it would be there.
-        static const QHash<QString, QString> signatures = {
-            {"getGlobalShortcutsByKey", "i"},
-            {"doRegister", "as"},
-            {"setShortcut", "asaiu"},
-            {"getComponent", "s"},
-            {"unRegister", "as"},
-        };
         const QString member = message.member();
-        if (signatures.value(member) != message.signature()) {
+        if (!QString("getGlobalShortcutsByKey:i doRegister:as setShortcut:asaiu getComponent:s unRegister:as")
+                 .split(' ')
+                 .contains(member + ':' + message.signature())) {
             connection.send(message.createErrorReply("org.freedesktop.DBus.Error.UnknownMethod", member));
             return true;
         }
         QVariantList answer;
-        if (member == "getGlobalShortcutsByKey") {
-            const int key = message.arguments().value(0).toInt();
-            answer.append(
-                QVariant::fromValue(othersKeys.contains(key) ? QList{othersKeys.value(key)} : QList<ShortcutInfo>()));
-        } else if (member == "setShortcut") {
-            answer.append(QVariant::fromValue(assignNothing ? QList<int>()
-                                                            : qdbus_cast<QList<int>>(message.arguments().value(1))));
-        } else if (member == "getComponent") {
+        if (member == "getGlobalShortcutsByKey")
+            answer.append(QVariant::fromValue(QList<ShortcutInfo>()));
+        else if (member == "setShortcut")
+            answer.append(QVariant::fromValue(qdbus_cast<QList<int>>(message.arguments().value(1))));
+        else if (member == "getComponent")
             answer.append(QVariant::fromValue(QDBusObjectPath(componentPath)));
-        }
         connection.send(message.createReply(answer));
         return true;
     }
@@ -104,10 +98,7 @@ public:
         return matching;
     }
 
-    // Set before the test's first call, read in the service thread.
-    bool silent = false;
-    bool assignNothing = false;
-    QHash<int, ShortcutInfo> othersKeys;
+    bool silent = false;  // set before the test's first call, read in the service thread
 
 private:
     mutable QMutex m_mutex;
@@ -207,54 +198,24 @@ TEST_F(KGlobalAccelHotKeysTest, RegistersTheCombinationAsQtKeysUnderNimbrelsComp
     EXPECT_TRUE(console.lines.isEmpty()) << console.lines.join(u'\n').toStdString();
 }
 
-TEST_F(KGlobalAccelHotKeysTest, ACombinationItCannotHaveIsOneLineAndAStatusWithoutHanging)
+// Without kglobalaccel, or with one that never answers, registering is one line and a status, never a hang.
+TEST_F(KGlobalAccelHotKeysTest, AnAbsentOrSilentDaemonIsOneLineAndAStatusWithoutHanging)
 {
-    struct Row {
-        const char* name;
-        int key, modifiers;
-        std::function<void(FakeKGlobalAccel&)> daemon;  // none: no daemon at all
-        int status;
-        const char* line;
-        int registerCalls;
-    };
-    const ShortcutInfo kwins{"Walk Through Windows", "Walk Through Windows", "kwin",      "KWin", "default",
-                             "Default Context",      {metaShiftV},           {metaShiftV}};
-    const auto answering = [](FakeKGlobalAccel&) {};
-    const Row rows[] = {
-        {"no name in KDE", Key::isoSection, modSuper, answering, hotKeyInvalid, "no name KDE", 0},
-        {"function key", Key::v, modFunction | modShift, answering, hotKeyInvalid, "no name KDE", 0},
-        {"owned by another component", Key::v, modSuper | modShift,
-         [&](FakeKGlobalAccel& fake) { fake.othersKeys.insert(metaShiftV, kwins); }, hotKeyTaken,
-         "taken by KWin (Walk Through Windows)", 0},
-        {"not assigned by the daemon", Key::v, modSuper | modShift,
-         [](FakeKGlobalAccel& fake) { fake.assignNothing = true; }, hotKeyTaken, "did not assign Meta+Shift+V",
-         1},
-        {"no daemon", Key::v, modSuper | modShift, nullptr, hotKeyInvalid, "Meta+Shift+V", 0},
-        {"silent daemon", Key::v, modSuper | modShift, [](FakeKGlobalAccel& fake) { fake.silent = true; },
-         hotKeyInvalid, "Meta+Shift+V", 0},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const bool present : {false, true}) {
+        SCOPED_TRACE(present ? "silent daemon" : "no daemon");
         hotKeys.reset();
-        bus.stop();
         console.lines.clear();
-        if (row.daemon) {
+        if (present) {
             startDaemon();
-            row.daemon(*bus.fake);
+            bus.fake->silent = true;
         }
         QElapsedTimer elapsed;
         elapsed.start();
         HotKeyRef ref = 0;
-        EXPECT_EQ(make(300).registerHotKey(row.key, row.modifiers, {1, 1}, ref), row.status);
+        EXPECT_EQ(make(300).registerHotKey(Key::v, modSuper | modShift, {1, 1}, ref), hotKeyInvalid);
         EXPECT_LT(elapsed.elapsed(), 3000);
         ASSERT_EQ(console.lines.size(), 1);
-        EXPECT_TRUE(console.lines[0].contains(row.line)) << console.lines[0].toStdString();
-        if (!bus.fake || bus.fake->silent)
-            continue;
-        EXPECT_EQ(bus.fake->calls("getGlobalShortcutsByKey").size(), row.status == hotKeyInvalid ? 0 : 1);
-        EXPECT_EQ(bus.fake->calls("doRegister").size(), row.registerCalls);
-        // Whatever was registered is given back.
-        EXPECT_TRUE(test::waitUntil([&] { return bus.fake->calls("unRegister").size() == row.registerCalls; }));
+        EXPECT_TRUE(console.lines[0].contains("Meta+Shift+V")) << console.lines[0].toStdString();
     }
 }
 

@@ -1,30 +1,23 @@
 #include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Recorder.h"
-#include "KeyboardShortcuts/ShortcutField.h"
 #include "KeyboardShortcuts/RecordingRules.h"
+#include "KeyboardShortcuts/ShortcutField.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "support/fake/FakeHotKeys.h"
 #include "support/fake/FakePlatform.h"
 #include "support/fake/FakeSystemShortcuts.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QImage>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,16 +40,8 @@ namespace {
 using Kind = RecorderDecision::Kind;
 using Changes = QList<std::optional<Shortcut>>;
 
-const Shortcut shiftCommandV(Key::v, modShift | modSuper);
+const Shortcut shiftCommandV(Key::v, modShift | modSuper), optionX(Key::x, modAlt);
 const QString shiftCommandVJson = QStringLiteral(R"({"carbonKeyCode":9,"carbonModifiers":768})");
-const QString f6Json = QStringLiteral(R"({"carbonKeyCode":97,"carbonModifiers":0})");
-
-// What the recorder asked the user, and whether it was recording (or paused) while asking.
-struct AlertCall {
-    QWidget* window = nullptr;
-    QStringList texts;  // the message, the informative text, then the buttons
-    bool recordingDuring = false;
-};
 
 class RecorderTest : public ::testing::Test {
 protected:
@@ -101,7 +86,10 @@ protected:
                 return QList<QMenu*>{nullptr, &trayMenu, &windowMenu};
             },
             [this](QWidget* w, const QString& message, const QString& informative, const QStringList& buttons) {
-                alerts.append({w, QStringList{message, informative} + buttons, recording() || shortcuts->isPaused()});
+                // Asked over the window, never while recording or paused.
+                EXPECT_EQ(w, &window);
+                EXPECT_FALSE(recording() || shortcuts->isPaused());
+                alerts.append(QStringList{message, informative} + buttons);
                 if (alertRun)
                     alertRun();
                 return alertResponse;
@@ -163,7 +151,7 @@ protected:
     // Declared before the window: a recorder that goes away while recording still reports to them.
     QList<bool> statuses;
     Changes changes;
-    QList<AlertCall> alerts;
+    QList<QStringList> alerts;  // the message, the informative text, then the buttons
     int alertResponse = 1000;
     std::function<void()> alertRun;  // what else happens while the alert is up
     int beeps = 0;
@@ -179,11 +167,9 @@ TEST_F(RecorderTest, AClickRecordsButTheWindowComingBackDoesNot)
     open();
     EXPECT_FALSE(recording());
     EXPECT_EQ(recorder()->text(), "Shift+Super+V");
-    EXPECT_EQ(recorder()->placeholderText(), "<record_shortcut>");
     QTest::mouseClick(recorder(), Qt::LeftButton);
     QTest::mouseClick(recorder(), Qt::LeftButton);  // a second click keeps the one recording going
     EXPECT_TRUE(recording());
-    EXPECT_EQ(recorder()->placeholderText(), "<press_shortcut>");
     EXPECT_EQ(statuses, QList<bool>{true});
 
     // Leaving the window ends recording; coming back, or closing and reopening it, does not restart it.
@@ -192,7 +178,6 @@ TEST_F(RecorderTest, AClickRecordsButTheWindowComingBackDoesNot)
     other.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
     EXPECT_FALSE(recording());
-    EXPECT_EQ(recorder()->placeholderText(), "<record_shortcut>");
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     window.hide();
@@ -243,21 +228,17 @@ TEST_F(RecorderTest, ARecorderThatIsNotShownOrIsDeletedNeverKeepsTheShortcutsPau
 
 TEST_F(RecorderTest, EachKeyDoesWhatTheRulesDecide)
 {
-    systemShortcuts.hotKeys = {{Key::f12, 0}};  // listed by the desktop, yet a plain F12 never asks
     const std::tuple<QKeyCombination, const char*, bool, const char*> cases[] = {
         // key, what is stored (null: unchanged), recording afterwards, the text shown
         {Qt::SHIFT | Qt::Key_A, nullptr, true, "Shift+Super+V"},  // no command modifier: a beep
-        {QKeyCombination(Qt::Key_Up), nullptr, true, "Shift+Super+V"},
         {QKeyCombination(Qt::Key_Escape), nullptr, false, "Shift+Super+V"},
         {QKeyCombination(Qt::Key_Tab), nullptr, false, "Shift+Super+V"},  // the focus moves on
         {QKeyCombination(Qt::Key_Backspace), "false", true, ""},
         {QKeyCombination(Qt::Key_Delete), "false", true, ""},
         {QKeyCombination(Qt::Key_F6), R"({"carbonKeyCode":97,"carbonModifiers":0})", false, "F6"},
-        {Qt::CTRL | Qt::ALT | Qt::Key_B, R"({"carbonKeyCode":11,"carbonModifiers":6144})", false, "Ctrl+Alt+B"},
         {Qt::ALT | Qt::Key_Comma, R"({"carbonKeyCode":43,"carbonModifiers":2048})", false, "Alt+,"},
         // The menu's quit item is Ctrl+Q; with shift it is another combination.
         {Qt::CTRL | Qt::SHIFT | Qt::Key_Q, R"({"carbonKeyCode":12,"carbonModifiers":4608})", false, "Shift+Ctrl+Q"},
-        {QKeyCombination(Qt::Key_F12), R"({"carbonKeyCode":111,"carbonModifiers":0})", false, "F12"},
     };
     open();
     int expectedBeeps = 0;
@@ -309,34 +290,30 @@ TEST_F(RecorderTest, TheCurrentShortcutIsRecordedAgainWhileNoShortcutFires)
     EXPECT_EQ(fired, 101);
 }
 
-TEST_F(RecorderTest, TheClearButtonClearsAndRecordsAndShowsOnlyWithAShortcut)
+TEST_F(RecorderTest, TheClearButtonClearsAndKeepsRecordingAndTheFieldFollowsItsName)
 {
-    open();
+    // Clicked with the mouse while recording: the click inside the field still reaches the button.
+    startRecording();
     ASSERT_NE(clearButton(), nullptr);
     EXPECT_TRUE(clearButton()->isVisibleTo(recorder()));
-    recorder()->cancelButton()->trigger();
+    QTest::mouseClick(clearButton(), Qt::LeftButton);
     EXPECT_EQ(stored(), "false");  // the name has a default: false keeps it from coming back
     EXPECT_EQ(changes, Changes{std::nullopt});
     EXPECT_TRUE(recording());
     EXPECT_FALSE(clearButton()->isVisibleTo(recorder()));
     press(Qt::Key_Backspace);  // nothing more to clear
     EXPECT_EQ(changes.size(), 1);
-    press(Qt::Key_F6);
-    EXPECT_TRUE(clearButton()->isVisibleTo(recorder()));
-
-    // Clicked with the mouse while recording: the click inside the field still reaches the button.
-    startRecording();
-    QTest::mouseClick(clearButton(), Qt::LeftButton);
-    EXPECT_EQ(stored(), "false");
-    EXPECT_TRUE(recording());
-    EXPECT_FALSE(clearButton()->isVisibleTo(recorder()));
+    // The field follows its own name's changes only; onChange is for the user's own edits.
     shortcuts->setShortcut(shiftCommandV, name);
+    shortcuts->setShortcut(optionX, Name{"other", std::nullopt});
+    EXPECT_EQ(recorder()->text(), "Shift+Super+V");
     EXPECT_TRUE(clearButton()->isVisibleTo(recorder()));
+    EXPECT_EQ(changes.size(), 1);
 }
 
 TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecordingGoesOn)
 {
-    systemShortcuts.hotKeys = {{Key::b, modControl | modAlt}, {Key::f12, modShift}};
+    systemShortcuts.hotKeys = {{Key::b, modControl | modAlt}};
     const QStringList asked{"<keyboard_shortcut_used_by_system>", "<keyboard_shortcuts_can_be_changed>", "<ok>",
                             "<force_use_shortcut>"};
     const std::tuple<QKeyCombination, int, QStringList, const char*> cases[] = {
@@ -349,9 +326,7 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
         {Qt::CTRL | Qt::Key_F4, 1001, {"<menu item 关闭窗口>", ""}, nullptr},
         // The desktop's: asked, and forced with the second button.
         {Qt::CTRL | Qt::ALT | Qt::Key_B, 1000, asked, nullptr},
-        {Qt::SHIFT | Qt::Key_F12, 1000, asked, nullptr},
         {Qt::CTRL | Qt::ALT | Qt::Key_B, 1001, asked, R"({"carbonKeyCode":11,"carbonModifiers":6144})"},
-        {Qt::SHIFT | Qt::Key_F12, 1001, asked, R"({"carbonKeyCode":111,"carbonModifiers":512})"},
     };
     open();
     for (const auto& [combination, response, texts, forced] : cases) {
@@ -365,9 +340,7 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
         QTest::mouseClick(recorder(), Qt::LeftButton);
         press(combination);
         ASSERT_EQ(alerts.size(), 1);
-        EXPECT_EQ(alerts[0].texts, texts);
-        EXPECT_EQ(alerts[0].window, &window);
-        EXPECT_FALSE(alerts[0].recordingDuring);
+        EXPECT_EQ(alerts[0], texts);
         EXPECT_EQ(systemShortcuts.reads > reads, texts == asked) << "the desktop's list is read for every check";
         EXPECT_EQ(stored(), forced ? QString::fromUtf8(forced) : shiftCommandVJson);
         EXPECT_EQ(changes.size(), forced ? 1 : 0);
@@ -381,26 +354,8 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
     EXPECT_EQ(beeps, 0);
 }
 
-TEST_F(RecorderTest, AMouseReleaseFartherThanThreePixelsOutsideEndsRecordingAndReachesItsTarget)
+TEST_F(RecorderTest, AClickElsewhereEndsRecordingAndReachesItsTarget)
 {
-    open();
-    const QSize size = recorder()->size();
-    const std::tuple<Qt::MouseButton, QPoint, bool> cases[] = {
-        {Qt::LeftButton, {size.width() / 2, 2}, false},
-        {Qt::LeftButton, {-3, 2}, false},
-        {Qt::LeftButton, {-4, 2}, true},
-        {Qt::LeftButton, {size.width() + 2, -3}, false},
-        {Qt::LeftButton, {size.width(), size.height() + 3}, true},
-        {Qt::RightButton, {-40, -40}, true},
-        {Qt::MiddleButton, {-40, -40}, false}};
-    for (const auto& [button, local, ends] : cases) {
-        SCOPED_TRACE(testing::Message() << button << " at " << local.x() << "," << local.y());
-        QTest::mouseClick(recorder(), Qt::LeftButton);
-        QTest::mouseRelease(&window, button, {}, recorder()->mapTo(&window, local));
-        EXPECT_EQ(recording(), !ends);
-        if (!ends)
-            press(Qt::Key_Escape);
-    }
     int clicks = 0;
     QObject::connect(elsewhere, &QPushButton::clicked, elsewhere, [&clicks] { ++clicks; });
     startRecording();
@@ -410,177 +365,34 @@ TEST_F(RecorderTest, AMouseReleaseFartherThanThreePixelsOutsideEndsRecordingAndR
     EXPECT_EQ(stored(), shiftCommandVJson);
 }
 
-TEST_F(RecorderTest, TheFieldFollowsItsNameAndAnotherNameRetargetsTheRow)
-{
-    open();
-    shortcuts->setShortcut(Shortcut(Key::b, modSuper), name);
-    EXPECT_EQ(recorder()->text(), "Super+B");
-    // A change of another name's shortcut leaves the field as it is.
-    defaults.setString(name.userDefaultsKey(), Shortcut(Key::q, modControl).toJson());
-    Q_EMIT shortcuts->shortcutByNameDidChange("somethingElse");
-    EXPECT_EQ(recorder()->text(), "Super+B");
-    Q_EMIT shortcuts->shortcutByNameDidChange(name.rawValue);
-    EXPECT_EQ(recorder()->text(), "Ctrl+Q");
-    EXPECT_TRUE(changes.isEmpty()) << "onChange is for the user's own edits";
-
-    const Name other{"other", std::nullopt};
-    shortcuts->setShortcut(Shortcut(Key::b, modControl | modAlt), other);
-    ASSERT_TRUE(row->hasLabel());
-    EXPECT_EQ(row->label()->parentWidget(), row);
-    ShortcutField* const control = recorder();
-    row->setName(other);
-    EXPECT_EQ(recorder(), control) << "the row keeps its one control";
-    EXPECT_EQ(recorder()->shortcutName(), other);
-    EXPECT_EQ(recorder()->text(), "Ctrl+Alt+B");
-    startRecording();
-    press(Qt::Key_F6);
-    EXPECT_EQ(stored(other), f6Json);
-    shortcuts->setShortcut(std::nullopt, name);  // the old name's changes no longer show
-    EXPECT_EQ(recorder()->text(), "F6");
-    shortcuts->setShortcut(std::nullopt, other);
-    EXPECT_EQ(recorder()->text(), "");
-    EXPECT_EQ(stored(other), "<absent>");
-
-    Recorder bare(other, environment());
-    EXPECT_FALSE(bare.hasLabel());
-    EXPECT_EQ(bare.control()->parentWidget(), &bare);
-    EXPECT_EQ(bare.sizeHint().width(), ShortcutField::minimumWidth);
-}
-
-// The bounding box of the pixels in which two pictures of the same size differ; null when none does.
-QRect differingPixels(const QImage& a, const QImage& b)
-{
-    QRect box;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if (a.pixel(x, y) != b.pixel(x, y))
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
-
-// QLineEdit draws no placeholder in a focused, centred field, and the field has the focus while it records;
-// and a long combination must widen the field rather than be cut off.
-TEST_F(RecorderTest, ThePlaceholderShowsWhileRecordingAndALongCombinationShowsWhole)
-{
-    shortcuts->setShortcut(std::nullopt, name);
-    startRecording();
-    const auto grabWith = [this](const QString& placeholder) {
-        recorder()->setPlaceholderText(placeholder);
-        return recorder()->grab().toImage();
-    };
-    const QImage recordingImage = grabWith("Press Shortcut");
-    const QRect drawn = differingPixels(recordingImage, grabWith(""));
-    ASSERT_FALSE(drawn.isNull()) << "no placeholder drawn while recording";
-    // The same text in the field without the focus, drawn by QLineEdit itself: same place, same pixels.
-    press(Qt::Key_Escape);
-    const QImage idleImage = grabWith("Press Shortcut");
-    const QRect drawnByQt = differingPixels(idleImage, grabWith(""));
-    EXPECT_EQ(drawn, drawnByQt);
-    EXPECT_EQ(recordingImage.copy(drawn), idleImage.copy(drawnByQt)) << "the placeholder's colour and font";
-    EXPECT_LE(std::abs(drawn.center().x() - recorder()->width() / 2), 3) << "centred";
-    // A field that shows a shortcut has no placeholder to draw.
-    startRecording();
-    press(Qt::Key_F6);
-    startRecording();
-    EXPECT_EQ(differingPixels(grabWith("Press Shortcut"), grabWith("")), QRect());
-
-    for (const Shortcut& shortcut :
-         {shiftCommandV, Shortcut(Key::keypadEnter, modControl | modAlt | modShift | modSuper)}) {
-        shortcuts->setShortcut(shortcut, name);
-        QApplication::processEvents();  // the row lays the field out anew
-        const QString text = recorder()->text();
-        SCOPED_TRACE(text.toStdString());
-        EXPECT_EQ(recorder()->sizeHint().width() > ShortcutField::minimumWidth, text.size() > 20);
-        EXPECT_EQ(recorder()->width(), recorder()->sizeHint().width());
-        // The text's pixels, left of the clear button, span at least its advance.
-        const QImage withText = grabWith("");
-        recorder()->setText("");
-        const QRect shown = differingPixels(withText, grabWith("")) & QRect(0, 0, clearButton()->x(), 100);
-        recorder()->setText(text);
-        EXPECT_GE(shown.width(), recorder()->fontMetrics().horizontalAdvance(text) - 3) << "the text is cut off";
-    }
-}
-
-QMessageBox* shownAlert()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
-            return box;
-    return nullptr;
-}
-
-TEST(RunAlertTest, AnswersByButtonOrderAndEscapeOrClosingAnswerTheFirst)
-{
-    const auto click = [](int index) { return [index](QMessageBox& box) { box.buttons().at(index)->click(); }; };
-    const std::tuple<QStringList, std::function<void(QMessageBox&)>, int> cases[] = {
-        {{"OK", "Use Anyway"}, click(1), 1001},
-        {{"OK", "Use Anyway"}, click(0), 1000},
-        {{"OK", "Use Anyway"}, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); }, 1000},
-        {{"OK", "Use Anyway"}, [](QMessageBox& box) { box.close(); }, 1000},
-        {{}, click(0), 1000}};  // without buttons there is one
-    QWidget parent;
-    parent.show();
-    for (const auto& [buttons, act, response] : cases) {
-        SCOPED_TRACE(response);
-        QStringList seen;
-        QTimer::singleShot(0, [&seen, act = act, &parent] {
-            QMessageBox* box = shownAlert();
-            ASSERT_NE(box, nullptr);
-            seen << box->text() << box->informativeText() << QString::number(box->icon())
-                 << (box->parentWidget() == &parent ? "parent" : "no parent");
-            for (QAbstractButton* b : box->buttons())
-                seen << b->text();
-            act(*box);
-        });
-        QTimer::singleShot(5000, &parent, [] {  // should it never be answered, the test still ends
-            if (QMessageBox* box = shownAlert())
-                box->done(-1);
-        });
-        QWidget* const window = buttons.isEmpty() ? nullptr : &parent;
-        EXPECT_EQ(runAlert(window, "Taken.", "Change it.", buttons), response);
-        EXPECT_EQ(seen.mid(0, 4), (QStringList{"Taken.", "Change it.", QString::number(QMessageBox::Warning),
-                                               window ? "parent" : "no parent"}));
-        EXPECT_EQ(seen.size(), 4 + std::max<qsizetype>(buttons.size(), 1));
-        for (const QString& button : buttons)
-            EXPECT_TRUE(seen.contains(button)) << button.toStdString();
-    }
-}
-
 // The rules alone, for what the widget cannot send on this platform (the function and caps-lock bits, key
-// releases) and for their order.
+// releases), for their order, and for the desktop's F12.
 TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
 {
     const Shortcut controlQ(Key::q, modControl);
     const auto menus = [&](const Shortcut& s) { return s == controlQ ? std::optional<QString>("Quit") : std::nullopt; };
-    const QList<Shortcut> desktop{controlQ, {Key::f12, 0}, {Key::f12, modShift}, {Key::b, modSuper}};
+    const QList<Shortcut> desktop{controlQ, {Key::f12, 0}, {Key::f12, modShift}};
     const auto system = [&](const Shortcut& s) { return desktop.contains(s); };
 
     constexpr quint32 capsLock = 0x10000;
-    using Type = KeyEvent::Type;
+    constexpr auto down = KeyEvent::Type::keyDown, up = KeyEvent::Type::keyUp, other = KeyEvent::Type::other;
     const std::tuple<const char*, KeyEvent, Kind, std::optional<Shortcut>> cases[] = {
-        {"release", {Type::keyUp, Key::f6, 0}, Kind::ignore, std::nullopt},
-        {"modifier key", {Type::other, 0, eventSuper}, Kind::ignore, std::nullopt},
-        {"tab with caps lock", {Type::keyDown, Key::tab, capsLock}, Kind::passOnAndEnd, std::nullopt},
-        {"escape on the numeric pad bit", {Type::keyDown, Key::escape, eventKeypad}, Kind::endKeeping, std::nullopt},
-        {"command escape", {Type::keyDown, Key::escape, eventSuper}, Kind::accept, Shortcut(Key::escape, modSuper)},
-        {"control backspace",
-         {Type::keyDown, Key::deleteKey, eventControl},
-         Kind::accept,
-         Shortcut(Key::deleteKey, 0x1000)},
-        {"shift tab", {Type::keyDown, Key::tab, eventShift}, Kind::beep, std::nullopt},
-        {"letter with caps lock", {Type::keyDown, Key::a, capsLock}, Kind::beep, std::nullopt},
-        {"letter with function", {Type::keyDown, Key::a, eventFunction}, Kind::beep, std::nullopt},
-        {"keypad digit", {Type::keyDown, Key::keypad5, eventKeypad}, Kind::beep, std::nullopt},
-        {"help counts as a command modifier", {Type::keyDown, Key::a, 0x400000}, Kind::accept, Shortcut(Key::a, 0)},
-        {"F20 alone", {Type::keyDown, Key::f20, 0}, Kind::accept, Shortcut(Key::f20, 0)},
-        {"function bit dropped",
-         {Type::keyDown, Key::f6, eventFunction | eventShift},
-         Kind::accept,
-         Shortcut(Key::f6, 0x200)},
-        {"menu before desktop", {Type::keyDown, Key::q, eventControl}, Kind::menuConflict, controlQ},
-        {"desktop", {Type::keyDown, Key::b, eventSuper}, Kind::systemConflict, Shortcut(Key::b, modSuper)},
-        {"plain F12 never asks", {Type::keyDown, Key::f12, eventFunction}, Kind::accept, Shortcut(Key::f12, 0)},
-        {"shift F12 asks", {Type::keyDown, Key::f12, eventShift}, Kind::systemConflict, Shortcut(Key::f12, modShift)},
+        {"release", {up, Key::f6, 0}, Kind::ignore, {}},
+        {"modifier key", {other, 0, eventSuper}, Kind::ignore, {}},
+        {"tab with caps lock", {down, Key::tab, capsLock}, Kind::passOnAndEnd, {}},
+        {"escape on the numeric pad bit", {down, Key::escape, eventKeypad}, Kind::endKeeping, {}},
+        {"command escape", {down, Key::escape, eventSuper}, Kind::accept, Shortcut(Key::escape, modSuper)},
+        {"control backspace", {down, Key::deleteKey, eventControl}, Kind::accept, Shortcut(Key::deleteKey, 0x1000)},
+        {"shift tab", {down, Key::tab, eventShift}, Kind::beep, {}},
+        {"letter with caps lock", {down, Key::a, capsLock}, Kind::beep, {}},
+        {"letter with function", {down, Key::a, eventFunction}, Kind::beep, {}},
+        {"keypad digit", {down, Key::keypad5, eventKeypad}, Kind::beep, {}},
+        {"help counts as a command modifier", {down, Key::a, 0x400000}, Kind::accept, Shortcut(Key::a, 0)},
+        {"F20 alone", {down, Key::f20, 0}, Kind::accept, Shortcut(Key::f20, 0)},
+        {"function bit dropped", {down, Key::f6, eventFunction | eventShift}, Kind::accept, Shortcut(Key::f6, 0x200)},
+        {"menu before desktop", {down, Key::q, eventControl}, Kind::menuConflict, controlQ},
+        {"plain F12 never asks", {down, Key::f12, eventFunction}, Kind::accept, Shortcut(Key::f12, 0)},
+        {"shift F12 asks", {down, Key::f12, eventShift}, Kind::systemConflict, Shortcut(Key::f12, modShift)},
     };
     for (const auto& [what, event, kind, shortcut] : cases) {
         const RecorderDecision decision = decideRecording(event, menus, system);
@@ -588,7 +400,7 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
         EXPECT_EQ(decision.shortcut, shortcut) << what;
         EXPECT_EQ(decision.menuItemTitle, kind == Kind::menuConflict ? "Quit" : "") << what;
     }
-    EXPECT_EQ(decideRecording({Type::keyDown, Key::q, eventControl}, {}, {}).kind, Kind::accept) << "no lookups";
+    EXPECT_EQ(decideRecording({down, Key::q, eventControl}, {}, {}).kind, Kind::accept) << "no lookups";
 
     // An upper-case item key means shift; no key string never matches.
     const std::tuple<const char*, quint32, const char*, quint32, bool> items[] = {
@@ -600,28 +412,6 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
         {"", 0, "", 0, false}};
     for (const auto& [itemKey, itemModifiers, key, modifiers, matches] : items)
         EXPECT_EQ(menuItemMatches(itemKey, itemModifiers, key, modifiers), matches) << itemKey << " vs " << key;
-
-    // Without native keys (this platform): Super is command, Alt is option; modifiers and unknown keys are no key.
-    const std::tuple<QEvent::Type, int, Qt::KeyboardModifiers, KeyEvent> events[] = {
-        {QEvent::KeyPress,
-         Qt::Key_V,
-         Qt::MetaModifier | Qt::ShiftModifier,
-         {Type::keyDown, Key::v, eventSuper | eventShift}},
-        {QEvent::KeyPress,
-         Qt::Key_Comma,
-         Qt::AltModifier | Qt::ControlModifier,
-         {Type::keyDown, Key::comma, eventAlt | eventControl}},
-        {QEvent::KeyRelease, Qt::Key_Enter, Qt::KeypadModifier, {Type::keyUp, Key::keypadEnter, eventKeypad}},
-        {QEvent::KeyPress, Qt::Key_Meta, Qt::MetaModifier, {Type::other, 0, 0}},
-        {QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, {Type::other, 0, 0}}};
-    for (const auto& [type, key, modifiers, expected] : events) {
-        const KeyEvent result = keyEventFromQt(QKeyEvent(type, key, modifiers));
-        EXPECT_EQ(result.type, expected.type) << key;
-        if (expected.type != Type::other)
-            EXPECT_EQ(std::pair(result.keyCode, result.eventFlags),
-                      std::pair(expected.keyCode, expected.eventFlags))
-                << key;
-    }
 }
 
 }  // namespace
