@@ -1,5 +1,6 @@
 // The Wayland clipboard monitor against real copies (wl-copy) on a headless sway of its own
-// (tests/support/private-sway), while Nimbrel's side has no window and no focus at all.
+// (tests/support/private-sway), while Nimbrel's side has no window and no focus at all. Copies of each kind
+// becoming records, secrets and the paste into the application behind are proven end to end (test_wayland.py).
 
 #include "platform/linux/WaylandClipboardMonitor.h"
 
@@ -7,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -21,168 +21,118 @@ namespace {
 
 struct Seen {
     QStringList types;
-    Status status = Status::missing;
-    QByteArray bytes;
+    ClipboardOffer::Read read;
 };
 
-// Starts the monitor and keeps what each change offered and what reading `type` gave.
-class Watch {
-public:
-    explicit Watch(QString type, qint64 cap = 1 << 20)
+// Starts the monitor and keeps what each change offered and what reading text/plain (up to 400 kB) gave.
+struct Watch {
+    Watch()
     {
         monitor.setEmptiedHandler([this] {
-            const std::lock_guard lock(m_mutex);
+            std::lock_guard lock(mutex);
             ++emptied;
-            m_changed.notify_all();
+            changed.notify_all();
         });
         const auto error = monitor.start(
-            [this, type, cap](ClipboardOffer& offer) {
-                Seen seen;
-                const auto listed = offer.types();
-                seen.types = listed.types;
-                const auto read = offer.read(type, cap);
-                seen.status = read.status;
-                seen.bytes = read.bytes;
-                const std::lock_guard lock(m_mutex);
+            [this](ClipboardOffer& offer) {
+                Seen seen{offer.types().types, offer.read(u"text/plain"_s, 400'000)};
+                std::lock_guard lock(mutex);
                 changes.push_back(seen);
-                m_changed.notify_all();
+                changed.notify_all();
             },
             2000);
         EXPECT_FALSE(error.has_value()) << error.value_or(QString()).toStdString();
     }
-
-    // Waits until `count` changes (or emptyings) have come; false after five seconds.
-    bool waitForChanges(size_t count)
+    // The newest change once `count` have come (or the clipboard was emptied `count` times).
+    Seen waitFor(size_t count, bool emptying = false)
     {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return changes.size() >= count; });
-    }
-    bool waitForEmptied(int count)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return emptied >= count; });
-    }
-    std::vector<Seen> seen()
-    {
-        const std::lock_guard lock(m_mutex);
-        return changes;
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(5),
+                                     [&] { return (emptying ? size_t(emptied) : changes.size()) >= count; }));
+        return changes.empty() ? Seen{} : changes.back();
     }
 
     native::WaylandClipboardMonitor monitor;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::mutex mutex;
+    std::condition_variable changed;
     std::vector<Seen> changes;
     int emptied = 0;
 };
 
-// Copies as a Wayland application does: wl-copy serves the bytes until another copy replaces them.
-void copy(const QString& type, const QByteArray& bytes)
+// wl-copy serves the bytes from a server of its own until another copy replaces them, or in the
+// foreground until it is ended.
+void copy(QProcess& wlCopy, const QStringList& arguments, const QByteArray& bytes = {})
 {
-    QProcess wlCopy;
-    wlCopy.start(QStringLiteral("wl-copy"), {QStringLiteral("--type"), type});
+    wlCopy.start(u"wl-copy"_s, arguments);
     ASSERT_TRUE(wlCopy.waitForStarted(5000));
     wlCopy.write(bytes);
     wlCopy.closeWriteChannel();
-    // It forks a server and returns once the clipboard is its own.
-    ASSERT_TRUE(wlCopy.waitForFinished(5000));
+    ASSERT_TRUE(arguments.contains(u"--foreground"_s) || wlCopy.waitForFinished(5000));
     ASSERT_EQ(wlCopy.exitCode(), 0) << wlCopy.readAllStandardError().toStdString();
 }
-
-void skipWithoutSway()
+void copy(const QString& type, const QByteArray& bytes)
 {
-    if (const char* reason = std::getenv("NIMBREL_SWAY_UNAVAILABLE"))
-        GTEST_SKIP() << "no headless sway here: " << reason;
+    QProcess wlCopy;
+    copy(wlCopy, {u"--type"_s, type}, bytes);
 }
 
 }  // namespace
 
 // Every copy is handed over with its types and its bytes, up to the cap; an owner that leaves empties the
-// clipboard.
-TEST(WaylandClipboardMonitor, CopiesAreHandedOverAndAnOwnerThatLeavesEmptiesTheClipboard)
+// clipboard; Nimbrel's own writes are served, marked, to others, on the selections asked for.
+TEST(WaylandClipboardMonitor, CopiesAreHandedOverAndNimbrelsOwnAreServedMarked)
 {
-    skipWithoutSway();
-    copy(QStringLiteral("text/plain"), "there before watching");
-    Watch watch(QStringLiteral("text/plain"), 400'000);
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png.append(QByteArray(300000, '\x5a'));  // more than a pipe holds at once
-    const QByteArray longText(300'000, 'w');
-    // clang-format off
-    const std::tuple<const char*, QString, QByteArray, Status, QByteArray> cases[] = {
-        {"a text", QStringLiteral("text/plain"), "hello from Wayland", Status::ok, "hello from Wayland"},
-        {"an image, read as text", QStringLiteral("image/png"), png, Status::missing, {}},
-        {"a secret, marked", QStringLiteral("x-kde-passwordManagerHint"), "secret", Status::missing, {}},
-        {"a long text", QStringLiteral("text/plain"), longText, Status::ok, longText},
-        {"a text over the cap", QStringLiteral("text/plain"), QByteArray(500'000, 'x'), Status::tooLarge, {}},
+    if (const char* reason = std::getenv("NIMBREL_SWAY_UNAVAILABLE"))
+        GTEST_SKIP() << "no headless sway here: " << reason;
+    copy(u"text/plain"_s, "there before watching");
+    Watch watch;
+    const QByteArray longText(300'000, 'w');  // more than a pipe holds at once
+    const std::tuple<QString, QByteArray, Status, QByteArray> cases[] = {
+        {u"text/plain"_s, longText, Status::ok, longText},
+        {u"text/plain"_s, QByteArray(500'000, 'x'), Status::tooLarge, {}},
+        {u"image/png"_s, "\x89PNG\r\n\x1a\n" + longText, Status::missing, {}},
     };
-    // clang-format on
     size_t count = 0;
-    for (const auto& [name, type, bytes, status, read] : cases) {
-        SCOPED_TRACE(name);
+    for (const auto& [type, bytes, status, read] : cases) {
         copy(type, bytes);
-        ASSERT_TRUE(watch.waitForChanges(++count));
-        const Seen seen = watch.seen().back();
+        const Seen seen = watch.waitFor(++count);
         EXPECT_TRUE(seen.types.contains(type)) << seen.types.join(u' ').toStdString();
-        EXPECT_EQ(seen.status, status);
-        EXPECT_EQ(seen.bytes, read);
+        EXPECT_EQ(seen.read.status, status);
+        EXPECT_EQ(seen.read.bytes, read);
     }
-    EXPECT_EQ(watch.seen().size(), count) << "what was there before watching is not a change";
-
-    // An owner in the foreground, then gone.
+    EXPECT_EQ((std::lock_guard(watch.mutex), watch.changes.size()), count) << "what was there before is no change";
     QProcess owner;
-    owner.start(QStringLiteral("wl-copy"), {u"--foreground"_s, u"--type"_s, u"text/plain"_s, u"short"_s});
-    ASSERT_TRUE(owner.waitForStarted(5000));
-    ASSERT_TRUE(watch.waitForChanges(++count));
-    EXPECT_EQ(watch.seen().back().bytes, "short");
+    copy(owner, {u"--foreground"_s, u"--type"_s, u"text/plain"_s, u"short"_s});
+    EXPECT_EQ(watch.waitFor(++count).read.bytes, "short");
     owner.kill();
     owner.waitForFinished(5000);
-    EXPECT_TRUE(watch.waitForEmptied(1));
-}
+    watch.waitFor(1, true);
 
-TEST(WaylandClipboardMonitor, NimbrelsOwnWritesAreServedMarkedToOtherApplications)
-{
-    skipWithoutSway();
-    Watch watch(QStringLiteral("text/plain"));
-    native::WaylandClipboardWriter clipboardWriter(watch.monitor);
+    native::WaylandClipboardWriter writer(watch.monitor);
     const auto paste = [](QStringList arguments) {
         QProcess wlPaste;
-        wlPaste.start(QStringLiteral("wl-paste"), arguments << QStringLiteral("--no-newline"));
+        wlPaste.start(u"wl-paste"_s, arguments << u"--no-newline"_s);
         EXPECT_TRUE(wlPaste.waitForFinished(5000));
         return wlPaste.readAllStandardOutput();
     };
-    struct Case {
-        const char* name;
-        ClipboardWriter::Selections selections;
-        QByteArray primary;
-    };
-    const Case cases[] = {
-        {"the clipboard", ClipboardWriter::Selections::clipboard, "before"},
-        {"and the primary selection", ClipboardWriter::Selections::clipboardAndPrimary, "chosen again"},
-    };
-    size_t changes = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        copy(QStringLiteral("text/plain"), "before");
+    for (const auto selections :
+         {ClipboardWriter::Selections::clipboard, ClipboardWriter::Selections::clipboardAndPrimary}) {
+        const bool primaryToo = selections == ClipboardWriter::Selections::clipboardAndPrimary;
+        SCOPED_TRACE(primaryToo ? "and the primary selection" : "the clipboard");
+        copy(u"text/plain"_s, "before");
         QProcess primary;
-        primary.start(QStringLiteral("wl-copy"), {QStringLiteral("--primary"), QStringLiteral("before")});
-        ASSERT_TRUE(primary.waitForFinished(5000));
-        ASSERT_TRUE(watch.waitForChanges(++changes));
-
-        clipboardWriter.write({{QStringLiteral("text/plain"), "chosen again"},
-                          {QStringLiteral("org.nimbrel.internal"), QByteArray(1, '\x01')}},
-                         c.selections);
-        ASSERT_TRUE(watch.waitForChanges(++changes));
-        EXPECT_TRUE(watch.seen().back().types.contains(QStringLiteral("org.nimbrel.internal")))
-            << "capture knows it as Nimbrel's own";
-        EXPECT_TRUE(clipboardWriter.hasOwner());
-        EXPECT_EQ(paste({QStringLiteral("--type"), QStringLiteral("text/plain")}), "chosen again");
-        EXPECT_EQ(paste({QStringLiteral("--list-types")}), "text/plain\norg.nimbrel.internal\n");
-        EXPECT_EQ(paste({QStringLiteral("--primary")}), c.primary);
+        copy(primary, {u"--primary"_s, u"before"_s});
+        watch.waitFor(++count);
+        writer.write({{u"text/plain"_s, "chosen again"}, {u"org.nimbrel.internal"_s, QByteArray(1, '\x01')}},
+                     selections);
+        EXPECT_TRUE(watch.waitFor(++count).types.contains(u"org.nimbrel.internal"_s)) << "capture knows it as its own";
+        EXPECT_TRUE(writer.hasOwner());
+        EXPECT_EQ(paste({u"--type"_s, u"text/plain"_s}), "chosen again");
+        EXPECT_EQ(paste({u"--list-types"_s}), "text/plain\norg.nimbrel.internal\n");
+        EXPECT_EQ(paste({u"--primary"_s}), primaryToo ? "chosen again" : "before");
     }
     // Replaced by another application: Nimbrel's source is let go, and the clipboard has its new owner.
-    copy(QStringLiteral("text/plain"), "after");
-    ASSERT_TRUE(watch.waitForChanges(++changes));
-    EXPECT_EQ(watch.seen().back().bytes, "after");
-    EXPECT_TRUE(clipboardWriter.hasOwner());
+    copy(u"text/plain"_s, "after");
+    EXPECT_EQ(watch.waitFor(++count).read.bytes, "after");
+    EXPECT_TRUE(writer.hasOwner());
 }

@@ -1,16 +1,13 @@
 // The X11 clipboard monitor against real owners on a private X server: nimbrel-owner (healthy, slow, hung,
-// answering only the types), xclip, a plain xcb client and this process's own QClipboard.
+// answering only the types), xclip and a plain xcb client.
 
 #include "platform/linux/X11ClipboardMonitor.h"
 
-#include <QClipboard>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +24,7 @@ using nimbrel::ClipboardOffer;
 using nimbrel::native::X11ClipboardMonitor;
 using Status = ClipboardOffer::Status;
 using Values = std::vector<std::pair<QString, QByteArray>>;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -43,9 +41,7 @@ struct Seen {
     qint64 ms = 0;  // from the handler's start to its last answer
 };
 
-const QString utf8 = QStringLiteral("UTF8_STRING");
-const QString png = QStringLiteral("image/png");
-const QString plain = QStringLiteral("text/plain");
+const QString utf8 = u"UTF8_STRING"_s, png = u"image/png"_s, plain = u"text/plain"_s;
 constexpr qint64 big = 64 * 1024 * 1024;
 
 class X11ClipboardMonitorTest : public ::testing::Test {
@@ -54,10 +50,8 @@ protected:
     {
         hold(false);
         m_monitor.stop();
-        for (const auto& process : m_processes) {
-            process->kill();
-            process->waitForFinished();
-        }
+        for (const auto& process : m_processes)
+            process->kill(), process->waitForFinished();
     }
 
     template <typename F>
@@ -72,8 +66,7 @@ protected:
     {
         m_monitor.stop();
         m_seen.clear();
-        m_entered = 0;
-        m_emptied = 0;
+        m_entered = m_emptied = 0;
         m_monitor.setEmptiedHandler([this] { locked([&] { ++m_emptied; }); });
         const auto error = m_monitor.start(
             [this, wanted](ClipboardOffer& offer) {
@@ -140,7 +133,7 @@ protected:
     {
         QStringList arguments{mode};
         for (const auto& [type, bytes] : values)
-            arguments << type + QLatin1Char('=') + file(bytes);
+            arguments << type + u'=' + file(bytes);
         QProcess* owner = run(qEnvironmentVariable("NIMBREL_OWNER"), arguments);
         QByteArray out;
         while (!out.contains("ready\n") && owner->waitForReadyRead(20'000))
@@ -150,18 +143,16 @@ protected:
     // xclip serving `text` as UTF8_STRING (in the foreground, so it is ended with the test).
     void xclip(const QByteArray& text, const char* selection = "clipboard")
     {
-        run(QStringLiteral("xclip"), {"-quiet", "-selection", selection, "-t", "UTF8_STRING", "-i", file(text)});
+        run(u"xclip"_s, {"-quiet", "-selection", selection, "-t", "UTF8_STRING", "-i", file(text)});
     }
 
     X11ClipboardMonitor m_monitor;
-    int m_emptied = 0;
     std::mutex m_mutex;
-    std::vector<Seen> m_seen;
-    int m_entered = 0;
-    bool m_held = false;
     std::condition_variable m_released;
+    std::vector<Seen> m_seen;
+    int m_entered = 0, m_emptied = 0, m_files = 0;
+    bool m_held = false;
     QTemporaryDir m_dir;
-    int m_files = 0;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
 
@@ -170,7 +161,7 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
 {
     QByteArray image(5 * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(image.data()), image.size() / 4);
-    const QByteArray text = QStringLiteral("Grüße, 世界").toUtf8();
+    const QByteArray text = u"Grüße, 世界"_s.toUtf8();
     struct Row {
         const char* name;
         QString mode;
@@ -180,19 +171,18 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
         Status types;
         std::vector<Status> expected;
     };
-    const auto s = [](const char* mode) { return QString::fromLatin1(mode); };
     // clang-format off
     const std::vector<Row> rows = {
-        {"text, and an image in INCR chunks", s("serve"), 30'000, {{utf8, text}, {png, image}},
-         {{png, big}, {QStringLiteral("text/html"), big}, {utf8, big}}, Status::ok, {Status::ok, Status::missing, Status::ok}},
-        {"over the cap, whole or in chunks; an abandoned transfer leaves later ones intact", s("serve"), 30'000,
+        {"text, and an image in INCR chunks", u"serve"_s, 30'000, {{utf8, text}, {png, image}},
+         {{png, big}, {u"text/html"_s, big}, {utf8, big}}, Status::ok, {Status::ok, Status::missing, Status::ok}},
+        {"over the cap, whole or in chunks; an abandoned transfer leaves later ones intact", u"serve"_s, 30'000,
          {{plain, QByteArray(1000, 'x')}, {png, image}},
          {{plain, 100}, {png, 1024 * 1024}, {plain, 1000}, {png, big}, {utf8, big}}, Status::ok,
          {Status::tooLarge, Status::tooLarge, Status::ok, Status::ok, Status::missing}},
-        {"slow, within the deadline", s("slow:300"), 5000, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::ok}},
-        {"slow, past the deadline", s("slow:2500"), 1500, {{utf8, text}}, {{utf8, big}}, Status::timedOut, {Status::timedOut}},
-        {"types only, data never", s("targets-only"), 1500, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::timedOut}},
-        {"frozen", s("frozen"), 1500, {{utf8, text}}, {{utf8, big}}, Status::timedOut, {Status::timedOut}},
+        {"slow, within the deadline", u"slow:300"_s, 5000, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::ok}},
+        {"slow, past the deadline", u"slow:2500"_s, 1500, {{utf8, text}}, {{utf8, big}}, Status::timedOut, {Status::timedOut}},
+        {"types only, data never", u"targets-only"_s, 1500, {{utf8, text}}, {{utf8, big}}, Status::ok, {Status::timedOut}},
+        {"frozen", u"frozen"_s, 1500, {{utf8, text}}, {{utf8, big}}, Status::timedOut, {Status::timedOut}},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -206,9 +196,7 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
         QStringList offered;
         for (const auto& [type, bytes] : row.offered)
             offered << type;
-        if (row.types == Status::ok) {
-            EXPECT_EQ(change.types.types, offered);  // TARGETS and TIMESTAMP left out
-        }
+        EXPECT_TRUE(row.types != Status::ok || change.types.types == offered) << "TARGETS and TIMESTAMP left out";
         ASSERT_EQ(change.reads.size(), row.expected.size());
         for (size_t i = 0; i < row.expected.size(); ++i) {
             EXPECT_EQ(change.reads[i].status, row.expected[i]) << "read " << i;
@@ -229,7 +217,7 @@ TEST_F(X11ClipboardMonitorTest, OwnersHealthySlowAndHung)
 TEST_F(X11ClipboardMonitorTest, ANewerChangeOrStopAbandonsARead)
 {
     watch(60'000);
-    own(QStringLiteral("frozen"), {{utf8, "never"}});
+    own(u"frozen"_s, {{utf8, "never"}});
     ASSERT_TRUE(waitForEntered(1));
     xclip("newer");
     ASSERT_TRUE(waitForSeen(2));
@@ -237,7 +225,7 @@ TEST_F(X11ClipboardMonitorTest, ANewerChangeOrStopAbandonsARead)
     EXPECT_EQ(seen(0).reads.at(0).status, Status::superseded);
     EXPECT_EQ(seen(1).reads.at(0).bytes, "newer");
 
-    own(QStringLiteral("frozen"), {{utf8, "never"}});
+    own(u"frozen"_s, {{utf8, "never"}});
     ASSERT_TRUE(waitForEntered(3));
     QElapsedTimer timer;
     timer.start();
@@ -245,24 +233,6 @@ TEST_F(X11ClipboardMonitorTest, ANewerChangeOrStopAbandonsARead)
     EXPECT_LT(timer.elapsed(), 300);
     ASSERT_EQ(seenCount(), 3u);
     EXPECT_EQ(seen(2).types.status, Status::superseded);
-}
-
-TEST_F(X11ClipboardMonitorTest, OfChangesQueuedMeanwhileOnlyTheNewestIsRead)
-{
-    hold(true);
-    watch(30'000);
-    own(QStringLiteral("serve"), {{utf8, "first"}});
-    ASSERT_TRUE(waitForEntered(1));
-    // Each owner has the clipboard when it says so: its change is on its way to the monitor by then.
-    own(QStringLiteral("serve"), {{utf8, "second"}});
-    own(QStringLiteral("serve"), {{utf8, "third"}});
-    hold(false);
-    ASSERT_TRUE(waitForSeen(2));
-    xclip("fourth");
-    ASSERT_TRUE(waitForSeen(3));
-    EXPECT_EQ(seen(0).types.status, Status::superseded);
-    EXPECT_EQ(seen(1).reads.at(0).bytes, "third");
-    EXPECT_EQ(seen(2).reads.at(0).bytes, "fourth");
 }
 
 TEST_F(X11ClipboardMonitorTest, ChangesInQuickSuccessionAllComeInOrder)
@@ -273,7 +243,7 @@ TEST_F(X11ClipboardMonitorTest, ChangesInQuickSuccessionAllComeInOrder)
         // 150 ms apart, and each only after the one before was handed over, so none is legitimately skipped.
         ASSERT_TRUE(QTest::qWaitFor([&] { return seenCount() >= size_t(i); }, 60'000)) << i;
         if (i > 0 && pace.elapsed() < 150)
-            QTest::qWait(static_cast<int>(150 - pace.elapsed()));
+            QTest::qWait(int(150 - pace.elapsed()));
         pace.start();
         xclip("change " + QByteArray::number(i));
     }
@@ -282,34 +252,18 @@ TEST_F(X11ClipboardMonitorTest, ChangesInQuickSuccessionAllComeInOrder)
         EXPECT_EQ(seen(i).reads.at(0).bytes, "change " + QByteArray::number(i));
 }
 
-TEST_F(X11ClipboardMonitorTest, OwnContentIsRecognized)
-{
-    watch(30'000);
-    // Qt takes the clipboard at the last server time it saw: a window of its own brings it up to date, past
-    // the owners of the tests before.
-    QWindow window;
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QGuiApplication::clipboard()->setText(QStringLiteral("mine"));
-    ASSERT_TRUE(waitForSeen(1));
-    EXPECT_TRUE(seen(0).own);
-    EXPECT_TRUE(seen(0).types.types.contains(utf8));
-    EXPECT_FALSE(seen(0).types.types.contains(QStringLiteral("TARGETS")));
-    EXPECT_EQ(seen(0).reads.at(0).bytes, "mine");
-}
-
-// No display is an error at the start; a server gone ends watching with one line.
+// No display is an error at the start; a server gone ends watching with one line. That Nimbrel knows its
+// own copies is proven end to end (test_panel.py: pasting creates no record).
 TEST_F(X11ClipboardMonitorTest, ADisplayMissingOrGoneIsSaid)
 {
     const QByteArray display = qgetenv("DISPLAY");
     qunsetenv("DISPLAY");
     const auto error = m_monitor.start([](ClipboardOffer&) {}, 1000);
     qputenv("DISPLAY", display);
-    ASSERT_TRUE(error.has_value());
-    EXPECT_TRUE(error->contains(QStringLiteral("no X11 display"))) << error->toStdString();
+    EXPECT_TRUE(error.value_or(QString()).contains(u"no X11 display"_s));
 
     QProcess server;
-    server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+    server.start(u"Xvfb"_s, {"-displayfd", "1", "-nolisten", "tcp"});
     QByteArray number;
     while (!number.contains('\n') && server.waitForReadyRead(20'000))
         number += server.readAllStandardOutput();
@@ -327,59 +281,41 @@ TEST_F(X11ClipboardMonitorTest, ADisplayMissingOrGoneIsSaid)
     EXPECT_EQ(lines.size(), 1);
 }
 
-// A plain X client of the test's own, to own selections and ask the clipboard manager.
+// A plain X client of the test's own, to own the clipboard and go away.
 struct Client {
-    Client() : c(xcb_connect(nullptr, nullptr)), root(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root) {}
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     ~Client() { xcb_disconnect(c); }
 
+    template <typename Reply, typename T>
+    static T take(Reply* reply, T Reply::*field, T none)
+    {
+        const T value = reply ? reply->*field : none;
+        std::free(reply);
+        return value;
+    }
     xcb_atom_t atom(const char* name)
     {
-        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr), &std::free);
-        return reply ? reply->atom : XCB_ATOM_NONE;
+        const auto cookie = xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name);
+        return take(xcb_intern_atom_reply(c, cookie, nullptr), &xcb_intern_atom_reply_t::atom,
+                    xcb_atom_t(XCB_ATOM_NONE));
+    }
+    xcb_window_t owner(xcb_atom_t selection)
+    {
+        return take(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr),
+                    &xcb_get_selection_owner_reply_t::owner, xcb_window_t(XCB_WINDOW_NONE));
     }
     xcb_window_t window()
     {
         const xcb_window_t w = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                          XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_flush(c);
-        return w;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1,
+                          0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        return xcb_flush(c), w;
     }
-    xcb_window_t owner(xcb_atom_t selection)
-    {
-        std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
-            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr), &std::free);
-        return reply ? reply->owner : XCB_WINDOW_NONE;
-    }
-    // Returns once the server has dealt with everything sent before, so the events it caused are out.
-    void sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
     void setOwner(xcb_window_t w, xcb_atom_t selection)
     {
         xcb_set_selection_owner(c, w, selection, XCB_CURRENT_TIME);
         xcb_flush(c);
     }
-    // The property the answer names (None for a refusal), or nullopt when no answer came.
-    std::optional<xcb_atom_t> convert(xcb_window_t w, xcb_atom_t selection, xcb_atom_t target, xcb_atom_t property)
-    {
-        xcb_convert_selection(c, w, selection, target, property, XCB_CURRENT_TIME);
-        xcb_flush(c);
-        std::optional<xcb_atom_t> answer;
-        QTest::qWaitFor(
-            [&] {
-                while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
-                    if ((event->response_type & 0x7f) == XCB_SELECTION_NOTIFY)
-                        answer = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
-                    std::free(event);
-                }
-                return answer.has_value();
-            },
-            10'000);
-        return answer;
-    }
-
-    xcb_connection_t* c;
-    xcb_window_t root;
 };
 
 TEST_F(X11ClipboardMonitorTest, AnOwnerGoneIsToldOnlyWhenItsChangeWasHandedOver)
@@ -407,36 +343,13 @@ TEST_F(X11ClipboardMonitorTest, AnOwnerGoneIsToldOnlyWhenItsChangeWasHandedOver)
     const xcb_window_t second = client.window();
     client.setOwner(second, clipboard);
     xcb_destroy_window(client.c, second);
-    client.sync();
+    client.owner(clipboard);  // a round trip: the events the server sent for the above are out
     hold(false);
     ASSERT_TRUE(waitForSeen(3));
     xclip("sentinel");
     ASSERT_TRUE(waitForSeen(4));
     EXPECT_EQ(seen(3).reads.at(0).bytes, "sentinel");
     EXPECT_EQ(emptied(), 1);
-}
-
-TEST_F(X11ClipboardMonitorTest, ExitingApplicationsAreAnsweredAsClipboardManager)
-{
-    Client client;
-    const xcb_atom_t manager = client.atom("CLIPBOARD_MANAGER");
-    const xcb_atom_t property = client.atom("ANSWER");
-    watch(1000);
-    ASSERT_NE(client.owner(manager), XCB_WINDOW_NONE);
-    xclip("saved");
-    ASSERT_TRUE(waitForSeen(1));
-    const xcb_window_t w = client.window();
-    EXPECT_EQ(client.convert(w, manager, client.atom("SAVE_TARGETS"), property), property);
-    EXPECT_EQ(client.convert(w, manager, client.atom("TARGETS"), property), property);
-    EXPECT_EQ(client.convert(w, manager, client.atom("UTF8_STRING"), property), XCB_ATOM_NONE);
-    m_monitor.stop();
-    EXPECT_EQ(client.owner(manager), XCB_WINDOW_NONE) << "given up with watching";
-
-    // Another clipboard manager is left alone.
-    const xcb_window_t other = client.window();
-    client.setOwner(other, manager);
-    watch(1000);
-    EXPECT_EQ(client.owner(manager), other);
 }
 
 TEST_F(X11ClipboardMonitorTest, APrimarySelectionIsReadOnceSettledAndOnlyWhenWatched)
@@ -448,12 +361,12 @@ TEST_F(X11ClipboardMonitorTest, APrimarySelectionIsReadOnceSettledAndOnlyWhenWat
     EXPECT_EQ(seen(0).selection, nimbrel::Selection::clipboard);
 
     m_monitor.watchPrimary(true);
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {"mousedown", "1"}), 0);
+    ASSERT_EQ(QProcess::execute(u"xdotool"_s, {"mousedown", "1"}), 0);
     xclip("dragged out", "primary");
     // Held for well past the settling time: nothing is read while the button is down.
     QTest::qWait(800);
     EXPECT_EQ(seenCount(), 1u);
-    ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), {"mouseup", "1"}), 0);
+    ASSERT_EQ(QProcess::execute(u"xdotool"_s, {"mouseup", "1"}), 0);
     ASSERT_TRUE(waitForSeen(2));
     EXPECT_EQ(seen(1).selection, nimbrel::Selection::primary);
     EXPECT_EQ(seen(1).reads.at(0).bytes, "dragged out");

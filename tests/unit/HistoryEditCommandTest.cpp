@@ -1,10 +1,10 @@
 #include "history/HistoryStore.h"
-#include "support/fake/FakePlatform.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
 #include "shell/HistoryEditCommand.h"
 #include "shell/RecordingPause.h"
 #include "support/TestEnvironment.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QSignalSpy>
 #include <QTextStream>
@@ -12,43 +12,33 @@
 #include <gtest/gtest.h>
 
 using namespace nimbrel;
+using namespace Qt::StringLiterals;
 using Verb = EditCommand::Verb;
 
 namespace {
 
-const QUuid someId = QUuid::fromString(QStringLiteral("5f0c6c8e-2f3b-4d0a-9a57-0d9b3c1f4e21"));
-const QString someIdText = QStringLiteral("5f0c6c8e-2f3b-4d0a-9a57-0d9b3c1f4e21");
-
-QStringList words(const char* line)
-{
-    return QString::fromUtf8(line)
-        .split(QLatin1Char(' '), Qt::SkipEmptyParts)
-        .replaceInStrings(QStringLiteral("ID"), someIdText);
-}
-
-struct Printed {
-    int status = 0;
-    QString out;
-    QString err;
-};
+const QString someIdText = u"5f0c6c8e-2f3b-4d0a-9a57-0d9b3c1f4e21"_s;
+const QUuid someId = QUuid::fromString(someIdText);
 
 template <typename Run>
-Printed printed(Run run)
+std::tuple<int, QString, QString> printed(Run run)
 {
-    Printed printed;
-    QTextStream out(&printed.out);
-    QTextStream err(&printed.err);
-    printed.status = run(out, err);
-    out.flush();
-    err.flush();
-    return printed;
+    QString out, err;
+    QTextStream o(&out), e(&err);
+    const int status = run(o, e);
+    o.flush(), e.flush();
+    return {status, out, err};
 }
 
 }  // namespace
 
-// What the command line asks for reaches the running instance as the same command.
+// What the command line asks for reaches the running instance as the same command. The verbs' effects,
+// through a running Nimbrel and on the store alone, are proven end to end (test_history_management.py).
 TEST(HistoryEditCommand, ArgumentsBecomeOneCommandThatTravelsIntact)
 {
+    const auto words = [](const char* line) {
+        return QString::fromUtf8(line).split(u' ', Qt::SkipEmptyParts).replaceInStrings(u"ID"_s, someIdText);
+    };
     // clang-format off
     const std::pair<const char*, EditCommand> accepted[] = {
         {"--copy ID", {Verb::copy, someId}}, {"--delete {ID}", {Verb::remove, someId}}, {"--pin ID", {Verb::pin, someId}},
@@ -74,82 +64,59 @@ TEST(HistoryEditCommand, ArgumentsBecomeOneCommandThatTravelsIntact)
         EXPECT_EQ(commandFromRequest(QString::fromUtf8(request)), std::nullopt) << request;
 }
 
-// The answer decides the exit status: 0 done, 1 for an unknown record, a failure or silence.
+// The answer, or the store when no Nimbrel runs, decides the exit status: 0 done, 1 for an unknown record,
+// a failure or silence; the line goes to the output or, for a failure, to the errors.
 TEST(HistoryEditCommand, AnswersBecomeExitStatusesAndLines)
 {
-    struct Case {
-        EditCommand command;
-        std::optional<QString> answer;
-        int status;
-        const char* printed;
-    };
     using S = EditOutcome::Status;
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<EditCommand, std::optional<QString>, int, const char*> answers[] = {
         {{Verb::pin, someId}, answerLine({}), 0, "Pinned 5f0c6c8e"},
         {{Verb::pin, someId}, answerLine({S::unknownRecord}), 1, "no record has the id 5f0c6c8e"},
-        {{Verb::remove, someId}, answerLine({S::failed, QStringLiteral("disk\nfull")}), 1, "nimbrel: disk full"},
+        {{Verb::remove, someId}, answerLine({S::failed, u"disk\nfull"_s}), 1, "nimbrel: disk full"},
         {{Verb::clear}, answerLine({S::done, {}, 3, 2500}), 0, "Deleted 3 records (2.5 kB)"},
         {{Verb::clear, {}, true}, answerLine({S::done, {}, 1, 10}), 0, "Deleted 1 record ("},
         {{Verb::pause, {}, false, 1}, answerLine({}), 0, "paused for 1 minute"},
         {{Verb::copy, someId}, std::nullopt, 1, "did not answer"},
-        {{Verb::remove, someId}, QStringLiteral("ok"), 1, "older than this command"},
+        {{Verb::remove, someId}, u"ok"_s, 1, "older than this command"},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        const Printed p =
-            printed([&](QTextStream& out, QTextStream& err) { return reportAnswer(c.command, c.answer, out, err); });
-        EXPECT_EQ(p.status, c.status);
-        EXPECT_TRUE((c.status ? p.err : p.out).contains(QLatin1String(c.printed)))
-            << QString(p.out + p.err).toStdString();
-        EXPECT_TRUE((c.status ? p.out : p.err).isEmpty());
+    for (const auto& [command, answer, status, line] : answers) {
+        const auto [got, out, err] =
+            printed([&](QTextStream& o, QTextStream& e) { return reportAnswer(command, answer, o, e); });
+        EXPECT_EQ(got, status);
+        EXPECT_TRUE((status ? err : out).contains(QLatin1String(line))) << QString(out + err).toStdString();
+        EXPECT_TRUE((status ? out : err).isEmpty());
     }
-}
 
-// With no Nimbrel running the command line changes the store itself, and the pause only the settings.
-TEST(HistoryEditCommand, WithoutARunningNimbrelTheStoreIsChanged)
-{
-    const QString path = test::freshDirectory() + QStringLiteral("/Nimbrel.store");
+    const QString path = test::freshDirectory() + u"/Nimbrel.store"_s;
     fake::MemoryDefaults defaults;
+    const ClipItem kept = ClipItem::make(ClipKind::text, u"kept"_s, {}, {}, {}, {}, QDateTime::currentDateTimeUtc());
     const auto run = [&](const EditCommand& command) {
-        return printed(
-            [&](QTextStream& out, QTextStream& err) { return runOnStore(command, path, defaults, out, err); });
+        return std::get<0>(
+            printed([&](QTextStream& o, QTextStream& e) { return runOnStore(command, path, defaults, o, e); }));
     };
-    const auto paused = [&] { return defaults.boolean(SettingsStore::recordingPausedKey); };
-    const QDateTime t0 = QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC);
-    const ClipItem kept = ClipItem::make(ClipKind::text, QStringLiteral("kept"), {}, {}, {}, {}, t0);
-    EXPECT_EQ(run({Verb::pin, kept.id}).status, 1) << "no store yet";
-    EXPECT_EQ(run({Verb::clear}).status, 0) << "nothing to clear";
+    EXPECT_EQ(run({Verb::pin, kept.id}), 1) << "no store yet";
+    EXPECT_EQ(run({Verb::clear}), 0) << "nothing to clear";
     {
-        auto store = std::move(HistoryStore::openFile(path)).value();
-        ASSERT_TRUE(store->insert(kept).ok());
-        ASSERT_TRUE(
-            store->insert(ClipItem::make(ClipKind::text, QStringLiteral("gone"), {}, {}, {}, {}, t0.addSecs(1))).ok());
-        ASSERT_TRUE(store->save().ok());
+        const auto store = std::move(HistoryStore::openFile(path)).value();
+        ASSERT_TRUE(store->insert(kept).ok() && store->save().ok());
     }
-    EXPECT_EQ(run({Verb::pin, kept.id}).status, 0);
-    EXPECT_EQ(run({Verb::unpin, QUuid::createUuid()}).status, 1);
-    EXPECT_EQ(run({Verb::remove, QUuid::createUuid()}).status, 1);
-    const Printed cleared = run({Verb::clear});
-    EXPECT_EQ(cleared.status, 0);
-    EXPECT_TRUE(cleared.out.startsWith(QStringLiteral("Deleted 1 record ("))) << cleared.out.toStdString();
-    const auto left = std::move(std::move(HistoryStore::openReadOnly(path)).value()->fetch({})).value();
-    ASSERT_EQ(left.size(), 1);
-    EXPECT_EQ(left.first().id, kept.id);
-    EXPECT_TRUE(left.first().pinned);
-    EXPECT_EQ(run({Verb::remove, kept.id}).status, 0);
-    EXPECT_EQ(run({Verb::remove, kept.id}).status, 1);
-
-    EXPECT_EQ(run({Verb::pause}).status, 0);
-    EXPECT_TRUE(paused());
-    EXPECT_EQ(run({Verb::pause, {}, false, 10}).status, 1) << "minutes need a running Nimbrel";
-    EXPECT_TRUE(paused());
-    EXPECT_EQ(run({Verb::resume}).status, 0);
-    EXPECT_FALSE(paused());
+    // clang-format off
+    const std::tuple<EditCommand, int, bool> onStore[] = {
+        {{Verb::unpin, QUuid::createUuid()}, 1, false}, {{Verb::remove, kept.id}, 0, false}, {{Verb::remove, kept.id}, 1, false},
+        {{Verb::pause}, 0, true}, {{Verb::pause, {}, false, 10}, 1, true} /* minutes need a running Nimbrel */,
+        {{Verb::resume}, 0, false},
+    };
+    // clang-format on
+    for (const auto& [command, status, paused] : onStore) {
+        EXPECT_EQ(run(command), status) << requestLine(command).toStdString();
+        EXPECT_EQ(defaults.boolean(SettingsStore::recordingPausedKey), paused);
+    }
 }
 
-// Only a pause without an end outlives the process; one with an end ends by itself.
-TEST(RecordingPause, AnEndlessPauseIsKeptAndATimedOneEndsByItself)
+// Only a pause without an end outlives the process (proven end to end); one with an end ends by itself.
+TEST(RecordingPause, ATimedPauseEndsByItselfAndIsNotKept)
 {
     fake::MemoryDefaults defaults;
     fake::LoginItems loginItems;
@@ -157,13 +124,7 @@ TEST(RecordingPause, AnEndlessPauseIsKeptAndATimedOneEndsByItself)
     Translations translations{QString()};
     SettingsStore settings(defaults, loginItems, console, translations);
     fake::ManualClock clock;
-
     RecordingPause pause(settings, clock);
-    EXPECT_FALSE(pause.isPaused());
-    pause.pause();
-    EXPECT_TRUE(RecordingPause(settings, clock).isPaused()) << "kept for the next start";
-    EXPECT_EQ(pause.endsAt(), std::nullopt);
-
     QSignalSpy changed(&pause, &RecordingPause::changed);
     pause.pause(std::chrono::milliseconds(50));
     EXPECT_EQ(pause.endsAt(), clock.now().addMSecs(50));
@@ -172,8 +133,4 @@ TEST(RecordingPause, AnEndlessPauseIsKeptAndATimedOneEndsByItself)
     ASSERT_TRUE(changed.size() == 2 || changed.wait(5000));
     EXPECT_FALSE(pause.isPaused());
     EXPECT_EQ(pause.endsAt(), std::nullopt);
-
-    pause.pause();
-    pause.resume();
-    EXPECT_FALSE(RecordingPause(settings, clock).isPaused());
 }

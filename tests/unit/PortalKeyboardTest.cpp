@@ -1,10 +1,9 @@
-#include "support/fake/FakePlatform.h"
 #include "platform/linux/PortalKeyboard.h"
 #include "support/FakeRemoteDesktopPortal.h"
 #include "support/PrivateSessionBus.h"
+#include "support/fake/FakePlatform.h"
 
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -17,7 +16,8 @@
 
 using namespace nimbrel;
 using namespace nimbrel::native;
-using Answer = test::FakeRemoteDesktopPortal::Answer;
+using Portal = test::FakeRemoteDesktopPortal;
+using Answer = Portal::Answer;
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 
@@ -33,7 +33,14 @@ namespace {
 const QString tokenKey = PortalKeyboard::restoreTokenKey;
 const QList<SyntheticKey> controlV = KeyChord{KeyChord::control, keysym::v}.transitions();
 const QList<SyntheticKey> shiftInsert = KeyChord{KeyChord::shift, keysym::insert}.transitions();
-constexpr int waitMs = 5000;
+const QStringList opening = {u"CreateSession"_s, u"SelectDevices"_s, u"Start"_s};
+
+QStringList withKeys(QStringList members, qsizetype keys)
+{
+    while (keys-- > 0)
+        members.append(u"NotifyKeyboardKeysym"_s);
+    return members;
+}
 
 // A private bus with the fake portal on one connection and the keyboard under test on another.
 class PortalKeyboardTest : public ::testing::Test {
@@ -41,28 +48,21 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        portalConnection = bus.connect();
-        clientConnection = bus.connect();
-        ASSERT_TRUE(portalConnection.isConnected());
-        ASSERT_TRUE(clientConnection.isConnected());
+        ASSERT_TRUE(portalConnection.isConnected() && clientConnection.isConnected());
     }
+    void TearDown() override { keyboard.reset(), portal.reset(); }
 
-    void TearDown() override
-    {
-        keyboard.reset();
-        portal.reset();
-    }
-
-    void startPortal() { portal = std::make_unique<test::FakeRemoteDesktopPortal>(portalConnection); }
     // A new keyboard and portal for the next case, with nothing stored or said.
-    void restart(std::optional<QString> storedToken = std::nullopt)
+    PortalKeyboard& restart(quint32 version = 2, std::optional<QString> storedToken = {}, PortalTiming timing = {})
     {
         TearDown();
         defaults.values.clear();
         console.lines.clear();
         if (storedToken)
             defaults.setString(tokenKey, *storedToken);
-        startPortal();
+        portal = std::make_unique<Portal>(portalConnection);
+        keyboard = std::make_unique<PortalKeyboard>(clientConnection, version, defaults, console, timing);
+        return *keyboard;
     }
     QString optionOf(const QString& member, const QString& option, int call = 0)
     {
@@ -70,138 +70,101 @@ protected:
     }
     bool closed(const std::function<bool(const QString& path)>& which)
     {
-        return std::any_of(portal->calls.cbegin(), portal->calls.cend(), [&](const auto& call) {
-            return call.member == QStringLiteral("Close") && which(call.path);
-        });
+        return std::any_of(portal->calls.cbegin(), portal->calls.cend(),
+                           [&](const auto& call) { return call.member == u"Close"_s && which(call.path); });
     }
-
-    PortalKeyboard& makeKeyboard(quint32 version, PortalTiming timing = {})
-    {
-        keyboard = std::make_unique<PortalKeyboard>(clientConnection, version, defaults, console, timing);
-        return *keyboard;
-    }
-
     // Returns once the portal has received everything the keyboard sent before this call.
     void barrier()
     {
-        const qsizetype before = portal->callsOf(QStringLiteral("Barrier")).size();
+        const qsizetype before = portal->callsOf(u"Barrier"_s).size();
         // Sent to the portal's unique name: the test may have taken the well-known one away.
-        clientConnection.send(
-            QDBusMessage::createMethodCall(portalConnection.baseService(), test::FakeRemoteDesktopPortal::path,
-                                           test::FakeRemoteDesktopPortal::barrierInterface, QStringLiteral("Barrier")));
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return portal->callsOf(QStringLiteral("Barrier")).size() > before; }, waitMs));
+        clientConnection.send(QDBusMessage::createMethodCall(portalConnection.baseService(), Portal::path,
+                                                             Portal::barrierInterface, u"Barrier"_s));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return portal->callsOf(u"Barrier"_s).size() > before; }, 5000));
     }
-
+    bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 5000); }
     bool waitForKeys(qsizetype count)
     {
-        return QTest::qWaitFor([&] { return portal->keys.size() >= count; }, waitMs);
-    }
-
-    bool waitForLines(qsizetype count)
-    {
-        return QTest::qWaitFor([&] { return console.lines.size() >= count; }, waitMs);
+        return waitFor([&] { return portal->keys.size() >= count; });
     }
 
     test::PrivateSessionBus bus;
-    QDBusConnection portalConnection{QString()};
-    QDBusConnection clientConnection{QString()};
+    QDBusConnection portalConnection = bus.connect();
+    QDBusConnection clientConnection = bus.connect();
     fake::MemoryDefaults defaults;
     fake::RecordingConsole console;
-    std::unique_ptr<test::FakeRemoteDesktopPortal> portal;
+    std::unique_ptr<Portal> portal;
     std::unique_ptr<PortalKeyboard> keyboard;
 };
 
-const QStringList opening = {QStringLiteral("CreateSession"), QStringLiteral("SelectDevices"), QStringLiteral("Start")};
-
-QStringList withKeys(QStringList members, qsizetype keys)
-{
-    for (qsizetype i = 0; i < keys; ++i)
-        members.append(QStringLiteral("NotifyKeyboardKeysym"));
-    return members;
-}
-
-QString sessionOf(const test::FakeRemoteDesktopPortal::Call& call)
-{
-    return call.arguments.value(0).value<QDBusObjectPath>().path();
-}
-
+// The first paste opens the session and types once Start has answered; the restore token is sent and
+// replaced; a token opens the session ahead, at prepare().
 TEST_F(PortalKeyboardTest, FirstPasteOpensTheSessionAndTypesTheKeysOnceStarted)
 {
-    struct Case {
-        const char* name;
-        quint32 version;
-        std::optional<QString> storedToken;
-        QStringList tokensHandedOut;
-        bool sessionHandleAsString;
-        QVariantMap selected;  // what SelectDevices carries besides handle_token
-        std::optional<QString> tokenAfter;
-    };
-    const QVariantMap kept{{QStringLiteral("types"), 1u}, {QStringLiteral("persist_mode"), 2u}};
+    const QVariantMap kept{{u"types"_s, 1u}, {u"persist_mode"_s, 2u}};
     QVariantMap restored = kept;
-    restored.insert(QStringLiteral("restore_token"), QStringLiteral("t-old"));
+    restored.insert(u"restore_token"_s, u"t-old"_s);
+    // version, stored token, tokens handed out, session handle as a string, what SelectDevices carries besides
+    // handle_token, token after
     // clang-format off
-    const QList<Case> cases = {
+    const std::tuple<const char*, quint32, std::optional<QString>, QStringList, bool, QVariantMap, std::optional<QString>> cases[] = {
         {"first run, permission kept", 2, std::nullopt, {"t-new"}, false, kept, "t-new"},
         {"stored token sent, replaced by the new one", 2, "t-old", {"t-new"}, false, restored, "t-new"},
         {"spent token dropped when none comes back", 2, "t-old", {}, false, restored, std::nullopt},
         {"session handle as a string", 2, std::nullopt, {"t-new"}, true, kept, "t-new"},
-        {"version 1 has no tokens", 1, "t-old", {}, false, {{QStringLiteral("types"), 1u}}, "t-old"},
+        {"version 1 has no tokens", 1, "t-old", {}, false, {{u"types"_s, 1u}}, "t-old"},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        restart(c.storedToken);
-        portal->restoreTokens = c.tokensHandedOut;
-        portal->sessionHandleAsString = c.sessionHandleAsString;
-        PortalKeyboard& keys = makeKeyboard(c.version);
+    for (const auto& [name, version, stored, handedOut, asString, selected, after] : cases) {
+        SCOPED_TRACE(name);
+        PortalKeyboard& keys = restart(version, stored);
+        portal->restoreTokens = handedOut;
+        portal->sessionHandleAsString = asString;
         EXPECT_TRUE(keys.isAvailable());
         EXPECT_FALSE(keys.modifiersHeld());
+        keys.prepare();
+        const bool ahead = stored && version > 1;
+        if (ahead) {
+            ASSERT_TRUE(waitFor([&] { return !portal->callsOf(u"Start"_s).isEmpty(); }));
+        }
+        barrier();
+        EXPECT_EQ(portal->members(), ahead ? opening : QStringList()) << "opened ahead only with a token";
         keys.post(controlV);
         ASSERT_TRUE(waitForKeys(controlV.size()));
         // The keys wait for the session: nothing is typed before Start has answered.
         EXPECT_EQ(portal->members(), withKeys(opening, controlV.size()));
         EXPECT_EQ(portal->keys, controlV);
         for (const char* option : {"handle_token", "session_handle_token"})
-            EXPECT_FALSE(optionOf(QStringLiteral("CreateSession"), QString::fromLatin1(option)).isEmpty());
-        for (const char* member : {"SelectDevices", "Start"})
-            EXPECT_FALSE(optionOf(QString::fromLatin1(member), QStringLiteral("handle_token")).isEmpty());
-        QVariantMap selected = portal->callsOf(QStringLiteral("SelectDevices")).value(0).options();
-        selected.remove(QStringLiteral("handle_token"));
-        EXPECT_EQ(selected, c.selected);
-        const auto start = portal->callsOf(QStringLiteral("Start")).value(0);
-        EXPECT_EQ(start.arguments.value(1).toString(), QString());
+            EXPECT_FALSE(optionOf(u"CreateSession"_s, QString::fromLatin1(option)).isEmpty());
+        QVariantMap devices = portal->callsOf(u"SelectDevices"_s).value(0).options();
+        EXPECT_FALSE(devices.take(u"handle_token"_s).toString().isEmpty());
+        EXPECT_EQ(devices, selected);
+        EXPECT_FALSE(optionOf(u"Start"_s, u"handle_token"_s).isEmpty());
+        EXPECT_EQ(portal->callsOf(u"Start"_s).value(0).arguments.value(1).toString(), QString());
         // The devices, the start and every key name the session.
         for (const char* member : {"SelectDevices", "Start", "NotifyKeyboardKeysym"})
             for (const auto& call : portal->callsOf(QString::fromLatin1(member)))
-                EXPECT_EQ(sessionOf(call), portal->sessionPath) << member;
-        EXPECT_EQ(defaults.string(tokenKey), c.tokenAfter);
+                EXPECT_EQ(call.arguments.value(0).value<QDBusObjectPath>().path(), portal->sessionPath) << member;
+        EXPECT_EQ(defaults.string(tokenKey), after);
         EXPECT_TRUE(keys.isAvailable());
         EXPECT_EQ(console.lines, QStringList());
     }
-}
 
-TEST_F(PortalKeyboardTest, LaterPastesReuseTheSessionAndKeysPostedWhileOpeningKeepTheirOrder)
-{
-    startPortal();
-    // Start is answered only when the test says so, as a user who takes a moment over the dialog.
-    portal->answers.insert(QStringLiteral("Start"), Answer::silent);
-    PortalKeyboard& keys = makeKeyboard(2);
+    // Keys posted while the user takes a moment over the dialog go out once it is answered, in order, and
+    // later pastes reuse the session.
+    PortalKeyboard& keys = restart();
+    portal->answers.insert(u"Start"_s, Answer::silent);
     keys.post(controlV);
     keys.post(shiftInsert);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !portal->callsOf(QStringLiteral("Start")).isEmpty(); }, waitMs));
+    ASSERT_TRUE(waitFor([&] { return !portal->callsOf(u"Start"_s).isEmpty(); }));
     barrier();
     EXPECT_TRUE(portal->keys.isEmpty());
-
     QString sender = clientConnection.baseService();
     sender.remove(0, 1).replace(u'.', u'_');
-    QDBusMessage response =
-        QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
-                                       .arg(sender, optionOf(QStringLiteral("Start"), QStringLiteral("handle_token"))),
-                                   QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
-    response << 0u << QVariantMap{{QStringLiteral("devices"), 1u}};
-    portalConnection.send(response);
-    ASSERT_TRUE(waitForKeys(controlV.size() + shiftInsert.size()));
+    QDBusMessage response = QDBusMessage::createSignal(
+        u"/org/freedesktop/portal/desktop/request/%1/%2"_s.arg(sender, optionOf(u"Start"_s, u"handle_token"_s)),
+        u"org.freedesktop.portal.Request"_s, u"Response"_s);
+    portalConnection.send(response << 0u << QVariantMap{{u"devices"_s, 1u}});
     keys.post(controlV);
     ASSERT_TRUE(waitForKeys(2 * controlV.size() + shiftInsert.size()));
     EXPECT_EQ(portal->keys, controlV + shiftInsert + controlV);
@@ -239,27 +202,26 @@ TEST_F(PortalKeyboardTest, RefusalOrSilenceTurnsPasteBackOffWithOneLineAndNoSeco
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        restart();
+        const PortalTiming timing{1000ms, 1200ms};
+        PortalKeyboard& keys = restart(c.version, {}, timing);
         if (!c.portalRuns)
-            portalConnection.unregisterService(test::FakeRemoteDesktopPortal::service);
+            portalConnection.unregisterService(Portal::service);
         portal->answers = c.answers;
         portal->devices = c.devices;
-        const PortalTiming timing{1000ms, 1200ms};
-        PortalKeyboard& keys = makeKeyboard(c.version, timing);
         QElapsedTimer posting;
         posting.start();
         keys.post(controlV);
         EXPECT_LT(posting.elapsed(), timing.reply.count()) << "post waited for the portal";
-        ASSERT_TRUE(waitForLines(1));
+        ASSERT_TRUE(waitFor([&] { return !console.lines.isEmpty(); }));
         EXPECT_FALSE(keys.isAvailable());
-        EXPECT_TRUE(console.lines.value(0).contains(QStringLiteral("stays on the clipboard")));
-        EXPECT_TRUE(console.lines.value(0).contains(QStringLiteral("Ctrl+V")));
+        EXPECT_TRUE(console.lines.value(0).contains(u"stays on the clipboard"_s));
+        EXPECT_TRUE(console.lines.value(0).contains(u"Ctrl+V"_s));
 
-        const qsizetype asked = portal->callsOf(QStringLiteral("CreateSession")).size();
+        const qsizetype asked = portal->callsOf(u"CreateSession"_s).size();
         keys.post(controlV);
         keys.prepare();
         barrier();
-        EXPECT_EQ(portal->callsOf(QStringLiteral("CreateSession")).size(), asked) << "asked again";
+        EXPECT_EQ(portal->callsOf(u"CreateSession"_s).size(), asked) << "asked again";
         EXPECT_TRUE(portal->keys.isEmpty());
         EXPECT_EQ(console.lines.size(), 1) << console.lines.join(u'\n').toStdString();
         const QString what = QString::fromLatin1(c.closed);
@@ -277,79 +239,43 @@ TEST_F(PortalKeyboardTest, RefusalOrSilenceTurnsPasteBackOffWithOneLineAndNoSeco
 
 TEST_F(PortalKeyboardTest, ClosedSessionReopensWithTheTokenOrEndsPasteBackWithoutOne)
 {
-    struct Case {
-        const char* name;
-        quint32 version;
-        QStringList tokensHandedOut;
-        bool keyFails;  // the session is lost through a refused key rather than the Closed signal
-        bool reopens;
-    };
+    // version, tokens handed out, lost through a refused key rather than the Closed signal, reopens
     // clang-format off
-    const QList<Case> cases = {
+    const std::tuple<const char*, quint32, QStringList, bool, bool> cases[] = {
         {"closed, token kept", 2, {"t-1", "t-2"}, false, true},
         {"key refused, token kept", 2, {"t-1", "t-2"}, true, true},
         {"closed, no token handed out", 2, {}, false, false},
         {"closed, version 1", 1, {}, false, false},
     };
     // clang-format on
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        restart();
-        portal->restoreTokens = c.tokensHandedOut;
-        PortalKeyboard& keys = makeKeyboard(c.version);
+    for (const auto& [name, version, handedOut, keyFails, reopens] : cases) {
+        SCOPED_TRACE(name);
+        PortalKeyboard& keys = restart(version);
+        portal->restoreTokens = handedOut;
         keys.post(controlV);
         ASSERT_TRUE(waitForKeys(controlV.size()));
         const QString firstSession = portal->sessionPath;
-        portal->failKeys = c.keyFails;
-        if (c.keyFails)
-            keys.post(controlV);
-        else
-            portal->closeSession();
-        ASSERT_TRUE(waitForLines(1));
+        portal->failKeys = keyFails;
+        keyFails ? keys.post(controlV) : portal->closeSession();
+        ASSERT_TRUE(waitFor([&] { return !console.lines.isEmpty(); }));
         barrier();
         portal->failKeys = false;
-        EXPECT_EQ(keys.isAvailable(), c.reopens);
-
+        EXPECT_EQ(keys.isAvailable(), reopens);
         const qsizetype typed = portal->keys.size();
         keys.post(shiftInsert);
-        if (c.reopens) {
+        if (reopens) {
             ASSERT_TRUE(waitForKeys(typed + shiftInsert.size()));
             EXPECT_EQ(portal->keys.mid(typed), shiftInsert);
             EXPECT_NE(portal->sessionPath, firstSession);
-            EXPECT_EQ(optionOf(u"SelectDevices"_s, u"restore_token"_s, 1), c.tokensHandedOut[0]);
-            EXPECT_EQ(defaults.string(tokenKey), c.tokensHandedOut[1]);
+            EXPECT_EQ(optionOf(u"SelectDevices"_s, u"restore_token"_s, 1), handedOut[0]);
+            EXPECT_EQ(defaults.string(tokenKey), handedOut[1]);
         } else {
             barrier();
             EXPECT_EQ(portal->keys.size(), typed);
-            EXPECT_EQ(portal->callsOf(QStringLiteral("CreateSession")).size(), 1);
-            EXPECT_TRUE(console.lines.value(0).contains(QStringLiteral("Ctrl+V")));
+            EXPECT_EQ(portal->callsOf(u"CreateSession"_s).size(), 1);
+            EXPECT_TRUE(console.lines.value(0).contains(u"Ctrl+V"_s));
         }
         EXPECT_EQ(console.lines.size(), 1);
-    }
-}
-
-TEST_F(PortalKeyboardTest, PrepareOpensTheSessionAheadOnlyWithAStoredToken)
-{
-    const std::tuple<const char*, quint32, std::optional<QString>, bool> cases[] = {
-        {"token stored", 2, u"t-old"_s, true},
-        {"no token", 2, std::nullopt, false},
-        {"version 1", 1, u"t-old"_s, false},
-    };
-    for (const auto& [name, version, storedToken, opensAhead] : cases) {
-        SCOPED_TRACE(name);
-        restart(storedToken);
-        portal->restoreTokens = {QStringLiteral("t-new")};
-        PortalKeyboard& keys = makeKeyboard(version);
-        keys.prepare();
-        if (opensAhead)
-            ASSERT_TRUE(QTest::qWaitFor([&] { return defaults.string(tokenKey) == QStringLiteral("t-new"); }, waitMs));
-        else
-            barrier();
-        EXPECT_EQ(portal->members(), opensAhead ? opening : QStringList());
-        keys.post(controlV);
-        ASSERT_TRUE(waitForKeys(controlV.size()));
-        EXPECT_EQ(portal->members(), withKeys(opening, controlV.size()));
-        EXPECT_EQ(console.lines, QStringList());
     }
 }
 
