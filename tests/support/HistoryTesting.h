@@ -49,6 +49,16 @@ inline QString storePath()
     return freshDirectory() + QStringLiteral("/Nimbrel.store");
 }
 
+// A store in memory (no path) or in a file, holding `items`, saved.
+inline std::unique_ptr<HistoryStore> makeStore(const QList<ClipItem>& items, const QString& path = {})
+{
+    auto store = valueOf(path.isEmpty() ? HistoryStore::openInMemory() : HistoryStore::openFile(path));
+    for (const ClipItem& item : items)
+        expectOk(store->insert(item));
+    expectOk(store->save());
+    return store;
+}
+
 inline QList<ClipItem> fetchAll(const HistoryStore& store, FetchDescriptor descriptor = {SortOrder::ascending})
 {
     return valueOf(store.fetch(descriptor));
@@ -86,12 +96,11 @@ inline void makeStoreVersion(const QString& path, int version)
         sql += "DROP TRIGGER clip_pin_deleted; DROP TABLE clip_pin;";
     if (version < 3)
         sql += "DROP TRIGGER clip_format_deleted; DROP TABLE clip_format;";
-    if (version < 2) {
+    if (version < 2)
         sql +=
             "DROP TRIGGER clip_search_inserted; DROP TRIGGER clip_search_deleted; DROP TRIGGER clip_order_inserted;"
             "DROP TRIGGER clip_order_deleted; DROP TABLE clip_search; DROP TABLE search_state; DROP TABLE clip_order;"
             "DROP TABLE search_pending;";
-    }
     rawFile(path, sql);
 }
 
@@ -110,11 +119,9 @@ inline void purgeIndex(const QString& storeName)
 {
     auto builder = valueOf(SearchIndexBuilder::open(storeName));
     ASSERT_TRUE(builder);
-    for (Result<SearchIndexBuilder::Step> step = builder->purge(100);; step = builder->purge(100)) {
+    for (Result<SearchIndexBuilder::Step> step = builder->purge(100); !step || !step->complete;
+         step = builder->purge(100))
         ASSERT_TRUE(step.ok()) << step.error().description.toStdString();
-        if (step->complete)
-            return;
-    }
 }
 
 }  // namespace nimbrel::test
