@@ -1,15 +1,12 @@
 #pragma once
 
-// Records, stores and store files for the tests of the history, its search and its edits.
-
 #include "history/HistoryStore.h"
 #include "history/SearchIndexBuilder.h"
 #include "support/RawSql.h"
 #include "support/TestEnvironment.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
+#include <QFile>
 
 namespace nimbrel::test {
 
@@ -67,10 +64,9 @@ inline QList<ClipItem> fetchAll(const HistoryStore& store, FetchDescriptor descr
 inline QStringList texts(const QList<ClipItem>& items, bool pinnedOnly = false)
 {
     QStringList result;
-    for (const ClipItem& item : items) {
+    for (const ClipItem& item : items)
         if (item.pinned || !pinnedOnly)
             result.append(item.contentText.value_or(QStringLiteral("<none>")));
-    }
     return result;
 }
 
@@ -88,7 +84,7 @@ inline void rawFile(const QString& path, const QString& sql)
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 }
 
-// Turns a store file into one of another layout version, as that version of Nimbrel made it, in a single file.
+// Turns a store file into one of an earlier layout version, as that version made it, in a single file.
 inline void makeStoreVersion(const QString& path, int version)
 {
     QString sql = QStringLiteral("PRAGMA journal_mode = DELETE; PRAGMA user_version = %1;").arg(version);

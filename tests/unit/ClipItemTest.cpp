@@ -1,8 +1,6 @@
 #include "history/ClipItem.h"
-#include "history/SearchFolding.h"
 
 #include <gtest/gtest.h>
-
 #include <QDateTime>
 
 using namespace nimbrel;
@@ -11,9 +9,8 @@ namespace {
 
 TEST(ClipItemTest, ClassifyGivesTheKindOfACapturedText)
 {
-    // Colours: three, six or eight hex digits, full-width ones too, with Unicode white space around. Not colours:
-    // a digit with a combining mark or variation selector, keycap marks, a zero-width space (no white space).
-    // Not links: lower-casing leaves the long s alone (only case folding would not).
+    // Colours: 3, 6 or 8 hex digits, full-width too, Unicode white space around; not with a combining mark, a
+    // variation selector or keycap marks, nor a zero-width space. Not links: the long s does not lower-case to s.
     const std::pair<const char16_t*, ClipKind> cases[] = {
         {u"#FFF|#ffcc00|#11223344| #abc "
          u"\n|#ＡＢＣ|#０９ＦＡｆａ|\u2028#abc\u2029|\u00A0#abc\u3000|\t\u000B#abc\u000C\u0085",
@@ -32,21 +29,6 @@ TEST(ClipItemTest, ClassifyGivesTheKindOfACapturedText)
     }
 }
 
-TEST(ClipItemTest, DisplayTextIsTheTextTrimmedOfUnicodeWhiteSpace)
-{
-    const std::tuple<const char*, std::optional<QString>, std::optional<QString>> cases[] = {
-        {"image", QStringLiteral("x"), std::nullopt},
-        {"link", QStringLiteral("\thttps://a b\r\n"), QStringLiteral("https://a b")},
-        {"color", QStringLiteral(" \n\u2028\u3000\u2003\u202F"), QString()},
-        {"text", std::nullopt, QString()},
-        {"Image", QStringLiteral("\u00A0\u2028 a \n b \u2029\u0085"), QStringLiteral("a \n b")},
-        {"text", QStringLiteral("\u200Bx\u200B"), QStringLiteral("\u200Bx\u200B")},
-    };
-    for (const auto& [kindRaw, text, expected] : cases)
-        EXPECT_EQ((ClipItem{.kindRaw = QLatin1String(kindRaw), .contentText = text}.displayText()), expected)
-            << kindRaw;
-}
-
 TEST(ClipItemTest, ByteSizeCountsImageBytesOrUtf8TextAndFormattedForms)
 {
     const std::tuple<ClipKind, std::optional<QString>, std::optional<QByteArray>, qint64> cases[] = {
@@ -59,37 +41,6 @@ TEST(ClipItemTest, ByteSizeCountsImageBytesOrUtf8TextAndFormattedForms)
     };
     for (const auto& [kind, text, image, expected] : cases)
         EXPECT_EQ(byteSize(kind, text, image), expected) << text.value_or(QString()).toStdString();
-
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(1'700'000'000'123, Qt::UTC);
-    const ClipItem color = ClipItem::make(ClipKind::color, QStringLiteral(" #abc \n"), std::nullopt, std::nullopt,
-                                          QStringLiteral("org.example.Editor"), QStringLiteral("Editor"), time,
-                                          {{QStringLiteral("text/html"), "<b>#abc</b>"}});
-    EXPECT_EQ(std::tuple(color.kindRaw, color.contentText, color.byteSize, color.sourceAppId, color.sourceName),
-              std::tuple(QStringLiteral("color"), std::optional(QStringLiteral(" #abc \n")), qint64(7 + 11),
-                         std::optional(QStringLiteral("org.example.Editor")), std::optional(QStringLiteral("Editor"))));
-    EXPECT_EQ(color.createdAt, time);
-    // The thumbnail is not counted, however large it is.
-    const ClipItem image = ClipItem::make(ClipKind::image, std::nullopt, QByteArray(100, 'p'), QByteArray(100'000, 't'),
-                                          std::nullopt, std::nullopt, time);
-    EXPECT_EQ(image.byteSize, 100);
-    EXPECT_FALSE(color.id.isNull() || image.id == color.id);
-}
-
-TEST(SearchFoldingTest, IgnoresCaseDiacriticsAndWidth)
-{
-    // Mathematical bold A, a non-spacing mark outside the BMP, the "fi" ligature, half-width katakana.
-    const std::pair<const char16_t*, const char16_t*> equal[] = {
-        {u"Café", u"cafe\u0301"},     {u"Crème Brûlée", u"creme brulee"},
-        {u"Straße", u"strasse"},      {u"\uFB01le", u"file"},
-        {u"Ἀθῆναι", u"αθηναι"},       {u"\U0001D400BC", u"abc"},
-        {u"a\U0001D167b", u"ab"},     {u"ｶﾀｶﾅ", u"カタカナ"},
-        {u"LINE\nONE", u"line\none"},
-    };
-    for (const auto& [a, b] : equal)
-        EXPECT_EQ(foldForSearch(QString::fromUtf16(a)), foldForSearch(QString::fromUtf16(b)))
-            << QString::fromUtf16(a).toStdString();
-    EXPECT_EQ(foldForSearch(QStringLiteral("Ｃａｆé")), QStringLiteral("cafe"));
-    EXPECT_NE(foldForSearch(QStringLiteral("cafe")), foldForSearch(QStringLiteral("cafes")));
 }
 
 }  // namespace

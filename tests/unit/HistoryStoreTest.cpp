@@ -3,14 +3,12 @@
 #include "support/HistoryTesting.h"
 
 #include <gtest/gtest.h>
-
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTimeZone>
-
-#include <sqlite3.h>
-#include <sys/stat.h>
 
 using namespace nimbrel;
 using namespace nimbrel::test;
@@ -30,7 +28,6 @@ void writeFile(const QString& path, const QByteArray& bytes)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
-// Every field, the image and the formatted forms as `expected` holds them, and the thumbnail as stored.
 void expectSameRecord(const HistoryStore& store, ClipItem actual, const ClipItem& expected)
 {
     expectOk(store.loadContents(actual));
@@ -121,9 +118,8 @@ TEST(HistoryStoreTest, TheWriterHoldsTheStoreOnlyForRealChangesAndReadersReadBes
     EXPECT_EQ(texts(fetchAll(*reader)), (QStringList{QStringLiteral("saved"), QStringLiteral("kept")}));
     EXPECT_EQ(valueOf(reader->totalByteSize()), 9);
     EXPECT_EQ(rawInt(store->handle(), "SELECT count(*) FROM clip_image"), 0);
-    EXPECT_TRUE(reader->isReadOnly());
-    EXPECT_FALSE(reader->insert(textItem(QStringLiteral("no"), 3)).ok() || reader->remove(kept.id).ok() ||
-                 reader->setPinned(kept.id, true).ok() || reader->clear(true).ok());
+    EXPECT_FALSE(!reader->isReadOnly() || reader->insert(textItem(QStringLiteral("no"), 3)).ok() ||
+                 reader->remove(kept.id).ok() || reader->setPinned(kept.id, true).ok() || reader->clear(true).ok());
     expectOk(reader->save());
     EXPECT_FALSE(store->insert(kept).ok());
     expectOk(store->remove(QUuid::createUuid()));
@@ -163,7 +159,7 @@ TEST(HistoryStoreTest, FilesAreOwnerOnly)
 // is with whatever is beside it (a link is not followed, a pipe would block the opening for ever).
 TEST(HistoryStoreTest, WhatIsNotAStoreIsRefusedAndLeftUntouched)
 {
-    // What a folder holds: names, and the bytes and mode of each regular file (links are not followed).
+    // Names, and the bytes and mode of each regular file (links are not followed).
     const auto snapshot = [](const QString& folder) {
         QStringList result;
         for (const QFileInfo& info :
@@ -195,7 +191,8 @@ TEST(HistoryStoreTest, WhatIsNotAStoreIsRefusedAndLeftUntouched)
         const QString file = at == "link" ? folder + QStringLiteral("/target") : path;
         const QString what = QString::fromLatin1(made), body = what.mid(what.indexOf(u':') + 1);
         if (what.startsWith(QLatin1String("bytes:")))
-            writeFile(file, body.isEmpty() ? QByteArray() : QByteArray(body.toLatin1() + QByteArray(16, '\0')).repeated(400));
+            writeFile(file,
+                      body.isEmpty() ? QByteArray() : QByteArray(body.toLatin1() + QByteArray(16, '\0')).repeated(400));
         else if (what.startsWith(QLatin1String("store:")))
             makeStore({textItem(QStringLiteral("x"), 1)}, file);
         if (!what.startsWith(QLatin1String("bytes:")) && !body.isEmpty())
@@ -282,9 +279,9 @@ TEST(HistoryStoreTest, EveryFieldSurvivesAReopenAndAnUpgradeOrANewerStoreIsRefus
             EXPECT_EQ(loaded[i].contentImage, records[i].contentImage);
             EXPECT_FALSE(loaded[i].thumbnailData.has_value() || !loaded[i].formats.isEmpty());
         }
+        EXPECT_EQ(full.byteSize, 26 + (version >= 3 ? 14 + 7 : 0)) << "UTF-8 bytes and the formatted forms count";
         EXPECT_EQ(valueOf(store->totalByteSize()), 3000 + 10 + 5 + full.byteSize);
-        EXPECT_EQ(plain[4].createdAt.time().msec(), 5);
-        EXPECT_EQ(plain[3].kind(), ClipKind::text);
+        EXPECT_EQ(std::pair(plain[4].createdAt.time().msec(), plain[3].kind()), std::pair(5, ClipKind::text));
         EXPECT_EQ(fetchAll(*store, {SortOrder::descending, 2}).value(1).id, bare.id);
         EXPECT_EQ(fetchAll(*store, {SortOrder::ascending, 0}).size(), 0);
         EXPECT_FALSE(store->fetch({.limit = -1}).ok());
@@ -297,7 +294,6 @@ TEST(HistoryStoreTest, EveryFieldSurvivesAReopenAndAnUpgradeOrANewerStoreIsRefus
         ClipItem stranger = imageItem(QByteArray("stale"), QByteArray("t"), 1);
         expectOk(store->loadContents(stranger));
         EXPECT_FALSE(stranger.contentImage.has_value());
-
         const ClipItem bold = textItem(QStringLiteral("bold"), 4, true, {{QStringLiteral("text/html"), "<b>bold</b>"}});
         expectOk(store->insert(bold));
         EXPECT_TRUE(valueOf(store->setPinned(full.id, true)));

@@ -1,10 +1,8 @@
 #include "history/RtfText.h"
 
+#include <gtest/gtest.h>
 #include <QByteArrayList>
 #include <QElapsedTimer>
-
-#include <gtest/gtest.h>
-
 #include <optional>
 
 namespace nimbrel {
@@ -18,13 +16,11 @@ std::string shown(const std::optional<QString>& text)
     return text ? "\"" + text->toUtf8().toPercentEncoding(" {}\\\"'").toStdString() + "\"" : "<not RTF>";
 }
 
-QByteArray nested(int depth, const QByteArray& inner)
-{
-    return "{\\rtf1 " + QByteArray(depth, '{') + inner + QByteArray(depth, '}') + "}";
-}
-
 TEST(RtfTextTest, GivesThePlainTextOfADocument)
 {
+    const auto nested = [](int depth, const QByteArray& inner) -> QByteArray {
+        return "{\\rtf1 " + QByteArray(depth, '{') + inner + QByteArray(depth, '}') + "}";
+    };
     const std::pair<QByteArray, std::optional<QString>> cases[] = {
         // Document structure.
         {R"({\rtf1})", u""_s},
@@ -88,10 +84,10 @@ TEST(RtfTextTest, GivesThePlainTextOfADocument)
         "fonttbl colortbl stylesheet info pict object header headerl headerr headerf footer footerl footerr footerf "
         "footnote fldinst listtable listoverridetable rsidtbl generator themedata colorschememapping latentstyles "
         "datastore xmlnsTbl mmathPr";
-    for (const QByteArray& word : hidden.split(' ')) {
-        const QByteArray rtf = "{\\rtf1 before{\\" + word + " hidden \\par {\\b nested} text}after}";
-        EXPECT_EQ(shown(plainTextFromRtf(rtf)), shown(u"beforeafter"_s)) << word.toStdString();
-    }
+    for (const QByteArray& word : hidden.split(' '))
+        EXPECT_EQ(shown(plainTextFromRtf("{\\rtf1 before{\\" + word + " hidden \\par {\\b nested} text}after}")),
+                  shown(u"beforeafter"_s))
+            << word.toStdString();
 }
 
 // Linear reading takes well under a second here; quadratic behaviour would take minutes.

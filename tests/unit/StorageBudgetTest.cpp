@@ -4,8 +4,6 @@
 
 #include <QSignalSpy>
 
-#include <gtest/gtest.h>
-
 using namespace nimbrel;
 using namespace nimbrel::test;
 
@@ -20,7 +18,7 @@ struct Record {
     qint64 limitMB = 100;
 };
 
-ClipItem sized(int n, qint64 size, bool pinned)
+ClipItem sized(int n, qint64 size, bool pinned = false)
 {
     ClipItem item = textItem(QStringLiteral("r%1").arg(n), n * 1000, pinned);
     item.byteSize = size;
@@ -71,9 +69,8 @@ TEST(StorageBudget, OldestUnpinnedRecordsGoUntilTheStoreFits)
 TEST(StorageBudget, AStoreThatRefusesDeletionsStopsThePruning)
 {
     const QString path = storePath();
-    makeStore({sized(1, 40 * MB, false), sized(2, 40 * MB, false), sized(3, 40 * MB, false)}, path);
+    makeStore({sized(1, 40 * MB), sized(2, 40 * MB), sized(3, 40 * MB)}, path);
     auto readOnly = valueOf(HistoryStore::openReadOnly(path));
-    ASSERT_TRUE(readOnly);
     StorageBudget budget(*readOnly, [] { return 100 * MB; });
     EXPECT_EQ(budget.enforce(), 0);
     EXPECT_EQ(valueOf(readOnly->count()), 3);

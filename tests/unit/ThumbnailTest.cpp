@@ -1,15 +1,13 @@
 #include "history/ImageDecoding.h"
 #include "history/Thumbnail.h"
 
+#include <gtest/gtest.h>
 #include <QBuffer>
+#include <QByteArrayList>
 #include <QImageWriter>
 #include <QPainter>
 #include <QtEndian>
-
-#include <gtest/gtest.h>
-
 #include <random>
-#include <vector>
 
 using namespace nimbrel;
 
@@ -28,13 +26,11 @@ QByteArray encoded(const QImage& image, const char* format,
     return bytes;
 }
 
-// Left half `left`, right half `right`.
-QImage halves(QSize size, QColor left, QColor right, QImage::Format format = QImage::Format_RGB32)
+QImage halves(QSize size, QColor left, QColor right)
 {
-    QImage image(size, format);
+    QImage image(size, QImage::Format_RGB32);
     image.fill(right);
     QPainter painter(&image);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(0, 0, size.width() / 2, size.height(), left);
     return image;
 }
@@ -61,31 +57,16 @@ QByteArray jpegWithOrientation(QSize stored, quint8 orientation)
     return jpeg.insert(2, QByteArray("\xFF\xE1", 2) + bigEndian(quint32(payload.size() + 2)).mid(2) + payload);
 }
 
-bool isHeic(const QByteArray& bytes)
-{
-    const QByteArray brand = bytes.mid(8, 4);
-    return bytes.mid(4, 4) == "ftyp" && (brand == "heic" || brand == "heix" || brand == "mif1");
-}
-
 // HEIC and JPEG are lossy: colours come back close, not equal.
 bool near(QColor actual, QColor expected, int tolerance = 40)
 {
-    return std::abs(actual.red() - expected.red()) <= tolerance &&
-           std::abs(actual.green() - expected.green()) <= tolerance &&
-           std::abs(actual.blue() - expected.blue()) <= tolerance;
+    return qMax(qMax(qAbs(actual.red() - expected.red()), qAbs(actual.green() - expected.green())),
+                qAbs(actual.blue() - expected.blue())) <= tolerance;
 }
 
 std::string sizeText(std::optional<QSize> size)
 {
     return size ? std::to_string(size->width()) + "x" + std::to_string(size->height()) : "none";
-}
-
-// makeThumbnail's HEIC, decoded.
-QImage thumbnailOf(const QByteArray& source)
-{
-    const std::optional<QByteArray> thumbnail = makeThumbnail(source);
-    EXPECT_TRUE(thumbnail && isHeic(*thumbnail));
-    return thumbnail ? decodeThumbnail(*thumbnail).value_or(QImage()) : QImage();
 }
 
 // A well-formed PNG chunk, CRC included: the decoder would read it rather than skip it as damaged.
@@ -119,7 +100,6 @@ TEST(ImageDecoding, ChecksTheHeaderBeforeAnyDecoderSeesTheBytes)
     const QSize size(60, 40);
     const QByteArray png = encoded(filled(size), "png");
     ASSERT_TRUE(png.endsWith(chunk("IEND", {})));
-    const auto fitting = [](int side) { return DecodeOptions{.maxSide = side}; };
     const QByteArray turnedTiff = encoded(filled(size), "tiff", QImageIOHandler::TransformationRotate90);
     // A zTXt chunk whose text inflates to 4 MB: under the decoder's own cap, so it would come out on the image.
     const QByteArray zText =
@@ -146,10 +126,10 @@ TEST(ImageDecoding, ChecksTheHeaderBeforeAnyDecoderSeesTheBytes)
         {"TIFF turned a quarter, turned back", turnedTiff, {}, {.applyOrientation = true}, size, QSize(40, 60)},
         {"TIFF turned a quarter, as stored", turnedTiff, "tiff", {}, size, size},
         // PNG and JPEG are scaled while decoding, BMP afterwards; never up.
-        {"PNG scaled", sized({2000, 1000}, "png"), {}, fitting(500), QSize(2000, 1000), QSize(500, 250)},
-        {"JPEG scaled", sized({2000, 1000}, "jpeg"), {}, fitting(500), QSize(2000, 1000), QSize(500, 250)},
-        {"BMP scaled", sized({600, 2000}, "bmp"), {}, fitting(512), QSize(600, 2000), QSize(154, 512)},
-        {"never scaled up", png, {}, fitting(500), size, size},
+        {"PNG scaled", sized({2000, 1000}, "png"), {}, {.maxSide = 500}, QSize(2000, 1000), QSize(500, 250)},
+        {"JPEG scaled", sized({2000, 1000}, "jpeg"), {}, {.maxSide = 500}, QSize(2000, 1000), QSize(500, 250)},
+        {"BMP scaled", sized({600, 2000}, "bmp"), {}, {.maxSide = 512}, QSize(600, 2000), QSize(154, 512)},
+        {"never scaled up", png, {}, {.maxSide = 500}, size, size},
     };
     for (const auto& [name, bytes, format, options, header, expected] : decoded) {
         SCOPED_TRACE(name);
@@ -185,67 +165,27 @@ TEST(ImageDecoding, ChecksTheHeaderBeforeAnyDecoderSeesTheBytes)
 }
 
 // The longest side comes down to 512 (rounded, at least a pixel), smaller images keep their size, and the EXIF
-// orientation is applied: 6 turns 90° clockwise to display (the left edge becomes the top), 8 anticlockwise, 3
-// half a turn. Translucency is kept, and an opaque image has no alpha.
+// orientation is applied: 6 turns 90° clockwise to display (the left edge becomes the top), 8 anticlockwise.
 TEST(Thumbnail, ScalesDownAndTurnsAsTheImageSays)
 {
     const auto image = [](QSize size, const char* format) { return encoded(halves(size, Qt::red, Qt::blue), format); };
     const std::tuple<QByteArray, QSize, QPoint, QPoint> cases[] = {
         // where the left (red) and right half end up
         {image({4000, 3000}, "png"), {512, 384}, {100, 192}, {412, 192}},
-        {image({300, 200}, "png"), {300, 200}, {50, 100}, {250, 100}},
         {image({600, 2000}, "png"), {154, 512}, {30, 256}, {124, 256}},  // 153.6 rounds up
-        {image({513, 100}, "png"), {512, 100}, {100, 50}, {412, 50}},
-        {image({5000, 2}, "png"), {512, 1}, {100, 0}, {412, 0}},  // 0.2048 would be no pixel at all
-        {image({5000, 2}, "bmp"), {512, 1}, {100, 0}, {412, 0}},
+        {image({5000, 2}, "bmp"), {512, 1}, {100, 0}, {412, 0}},         // 0.2048 would be no pixel at all
         {jpegWithOrientation({1000, 600}, 6), {307, 512}, {150, 50}, {150, 460}},
         {jpegWithOrientation({1000, 600}, 8), {307, 512}, {150, 460}, {150, 50}},
-        {jpegWithOrientation({1000, 600}, 3), {512, 307}, {460, 150}, {50, 150}},
-        {jpegWithOrientation({1000, 600}, 1), {512, 307}, {50, 150}, {460, 150}},
     };
     for (const auto& [source, expected, redAt, blueAt] : cases) {
         SCOPED_TRACE(sizeText(expected));
-        const QImage decoded = thumbnailOf(source);
+        const QByteArray thumbnail = makeThumbnail(source).value_or(QByteArray());
+        EXPECT_TRUE(QByteArrayList({"ftypheic", "ftypheix", "ftypmif1"}).contains(thumbnail.mid(4, 8)));
+        const QImage decoded = decodeThumbnail(thumbnail).value_or(QImage());
         EXPECT_EQ(decoded.size(), expected);
         EXPECT_TRUE(near(decoded.pixelColor(redAt), Qt::red) && near(decoded.pixelColor(blueAt), Qt::blue));
         EXPECT_FALSE(decoded.hasAlphaChannel());
     }
-    const QImage translucent =
-        thumbnailOf(encoded(halves({200, 100}, Qt::transparent, Qt::green, QImage::Format_ARGB32), "png"));
-    ASSERT_TRUE(translucent.hasAlphaChannel());
-    EXPECT_LT(translucent.pixelColor(50, 50).alpha(), 16);
-    EXPECT_EQ(translucent.pixelColor(150, 50).alpha(), 255);
-    EXPECT_TRUE(near(translucent.pixelColor(150, 50), Qt::green));
-    EXPECT_FALSE(thumbnailOf(encoded(filled({200, 100}), "png")).hasAlphaChannel());
-}
-
-TEST(Thumbnail, FallsBackToPngWhenHeicCannotBeEncoded)
-{
-    const QImage thumbnail = *thumbnailImage(encoded(filled({1000, 500}, Qt::yellow), "png"));
-    const std::tuple<bool, bool, std::vector<ImageType>, std::optional<ImageType>> cases[] = {
-        {true, true, {ImageType::heic}, ImageType::heic},
-        {false, true, {ImageType::heic, ImageType::png}, ImageType::png},
-        {false, false, {ImageType::heic, ImageType::png}, std::nullopt},
-    };
-    std::vector<ImageType> calls;
-    for (const auto& [heicWorks, pngWorks, expectedCalls, made] : cases) {
-        calls.clear();
-        const std::optional<QByteArray> bytes =
-            encodePreferringHeic(thumbnail, [&](const QImage& image, ImageType type) -> std::optional<QByteArray> {
-                calls.push_back(type);
-                const bool works = type == ImageType::heic ? heicWorks : pngWorks;
-                return works ? encodeImage(image, type) : std::nullopt;
-            });
-        EXPECT_EQ(calls, expectedCalls);
-        const QByteArray data = bytes.value_or(QByteArray());
-        EXPECT_EQ(isHeic(data), made == ImageType::heic);
-        EXPECT_EQ(data.startsWith("\x89PNG\r\n\x1A\n"), made == ImageType::png);
-        const QImage decoded = decodeThumbnail(data).value_or(QImage());
-        EXPECT_EQ(decoded.size(), made ? QSize(512, 256) : QSize(0, 0));
-        EXPECT_TRUE(!made || near(decoded.pixelColor(256, 128), Qt::yellow));
-    }
-    for (const ImageType type : {ImageType::heic, ImageType::png})
-        EXPECT_FALSE(encodeImage(QImage(), type).has_value());
 }
 
 // Only what decodes as an image within a thumbnail's size gives or reads a thumbnail.
@@ -268,31 +208,4 @@ TEST(Thumbnail, UndecodableOrHostileBytesGiveNone)
     for (const QByteArray& bytes : {heic.left(40), heic.left(heic.size() / 2), png.left(33),
                                     QByteArrayLiteral("0123456789abcdef"), QByteArray(), large})
         EXPECT_FALSE(decodeThumbnail(bytes).has_value()) << bytes.size();
-}
-
-// A cached image is returned whatever data comes with a later request; absent or undecodable data caches
-// nothing; the cache costs four bytes a pixel and gives its oldest images up beyond its limit.
-TEST(ThumbnailCache, CachesDecodedImagesWithinItsLimit)
-{
-    ThumbnailCache cache;
-    const QUuid red = QUuid::createUuid();
-    const std::optional<QByteArray> absent, garbage = QByteArray("garbage"), empty = QByteArray();
-    ASSERT_TRUE(cache.image(red, *encodeImage(filled({30, 20}, Qt::red), ImageType::png)).has_value());
-    for (const std::optional<QByteArray>& data : {absent, garbage, encodeImage(filled({40, 40}), ImageType::png)})
-        EXPECT_EQ(cache.image(red, data).value_or(QImage()).pixelColor(29, 19), QColor(Qt::red));
-    for (const std::optional<QByteArray>& data : {absent, garbage, empty})
-        EXPECT_FALSE(cache.image(QUuid::createUuid(), data).has_value());
-    EXPECT_EQ(cache.cachedCount(), 1);
-    EXPECT_EQ(cache.totalCost(), 30 * 20 * 4);
-    const QByteArray big = *encodeImage(filled({512, 512}, Qt::red), ImageType::png);
-    std::vector<QUuid> ids = {red};
-    for (qint64 cost = 30 * 20 * 4; cost <= ThumbnailCache::maxCost; cost += 512 * 512 * 4) {
-        ids.push_back(QUuid::createUuid());
-        ASSERT_TRUE(cache.image(ids.back(), big).has_value());
-    }
-    EXPECT_LE(cache.totalCost(), ThumbnailCache::maxCost);
-    EXPECT_EQ(cache.totalCost(), cache.cachedCount() * 512 * 512 * 4);
-    EXPECT_FALSE(cache.image(red, std::nullopt).has_value());
-    EXPECT_TRUE(cache.image(ids[2], std::nullopt).has_value());
-    EXPECT_TRUE(cache.image(ids.back(), std::nullopt).has_value());
 }
