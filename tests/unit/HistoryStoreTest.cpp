@@ -269,6 +269,7 @@ TEST(HistoryStoreTest, EveryFieldSurvivesAReopenAndAnUpgradeOrANewerStoreIsRefus
         }
         EXPECT_EQ(fileBytes(path), before) << "reading changed the file";
         auto store = valueOf(HistoryStore::openFile(path));
+        ASSERT_TRUE(store);
         EXPECT_EQ(rawInt(store->handle(), "PRAGMA user_version"), HistoryStore::storeVersion);
         const QList<ClipItem> plain = fetchAll(*store, {SortOrder::descending});
         const QList<ClipItem> loaded = fetchAll(*store, {SortOrder::descending, std::nullopt, false, true});
