@@ -1,15 +1,12 @@
 #pragma once
 
-// Records, stores and store files for the tests of the history, its search and its edits.
-
 #include "history/HistoryStore.h"
 #include "history/SearchIndexBuilder.h"
 #include "support/RawSql.h"
 #include "support/TestEnvironment.h"
 
-#include <QFile>
-
 #include <gtest/gtest.h>
+#include <QFile>
 
 namespace nimbrel::test {
 
@@ -49,6 +46,16 @@ inline QString storePath()
     return freshDirectory() + QStringLiteral("/Nimbrel.store");
 }
 
+// A store in memory (no path) or in a file, holding `items`, saved.
+inline std::unique_ptr<HistoryStore> makeStore(const QList<ClipItem>& items, const QString& path = {})
+{
+    auto store = valueOf(path.isEmpty() ? HistoryStore::openInMemory() : HistoryStore::openFile(path));
+    for (const ClipItem& item : items)
+        expectOk(store->insert(item));
+    expectOk(store->save());
+    return store;
+}
+
 inline QList<ClipItem> fetchAll(const HistoryStore& store, FetchDescriptor descriptor = {SortOrder::ascending})
 {
     return valueOf(store.fetch(descriptor));
@@ -57,10 +64,9 @@ inline QList<ClipItem> fetchAll(const HistoryStore& store, FetchDescriptor descr
 inline QStringList texts(const QList<ClipItem>& items, bool pinnedOnly = false)
 {
     QStringList result;
-    for (const ClipItem& item : items) {
+    for (const ClipItem& item : items)
         if (item.pinned || !pinnedOnly)
             result.append(item.contentText.value_or(QStringLiteral("<none>")));
-    }
     return result;
 }
 
@@ -78,7 +84,7 @@ inline void rawFile(const QString& path, const QString& sql)
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 }
 
-// Turns a store file into one of another layout version, as that version of Nimbrel made it, in a single file.
+// Turns a store file into one of an earlier layout version, as that version made it, in a single file.
 inline void makeStoreVersion(const QString& path, int version)
 {
     QString sql = QStringLiteral("PRAGMA journal_mode = DELETE; PRAGMA user_version = %1;").arg(version);
@@ -86,12 +92,11 @@ inline void makeStoreVersion(const QString& path, int version)
         sql += "DROP TRIGGER clip_pin_deleted; DROP TABLE clip_pin;";
     if (version < 3)
         sql += "DROP TRIGGER clip_format_deleted; DROP TABLE clip_format;";
-    if (version < 2) {
+    if (version < 2)
         sql +=
             "DROP TRIGGER clip_search_inserted; DROP TRIGGER clip_search_deleted; DROP TRIGGER clip_order_inserted;"
             "DROP TRIGGER clip_order_deleted; DROP TABLE clip_search; DROP TABLE search_state; DROP TABLE clip_order;"
             "DROP TABLE search_pending;";
-    }
     rawFile(path, sql);
 }
 
@@ -110,11 +115,9 @@ inline void purgeIndex(const QString& storeName)
 {
     auto builder = valueOf(SearchIndexBuilder::open(storeName));
     ASSERT_TRUE(builder);
-    for (Result<SearchIndexBuilder::Step> step = builder->purge(100);; step = builder->purge(100)) {
+    for (Result<SearchIndexBuilder::Step> step = builder->purge(100); !step || !step->complete;
+         step = builder->purge(100))
         ASSERT_TRUE(step.ok()) << step.error().description.toStdString();
-        if (step->complete)
-            return;
-    }
 }
 
 }  // namespace nimbrel::test

@@ -2,22 +2,17 @@
 #include "history/HistoryStore.h"
 #include "history/SearchFolding.h"
 #include "history/SearchIndexBuilder.h"
-#include "history/SearchService.h"
 #include "support/HistoryTesting.h"
 
 #include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QHash>
-#include <QRandomGenerator>
-#include <QSignalSpy>
-
-#include <csignal>
-#include <thread>
-
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <csignal>
+#include <thread>
 
 using namespace nimbrel;
 using namespace nimbrel::test;
@@ -26,11 +21,9 @@ namespace {
 
 ClipItem record(ClipKind kind, std::optional<QString> text, std::optional<QString> source, qint64 msecs)
 {
-    std::optional<QByteArray> image;
-    if (kind == ClipKind::image)
-        image = QByteArray(8, 'i');
-    return ClipItem::make(kind, std::move(text), std::move(image), std::nullopt, std::nullopt, std::move(source),
-                          at(msecs));
+    return ClipItem::make(kind, std::move(text),
+                          kind == ClipKind::image ? std::optional(QByteArray(8, 'i')) : std::nullopt, std::nullopt,
+                          std::nullopt, std::move(source), at(msecs));
 }
 
 SearchOutcome run(HistorySearch& search, const QString& text, std::optional<ClipKind> kind = std::nullopt,
@@ -58,48 +51,55 @@ QList<QUuid> ids(const QList<ClipItem>& items)
     return result;
 }
 
-// Records named so that results read as names; the matching rules' cases below refer to them.
+void expectIndexAgrees(HistorySearch& search, const QStringList& queries, std::optional<ClipKind> kind, int limit)
+{
+    for (const QString& query : queries) {
+        const SearchOutcome indexed = run(search, query, kind, limit, true);
+        EXPECT_TRUE(indexed.indexed);
+        EXPECT_EQ(ids(indexed.items), ids(run(search, query, kind, limit, false).items))
+            << query.toStdString() << " limit " << limit << (kind ? " links" : "");
+    }
+}
+
+// Records named so that results read as names, a second apart; the matching rules' cases refer to them.
 struct NamedRecords {
-    QList<std::pair<QString, ClipItem>> records{
-        {"long", record(ClipKind::text,
-                        QStringLiteral("needle-head ") + QString(searchedCharacters, QLatin1Char('x')) +
-                            QStringLiteral(" needle-tail"),
-                        std::nullopt, 500)},
-        {"cafe", record(ClipKind::text, QStringLiteral("Un café au lait"), QStringLiteral("Terminal"), 1000)},
-        {"link-a", record(ClipKind::link, QStringLiteral("https://a.example/x"), QStringLiteral("Firefox"), 2000)},
-        {"colour", record(ClipKind::color, QStringLiteral("#1e90ff"), std::nullopt, 3000)},
-        {"percent", record(ClipKind::text, QStringLiteral("100% sure_thing"), QStringLiteral("Notes"), 4000)},
-        {"image", record(ClipKind::image, std::nullopt, QStringLiteral("Viewer"), 5000)},
-        {"lines", record(ClipKind::text, QStringLiteral("line one\nline two"), QStringLiteral("Editor"), 6000)},
-        {"no-text", record(ClipKind::text, std::nullopt, QStringLiteral("Ghost"), 7000)},
-        {"link-b", record(ClipKind::link, QStringLiteral("https://b.example/"), QStringLiteral("Firefox"), 8000)},
-        {"glob", record(ClipKind::text, QStringLiteral("a*b?c[d]"), std::nullopt, 9000)},
-        {"odd-kind", record(ClipKind::text, QStringLiteral("kept as is"), std::nullopt, 10000)},
-        {"nul",
-         record(ClipKind::text, QStringLiteral("before") + QChar(0) + QStringLiteral("after"), std::nullopt, 11000)},
-        {"straße", record(ClipKind::text, QStringLiteral("Große Straße"), QStringLiteral("ＭＡＩＬ"), 12000)},
-    };
+    QList<std::pair<QString, ClipItem>> records;
     QStringList pinned = {QStringLiteral("cafe"), QStringLiteral("link-b"), QStringLiteral("image"),
                           QStringLiteral("lines")};
-
     void insertInto(HistoryStore& store)
     {
-        for (auto& [name, item] : records) {
+        const std::tuple<const char*, ClipKind, std::optional<QString>, std::optional<QString>> table[] = {
+            {"long", ClipKind::text, "needle-head " + QString(searchedCharacters, u'x') + " needle-tail", {}},
+            {"cafe", ClipKind::text, "Un café au lait", "Terminal"},
+            {"link-a", ClipKind::link, "https://a.example/x", "Firefox"},
+            {"colour", ClipKind::color, "#1e90ff", {}},
+            {"percent", ClipKind::text, "100% sure_thing", "Notes"},
+            {"image", ClipKind::image, {}, "Viewer"},
+            {"lines", ClipKind::text, "line one\nline two", "Editor"},
+            {"no-text", ClipKind::text, {}, "Ghost"},
+            {"link-b", ClipKind::link, "https://b.example/", "Firefox"},
+            {"glob", ClipKind::text, "a*b?c[d]", {}},
+            {"odd-kind", ClipKind::text, "kept as is", {}},
+            {"nul", ClipKind::text, QStringLiteral("before") + QChar(0) + "after", {}},
+            {"straße", ClipKind::text, "Große Straße", "ＭＡＩＬ"},
+        };
+        for (const auto& [name, kind, text, source] : table) {
+            ClipItem item = record(kind, text, source, 1000 * (records.size() + 1));
             if (name == QLatin1String("odd-kind"))
                 item.kindRaw = QStringLiteral("rtf");
-            item.pinned = pinned.contains(name);
-            ASSERT_TRUE(store.insert(item).ok());
+            item.pinned = pinned.contains(QString::fromUtf8(name));
+            records.append({QString::fromUtf8(name), item});
+            expectOk(store.insert(item));
         }
-        ASSERT_TRUE(store.save().ok());
+        expectOk(store.save());
     }
     QString names(const QList<ClipItem>& items) const
     {
-        QHash<QUuid, QString> byId;
-        for (const auto& [name, item] : records)
-            byId.insert(item.id, name);
         QStringList found;
         for (const ClipItem& item : items) {
-            found.append(byId.value(item.id, QStringLiteral("?")));
+            const auto at =
+                std::find_if(records.cbegin(), records.cend(), [&](auto& r) { return r.second.id == item.id; });
+            found.append(at == records.cend() ? QStringLiteral("?") : at->first);
             EXPECT_EQ(item.pinned, pinned.contains(found.last())) << found.last().toStdString();
         }
         return found.join(QLatin1Char(','));
@@ -108,68 +108,49 @@ struct NamedRecords {
 
 struct MatchCase {
     const char* search;
-    std::optional<ClipKind> kind;
-    int limit;
     const char* expected;  // names, newest first
+    std::optional<ClipKind> kind = std::nullopt;
+    int limit = 200;
     bool pinnedOnly = false;
 };
 
 const MatchCase matchCases[] = {
-    {"", std::nullopt, 200, "straße,nul,odd-kind,glob,link-b,no-text,lines,image,percent,colour,link-a,cafe,long"},
-    {"CAFÉ", std::nullopt, 200, "cafe"},
-    {"ｃａｆｅ", std::nullopt, 200, "cafe"},
-    {"au lait", std::nullopt, 200, "cafe"},
-    {"firefox", std::nullopt, 200, "link-b,link-a"},
-    {"", ClipKind::link, 200, "link-b,link-a"},
-    {"", ClipKind::text, 200, "straße,nul,glob,no-text,lines,percent,cafe,long"},
-    {"", ClipKind::image, 200, "image"},
-    {"fire", ClipKind::text, 200, ""},
-    {"A.EXAMPLE", ClipKind::link, 200, "link-a"},
-    {"example", std::nullopt, 1, "link-b"},
-    {"", std::nullopt, 2, "straße,nul"},
-    {"#1E90FF", ClipKind::color, 200, "colour"},
-    // Full case folding: "ß" and "ss" are the same, in the text and in the source name.
-    {"STRASSE", std::nullopt, 200, "straße"},
-    {"mail", std::nullopt, 200, "straße"},
-    // Only the source name makes an image or a record without text findable.
-    {"viewer", std::nullopt, 200, "image"},
-    {"ghost", std::nullopt, 200, "no-text"},
-    // An unknown kind is listed without a filter but matches no kind.
-    {"kept", std::nullopt, 200, "odd-kind"},
-    {"kept", ClipKind::text, 200, ""},
+    {"", "straße,nul,odd-kind,glob,link-b,no-text,lines,image,percent,colour,link-a,cafe,long"},
+    {"CAFÉ", "cafe"},
+    {"firefox", "link-b,link-a"},
+    {"", "link-b,link-a", ClipKind::link},
+    {"", "straße,nul,glob,no-text,lines,percent,cafe,long", ClipKind::text},
+    {"fire", "", ClipKind::text},
+    {"A.EXAMPLE", "link-a", ClipKind::link},
+    {"example", "link-b", std::nullopt, 1},
+    {"", "straße,nul", std::nullopt, 2},
+    {"STRASSE", "straße"},
+    {"mail", "straße"},
+    // Full case folding (ß is ss); the source name alone makes an image findable; unknown kinds match none.
+    {"viewer", "image"},
+    {"kept", "odd-kind"},
+    {"kept", "", ClipKind::text},
     // Pattern characters of LIKE, GLOB and the index's query language are plain characters.
-    {"%", std::nullopt, 200, "percent"},
-    {"_", std::nullopt, 200, "percent"},
-    {"0% s", std::nullopt, 200, "percent"},
-    {"*", std::nullopt, 200, "glob"},
-    {"b?c[d]", std::nullopt, 200, "glob"},
-    {"\"", std::nullopt, 200, ""},
-    {"a\" OR \"b", std::nullopt, 200, ""},
-    // One and two characters: the newest first as well.
-    {"e", std::nullopt, 3, "straße,nul,odd-kind"},
-    {"ÉR", std::nullopt, 200, "nul,image,cafe"},
-    // A NUL never hides what follows it.
-    {"after", std::nullopt, 200, "nul"},
+    {"%", "percent"},
+    {"*", "glob"},
+    {"b?c[d]", "glob"},
+    {"\"", ""},
+    {"a\" OR \"b", ""},
+    {"e", "straße,nul,odd-kind", std::nullopt, 3},
+    {"ÉR", "nul,image,cafe"},
+    {"after", "nul"},
     // A line feed in the query matches inside the text, never across into the source name.
-    {"one\nline", std::nullopt, 200, "lines"},
-    {"two\neditor", std::nullopt, 200, ""},
-    {"\neditor", std::nullopt, 200, ""},
-    {"lait\nterminal", std::nullopt, 200, ""},
-    // The search looks at the first million characters of a text.
-    {"needle-head", std::nullopt, 200, "long"},
-    {"needle-tail", std::nullopt, 200, ""},
-    // A query that folds to nothing is contained in nothing.
-    {"\u0301", std::nullopt, 200, ""},
+    {"one\nline", "lines"},
+    {"two\neditor", ""},
+    {"lait\nterminal", ""},
+    // Short queries, a NUL, the first million characters only, a query that folds to nothing.
+    {"needle-head", "long"},
+    {"needle-tail", ""},
+    {"\u0301", ""},
     // Pinned only narrows every search.
-    {"", std::nullopt, 200, "link-b,lines,image,cafe", true},
-    {"", std::nullopt, 2, "link-b,lines", true},
-    {"", ClipKind::link, 200, "link-b", true},
-    {"example", std::nullopt, 200, "link-b", true},
-    {"line", std::nullopt, 200, "lines", true},
-    {"viewer", std::nullopt, 200, "image", true},
-    {"e", std::nullopt, 200, "link-b,lines,image,cafe", true},
-    {"100%", std::nullopt, 200, "", true},
-    {"", ClipKind::color, 200, "", true},
+    {"", "link-b,lines,image,cafe", std::nullopt, 200, true},
+    {"e", "link-b,lines,image,cafe", std::nullopt, 200, true},
+    {"100%", "", std::nullopt, 200, true},
 };
 
 void expectMatchingRules(HistorySearch& search, const NamedRecords& named, bool useIndex, bool expectIndexed,
@@ -189,53 +170,28 @@ void expectMatchingRules(HistorySearch& search, const NamedRecords& named, bool 
 
 }  // namespace
 
-TEST(HistorySearchTest, MatchingRulesHoldThroughTheIndexAndTheScan)
-{
-    NamedRecords named;
-    auto store = valueOf(HistoryStore::openInMemory());
-    ASSERT_TRUE(store);
-    named.insertInto(*store);
-    auto search = valueOf(HistorySearch::open(store->connectionName()));
-    ASSERT_TRUE(search);
-    expectMatchingRules(*search, named, true, true, "indexed");
-    expectMatchingRules(*search, named, false, false, "scan");
-}
-
-// A store of the first release is searched read-only as it is, and once upgraded, while its records wait for
-// the background build (new ones indexed as they come) and after it.
-TEST(HistorySearchTest, AStoreOfTheFirstReleaseSearchesBeforeDuringAndAfterTheBuild)
+// The rules hold in a store of the current layout, and in one of the first release read-only as it is, and
+// once upgraded, while its records wait for the background build (new ones indexed as they come) and after.
+TEST(HistorySearchTest, MatchingRulesHoldThroughTheIndexAndTheScanBeforeDuringAndAfterTheBuild)
 {
     const QString path = storePath();
     NamedRecords named;
-    {
-        auto store = valueOf(HistoryStore::openFile(path));
-        ASSERT_TRUE(store);
-        named.insertInto(*store);
-    }
+    named.insertInto(*makeStore({}, path));
+    auto search = valueOf(HistorySearch::open(path));
+    expectMatchingRules(*search, named, true, true, "indexed");
+    expectMatchingRules(*search, named, false, false, "scan");
+    search.reset();
     makeStoreVersion(path, 0);
     named.pinned.clear();
     // A NUL kept in the folded text by the first release is folded again by the build.
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    rawExecute(
-        db, "UPDATE clip SET searchText = 'before' || char(0) || 'after' || char(10) WHERE contentText LIKE 'before%'");
-    sqlite3_close(db);
-    {
-        auto reader = valueOf(HistoryStore::openReadOnly(path));
-        ASSERT_TRUE(reader);
-        EXPECT_FALSE(valueOf(reader->searchIndexComplete()));
-        auto search = valueOf(HistorySearch::open(path));
-        ASSERT_TRUE(search);
-        expectMatchingRules(*search, named, true, false, "first release, read-only");
-    }
+    rawFile(path,
+            "UPDATE clip SET searchText = 'before' || char(0) || 'after' || char(10) WHERE contentText LIKE 'b%'");
+    EXPECT_FALSE(valueOf(valueOf(HistoryStore::openReadOnly(path))->searchIndexComplete()));
+    expectMatchingRules(*valueOf(HistorySearch::open(path)), named, true, false, "first release, read-only");
     auto store = valueOf(HistoryStore::openFile(path));
-    ASSERT_TRUE(store);
     EXPECT_FALSE(valueOf(store->searchIndexComplete()));
-    auto search = valueOf(HistorySearch::open(path));
-    ASSERT_TRUE(search);
+    search = valueOf(HistorySearch::open(path));
     expectMatchingRules(*search, named, true, false, "upgraded, index pending");
-
-    // Records captured while the build runs are indexed as they come.
     const ClipItem fresh = record(ClipKind::text, QStringLiteral("captured meanwhile"), std::nullopt, 20000);
     expectOk(store->insert(fresh));
     expectOk(store->save());
@@ -252,8 +208,7 @@ TEST(HistorySearchTest, AStoreOfTheFirstReleaseSearchesBeforeDuringAndAfterTheBu
 // exactly as the scan does, for every limit.
 TEST(HistorySearchTest, IndexAgreesWithTheScanWhateverTheOrderOfTimes)
 {
-    auto store = valueOf(HistoryStore::openInMemory());
-    ASSERT_TRUE(store);
+    auto store = makeStore({});
     QRandomGenerator random(42);
     const QStringList words = QStringLiteral("alpha beta gamma delta Épsilon zeta").split(u' ');
     QList<QUuid> inserted;
@@ -274,72 +229,49 @@ TEST(HistorySearchTest, IndexAgreesWithTheScanWhateverTheOrderOfTimes)
     };
     add(3000);
     auto search = valueOf(HistorySearch::open(store->connectionName()));
-    ASSERT_TRUE(search);
-    const auto agree = [&](const char* when) {
-        for (const char* query : {"alpha", "ALPHA BETA", "epsilon", "a ze", "mma del", "zeta zeta", "nothing"}) {
-            for (const std::optional<ClipKind> kind : {std::optional<ClipKind>(), std::optional(ClipKind::link)}) {
-                for (const int limit : {1, 7, 200, 5000}) {
-                    SCOPED_TRACE(std::string(when) + ": " + query + " limit " + std::to_string(limit) +
-                                 (kind ? " links" : ""));
-                    const SearchOutcome indexed = run(*search, QString::fromUtf8(query), kind, limit, true);
-                    EXPECT_TRUE(indexed.indexed);
-                    EXPECT_EQ(ids(indexed.items),
-                              ids(run(*search, QString::fromUtf8(query), kind, limit, false).items));
-                }
-            }
-        }
-    };
     // The newest of many blocks goes, a run of the oldest as pruning would, and the newest of all, whose pks
-    // the next records take again while their deletions are still queued.
+    // the next records take again while their deletions are still queued, then after they were worked off.
     for (int i = 0; i < 300; ++i) {
         expectOk(store->remove(inserted[random.bounded(inserted.size())]));
         expectOk(store->remove(inserted[i]));
     }
-    for (int i = 0; i < 20; ++i)
-        expectOk(store->remove(inserted.takeLast()));
-    add(20);
-    agree("deletions queued");
-    purgeIndex(store->connectionName());
-    agree("deletions worked off");
-    for (int i = 0; i < 20; ++i)
-        expectOk(store->remove(inserted.takeLast()));
-    expectOk(store->save());
-    purgeIndex(store->connectionName());
-    add(20);
-    agree("pks taken again after the deletions were worked off");
+    for (const bool purged : {false, true}) {
+        SCOPED_TRACE(purged);
+        for (int i = 0; i < 20; ++i)
+            expectOk(store->remove(inserted.takeLast()));
+        expectOk(store->save());
+        if (purged)
+            purgeIndex(store->connectionName());
+        add(20);
+        for (const std::optional<ClipKind> kind : {std::optional<ClipKind>(), std::optional(ClipKind::link)}) {
+            for (const int limit : {1, 7, 200, 5000})
+                expectIndexAgrees(*search, {"alpha", "ALPHA BETA", "epsilon", "a ze", "mma del", "nothing"}, kind,
+                                  limit);
+        }
+    }
 }
 
 TEST(HistorySearchTest, AScanStopsAtItsBudgetOrWhenInterruptedAndShowsWhatItFoundMeanwhile)
 {
-    auto store = valueOf(HistoryStore::openInMemory());
-    ASSERT_TRUE(store);
+    auto store = makeStore({});
     for (int i = 0; i < 60000; ++i)
         expectOk(store->insert(record(ClipKind::text, QStringLiteral("plain plain words %1").arg(i), {}, i)));
     expectOk(store->save());
     auto search = valueOf(HistorySearch::open(store->connectionName()));
     ASSERT_TRUE(search);
-    // A scan, and the index's candidates when every record holds every trigram of the query.
-    for (const char* query : {"ж", "plain plain plain"}) {
-        QElapsedTimer timer;
-        timer.start();
-        const SearchOutcome full = run(*search, QString::fromUtf8(query));
-        const qint64 fullSearch = timer.elapsed();
-        EXPECT_TRUE(full.complete && full.items.isEmpty());
-        const SearchOutcome bounded =
-            valueOf(search->run({QString::fromUtf8(query)}, {.workBudget = std::chrono::milliseconds(1)}));
-        EXPECT_EQ(bounded.indexed, full.indexed);
-        // Only a search clearly longer than the budget can show it stopping early.
-        if (fullSearch >= 5) {
-            EXPECT_FALSE(bounded.complete) << query << ": the whole search took " << fullSearch << " ms";
-        }
-    }
+    // Only a search clearly longer than the budget can show it stopping early.
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_TRUE(run(*search, QStringLiteral("ж")).complete);
+    const qint64 whole = timer.elapsed();
+    const SearchLimits budget{.workBudget = std::chrono::milliseconds(1)};
+    EXPECT_TRUE(whole < 5 || !valueOf(search->run({QStringLiteral("ж")}, budget)).complete) << whole << " ms";
     // Partial results come newest first while the scan goes on; nothing found is said once, early.
     QList<int> partialSizes;
     SearchLimits limits{.partialInterval = std::chrono::milliseconds(0)};
     limits.partial = [&](const QList<ClipItem>& items) {
         partialSizes.append(static_cast<int>(items.size()));
-        EXPECT_EQ(items.value(0, record(ClipKind::text, QStringLiteral("plain plain words 59999"), {}, 0)).contentText,
-                  QStringLiteral("plain plain words 59999"));
+        EXPECT_TRUE(items.isEmpty() || items[0].contentText == QStringLiteral("plain plain words 59999"));
     };
     valueOf(search->run({QStringLiteral("9")}, limits));
     EXPECT_FALSE(partialSizes.isEmpty());
@@ -347,7 +279,6 @@ TEST(HistorySearchTest, AScanStopsAtItsBudgetOrWhenInterruptedAndShowsWhatItFoun
     partialSizes.clear();
     valueOf(search->run({QStringLiteral("ж")}, limits));
     EXPECT_EQ(partialSizes, QList<int>{0});
-
     std::atomic<bool> done = false;
     Result<SearchOutcome> interrupted = SearchOutcome{};
     std::thread worker([&] {
@@ -362,44 +293,19 @@ TEST(HistorySearchTest, AScanStopsAtItsBudgetOrWhenInterruptedAndShowsWhatItFoun
     EXPECT_EQ(run(*search, QStringLiteral("words 42"), std::nullopt, 1).items.size(), 1) << "the next search runs";
 }
 
-TEST(HistorySearchTest, ANewRequestSupersedesTheOneBefore)
-{
-    auto store = valueOf(HistoryStore::openInMemory());
-    ASSERT_TRUE(store);
-    for (int i = 0; i < 30000; ++i)
-        expectOk(store->insert(record(ClipKind::text, QStringLiteral("text %1").arg(i), std::nullopt, i)));
-    expectOk(store->save());
-    SearchService service(store->connectionName());
-    QSignalSpy finished(&service, &SearchService::finished);
-    QSignalSpy partial(&service, &SearchService::partial);
-    const quint64 slow = service.request(SearchQuery{QStringLiteral("ж")}, {});
-    const quint64 quick = service.request(SearchQuery{QStringLiteral("text 7"), std::nullopt, 3}, {});
-    EXPECT_NE(slow, quick);
-    EXPECT_TRUE(finished.wait(10000));
-    QCoreApplication::processEvents();
-    ASSERT_EQ(finished.size(), 1);
-    EXPECT_EQ(finished[0][0].value<quint64>(), quick);
-    EXPECT_EQ(finished[0][1].value<QList<ClipItem>>().size(), 3);
-    for (const QList<QVariant>& arguments : partial)
-        EXPECT_EQ(arguments[0].value<quint64>(), quick);
-}
-
 // A build killed in the middle of a batch leaves a store that opens, searches, and finishes the build.
 TEST(HistorySearchTest, AKilledIndexBuildResumes)
 {
     const QString path = storePath();
-    {
-        auto store = valueOf(HistoryStore::openFile(path));
-        ASSERT_TRUE(store);
-        for (int i = 0; i < 20000; ++i) {
-            const QString text = QStringLiteral("record %1 %2").arg(i).arg(i % 7 == 0 ? "seventh" : "other");
-            expectOk(store->insert(record(ClipKind::text, text, std::nullopt, i * 10)));
-        }
-        expectOk(store->save());
-    }
+    QList<ClipItem> items;
+    for (int i = 0; i < 20000; ++i)
+        items.append(
+            record(ClipKind::text, QStringLiteral("record %1 %2").arg(i).arg(i % 7 ? "other" : "seventh"), {}, i * 10));
+    makeStore(items, path);
     makeStoreVersion(path, 0);
     valueOf(HistoryStore::openFile(path)).reset();  // the upgrade
-    const qint64 start = rawInt(path, "SELECT indexedAbove FROM search_state");
+    const auto indexedAbove = [&path] { return rawInt(path, "SELECT indexedAbove FROM search_state"); };
+    const qint64 start = indexedAbove();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0)
@@ -407,33 +313,24 @@ TEST(HistorySearchTest, AKilledIndexBuildResumes)
     // Killed once some batches are in, which is some way into the build.
     QElapsedTimer waited;
     waited.start();
-    while (rawInt(path, "SELECT indexedAbove FROM search_state") > start - 2000 && waited.elapsed() < 20000) {
+    while (indexedAbove() > start - 2000 && waited.elapsed() < 20000) {
     }
     ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_LT(rawInt(path, "SELECT indexedAbove FROM search_state"), start);
-
+    ::waitpid(child, nullptr, 0);
+    EXPECT_LT(indexedAbove(), start);
     auto store = valueOf(HistoryStore::openFile(path));
     ASSERT_TRUE(store);
     auto search = valueOf(HistorySearch::open(path));
-    ASSERT_TRUE(search);
     EXPECT_EQ(run(*search, QStringLiteral("seventh")).items.size(), 200);
     ASSERT_TRUE(buildIndex(path, 500).ok());
     EXPECT_TRUE(valueOf(store->searchIndexComplete()));
-    for (const char* query : {"seventh", "record 1999", "other", "record 7 "}) {
-        const SearchOutcome indexed = run(*search, QString::fromUtf8(query), std::nullopt, 5000, true);
-        EXPECT_TRUE(indexed.indexed);
-        EXPECT_EQ(ids(indexed.items), ids(run(*search, QString::fromUtf8(query), std::nullopt, 5000, false).items))
-            << query;
-    }
+    expectIndexAgrees(*search, {"seventh", "record 1999", "other", "record 7 "}, std::nullopt, 5000);
 }
 
 // The background maintenance works off what deletions queued, whenever it is told the store changed.
 TEST(HistorySearchTest, MaintenanceTakesDeletedRecordsOutOfTheIndex)
 {
-    auto store = valueOf(HistoryStore::openInMemory());
-    ASSERT_TRUE(store);
+    auto store = makeStore({});
     SearchIndexMaintenance maintenance(store->connectionName(), 0);
     QSignalSpy built(&maintenance, &SearchIndexMaintenance::buildFinished);
     maintenance.start();
@@ -445,22 +342,17 @@ TEST(HistorySearchTest, MaintenanceTakesDeletedRecordsOutOfTheIndex)
     };
     // Once the start's own work is done, only a change can set it to work again.
     waitFor([&] { return !built.isEmpty() && maintenance.isIdle(); });
-    QList<ClipItem> items;
-    for (int i = 0; i < 300; ++i) {
-        items.append(record(ClipKind::text, QStringLiteral("entry %1").arg(i), std::nullopt, i));
-        expectOk(store->insert(items.last()));
-    }
+    for (int i = 0; i < 300; ++i)
+        expectOk(store->insert(record(ClipKind::text, QStringLiteral("entry %1").arg(i), std::nullopt, i)));
     expectOk(store->save());
-    for (int i = 0; i < 250; ++i)
-        expectOk(store->remove(items[i].id));
+    for (const ClipItem& item : fetchAll(*store, {SortOrder::ascending, 250}))
+        expectOk(store->remove(item.id));
     expectOk(store->save());
     const auto pending = [&] { return rawInt(store->connectionName(), "SELECT count(*) FROM search_pending"); };
     EXPECT_EQ(pending(), 250);
     maintenance.storeChanged();
     waitFor([&] { return pending() == 0 && maintenance.isIdle(); });
     EXPECT_EQ(pending(), 0);
-    ASSERT_EQ(built.size(), 1);
-    EXPECT_TRUE(built[0][0].toBool());
-    auto search = valueOf(HistorySearch::open(store->connectionName()));
-    EXPECT_EQ(run(*search, QStringLiteral("entry")).items.size(), 50);
+    EXPECT_TRUE(built.size() == 1 && built[0][0].toBool());
+    EXPECT_EQ(run(*valueOf(HistorySearch::open(store->connectionName())), QStringLiteral("entry")).items.size(), 50);
 }

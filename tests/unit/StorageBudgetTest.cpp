@@ -4,8 +4,6 @@
 
 #include <QSignalSpy>
 
-#include <gtest/gtest.h>
-
 using namespace nimbrel;
 using namespace nimbrel::test;
 
@@ -20,7 +18,7 @@ struct Record {
     qint64 limitMB = 100;
 };
 
-ClipItem sized(int n, qint64 size, bool pinned)
+ClipItem sized(int n, qint64 size, bool pinned = false)
 {
     ClipItem item = textItem(QStringLiteral("r%1").arg(n), n * 1000, pinned);
     item.byteSize = size;
@@ -37,60 +35,43 @@ TEST(StorageBudget, OldestUnpinnedRecordsGoUntilTheStoreFits)
     lowered.append(Record{1});
     QList<Record> many(99, Record{MB});
     many.append(Record{200 * MB});
-    struct Case {
-        const char* name;
-        QList<Record> records;
-        const char* left;
-        qint64 total;
+    const std::tuple<QList<Record>, const char*, qint64> cases[] = {
+        {{{40 * MB}, {40 * MB}, {40 * MB}, {40 * MB}}, "r3,r4", 80 * MB},  // a fourth of 40 MB: exactly two go
+        {{{10}, {10}, {101 * MB}}, "", 0},
+        {{{50 * MB}, {50 * MB}}, "r1,r2", 100 * MB},
+        {lowered, "r9,r10,r11", 80 * MB + 1},  // a lowered setting applies at the next record
+        {many, "", 0},                         // more than one batch of deletions
+        {{{40 * MB, true}, {40 * MB}, {40 * MB}, {40 * MB}}, "r1,r4", 80 * MB},
+        {{{10}, {60 * MB, true}, {20}, {60 * MB, true}, {30}}, "r2,r4", 120 * MB},
+        {{{30 * MB}, {30 * MB}, {90 * MB, true}}, "r3", 90 * MB},
     };
-    const QList<Case> cases = {
-        {"a fourth of 40 MB deletes exactly the oldest two",
-         {{40 * MB}, {40 * MB}, {40 * MB}, {40 * MB}},
-         "r3,r4",
-         80 * MB},
-        {"a record larger than the budget empties the history", {{10}, {10}, {101 * MB}}, "", 0},
-        {"within the budget nothing goes", {{50 * MB}, {50 * MB}}, "r1,r2", 100 * MB},
-        {"a lowered setting applies at the next record", lowered, "r9,r10,r11", 80 * MB + 1},
-        {"more than one batch of deletions", many, "", 0},
-        {"the pinned oldest stays", {{40 * MB, true}, {40 * MB}, {40 * MB}, {40 * MB}}, "r1,r4", 80 * MB},
-        {"pinned alone over the budget", {{10}, {60 * MB, true}, {20}, {60 * MB, true}, {30}}, "r2,r4", 120 * MB},
-        {"pinned bytes leave less room for the others", {{30 * MB}, {30 * MB}, {90 * MB, true}}, "r3", 90 * MB},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto store = valueOf(HistoryStore::openInMemory());
-        ASSERT_TRUE(store);
+    for (const auto& [records, left, total] : cases) {
+        SCOPED_TRACE(left);
+        auto store = makeStore({});
         qint64 limitMB = 0;
         StorageBudget budget(*store, [&limitMB] { return limitMB * MB; });
-        for (int i = 0; i < c.records.size(); ++i) {
-            expectOk(store->insert(sized(i + 1, c.records[i].size, c.records[i].pinned)));
+        for (int i = 0; i < records.size(); ++i) {
+            expectOk(store->insert(sized(i + 1, records[i].size, records[i].pinned)));
             expectOk(store->save());
-            limitMB = c.records[i].limitMB;
+            limitMB = records[i].limitMB;
             budget.enforce();
         }
-        EXPECT_EQ(texts(fetchAll(*store)).join(QLatin1Char(',')), QLatin1String(c.left));
-        EXPECT_EQ(valueOf(store->totalByteSize()), c.total);
-        // A store within its budget, or over it with only pinned records: a run deletes and writes nothing.
+        EXPECT_EQ(texts(fetchAll(*store)).join(QLatin1Char(',')), QLatin1String(left));
+        EXPECT_EQ(valueOf(store->totalByteSize()), total);
+        // Within its budget, or over it with only pinned records: a run deletes and writes nothing.
         QSignalSpy saves(store.get(), &HistoryStore::changed);
         EXPECT_EQ(budget.enforce(), 0);
         EXPECT_EQ(saves.count(), 0);
     }
 }
 
+// Would loop over the same records forever if failures were ignored.
 TEST(StorageBudget, AStoreThatRefusesDeletionsStopsThePruning)
 {
     const QString path = storePath();
-    {
-        auto writable = valueOf(HistoryStore::openFile(path));
-        ASSERT_TRUE(writable);
-        for (int i = 1; i <= 3; ++i)
-            expectOk(writable->insert(sized(i, 40 * MB, false)));
-        expectOk(writable->save());
-    }
+    makeStore({sized(1, 40 * MB), sized(2, 40 * MB), sized(3, 40 * MB)}, path);
     auto readOnly = valueOf(HistoryStore::openReadOnly(path));
-    ASSERT_TRUE(readOnly);
     StorageBudget budget(*readOnly, [] { return 100 * MB; });
-    // Would loop over the same records forever if failures were ignored.
     EXPECT_EQ(budget.enforce(), 0);
     EXPECT_EQ(valueOf(readOnly->count()), 3);
 }
