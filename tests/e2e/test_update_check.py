@@ -1,6 +1,6 @@
 """A running Nimbrel in its application folder finds a newer signed release on its feed, stages it,
 reports its first launch once, and swaps in the staged release when the user presses the settings
-window's restart button."""
+window's restart button; and packaging refuses a build number the program was not compiled as."""
 
 import http.server
 import json
@@ -19,25 +19,11 @@ PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
 NEXT_BUILD = os.environ.get("NIMBREL_NEXT_BUILD", "nimbrel-next-build")
 
 
-class Host(http.server.ThreadingHTTPServer):
-    """The update and report hosts on loopback: files from one folder, and launch reports answered 204."""
-
-    def __init__(self, folder):
-        self.folder, self.reports, self.fetched = folder, [], []
-        super().__init__(("127.0.0.1", 0), Handler)
-
-    def handle_error(self, request, client_address):
-        pass  # a client that hangs up early is not a test failure
-
-    @property
-    def base(self):
-        return f"http://127.0.0.1:{self.server_address[1]}"
-
-
 class Handler(http.server.SimpleHTTPRequestHandler):
+    """The update and report hosts on loopback: files from the server's folder, launch reports answered 204."""
+
     def __init__(self, *args, **kwargs):
-        # The server is the third argument; BaseRequestHandler sets self.server only while handling.
-        super().__init__(*args, directory=args[2].folder, **kwargs)
+        super().__init__(*args, directory=args[2].folder, **kwargs)  # args[2]: the server
 
     def do_GET(self):
         self.server.fetched.append(self.path)
@@ -56,12 +42,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 class UpdateCheck(E2ETestCase):
     def serve(self):
         """A feed and report server on a folder of its own, for the length of the test; (server, folder)."""
-        served = os.path.join(self.home.path, "served")
-        os.makedirs(served, exist_ok=True)
-        host = Host(served)
+        host = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        host.folder, host.reports, host.fetched = os.path.join(self.home.path, "served"), [], []
+        host.handle_error = lambda *args: None  # a client that hangs up early is not a test failure
+        host.base = f"http://127.0.0.1:{host.server_address[1]}"
+        os.makedirs(host.folder)
         threading.Thread(target=host.serve_forever, daemon=True).start()
         self.addCleanup(host.shutdown)
-        return host, served
+        return host, host.folder
 
     def package(self, program, url_base, out):
         done = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base", url_base,
@@ -155,6 +143,17 @@ class UpdateCheck(E2ETestCase):
         nimbrel.wait_until(lambda: not os.path.exists(os.path.join(update, "apply.json"))
                            and host.fetched.count("/appcast.json") >= 2, 15, "the new release's launch sequence")
         self.assertEqual(len(host.reports), 1)
+
+
+    def test_packaging_refuses_a_build_number_the_program_was_not_compiled_as(self):
+        out = os.path.join(self.home.path, "release")
+        compiled = compiled_build(BINARY)
+        packaged = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base",
+                                   "https://updates.example.org/releases", "--output", out,
+                                   "--build-number", str(compiled + 1)], capture_output=True, text=True, timeout=120)
+        self.assertEqual(packaged.returncode, 1)
+        self.assertIn(f"is not the build {os.path.abspath(BINARY)} was compiled as ({compiled})", packaged.stderr)
+        self.assertFalse(os.path.exists(out), "nothing is written")
 
 
 if __name__ == "__main__":

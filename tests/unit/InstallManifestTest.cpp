@@ -1,7 +1,7 @@
 #include "UpdateTestSupport.h"
 
-#include "update/InstallManifest.h"
 #include "update/FileTree.h"
+#include "update/InstallManifest.h"
 
 #include <QCryptographicHash>
 
@@ -39,80 +39,68 @@ TEST(InstallManifest, SignedFolderVerifiesWithItsKeyOnlyAndCarriesItsBuild)
     const auto verified = verifyInstallFolder(folder, testPublicKey);
     ASSERT_TRUE(verified.ok()) << qPrintable(verified.error().description);
     EXPECT_EQ(verified->build, 1234);
-    std::vector<QString> paths;
+    QStringList entries;
     for (const ManifestEntry& entry : verified->entries)
-        paths.push_back(entry.path);
-    EXPECT_EQ(paths, (std::vector<QString>{"bin", "bin/nimbrel", "lib", "lib/libx.so", "lib/libx.so.1", "share",
-                                           "share/empty", "share/readme"}));
-    EXPECT_EQ(verified->entries[1].mode, 0755);
-    EXPECT_EQ(verified->entries[3].target, QStringLiteral("libx.so.1"));
-    EXPECT_EQ(verified->entries[7].mode, 0444);
-
-    EXPECT_FALSE(verifyInstallFolder(folder, otherPublicKey).ok());
-    EXPECT_FALSE(verifyInstallFolder(folder, QByteArray()).ok());
+        entries.append(entry.path + u' ' + QString::number(entry.mode, 8) + u' ' + entry.target);
+    EXPECT_EQ(entries, (QStringList{"bin 755 ", "bin/nimbrel 755 ", "lib 755 ", "lib/libx.so 0 libx.so.1",
+                                    "lib/libx.so.1 644 ", "share 755 ", "share/empty 755 ", "share/readme 444 "}));
+    EXPECT_FALSE(verifyInstallFolder(folder, otherPublicKey).ok() || verifyInstallFolder(folder, QByteArray()).ok());
     EXPECT_EQ(signedBuildNumber(folder, otherPublicKey), std::nullopt);
-    // Signing again replaces the signature.
     writeFile(folder + QStringLiteral("/bin/extra"), "added later");
     ASSERT_TRUE(signInstallFolder(folder, 2, testSigningKey).ok());
-    EXPECT_EQ(signedBuildNumber(folder, testPublicKey), 2);
+    EXPECT_EQ(signedBuildNumber(folder, testPublicKey), 2) << "signing again replaces the signature";
 
-    // Only a real folder is a folder.
     const QString linked = freshDirectory() + QStringLiteral("/Nimbrel.app");
     makeLink(folder, linked);
-    EXPECT_FALSE(verifyInstallFolder(linked, testPublicKey).ok());
+    EXPECT_FALSE(verifyInstallFolder(linked, testPublicKey).ok()) << "only a real folder is a folder";
     EXPECT_FALSE(verifyInstallFolder(folder + QStringLiteral("-missing"), testPublicKey).ok());
-
     EXPECT_EQ(ed25519PublicKeyFromPem(testSigningKey), testPublicKey);
     EXPECT_TRUE(ed25519PublicKeyFromPem("not a key").isEmpty());
-    EXPECT_FALSE(signInstallFolder(makeInstallFolder(freshDirectory() + QStringLiteral("/Nimbrel.app")), 1, "not a key").ok());
+    EXPECT_FALSE(signInstallFolder(makeInstallFolder(linked + QStringLiteral("2")), 1, "not a key").ok());
 }
 
 TEST(InstallManifest, AnyChangeAfterSigningFailsVerification)
 {
-    const QByteArray evil = QCryptographicHash::hash("#!/bin/sh\nevil\n", QCryptographicHash::Sha256).toHex();
-    const QByteArray good = QCryptographicHash::hash("#!/bin/sh\necho new\n", QCryptographicHash::Sha256).toHex();
+    const auto hash = [](const QByteArray& text) {
+        return QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
+    };
+    const auto chmod = [](const QString& path, int mode) { ::chmod(QFile::encodeName(path).constData(), mode); };
+    const char* notMatching = "signature does not match";
     const std::tuple<const char*, std::function<void(const QString&)>, const char*> cases[] = {
         // what is changed, and a part of the error text
-        {"changed file", [](const QString& b) { writeFile(at(b, "bin/nimbrel"), "#!/bin/sh\nevil\n", 0755); },
+        {"changed file", [](auto& b) { writeFile(at(b, "bin/nimbrel"), "#!/bin/sh\nevil\n", 0755); },
          "changed since signing: file bin/nimbrel"},
-        {"changed mode", [](const QString& b) { ::chmod(QFile::encodeName(at(b, "lib/libx.so.1")), 0755); },
+        {"changed mode", [&](auto& b) { chmod(at(b, "lib/libx.so.1"), 0755); },
          "changed since signing: file lib/libx.so.1"},
-        {"extra file", [](const QString& b) { writeFile(at(b, "bin/helper"), "x"); },
+        {"extra file", [](auto& b) { writeFile(at(b, "bin/helper"), "x"); },
          "not in the signed manifest: file bin/helper"},
-        {"extra hidden file", [](const QString& b) { writeFile(at(b, ".preload"), "x"); },
+        {"extra hidden file", [](auto& b) { writeFile(at(b, ".preload"), "x"); },
          "not in the signed manifest: file .preload"},
-        {"extra folder", [](const QString& b) { QDir().mkpath(at(b, "plugins")); },
+        {"extra folder", [](auto& b) { QDir().mkpath(at(b, "plugins")); },
          "not in the signed manifest: directory plugins"},
-        {"missing file", [](const QString& b) { QFile::remove(at(b, "share/readme")); },
+        {"missing file", [](auto& b) { QFile::remove(at(b, "share/readme")); },
          "missing from the folder: file share/readme"},
-        {"missing folder", [](const QString& b) { QDir(at(b, "share/empty")).removeRecursively(); },
-         "missing from the folder: directory share/empty"},
-        {"file replaced by a link", [](const QString& b) { relink(at(b, "lib/libx.so.1"), "../bin/nimbrel"); },
+        {"file replaced by a link", [](auto& b) { relink(at(b, "lib/libx.so.1"), "../bin/nimbrel"); },
          "changed since signing: link lib/libx.so.1"},
-        {"link retargeted", [](const QString& b) { relink(at(b, "lib/libx.so"), "../bin/nimbrel"); },
+        {"link retargeted", [](auto& b) { relink(at(b, "lib/libx.so"), "../bin/nimbrel"); },
          "changed since signing: link lib/libx.so"},
-        {"escaping link added", [](const QString& b) { makeLink("../../../etc/passwd", at(b, "lib/passwd")); },
+        {"escaping link added", [](auto& b) { makeLink("../../../etc/passwd", at(b, "lib/passwd")); },
          "leaves the folder"},
-        {"pipe", [](const QString& b) { ::mkfifo(QFile::encodeName(at(b, "bin/pipe")), 0644); },
-         "not a file, folder or link"},
-        {"set-id bit", [](const QString& b) { ::chmod(QFile::encodeName(at(b, "bin/nimbrel")), 04755); }, "set-id"},
-        {"build number raised", [](const QString& b) { editManifest(b, "\"build\":77", "\"build\":78"); },
-         "signature does not match"},
+        {"pipe", [](auto& b) { ::mkfifo(QFile::encodeName(at(b, "bin/pipe")), 0644); }, "not a file, folder or link"},
+        {"set-id bit", [&](auto& b) { chmod(at(b, "bin/nimbrel"), 04755); }, "set-id"},
+        {"build number raised", [](auto& b) { editManifest(b, "\"build\":77", "\"build\":78"); }, notMatching},
         {"manifest hash replaced",
-         [&](const QString& b) {
-             editManifest(b, good, evil);
+         [&](auto& b) {
+             editManifest(b, hash("#!/bin/sh\necho new\n"), hash("#!/bin/sh\nevil\n"));
              writeFile(at(b, "bin/nimbrel"), "#!/bin/sh\nevil\n", 0755);
          },
-         "signature does not match"},
-        {"signature removed", [](const QString& b) { QFile::remove(at(b, "_signature/signature")); },
+         notMatching},
+        {"signature removed", [](auto& b) { QFile::remove(at(b, "_signature/signature")); }, "unexpected files"},
+        {"extra file in the signature folder", [](auto& b) { writeFile(at(b, "_signature/extra"), "x"); },
          "unexpected files"},
-        {"signature garbled", [](const QString& b) { writeFile(at(b, "_signature/signature"), "AAAA\n"); },
-         "signature does not match"},
-        {"extra file in the signature folder", [](const QString& b) { writeFile(at(b, "_signature/extra"), "x"); },
-         "unexpected files"},
-        {"unsigned", [](const QString& b) { removeTree(at(b, "_signature")); }, "not signed"},
-        {"signed by another key", [](const QString& b) { ASSERT_TRUE(signInstallFolder(b, 77, otherSigningKey).ok()); },
-         "signature does not match"},
+        {"unsigned", [](auto& b) { removeTree(at(b, "_signature")); }, "not signed"},
+        {"signed by another key", [](auto& b) { ASSERT_TRUE(signInstallFolder(b, 77, otherSigningKey).ok()); },
+         notMatching},
     };
     for (const auto& [name, change, reason] : cases) {
         SCOPED_TRACE(name);
@@ -167,24 +155,6 @@ TEST(InstallManifest, DecodeAcceptsOnlyTheCanonicalForm)
         ASSERT_NE(bad, good);
         EXPECT_FALSE(decodeManifest(bad).ok()) << bad.constData();
     }
-}
-
-TEST(FileTree, ContainedNamesAndLinksNeverClimbAboveTheRoot)
-{
-    for (const bool inside : {true, false}) {
-        // "link -> target", the link's place relative to the root
-        for (const QString& link : inside
-                                       ? QStringList{"lib/libx.so -> libx.so.1", "a/b/c -> ../../x", "top -> .",
-                                                     "top -> ./x/./y", "a/l -> ..", "N.app/lib/l -> ../../N.app/x"}
-                                       : QStringList{"a/b/c -> ../../..", "top -> ..", "a/l -> x/..",
-                                                     "a/l -> ../x/../..", "a/l -> /etc", "a/l -> ", "N.app/l -> ../.."})
-            EXPECT_EQ(linkStaysInside(link.section(" -> ", 0, 0), link.section(" -> ", 1)), inside)
-                << link.toStdString();
-    }
-    for (const char* path : {"Nimbrel.app/bin/nimbrel", "./Nimbrel.app/"})
-        EXPECT_TRUE(isContainedRelativePath(QString::fromUtf8(path))) << path;
-    for (const char* path : {"/etc/passwd", "a/../../b", "..", "", "./", "a//b"})
-        EXPECT_FALSE(isContainedRelativePath(QString::fromUtf8(path))) << path;
 }
 
 TEST(FileTree, RemoveTreeRemovesReadOnlyFoldersButNeverFollowsLinks)

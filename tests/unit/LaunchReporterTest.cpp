@@ -1,12 +1,12 @@
-#include "support/fake/FakePlatform.h"
-#include "support/fake/FakeUpdate.h"
 #include "platform/linux/QtHttpClient.h"
 #include "report/LaunchReporter.h"
+#include "support/fake/FakePlatform.h"
+#include "support/fake/FakeUpdate.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ protected:
         statusChanges = changed.count();
     }
 
-    // A later start that sends nothing: the requests it made, and whether its status changed.
+    // A later start, which must send nothing and change no status.
     void startWithoutSending(bool allowed)
     {
         fake::HeldHttpClient recording;
@@ -52,20 +52,6 @@ protected:
     int statusChanges = 0;  // statusChanged signals of the last start
 };
 
-TEST(LaunchFacts, LanguageTagOrUndAndKernelReleaseAsThreeNumbers)
-{
-    const std::pair<QStringList, const char*> languages[] = {
-        {{}, "und"}, {{"zh-Hans-CN", "en-US"}, "zh-Hans-CN"}, {{"C"}, "und"}, {{"POSIX", "en"}, "und"}, {{""}, "und"}};
-    for (const auto& [list, expected] : languages)
-        EXPECT_EQ(preferredLanguageTag(list), QLatin1String(expected)) << list.join(u',').toStdString();
-    for (const QString release :
-         {"6.1.0-18-amd64 -> 6.1.0", "14.0 -> 14.0.0", "6 -> 6.0.0", "4.19.128+ -> 4.19.128",
-          "5.15.90.1-microsoft-standard-WSL2 -> 5.15.90", "06.01.00 -> 6.1.0", " -> 0.0.0", "unknown -> 0.0.0"})
-        EXPECT_EQ(osVersionString(release.section(" -> ", 0, 0)), release.section(" -> ", 1)) << release.toStdString();
-    EXPECT_TRUE(
-        QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$")).match(systemLaunchFacts().osVersion).hasMatch());
-}
-
 TEST_F(LaunchReporterTest, TheFirstLaunchIsReportedOnceAndNeverDeclinedAfterwards)
 {
     server.answer("/api/launch", Response(204));
@@ -76,13 +62,9 @@ TEST_F(LaunchReporterTest, TheFirstLaunchIsReportedOnceAndNeverDeclinedAfterward
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.headers.value("content-type"), "application/json");
     const QString id = storedID().value_or(QString());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
-                    .match(id)
-                    .hasMatch())
-        << id.toStdString();
+    EXPECT_TRUE(QUuid::fromString(id).version() == QUuid::Random && id == id.toUpper()) << id.toStdString();
     EXPECT_EQ(request.body, R"({"install_id":")" + id.toUtf8() + R"(","language":"zh-Hans-CN","os_version":"6.1.0"})");
     EXPECT_EQ(defaults.values.value(LaunchReporter::didReportLaunchKey), QVariant(true));
-    EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::sent);
     EXPECT_EQ(statusChanges, 1);
     EXPECT_GE(defaults.synchronizations, 2) << "the identifier and the flag are forced to disk";
     EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
@@ -169,17 +151,6 @@ TEST_F(LaunchReporterTest, NotAllowedWhilePendingDeclinesForGoodAndDropsTheIdent
         EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
         EXPECT_EQ(log.lines.size(), 1);
     }
-}
-
-TEST_F(LaunchReporterTest, StoredIdentifierIsKeptAndOnlyAStringCounts)
-{
-    LaunchReporter reporter(http, defaults, log, endpoint(), facts);
-    defaults.setString(LaunchReporter::installIDKey, pendingID);
-    EXPECT_EQ(reporter.loadInstallID(), pendingID);
-    defaults.setInteger(LaunchReporter::installIDKey, 42);
-    const QString created = reporter.loadInstallID();
-    EXPECT_EQ(created.size(), 36);
-    EXPECT_EQ(storedID(), created);
 }
 
 }  // namespace
