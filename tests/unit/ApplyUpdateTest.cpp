@@ -14,6 +14,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <cerrno>
+#include <cmath>
 #include <functional>
 #include <set>
 #include <utility>
@@ -36,7 +37,6 @@ public:
     void closeExitHandle(int) override { ++closed; }
     qint64 monotonicMilliseconds() override { return now; }
     void sleepMilliseconds(int milliseconds) override { now += milliseconds; }
-
     std::set<qint32> running;
     int handle = 7, waitResult = 1;  // the exit handle (or -errno) and its wait's result
     int endsAfterChecks = -1;        // the fallback's process ends after this many checks
@@ -66,24 +66,12 @@ TEST(ApplyOptions, ParsingFollowsTheRules)
     };
     for (const auto& [arguments, expected] : cases)
         EXPECT_EQ(parseApplyOptions(arguments), expected) << arguments.join(u' ').toStdString();
-
-    const std::pair<const char*, qint32> pids[] = {{"4321", 4321},
-                                                   {"+12", 12},
-                                                   {"-7", -7},
-                                                   {"", 0},
-                                                   {"+", 0},
-                                                   {"12x", 0},
-                                                   {" 12", 0},
-                                                   {"+-3", 0},
-                                                   {"0x10", 0},
-                                                   {"١٢", 0},
-                                                   {"2147483647", 2147483647},
-                                                   {"2147483648", 0},
-                                                   {"-2147483648", INT32_MIN},
-                                                   {"-2147483649", 0},
-                                                   {"99999999999999999999999", 0}};
-    for (const auto& [text, expected] : pids)
-        EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), expected) << text;
+    for (const auto& [text, pid] : std::initializer_list<std::pair<const char*, qint32>>{
+             {"4321", 4321}, {"+12", 12}, {"-7", -7}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}})
+        EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), pid) << text;
+    for (const char* text :
+         {"", "+", "12x", " 12", "+-3", "0x10", "١٢", "2147483648", "-2147483649", "99999999999999999999999"})
+        EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), 0) << text;
 }
 
 TEST(WaitForExit, OnTheExitHandleOrByPollingUntilTheTimeout)
@@ -118,18 +106,13 @@ TEST(WaitForExit, OnTheExitHandleOrByPollingUntilTheTimeout)
     EXPECT_EQ(gone.waitedFor, -1);
 }
 
-TEST(SystemProcessProbe, WaitsForARealProcessAndCountsAnUncollectedOneAsEnded)
+TEST(SystemProcessProbe, CountsAnUncollectedChildAsEnded)
 {
     SystemProcessProbe probe;
-    QProcess ends;
-    ends.start(QStringLiteral("sleep"), {QStringLiteral("1")});
-    ASSERT_TRUE(ends.waitForStarted());
-    ASSERT_TRUE(probe.isRunning(static_cast<qint32>(ends.processId())));
-    EXPECT_TRUE(waitForExit(static_cast<qint32>(ends.processId()), 20, probe));
-
     pid_t child = 0;
     char* arguments[] = {const_cast<char*>("true"), nullptr};
     ASSERT_EQ(posix_spawnp(&child, "true", nullptr, nullptr, arguments, environ), 0);
+    EXPECT_TRUE(probe.isRunning(::getpid()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.isRunning(child); }, 5'000)) << "a zombie counts as ended";
     EXPECT_EQ(::kill(child, 0), 0) << "the child was not collected yet";
     EXPECT_TRUE(waitForExit(child, 5, probe));
@@ -143,7 +126,6 @@ class ApplyRun : public ::testing::Test {
 protected:
     void SetUp() override { probe.running = {4321}; }
     void TearDown() override { removeTree(remote); }
-
     int run(const QStringList& arguments)
     {
         ApplyServices services{updateDirectory, probe, clock, log, testPublicKey, [this](const QString& folder) {
@@ -158,9 +140,7 @@ protected:
         return {"nimbrel", "--apply-update", "--pid", pid, "--target", target, "--staged", staged};
     }
     std::optional<UpdateLog> record() const { return decodeUpdateLog(readFile(updateDirectory + u"/apply.json")); }
-
     static constexpr double expectedTimestamp = 1'767'225'600.0;  // the fake clock's start, in Unix time
-
     QString root = freshDirectory(), updateDirectory = root + QStringLiteral("/data/Nimbrel/Update");
     QString target = makeInstallFolder(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
     QString staged = makeSignedFolder(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
@@ -217,15 +197,6 @@ TEST_F(ApplyRun, SuccessSwapsStartsAndRecords)
     EXPECT_EQ(record(), (UpdateLog{"success", std::nullopt, expectedTimestamp}));
     EXPECT_EQ(recordWhenLaunched, record()) << "the new application finds the record at its start";
     EXPECT_TRUE(log.lines.isEmpty());
-
-    for (const char* pid : {"0", "junk"}) {  // no process to wait for: the swap happens at once
-        SCOPED_TRACE(pid);
-        probe.runningChecks = 0;
-        makeSignedFolder(staged, 43, pid);
-        EXPECT_EQ(run(arguments(QString::fromLatin1(pid))), 0);
-        EXPECT_EQ(probe.runningChecks, 0) << "nothing to wait for";
-        EXPECT_EQ(readFile(target + QStringLiteral("/bin/nimbrel")), "#!/bin/sh\necho " + QByteArray(pid) + "\n");
-    }
 }
 
 TEST_F(ApplyRun, EveryFailureIsRecordedAndTouchesNothing)
@@ -253,7 +224,6 @@ TEST_F(ApplyRun, EveryFailureIsRecordedAndTouchesNothing)
     writeFile(staged + QStringLiteral("/bin/extra"), "added after signing", 0755);
     fails(arguments(), "signatureInvalid", staged, true);
     EXPECT_TRUE(log.lines.isEmpty());
-
     // A file where the update folder's parent should be: the record cannot be written, the system log has it.
     writeFile(root + QStringLiteral("/blocked"), "not a folder");
     const QString updates = std::exchange(updateDirectory, root + QStringLiteral("/blocked/Update"));
@@ -269,4 +239,63 @@ TEST(UpdateKey, BuiltInKeyIsTheTestKeyOnlyWhenNoReleaseKeyWasGiven)
 {
     EXPECT_EQ(updatePublicKey().size(), 32);
     EXPECT_EQ(updatePublicKey() == testPublicKey, updatePublicKeyIsTestKey());
+}
+
+TEST(UpdateLog, DecodesOnlyRecords)
+{
+    const UpdateLog awkward{"signatureInvalid", QStringLiteral("/tmp/a \"b\"\\c\n/Nimbrel.app"), -1.5};
+    EXPECT_EQ(decodeUpdateLog(encodeUpdateLog(awkward)), awkward);
+    EXPECT_EQ(decodeUpdateLog(R"({"timestamp":1.5,"note":null,"result":"x","more":[1]})"),
+              (UpdateLog{"x", std::nullopt, 1.5}));
+    for (const char* json : {R"({"timestamp":2})", R"({"result":"x"})", R"({"result":3,"timestamp":2})",
+                             R"({"result":"x","timestamp":"2"})", R"({"result":"x","note":5,"timestamp":2})",
+                             R"(["result","x"])", R"({"result":"x",)", ""})
+        EXPECT_EQ(decodeUpdateLog(json), std::nullopt) << json;
+}
+
+TEST(UpdateLog, WrittenAtomicallyIntoANewFolderAndNeverWithAnUnwritableTimestamp)
+{
+    const QString folder = freshDirectory() + QStringLiteral("/Nimbrel/Update");
+    const QString path = folder + QStringLiteral("/apply.json");
+    ASSERT_TRUE(writeUpdateLog(folder, {"replaceFailed", QStringLiteral("backupFailed"), 1}));
+    const QByteArray first = readFile(path);
+    // A reader holding the old file keeps reading the whole old record: the new one is renamed into place.
+    QFile reader(path);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(writeUpdateLog(folder, {"success", std::nullopt, 2}));
+    EXPECT_EQ(reader.readAll(), first);
+    EXPECT_EQ(decodeUpdateLog(readFile(path)), (UpdateLog{"success", std::nullopt, 2}));
+    EXPECT_EQ(names(folder), QStringList{QStringLiteral("apply.json")}) << "no temporary file is left behind";
+    QFile::remove(path);
+    EXPECT_FALSE(writeUpdateLog(folder, {"success", std::nullopt, std::nan("")}));
+    EXPECT_FALSE(exists(path));
+}
+
+TEST(UpdateLog, TheLastResultIsReportedOnceAndWhatCannotBeReadStays)
+{
+    const QString failed = QStringLiteral("[Nimbrel] 上次自动更新未生效（");
+    const std::tuple<std::optional<QByteArray>, QStringList, bool> cases[] = {
+        // the record, the lines it gives, whether it stays
+        {std::nullopt, {}, false},
+        {R"({"result":"success","timestamp":1})", {}, false},
+        {R"({"timestamp":1,"result":"replaceFailed","note":"installFailed"})",
+         {failed + "replaceFailed）：installFailed"},
+         false},
+        {R"({"result":"Success","timestamp":1})", {failed + "Success）："}, false},
+        {"{not json", {}, true},
+        {R"({"result":"success","timestamp":"yesterday"})", {}, true},
+        {QByteArray(2 * 1024 * 1024, ' ') + R"({"result":"x","timestamp":1})", {}, true},
+    };
+    for (const auto& [file, lines, stays] : cases) {
+        SCOPED_TRACE(file.value_or("(none)").left(60).constData());
+        const QString folder = freshDirectory();
+        if (file)
+            writeFile(folder + QStringLiteral("/apply.json"), *file);
+        fake::RecordingSystemLog log;
+        reportLastApplyResult(folder, log);
+        EXPECT_EQ(log.lines, lines);
+        EXPECT_EQ(exists(folder + QStringLiteral("/apply.json")), stays);
+        reportLastApplyResult(folder, log);
+        EXPECT_EQ(log.lines, lines) << "reported once";
+    }
 }

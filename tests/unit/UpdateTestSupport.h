@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QStorageInfo>
 #include <QUuid>
 
 #include <sys/stat.h>
@@ -41,21 +42,16 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-inline bool exists(const QString& path)
-{
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
+inline const auto exists = [](const QString& path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); };
 
 inline void makeLink(const QString& target, const QString& link)
 {
     ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData());
 }
 
-inline QStringList names(const QString& folder)
-{
+inline const auto names = [](const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
+};
 
 // Everything below `root` (kind, permission bits, content or link text), for "nothing was touched".
 inline QMap<QString, QString> snapshot(const QString& root)
@@ -112,14 +108,11 @@ inline QString makeSignedFolder(const QString& path, qint64 build = 42, const QB
 // A fresh folder on another file system than the test's home (moves there cannot be renames), or empty.
 inline QString otherDeviceDirectory()
 {
-    struct stat home {
-    }, shm{};
-    if (::stat(QFile::encodeName(homeDirectory()).constData(), &home) != 0 || ::stat("/dev/shm", &shm) != 0 ||
-        home.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
+    const QString shm = QStringLiteral("/dev/shm");
+    if (!QFileInfo(shm).isWritable() || QStorageInfo(shm).rootPath() == QStorageInfo(homeDirectory()).rootPath())
         return {};
-    const QString path = QStringLiteral("/dev/shm/nimbrel-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QDir().mkpath(path);
-    return path;
+    const QString path = shm + QStringLiteral("/nimbrel-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return QDir().mkpath(path) ? path : QString();
 }
 
 // A program's output for `input`.
@@ -133,10 +126,9 @@ inline QByteArray output(const QString& program, const QStringList& arguments, c
     return process.readAllStandardOutput();
 }
 
-inline QByteArray gzip(const QByteArray& data)
-{
+inline const auto gzip = [](const QByteArray& data) {
     return output(QStringLiteral("gzip"), {QStringLiteral("-1c")}, data);
-}
+};
 
 // A gzip-compressed tar package of the folder `root`, named `top` inside the package, in name order.
 inline QByteArray packFolder(const QString& root, const QString& top = QStringLiteral("Nimbrel.app"))

