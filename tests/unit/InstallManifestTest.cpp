@@ -57,14 +57,10 @@ TEST(InstallManifest, SignedFolderVerifiesWithItsKeyOnlyAndCarriesItsBuild)
                                     "lib/libx.so.1 644 ", "share 755 ", "share/empty 755 ", "share/readme 444 "}));
     EXPECT_FALSE(verifyInstallFolder(folder, otherPublicKey).ok() || verifyInstallFolder(folder, QByteArray()).ok());
     EXPECT_EQ(signedBuildNumber(folder, otherPublicKey), std::nullopt);
-    writeFile(folder + QStringLiteral("/bin/extra"), "added later");
-    ASSERT_TRUE(signInstallFolder(folder, 2, testSigningKey).ok());
-    EXPECT_EQ(signedBuildNumber(folder, testPublicKey), 2) << "signing again replaces the signature";
     const QString linked = freshDirectory() + QStringLiteral("/Nimbrel.app");
     makeLink(folder, linked);
     EXPECT_FALSE(verifyInstallFolder(linked, testPublicKey).ok()) << "only a real folder is a folder";
     EXPECT_FALSE(verifyInstallFolder(folder + QStringLiteral("-missing"), testPublicKey).ok());
-    EXPECT_EQ(ed25519PublicKeyFromPem(testSigningKey), testPublicKey);
     EXPECT_TRUE(ed25519PublicKeyFromPem("not a key").isEmpty());
     EXPECT_FALSE(signInstallFolder(makeInstallFolder(linked + QStringLiteral("2")), 1, "not a key").ok());
 }
