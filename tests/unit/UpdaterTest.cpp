@@ -18,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <limits>
 #include <memory>
 #include <string>
@@ -89,10 +88,7 @@ protected:
         return std::make_unique<UpdaterService>(UpdaterEnvironment{
             heldHttp ? static_cast<HttpClient&>(*heldHttp) : http, log, locations, program.value_or(executable()),
             build, feedUrl.value_or(server.url(QStringLiteral("/appcast.json"))), loopbackHttp, testPublicKey,
-            [this](const QString& program, const QStringList& arguments) {
-                spawned.append(QStringList{program} + arguments);
-                return spawnSucceeds;
-            }});
+            [](const QString&, const QStringList&) { return false; }});
     }
     void serveRelease(qint64 feedBuild, const QByteArray& packageBytes)
     {
@@ -106,8 +102,6 @@ protected:
     native::QtHttpClient http;
     fake::HeldHttpClient* heldHttp = nullptr;  // set before makeService: requests wait for the test
     fake::RecordingSystemLog log;
-    QList<QStringList> spawned;
-    bool spawnSucceeds = true;
 };
 
 TEST(Release, BuildNumbersAddressesAndFolders)
@@ -354,31 +348,6 @@ TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
         EXPECT_FALSE(service->stagedApp() || exists(stagedFolder()));
         EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
     }
-}
-
-TEST_F(UpdaterServiceTest, RelaunchHandsOverToTheHelperOnceAndAFailedSpawnMayBeRetried)
-{
-    serveRelease(11, signedPackage(11));
-    const auto service = makeService();
-    QSignalSpy termination(service.get(), &UpdaterService::terminationRequested);
-    service->installAndRelaunch();
-    EXPECT_TRUE(spawned.isEmpty()) << "nothing is staged yet";
-    service->checkForUpdates();
-    ASSERT_TRUE(finishes(*service));
-    ASSERT_EQ(service->state(), State::readyToRelaunch);
-    spawnSucceeds = false;
-    service->installAndRelaunch();
-    EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动更新替换进程失败")});
-    EXPECT_FALSE(service->hasDispatchedUpdate() || service->isRelaunching());
-    EXPECT_EQ(termination.count(), 0);
-    spawnSucceeds = true;
-    service->installAndRelaunch();
-    service->installAndRelaunch();
-    ASSERT_EQ(spawned.size(), 2);
-    EXPECT_EQ(spawned.last().mid(2, 3), (QStringList{"--apply-update", "--pid", QString::number(::getpid())}));
-    EXPECT_TRUE(service->isRelaunching() && service->hasDispatchedUpdate());
-    EXPECT_EQ(termination.count(), 1);
-    EXPECT_FALSE(makeService(QStringLiteral("10"), true, {}, QString())->spawnApplyHelper(1, root, root));
 }
 
 TEST_F(UpdaterServiceTest, HttpClientAnswersAnyStatusKeepsNoCookieAndFollowsOnlyAcceptedRedirects)
