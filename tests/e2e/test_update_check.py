@@ -1,6 +1,6 @@
 """A running Nimbrel in its application folder finds a newer signed release on its feed, stages it,
 reports its first launch once, and swaps in the staged release when the user presses the settings
-window's restart button."""
+window's restart button; and packaging refuses a build number the program was not compiled as."""
 
 import http.server
 import json
@@ -19,25 +19,11 @@ PACKAGE = os.path.join(SOURCE_DIR, "scripts", "package")
 NEXT_BUILD = os.environ.get("NIMBREL_NEXT_BUILD", "nimbrel-next-build")
 
 
-class Host(http.server.ThreadingHTTPServer):
-    """The update and report hosts on loopback: files from one folder, and launch reports answered 204."""
-
-    def __init__(self, folder):
-        self.folder, self.reports, self.fetched = folder, [], []
-        super().__init__(("127.0.0.1", 0), Handler)
-
-    def handle_error(self, request, client_address):
-        pass  # a client that hangs up early is not a test failure
-
-    @property
-    def base(self):
-        return f"http://127.0.0.1:{self.server_address[1]}"
-
-
 class Handler(http.server.SimpleHTTPRequestHandler):
+    """The update and report hosts on loopback: files from the server's folder, launch reports answered 204."""
+
     def __init__(self, *args, **kwargs):
-        # The server is the third argument; BaseRequestHandler sets self.server only while handling.
-        super().__init__(*args, directory=args[2].folder, **kwargs)
+        super().__init__(*args, directory=args[2].folder, **kwargs)  # args[2]: the server
 
     def do_GET(self):
         self.server.fetched.append(self.path)
@@ -55,13 +41,16 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 class UpdateCheck(E2ETestCase):
     def serve(self):
-        """A feed and report server on a folder of its own, for the length of the test; (server, folder)."""
-        served = os.path.join(self.home.path, "served")
-        os.makedirs(served, exist_ok=True)
-        host = Host(served)
+        """A feed and report server on a folder of its own, for the length of the test."""
+        host = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        host.folder, host.reports, host.fetched = os.path.join(self.home.path, "served"), [], []
+        host.handle_error = lambda *args: None  # a client that hangs up early is not a test failure
+        host.base = f"http://127.0.0.1:{host.server_address[1]}"
+        os.makedirs(host.folder)
         threading.Thread(target=host.serve_forever, daemon=True).start()
+        self.addCleanup(host.server_close)
         self.addCleanup(host.shutdown)
-        return host, served
+        return host
 
     def package(self, program, url_base, out):
         done = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base", url_base,
@@ -75,7 +64,7 @@ class UpdateCheck(E2ETestCase):
         return feed
 
     def test_a_newer_release_is_staged_the_launch_reported_once_and_the_restart_swaps_it_in(self):
-        host, served = self.serve()
+        host = self.serve()
         # This build, installed as an application folder the updater may replace.
         running = self.package(BINARY, host.base, os.path.join(self.home.path, "v1"))
         applications = os.path.join(self.home.path, "Applications")
@@ -87,14 +76,12 @@ class UpdateCheck(E2ETestCase):
             self.assertTrue(os.path.exists(os.path.join(target, part)), part)
         self.assertFalse(os.path.exists(os.path.join(target, "libexec")), "no helper programs")
         program = os.path.join(target, "bin", "nimbrel")
-        newer = self.package(NEXT_BUILD, host.base, served)
+        newer = self.package(NEXT_BUILD, host.base, host.folder)
         self.assertEqual(newer["build"], compiled_build(program) + 1)
-
         env = {"NIMBREL_FEED_URL": host.base + "/appcast.json", "NIMBREL_REPORT_URL": host.base + "/api/launch"}
         temporary = os.path.join(self.home.path, "tmp")
         os.makedirs(temporary)
         nimbrel = self.start(program=program, TMPDIR=temporary, **env)
-
         # Staging is over when the program has deleted the package it downloaded (into TMPDIR, before it
         # asked for it) and left nothing but the folder, moved into place in one rename.
         update = os.path.join(self.home.data_dir, "Update")
@@ -104,37 +91,26 @@ class UpdateCheck(E2ETestCase):
                            "the newer release to be staged")
         with open(os.path.join(staged, "_signature", "manifest"), encoding="utf-8") as f:
             self.assertEqual(json.load(f)["build"], newer["build"])
-
         nimbrel.wait_until(lambda: self.home.read_defaults().get("Nimbrel.didReportLaunch") is True, 30,
                            "the launch report to be accepted")
         self.assertEqual([path for path, _ in host.reports], ["/api/launch"])
         self.assertEqual(host.reports[0][1]["install_id"], self.home.read_defaults()["Nimbrel.installID"])
-
         # The settings window offers the restart once the program counts the release as ready; pressing it
         # hands over to the apply helper and this process ends. Until the button shows, a click lands on the
         # empty header.
         self.assertEqual(subprocess.run([program, "--settings"], env=self.home.env(**env), capture_output=True,
                                         timeout=15, stdin=subprocess.DEVNULL).returncode, 0)
-        window = []
-
-        def settings_shown():
-            window[:] = x11("xdotool", "search", "--onlyvisible", "--name", "^Nimbrel Settings$",
-                            check=False).stdout.split()
-            return bool(window)
-
-        nimbrel.wait_until(settings_shown, 15, "the settings window")
+        window = nimbrel.wait_until(lambda: x11("xdotool", "search", "--onlyvisible", "--name", "^Nimbrel Settings$",
+                                                check=False).stdout.split(), 15, "the settings window")
 
         def handed_over():
             x11("xdotool", "mousemove", "--window", window[0], "460", "50", "click", "1", check=False)
             try:
-                nimbrel.process.wait(0.5)
+                return nimbrel.process.wait(0.5) is not None
             except subprocess.TimeoutExpired:
                 return False
-            return True
-
         nimbrel.wait_until(handed_over, 20, "the restart button to hand over to the apply helper")
         self.assertEqual(nimbrel.process.returncode, 0)
-
         # The helper removes the backup last, once the new release is in place; then it starts it.
         nimbrel.wait_until(lambda: not os.path.exists(staged) and not os.path.exists(target + ".bak"), 30,
                            "the staged release to be swapped in")
@@ -142,19 +118,25 @@ class UpdateCheck(E2ETestCase):
             self.assertEqual(json.load(f)["build"], newer["build"])
         self.assertEqual(compiled_build(program), newer["build"])
         executable = os.path.realpath(program)
-        relaunched = []
-
-        def running():
-            relaunched[:] = [int(p) for p in os.listdir("/proc") if p.isdigit() and executable_of(p) == executable]
-            return bool(relaunched)
-
-        nimbrel.wait_until(running, 15, "the new release to start")
+        relaunched = nimbrel.wait_until(lambda: [int(p) for p in os.listdir("/proc")
+                                                 if p.isdigit() and executable_of(p) == executable], 15,
+                                        "the new release to start")
         self.addCleanup(stop_processes, relaunched)
         # Being the next start, it consumes the outcome record and then asks the feed, after it decided on
         # the launch report: no second report is sent.
         nimbrel.wait_until(lambda: not os.path.exists(os.path.join(update, "apply.json"))
                            and host.fetched.count("/appcast.json") >= 2, 15, "the new release's launch sequence")
         self.assertEqual(len(host.reports), 1)
+
+    def test_packaging_refuses_a_build_number_the_program_was_not_compiled_as(self):
+        out = os.path.join(self.home.path, "release")
+        compiled = compiled_build(BINARY)
+        packaged = subprocess.run([PACKAGE, "--build-dir", BUILD_DIR, "--key", TEST_KEY, "--url-base",
+                                   "https://updates.example.org/releases", "--output", out,
+                                   "--build-number", str(compiled + 1)], capture_output=True, text=True, timeout=120)
+        self.assertEqual(packaged.returncode, 1)
+        self.assertIn(f"is not the build {os.path.abspath(BINARY)} was compiled as ({compiled})", packaged.stderr)
+        self.assertFalse(os.path.exists(out), "nothing is written")
 
 
 if __name__ == "__main__":

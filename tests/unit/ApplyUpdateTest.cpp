@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <functional>
 #include <set>
+#include <utility>
 
 using namespace nimbrel;
 using namespace nimbrel::test;
@@ -31,79 +32,36 @@ public:
         return running.count(pid) > 0;
     }
     int openExitHandle(qint32) override { return handle; }
-    int waitExitHandle(int, int timeoutMilliseconds) override
-    {
-        waitedFor = timeoutMilliseconds;
-        return waitResult;
-    }
+    int waitExitHandle(int, int timeoutMilliseconds) override { return waitedFor = timeoutMilliseconds, waitResult; }
     void closeExitHandle(int) override { ++closed; }
     qint64 monotonicMilliseconds() override { return now; }
     void sleepMilliseconds(int milliseconds) override { now += milliseconds; }
-
     std::set<qint32> running;
-    int handle = 7;  // or -errno
-    int waitResult = 1;
-    int endsAfterChecks = -1;  // the fallback's process ends after this many checks
-    int runningChecks = 0;
-    int closed = 0;
-    int waitedFor = -1;
+    int handle = 7, waitResult = 1;  // the exit handle (or -errno) and its wait's result
+    int endsAfterChecks = -1;        // the fallback's process ends after this many checks
+    int runningChecks = 0, closed = 0, waitedFor = -1;
     qint64 now = 1000;
 };
 
-QString cwd(const QString& relative)
-{
-    return QDir::cleanPath(QDir::current().absoluteFilePath(relative));
-}
-
 }  // namespace
 
-TEST(ApplyOptions, ParsingFollowsTheRules)
+TEST(ApplyOptions, ValuesAreTakenAsGivenAndOnlyDecimalPidsInRangeCount)
 {
-    const std::tuple<QStringList, ApplyOptions> cases[] = {
-        {{"/a/bin/nimbrel", "--apply-update", "--pid", "4321", "--target", "/My Apps/N.app", "--staged",
-          "/t/a b/N.app"},
-         {4321, "/My Apps/N.app", "/t/a b/N.app"}},
-        // Later wins; a value is taken whatever it looks like; an option without one is skipped.
-        {{"nimbrel", "--staged", "/s", "--pid", "1", "--target", "/a", "--pid", "x", "--target", "/b"},
-         {0, "/b", "/s"}},
-        {{"nimbrel", "--pid", "5", "--target", "--staged", "/b", "--pid"}, {5, cwd("--staged"), ""}},
-        {{"--pid", "5", "extra", "--target", "rel/N.app/", "--staged", ""}, {0, cwd("rel/N.app"), ""}},
-        {{}, {0, "", ""}},
-    };
-    for (const auto& [arguments, expected] : cases)
-        EXPECT_EQ(parseApplyOptions(arguments), expected) << arguments.join(u' ').toStdString();
-
-    const std::pair<const char*, qint32> pids[] = {// text, pid
-                                                   {"4321", 4321},
-                                                   {"+12", 12},
-                                                   {"-7", -7},
-                                                   {"", 0},
-                                                   {"+", 0},
-                                                   {"12x", 0},
-                                                   {" 12", 0},
-                                                   {"+-3", 0},
-                                                   {"0x10", 0},
-                                                   {"١٢", 0},
-                                                   {"2147483647", 2147483647},
-                                                   {"2147483648", 0},
-                                                   {"-2147483648", INT32_MIN},
-                                                   {"-2147483649", 0},
-                                                   {"99999999999999999999999", 0}};
-    for (const auto& [text, expected] : pids)
-        EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), expected) << text;
+    EXPECT_EQ(parseApplyOptions({"nimbrel", "--pid", "5", "--target", "--staged", "/b", "--pid"}),
+              (ApplyOptions{5, QDir::current().absoluteFilePath("--staged"), ""}))
+        << "a value is taken whatever it looks like; an option without one is skipped";
+    for (const auto& [text, pid] : std::initializer_list<std::pair<const char*, qint32>>{
+             {"4321", 4321}, {"+12", 12}, {"-7", -7}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN}})
+        EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), pid) << text;
+    for (const char* text :
+         {"", "+", "12x", " 12", "+-3", "0x10", "١٢", "2147483648", "-2147483649", "99999999999999999999999"})
+        EXPECT_EQ(parsePidValue(QString::fromUtf8(text)), 0) << text;
 }
 
 TEST(WaitForExit, OnTheExitHandleOrByPollingUntilTheTimeout)
 {
-    struct Case {
-        const char* name;
-        qint32 pid;
-        int handle;
-        int waitResult;
-        int endsAfterChecks;
-        bool ended;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, qint32, int, int, int, bool> cases[] = {
+        // pid, exit handle (or -errno), its wait's result, checks until a polled process ends, ended
         {"no pid", 0, 7, 0, -1, true},
         {"negative pid", -4321, 7, 0, -1, true},
         {"exited", 4321, 7, 1, -1, true},
@@ -113,45 +71,29 @@ TEST(WaitForExit, OnTheExitHandleOrByPollingUntilTheTimeout)
         {"no pidfd, ends while polled", 4321, -ENOSYS, 0, 4, true},
         {"no pidfd, runs on", 4321, -EPERM, 0, -1, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, pid, handle, waitResult, endsAfterChecks, ended] : cases) {
+        SCOPED_TRACE(name);
         FakeProbe probe;
-        probe.running = {c.pid};
-        probe.handle = c.handle;
-        probe.waitResult = c.waitResult;
-        probe.endsAfterChecks = c.endsAfterChecks;
-        EXPECT_EQ(waitForExit(c.pid, 30, probe), c.ended);
-        if (c.pid < 1) {
-            EXPECT_EQ(probe.runningChecks, 0) << "a pid below 1 is never probed";
-        }
-        EXPECT_EQ(probe.closed, c.pid > 0 && c.handle >= 0 ? 1 : 0);
-        EXPECT_EQ(probe.waitedFor, c.pid > 0 && c.handle >= 0 ? 30'000 : -1);
-        if (c.pid > 0 && c.handle < 0 && c.handle != -ESRCH) {
-            EXPECT_EQ(probe.now - 1000 >= 30'000, !c.ended) << "polls until the time-out, no longer";
+        probe.running = {pid};
+        std::tie(probe.handle, probe.waitResult, probe.endsAfterChecks) =
+            std::tuple(handle, waitResult, endsAfterChecks);
+        EXPECT_EQ(waitForExit(pid, 30, probe), ended);
+        EXPECT_TRUE(pid > 0 || probe.runningChecks == 0) << "a pid below 1 is never probed";
+        EXPECT_EQ(probe.closed, pid > 0 && handle >= 0 ? 1 : 0);
+        EXPECT_EQ(probe.waitedFor, pid > 0 && handle >= 0 ? 30'000 : -1);
+        if (pid > 0 && handle < 0 && handle != -ESRCH) {
+            EXPECT_EQ(probe.now - 1000 >= 30'000, !ended) << "polls until the time-out, no longer";
         }
     }
-    FakeProbe gone;
-    EXPECT_TRUE(waitForExit(4321, 30, gone));
-    EXPECT_EQ(gone.waitedFor, -1);
 }
 
-TEST(SystemProcessProbe, WaitsForARealProcessAndCountsAnUncollectedOneAsEnded)
+TEST(SystemProcessProbe, CountsAnUncollectedChildAsEnded)
 {
     SystemProcessProbe probe;
-    QProcess stays;
-    stays.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    ASSERT_TRUE(stays.waitForStarted());
-    EXPECT_FALSE(waitForExit(static_cast<qint32>(stays.processId()), 1, probe)) << "the time-out";
-    stays.kill();
-    QProcess ends;
-    ends.start(QStringLiteral("sleep"), {QStringLiteral("1")});
-    ASSERT_TRUE(ends.waitForStarted());
-    ASSERT_TRUE(probe.isRunning(static_cast<qint32>(ends.processId())));
-    EXPECT_TRUE(waitForExit(static_cast<qint32>(ends.processId()), 20, probe));
-
     pid_t child = 0;
     char* arguments[] = {const_cast<char*>("true"), nullptr};
     ASSERT_EQ(posix_spawnp(&child, "true", nullptr, nullptr, arguments, environ), 0);
+    EXPECT_TRUE(probe.isRunning(::getpid()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.isRunning(child); }, 5'000)) << "a zombie counts as ended";
     EXPECT_EQ(::kill(child, 0), 0) << "the child was not collected yet";
     EXPECT_TRUE(waitForExit(child, 5, probe));
@@ -163,20 +105,8 @@ TEST(SystemProcessProbe, WaitsForARealProcessAndCountsAnUncollectedOneAsEnded)
 
 class ApplyRun : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        root = freshDirectory();
-        updateDirectory = root + QStringLiteral("/data/Nimbrel/Update");
-        target = makeInstallFolder(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
-        staged = makeSignedFolder(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
-        probe.running = {4321};
-    }
-    void TearDown() override
-    {
-        if (!remote.isEmpty())
-            removeTree(remote);
-    }
-
+    void SetUp() override { probe.running = {4321}; }
+    void TearDown() override { removeTree(remote); }
     int run(const QStringList& arguments)
     {
         ApplyServices services{updateDirectory, probe, clock, log, testPublicKey, [this](const QString& folder) {
@@ -186,27 +116,15 @@ protected:
                                }};
         return runApplyUpdate(arguments, services);
     }
-
     QStringList arguments(const QString& pid = QStringLiteral("4321")) const
     {
-        return {QStringLiteral("nimbrel"),  QStringLiteral("--apply-update"),
-                QStringLiteral("--pid"),    pid,
-                QStringLiteral("--target"), target,
-                QStringLiteral("--staged"), staged};
+        return {"nimbrel", "--apply-update", "--pid", pid, "--target", target, "--staged", staged};
     }
-
-    std::optional<UpdateLog> record() const
-    {
-        return decodeUpdateLog(readFile(updateDirectory + QStringLiteral("/apply.json")));
-    }
-
-    // 2026-01-01 00:00:00 UTC, 788 918 400 seconds after the reference date.
-    static constexpr double expectedTimestamp = 788'918'400.0;
-
-    QString root;
-    QString updateDirectory;
-    QString target;
-    QString staged;
+    std::optional<UpdateLog> record() const { return decodeUpdateLog(readFile(updateDirectory + u"/apply.json")); }
+    static constexpr double expectedTimestamp = 1'767'225'600.0;  // the fake clock's start, in Unix time
+    QString root = freshDirectory(), updateDirectory = root + QStringLiteral("/data/Nimbrel/Update");
+    QString target = makeInstallFolder(root + QStringLiteral("/Applications/Nimbrel.app"), "old");
+    QString staged = makeSignedFolder(updateDirectory + QStringLiteral("/Nimbrel.app"), 42, "new");
     QString remote = otherDeviceDirectory();  // on another file system, where there is one
     FakeProbe probe;
     QStringList launched;
@@ -215,14 +133,13 @@ protected:
     fake::RecordingSystemLog log;
 };
 
-TEST_F(ApplyRun, ReplaceMovesOrCopiesTheStagedFolderInAndDropsTheBackup)
+TEST_F(ApplyRun, ReplaceMovesOrCopiesTheStagedFolderInOrPutsTheBackupBack)
 {
     for (const QString& folder : QStringList{updateDirectory, remote}) {
         if (folder.isEmpty())
             continue;  // no second file system
         SCOPED_TRACE(folder.toStdString());
-        makeSignedFolder(folder + QStringLiteral("/Nimbrel.app"), 42, folder.toUtf8());
-        const QString staged = folder + QStringLiteral("/Nimbrel.app");
+        const QString staged = makeSignedFolder(folder + QStringLiteral("/Nimbrel.app"), 42, folder.toUtf8());
         const auto newContents = snapshot(staged);
         writeFile(backupPath(target) + QStringLiteral("/stale"), "left by an earlier attempt");
         EXPECT_EQ(replaceApp(target, staged, testPublicKey), std::nullopt);
@@ -230,24 +147,18 @@ TEST_F(ApplyRun, ReplaceMovesOrCopiesTheStagedFolderInAndDropsTheBackup)
         EXPECT_FALSE(exists(staged));
         EXPECT_EQ(names(root + QStringLiteral("/Applications")), QStringList{QStringLiteral("Nimbrel.app")});
     }
-}
-
-TEST_F(ApplyRun, ReplaceAfterAFailedCopyPutsTheBackupBack)
-{
     if (remote.isEmpty())
         GTEST_SKIP() << "no second file system";
-    const std::pair<const char*, std::function<void(const QString&)>> cases[] = {
-        // A pipe is neither a file, a folder nor a link: the copy stops there.
-        {"the copy stops at a pipe",
-         [](const QString& b) { ::mkfifo(QFile::encodeName(b + QStringLiteral("/share/pipe")).constData(), 0600); }},
-        {"the copy is not the signed folder",
-         [](const QString& b) { writeFile(b + QStringLiteral("/bin/extra"), "not signed", 0755); }},
-    };
     const auto targetBefore = snapshot(target);
-    for (const auto& [name, spoil] : cases) {
-        SCOPED_TRACE(name);
+    // A copy that stops at a pipe (neither a file, a folder nor a link), or is not the signed folder.
+    for (const char* spoiled : {"share/pipe", "bin/extra"}) {
+        SCOPED_TRACE(spoiled);
         const QString staged = makeSignedFolder(remote + QStringLiteral("/Nimbrel.app"), 42, "remote");
-        spoil(staged);
+        const QString path = staged + u'/' + QLatin1String(spoiled);
+        if (path.endsWith(u"pipe"))
+            ::mkfifo(QFile::encodeName(path).constData(), 0600);
+        else
+            writeFile(path, "not signed", 0755);
         const auto stagedContents = snapshot(staged);
         EXPECT_EQ(replaceApp(target, staged, testPublicKey), ReplaceError::installFailed);
         EXPECT_EQ(snapshot(target), targetBefore) << "the target never held a partial copy";
@@ -262,30 +173,18 @@ TEST_F(ApplyRun, SuccessSwapsStartsAndRecords)
     const auto newContents = snapshot(staged);
     EXPECT_EQ(run(arguments()), 0);
     EXPECT_EQ(snapshot(target), newContents);
-    EXPECT_FALSE(exists(staged));
-    EXPECT_FALSE(exists(backupPath(target)));
+    EXPECT_FALSE(exists(staged) || exists(backupPath(target)));
     EXPECT_EQ(launched, QStringList{target});
     EXPECT_EQ(record(), (UpdateLog{"success", std::nullopt, expectedTimestamp}));
     EXPECT_EQ(recordWhenLaunched, record()) << "the new application finds the record at its start";
     EXPECT_TRUE(log.lines.isEmpty());
-
-    // No process to wait for: the swap happens at once.
-    for (const char* pid : {"0", "-5", "junk", "99999999999"}) {
-        SCOPED_TRACE(pid);
-        probe.runningChecks = 0;
-        makeSignedFolder(staged, 43, pid);
-        EXPECT_EQ(run(arguments(QString::fromLatin1(pid))), 0);
-        EXPECT_EQ(probe.runningChecks, 0) << "nothing to wait for";
-        EXPECT_EQ(readFile(target + QStringLiteral("/bin/nimbrel")), "#!/bin/sh\necho " + QByteArray(pid) + "\n");
-    }
 }
 
 TEST_F(ApplyRun, EveryFailureIsRecordedAndTouchesNothing)
 {
     const auto fails = [&](const QStringList& list, const QString& result, const QString& note, bool waits) {
         SCOPED_TRACE(QString(result + u' ' + note).toStdString());
-        const auto targetBefore = snapshot(target);
-        const auto stagedBefore = snapshot(staged);
+        const auto targetBefore = snapshot(target), stagedBefore = snapshot(staged);
         probe.runningChecks = 0;
         EXPECT_EQ(run(list), 1);
         EXPECT_EQ(snapshot(target), targetBefore);
@@ -305,25 +204,16 @@ TEST_F(ApplyRun, EveryFailureIsRecordedAndTouchesNothing)
     probe.waitResult = 1;
     writeFile(staged + QStringLiteral("/bin/extra"), "added after signing", 0755);
     fails(arguments(), "signatureInvalid", staged, true);
+    EXPECT_TRUE(log.lines.isEmpty());
+    // A file where the update folder's parent should be: the record cannot be written, the system log has it.
+    writeFile(root + QStringLiteral("/blocked"), "not a folder");
+    const QString updates = std::exchange(updateDirectory, root + QStringLiteral("/blocked/Update"));
+    EXPECT_EQ(run(arguments()), 1);
+    EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 自动更新未生效（signatureInvalid）：") + staged});
+    updateDirectory = updates;
     QFile::remove(staged + QStringLiteral("/bin/extra"));
     removeTree(target);
     fails(arguments(), "replaceFailed", "backupFailed", true);
-    EXPECT_TRUE(log.lines.isEmpty());
-}
-
-TEST_F(ApplyRun, AFailureThatCannotBeRecordedGoesToTheSystemLog)
-{
-    // A file where the update folder's parent should be: the record cannot be written.
-    writeFile(root + QStringLiteral("/blocked"), "not a folder");
-    updateDirectory = root + QStringLiteral("/blocked/Update");
-    writeFile(staged + QStringLiteral("/bin/extra"), "added later", 0755);
-    EXPECT_EQ(run(arguments()), 1);
-    EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 自动更新未生效（signatureInvalid）：") + staged});
-
-    log.lines.clear();
-    QFile::remove(staged + QStringLiteral("/bin/extra"));
-    EXPECT_EQ(run(arguments()), 0);
-    EXPECT_TRUE(log.lines.isEmpty()) << "a success stays silent";
 }
 
 TEST(UpdateKey, BuiltInKeyIsTheTestKeyOnlyWhenNoReleaseKeyWasGiven)
@@ -332,27 +222,58 @@ TEST(UpdateKey, BuiltInKeyIsTheTestKeyOnlyWhenNoReleaseKeyWasGiven)
     EXPECT_EQ(updatePublicKey() == testPublicKey, updatePublicKeyIsTestKey());
 }
 
-TEST(LaunchFolder, StartsTheFoldersProgramDetachedWithTheEnvironment)
+TEST(UpdateLog, DecodesOnlyRecords)
 {
-    const QString root = freshDirectory();
-    const QString folder = root + QStringLiteral("/Nimbrel.app");
-    const QByteArray report = QFile::encodeName(root + QStringLiteral("/started"));
-    // Fields 1 and 6 of /proc/<pid>/stat are the process and its session.
-    writeFile(folder + QStringLiteral("/bin/nimbrel"),
-              "#!/bin/sh\nread -r pid comm state ppid group session rest < /proc/$$/stat\n"
-              "echo \"$pid $session $0 $NIMBREL_SPAWN_PROBE\" > \"" +
-                  report + ".tmp\" && mv \"" + report + ".tmp\" \"" + report + "\"\n",
-              0755);
-    qputenv("NIMBREL_SPAWN_PROBE", "passed-on");
-    ASSERT_TRUE(launchInstalled(folder));
-    qunsetenv("NIMBREL_SPAWN_PROBE");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return exists(QFile::decodeName(report)); }, 10'000));
-    const QStringList fields = QString::fromUtf8(readFile(QFile::decodeName(report))).trimmed().split(u' ');
-    ASSERT_EQ(fields.size(), 4);
-    EXPECT_EQ(fields[0], fields[1]) << "it leads a session of its own";
-    EXPECT_NE(fields[1].toLongLong(), qint64(::getsid(0)));
-    EXPECT_EQ(fields[2], folder + QStringLiteral("/bin/nimbrel"));
-    EXPECT_EQ(fields[3], QStringLiteral("passed-on"));
-    EXPECT_FALSE(launchInstalled(root + QStringLiteral("/Missing.app")));
-    EXPECT_FALSE(spawnDetached(root + QStringLiteral("/missing"), {QStringLiteral("missing")}));
+    const UpdateLog awkward{"signatureInvalid", QStringLiteral("/tmp/a \"b\"\\c\n/Nimbrel.app"), -1.5};
+    EXPECT_EQ(decodeUpdateLog(encodeUpdateLog(awkward)), awkward);
+    EXPECT_EQ(decodeUpdateLog(R"({"timestamp":1.5,"note":null,"result":"x","more":[1]})"),
+              (UpdateLog{"x", std::nullopt, 1.5}));
+    for (const char* json : {R"({"timestamp":2})", R"({"result":"x"})", R"({"result":3,"timestamp":2})",
+                             R"({"result":"x","timestamp":"2"})", R"({"result":"x","note":5,"timestamp":2})",
+                             R"(["result","x"])", R"({"result":"x",)", ""})
+        EXPECT_EQ(decodeUpdateLog(json), std::nullopt) << json;
+}
+
+TEST(UpdateLog, WrittenAtomicallyIntoANewFolder)
+{
+    const QString folder = freshDirectory() + QStringLiteral("/Nimbrel/Update");
+    const QString path = folder + QStringLiteral("/apply.json");
+    ASSERT_TRUE(writeUpdateLog(folder, {"replaceFailed", QStringLiteral("backupFailed"), 1}));
+    const QByteArray first = readFile(path);
+    // A reader holding the old file keeps reading the whole old record: the new one is renamed into place.
+    QFile reader(path);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(writeUpdateLog(folder, {"success", std::nullopt, 2}));
+    EXPECT_EQ(reader.readAll(), first);
+    EXPECT_EQ(decodeUpdateLog(readFile(path)), (UpdateLog{"success", std::nullopt, 2}));
+    EXPECT_EQ(names(folder), QStringList{QStringLiteral("apply.json")}) << "no temporary file is left behind";
+}
+
+TEST(UpdateLog, TheLastResultIsReportedOnceAndWhatCannotBeReadStays)
+{
+    const QString failed = QStringLiteral("[Nimbrel] 上次自动更新未生效（");
+    const std::tuple<std::optional<QByteArray>, QStringList, bool> cases[] = {
+        // the record, the lines it gives, whether it stays
+        {std::nullopt, {}, false},
+        {R"({"result":"success","timestamp":1})", {}, false},
+        {R"({"timestamp":1,"result":"replaceFailed","note":"installFailed"})",
+         {failed + "replaceFailed）：installFailed"},
+         false},
+        {R"({"result":"Success","timestamp":1})", {failed + "Success）："}, false},
+        {"{not json", {}, true},
+        {R"({"result":"success","timestamp":"yesterday"})", {}, true},
+        {QByteArray(2 * 1024 * 1024, ' ') + R"({"result":"x","timestamp":1})", {}, true},
+    };
+    for (const auto& [file, lines, stays] : cases) {
+        SCOPED_TRACE(file.value_or("(none)").left(60).constData());
+        const QString folder = freshDirectory();
+        if (file)
+            writeFile(folder + QStringLiteral("/apply.json"), *file);
+        fake::RecordingSystemLog log;
+        reportLastApplyResult(folder, log);
+        EXPECT_EQ(log.lines, lines);
+        EXPECT_EQ(exists(folder + QStringLiteral("/apply.json")), stays);
+        reportLastApplyResult(folder, log);
+        EXPECT_EQ(log.lines, lines) << "reported once";
+    }
 }

@@ -12,13 +12,14 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QStorageInfo>
 #include <QUuid>
 
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 #include <algorithm>
-#include <cstring>
+#include <filesystem>
+#include <numeric>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -41,28 +42,16 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-inline bool exists(const QString& path)
-{
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
+inline const auto exists = [](const QString& path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); };
 
 inline void makeLink(const QString& target, const QString& link)
 {
     ::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData());
 }
 
-inline QByteArray linkText(const QString& path)
-{
-    QByteArray target(4096, '\0');
-    const ssize_t length = ::readlink(QFile::encodeName(path).constData(), target.data(), 4096);
-    return target.left(std::max<ssize_t>(length, 0));
-}
-
-inline QStringList names(const QString& folder)
-{
+inline const auto names = [](const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
+};
 
 // Everything below `root` (kind, permission bits, content or link text), for "nothing was touched".
 inline QMap<QString, QString> snapshot(const QString& root)
@@ -77,7 +66,8 @@ inline QMap<QString, QString> snapshot(const QString& root)
         const QString mode = QString::number(info.st_mode & 07777, 8);
         QString value = QStringLiteral("special ") + mode;  // never opened: a pipe would block the test
         if (S_ISLNK(info.st_mode))
-            value = QStringLiteral("link -> ") + QFile::decodeName(linkText(path));
+            value =
+                QStringLiteral("link -> ") + QString::fromStdString(std::filesystem::read_symlink(path.toStdString()));
         else if (S_ISDIR(info.st_mode))
             value = QStringLiteral("folder ") + mode;
         else if (S_ISREG(info.st_mode))
@@ -109,136 +99,97 @@ inline QString makeInstallFolder(const QString& path, const QByteArray& flavour 
 
 inline QString makeSignedFolder(const QString& path, qint64 build = 42, const QByteArray& flavour = "new")
 {
-    makeInstallFolder(path, flavour);
-    if (const auto signedFolder = signInstallFolder(path, build, testSigningKey); !signedFolder)
+    if (const auto signedFolder = signInstallFolder(makeInstallFolder(path, flavour), build, testSigningKey);
+        !signedFolder)
         qFatal("cannot sign the test folder: %s", qPrintable(signedFolder.error().description));
     return path;
 }
 
-// A fresh folder on another file system than the test's home (for moves that cannot be renames), or
-// empty when the machine has none.
+// A fresh folder on another file system than the test's home (moves there cannot be renames), or empty.
 inline QString otherDeviceDirectory()
 {
-    struct stat home {};
-    struct stat shm {};
-    if (::stat(QFile::encodeName(homeDirectory()).constData(), &home) != 0 || ::stat("/dev/shm", &shm) != 0 ||
-        home.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
+    const QString shm = QStringLiteral("/dev/shm");
+    if (!QFileInfo(shm).isWritable() || QStorageInfo(shm).rootPath() == QStorageInfo(homeDirectory()).rootPath())
         return {};
-    const QString path = QStringLiteral("/dev/shm/nimbrel-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QDir().mkpath(path);
-    return path;
+    const QString path = shm + QStringLiteral("/nimbrel-test-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return QDir().mkpath(path) ? path : QString();
 }
 
-// --- a tar writer for hand-made packages, including hostile ones ---------------------------------------------
+// A program's output for `input`.
+inline QByteArray output(const QString& program, const QStringList& arguments, const QByteArray& input = {})
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(60'000);
+    return process.readAllStandardOutput();
+}
 
+inline const auto gzip = [](const QByteArray& data) {
+    return output(QStringLiteral("gzip"), {QStringLiteral("-1c")}, data);
+};
+
+// A gzip-compressed tar package of the folder `root`, named `top` inside the package, in name order.
+inline QByteArray packFolder(const QString& root, const QString& top = QStringLiteral("Nimbrel.app"))
+{
+    return output(QStringLiteral("tar"), {QStringLiteral("-czf"), QStringLiteral("-"), QStringLiteral("--sort=name"),
+                                          QStringLiteral("-C"), root, "--transform=s,^\\.," + top + ",S", "."});
+}
+
+// Hand-written tar entries, for the hostile packages no tar program would write.
 struct TarEntry {
     QByteArray name;
     char type = '0';
     int mode = 0644;
-    QByteArray data;
-    QByteArray link;
-    std::optional<quint64> declaredSize;  // a size in the header that differs from the data written
+    QByteArray data, link;
+    std::optional<quint64> declaredSize = {};  // a size in the header that differs from the data written
 };
 
-inline void putOctal(char* field, size_t length, quint64 value)
+inline QByteArray tarArchive(const std::vector<TarEntry>& entries)
 {
-    const QByteArray text = QByteArray::number(value, 8).rightJustified(static_cast<qsizetype>(length - 1), '0');
-    std::memcpy(field, text.constData(), length - 1);
-}
-
-inline QByteArray tarHeader(const TarEntry& entry)
-{
-    QByteArray block(512, '\0');
-    char* h = block.data();
-    std::memcpy(h, entry.name.constData(), static_cast<size_t>(std::min<qsizetype>(entry.name.size(), 100)));
-    putOctal(h + 100, 8, static_cast<quint64>(entry.mode));
-    putOctal(h + 108, 8, 0);
-    putOctal(h + 116, 8, 0);
-    putOctal(h + 124, 12, entry.declaredSize.value_or(static_cast<quint64>(entry.data.size())));
-    putOctal(h + 136, 12, 1'700'000'000);
-    h[156] = entry.type;
-    std::memcpy(h + 157, entry.link.constData(), static_cast<size_t>(std::min<qsizetype>(entry.link.size(), 100)));
-    std::memcpy(h + 257,
-                "ustar\0"
-                "00",
-                8);
-    std::memset(h + 148, ' ', 8);
-    quint64 sum = 0;
-    for (char c : block)
-        sum += static_cast<unsigned char>(c);
-    putOctal(h + 148, 7, sum);
-    return block;
+    const auto octal = [](quint64 value, int width) -> QByteArray {
+        return QByteArray::number(value, 8).rightJustified(width - 1, '0') + '\0';
+    };
+    const auto field = [](const QByteArray& text) { return text.left(100).leftJustified(100, '\0'); };
+    QByteArray archive;
+    for (const TarEntry& e : entries) {
+        QByteArray h = field(e.name) + octal(e.mode, 8) + octal(0, 8) + octal(0, 8) +
+                       octal(e.declaredSize.value_or(e.data.size()), 12) + octal(1'700'000'000, 12) +
+                       QByteArray(8, ' ') + e.type + field(e.link) + QByteArray("ustar\00000", 8);
+        h = h.leftJustified(512, '\0');
+        const quint64 sum =
+            std::accumulate(h.begin(), h.end(), quint64(0), [](quint64 s, char c) { return s + quint8(c); });
+        archive += h.replace(148, 7, octal(sum, 7)) + e.data + QByteArray((512 - e.data.size() % 512) % 512, '\0');
+    }
+    return archive + QByteArray(10 * 1024, '\0');
 }
 
 // One "length key=value\n" record of a pax extended header, its length field counting itself.
 inline QByteArray paxRecord(const QByteArray& key, const QByteArray& value)
 {
-    const qsizetype body = key.size() + value.size() + 3;  // space, '=', newline
+    const qsizetype body = key.size() + value.size() + 3;
     qsizetype length = body + 1;
     while (QByteArray::number(length).size() + body != length)
         ++length;
     return QByteArray::number(length) + ' ' + key + '=' + value + '\n';
 }
 
-inline QByteArray tarArchive(const std::vector<TarEntry>& entries)
-{
-    QByteArray archive;
-    for (const TarEntry& entry : entries)
-        archive += tarHeader(entry) + entry.data + QByteArray((512 - entry.data.size() % 512) % 512, '\0');
-    return archive + QByteArray(1024 * 10, '\0');
-}
-
-inline QByteArray gzip(const QByteArray& data)
-{
-    z_stream stream{};
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(static_cast<qsizetype>(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
-
-inline TarEntry pax(const QByteArray& key, const QByteArray& value)  // an extended header for the entry after it
-{
-    return {"pax", 'x', 0644, paxRecord(key, value), {}, {}};
-}
-inline TarEntry tarFolder(const QByteArray& name, int mode = 0755)
-{
-    return {name, '5', mode, {}, {}, {}};
-}
-inline TarEntry tarFile(const QByteArray& name, const QByteArray& data, int mode = 0644)
-{
-    return {name, '0', mode, data, {}, {}};
-}
-inline TarEntry tarLink(const QByteArray& name, const QByteArray& target)
-{
-    return {name, '2', 0777, {}, target, {}};
-}
-inline TarEntry tarHardLink(const QByteArray& name, const QByteArray& target)
-{
-    return {name, '1', 0644, {}, target, {}};
-}
-
-// A gzip-compressed tar package of the folder `root`, named `top` inside the package, in name order.
-inline QByteArray packFolder(const QString& root, const QString& top = QStringLiteral("Nimbrel.app"))
-{
-    QProcess tar;
-    tar.start(QStringLiteral("tar"),
-              {QStringLiteral("-czf"), QStringLiteral("-"), QStringLiteral("--sort=name"), QStringLiteral("-C"), root,
-               QStringLiteral("--transform=s,^\\.,") + top + QStringLiteral(",S"), QStringLiteral(".")});
-    tar.waitForFinished();
-    return tar.readAllStandardOutput();
-}
+inline const auto pax = [](const QByteArray& key, const QByteArray& value) {  // for the entry after it
+    return TarEntry{"pax", 'x', 0644, paxRecord(key, value)};
+};
+inline const auto tarFolder = [](const QByteArray& name, int mode = 0755) { return TarEntry{name, '5', mode}; };
+inline const auto tarFile = [](const QByteArray& name, const QByteArray& data, int mode = 0644) {
+    return TarEntry{name, '0', mode, data};
+};
+inline const auto tarLink = [](const QByteArray& n, const QByteArray& to) { return TarEntry{n, '2', 0777, {}, to}; };
+inline const auto tarHardLink = [](const QByteArray& n, const QByteArray& to) {
+    return TarEntry{n, '1', 0644, {}, to};
+};
 
 }  // namespace nimbrel::test
 
-// Readable failure messages for the types the update tests compare.
-inline void PrintTo(const QString& text, std::ostream* os)
+inline void PrintTo(const QString& text, std::ostream* os)  // readable failure messages
 {
     *os << '"' << text.toStdString() << '"';
 }

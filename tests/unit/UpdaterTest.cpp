@@ -1,8 +1,9 @@
 #include "UpdateTestSupport.h"
 
+#include "platform/linux/QtHttpClient.h"
+#include "report/LaunchReporter.h"
 #include "support/fake/FakePlatform.h"
 #include "support/fake/FakeUpdate.h"
-#include "platform/linux/QtHttpClient.h"
 #include "update/FileTree.h"
 #include "update/PackageSignature.h"
 #include "update/Release.h"
@@ -13,10 +14,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <limits>
 #include <memory>
 #include <string>
@@ -30,28 +31,35 @@ using Response = fake::LocalHttpServer::Response;
 
 const QString failurePrefix = QStringLiteral("[Nimbrel] 更新检查失败，稍后重试：");
 
-// A package holding a folder signed by `bundleKey` for `build`, named `top` inside the package.
+// A package holding a folder signed by `folderKey` for `build`, named `top` inside the package.
 QByteArray signedPackage(qint64 build, const QString& top = QStringLiteral("Nimbrel.app"),
-                         const QByteArray& bundleKey = testSigningKey)
+                         const QByteArray& folderKey = testSigningKey)
 {
     const QString source = makeInstallFolder(freshDirectory() + QStringLiteral("/Nimbrel.app"), "new build");
-    EXPECT_TRUE(signInstallFolder(source, std::max<qint64>(build, 0), bundleKey));
+    EXPECT_TRUE(signInstallFolder(source, build, folderKey));
     return packFolder(source, top);
 }
 
 // A feed offering `package` as `build`, with its length (or `length`) and its signature by `key`.
-QByteArray feed(const QJsonValue& build, const QUrl& url, const QByteArray& package,
-                const QByteArray& key = testSigningKey, std::optional<qint64> length = {})
+QByteArray feed(qint64 build, const QUrl& url, const QByteArray& package, const QByteArray& key = testSigningKey,
+                std::optional<qint64> length = {})
 {
     const QString file = freshDirectory() + QStringLiteral("/package");
     writeFile(file, package);
-    return QJsonDocument(
-               QJsonObject{{QStringLiteral("version"), QStringLiteral("1.1")},
-                           {QStringLiteral("build"), build},
-                           {QStringLiteral("url"), url.toString()},
-                           {QStringLiteral("length"), length.value_or(package.size())},
-                           {QStringLiteral("signature"), QString::fromLatin1(signPackage(file, key)->toBase64())}})
+    return QJsonDocument(QJsonObject{{"version", "1.1"},
+                                     {"build", build},
+                                     {"url", url.toString()},
+                                     {"length", length.value_or(package.size())},
+                                     {"signature", QString::fromLatin1(signPackage(file, key)->toBase64())}})
         .toJson(QJsonDocument::Compact);
+}
+
+// An address on this machine where nothing listens: connections to it are refused.
+QUrl closedPort(const QString& path)
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()) + path);
 }
 
 bool finishes(const UpdaterService& service)
@@ -60,80 +68,51 @@ bool finishes(const UpdaterService& service)
                            15'000);
 }
 
-std::string joined(const QStringList& lines)
-{
-    return lines.join(u'\n').toStdString();
-}
-
 class UpdaterServiceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        root = freshDirectory();
-        locations = std::make_unique<fake::Locations>(root);
-        m_savedTemp = qgetenv("TMPDIR");
         QDir().mkpath(temporaryFolder());
         qputenv("TMPDIR", temporaryFolder().toUtf8());
         writeFile(executable(), "installed build");
     }
-    void TearDown() override { qputenv("TMPDIR", m_savedTemp); }
-
+    void TearDown() override { qputenv("TMPDIR", savedTemp); }
     QString temporaryFolder() const { return root + QStringLiteral("/tmp"); }
     QString installedFolder() const { return root + QStringLiteral("/apps/Nimbrel.app"); }
     QString executable() const { return installedFolder() + QStringLiteral("/bin/nimbrel"); }
     QString updateFolder() const { return root + QStringLiteral("/data/Nimbrel/Update"); }
     QString stagedFolder() const { return updateFolder() + QStringLiteral("/Nimbrel.app"); }
-
-    std::unique_ptr<UpdaterService> makeService(const QString& build = QStringLiteral("10"),
-                                                bool allowLoopbackHttp = true, std::optional<QUrl> feedUrl = {},
-                                                std::optional<QString> executablePath = {})
+    std::unique_ptr<UpdaterService> makeService(const QString& build = QStringLiteral("10"), bool loopbackHttp = true,
+                                                std::optional<QUrl> feedUrl = {}, std::optional<QString> program = {})
     {
         return std::make_unique<UpdaterService>(UpdaterEnvironment{
-            .http = heldHttp ? static_cast<HttpClient&>(*heldHttp) : http,
-            .log = log,
-            .locations = *locations,
-            .executablePath = executablePath.value_or(executable()),
-            .buildNumber = build,
-            .appcastURL = feedUrl.value_or(server.url(QStringLiteral("/appcast.json"))),
-            .allowLoopbackHttp = allowLoopbackHttp,
-            .publicKey = testPublicKey,
-            .spawn =
-                [this](const QString& program, const QStringList& arguments) {
-                    spawned.append(QStringList{program} + arguments);
-                    return spawnSucceeds;
-                },
-        });
+            heldHttp ? static_cast<HttpClient&>(*heldHttp) : http, log, locations, program.value_or(executable()),
+            build, feedUrl.value_or(server.url(QStringLiteral("/appcast.json"))), loopbackHttp, testPublicKey,
+            [](const QString&, const QStringList&) { return false; }});
     }
-
     void serveRelease(qint64 feedBuild, const QByteArray& packageBytes)
     {
         server.answer("/appcast.json", {200, feed(feedBuild, server.url(QStringLiteral("/package")), packageBytes)});
         server.answer("/package", {200, packageBytes});
     }
-
-    QString root;
-    std::unique_ptr<fake::Locations> locations;
+    QString root = freshDirectory();
+    fake::Locations locations{root};
+    QByteArray savedTemp = qgetenv("TMPDIR");
     fake::LocalHttpServer server;
     native::QtHttpClient http;
     fake::HeldHttpClient* heldHttp = nullptr;  // set before makeService: requests wait for the test
     fake::RecordingSystemLog log;
-    QList<QStringList> spawned;
-    bool spawnSucceeds = true;
-
-private:
-    QByteArray m_savedTemp;
 };
 
 TEST(Release, BuildNumbersAddressesAndFolders)
 {
-    EXPECT_EQ(parseBuildNumber(QStringLiteral("42")), 42);
-    EXPECT_EQ(parseBuildNumber(QStringLiteral("+7")), 7);
-    EXPECT_EQ(parseBuildNumber(QStringLiteral("-5")), -5);
+    const std::pair<const char16_t*, qint64> builds[] = {
+        {u"42", 42}, {u"+7", 7},   {u"-5", -5},          {u"", 0},
+        {u"+", 0},   {u"1.2", 0},  {u" 5", 0},           {u"5 ", 0},
+        {u"+-5", 0}, {u"0x10", 0}, {u"\u0661\u0662", 0}, {u"9223372036854775808", 0}};
+    for (const auto& [text, build] : builds)
+        EXPECT_EQ(parseBuildNumber(QString::fromUtf16(text)), build) << QString::fromUtf16(text).toStdString();
     EXPECT_EQ(parseBuildNumber(QStringLiteral("-9223372036854775808")), std::numeric_limits<qint64>::min());
-    for (const char16_t* text :
-         {u"", u"+", u"1.2", u" 5", u"5 ", u"+-5", u"0x10", u"\u0661\u0662", u"9223372036854775808"})
-        EXPECT_EQ(parseBuildNumber(QString::fromUtf16(text)), 0) << QString::fromUtf16(text).toStdString();
-
     const auto allowed = [](const char* url, bool feedOverridden) {
         return isAllowedUpdateAddress(QUrl(QString::fromLatin1(url)), feedOverridden);
     };
@@ -145,11 +124,7 @@ TEST(Release, BuildNumbersAddressesAndFolders)
     for (const char* url : {"http://u.example.org/a", "http://128.0.0.1/a", "http://localhost.example.org/a",
                             "ftp://127.0.0.1/a", "https:/no-host"})
         EXPECT_FALSE(allowed(url, false) || allowed(url, true)) << url;
-
-    EXPECT_EQ(installFolderOf(QStringLiteral("/home/a b/Nimbrel.app/bin/nimbrel")),
-              QStringLiteral("/home/a b/Nimbrel.app"));
-    EXPECT_EQ(installFolderOf(QStringLiteral("/opt/Nimbrel.app/lib/../bin/nimbrel")),
-              QStringLiteral("/opt/Nimbrel.app"));
+    EXPECT_EQ(installFolderOf(QStringLiteral("/o/Nimbrel.app/lib/../bin/nimbrel")), QStringLiteral("/o/Nimbrel.app"));
     for (const char* path : {"/usr/bin/nimbrel", "/opt/Nimbrel.app/nimbrel", "/opt/Other.app/bin/nimbrel", ""})
         EXPECT_EQ(installFolderOf(QString::fromUtf8(path)), std::nullopt) << path;
 }
@@ -163,19 +138,14 @@ TEST(DecodeRelease, RequiredKeysAndTheirExactTypes)
             text.insert(1, R"("length":5,"signature":")" + signature + R"(",)");
         return decodeRelease(text);
     };
-    EXPECT_EQ(*decode(R"({"version":"2.0","build":12,"url":"https://u.org/N.tar.gz",)"
-                      R"("minimumSystemVersion":"5.10","notes":{"ignored":true}})"),
-              (Release{QStringLiteral("2.0"), 12, QUrl(QStringLiteral("https://u.org/N.tar.gz")), 5,
-                       QByteArray(64, '\x07'), QStringLiteral("5.10")}));
+    EXPECT_EQ(
+        decode(R"({"version":"2.0","build":12,"url":"https://u.org/N.tar.gz","notes":{"ignored":true}})")->signature,
+        QByteArray(64, '\x07'));
     const QByteArray v = R"({"version":"1",)";
     const QByteArray vb = v + R"("build":3,)";
     const QByteArray vbu = vb + R"("url":"https://h/p")";
-    for (const auto& [json, build] :
-         std::initializer_list<std::pair<QByteArray, int>>{{vbu + R"(,"minimumSystemVersion":null})", 3},
-                                                           {v + R"("build":3.0,"url":"https://h/p"})", 3},
-                                                           {v + R"("build":-4,"url":"https://h/p"})", -4}})
-        EXPECT_EQ(decode(json).value().build, build) << json.constData();
-
+    EXPECT_EQ(decode(vbu + R"(,"minimumSystemVersion":null})").value().build, 3);
+    EXPECT_EQ(decode(v + R"("build":-4.0,"url":"https://h/p"})").value().build, -4);
     const QString malformed = QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
     const QString missing = QStringLiteral("The data couldn’t be read because it is missing.");
     for (const auto& [error, documents] : std::initializer_list<std::pair<QString, QList<QByteArray>>>{
@@ -202,8 +172,6 @@ TEST_F(UpdaterServiceTest, OnlyANewerBuildIsDownloadedVerifiedAndStagedInPlaceOf
     const std::tuple<const char*, QString, qint64, std::optional<QString>> cases[] = {
         // running build, feed build, executable
         {"same build", QStringLiteral("10"), 10, {}},
-        {"older build", QStringLiteral("10"), 9, {}},
-        {"negative build", QStringLiteral("10"), -1, {}},
         {"installed otherwise than as a folder", QStringLiteral("10"), 11, root + QStringLiteral("/usr/bin/nimbrel")},
         {"newer build", QStringLiteral("10"), 11, {}},
         {"running build unreadable, so 0", QStringLiteral("build-7"), 11, {}},
@@ -218,7 +186,6 @@ TEST_F(UpdaterServiceTest, OnlyANewerBuildIsDownloadedVerifiedAndStagedInPlaceOf
         QSignalSpy versions(service.get(), &UpdaterService::availableVersionChanged);
         QList<State> seen;
         QObject::connect(service.get(), &UpdaterService::stateChanged, [&] { seen.append(service->state()); });
-
         service->checkForUpdates();
         ASSERT_TRUE(finishes(*service));
         EXPECT_EQ(seen, (stages ? QList<State>{State::checking, State::downloading, State::readyToRelaunch}
@@ -231,52 +198,34 @@ TEST_F(UpdaterServiceTest, OnlyANewerBuildIsDownloadedVerifiedAndStagedInPlaceOf
         EXPECT_TRUE(verifyInstallFolder(stagedFolder(), testPublicKey));
         EXPECT_EQ(server.hits("/package"), stages ? 1 : 0);
         EXPECT_EQ(readFile(executable()), "installed build");
-        EXPECT_TRUE(log.lines.isEmpty()) << joined(log.lines);
-        // The download and the private unpacking folder are gone.
-        EXPECT_EQ(names(temporaryFolder()), QStringList());
-        EXPECT_EQ(names(updateFolder()), QStringList{QStringLiteral("Nimbrel.app")});
-        // A staged build is not replaced within the same run: no further check starts.
-        if (stages) {
+        EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+        EXPECT_EQ(names(temporaryFolder()) + names(updateFolder()), QStringList{"Nimbrel.app"}) << "nothing left over";
+        if (stages)
             service->checkForUpdates();
-            EXPECT_EQ(seen.size(), 3);
-        }
-    }
-    EXPECT_TRUE(makeService()->canReplaceInstalledApp());
-    if (::geteuid() != 0) {  // root may write to any folder
-        QFile::setPermissions(root + QStringLiteral("/apps"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        EXPECT_FALSE(makeService()->canReplaceInstalledApp());
-        QFile::setPermissions(root + QStringLiteral("/apps"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_EQ(seen.size(), stages ? 3 : 2) << "a staged build is not replaced within the same run";
     }
 }
 
 TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStagedFolder)
 {
-    const QString malformed = QStringLiteral("isn’t in the correct format");
-    const QString notHttps = QStringLiteral("is not an HTTPS address");
+    const QString notHttps = QStringLiteral("is not an HTTPS address"), larger = QStringLiteral("larger than");
     const QString refused = describe(UpdateError::verificationFailed);
     const QUrl packageUrl = server.url(QStringLiteral("/package"));
     const auto ok = [](const QByteArray& body) { return Response(200, body); };
-    const QByteArray good = signedPackage(11);
-    const QByteArray older = signedPackage(9);
     const QString outside = root + QStringLiteral("/outside");
     QDir().mkpath(outside);
+    const QByteArray good = signedPackage(11), equalBuild = signedPackage(10);
+    const QByteArray foreignFolder = signedPackage(11, QStringLiteral("Nimbrel.app"), otherSigningKey);
+    const QByteArray nested = signedPackage(11, QStringLiteral("Release/Nimbrel.app"));
+    const QByteArray absolute = gzip(tarArchive({tarFile(QFile::encodeName(outside) + "/escaped.txt", "x")}));
     // The escape once reproduced with the first reader: a pax path whose ".." components carry a NUL.
     const QByteArray hostile =
         gzip(tarArchive({pax("path", QByteArray("..\0/", 4).repeated(12) + QFile::encodeName(outside).mid(1) + "/x"),
                          tarFile("x", "x")}));
-    const QByteArray foreignFolder = signedPackage(11, QStringLiteral("Nimbrel.app"), otherSigningKey);
-    const QByteArray equalBuild = signedPackage(10);
-    const QByteArray nested = signedPackage(11, QStringLiteral("Release/Nimbrel.app"));
-    const QByteArray absolute = gzip(tarArchive({tarFile(QFile::encodeName(outside) + "/escaped.txt", "x")}));
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const QUrl closedFeed(QStringLiteral("http://127.0.0.1:%1/appcast.json").arg(probe.serverPort()));
-    probe.close();
-
+    const QUrl closedFeed = closedPort(QStringLiteral("/appcast.json"));
     struct Case {
         const char* name;
-        Response feedResponse;
-        Response packageResponse;
+        Response feedResponse, packageResponse;
         QString expected;  // a part of the description after the prefix
         int packageHits = 1;
         bool allowLoopbackHttp = true;
@@ -287,35 +236,27 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
         return ok(feed(11, packageUrl, package, key, length));
     };
     const Case cases[] = {
-        {"feed is not JSON", ok("<html>maintenance</html>"), ok(good), malformed, 0},
-        {"feed is an error page", {500, "<h1>Internal Server Error</h1>"}, ok(good), malformed, 0},
-        {"feed without the package's signature",
-         ok(R"({"version":"1.1","build":11,"length":5,"url":")" + packageUrl.toEncoded() + R"("})"), ok(good),
-         QStringLiteral("missing"), 0},
-        {"build given as a string", ok(feed(QStringLiteral("11"), packageUrl, good)), ok(good), malformed, 0},
+        {"feed is an error page", {500, "<h1>Internal Server Error</h1>"}, ok(good), "isn’t in the correct format", 0},
         {"feed over plain HTTP without the override", offered(good), ok(good), notHttps, 0, false},
         {"package over plain HTTP to another host", ok(feed(11, QUrl(QStringLiteral("http://203.0.113.9/p")), good)),
          ok(good), notHttps, 0},
         {"feed refuses the connection", offered(good), ok(good), QString(), 0, true, closedFeed},
-        {"feed announces more than 512 MiB", offered(good, testSigningKey, qint64(600) << 20), ok(good),
-         QStringLiteral("larger than"), 0},
-        {"truncated download", offered(good), Response(200, good.left(40)).announcing(good.size()),
-         QStringLiteral("ended")},
+        {"feed announces more than 512 MiB", offered(good, testSigningKey, qint64(600) << 20), ok(good), larger, 0},
+        {"truncated download", offered(good), Response(200, good.left(40)).announcing(good.size()), "ended"},
         {"download longer than the feed's length", offered(good),
-         Response(200, good + "more").announcing(good.size() + 4), QStringLiteral("larger than")},
+         Response(200, good + "more").announcing(good.size() + 4), larger},
         {"length differs from the feed's", offered(good, testSigningKey, good.size() + 1), ok(good), refused},
         {"package signed by someone else", offered(good, otherSigningKey), ok(good), refused},
         // Signed by someone else and hostile: the old order unpacked it before any check.
         {"hostile package signed by someone else", offered(absolute, otherSigningKey), ok(absolute), refused},
         {"folder signed by someone else", offered(foreignFolder), ok(foreignFolder), refused},
-        {"forged feed build over an older signed folder", ok(feed(99, packageUrl, older)), ok(older), refused},
-        {"signed build equal to the running one", offered(equalBuild), ok(equalBuild), refused},
+        {"forged feed build over a signed build equal to the running one", ok(feed(99, packageUrl, equalBuild)),
+         ok(equalBuild), refused},
         {"folder in a subfolder", offered(nested), ok(nested), describe(UpdateError::appNotFound)},
         // Signed with the trusted key, as a compromised release machine could: the reader must refuse it.
         {"hostile package signed by the trusted key", offered(hostile), ok(hostile),
          describe(UpdateError::mountFailed)},
     };
-
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         log.lines.clear();
@@ -325,56 +266,45 @@ TEST_F(UpdaterServiceTest, EveryFailureEndsIdleWithOneLineAndKeepsTheEarlierStag
         server.answer("/appcast.json", c.feedResponse);
         server.answer("/package", c.packageResponse);
         const auto service = makeService(QStringLiteral("10"), c.allowLoopbackHttp, c.feedUrl);
-
         service->checkForUpdates();
         ASSERT_TRUE(finishes(*service));
         EXPECT_EQ(service->state(), State::idle);
         EXPECT_FALSE(service->stagedApp() || service->availableVersion());
-        ASSERT_EQ(log.lines.size(), 1) << joined(log.lines);
-        ASSERT_TRUE(log.lines.first().startsWith(failurePrefix)) << log.lines.first().toStdString();
-        const QString description = log.lines.first().mid(failurePrefix.size());
-        EXPECT_TRUE(!description.isEmpty() && description.contains(c.expected)) << description.toStdString();
+        ASSERT_EQ(log.lines.size(), 1) << log.lines.join(u'\n').toStdString();
+        const QString line = log.lines.first();
+        EXPECT_TRUE(line.startsWith(failurePrefix) && line.size() > failurePrefix.size() &&
+                    line.mid(failurePrefix.size()).contains(c.expected))
+            << line.toStdString();
         EXPECT_EQ(server.hits("/package"), c.packageHits);
         EXPECT_EQ(server.hits("/appcast.json"), c.allowLoopbackHttp && !c.feedUrl ? 1 : 0);
         EXPECT_EQ(readFile(stagedFolder() + QStringLiteral("/bin/nimbrel")), "staged earlier");
         EXPECT_EQ(readFile(executable()), "installed build");
         EXPECT_EQ(names(outside), QStringList());
         // Whatever an interrupted staging left, and the attempt's download, are gone after the check.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return names(updateFolder()) == QStringList{"Nimbrel.app"}; }, 2'000))
-            << joined(names(updateFolder()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return names(temporaryFolder()).isEmpty(); }, 2'000))
-            << joined(names(temporaryFolder()));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return names(updateFolder()) + names(temporaryFolder()) == QStringList{"Nimbrel.app"}; }, 2'000))
+            << (names(updateFolder()) + names(temporaryFolder())).join(u' ').toStdString();
     }
 }
 
-TEST_F(UpdaterServiceTest, TwoChecksInARowStartOneCycleAndAFailureAllowsTheNext)
+TEST_F(UpdaterServiceTest, ChecksDoNotOverlapAndTheTimerRepeatsHoldingTheServiceWeakly)
 {
     server.answer("/appcast.json", {200, "not json"});
-    const auto service = makeService();
+    auto service = makeService();
     QSignalSpy states(service.get(), &UpdaterService::stateChanged);
     service->checkForUpdates();
     service->checkForUpdates();
     ASSERT_TRUE(finishes(*service));
     EXPECT_EQ(states.count(), 2);
     EXPECT_EQ(log.lines.size(), 1);
-
-    serveRelease(10, signedPackage(10));
-    service->checkForUpdates();
-    ASSERT_TRUE(finishes(*service));
-    EXPECT_EQ(server.hits("/appcast.json"), 2);
-    EXPECT_EQ(log.lines.size(), 1);
-}
-
-TEST_F(UpdaterServiceTest, CheckTimerRepeatsAndHoldsTheServiceWeakly)
-{
     serveRelease(10, signedPackage(10));
     QObject owner;
-    auto service = makeService();
     QTimer* timer = service->scheduleCheckTimer(&owner);
     EXPECT_EQ(timer->parent(), &owner);
-    EXPECT_EQ(server.hits("/appcast.json"), 0) << "scheduling does not check by itself";
+    EXPECT_EQ(server.hits("/appcast.json"), 1) << "scheduling does not check by itself";
     timer->setInterval(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return server.hits("/appcast.json") >= 2; }, 10'000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.hits("/appcast.json") >= 3; }, 10'000))
+        << "a failure allows the next";
     service.reset();
     const int hits = server.hits("/appcast.json");
     QSignalSpy fired(timer, &QTimer::timeout);
@@ -384,31 +314,22 @@ TEST_F(UpdaterServiceTest, CheckTimerRepeatsAndHoldsTheServiceWeakly)
 
 TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
 {
-    enum class Step { queued, feedAsked, downloading };
-    const std::tuple<const char*, Step, QStringList> cases[] = {
-        // when switched off, the requests made (method and path, in order)
-        {"before the feed is asked", Step::queued, {}},
-        {"while the feed is asked", Step::feedAsked, {QStringLiteral("GET /appcast.json")}},
-        {"while the package downloads",
-         Step::downloading,
-         {QStringLiteral("GET /appcast.json"), QStringLiteral("DOWNLOAD /package")}},
-    };
+    // Switched off before the feed is asked, while it is, or while the package downloads: the requests made.
+    const QStringList requests[] = {{}, {"GET /appcast.json"}, {"GET /appcast.json", "DOWNLOAD /package"}};
     const QByteArray newer = feed(11, server.url(QStringLiteral("/package")), "package");
-    for (const auto& [name, offAt, requests] : cases) {
-        SCOPED_TRACE(name);
+    for (int offAt = 0; offAt < 3; ++offAt) {
+        SCOPED_TRACE(offAt);
         fake::HeldHttpClient held;
         heldHttp = &held;
         const auto service = makeService(QStringLiteral("10"));
         service->checkForUpdates();
-        if (offAt != Step::queued) {
+        if (offAt > 0) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return !held.gets.isEmpty(); }, 5'000));
         }
-        if (offAt == Step::downloading) {
+        if (offAt == 2) {
             held.gets.takeFirst()(newer);
             ASSERT_EQ(held.downloads.size(), 1);
-            EXPECT_EQ(service->state(), State::downloading);
         }
-
         service->setChecksEnabled(false);
         const QString package = temporaryFolder() + QStringLiteral("/nimbrel-download-test");
         writeFile(package, "package");
@@ -419,66 +340,24 @@ TEST_F(UpdaterServiceTest, SwitchedOffMidCycleTheCycleEndsWithoutAnotherRequest)
         ASSERT_TRUE(QTest::qWaitFor([&] { return service->state() == State::idle; }, 5'000));
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
-
         QStringList paths;
         for (const QString& request : held.requests)
             paths.append(request.section(u' ', 0, 0) + u' ' + QUrl(request.section(u' ', 1)).path());
-        EXPECT_EQ(paths, requests);
-        EXPECT_EQ(QFile::exists(package), offAt != Step::downloading) << "a package downloaded meanwhile is deleted";
-        QFile::remove(package);
+        EXPECT_EQ(paths, requests[offAt]);
+        EXPECT_EQ(QFile::remove(package), offAt != 2) << "a package downloaded meanwhile is deleted";
         EXPECT_FALSE(service->stagedApp() || exists(stagedFolder()));
-        EXPECT_TRUE(log.lines.isEmpty()) << joined(log.lines);
+        EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
     }
-    heldHttp = nullptr;
 }
 
-TEST_F(UpdaterServiceTest, RelaunchHandsOverToTheHelperOnceAndAFailedSpawnMayBeRetried)
+TEST_F(UpdaterServiceTest, HttpClientAnswersAnyStatusKeepsNoCookieAndFollowsOnlyAcceptedRedirects)
 {
-    serveRelease(11, signedPackage(11));
-    const auto service = makeService();
-    QSignalSpy termination(service.get(), &UpdaterService::terminationRequested);
-    service->installAndRelaunch();
-    EXPECT_TRUE(spawned.isEmpty()) << "nothing is staged yet";
-    service->checkForUpdates();
-    ASSERT_TRUE(finishes(*service));
-    ASSERT_EQ(service->state(), State::readyToRelaunch);
-
-    spawnSucceeds = false;
-    service->installAndRelaunch();
-    EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动更新替换进程失败")});
-    EXPECT_FALSE(service->hasDispatchedUpdate() || service->isRelaunching());
-    EXPECT_EQ(termination.count(), 0);
-
-    spawnSucceeds = true;
-    service->installAndRelaunch();
-    service->installAndRelaunch();
-    ASSERT_EQ(spawned.size(), 2);
-    // Eight arguments, each whole.
-    EXPECT_EQ(spawned.last(),
-              (QStringList{executable(), executable(), QStringLiteral("--apply-update"), QStringLiteral("--pid"),
-                           QString::number(::getpid()), QStringLiteral("--target"), installedFolder(),
-                           QStringLiteral("--staged"), stagedFolder()}));
-    EXPECT_TRUE(service->isRelaunching() && service->hasDispatchedUpdate());
-    EXPECT_EQ(termination.count(), 1);
-    EXPECT_FALSE(makeService(QStringLiteral("10"), true, {}, QString())->spawnApplyHelper(1, root, root));
-}
-
-TEST(QtHttpClient, AnswersAnyStatusKeepsNoCookieFollowsOnlyAcceptedRedirectsAndCapsDownloads)
-{
-    const QString temporary = freshDirectory();
-    const QByteArray savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", temporary.toUtf8());
-    fake::LocalHttpServer server;
     // A cookie from the launch report's answer would tie every later update check to its install_id.
     server.answer("/api/launch", Response(204).header("Set-Cookie", "visitor=42; Path=/"));
     server.answer("/appcast.json", Response(503, "maintenance").header("Set-Cookie", "seen=1; Path=/"));
     server.answer("/moved", Response(302).header("Location", server.url(QStringLiteral("/appcast.json")).toEncoded()));
-    server.answer("/sized", {200, QByteArray(5000, 'x')});
-    server.answer("/unsized", Response(200, QByteArray(5000, 'x')).unsized());
-    native::QtHttpClient http;
     const auto url = [&](const char* path) { return server.url(QString::fromLatin1(path)); };
     const auto wait = [](const auto& answer) { return QTest::qWaitFor([&] { return answer.has_value(); }, 10'000); };
-
     std::optional<Result<HttpResponse>> posted;
     http.postJson(url("/api/launch"), "{}", std::chrono::seconds(10), [&](auto answer) { posted = std::move(answer); });
     ASSERT_TRUE(wait(posted));
@@ -492,27 +371,129 @@ TEST(QtHttpClient, AnswersAnyStatusKeepsNoCookieFollowsOnlyAcceptedRedirectsAndC
         ASSERT_TRUE(wait(body));
         EXPECT_EQ(body->ok() ? body->value() : QByteArray(), redirectAllowed ? "maintenance" : "");
     }
-    const std::tuple<const char*, qint64, bool> downloads[] = {
-        {"/sized", 5000, true}, {"/sized", 4999, false}, {"/unsized", 5000, true}, {"/unsized", 1000, false}};
-    for (const auto& [path, cap, fits] : downloads) {
-        SCOPED_TRACE(std::string(path) + " cap " + std::to_string(cap));
-        std::optional<Result<QString>> file;
-        http.download(url(path), std::chrono::seconds(10), cap, {},
-                      [&](Result<QString> done) { file = std::move(done); });
-        ASSERT_TRUE(wait(file));
-        ASSERT_EQ(file->ok(), fits);
-        if (fits)
-            EXPECT_EQ(readFile(file->value()), QByteArray(5000, 'x'));
-        else
-            EXPECT_TRUE(file->error().description.contains(QStringLiteral("larger than")));
-        EXPECT_TRUE(!fits || QFile::remove(file->value()));
-        EXPECT_EQ(names(temporary), QStringList());
-    }
-    qputenv("TMPDIR", savedTemp);
     EXPECT_EQ(server.hits("/appcast.json"), 1);
     EXPECT_EQ(server.requests.value(1).headers.value("accept-encoding"), "identity");
     for (const fake::LocalHttpServer::Request& request : server.requests)
         EXPECT_FALSE(request.headers.contains("cookie")) << request.path.toStdString();
+}
+
+// --- the launch report ---------------------------------------------------------------------------------------
+
+const LaunchFacts facts{QStringLiteral("zh-Hans-CN"), QStringLiteral("6.1.0")};
+const QString pendingID = QStringLiteral("8D0C2F1E-0000-4000-8000-000000000001");
+
+class LaunchReporterTest : public ::testing::Test {
+protected:
+    // One start of the application: a reporter over the same defaults, sending and awaiting its answer.
+    void start(const QUrl& endpoint)
+    {
+        LaunchReporter reporter(http, defaults, log, endpoint, facts);
+        QSignalSpy finished(&reporter, &LaunchReporter::finished);
+        QSignalSpy changed(&reporter, &LaunchReporter::statusChanged);
+        reporter.report(true);
+        ASSERT_TRUE(finished.wait(10'000));
+        statusChanges = changed.count();
+    }
+    // A later start, which must send nothing and change no status.
+    void startWithoutSending(bool allowed)
+    {
+        fake::HeldHttpClient recording;
+        LaunchReporter later(recording, defaults, log, endpoint(), facts);
+        QSignalSpy changed(&later, &LaunchReporter::statusChanged);
+        later.report(allowed);
+        EXPECT_TRUE(recording.requests.isEmpty()) << recording.requests.join(u'\n').toStdString();
+        EXPECT_EQ(changed.count(), 0);
+    }
+    QUrl endpoint() const { return server.url(QStringLiteral("/api/launch")); }
+    std::optional<QString> storedID() const { return defaults.string(LaunchReporter::installIDKey); }
+    fake::LocalHttpServer server;
+    native::QtHttpClient http;
+    fake::MemoryDefaults defaults;
+    fake::RecordingSystemLog log;
+    int statusChanges = 0;  // statusChanged signals of the last start
+};
+
+TEST_F(LaunchReporterTest, TheFirstLaunchIsReportedOnceAndNeverDeclinedAfterwards)
+{
+    server.answer("/api/launch", Response(204));
+    start(endpoint());
+    ASSERT_EQ(server.requests.size(), 1);
+    const fake::LocalHttpServer::Request& request = server.requests.first();
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.headers.value("content-type"), "application/json");
+    const QString id = storedID().value_or(QString());
+    EXPECT_TRUE(QUuid::fromString(id).version() == QUuid::Random && id == id.toUpper()) << id.toStdString();
+    EXPECT_EQ(request.body, R"({"install_id":")" + id.toUtf8() + R"(","language":"zh-Hans-CN","os_version":"6.1.0"})");
+    EXPECT_EQ(defaults.values.value(LaunchReporter::didReportLaunchKey), QVariant(true));
+    EXPECT_EQ(statusChanges, 1);
+    EXPECT_GE(defaults.synchronizations, 2) << "the identifier and the flag are forced to disk";
+    EXPECT_TRUE(log.lines.isEmpty()) << log.lines.join(u'\n').toStdString();
+    // Later starts, allowed or not, send nothing and decline nothing.
+    startWithoutSending(true);
+    startWithoutSending(false);
+    EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::sent);
+    EXPECT_FALSE(defaults.values.contains(LaunchReporter::didDeclineLaunchReportKey));
+    EXPECT_EQ(storedID(), id);
+    EXPECT_TRUE(log.lines.isEmpty());
+}
+
+TEST_F(LaunchReporterTest, FailuresAreLoggedAndRetriedAtTheNextStartWithTheSameID)
+{
+    const QUrl closed = closedPort(QStringLiteral("/api/launch"));
+    const std::pair<std::optional<Response>, QString> cases[] = {
+        // answer (none: the connection is refused), the start of the line it logs
+        {std::nullopt, QStringLiteral("[Nimbrel] 启动上报失败，下次启动重试：")},
+        {Response(500, "overloaded"), QStringLiteral("[Nimbrel] 启动上报未成功（HTTP 500），下次启动重试：overloaded")},
+        {Response(301, "moved").header("Location", "/elsewhere"),
+         QStringLiteral("[Nimbrel] 启动上报未成功（HTTP 301），下次启动重试：moved")},
+        {Response(200, "ok"), QString()},
+    };
+    for (const auto& [response, line] : cases) {
+        SCOPED_TRACE(line.toStdString());
+        log.lines.clear();
+        if (response)
+            server.answer("/api/launch", *response);
+        start(response ? endpoint() : closed);
+        EXPECT_TRUE(line.isEmpty() ? log.lines.isEmpty() : log.lines.size() == 1 && log.lines[0].startsWith(line))
+            << log.lines.join(u'\n').toStdString();
+        EXPECT_EQ(defaults.boolean(LaunchReporter::didReportLaunchKey), line.isEmpty());
+        EXPECT_EQ(statusChanges, line.isEmpty() ? 1 : 0);
+        EXPECT_TRUE(storedID());
+    }
+    EXPECT_EQ(server.hits("/elsewhere"), 0) << "a redirect is an answer, not followed";
+    ASSERT_EQ(server.requests.size(), 3);
+    for (const fake::LocalHttpServer::Request& request : server.requests)
+        EXPECT_EQ(QJsonDocument::fromJson(request.body).object().value(QStringLiteral("install_id")).toString(),
+                  storedID());
+}
+
+TEST_F(LaunchReporterTest, NotAllowedWhilePendingDeclinesForGoodAndDropsTheIdentifier)
+{
+    for (const bool triedBefore : {false, true}) {  // tried: an earlier start stored an identifier
+        SCOPED_TRACE(triedBefore);
+        defaults.values.clear();
+        log.lines.clear();
+        if (triedBefore)
+            defaults.setString(LaunchReporter::installIDKey, pendingID);
+        EXPECT_EQ(launchReportStatus(defaults), LaunchReportStatus::pending);
+        fake::HeldHttpClient recording;
+        LaunchReporter declining(recording, defaults, log, endpoint(), facts);
+        QSignalSpy changed(&declining, &LaunchReporter::statusChanged);
+        const int synchronizations = defaults.synchronizations;
+        declining.report(false);
+        EXPECT_TRUE(recording.requests.isEmpty());
+        EXPECT_EQ(declining.status(), LaunchReportStatus::declined);
+        EXPECT_EQ(defaults.values.value(LaunchReporter::didDeclineLaunchReportKey), QVariant(true));
+        EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
+        EXPECT_GT(defaults.synchronizations, synchronizations) << "the decline is forced to disk";
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_EQ(log.lines, QStringList{QStringLiteral("[Nimbrel] 启动上报已关闭：不发送，以后也不会发送")});
+        // Later starts, allowed again or not, send nothing and say nothing more.
+        startWithoutSending(true);
+        startWithoutSending(false);
+        EXPECT_FALSE(defaults.values.contains(LaunchReporter::installIDKey));
+        EXPECT_EQ(log.lines.size(), 1);
+    }
 }
 
 }  // namespace
