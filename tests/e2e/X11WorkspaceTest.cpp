@@ -2,7 +2,6 @@
 // window manager there, so the test writes the window list on the root window as one would.
 
 #include "platform/linux/X11Workspace.h"
-#include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,9 +15,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 using namespace nimbrel;
+using namespace Qt::StringLiterals;
+using namespace std::literals;
 
 namespace {
 
@@ -34,60 +37,43 @@ struct Client {
         return reply ? reply->atom : XCB_ATOM_NONE;
     }
     // A window with this WM_CLASS ("instance\0Class\0"; none when empty) and _NET_WM_PID (none when 0).
-    xcb_window_t window(const QByteArray& wmClass, uint32_t pid)
+    xcb_window_t window(std::string_view wmClass, uint32_t pid)
     {
         const xcb_window_t w = xcb_generate_id(c);
         xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           XCB_COPY_FROM_PARENT, 0, nullptr);
-        if (!wmClass.isEmpty())
+        if (!wmClass.empty())
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.size(),
-                                wmClass.constData());
+                                wmClass.data());
         if (pid != 0)
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
         return w;
     }
-    void setClientList(const std::vector<xcb_window_t>& windows)
+    // The window manager's list of windows, or none at all; returns once the server has it.
+    void setClientList(const std::optional<std::vector<xcb_window_t>>& windows)
     {
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 32,
-                            static_cast<uint32_t>(windows.size()), windows.data());
-        sync();
+        if (windows)
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 32,
+                                static_cast<uint32_t>(windows->size()), windows->data());
+        else
+            xcb_delete_property(c, root, atom("_NET_CLIENT_LIST"));
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
-    void removeClientList()
-    {
-        xcb_delete_property(c, root, atom("_NET_CLIENT_LIST"));
-        sync();
-    }
-    // Returns once the server has dealt with everything sent before.
-    void sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
 
     xcb_connection_t* c;
     xcb_window_t root;
 };
 
-struct Expected {
-    std::optional<QString> id;
-    std::optional<QString> name;
-    std::optional<QString> windowClass;
-};
-
-std::vector<Expected> described(const QList<RunningApplication>& applications)
+// "id, name, class" per application, "-" for what is absent.
+std::vector<std::string> described(const QList<RunningApplication>& applications)
 {
-    std::vector<Expected> result;
-    for (const RunningApplication& application : applications)
-        result.push_back({application.applicationId, application.localizedName, application.windowClass});
+    std::vector<std::string> result;
+    for (const RunningApplication& a : applications)
+        result.push_back(QStringList({a.applicationId.value_or(u"-"_s), a.localizedName.value_or(u"-"_s),
+                                      a.windowClass.value_or(u"-"_s)})
+                             .join(u", "_s)
+                             .toStdString());
     return result;
-}
-
-bool operator==(const Expected& a, const Expected& b)
-{
-    return a.id == b.id && a.name == b.name && a.windowClass == b.windowClass;
-}
-
-void PrintTo(const Expected& e, std::ostream* out)
-{
-    *out << "{" << e.id.value_or(QStringLiteral("-")).toStdString() << ", "
-         << e.name.value_or(QStringLiteral("-")).toStdString() << ", "
-         << e.windowClass.value_or(QStringLiteral("-")).toStdString() << "}";
 }
 
 }  // namespace
@@ -97,10 +83,9 @@ TEST(X11Workspace, RunningApplicationsAreTheListedWindowsOnceEachWithoutNimbrel)
     // One installed application, found by its window class; no other data folder is read.
     const QTemporaryDir systemData;
     qputenv("XDG_DATA_DIRS", systemData.path().toUtf8());
-    const QString applications = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/applications");
-    ASSERT_TRUE(QDir().mkpath(applications));
-    QFile entry(applications + QStringLiteral("/org.example.Editor.desktop"));
-    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    const QString applications = qEnvironmentVariable("XDG_DATA_HOME") + u"/applications"_s;
+    QFile entry(applications + u"/org.example.Editor.desktop"_s);
+    ASSERT_TRUE(QDir().mkpath(applications) && entry.open(QIODevice::WriteOnly));
     entry.write(
         "[Desktop Entry]\nType=Application\nName=Example Editor\nExec=example-editor %F\n"
         "StartupWMClass=ExampleEditor\n");
@@ -109,23 +94,20 @@ TEST(X11Workspace, RunningApplicationsAreTheListedWindowsOnceEachWithoutNimbrel)
     Client client;
     const auto ownPid = static_cast<uint32_t>(::getpid());
     const uint32_t otherPid = ownPid + 100'000;  // no such process: its program stays unknown
-    const xcb_window_t editor = client.window(QByteArray("editor\0ExampleEditor\0", 22), otherPid);
-    const xcb_window_t secondEditor = client.window(QByteArray("editor\0ExampleEditor\0", 22), otherPid);
-    const xcb_window_t terminal = client.window(QByteArray("xterm\0XTerm\0", 12), 0);
-    const xcb_window_t own = client.window(QByteArray("nimbrel\0Nimbrel\0", 16), ownPid);
+    const xcb_window_t editor = client.window("editor\0ExampleEditor\0"sv, otherPid);
+    const xcb_window_t secondEditor = client.window("editor\0ExampleEditor\0"sv, otherPid);
+    const xcb_window_t terminal = client.window("xterm\0XTerm\0"sv, 0);
+    const xcb_window_t own = client.window("nimbrel\0Nimbrel\0"sv, ownPid);
     const xcb_window_t nameless = client.window({}, 0);
-    const xcb_window_t gone = client.window(QByteArray("gone\0Gone\0", 10), otherPid);
+    const xcb_window_t gone = client.window("gone\0Gone\0"sv, otherPid);
     xcb_destroy_window(client.c, gone);
 
-    struct Case {
+    const std::string editorApp = "org.example.Editor, Example Editor, ExampleEditor", terminalApp = "XTerm, -, XTerm";
+    const struct {
         const char* name;
         std::optional<std::vector<xcb_window_t>> list;
-        std::vector<Expected> expected;
-    };
-    const Expected editorApp{QStringLiteral("org.example.Editor"), QStringLiteral("Example Editor"),
-                             QStringLiteral("ExampleEditor")};
-    const Expected terminalApp{QStringLiteral("XTerm"), std::nullopt, QStringLiteral("XTerm")};
-    const Case cases[] = {
+        std::vector<std::string> expected;
+    } cases[] = {
         {"every kind of window",
          std::vector{editor, own, terminal, secondEditor, nameless, gone},
          {editorApp, terminalApp}},
@@ -134,18 +116,14 @@ TEST(X11Workspace, RunningApplicationsAreTheListedWindowsOnceEachWithoutNimbrel)
         {"an empty list", std::vector<xcb_window_t>{}, {}},
         {"no window manager", std::nullopt, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.list)
-            client.setClientList(*c.list);
-        else
-            client.removeClientList();
-        const native::X11Workspace workspace;
-        EXPECT_EQ(described(workspace.runningApplications()), c.expected);
+        client.setClientList(c.list);
+        EXPECT_EQ(described(native::X11Workspace().runningApplications()), c.expected);
     }
 
     // The installed application's name is known by its id, also while it does not run.
     const native::X11Workspace workspace;
-    EXPECT_EQ(workspace.applicationName(QStringLiteral("org.example.Editor")), QStringLiteral("Example Editor"));
-    EXPECT_EQ(workspace.applicationName(QStringLiteral("XTerm")), std::nullopt);
+    EXPECT_EQ(workspace.applicationName(u"org.example.Editor"_s), u"Example Editor"_s);
+    EXPECT_EQ(workspace.applicationName(u"XTerm"_s), std::nullopt);
 }

@@ -19,10 +19,8 @@ inline QByteArray bytes(const uint8_t* data, size_t size)
 // A broken promise of the code under test is a finding like a crash: libFuzzer keeps the input.
 inline void require(bool condition, const char* promise)
 {
-    if (condition)
-        return;
-    std::fprintf(stderr, "broken promise: %s\n", promise);
-    std::abort();
+    if (!condition)
+        std::fprintf(stderr, "broken promise: %s\n", promise), std::abort();
 }
 
 // The image plugins warn about every damaged input; image targets call this from LLVMFuzzerInitialize.

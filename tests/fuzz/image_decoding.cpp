@@ -4,8 +4,6 @@
 
 #include "FuzzInput.h"
 
-#include <QtGlobal>
-
 #include <algorithm>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)

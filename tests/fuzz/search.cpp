@@ -38,14 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const ClipKind kinds[] = {ClipKind::text, ClipKind::link, ClipKind::color, ClipKind::image};
     const std::optional<ClipKind> kind = data[0] % 5 == 4 ? std::nullopt : std::optional(kinds[data[0] % 5]);
-    const ClipItem item = ClipItem::make(kinds[(data[0] >> 4) % 4], QString::fromUtf8(parts[0]), std::nullopt,
-                                         std::nullopt, std::nullopt, QString::fromUtf8(parts[1]),
-                                         QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC));
+    const ClipItem item =
+        ClipItem::make(kinds[(data[0] >> 4) % 4], QString::fromUtf8(parts[0]), std::nullopt, std::nullopt, std::nullopt,
+                       QString::fromUtf8(parts[1]), QDateTime::fromMSecsSinceEpoch(1'700'000'000'000, Qt::UTC));
     fuzz::require(store.store->insert(item).ok() && store.store->save().ok(), "a record is stored");
 
     const SearchQuery query{trimmedWhitespaceAndNewlines(QString::fromUtf8(parts[2])), kind, 5};
-    SearchLimits indexed;
-    SearchLimits scan;
+    SearchLimits indexed, scan;
     scan.useIndex = false;
     const Result<SearchOutcome> byIndex = store.search->run(query, indexed);
     const Result<SearchOutcome> byScan = store.search->run(query, scan);

@@ -1,14 +1,12 @@
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -17,11 +15,14 @@ QTemporaryDir* g_home = nullptr;
 
 namespace nimbrel::test {
 
-QString homeDirectory() { return g_home->path(); }
+QString homeDirectory()
+{
+    return g_home->path();
+}
 
 QString freshDirectory()
 {
-    const QString path = g_home->path() + QStringLiteral("/t-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString path = homeDirectory() + QStringLiteral("/t-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QDir().mkpath(path);
     return path;
 }
@@ -36,18 +37,16 @@ int main(int argc, char** argv)
     g_home = &home;
     const QByteArray root = home.path().toUtf8();
     qputenv("HOME", root);
-    qputenv("XDG_DATA_HOME", root + "/.local/share");
-    qputenv("XDG_CONFIG_HOME", root + "/.config");
-    qputenv("XDG_CACHE_HOME", root + "/.cache");
-    qputenv("XDG_RUNTIME_DIR", root + "/run");
-    QDir().mkpath(home.path() + QStringLiteral("/run"));
-    QFile::setPermissions(home.path() + QStringLiteral("/run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const auto& [name, folder] : {std::pair{"XDG_DATA_HOME", "/.local/share"},
+                                       {"XDG_CONFIG_HOME", "/.config"},
+                                       {"XDG_CACHE_HOME", "/.cache"},
+                                       {"XDG_RUNTIME_DIR", "/run"}})
+        qputenv(name, root + folder);
+    QDir(home.path()).mkdir(QStringLiteral("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     ::testing::InitGoogleTest(&argc, argv);
-    std::unique_ptr<QCoreApplication> app;
-    if (qEnvironmentVariableIsSet("NIMBREL_TEST_GUI"))
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    const std::unique_ptr<QCoreApplication> app(qEnvironmentVariableIsSet("NIMBREL_TEST_GUI")
+                                                    ? new QApplication(argc, argv)
+                                                    : new QCoreApplication(argc, argv));
     return RUN_ALL_TESTS();
 }

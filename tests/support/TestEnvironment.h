@@ -4,9 +4,9 @@
 
 namespace nimbrel::test {
 
-// The temporary folder that HOME and the XDG variables point at for this test process.
+// The temporary folder that HOME and the XDG variables point at for this test process, and a fresh, empty
+// folder below it, unique per call.
 QString homeDirectory();
-// A fresh, empty folder below the temporary home, unique per call.
 QString freshDirectory();
 
 }  // namespace nimbrel::test

@@ -36,10 +36,9 @@ public:
         asked.append(type);
         if (const auto status = statuses.find(type); status != statuses.end())
             return {*status, {}};
-        for (const auto& [name, bytes] : representations) {
+        for (const auto& [name, bytes] : representations)
             if (name == type)
                 return bytes.size() > cap ? Read{Status::tooLarge, {}} : Read{Status::ok, bytes};
-        }
         return {Status::missing, {}};
     }
 
@@ -55,45 +54,21 @@ public:
 // Hands the test's changes to the handler at once, on the test's thread.
 class FakeClipboardMonitor final : public ClipboardMonitor {
 public:
-    std::optional<QString> start(Handler newHandler, int deadline) override
+    std::optional<QString> start(Handler newHandler, int) override
     {
-        if (startError)
-            return startError;
-        handler = std::move(newHandler);
-        deadlineMs = deadline;
-        return std::nullopt;
+        return handler = std::move(newHandler), std::nullopt;
     }
-    void stop() override
-    {
-        handler = nullptr;
-        ++stops;
-    }
-    // False when nothing watches.
-    bool change(FakeOffer& offer)
-    {
-        if (!handler)
-            return false;
-        handler(offer);
-        return true;
-    }
-    bool change(FakeOffer&& offer) { return change(offer); }
+    void stop() override { handler = nullptr; }
     void setEmptiedHandler(EmptiedHandler newHandler) override { emptied = std::move(newHandler); }
     void watchPrimary(bool on) override { primaryWatched = on; }
-    // The clipboard's owner went away; false when nothing watches.
-    bool empty()
-    {
-        if (!handler || !emptied)
-            return false;
-        emptied();
-        return true;
-    }
+    // A new owner's offer, then the owner going away; each false when nothing watches.
+    bool change(FakeOffer& offer) { return handler && (handler(offer), true); }
+    bool change(FakeOffer&& offer) { return change(offer); }
+    bool empty() { return handler && emptied && (emptied(), true); }
 
     Handler handler;
     EmptiedHandler emptied;
     bool primaryWatched = false;
-    int deadlineMs = 0;
-    int stops = 0;
-    std::optional<QString> startError;
 };
 
 }  // namespace nimbrel::fake

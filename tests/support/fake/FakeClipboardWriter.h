@@ -2,8 +2,6 @@
 
 #include "platform/ClipboardWriter.h"
 
-#include <QStringList>
-
 namespace nimbrel::fake {
 
 // A clipboard that records what Nimbrel writes to it.
@@ -17,21 +15,12 @@ public:
     }
     bool hasOwner() const override { return owned || !writes.isEmpty(); }
 
-    // What the last write offered.
-    QStringList types() const
-    {
-        QStringList list;
-        if (!writes.isEmpty())
-            for (const auto& [type, bytes] : writes.last())
-                list.append(type);
-        return list;
-    }
+    // What the last write offered as this type.
     std::optional<QByteArray> data(const QString& mimeType) const
     {
-        if (!writes.isEmpty())
-            for (const auto& [type, bytes] : writes.last())
-                if (type == mimeType)
-                    return bytes;
+        for (const auto& [type, bytes] : writes.value(writes.size() - 1))
+            if (type == mimeType)
+                return bytes;
         return std::nullopt;
     }
 

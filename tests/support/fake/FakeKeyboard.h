@@ -8,18 +8,16 @@ namespace nimbrel::fake {
 class FakeKeyboard final : public KeyboardSynthesizer {
 public:
     bool isAvailable() const override { return available; }
-    bool modifiersHeld() const override
-    {
-        ++modifierChecks;
-        return heldForChecks > 0 && modifierChecks <= heldForChecks;
-    }
+    bool modifiersHeld() const override { return ++m_modifierChecks <= heldForChecks; }
     void post(const QList<SyntheticKey>& keys) override { posted.append(keys); }
 
     bool available = true;
     // modifiersHeld() answers true for this many checks, then false.
     int heldForChecks = 0;
-    mutable int modifierChecks = 0;
     QList<SyntheticKey> posted;
+
+private:
+    mutable int m_modifierChecks = 0;
 };
 
 }  // namespace nimbrel::fake

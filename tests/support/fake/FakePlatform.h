@@ -2,15 +2,14 @@
 
 // Test doubles of the platform services. They record what they were asked and answer what the test set.
 
-#include "platform/TaskbarPresence.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Defaults.h"
 #include "platform/FileLocations.h"
-#include "platform/LayerShell.h"
 #include "platform/LoginItemService.h"
 #include "platform/Notifier.h"
 #include "platform/SystemLog.h"
+#include "platform/TaskbarPresence.h"
 #include "platform/TrayItem.h"
 #include "platform/Workspace.h"
 
@@ -18,7 +17,6 @@
 #include <QMap>
 #include <QStringList>
 #include <QTimeZone>
-#include <QWindow>
 
 #include <optional>
 
@@ -29,21 +27,9 @@ namespace nimbrel::fake {
 class MemoryDefaults final : public Defaults {
 public:
     QVariant object(const QString& key) const override { return values.value(key); }
-    void setObject(const QString& key, const QVariant& value) override
-    {
-        values.insert(key, value);
-        ++writes;
-    }
-    void removeObject(const QString& key) override
-    {
-        values.remove(key);
-        ++writes;
-    }
-    bool synchronize() override
-    {
-        ++synchronizations;
-        return true;
-    }
+    void setObject(const QString& key, const QVariant& value) override { ++writes, values.insert(key, value); }
+    void removeObject(const QString& key) override { ++writes, values.remove(key); }
+    bool synchronize() override { return ++synchronizations > 0; }
 
     QMap<QString, QVariant> values;
     int writes = 0;
@@ -52,35 +38,28 @@ public:
 
 class LoginItems final : public LoginItemService {
 public:
-    LoginItemStatus status() const override
-    {
-        ++statusReads;
-        return currentStatus;
-    }
-    Result<void> registerItem() override
-    {
-        ++registrations;
-        if (registerError)
-            return Error{*registerError};
-        currentStatus = statusAfterRegister;
-        return {};
-    }
+    LoginItemStatus status() const override { return ++statusReads, currentStatus; }
+    Result<void> registerItem() override { return ++registrations, become(statusAfterRegister, registerError); }
     Result<void> unregisterItem() override
     {
-        ++unregistrations;
-        if (unregisterError)
-            return Error{*unregisterError};
-        currentStatus = LoginItemStatus::notRegistered;
-        return {};
+        return ++unregistrations, become(LoginItemStatus::notRegistered, unregisterError);
     }
 
     LoginItemStatus currentStatus = LoginItemStatus::notRegistered;
     LoginItemStatus statusAfterRegister = LoginItemStatus::enabled;
-    std::optional<QString> registerError;
-    std::optional<QString> unregisterError;
+    std::optional<QString> registerError, unregisterError;
     mutable int statusReads = 0;
-    int registrations = 0;
-    int unregistrations = 0;
+    int registrations = 0, unregistrations = 0;
+
+private:
+    // The status a call leaves, unless it fails.
+    Result<void> become(LoginItemStatus after, const std::optional<QString>& error)
+    {
+        if (error)
+            return Error{*error};
+        currentStatus = after;
+        return {};
+    }
 };
 
 class RecordingConsole final : public Console {
@@ -120,49 +99,20 @@ private:
 
 class Taskbar final : public TaskbarPresence {
 public:
-    void setTaskbarEntry(TaskbarEntry p) override
-    {
-        current = p;
-        history.append(p);
-    }
+    void setTaskbarEntry(TaskbarEntry entry) override { current = entry; }
     TaskbarEntry taskbarEntry() const override { return current; }
     TaskbarEntry current = TaskbarEntry::shown;
-    QList<TaskbarEntry> history;
 };
 
+// Always there; keeps the menu for the test to open.
 class Tray final : public TrayItem {
 public:
-    void setIcon(const QIcon& i) override { icon = i; }
-    void setToolTip(const QString& text) override { toolTip = text; }
+    void setIcon(const QIcon&) override {}
+    void setToolTip(const QString&) override {}
     void setMenu(QMenu* m) override { menu = m; }
-    void show() override { shown = true; }
-    bool isAvailable() const override { return available; }
-
-    QIcon icon;
-    QString toolTip;
+    void show() override {}
+    bool isAvailable() const override { return true; }
     QMenu* menu = nullptr;
-    bool shown = false;
-    bool available = true;
-};
-
-// Records which windows were placed on layers and how; says yes to every one.
-class RecordingLayerShell final : public LayerShell {
-public:
-    struct Attached {
-        QWindow* window;
-        Placement placement;
-        std::function<void()> closed;
-    };
-    bool attach(QWindow* window, const Placement& placement, std::function<void()> closed = {}) override
-    {
-        attached.append({window, placement, std::move(closed)});
-        return true;
-    }
-    void detach(QWindow* window) override { detached.append({window, isMapped(window)}); }
-    // Whether the window was still shown when its layer went, as the role's order requires.
-    static bool isMapped(QWindow* window) { return window && window->isVisible(); }
-    QList<Attached> attached;
-    QList<std::pair<QWindow*, bool>> detached;
 };
 
 class RecordingNotifier final : public Notifier {
@@ -175,37 +125,31 @@ class FakeWorkspace final : public Workspace {
 public:
     std::optional<RunningApplication> frontmostApplication() const override { return frontmost; }
     QList<RunningApplication> runningApplications() const override { return running; }
-    std::optional<QRect> activeWindowFrame() const override { return activeFrame; }
+    std::optional<QRect> activeWindowFrame() const override { return std::nullopt; }
     QString ownApplicationId() const override { return QStringLiteral("org.nimbrel.Nimbrel"); }
     std::optional<QIcon> applicationIcon(const QString& applicationId) const override
     {
-        ++iconLookups;
-        const auto found = installedApplications.constFind(applicationId);
-        if (found == installedApplications.cend())
-            return std::nullopt;
-        return *found;
+        return ++iconLookups, lookup(installedApplications, applicationId);
     }
     std::optional<QString> applicationName(const QString& applicationId) const override
     {
-        const auto found = applicationNames.constFind(applicationId);
-        if (found == applicationNames.cend())
-            return std::nullopt;
-        return *found;
+        return lookup(applicationNames, applicationId);
     }
-    bool openURL(const QUrl& url) const override
-    {
-        openedURLs.append(url);
-        return true;
-    }
+    bool openURL(const QUrl&) const override { return true; }
 
     std::optional<RunningApplication> frontmost;
-    std::optional<QRect> activeFrame;
     QList<RunningApplication> running;
     // Installed applications by desktop id, with their icons and names.
     QMap<QString, QIcon> installedApplications;
     QMap<QString, QString> applicationNames;
     mutable int iconLookups = 0;
-    mutable QList<QUrl> openedURLs;
+
+private:
+    template <typename T>
+    static std::optional<T> lookup(const QMap<QString, T>& map, const QString& key)
+    {
+        return map.contains(key) ? std::optional(map.value(key)) : std::nullopt;
+    }
 };
 
 }  // namespace nimbrel::fake
