@@ -103,23 +103,12 @@ private:
     mutable QMutex m_mutex;
 };
 
-// Counts the marker signals the test's own connection sees: once a marker sent last arrives, everything
-// sent before it was handled too.
-class SignalProbe final : public QObject {
-    Q_OBJECT
-public:
-    int seen = 0;
-public Q_SLOTS:
-    void activated(const QDBusMessage& message) { seen += message.arguments().value(1).toString() == "marker"; }
-};
-
 class PortalGlobalShortcutsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(bus.connected()) << "no private dbus-daemon";
-        ASSERT_TRUE(bus.client.connect(QString(), portalPath, shortcutsInterface, "Activated", &probe,
-                                       SLOT(activated(QDBusMessage))));
+        ASSERT_TRUE(bus.watch(activation(portalPath, "marker")));
     }
 
     void startPortal() { bus.start("org.freedesktop.portal.Desktop", portalPath, true); }
@@ -132,22 +121,21 @@ protected:
         return *shortcuts;
     }
 
-    // Sends the signals ("-" for Deactivated) and waits until the test's connection has seen them all.
+    static QDBusMessage activation(const QString& session, const QString& id)
+    {
+        QDBusMessage message = QDBusMessage::createSignal(portalPath, shortcutsInterface,
+                                                          id.startsWith('-') ? "Deactivated" : "Activated");
+        return message << QVariant::fromValue(QDBusObjectPath(session)) << id.mid(id.startsWith('-')) << qulonglong(1)
+                       << QVariantMap();
+    }
+
+    // Sends the signals ("-" for Deactivated) and waits until the test's connection has handled them all.
     void emitShortcuts(const QString& session, const QStringList& ids)
     {
-        for (const QString& id : ids + QStringList{"marker"}) {
-            QDBusMessage message = QDBusMessage::createSignal(portalPath, shortcutsInterface,
-                                                              id.startsWith('-') ? "Deactivated" : "Activated");
-            message << QVariant::fromValue(QDBusObjectPath(session)) << id.mid(id.startsWith('-')) << qulonglong(1)
-                    << QVariantMap();
-            ASSERT_TRUE(bus.service.send(message));
-        }
-        const int before = probe.seen;
-        ASSERT_TRUE(test::waitUntil([&] { return probe.seen > before; }));
+        ASSERT_TRUE(bus.sendInOrder(ids, [&](const QString& id) { return activation(session, id); }));
     }
 
     test::FakeBusService<FakePortal> bus;
-    SignalProbe probe;
     fake::RecordingConsole console;
     test::HotKeyEvents events;
     std::unique_ptr<PortalGlobalShortcuts> shortcuts;
@@ -245,5 +233,3 @@ TEST_F(PortalGlobalShortcutsTest, AnAbsentOrSilentPortalIsOneLineAndAStatusWitho
 }
 
 }  // namespace
-
-#include "PortalGlobalShortcutsTest.moc"
