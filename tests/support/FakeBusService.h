@@ -38,7 +38,7 @@ public:
         m_name = name;
         m_path = path;
     }
-    void stop()
+    ~FakeBusService()
     {
         if (!fake)
             return;
@@ -48,7 +48,6 @@ public:
         QMetaObject::invokeMethod(
             gone, [gone] { delete gone; }, Qt::BlockingQueuedConnection);
     }
-    ~FakeBusService() { stop(); }
 
     // Sends the signal made of each item, then of "marker", and waits until the client has seen the marker and
     // so everything before it; `watch(signal("marker"))` first.

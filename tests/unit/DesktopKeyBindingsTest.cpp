@@ -74,7 +74,7 @@ TEST(DesktopKeyBindings, GnomeAndKdeNotationsBecomeStoredBindings)
         EXPECT_EQ(parseKdeShortcut(shortcut, tableLookup()), std::nullopt) << shortcut;
 }
 
-TEST(DesktopKeyBindings, ListingsAndShortcutFilesGiveTheEnabledBindingsOnce)
+TEST(DesktopKeyBindings, ListingsAndShortcutFilesOfTheSessionsDesktopGiveTheEnabledBindingsOnce)
 {
     const QString listing = QStringLiteral(R"(org.gnome.desktop.wm.keybindings begin-move ['disabled']
 org.gnome.desktop.wm.keybindings always-on-top @as []
@@ -109,10 +109,8 @@ again[$i]=Alt+F4,none,The same as Window Close
     EXPECT_EQ(parseKdeShortcutFile(file, tableLookup()),
               (Bindings{{118, modAlt}, {126, modSuper}, {87, modSuper}, {43, modControl | modAlt}}));
     EXPECT_TRUE(parseKdeShortcutFile("Window Close=Alt+F4,Alt+F4,Close Window\n", tableLookup()).isEmpty());
-}
 
-TEST(DesktopKeyBindings, TheSessionsDesktopChoosesTheSourcesAndKeysAreFoundOnTheDefaultKeymap)
-{
+    // The session's desktop chooses the sources.
     const std::pair<const char*, BindingSources> desktops[] = {
         {"", {true, true}},     {"ubuntu:GNOME", {true, false}}, {"gnome", {true, false}},    {"Unity", {true, false}},
         {"KDE", {false, true}}, {"X-Cinnamon", {false, false}},  {"GNOMEISH", {false, false}}};

@@ -23,11 +23,10 @@ constexpr quint32 hkrg = 0x484B5247;
 const Shortcut shiftCommandV(Key::v, modShift | modSuper);
 const Shortcut controlA(Key::a, modControl);
 const Shortcut optionX(Key::x, modAlt);
-const Shortcut commandC(Key::c, modSuper);
 
 class HotKeyDispatchTest : public ::testing::Test {
 protected:
-    HotKeyDispatchTest() { layout.texts = {{Key::v, "v"}, {Key::a, "a"}, {Key::x, "x"}, {Key::c, "c"}}; }
+    HotKeyDispatchTest() { layout.texts = {{Key::v, "v"}, {Key::a, "a"}, {Key::x, "x"}}; }
 
     Shortcuts::Action record(QString what)
     {
@@ -54,22 +53,18 @@ TEST_F(HotKeyDispatchTest, EachRegistrationGetsANewIdAndARefusalIsLoggedKeptAndR
     platform.refused.insert({Key::v, modShift | modSuper});
     platform.refusalStatus = -9879;
     shortcuts->declare(togglePanelName());
-    platform.refused.insert({Key::c, modSuper});
-    platform.refusalStatus = 2147483647;
-    shortcuts->setShortcut(commandC, second);
-    EXPECT_EQ(console.lines, (QStringList{"Error registering hotkey Shift+Super+V: -9879",
-                                          "Error registering hotkey Super+C: 2147483647"}));
+    EXPECT_EQ(console.lines, QStringList{"Error registering hotkey Shift+Super+V: -9879"});
     EXPECT_EQ(shortcuts->getShortcut(togglePanelName()), shiftCommandV);
     EXPECT_TRUE(shortcuts->registeredShortcuts().contains(shiftCommandV));
     EXPECT_EQ(shortcuts->hotKeyRegistry().hotKeys().size(), 1u);
 
     // Listed, so attaching an action does not retry it; only storing anew does.
     shortcuts->onKeyUp(togglePanelName(), record("up"));
-    EXPECT_EQ(platform.attempts.size(), 5);
+    EXPECT_EQ(platform.attempts.size(), 4);
     platform.refused.clear();
     shortcuts->setShortcut(shiftCommandV, togglePanelName());
-    EXPECT_EQ(platform.attempts.size(), 6);
-    EXPECT_EQ(platform.registration(Key::v, modShift | modSuper)->identifier.id, 6u);
+    EXPECT_EQ(platform.attempts.size(), 5);
+    EXPECT_EQ(platform.registration(Key::v, modShift | modSuper)->identifier.id, 5u);
 }
 
 TEST_F(HotKeyDispatchTest, TwoNamesOnOneShortcutShareOneRegistrationAndRunInOrderOnPressAndRelease)
@@ -160,13 +155,11 @@ TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeysAndNotAtAllOnceT
         {"unknown id", Event{5, HotKeyIdentifier{hkrg, 7}, {}, {}}, notHandled, {}},
         {"hot key without id", Event{6, std::nullopt, {}, {}}, noParameter, {}},
         {"raw down", Event{1, {}, Key::a, modControl}, 0, {"down"}},
-        {"raw up", Event{3, {}, Key::a, modControl}, 0, {"up"}},
         // Caps lock (0x400) and the right-hand bits are not modifiers of a shortcut.
         {"raw with lock bits", Event{1, {}, Key::a, modControl | 0x400 | 0x8000}, 0, {"down"}},
         {"raw other modifiers", Event{1, {}, Key::a, modControl | modShift}, notHandled, {}},
         {"raw other key", Event{1, {}, Key::x, modControl}, notHandled, {}},
         {"raw without modifiers", Event{3, {}, Key::a, std::nullopt}, noParameter, {}},
-        {"raw without key", Event{3, {}, std::nullopt, modControl}, noParameter, {}},
         {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, modControl}, notHandled, {}},
     };
     for (const auto& [what, event, status, expected] : cases) {
@@ -248,9 +241,6 @@ TEST_F(HotKeyDispatchTest, TheManagerTogglesOnReleaseAndWhileAMenuTracksTakesThe
     EXPECT_EQ(triggered, 2);
     EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, 0));
     EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, modShift)) << "V with other modifiers is not the shortcut";
-    shortcuts->setEnabled(false);  // disabled while tracking: nothing is watched
-    EXPECT_FALSE(send(QEvent::KeyPress, Key::v, 768));
-    shortcuts->setEnabled(true);
 
     shortcuts->menuDidEndTracking();
     shortcuts->menuDidEndTracking();

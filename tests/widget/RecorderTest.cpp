@@ -44,10 +44,9 @@ protected:
         QObject::connect(&shortcuts, &Shortcuts::recorderActiveStatusDidChange, &shortcuts,
                          [this](bool isActive) { statuses.append(isActive); });
 
-        // An item without a shortcut, one on a function key, one a submenu down, one with an alternate.
+        // An item without a shortcut, one a submenu down, one with an alternate combination.
         trayMenu.addAction("关于 Nimbrel");
         trayMenu.addAction("退出 Nimbrel")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-        trayMenu.addAction("刷新")->setShortcut(QKeySequence(Qt::Key_F5));
         trayMenu.addMenu("更多")->addAction("&Settings…")->setShortcut(QKeySequence(Qt::META | Qt::Key_Comma));
         windowMenu.addAction("关闭窗口")
             ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)});
@@ -268,11 +267,9 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
     const QStringList asked{"<keyboard_shortcut_used_by_system>", "<keyboard_shortcuts_can_be_changed>", "<ok>",
                             "<force_use_shortcut>"};
     const std::tuple<QKeyCombination, int, QStringList, const char*> cases[] = {
-        // The title without its mnemonic marker, one submenu down, on a function key, in the second menu, and by
-        // the item's alternate combination.
+        // The title without its mnemonic marker, one submenu down, in the second menu, and by the item's alternate.
         {Qt::CTRL | Qt::Key_Q, 1000, {"<menu item 退出 Nimbrel>", ""}, nullptr},
         {Qt::META | Qt::Key_Comma, 1000, {"<menu item Settings…>", ""}, nullptr},
-        {QKeyCombination(Qt::Key_F5), 1000, {"<menu item 刷新>", ""}, nullptr},
         {Qt::CTRL | Qt::SHIFT | Qt::Key_W, 1000, {"<menu item 关闭窗口>", ""}, nullptr},
         {Qt::CTRL | Qt::Key_F4, 1001, {"<menu item 关闭窗口>", ""}, nullptr},
         // The desktop's: asked, and forced with the second button.
@@ -301,7 +298,7 @@ TEST_F(RecorderTest, AMenuItemsOrTheDesktopsCombinationIsRefusedOrForcedAndRecor
 }
 
 // The rules alone, for what the widget cannot send on this platform (the function and caps-lock bits, key
-// releases), for their order, and for the desktop's F12.
+// releases), for their order, and for the desktop's F12; matching a menu item is the widget test's.
 TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
 {
     const Shortcut controlQ(Key::q, modControl);
@@ -336,17 +333,6 @@ TEST(RecordingRulesTest, DecidesEachKeyPressInOrder)
         EXPECT_EQ(decision.menuItemTitle, kind == Kind::menuConflict ? "Quit" : "") << what;
     }
     EXPECT_EQ(decideRecording({down, Key::q, eventControl}, {}, {}).kind, Kind::accept) << "no lookups";
-
-    // An upper-case item key means shift; no key string never matches.
-    const std::tuple<const char*, quint32, const char*, quint32, bool> items[] = {
-        {"q", eventControl, "q", eventControl, true},
-        {"q", eventControl, "q", eventControl | eventShift, false},
-        {"Q", eventControl, "q", eventControl | eventShift, true},
-        {"Q", eventControl, "q", eventControl, false},
-        {"<", eventSuper, ",", eventSuper | eventShift, false},
-        {"", 0, "", 0, false}};
-    for (const auto& [itemKey, itemModifiers, key, modifiers, matches] : items)
-        EXPECT_EQ(menuItemMatches(itemKey, itemModifiers, key, modifiers), matches) << itemKey << " vs " << key;
 }
 
 }  // namespace
