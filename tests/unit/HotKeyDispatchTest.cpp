@@ -1,7 +1,6 @@
 #include "KeyboardShortcuts/KeyCodes.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "hotkey/HotkeyManager.h"
-#include "support/ShortcutPrinting.h"
 #include "support/fake/FakeHotKeys.h"
 #include "support/fake/FakePlatform.h"
 

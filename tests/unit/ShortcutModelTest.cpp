@@ -2,7 +2,6 @@
 #include "KeyboardShortcuts/KeyText.h"
 #include "KeyboardShortcuts/Shortcuts.h"
 #include "hotkey/HotkeyManager.h"
-#include "support/ShortcutPrinting.h"
 #include "support/fake/FakeHotKeys.h"
 #include "support/fake/FakePlatform.h"
 

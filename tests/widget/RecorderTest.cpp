@@ -3,7 +3,6 @@
 #include "KeyboardShortcuts/RecordingRules.h"
 #include "KeyboardShortcuts/ShortcutField.h"
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "support/ShortcutPrinting.h"
 #include "support/fake/FakeHotKeys.h"
 #include "support/fake/FakePlatform.h"
 #include "support/fake/FakeSystemShortcuts.h"
