@@ -4,12 +4,23 @@
 #include "support/PrivateSessionBus.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QList>
 
+#include <functional>
 #include <utility>
 
 namespace nimbrel::test {
+
+// Counts the signals whose second argument ends in "marker" that the client sees.
+class MarkerProbe final : public QObject {
+    Q_OBJECT
+public:
+    int seen = 0;
+public Q_SLOTS:
+    void signal(const QDBusMessage& message) { seen += message.arguments().value(1).toString().endsWith("marker"); }
+};
 
 // A fake D-Bus service (`Service`, a QDBusVirtualObject) on a private bus, answering from a thread of its own so
 // that a blocking call from the test's thread is still answered; `client` is the connection for the class tested.
@@ -27,7 +38,7 @@ public:
         m_name = name;
         m_path = path;
     }
-    void stop()
+    ~FakeBusService()
     {
         if (!fake)
             return;
@@ -37,7 +48,22 @@ public:
         QMetaObject::invokeMethod(
             gone, [gone] { delete gone; }, Qt::BlockingQueuedConnection);
     }
-    ~FakeBusService() { stop(); }
+
+    // Sends the signal made of each item, then of "marker", and waits until the client has seen the marker and
+    // so everything before it; `watch(signal("marker"))` first.
+    bool watch(const QDBusMessage& marker)
+    {
+        return client.connect({}, marker.path(), marker.interface(), marker.member(), &m_probe,
+                              SLOT(signal(QDBusMessage)));
+    }
+    bool sendInOrder(const QStringList& items, const std::function<QDBusMessage(const QString&)>& signal)
+    {
+        const int before = m_probe.seen;
+        for (const QString& item : items + QStringList{"marker"})
+            if (!service.send(signal(item)))
+                return false;
+        return waitUntil([&] { return m_probe.seen > before; });
+    }
 
     PrivateSessionBus bus;
     QDBusConnection service = bus.connect();
@@ -46,6 +72,7 @@ public:
 
 private:
     ServiceThread m_thread;
+    MarkerProbe m_probe;
     QString m_name;
     QString m_path;
 };

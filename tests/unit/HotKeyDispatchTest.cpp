@@ -12,20 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <tuple>
 
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace nimbrel::KeyboardShortcuts {
-
-inline void PrintTo(const Shortcut& shortcut, std::ostream* os)
-{
-    *os << "Shortcut{" << shortcut.keyCode << ", " << shortcut.keyModifiers << "}";
-}
 
 namespace {
 
@@ -33,11 +22,10 @@ constexpr quint32 hkrg = 0x484B5247;
 const Shortcut shiftCommandV(Key::v, modShift | modSuper);
 const Shortcut controlA(Key::a, modControl);
 const Shortcut optionX(Key::x, modAlt);
-const Shortcut commandC(Key::c, modSuper);
 
 class HotKeyDispatchTest : public ::testing::Test {
 protected:
-    HotKeyDispatchTest() { layout.texts = {{Key::v, "v"}, {Key::a, "a"}, {Key::x, "x"}, {Key::c, "c"}}; }
+    HotKeyDispatchTest() { layout.texts = {{Key::v, "v"}, {Key::a, "a"}, {Key::x, "x"}}; }
 
     Shortcuts::Action record(QString what)
     {
@@ -64,52 +52,21 @@ TEST_F(HotKeyDispatchTest, EachRegistrationGetsANewIdAndARefusalIsLoggedKeptAndR
     platform.refused.insert({Key::v, modShift | modSuper});
     platform.refusalStatus = -9879;
     shortcuts->declare(togglePanelName());
-    platform.refused.insert({Key::c, modSuper});
-    platform.refusalStatus = 2147483647;
-    shortcuts->setShortcut(commandC, second);
-    EXPECT_EQ(console.lines, (QStringList{"Error registering hotkey Shift+Super+V: -9879",
-                                          "Error registering hotkey Super+C: 2147483647"}));
+    EXPECT_EQ(console.lines, QStringList{"Error registering hotkey Shift+Super+V: -9879"});
     EXPECT_EQ(shortcuts->getShortcut(togglePanelName()), shiftCommandV);
     EXPECT_TRUE(shortcuts->registeredShortcuts().contains(shiftCommandV));
     EXPECT_EQ(shortcuts->hotKeyRegistry().hotKeys().size(), 1u);
 
     // Listed, so attaching an action does not retry it; only storing anew does.
     shortcuts->onKeyUp(togglePanelName(), record("up"));
-    EXPECT_EQ(platform.attempts.size(), 5);
+    EXPECT_EQ(platform.attempts.size(), 4);
     platform.refused.clear();
     shortcuts->setShortcut(shiftCommandV, togglePanelName());
-    EXPECT_EQ(platform.attempts.size(), 6);
-    EXPECT_EQ(platform.registration(Key::v, modShift | modSuper)->identifier.id, 6u);
+    EXPECT_EQ(platform.attempts.size(), 5);
+    EXPECT_EQ(platform.registration(Key::v, modShift | modSuper)->identifier.id, 5u);
 }
 
-TEST_F(HotKeyDispatchTest, TheEventHandlerIsInstalledWithTheFirstSuccessAndRetriedUntilItWorks)
-{
-    platform.refused.insert({Key::c, modSuper});
-    shortcuts->setShortcut(commandC, second);
-    EXPECT_EQ(platform.installAttempts, 0) << "the handler comes with the first successful registration";
-    platform.refused.clear();
-
-    platform.failNextInstall = true;
-    shortcuts->setShortcut(controlA, first);
-    EXPECT_EQ(platform.installAttempts, 1);
-    EXPECT_FALSE(shortcuts->hotKeyRegistry().hasEventHandler());
-    EXPECT_EQ(shortcuts->hotKeyRegistry().hotKeys().size(), 1u) << "the registration stands";
-    EXPECT_FALSE(platform.eventsEnabled);
-
-    shortcuts->setShortcut(optionX, second);
-    shortcuts->setShortcut(commandC, second);
-    EXPECT_EQ(platform.installAttempts, 2) << "installed once, never again";
-    EXPECT_TRUE(platform.eventsEnabled);
-
-    // Both registrations work, including the one made before the handler existed.
-    shortcuts->onKeyDown(first, record("first"));
-    shortcuts->onKeyDown(second, record("second"));
-    EXPECT_EQ(platform.press(Key::a, modControl), 0);
-    EXPECT_EQ(platform.press(Key::c, modSuper), 0);
-    EXPECT_EQ(ran, (QStringList{"first", "second"}));
-}
-
-TEST_F(HotKeyDispatchTest, TwoNamesOnOneShortcutShareOneRegistrationAndRunInOrderOnPressAndRelease)
+TEST_F(HotKeyDispatchTest, TwoNamesShareOneRegistrationRunInOrderAndDispatchReadsTheStoredShortcut)
 {
     defaults.setString(first.userDefaultsKey(), controlA.toJson());
     shortcuts->onKeyDown(second, record("second"));  // nothing stored: nothing registered
@@ -133,13 +90,11 @@ TEST_F(HotKeyDispatchTest, TwoNamesOnOneShortcutShareOneRegistrationAndRunInOrde
     shortcuts->setShortcut(std::nullopt, first);
     EXPECT_TRUE(platform.registration(Key::a, modControl).has_value());
     EXPECT_FALSE(platform.registration(Key::x, modAlt).has_value());
-}
 
-// The stored shortcut is read when the event arrives, and an action may change shortcuts and attach actions.
-TEST_F(HotKeyDispatchTest, DispatchReadsTheStoredShortcutAndAnActionMayChangeItWhileDispatching)
-{
+    // The stored shortcut is read when the event arrives, and an action may change shortcuts and attach actions.
+    ran.clear();
+    shortcuts->setShortcut(std::nullopt, second);
     shortcuts->setShortcut(controlA, first);
-    shortcuts->onKeyDown(first, record("first"));
     // Changed behind the module's back: the registration still fires, but the name no longer matches.
     for (const QVariant& changed : {QVariant(optionX.toJson()), QVariant("not json"), QVariant(false)}) {
         defaults.values.insert(first.userDefaultsKey(), changed);
@@ -179,39 +134,6 @@ TEST_F(HotKeyDispatchTest, WhilePausedNothingRunsAndTheKeysAreLeftToTheRecorder)
     EXPECT_EQ(ran, (QStringList{"down", "up"}));
 }
 
-TEST_F(HotKeyDispatchTest, DisablingReleasesEveryHotKeyAndEnablingRestoresTheOldIdsOrDropsARefusedOne)
-{
-    shortcuts->setShortcut(controlA, first);
-    shortcuts->setShortcut(optionX, second);
-    shortcuts->setShortcut(commandC, second);
-    shortcuts->setShortcut(optionX, first);
-    shortcuts->onKeyDown(first, record("first"));
-    ASSERT_EQ(platform.activeIds(), (QList<quint32>{3, 4}));
-
-    shortcuts->setEnabled(false);
-    EXPECT_TRUE(platform.active.isEmpty());
-    EXPECT_FALSE(platform.eventsEnabled);
-    EXPECT_EQ(platform.press(Key::x, modAlt), std::nullopt);
-    shortcuts->setEnabled(true);
-    EXPECT_EQ(platform.activeIds(), (QList<quint32>{3, 4}));
-    EXPECT_TRUE(platform.eventsEnabled);
-    EXPECT_EQ(platform.press(Key::x, modAlt), 0);
-    EXPECT_EQ(ran, QStringList{"first"});
-
-    // Refused when taken again: dropped from the hot keys, still listed, and not retried on the next switch.
-    shortcuts->setEnabled(false);
-    platform.refused.insert({Key::c, modSuper});
-    shortcuts->setEnabled(true);
-    EXPECT_EQ(console.lines, QStringList{"Error registering hotkey Super+C: -9878"});
-    EXPECT_EQ(platform.activeIds(), (QList<quint32>{4}));
-    ASSERT_EQ(shortcuts->hotKeyRegistry().hotKeys().size(), 1u);
-    EXPECT_TRUE(shortcuts->registeredShortcuts().contains(commandC));
-    shortcuts->setEnabled(false);
-    platform.refused.clear();
-    shortcuts->setEnabled(true);
-    EXPECT_EQ(platform.activeIds(), (QList<quint32>{4}));
-}
-
 TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeysAndNotAtAllOnceTheModuleIsGone)
 {
     shortcuts->setShortcut(controlA, first);
@@ -230,13 +152,11 @@ TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeysAndNotAtAllOnceT
         {"unknown id", Event{5, HotKeyIdentifier{hkrg, 7}, {}, {}}, notHandled, {}},
         {"hot key without id", Event{6, std::nullopt, {}, {}}, noParameter, {}},
         {"raw down", Event{1, {}, Key::a, modControl}, 0, {"down"}},
-        {"raw up", Event{3, {}, Key::a, modControl}, 0, {"up"}},
         // Caps lock (0x400) and the right-hand bits are not modifiers of a shortcut.
         {"raw with lock bits", Event{1, {}, Key::a, modControl | 0x400 | 0x8000}, 0, {"down"}},
         {"raw other modifiers", Event{1, {}, Key::a, modControl | modShift}, notHandled, {}},
         {"raw other key", Event{1, {}, Key::x, modControl}, notHandled, {}},
         {"raw without modifiers", Event{3, {}, Key::a, std::nullopt}, noParameter, {}},
-        {"raw without key", Event{3, {}, std::nullopt, modControl}, noParameter, {}},
         {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, modControl}, notHandled, {}},
     };
     for (const auto& [what, event, status, expected] : cases) {
@@ -253,31 +173,6 @@ TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeysAndNotAtAllOnceT
     EXPECT_TRUE(ran.isEmpty());
 }
 
-TEST_F(HotKeyDispatchTest, TheManagerTogglesOnReleaseOnlyAndADestroyedOnesActionDoesNothing)
-{
-    int triggered = 0;
-    auto gone = std::make_unique<HotkeyManager>(*shortcuts);
-    gone->setOnTrigger([&triggered] { triggered += 100; });
-    gone.reset();
-    HotkeyManager manager(*shortcuts);
-    EXPECT_EQ(platform.release(Key::v, 768), 0) << "no trigger set yet: nothing happens";
-
-    manager.setOnTrigger([&triggered] { ++triggered; });
-    EXPECT_EQ(platform.press(Key::v, 768), 0);
-    EXPECT_EQ(triggered, 0) << "holding the shortcut does nothing";
-    EXPECT_EQ(platform.release(Key::v, 768), 0);
-    EXPECT_EQ(triggered, 1);
-
-    // A recorded replacement is followed without touching the manager; cleared, nothing fires.
-    shortcuts->setShortcut(optionX, togglePanelName());
-    EXPECT_EQ(platform.release(Key::x, modAlt), 0);
-    EXPECT_EQ(triggered, 2);
-    shortcuts->setShortcut(std::nullopt, togglePanelName());
-    EXPECT_EQ(platform.release(Key::x, modAlt), std::nullopt);
-    shortcuts->handleOnKeyUp(optionX);
-    EXPECT_EQ(triggered, 2);
-}
-
 class KeyCounter final : public QWidget {
 public:
     int keys = 0;
@@ -290,7 +185,7 @@ protected:
 };
 
 // While a menu holds the keyboard, grabs are released and the shortcut is taken from the key events.
-TEST_F(HotKeyDispatchTest, WhileAMenuTracksTheShortcutIsTakenFromItsKeyEventsAndTheGrabsComeBackAfter)
+TEST_F(HotKeyDispatchTest, TheManagerTogglesOnReleaseAndWhileAMenuTracksTakesTheShortcutFromKeyEvents)
 {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         GTEST_SKIP() << "needs a widget application (NIMBREL_TEST_GUI=1)";
@@ -304,9 +199,20 @@ TEST_F(HotKeyDispatchTest, WhileAMenuTracksTheShortcutIsTakenFromItsKeyEventsAnd
         QCoreApplication::sendEvent(&widget, &event);
         return type == QEvent::ShortcutOverride ? event.isAccepted() : widget.keys == before;
     };
-    HotkeyManager manager(*shortcuts);
     int triggered = 0;
+    auto gone = std::make_unique<HotkeyManager>(*shortcuts);
+    gone->setOnTrigger([&triggered] { triggered += 100; });
+    gone.reset();  // a destroyed manager's action does nothing
+    HotkeyManager manager(*shortcuts);
     manager.setOnTrigger([&triggered] { ++triggered; });
+    // The manager follows a recorded replacement, and a cleared shortcut fires nothing.
+    shortcuts->setShortcut(optionX, togglePanelName());
+    EXPECT_EQ(platform.release(Key::x, modAlt), 0);
+    shortcuts->setShortcut(std::nullopt, togglePanelName());
+    EXPECT_EQ(platform.release(Key::x, modAlt), std::nullopt);
+    shortcuts->handleOnKeyUp(optionX);
+    EXPECT_EQ(triggered, 1);
+
     shortcuts->setShortcut(shiftCommandV, first);
     shortcuts->onKeyDown(first, record("down"));
     shortcuts->onKeyUp(first, record("up"));
@@ -325,21 +231,18 @@ TEST_F(HotKeyDispatchTest, WhileAMenuTracksTheShortcutIsTakenFromItsKeyEventsAnd
     EXPECT_TRUE(send(QEvent::KeyPress, Key::v, 768));
     EXPECT_TRUE(send(QEvent::KeyPress, Key::v, 768, true)) << "auto-repeat is taken but dispatches nothing";
     EXPECT_EQ(ran, QStringList{"down"});
-    EXPECT_EQ(triggered, 0);
+    EXPECT_EQ(triggered, 1) << "only on the release";
     // Released after shift was let go: still the shortcut's release, and only that one.
     EXPECT_TRUE(send(QEvent::KeyRelease, Key::v, modShift));
     EXPECT_EQ(ran, (QStringList{"down", "up"}));
-    EXPECT_EQ(triggered, 1) << "the manager toggles on the release";
+    EXPECT_EQ(triggered, 2);
     EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, 0));
     EXPECT_FALSE(send(QEvent::KeyRelease, Key::v, modShift)) << "V with other modifiers is not the shortcut";
-    shortcuts->setEnabled(false);  // disabled while tracking: nothing is watched
-    EXPECT_FALSE(send(QEvent::KeyPress, Key::v, 768));
-    shortcuts->setEnabled(true);
 
     shortcuts->menuDidEndTracking();
     shortcuts->menuDidEndTracking();
     EXPECT_FALSE(shortcuts->isMenuOpen());
-    EXPECT_EQ(platform.activeIds(), (QList<quint32>{1}));
+    EXPECT_EQ(platform.activeIds(), (QList<quint32>{3}));
     EXPECT_TRUE(platform.eventsEnabled);
     EXPECT_FALSE(send(QEvent::KeyPress, Key::v, 768)) << "once tracking ended, the application gets its keys";
     shortcuts->menuDidBeginTracking();

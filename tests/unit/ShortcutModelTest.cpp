@@ -1,8 +1,6 @@
 #include "KeyboardShortcuts/KeyCodes.h"
-#include "KeyboardShortcuts/KeyNameTranslations.h"
 #include "KeyboardShortcuts/KeyText.h"
 #include "KeyboardShortcuts/Shortcuts.h"
-#include "KeyboardShortcuts/SpecialKey.h"
 #include "hotkey/HotkeyManager.h"
 #include "support/fake/FakeHotKeys.h"
 #include "support/fake/FakePlatform.h"
@@ -13,20 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <ostream>
 #include <tuple>
 
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace nimbrel::KeyboardShortcuts {
-
-inline void PrintTo(const Shortcut& shortcut, std::ostream* os)
-{
-    *os << "Shortcut{" << shortcut.keyCode << ", " << shortcut.keyModifiers << "}";
-}
 
 namespace {
 
@@ -76,12 +63,7 @@ protected:
 // and reading never rewrites what is there.
 TEST_F(ShortcutModelTest, DeclaringStoresTheDefaultOnlyWhenNothingIsStored)
 {
-    const QVariant cases[] = {QVariant(),
-                              QVariant(false),
-                              QVariant(u"{broken"_s),
-                              QVariant(u"Shift+Super+V"_s),
-                              QVariant::fromValue<qint64>(9),
-                              QVariant(QStringList{storedShiftCommandV})};
+    const QVariant cases[] = {{}, false, u"{broken"_s, u"Shift+Super+V"_s, qint64(9), QStringList{storedShiftCommandV}};
     for (const QVariant& before : cases) {
         SCOPED_TRACE(before.toString().toStdString());
         defaults.values.clear();
@@ -115,7 +97,6 @@ TEST_F(ShortcutModelTest, StoringReplacesAndClearingMarksANameWithADefaultOrRemo
                   QVariant(uR"({"carbonKeyCode":0,"carbonModifiers":4096})"_s));
         shortcuts.setShortcut(Shortcut(Key::v, modAlt), name);
         EXPECT_EQ(platform.activeIds().size(), 1);
-        EXPECT_TRUE(platform.registration(Key::v, modAlt).has_value());
         EXPECT_EQ(shortcuts.registeredShortcuts(), QSet<Shortcut>{Shortcut(Key::v, modAlt)});
 
         shortcuts.setShortcut(std::nullopt, name);
@@ -138,67 +119,12 @@ TEST_F(ShortcutModelTest, StoringReplacesAndClearingMarksANameWithADefaultOrRemo
     }
 }
 
-TEST(ShortcutModifiers, ConvertBetweenUnitsKeepingOnlyTheFiveModifiers)
-{
-    const std::pair<quint32, int> cases[] = {{eventControl, 0x1000},   {eventAlt, 0x800},
-                                             {eventShift, 0x200},      {eventSuper, 0x100},
-                                             {eventFunction, 0x20000}, {eventSuper | eventShift, 768}};
-    for (const auto& [flags, stored] : cases) {
-        EXPECT_EQ(modifiersFromEventFlags(flags), stored) << flags;
-        EXPECT_EQ(eventFlagsFromModifiers(stored), flags) << flags;
-    }
-    // Caps lock, numeric pad, help and device bits go; so do the stored form's lock and right-hand bits.
-    EXPECT_EQ(modifiersFromEventFlags(eventSuper | 0x10000 | 0x200000 | 0x400000 | 0x1 | 0x8), 0x100);
-    EXPECT_EQ(Shortcut(9, 768 | 0x400 | 0x80 | 0x2000 | 0x4000 | 0x8000).modifiers(), eventSuper | eventShift);
-    EXPECT_EQ(Shortcut::fromKey(Key::v, eventSuper | eventShift), Shortcut(9, 768));
-
-    using Type = KeyEvent::Type;
-    EXPECT_EQ(Shortcut::fromEvent({Type::keyUp, Key::v, eventSuper | eventShift}), Shortcut(9, 768));
-    EXPECT_EQ(Shortcut::fromEvent({Type::other, Key::v, eventSuper | eventShift}), std::nullopt);
-    // A recorded shortcut never carries the function key, nor any bit that is not a modifier.
-    EXPECT_EQ(Shortcut::fromEvent({Type::keyDown, Key::upArrow, eventFunction | eventControl | 0x200000}),
-              Shortcut(Key::upArrow, 0x1000));
-}
-
-TEST(SpecialKeys, EachHasItsCodeNameAndMenuEquivalentWhateverTheLayoutTypes)
-{
-    fake::FakeKeyboardLayout layout;  // types something on every key; special keys must ignore it
-    for (const SpecialKey key : allSpecialKeys()) {
-        layout.texts.insert(keyCode(key), u"x"_s);
-        EXPECT_EQ(specialKey(keyCode(key)), key);
-        EXPECT_EQ(keyToCharacter(keyCode(key), layout), std::nullopt) << keyCode(key);
-    }
-    // The help key grabs Insert, and a PC keyboard has Num Lock in place of the keypad's clear key; the
-    // function keys' menu equivalents are private-use characters.
-    const std::tuple<int, const char*, std::optional<QString>> cases[] = {
-        {36, "Return", u"↩"_s},      {114, "Ins", u"?\u20DD"_s},    {49, "Space", u" "_s},
-        {123, "Left", u"←"_s},       {122, "F1", u"\uF704"_s},      {90, "F20", u"\uF717"_s},
-        {82, "Num+0", std::nullopt}, {71, "NumLock", std::nullopt}, {76, "Num+Enter", std::nullopt},
-        {69, "Num++", std::nullopt}};
-    constexpr int all = modSuper | modControl | modAlt | modShift;
-    for (const auto& [code, name, menu] : cases) {
-        SCOPED_TRACE(name);
-        ASSERT_TRUE(specialKey(code).has_value());
-        EXPECT_EQ(presentableDescription(*specialKey(code)), QString::fromUtf8(name));
-        EXPECT_EQ(menuKeyEquivalent(*specialKey(code)), menu);
-        EXPECT_EQ(menuItemKeyText(Shortcut(code, 0), layout), menu);
-        EXPECT_EQ(description(Shortcut(code, 0), layout, ShortcutNotation::gtk), QString::fromUtf8(name));
-        EXPECT_EQ(description(Shortcut(code, all), layout, ShortcutNotation::kde),
-                  u"Meta+Ctrl+Alt+Shift+"_s + QString::fromUtf8(name));
-    }
-    for (const int code : {int(Key::a), int(Key::zero), int(Key::command), int(Key::isoSection), 52, 200})
-        EXPECT_EQ(specialKey(code), std::nullopt) << code;
-}
-
 TEST(KeyText, EachNotationOrdersTheModifiersAndNamesTheKeyAsItsDesktopDoes)
 {
     fake::FakeKeyboardLayout layout;
     layout.texts = {{Key::v, u"v"_s},
-                    {Key::a, u"ä"_s},
-                    {Key::seven, u"7"_s},
-                    {Key::semicolon, u"ab"_s},
                     {Key::l, u"ǆ"_s},
-                    {Key::equal, u"+"_s},
+                    {Key::semicolon, u"ab"_s},
                     {Key::quote, u"e\u0301"_s},
                     {Key::comma, u"\U0001D11E"_s},
                     {Key::backtick, u"\U0001F1EF\U0001F1F5"_s},
@@ -211,17 +137,9 @@ TEST(KeyText, EachNotationOrdersTheModifiersAndNamesTheKeyAsItsDesktopDoes)
 
     constexpr int all = modControl | modAlt | modShift | modSuper;
     const std::tuple<Shortcut, const char*, const char*> cases[] = {
-        {Shortcut(Key::v, modShift | modSuper), "Shift+Super+V", "Meta+Shift+V"},
         {Shortcut(Key::v, all), "Shift+Ctrl+Alt+Super+V", "Meta+Ctrl+Alt+Shift+V"},
-        {Shortcut(Key::v, modShift | modAlt), "Shift+Alt+V", "Alt+Shift+V"},
-        // The layout's character, in title case (not upper case).
-        {Shortcut(Key::a, modSuper), "Super+Ä", "Meta+Ä"},
-        {Shortcut(Key::l, 0), "ǅ", "ǅ"},
-        {Shortcut(Key::equal, modControl), "Ctrl++", "Ctrl++"},
-        // A key that types more than one character, or nothing at all.
-        {Shortcut(Key::semicolon, modSuper), "Super+\uFFFD", "Meta+\uFFFD"},
-        {Shortcut(Key::b, modControl), "Ctrl+\uFFFD", "Ctrl+\uFFFD"},
-        {Shortcut(Key::keypadEnter, modControl | modShift), "Shift+Ctrl+Num+Enter", "Ctrl+Shift+Num+Enter"},
+        {Shortcut(Key::l, 0), "ǅ", "ǅ"},  // the layout's character in title case, not upper case
+        {Shortcut(Key::semicolon, modSuper), "Super+\uFFFD", "Meta+\uFFFD"},  // more than one character
         // Only a stored shortcut can carry the function modifier; it comes after the others.
         {Shortcut(Key::v, modFunction | modShift | modSuper), "Shift+Super+Fn+V", "Meta+Shift+Fn+V"},
     };
@@ -229,45 +147,10 @@ TEST(KeyText, EachNotationOrdersTheModifiersAndNamesTheKeyAsItsDesktopDoes)
         EXPECT_EQ(description(shortcut, layout, ShortcutNotation::gtk), QString::fromUtf8(gtk));
         EXPECT_EQ(description(shortcut, layout, ShortcutNotation::kde), QString::fromUtf8(kde));
     }
-    EXPECT_EQ(capitalized(u"space bar"_s), u"Space Bar"_s);
-    EXPECT_EQ(capitalized(u"leerTaste"_s), u"LeerTaste"_s);
-
     for (const char* desktop : {"KDE", "kde", "foo:KDE"})
         EXPECT_EQ(notationForDesktop(QString::fromUtf8(desktop)), ShortcutNotation::kde) << desktop;
     for (const char* desktop : {"GNOME", "ubuntu:GNOME", "X-Cinnamon", "sway", "", "NotKDE"})
         EXPECT_EQ(notationForDesktop(QString::fromUtf8(desktop)), ShortcutNotation::gtk) << desktop;
-}
-
-TEST(KeyText, KeyNamesReadInTheLanguageOfQtsInstalledTranslations)
-{
-    const fake::FakeKeyboardLayout layout;
-    const auto describe = [&] {
-        return QStringList{description(Shortcut(Key::space, modControl), layout, ShortcutNotation::gtk),
-                           description(Shortcut(Key::keypad5, modSuper), layout, ShortcutNotation::kde),
-                           description(Shortcut(Key::leftArrow, modControl), layout, ShortcutNotation::gtk)}
-            .join(u' ');
-    };
-    // No catalogue ("xx", ""): the one installed before is gone, and Qt's English names apply.
-    const std::tuple<const char*, bool, const char*> cases[] = {
-        {"zh-Hans", true, "Ctrl+空格 Meta+Num+5 Ctrl+左方向"},
-        {"zh-Hant", true, "Ctrl+空白鍵 Meta+數字鍵+5 Ctrl+左鍵"},
-        {"ja", true, "Ctrl+Space Meta+Num+5 Ctrl+←"},
-        {"ko", true, "Ctrl+Space Meta+Num+5 Ctrl+왼쪽"},
-        {"en", true, "Ctrl+Space Meta+Num+5 Ctrl+Left"},
-        {"xx", false, "Ctrl+Space Meta+Num+5 Ctrl+Left"},
-        {"zh-Hant", true, "Ctrl+空白鍵 Meta+數字鍵+5 Ctrl+左鍵"},
-        {"", false, "Ctrl+Space Meta+Num+5 Ctrl+Left"}};
-    {
-        KeyNameTranslations translations;
-        for (const auto& [language, found, expected] : cases) {
-            SCOPED_TRACE(language);
-            EXPECT_EQ(translations.use(QString::fromUtf8(language)), found);
-            EXPECT_EQ(translations.filePath().isEmpty(), !found);
-            EXPECT_EQ(describe(), QString::fromUtf8(expected));
-        }
-        ASSERT_TRUE(translations.use(u"zh-Hans"_s));
-    }
-    EXPECT_EQ(describe(), u"Ctrl+Space Meta+Num+5 Ctrl+Left"_s) << "gone with its owner";
 }
 
 TEST_F(ShortcutModelTest, TheModuleDescribesInItsNotationThroughItsLayoutAndLanguage)
@@ -275,8 +158,6 @@ TEST_F(ShortcutModelTest, TheModuleDescribesInItsNotationThroughItsLayoutAndLang
     Shortcuts shortcuts(defaults, platform, layout, console);
     Shortcuts onKde(defaults, platform, layout, console, ShortcutNotation::kde);
     EXPECT_EQ(shortcuts.menuItemKeyText(Shortcut(9, 768)), u"v"_s);
-    EXPECT_EQ(shortcuts.menuItemKeyText(Shortcut(Key::keypad1, 0x100)), std::nullopt);
-    EXPECT_EQ(shortcuts.keyToCharacter(Key::a), u"a"_s);
     // The layout is read at the time of asking, so a layout switch shows at once.
     layout.texts.insert(Key::v, u"ж"_s);
     EXPECT_EQ(shortcuts.description(Shortcut(9, 768)), u"Shift+Super+Ж"_s);
