@@ -3,7 +3,6 @@
 import ctypes
 import json
 import os
-import pathlib
 import re
 import shutil
 import signal
@@ -16,13 +15,18 @@ import unittest
 import zlib
 
 
-def _display():
+def _display_environment():
     state = os.environ.get("NIMBREL_DISPLAY_STATE")
-    lines = pathlib.Path(state).read_text(encoding="utf-8").splitlines() if state and os.path.exists(state) else []
-    return dict(line.strip().partition("=")[::2] for line in lines).get("DISPLAY", "").strip('"') or None
+    values = {}
+    if state and os.path.exists(state):
+        with open(state, encoding="utf-8") as f:
+            for line in f:
+                key, _, value = line.strip().partition("=")
+                values[key] = value.strip('"')
+    return values.get("DISPLAY")
 
 
-DISPLAY = _display()
+DISPLAY = _display_environment()
 BINARY = os.environ.get("NIMBREL_BIN", "nimbrel")
 COPY_TOOL = os.environ.get("NIMBREL_COPY", "nimbrel-copy")
 TARGET_TOOL = os.environ.get("NIMBREL_TARGET", "nimbrel-target")
@@ -40,22 +44,6 @@ def wait_for(predicate, what, timeout=10, lines=None):
     return value
 
 
-def _collect(stream, lines):
-    """Appends the stream's lines to `lines` as they come, on a thread of their own."""
-    def read():
-        for line in stream:
-            lines.append(line.rstrip("\n"))
-    thread = threading.Thread(target=read, daemon=True)
-    thread.start()
-    return thread
-
-
-def _kill(process):
-    if process.poll() is None:
-        process.kill()
-        process.wait(5)
-
-
 class Home:
     """A temporary home folder with the XDG variables pointing into it."""
 
@@ -70,8 +58,10 @@ class Home:
 
     def env(self, **extra):
         env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "DBUS_", "WAYLAND"))}
-        return dict(env, HOME=self.path, XDG_RUNTIME_DIR=self.runtime, DISPLAY=DISPLAY or "", QT_QPA_PLATFORM="xcb",
-                    LANG="en_US.UTF-8", LANGUAGE="", **extra)
+        env.update(HOME=self.path, XDG_RUNTIME_DIR=self.runtime, DISPLAY=DISPLAY or "", QT_QPA_PLATFORM="xcb",
+                   LANG="en_US.UTF-8", LANGUAGE="")
+        env.update(extra)
+        return env
 
     def read_defaults(self):
         with open(self.defaults_file, encoding="utf-8") as f:
@@ -94,7 +84,7 @@ def run(home, *args, timeout=30, **env):
 
 
 def run_once(home, *args, timeout=20, **env):
-    """run() without the standard error: (status, stdout)."""
+    """Runs nimbrel to completion and returns (status, stdout)."""
     return run(home, *args, timeout=timeout, **env)[:2]
 
 
@@ -104,18 +94,33 @@ class Nimbrel:
     def __init__(self, home, *args, program=None, **env):
         self.home = home
         self.lines = []
+        self._cond = threading.Condition()
         self.process = subprocess.Popen([program or BINARY, *args], env=home.env(**env), stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
-        self._reader = _collect(self.process.stdout, self.lines)
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            with self._cond:
+                self.lines.append(line.rstrip("\n"))
+                self._cond.notify_all()
 
     def wait_for_line(self, text, timeout=10):
-        self.wait_until(lambda: any(text in line for line in self.lines), timeout, f"a line containing {text!r}")
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while not any(text in line for line in self.lines):
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    raise AssertionError(f"no line containing {text!r} within {timeout}s; got {self.lines!r}")
+                self._cond.wait(remaining)
 
     def wait_until(self, predicate, timeout=10, what="condition"):
         return wait_for(predicate, what, timeout, self.lines)
 
     def catches_termination_signals(self):
-        """Whether its own handlers of SIGTERM, SIGINT and SIGHUP, set just before the launch sequence, are in place."""
+        """True once the process has its own handlers for SIGTERM, SIGINT and SIGHUP (installed just before
+        the launch sequence); before that those signals kill it outright."""
         try:
             with open(f"/proc/{self.process.pid}/status", encoding="ascii") as f:
                 caught = next(int(line.split()[1], 16) for line in f if line.startswith("SigCgt:"))
@@ -123,12 +128,16 @@ class Nimbrel:
             return False
         return all(caught & (1 << (sig - 1)) for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP))
 
+    def answers(self):
+        """A request the running instance answers (an unknown record) has gone through its event loop, so the
+        launch sequence queued before it has run: capture and the shortcut are in place."""
+        return "did not answer" not in run(self.home, "--unpin", NO_SUCH_RECORD)[2]
+
     def wait_ready(self, timeout=15):
-        # The defaults file may be an earlier run's: this run's signal handlers must be set too, and a request
-        # answered, which queues behind the launch sequence, so capture and the shortcut are in place by then.
+        """A defaults file left by an earlier run proves nothing on its own, so the signal handlers, installed
+        by this run, must be in place too, and then the instance must answer."""
         self.wait_until(lambda: os.path.exists(self.home.defaults_file) and self.catches_termination_signals()
-                        and "did not answer" not in run(self.home, "--unpin", NO_SUCH_RECORD)[2], timeout,
-                        "the defaults file, the signal handlers and an answer")
+                        and self.answers(), timeout, "the defaults file, the signal handlers and an answer")
 
     def terminate(self, sig=signal.SIGTERM, timeout=5):
         if self.process.poll() is None:
@@ -136,7 +145,9 @@ class Nimbrel:
         return self.process.wait(timeout)
 
     def stop(self):
-        _kill(self.process)
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
         self._reader.join(2)
 
 
@@ -147,8 +158,10 @@ def compiled_build(program):
 
 
 def x11(*command, env=None, check=True):
-    return subprocess.run(list(command), env=dict(os.environ, DISPLAY=DISPLAY or "", **(env or {})),
-                          capture_output=True, text=True, check=check, timeout=20)
+    full = dict(os.environ, DISPLAY=DISPLAY or "")
+    if env:
+        full.update(env)
+    return subprocess.run(list(command), env=full, capture_output=True, text=True, check=check, timeout=20)
 
 
 def png(width, height):
@@ -190,7 +203,9 @@ def panel_windows():
 def tray_icon():
     """Nimbrel's tray icon, as nimbrel_windows() lists it, once the tray has embedded it; else None."""
     trayer = {int(w) for w in x11("xdotool", "search", "--class", "trayer", check=False).stdout.split()}
-    for icon in (w for w in nimbrel_windows() if w[1] <= 64 and w[2] <= 64):
+    for icon in nimbrel_windows():
+        if icon[1] > 64 or icon[2] > 64:
+            continue
         current = icon[0]
         while parent := re.search(r"Parent window id: (0x[0-9a-f]+)( \(the root window\))?",
                                   x11("xwininfo", "-children", "-id", current, check=False).stdout):
@@ -202,8 +217,13 @@ def tray_icon():
     return None
 
 
+def click(x, y, button=1):
+    x11("xdotool", "mousemove", str(x), str(y), "click", str(button))
+
+
 def keyboard_grabbed():
-    """Whether another client holds the keyboard: a grab of our own (let go at once) is refused then."""
+    """Whether another client holds the keyboard: a grab of our own is refused then (and let go at once
+    when it is not)."""
     xlib = ctypes.CDLL("libX11.so.6")
     xlib.XOpenDisplay.restype = ctypes.c_void_p
     xlib.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -213,7 +233,8 @@ def keyboard_grabbed():
                                    ctypes.c_ulong]
     xlib.XUngrabKeyboard.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
     xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    if not (display := xlib.XOpenDisplay(DISPLAY.encode())):
+    display = xlib.XOpenDisplay(DISPLAY.encode())
+    if not display:
         raise AssertionError("cannot open the test display")
     try:
         grab_mode_async, already_grabbed = 1, 1
@@ -226,15 +247,8 @@ def keyboard_grabbed():
 
 
 def active_window():
-    return int(x11("xprop", "-root", "_NET_ACTIVE_WINDOW").stdout.rsplit(" ", 1)[-1], 16)
-
-
-def _started(command, what):
-    """A helper program that prints "ready" once it is set up."""
-    process = subprocess.Popen(command, env=X_ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    if process.stdout.readline().strip() != "ready":
-        raise AssertionError(f"{what} did not start")
-    return process
+    out = x11("xprop", "-root", "_NET_ACTIVE_WINDOW").stdout
+    return int(out.rsplit(" ", 1)[-1], 16)
 
 
 class Clipboard:
@@ -251,12 +265,21 @@ class Clipboard:
         return path
 
     def copy(self, *representations):
-        """Offers (mime type, bytes or str) pairs together; returns, once offered, what clients ask the owner for."""
+        """Offers (mime type, bytes or str) pairs together; returns, once they are on the clipboard, the list of
+        what other clients asked the owner for ("types", "data TYPE"), filled as they ask."""
         args = [f"{mime}={self._file(data)}" for mime, data in representations]
-        owner = _started([COPY_TOOL, *args], "the copy helper")
+        owner = subprocess.Popen([COPY_TOOL, *args], env=X_ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                 text=True)
         self.owners.append(owner)
+        if owner.stdout.readline().strip() != "ready":
+            raise AssertionError("the copy helper could not take the clipboard")
         asked = []
-        _collect(owner.stdout, asked)
+
+        def read():
+            for line in owner.stdout:
+                asked.append(line.strip())
+
+        threading.Thread(target=read, daemon=True).start()
         return asked
 
     def xclip(self, mime, data):
@@ -266,7 +289,9 @@ class Clipboard:
 
     def close(self):
         for owner in self.owners:
-            _kill(owner)
+            if owner.poll() is None:
+                owner.kill()
+                owner.wait(5)
 
 
 class TargetApp:
@@ -274,7 +299,10 @@ class TargetApp:
 
     def __init__(self, workdir):
         self.file = os.path.join(workdir, f"target-{time.monotonic_ns()}.txt")
-        self.process = _started([TARGET_TOOL, self.file], "the target application")
+        self.process = subprocess.Popen([TARGET_TOOL, self.file], env=X_ENV, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        if self.process.stdout.readline().strip() != "ready":
+            raise AssertionError("the target application did not start")
         # Qt makes a second, unmapped window of that name; the one the window manager activates counts.
         windows = x11("xdotool", "search", "--sync", "--onlyvisible", "--name", "^nimbrel-target$").stdout.split()
         for window in windows:
@@ -283,10 +311,16 @@ class TargetApp:
                                    "the target application in front"))
 
     def text(self):
-        return pathlib.Path(self.file).read_text(encoding="utf-8") if os.path.exists(self.file) else ""
+        try:
+            with open(self.file, encoding="utf-8") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
 
     def close(self):
-        _kill(self.process)
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(5)
         self.process.stdout.close()
 
 
@@ -300,17 +334,19 @@ def executable_of(pid):
 
 def stop_processes(pids):
     """Ends processes the test did not start itself: SIGTERM, then SIGKILL after five seconds."""
-    def send(sig):
-        for pid in pids:
-            try:
-                os.kill(pid, sig)
-            except ProcessLookupError:
-                pass
-    send(signal.SIGTERM)
-    try:
-        wait_for(lambda: not any(os.path.exists(f"/proc/{p}") for p in pids), "the processes to end", 5)
-    except AssertionError:
-        send(signal.SIGKILL)
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline and any(os.path.exists(f"/proc/{p}") for p in pids):
+        time.sleep(0.05)
+    for pid in pids:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
 
 
 class E2ETestCase(unittest.TestCase):
@@ -318,14 +354,19 @@ class E2ETestCase(unittest.TestCase):
         if not DISPLAY:
             self.fail("the test desktop is not running (NIMBREL_DISPLAY_STATE)")
         self.home = Home()
-        self.addCleanup(self.home.remove)
+        self.processes = []
         self.clipboard = Clipboard(self.home.path)
         self.addCleanup(self.clipboard.close)
 
+    def tearDown(self):
+        for p in self.processes:
+            p.stop()
+        self.home.remove()
+
     def start(self, *args, home=None, program=None, **env):
-        nimbrel = Nimbrel(home or self.home, *args, program=program, **env)
-        self.addCleanup(nimbrel.stop)  # before the home goes, cleanups running last first
-        return nimbrel
+        p = Nimbrel(home or self.home, *args, program=program, **env)
+        self.processes.append(p)
+        return p
 
     def started(self, *texts, **env):
         """A ready Nimbrel with these copies recorded, oldest first."""
@@ -339,7 +380,8 @@ class E2ETestCase(unittest.TestCase):
         return [r.get("text") for r in history(self.home, *args)]
 
     def copy_and_wait(self, nimbrel, text):
-        """Copies text and returns its record's id once it is the newest (so every earlier copy is dealt with)."""
+        """Copies text, waits for it to be the newest record and returns its id; being recorded in order, the
+        copies made before it have been dealt with by then."""
         self.clipboard.xclip("text/plain", text)
         nimbrel.wait_until(lambda: self.texts()[:1] == [text], what=f"the record of {text!r}")
         return history(self.home)[0]["id"]
@@ -357,6 +399,6 @@ class E2ETestCase(unittest.TestCase):
         """Opens the tray menu and chooses its entry `downs` down from the top."""
         _, width, height, x, y = nimbrel.wait_until(tray_icon, what="the tray icon")
         before = {w[0] for w in nimbrel_windows()}
-        x11("xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
+        click(x + width // 2, y + height // 2)
         nimbrel.wait_until(lambda: any(w[0] not in before for w in nimbrel_windows()), what="the tray menu")
         x11("xdotool", "key", *["Down"] * downs, "Return")
