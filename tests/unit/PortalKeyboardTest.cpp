@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <optional>
-#include <ostream>
 
 using namespace nimbrel;
 using namespace nimbrel::native;
@@ -21,13 +19,6 @@ using Answer = Portal::Answer;
 using namespace std::chrono_literals;
 using namespace Qt::StringLiterals;
 
-namespace nimbrel {
-void PrintTo(const SyntheticKey& key, std::ostream* os)
-{
-    *os << "{0x" << std::hex << key.keysym << std::dec << (key.down ? " down}" : " up}");
-}
-}  // namespace nimbrel
-
 namespace {
 
 const QString tokenKey = PortalKeyboard::restoreTokenKey;
@@ -35,21 +26,10 @@ const QList<SyntheticKey> controlV = KeyChord{KeyChord::control, keysym::v}.tran
 const QList<SyntheticKey> shiftInsert = KeyChord{KeyChord::shift, keysym::insert}.transitions();
 const QStringList opening = {u"CreateSession"_s, u"SelectDevices"_s, u"Start"_s};
 
-QStringList withKeys(QStringList members, qsizetype keys)
-{
-    while (keys-- > 0)
-        members.append(u"NotifyKeyboardKeysym"_s);
-    return members;
-}
-
 // A private bus with the fake portal on one connection and the keyboard under test on another.
 class PortalKeyboardTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
-        ASSERT_TRUE(portalConnection.isConnected() && clientConnection.isConnected());
-    }
+    void SetUp() override { ASSERT_TRUE(portalConnection.isConnected() && clientConnection.isConnected()); }
     void TearDown() override { keyboard.reset(), portal.reset(); }
 
     // A new keyboard and portal for the next case, with nothing stored or said.
@@ -85,7 +65,7 @@ protected:
     bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 5000); }
     bool waitForKeys(qsizetype count)
     {
-        return waitFor([&] { return portal->keys.size() >= count; });
+        return QTest::qWaitFor([&] { return portal->keys.size() >= count; });
     }
 
     test::PrivateSessionBus bus;
@@ -132,14 +112,14 @@ TEST_F(PortalKeyboardTest, FirstPasteOpensTheSessionAndTypesTheKeysOnceStarted)
         keys.post(controlV);
         ASSERT_TRUE(waitForKeys(controlV.size()));
         // The keys wait for the session: nothing is typed before Start has answered.
-        EXPECT_EQ(portal->members(), withKeys(opening, controlV.size()));
+        EXPECT_EQ(portal->members(), opening + QStringList(controlV.size(), u"NotifyKeyboardKeysym"_s));
         EXPECT_EQ(portal->keys, controlV);
-        for (const char* option : {"handle_token", "session_handle_token"})
-            EXPECT_FALSE(optionOf(u"CreateSession"_s, QString::fromLatin1(option)).isEmpty());
+        for (const char* member : {"CreateSession", "SelectDevices", "Start"})
+            EXPECT_FALSE(optionOf(QString::fromLatin1(member), u"handle_token"_s).isEmpty()) << member;
+        EXPECT_FALSE(optionOf(u"CreateSession"_s, u"session_handle_token"_s).isEmpty());
         QVariantMap devices = portal->callsOf(u"SelectDevices"_s).value(0).options();
-        EXPECT_FALSE(devices.take(u"handle_token"_s).toString().isEmpty());
+        devices.remove(u"handle_token"_s);
         EXPECT_EQ(devices, selected);
-        EXPECT_FALSE(optionOf(u"Start"_s, u"handle_token"_s).isEmpty());
         EXPECT_EQ(portal->callsOf(u"Start"_s).value(0).arguments.value(1).toString(), QString());
         // The devices, the start and every key name the session.
         for (const char* member : {"SelectDevices", "Start", "NotifyKeyboardKeysym"})
@@ -149,27 +129,6 @@ TEST_F(PortalKeyboardTest, FirstPasteOpensTheSessionAndTypesTheKeysOnceStarted)
         EXPECT_TRUE(keys.isAvailable());
         EXPECT_EQ(console.lines, QStringList());
     }
-
-    // Keys posted while the user takes a moment over the dialog go out once it is answered, in order, and
-    // later pastes reuse the session.
-    PortalKeyboard& keys = restart();
-    portal->answers.insert(u"Start"_s, Answer::silent);
-    keys.post(controlV);
-    keys.post(shiftInsert);
-    ASSERT_TRUE(waitFor([&] { return !portal->callsOf(u"Start"_s).isEmpty(); }));
-    barrier();
-    EXPECT_TRUE(portal->keys.isEmpty());
-    QString sender = clientConnection.baseService();
-    sender.remove(0, 1).replace(u'.', u'_');
-    QDBusMessage response = QDBusMessage::createSignal(
-        u"/org/freedesktop/portal/desktop/request/%1/%2"_s.arg(sender, optionOf(u"Start"_s, u"handle_token"_s)),
-        u"org.freedesktop.portal.Request"_s, u"Response"_s);
-    portalConnection.send(response << 0u << QVariantMap{{u"devices"_s, 1u}});
-    keys.post(controlV);
-    ASSERT_TRUE(waitForKeys(2 * controlV.size() + shiftInsert.size()));
-    EXPECT_EQ(portal->keys, controlV + shiftInsert + controlV);
-    EXPECT_EQ(portal->members(), withKeys(opening, 2 * controlV.size() + shiftInsert.size()));
-    EXPECT_EQ(console.lines, QStringList());
 }
 
 // A refusal, a portal that never answers, or a lost session without a token to reopen it: paste-back
@@ -188,15 +147,12 @@ TEST_F(PortalKeyboardTest, RefusalOrSilenceTurnsPasteBackOffWithOneLineAndNoSeco
     // clang-format off
     const QList<Case> cases = {
         {"declined in the dialog", 2, true, {{"Start", Answer::cancelled}}, 1, "session"},
-        {"device selection cancelled", 2, true, {{"SelectDevices", Answer::cancelled}}, 1, "session"},
         {"session creation ended", 2, true, {{"CreateSession", Answer::ended}}, 1, ""},
-        {"dialog ended otherwise", 2, true, {{"Start", Answer::ended}}, 1, "session"},
         {"allowed without the keyboard", 2, true, {}, 2, "session"},
         {"call refused with an error", 2, true, {{"SelectDevices", Answer::error}}, 1, "session"},
         {"portal not on the bus", 2, false, {}, 1, ""},
         {"no remote desktop interface", 0, true, {}, 1, ""},
         {"no reply to CreateSession", 2, true, {{"CreateSession", Answer::noReply}}, 1, "CreateSession"},
-        {"no reply to Start", 2, true, {{"Start", Answer::noReply}}, 1, "Start"},
         {"dialog never answered", 2, true, {{"Start", Answer::silent}}, 1, "Start"},
     };
     // clang-format on
@@ -242,10 +198,8 @@ TEST_F(PortalKeyboardTest, ClosedSessionReopensWithTheTokenOrEndsPasteBackWithou
     // version, tokens handed out, lost through a refused key rather than the Closed signal, reopens
     // clang-format off
     const std::tuple<const char*, quint32, QStringList, bool, bool> cases[] = {
-        {"closed, token kept", 2, {"t-1", "t-2"}, false, true},
         {"key refused, token kept", 2, {"t-1", "t-2"}, true, true},
         {"closed, no token handed out", 2, {}, false, false},
-        {"closed, version 1", 1, {}, false, false},
     };
     // clang-format on
     for (const auto& [name, version, handedOut, keyFails, reopens] : cases) {
