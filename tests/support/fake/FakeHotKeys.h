@@ -41,11 +41,6 @@ public:
     }
     bool installEventHandler(Handler h) override
     {
-        ++installAttempts;
-        if (failNextInstall) {
-            failNextInstall = false;
-            return false;
-        }
         handler = std::move(h);
         return true;
     }
@@ -86,8 +81,6 @@ public:
     QList<HotKeyRef> released;
     QSet<std::pair<int, int>> refused;
     int refusalStatus = hotKeyTaken;
-    bool failNextInstall = false;
-    int installAttempts = 0;
     Handler handler;
     bool eventsEnabled = false;
 

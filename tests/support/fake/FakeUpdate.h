@@ -36,25 +36,11 @@ public:
             announcedLength = length;
             return *this;
         }
-        // No Content-Length at all: the body ends when the connection closes.
-        Response& unsized()
-        {
-            withoutLength = true;
-            return *this;
-        }
-        // Leaves the connection open after the body instead of closing it.
-        Response& keptOpen()
-        {
-            keepOpen = true;
-            return *this;
-        }
 
         int status = 200;
         QByteArray body;
         QList<std::pair<QByteArray, QByteArray>> headers;
         std::optional<qint64> announcedLength;
-        bool withoutLength = false;
-        bool keepOpen = false;
     };
 
     struct Request {
@@ -165,15 +151,14 @@ private:
     static void respond(QTcpSocket* socket, const Response& response)
     {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
-        if (response.status != 204 && !response.withoutLength)
+        if (response.status != 204)
             head += "Content-Length: " + QByteArray::number(response.announcedLength.value_or(response.body.size())) +
                     "\r\n";
         for (const auto& [name, value] : response.headers)
             head += name + ": " + value + "\r\n";
         head += "Connection: close\r\n\r\n";
         socket->write(head + response.body);
-        if (!response.keepOpen)
-            socket->disconnectFromHost();
+        socket->disconnectFromHost();
     }
 
     QTcpServer m_server;
