@@ -189,7 +189,7 @@ void AppDelegate::start()
         maintainSearchIndex();
     } else {
         m_services.console.line(
-            QStringLiteral("[Nimbrel] Clipboard watcher disabled because StoreOpening is unavailable."));
+            QStringLiteral("[Nimbrel] Clipboard watcher disabled because the history store is unavailable."));
     }
 }
 

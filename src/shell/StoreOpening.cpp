@@ -25,11 +25,11 @@ std::unique_ptr<HistoryStore> openHistoryStore(const FileLocations& locations, C
         fileError = opened.error();
     }
 
-    console.line(QStringLiteral("[Nimbrel] StoreOpening init failed, using in-memory store: ") + fileError->description);
+    console.line(QStringLiteral("[Nimbrel] History store init failed, using in-memory store: ") + fileError->description);
     auto inMemory = openers.openInMemory();
     if (inMemory)
         return std::move(inMemory).value();
-    console.line(QStringLiteral("[Nimbrel] In-memory StoreOpening init failed: ") + inMemory.error().description);
+    console.line(QStringLiteral("[Nimbrel] In-memory history store init failed: ") + inMemory.error().description);
     return nullptr;
 }
 

@@ -1,5 +1,5 @@
-"""The program starts with a private store, keeps what it cannot use untouched, ends by the rules, and applies
-the launch-at-login setting."""
+"""The program starts with a private store, ends by the rules, and applies the launch-at-login setting.
+What it does with a file at the store path it cannot use is proven by the store and shell unit tests."""
 
 import os
 import signal
@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from harness import BINARY, E2ETestCase, run_once
+from harness import BINARY, E2ETestCase
 
 
 class Foundation(E2ETestCase):
@@ -40,36 +40,6 @@ class Foundation(E2ETestCase):
                 self.assertEqual(nimbrel.terminate(sig), 0)
                 self.assertLess(time.monotonic() - started, 1.0)
                 self.assertEqual(nimbrel.lines, [])
-
-    def test_what_is_at_the_store_path_and_is_no_usable_store_is_left_untouched(self):
-        # Nimbrel then keeps its history in memory; --history cannot read it.
-        garbage = b"this is not a history store\n" * 100
-        elsewhere = os.path.join(self.home.path, "elsewhere")
-        for kind in ("garbage", "symlink", "fifo"):
-            with self.subTest(kind):
-                os.makedirs(self.home.data_dir, exist_ok=True)
-                if kind == "garbage":
-                    with open(self.home.store, "wb") as f:
-                        f.write(garbage)
-                elif kind == "symlink":
-                    open(elsewhere, "wb").close()
-                    os.symlink(elsewhere, self.home.store)
-                else:
-                    os.mkfifo(self.home.store)
-                nimbrel = self.start()
-                nimbrel.wait_for_line("[Nimbrel] StoreOpening init failed, using in-memory store: ", timeout=15)
-                nimbrel.wait_ready()
-                self.assertEqual(nimbrel.terminate(), 0)
-                if kind == "garbage":
-                    with open(self.home.store, "rb") as f:
-                        self.assertEqual(f.read(), garbage)
-                elif kind == "symlink":
-                    self.assertTrue(os.path.islink(self.home.store))
-                    self.assertEqual(os.path.getsize(elsewhere), 0)
-                else:
-                    self.assertTrue(stat.S_ISFIFO(os.lstat(self.home.store).st_mode))
-                self.assertEqual(run_once(self.home, "--history")[0], 1)
-                os.remove(self.home.store)
 
     def test_launch_at_login_writes_and_removes_the_autostart_entry(self):
         for enabled in (True, False):

@@ -17,12 +17,12 @@ using Shell = test::FakeShell;
 TEST(AppDelegate, StoreFallsBackToMemoryThenToNone)
 {
     const QString fileFailed =
-        QStringLiteral("[Nimbrel] StoreOpening init failed, using in-memory store: disk on fire");
+        QStringLiteral("[Nimbrel] History store init failed, using in-memory store: disk on fire");
     const QStringList lines[] = {
         {},
         {fileFailed},
-        {fileFailed, QStringLiteral("[Nimbrel] In-memory StoreOpening init failed: no memory"),
-         QStringLiteral("[Nimbrel] Clipboard watcher disabled because StoreOpening is unavailable.")}};
+        {fileFailed, QStringLiteral("[Nimbrel] In-memory history store init failed: no memory"),
+         QStringLiteral("[Nimbrel] Clipboard watcher disabled because the history store is unavailable.")}};
     for (const QStringList& expected : lines) {
         SCOPED_TRACE(expected.size());
         const bool fileFails = !expected.isEmpty(), memoryFails = expected.size() > 1;
