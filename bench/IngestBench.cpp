@@ -280,7 +280,7 @@ int main(int argc, char** argv)
     };
 
     std::printf(
-        "Store of %1 records (a copy of %s), budget %1 MB.\n"
+        "Store of %lld records (a copy of %s), budget %lld MB.\n"
         "%d texts of 1 KB and %d PNG photos of 4000 x 3000 (%.1f MB), each handed over %d ms after the one "
         "before was dealt with.\n"
         "Times in ms from the hand-over to the record committed and to the UI thread told; a stall is a gap "

@@ -141,7 +141,7 @@ void searchTable(const QString& path, HistorySearch& search)
                     continue;
                 }
                 const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
-                std::printf("*** MISMATCH: \"%s\" kind %s: indexed %1 ids, scan %1, first difference at %1\n",
+                std::printf("*** MISMATCH: \"%s\" kind %s: indexed %lld ids, scan %lld, first difference at %lld\n",
                             qPrintable(variants[static_cast<qsizetype>(i) % variants.size()]), kindName(kind),
                             static_cast<long long>(a.size()), static_cast<long long>(b.size()),
                             static_cast<long long>(at));
