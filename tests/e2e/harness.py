@@ -83,11 +83,6 @@ def run(home, *args, timeout=30, **env):
     return done.returncode, done.stdout, done.stderr
 
 
-def run_once(home, *args, timeout=20, **env):
-    """Runs nimbrel to completion and returns (status, stdout)."""
-    return run(home, *args, timeout=timeout, **env)[:2]
-
-
 class Nimbrel:
     """One running nimbrel process; its standard output is collected line by line."""
 
@@ -176,7 +171,7 @@ def png(width, height):
 
 def history(home, *args):
     """The records as `nimbrel --history --json` prints them, newest first."""
-    status, out = run_once(home, "--history", "--json", "--limit", "1000", *args)
+    status, out, _ = run(home, "--history", "--json", "--limit", "1000", *args)
     if status != 0:
         raise AssertionError(f"nimbrel --history exited with {status}: {out}")
     return json.loads(out)
@@ -311,17 +306,22 @@ class TargetApp:
                                    "the target application in front"))
 
     def text(self):
-        try:
-            with open(self.file, encoding="utf-8") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return read_text(self.file)
 
     def close(self):
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait(5)
         self.process.stdout.close()
+
+
+def read_text(path):
+    """A file's text, empty while it does not exist."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
 
 
 def executable_of(pid):

@@ -3,7 +3,7 @@ there is pasted into that application, and records are pinned, deleted and broug
 
 import unittest
 
-from harness import E2ETestCase, active_window, history, panel_windows, run_once, x11
+from harness import E2ETestCase, active_window, history, panel_windows, run, x11
 
 
 class Panel(E2ETestCase):
@@ -45,7 +45,7 @@ class Panel(E2ETestCase):
         nimbrel.wait_until(lambda: len(panel_windows()) == 1, what="the panel of the new instance")
         for command in (["--toggle"], [], ["--toggle"]):
             was_open = bool(panel_windows())
-            self.assertEqual(run_once(self.home, *command), (0, ""))
+            self.assertEqual(run(self.home, *command)[:2], (0, ""))
             nimbrel.wait_until(lambda: bool(panel_windows()) != was_open, what=f"nimbrel {command} to toggle")
         self.assertEqual(nimbrel.lines, [])
 

@@ -7,7 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import TARGET_TOOL, Home, Nimbrel, history, png, wait_for
+from harness import TARGET_TOOL, Home, Nimbrel, history, png, read_text, wait_for
 
 WAYLAND_TOOL = os.environ.get("NIMBREL_WAYLAND_TOOL", "nimbrel-wayland")
 UNAVAILABLE = os.environ.get("NIMBREL_SWAY_UNAVAILABLE")
@@ -17,14 +17,6 @@ def session_env():
     return dict(WAYLAND_DISPLAY=os.environ.get("WAYLAND_DISPLAY", ""), SWAYSOCK=os.environ.get("SWAYSOCK", ""),
                 XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway", DISPLAY="", QT_QPA_PLATFORM="",
                 NIMBREL_NO_LAUNCH_REPORT="1", NIMBREL_NO_UPDATE_CHECK="1")
-
-
-def read_text(path):
-    try:
-        with open(path, encoding="utf-8") as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
 
 
 def focused_app(node=None):

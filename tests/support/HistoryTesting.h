@@ -70,12 +70,6 @@ inline QStringList texts(const QList<ClipItem>& items, bool pinnedOnly = false)
     return result;
 }
 
-inline QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 inline void rawFile(const QString& path, const QString& sql)
 {
     sqlite3* db = nullptr;

@@ -1,7 +1,10 @@
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -25,6 +28,28 @@ QString freshDirectory()
     const QString path = homeDirectory() + QStringLiteral("/t-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QDir().mkpath(path);
     return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+}
+
+QByteArray encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    image.save(&buffer, format);
+    return bytes;
 }
 
 }  // namespace nimbrel::test

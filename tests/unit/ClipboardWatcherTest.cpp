@@ -8,7 +8,6 @@
 #include "support/fake/FakeClipboardMonitor.h"
 #include "support/fake/FakePlatform.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -37,10 +36,7 @@ QByteArray picture(int width, int height, const char* format = "png")
     QImage image(width, height, QImage::Format_ARGB32);
     image.fill(Qt::white);
     QPainter(&image).fillRect(0, 0, width / 2, height / 2, Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    image.save(&buffer, format);
-    return bytes;
+    return test::encoded(image, format);
 }
 
 // A valid PNG with a text chunk after its header that claims `length` bytes it does not have.

@@ -10,23 +10,8 @@
 #include <gtest/gtest.h>
 
 using namespace nimbrel;
-
-namespace {
-
-QString writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    return path;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-}  // namespace
+using test::readFile;
+using test::writeFile;
 
 TEST(JsonFileDefaults, ValuesAreWrittenSoonAndKeepTheirTypesAcrossARestart)
 {
@@ -68,7 +53,8 @@ TEST(JsonFileDefaults, UnparsableFileIsKeptAsideAndDefaultsApply)
                                    QByteArray("\x00\xff\xfe garbage", 12)};
     for (const QByteArray& content : contents) {
         SCOPED_TRACE(content.toHex().toStdString());
-        const QString path = writeFile(test::freshDirectory() + QStringLiteral("/defaults.json"), content);
+        const QString path = test::freshDirectory() + QStringLiteral("/defaults.json");
+        test::writeFile(path, content);
         fake::RecordingConsole console;
         native::JsonFileDefaults defaults(path, console);
         EXPECT_FALSE(defaults.object(QStringLiteral("Nimbrel.maxStorageMB")).isValid());
@@ -85,7 +71,8 @@ TEST(JsonFileDefaults, UnparsableFileIsKeptAsideAndDefaultsApply)
 TEST(JsonFileDefaults, AnEditByHandWhileRunningIsTakenInAndNotWrittenOver)
 {
     // Each version differs in size from the one before, so it is told apart even within one clock tick.
-    const QString path = writeFile(test::freshDirectory() + QStringLiteral("/defaults.json"), R"({"a": 1})");
+    const QString path = test::freshDirectory() + QStringLiteral("/defaults.json");
+    test::writeFile(path, R"({"a": 1})");
     fake::RecordingConsole console;
     native::JsonFileDefaults defaults(path, console);
     EXPECT_EQ(defaults.integer("a"), 1);

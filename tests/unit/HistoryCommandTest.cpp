@@ -3,7 +3,6 @@
 #include "support/TestEnvironment.h"
 #include "support/fake/FakePlatform.h"
 
-#include <QBuffer>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -19,9 +18,7 @@ TEST(HistoryCommand, ArgumentsSelectTheRecordsOrSayWhatIsWrong)
     const QString path = test::freshDirectory() + u"/Nimbrel.store"_s;
     QImage image(40, 30, QImage::Format_RGB32);
     image.fill(Qt::blue);
-    QByteArray png;
-    QBuffer buffer(&png);
-    image.save(&buffer, "png");
+    const QByteArray png = test::encoded(image);
     {
         auto store = std::move(HistoryStore::openFile(path)).value();
         const QDateTime t0 = clock.now().addSecs(-7200);

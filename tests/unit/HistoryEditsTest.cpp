@@ -119,7 +119,7 @@ TEST(HistoryEdits, DeletedRecordsLeaveNoTraceInTheFileOrItsWal)
             needles.append(image.mid(offset, 32));
         const QList<QByteArray> indexNeedles = trigramTails(secret) + trigramTails(removedSecret);
         // They can be found: the texts and images in the files, the trigrams in the index's own pages.
-        const QByteArray files = fileBytes(path) + fileBytes(path + QStringLiteral("-wal"));
+        const QByteArray files = readFile(path) + readFile(path + QStringLiteral("-wal"));
         QByteArray index;
         sqlite3_stmt* blocks = nullptr;
         ASSERT_EQ(sqlite3_prepare_v2(store->handle(), "SELECT block FROM clip_search_data", -1, &blocks, nullptr),
@@ -156,8 +156,8 @@ TEST(HistoryEdits, DeletedRecordsLeaveNoTraceInTheFileOrItsWal)
         rawExecute(reader, QStringLiteral("COMMIT"));
         sqlite3_close(reader);
         EXPECT_EQ(valueOf(HistoryStore::reclaimSpace(store->handle())), true);
-        EXPECT_EQ(fileBytes(path + QStringLiteral("-wal")).size(), 0);
-        const QByteArray file = fileBytes(path);
+        EXPECT_EQ(readFile(path + QStringLiteral("-wal")).size(), 0);
+        const QByteArray file = readFile(path);
         for (qsizetype i = 0; i < needles.size(); ++i)
             EXPECT_FALSE(file.contains(needles[i])) << "piece " << i << " is still in the file";
         EXPECT_LT(file.size(), 150'000) << "the space went back";

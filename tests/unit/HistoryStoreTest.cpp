@@ -22,12 +22,6 @@ mode_t permissions(const QString& path)
     return info.st_mode & 07777;
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
-
 void expectSameRecord(const HistoryStore& store, ClipItem actual, const ClipItem& expected)
 {
     expectOk(store.loadContents(actual));
@@ -166,7 +160,7 @@ TEST(HistoryStoreTest, WhatIsNotAStoreIsRefusedAndLeftUntouched)
              QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)) {
             result << info.fileName();
             if (info.isFile() && !info.isSymLink())
-                result << fileBytes(info.filePath()).toBase64() << QString::number(permissions(info.filePath()));
+                result << readFile(info.filePath()).toBase64() << QString::number(permissions(info.filePath()));
         }
         return result;
     };
@@ -251,11 +245,11 @@ TEST(HistoryStoreTest, EveryFieldSurvivesAReopenAndAnUpgradeOrANewerStoreIsRefus
         makeStore({unknownKind, full, empty, image, bare}, path);  // so that insertion order cannot pass for time order
         if (version != HistoryStore::storeVersion)
             makeStoreVersion(path, version);
-        const QByteArray before = fileBytes(path);
+        const QByteArray before = readFile(path);
         if (version > HistoryStore::storeVersion) {
             for (const auto& open : {&HistoryStore::openFile, &HistoryStore::openReadOnly})
                 EXPECT_TRUE(open(path).error().description.contains(QLatin1String("newer Nimbrel")));
-            EXPECT_EQ(fileBytes(path), before);
+            EXPECT_EQ(readFile(path), before);
             continue;
         }
         {
@@ -267,7 +261,7 @@ TEST(HistoryStoreTest, EveryFieldSurvivesAReopenAndAnUpgradeOrANewerStoreIsRefus
             EXPECT_EQ(valueOf(search->run({QStringLiteral("alpha")})).items.size(), 2);
             EXPECT_TRUE(valueOf(search->run({.text = QStringLiteral("alpha"), .pinnedOnly = true})).items.isEmpty());
         }
-        EXPECT_EQ(fileBytes(path), before) << "reading changed the file";
+        EXPECT_EQ(readFile(path), before) << "reading changed the file";
         auto store = valueOf(HistoryStore::openFile(path));
         ASSERT_TRUE(store);
         EXPECT_EQ(rawInt(store->handle(), "PRAGMA user_version"), HistoryStore::storeVersion);

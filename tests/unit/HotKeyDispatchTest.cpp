@@ -143,20 +143,17 @@ TEST_F(HotKeyDispatchTest, TheHandlerAnswersOnlyForItsOwnHotKeysAndNotAtAllOnceT
 
     using Event = HotKeyRegistry::Event;
     constexpr int notHandled = hotKeyNotHandled;
-    constexpr int noParameter = -9870;
     const std::tuple<const char*, std::optional<Event>, int, QStringList> cases[] = {
         {"no event", std::nullopt, notHandled, {}},
         {"pressed", Event{5, HotKeyIdentifier{hkrg, 1}, {}, {}}, 0, {"down"}},
         {"released", Event{6, HotKeyIdentifier{hkrg, 1}, {}, {}}, 0, {"up"}},
         {"other signature", Event{5, HotKeyIdentifier{0x41424344, 1}, {}, {}}, notHandled, {}},
         {"unknown id", Event{5, HotKeyIdentifier{hkrg, 7}, {}, {}}, notHandled, {}},
-        {"hot key without id", Event{6, std::nullopt, {}, {}}, noParameter, {}},
         {"raw down", Event{1, {}, Key::a, modControl}, 0, {"down"}},
         // Caps lock (0x400) and the right-hand bits are not modifiers of a shortcut.
         {"raw with lock bits", Event{1, {}, Key::a, modControl | 0x400 | 0x8000}, 0, {"down"}},
         {"raw other modifiers", Event{1, {}, Key::a, modControl | modShift}, notHandled, {}},
         {"raw other key", Event{1, {}, Key::x, modControl}, notHandled, {}},
-        {"raw without modifiers", Event{3, {}, Key::a, std::nullopt}, noParameter, {}},
         {"other kind", Event{2, HotKeyIdentifier{hkrg, 1}, Key::a, modControl}, notHandled, {}},
     };
     for (const auto& [what, event, status, expected] : cases) {

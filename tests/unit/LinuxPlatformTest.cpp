@@ -34,8 +34,7 @@ TEST(XdgAutostart, EntryIsWrittenReadBackAndRemoved)
     EXPECT_EQ(autostart.status(), LoginItemStatus::notRegistered);
     ASSERT_TRUE(autostart.registerItem().ok());
     EXPECT_EQ(autostart.status(), LoginItemStatus::enabled);
-    QFile entry(autostart.entryPath());
-    const QByteArray text = entry.open(QIODevice::ReadOnly) ? entry.readAll() : QByteArray();
+    const QByteArray text = test::readFile(autostart.entryPath());
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\n") && text.contains("\nExec=\"/home/a b/100%%/nimbrel\"\n"))
         << text.constData();
     ASSERT_TRUE(autostart.unregisterItem().ok());

@@ -1,10 +1,10 @@
 #include "history/ClipboardCapture.h"
 #include "panel/PasteBack.h"
+#include "support/TestEnvironment.h"
 #include "support/fake/FakeClipboardWriter.h"
 #include "support/fake/FakeKeyboard.h"
 #include "support/fake/FakePlatform.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
@@ -56,9 +56,7 @@ TEST(PasteBack, EachKindIsWrittenWithTheMarker)
 {
     QImage image(6, 4, QImage::Format_RGB32);
     image.fill(Qt::green);
-    QByteArray png;
-    QBuffer buffer(&png);
-    image.save(&buffer, "png");
+    const QByteArray png = test::encoded(image);
     const auto marker = rep("org.nimbrel.internal", QByteArray(1, '\x01'));
     const auto html = rep("text/html", "<b>two</b> words"), rtf = rep("text/rtf", "{\\rtf1 {\\b two} words}");
     ClipItem formatted = text("two words");

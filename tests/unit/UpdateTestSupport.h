@@ -26,20 +26,11 @@
 
 namespace nimbrel::test {
 
-inline void writeFile(const QString& path, const QByteArray& bytes, int mode = 0644)
+// Written with the mode given, whatever the umask.
+inline void writeFile(const QString& path, const QByteArray& bytes, int mode)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    file.write(bytes);
-    file.close();
+    writeFile(path, bytes);
     ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode));
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline const auto exists = [](const QString& path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); };

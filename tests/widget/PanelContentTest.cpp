@@ -11,13 +11,13 @@
 #include "panel/ResultsModel.h"
 #include "settings/SettingsStore.h"
 #include "settings/Translations.h"
+#include "support/TestEnvironment.h"
 #include "support/fake/FakeClickMonitor.h"
 #include "support/fake/FakeClipboardWriter.h"
 #include "support/fake/FakeKeyboard.h"
 #include "support/fake/FakePlatform.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -38,10 +38,7 @@ QByteArray png(const QSize& size, bool noisy = false)
     image.fill(Qt::red);
     if (noisy)
         QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(image.bits()), image.sizeInBytes() / 4);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return test::encoded(image);
 }
 
 // The smallest rectangle holding the pixels in which `a` and `b` differ.
