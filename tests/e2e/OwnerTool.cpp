@@ -1,6 +1,8 @@
-// Test helper: nimbrel-owner serve|frozen|targets-only|slow:MS [TYPE=FILE …] owns the X11 clipboard and answers
-// every type (INCR beyond one request), never, only TARGETS and TIMESTAMP, or every request MS ms late.
-// Prints "ready" once it owns CLIPBOARD; exits when another client takes it, or after a minute.
+// Test helper: nimbrel-owner serve|frozen|targets-only|slow:MS [TYPE=FILE …] owns the X11 clipboard with these
+// representations together, as real applications offer them (xclip offers one), and answers every type (INCR
+// beyond one request), never, only TARGETS and TIMESTAMP, or every request MS ms late.
+// Prints "ready" once it owns CLIPBOARD, then "types" when a client asks which types it offers and "data TYPE"
+// when one asks for a type's bytes; exits when another client takes the clipboard, or after a minute.
 
 #include <xcb/xcb.h>
 
@@ -25,6 +27,12 @@ xcb_atom_t atom(const std::string& name)
     auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()), nullptr);
     const xcb_atom_t value = reply->atom;
     return std::free(reply), value;
+}
+
+void say(const std::string& line)
+{
+    std::puts(line.c_str());
+    std::fflush(stdout);
 }
 
 // Puts the value on the requestor's property (unless it is None) and tells it.
@@ -54,13 +62,15 @@ int main(int argc, char** argv)
     if (xcb_connection_has_error(c))
         return std::fputs("nimbrel-owner: no X11 display\n", stderr), 1;
     struct Offered {
+        std::string name;
         xcb_atom_t type;
         std::string data;
     };
     std::vector<Offered> offered;
     for (size_t i = 1, eq; i < args.size() && (eq = args[i].find('=')) != std::string::npos; ++i) {
         std::ifstream file(args[i].substr(eq + 1), std::ios::binary);
-        offered.push_back({atom(args[i].substr(0, eq)), std::string(std::istreambuf_iterator<char>(file), {})});
+        const std::string name = args[i].substr(0, eq);
+        offered.push_back({name, atom(name), std::string(std::istreambuf_iterator<char>(file), {})});
     }
     const xcb_atom_t clipboard = atom("CLIPBOARD"), targets = atom("TARGETS"), timestamp = atom("TIMESTAMP"),
                      incr = atom("INCR");
@@ -86,8 +96,7 @@ int main(int argc, char** argv)
     }
     xcb_set_selection_owner(c, window, clipboard, ownedAt);
     std::free(xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, clipboard), nullptr));  // a round trip
-    std::puts("ready");
-    std::fflush(stdout);
+    say("ready");
 
     // INCR transfers under way: the next chunk goes out each time the requestor deletes the property.
     struct Transfer {
@@ -136,6 +145,7 @@ int main(int argc, char** argv)
             }
         } else if (type != XCB_SELECTION_REQUEST || mode == "frozen") {
         } else if (std::this_thread::sleep_for(std::chrono::milliseconds(delayMs)); request.target == targets) {
+            say("types");
             std::vector<xcb_atom_t> list = {targets, timestamp};
             for (const Offered& o : offered)
                 list.push_back(o.type);
@@ -145,7 +155,7 @@ int main(int argc, char** argv)
         } else if (mode == "targets-only") {
         } else if (!value) {
             answer(request, XCB_ATOM_NONE);
-        } else if (value->data.size() > oneRequest) {
+        } else if (say("data " + value->name); value->data.size() > oneRequest) {
             xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &propertyChanges);
             // The size announced is only a lower bound, as the protocol allows: the requestor learns the whole
             // only as the chunks come.

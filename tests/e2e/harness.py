@@ -28,7 +28,7 @@ def _display_environment():
 
 DISPLAY = _display_environment()
 BINARY = os.environ.get("NIMBREL_BIN", "nimbrel")
-COPY_TOOL = os.environ.get("NIMBREL_COPY", "nimbrel-copy")
+OWNER_TOOL = os.environ.get("NIMBREL_OWNER", "nimbrel-owner")
 TARGET_TOOL = os.environ.get("NIMBREL_TARGET", "nimbrel-target")
 X_ENV = dict(os.environ, DISPLAY=DISPLAY or "", QT_QPA_PLATFORM="xcb")
 NO_SUCH_RECORD = "00000000-0000-4000-8000-000000000000"
@@ -263,8 +263,8 @@ class Clipboard:
         """Offers (mime type, bytes or str) pairs together; returns, once they are on the clipboard, the list of
         what other clients asked the owner for ("types", "data TYPE"), filled as they ask."""
         args = [f"{mime}={self._file(data)}" for mime, data in representations]
-        owner = subprocess.Popen([COPY_TOOL, *args], env=X_ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                 text=True)
+        owner = subprocess.Popen([OWNER_TOOL, "serve", *args], env=X_ENV, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, text=True)
         self.owners.append(owner)
         if owner.stdout.readline().strip() != "ready":
             raise AssertionError("the copy helper could not take the clipboard")

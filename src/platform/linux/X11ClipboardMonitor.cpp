@@ -139,7 +139,8 @@ public:
         // A new owner, and an owner gone (its window destroyed or its client closed): each replaces what
         // was there. The present contents bring no event, so they are never handed over.
         xcb_xfixes_select_selection_input(c, root, clipboard, ownerEvents);
-        xcb_flush(c);
+        // A round trip, so that a change made once start() has returned is one the server reports.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         if (xcb_connection_has_error(c))
             return QStringLiteral("the clipboard cannot be watched: the X11 connection failed");
         return std::nullopt;
