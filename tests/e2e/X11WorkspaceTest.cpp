@@ -34,7 +34,7 @@ struct Client {
     {
         const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
             xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr), &std::free);
-        return reply ? reply->atom : XCB_ATOM_NONE;
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
     // A window with this WM_CLASS ("instance\0Class\0"; none when empty) and _NET_WM_PID (none when 0).
     xcb_window_t window(std::string_view wmClass, uint32_t pid)

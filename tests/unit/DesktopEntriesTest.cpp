@@ -95,8 +95,9 @@ TEST(KeyCodes, KeysAndModifiersMapBothWays)
     }
     EXPECT_FALSE(evdevFromKeyCode(52).has_value() || keyCodeFromEvdev(0).has_value());
     for (int code = 0; code < 128; ++code)
-        if (const auto evdev = evdevFromKeyCode(code))
+        if (const auto evdev = evdevFromKeyCode(code)) {
             EXPECT_EQ(keyCodeFromEvdev(*evdev), code) << "every key that maps one way maps back: " << code;
+        }
 
     // Shift+Super is shift and command; CapsLock, NumLock and Mod5 are no modifiers.
     EXPECT_EQ(modifiersFromX11State(0x01 | 0x40 | 0x02 | 0x10 | 0x80), 768);

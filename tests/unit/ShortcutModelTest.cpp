@@ -37,8 +37,9 @@ TEST(ShortcutStoredForm, RoundTripsAndRefusesWhatItCannotRead)
         const auto& [json, expected] = cases[i];
         SCOPED_TRACE(json);
         EXPECT_EQ(Shortcut::fromJson(QString::fromUtf8(json)), expected);
-        if (i < 3)  // the form written
+        if (i < 3) {  // the form written
             EXPECT_EQ(expected->toJson(), QString::fromUtf8(json));
+        }
     }
     // Missing members, wrong types, fractions, out of range, not an object, not JSON.
     for (const char* json :

@@ -98,8 +98,9 @@ TEST(TranslationTablesTest, EveryTableTranslatesEveryInterfaceText)
             // such as "record_shortcut" always; names and units may stay as they are.
             const bool identifier =
                 std::all_of(key.begin(), key.end(), [](QChar c) { return c.isLower() || c == u'_'; });
-            if (identifier || (hasChinese(key) && code != QLatin1String("zh-Hant") && code != QLatin1String("ja")))
+            if (identifier || (hasChinese(key) && code != QLatin1String("zh-Hant") && code != QLatin1String("ja"))) {
                 EXPECT_NE(*text, key);
+            }
             // Formats keep the argument the code fills in.
             const QString original = KeyboardShortcuts::builtInText(key).value_or(key);
             EXPECT_EQ(text->count(QStringLiteral("%1")), original.count(QStringLiteral("%1")));

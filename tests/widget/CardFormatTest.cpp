@@ -149,8 +149,9 @@ TEST(CardText, LongTokensWrapAtTheCardWidth)
             joined += line;
             end = text.indexOf(line, end) + line.size();
             // Filled: the next character would not have fitted.
-            if (i >= shortLines && i + 1 < lines.size())
+            if (i >= shortLines && i + 1 < lines.size()) {
                 EXPECT_GT(metrics.horizontalAdvance(line + text.at(end)), width) << i << " " << line.toStdString();
+            }
         }
         EXPECT_EQ(joined.remove(u' '), QString(text).remove(u' '));
     }

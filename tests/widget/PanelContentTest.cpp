@@ -450,8 +450,8 @@ TEST(PanelContent, TextsFollowTheLanguageAndSmallScreensClipNeitherChipsNorCards
                 shown.append(chip->text());
             // The tables are checked on their own; here the panel's texts follow each switch of language.
             EXPECT_EQ(shown.join(u'|') == english, language == AppLanguage::en) << shown.join(u'|').toStdString();
-            QTest::qWaitFor(
-                [&] { return std::ranges::all_of(chips, [](auto* c) { return c->size() == c->sizeHint(); }); }, 1000);
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] { return std::ranges::all_of(chips, [](auto* c) { return c->size() == c->sizeHint(); }); }, 1000));
             const QRect panelArea = panel.view->rect().marginsRemoved(ClipListView::shadowMargins());
             for (FilterChip* chip : chips) {
                 SCOPED_TRACE(chip->text().toStdString());

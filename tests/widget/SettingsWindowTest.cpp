@@ -418,14 +418,18 @@ TEST(SettingsWindowFits, EveryCardReachableAndNoTextCut)
             const QRect shown(card->mapTo(scroll->viewport(), QPoint(0, 0)), card->size());
             EXPECT_TRUE(scroll->viewport()->rect().contains(shown)) << "card " << cards.indexOf(card);
         }
-        for (const QLabel* label : page.view->findChildren<QLabel*>())
-            if (label->isVisibleTo(page.view) && !label->text().isEmpty())
+        for (const QLabel* label : page.view->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(page.view) && !label->text().isEmpty()) {
                 EXPECT_GE(label->wordWrap() ? label->height() - label->heightForWidth(label->width())
                                             : label->width() - label->sizeHint().width(),
                           0)
                     << label->text().toStdString();
-        for (const QAbstractButton* button : page.view->findChildren<QAbstractButton*>())
-            if (button->isVisibleTo(page.view))
+            }
+        }
+        for (const QAbstractButton* button : page.view->findChildren<QAbstractButton*>()) {
+            if (button->isVisibleTo(page.view)) {
                 EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+            }
+        }
     }
 }
