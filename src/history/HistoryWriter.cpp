@@ -4,13 +4,37 @@
 #include "history/SqliteStatement.h"
 
 #include <QLocale>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <utility>
 
 namespace nimbrel {
 
+// Off unless asked for (QT_LOGGING_RULES="nimbrel.capture.debug=true"): a line for each change, saying what
+// became of it and never what it held, for finding out why a copy was not recorded.
+Q_LOGGING_CATEGORY(captureLog, "nimbrel.capture", QtInfoMsg)
+
 namespace {
+
+const char* fate(const CapturedChange& change)
+{
+    if (change.heldBack)
+        return "held back unread: recording is paused or an excluded application is in front";
+    if (change.secret)
+        return "marked secret by a password manager: not read";
+    switch (change.outcome) {
+        case CapturedChange::Outcome::contents:
+            return "read";
+        case CapturedChange::Outcome::unanswered:
+            return "not handed over in time";
+        case CapturedChange::Outcome::tooLarge:
+            return "over the size cap";
+        case CapturedChange::Outcome::ignored:
+            break;
+    }
+    return "not read: Nimbrel's own, made in Nimbrel, or replaced meanwhile";
+}
 
 // Two texts are the same text when they are canonically equivalent.
 bool sameRecord(const ClipItem& last, const ClipItem& item)
@@ -70,6 +94,7 @@ void HistoryWriter::ingest(const CapturedChange& change)
         return;
     // A mouse selection that could not be had is not worth a line: the user did not ask to copy.
     const bool clipboard = change.selection == Selection::clipboard;
+    qCDebug(captureLog, "%s change %s", clipboard ? "clipboard" : "mouse selection", fate(change));
     switch (clipboard ? change.outcome : CapturedChange::Outcome::ignored) {
         case CapturedChange::Outcome::ignored:
         case CapturedChange::Outcome::contents:

@@ -86,12 +86,16 @@ def run(home, *args, timeout=30, **env):
 class Nimbrel:
     """One running nimbrel process; its standard output is collected line by line."""
 
-    def __init__(self, home, *args, program=None, **env):
+    def __init__(self, home, *args, program=None, capture_log=False, **env):
+        """capture_log: the lines of what became of each copy (the nimbrel.capture category) are collected too."""
         self.home = home
         self.lines = []
         self._cond = threading.Condition()
+        if capture_log:
+            env.update(QT_LOGGING_RULES="nimbrel.capture.debug=true", QT_FORCE_STDERR_LOGGING="1")
         self.process = subprocess.Popen([program or BINARY, *args], env=home.env(**env), stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
+                                        stderr=subprocess.STDOUT if capture_log else subprocess.DEVNULL,
+                                        stdin=subprocess.DEVNULL, text=True)
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
 

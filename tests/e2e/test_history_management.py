@@ -116,15 +116,16 @@ class HistoryManagement(E2ETestCase):
 
     def test_copies_made_while_an_excluded_application_is_in_front_are_never_read(self):
         self.home.write_defaults({"Nimbrel.excludedApplications": ["Nimbrel-Target"]})
-        nimbrel = self.started()
+        nimbrel = self.started(capture_log=True)
         target = self.target()
         self.clipboard.xclip("text/plain", "copied in the excluded application")
-        # Nimbrel shows nothing outside for a change it holds back, so there is no condition to wait on: the
-        # application stays in front for a second, long enough for the change to be dealt with under load.
-        time.sleep(1.0)
+        # The application stays in front until Nimbrel has dealt with the change.
+        nimbrel.wait_for_line("clipboard change held back unread")
         target.close()
         self.copy_and_wait(nimbrel, "copied with nothing excluded in front")
         self.assertEqual(self.texts(), ["copied with nothing excluded in front"])
+        self.assertFalse([line for line in nimbrel.lines if "copied" in line],
+                         "the log says what became of each copy, never what it held")
 
 
 if __name__ == "__main__":
