@@ -36,7 +36,7 @@ public:
     // place on a layer, sized to the window where not spanned; false when that cannot be done. `closed`
     // is called when the desktop takes the place away (its output went).
     virtual bool attach(QWindow* window, const Placement& placement, std::function<void()> closed = {}) = 0;
-    // Takes the place away again; before the window is hidden.
+    // Takes the place away again, before the window is hidden; returns once the desktop has done so.
     virtual void detach(QWindow* window) = 0;
 };
 

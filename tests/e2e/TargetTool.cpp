@@ -1,11 +1,13 @@
 // Test helper: an ordinary application window with a text field, the place Nimbrel pastes into.
 // Usage: nimbrel-target FILE — the field's text is written to FILE after every change; prints "ready"
-// once the window is shown.
+// once the window is shown, then "focus out" when the window loses the keyboard and "focus in" when it has
+// it again.
 
 #include <QApplication>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -24,11 +26,20 @@ int main(int argc, char** argv)
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(editor.toPlainText().toUtf8());
     });
+    const auto say = [](const char* line) {
+        std::puts(line);
+        std::fflush(stdout);
+    };
+    bool ready = false;
+    QObject::connect(&app, &QGuiApplication::focusWindowChanged, &app, [&ready, say](QWindow* window) {
+        if (ready)
+            say(window ? "focus in" : "focus out");
+    });
     editor.show();
     editor.activateWindow();
-    QTimer::singleShot(300, [] {
-        std::puts("ready");
-        std::fflush(stdout);
+    QTimer::singleShot(300, [&ready, say] {
+        say("ready");
+        ready = true;
     });
     QTimer::singleShot(120'000, &app, &QCoreApplication::quit);
     return app.exec();

@@ -39,7 +39,7 @@ def wait_for(predicate, what, timeout=10, lines=None):
     deadline = time.monotonic() + timeout
     while not (value := predicate()):
         if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}; output {lines!r}")
+            raise AssertionError(f"timed out waiting for {what() if callable(what) else what}; output {lines!r}")
         time.sleep(0.05)
     return value
 

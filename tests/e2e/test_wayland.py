@@ -5,6 +5,7 @@ import json
 import os
 import subprocess
 import tempfile
+import threading
 import unittest
 
 from harness import TARGET_TOOL, Home, Nimbrel, history, png, read_text, wait_for
@@ -80,10 +81,20 @@ class WaylandSession(unittest.TestCase):
         return wait_for(lambda: len(history(self.home)) > count and history(self.home), "the record")
 
     def start_target(self):
-        target_file = os.path.join(self.work, "target.txt")
-        self.spawn(TARGET_TOOL, target_file, QT_QPA_PLATFORM="wayland", DISPLAY="")
+        """The target application in front; returns its file and the list of what it says, filled as it does."""
+        target_file, said = os.path.join(self.work, "target.txt"), []
+        target = self.spawn(TARGET_TOOL, target_file, QT_QPA_PLATFORM="wayland", DISPLAY="")
+
+        def listen():
+            try:
+                for line in target.stdout:
+                    said.append(line.strip())
+            except ValueError:  # closed at the end of the test
+                pass
+
+        threading.Thread(target=listen, daemon=True).start()
         wait_for(lambda: focused_app() == "nimbrel-target", "the target application in front")
-        return target_file
+        return target_file, said
 
     def test_copies_made_elsewhere_become_records_and_secrets_never_do(self):
         self.start_target()
@@ -114,7 +125,7 @@ class WaylandSession(unittest.TestCase):
     def test_the_shortcut_opens_the_panel_and_a_chosen_record_lands_in_the_application_behind(self):
         self.copy_and_wait(("text/plain", b"pasted through wayland"))
         self.copy_and_wait(("text/plain", b"a newer record"))
-        target_file = self.start_target()
+        target_file, target_said = self.start_target()
         keyboard = self.spawn(WAYLAND_TOOL, "keys")
 
         def press(chord):
@@ -125,10 +136,12 @@ class WaylandSession(unittest.TestCase):
         before = screenshot()
         # The shortcut is a binding Nimbrel gave sway: Shift+Super+V shows the panel over the application.
         press("Meta+Shift+V")
+        wait_for(lambda: "focus out" in target_said, "the panel to take the keyboard from the application")
         wait_for(shown_and_settled(before), "the panel")
         for chord in ("Tab", "Down", "Return"):
             press(chord)
-        wait_for(lambda: read_text(target_file) == "pasted through wayland", "the paste in the target application",
+        wait_for(lambda: read_text(target_file) == "pasted through wayland",
+                 lambda: f"the paste in the target application, which has {read_text(target_file)!r}",
                  lines=self.nimbrel.lines)
         self.assertEqual(focused_app(), "nimbrel-target")
 

@@ -145,6 +145,9 @@ void WaylandLayerShell::detach(QWindow* window)
         return;
     zwlr_layer_surface_v1_destroy(placed->layer);
     delete placed;
+    // Once the compositor has taken the place away, the keyboard is back with the window behind: keys
+    // typed for a paste from now on, over another connection, reach that window and not the panel.
+    wl_display_roundtrip_queue(m_display, m_queue);
 }
 
 }  // namespace nimbrel::native
