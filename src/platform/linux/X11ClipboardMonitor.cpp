@@ -198,7 +198,7 @@ public:
         answer.selection = request.selection;
         answer.target = request.target;
         // A requestor of the oldest kind names no property and means the target's name.
-        answer.property = !success                            ? XCB_ATOM_NONE
+        answer.property = !success                            ? xcb_atom_t(XCB_ATOM_NONE)
                           : request.property != XCB_ATOM_NONE ? request.property
                                                               : request.target;
         xcb_send_event(c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&answer));
@@ -367,7 +367,7 @@ public:
           m_c(loop.c),
           m_change(change),
           m_selection(selection),
-          m_atom(selection == Selection::clipboard ? loop.clipboard : XCB_ATOM_PRIMARY),
+          m_atom(selection == Selection::clipboard ? loop.clipboard : xcb_atom_t(XCB_ATOM_PRIMARY)),
           m_deadline(change.seen + loop.deadline),
           m_generation(loop.changes[indexOf(selection)]),
           m_window(loop.newWindow())
